@@ -1,0 +1,295 @@
+#include "common/date_time.h"
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "common/error.h"
+#include "common/text.h"
+
+namespace kv {
+namespace {
+
+constexpr int64_t kSecondsPerDay = 86400;
+
+// Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+struct Civil {
+  int64_t year;
+  int month;
+  int day;
+};
+
+Civil CivilFromDays(int64_t z) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  return {yoe + era * 400 + (m <= 2), m, d};
+}
+
+const int64_t kZeroDateUnixDays = DaysFromCivil(1899, 12, 30);
+
+Civil CivilOf(DateTime dt) { return CivilFromDays(dt.Days() + kZeroDateUnixDays); }
+
+// A small cursor over the text being parsed.
+class Scanner {
+ public:
+  explicit Scanner(std::string_view text) : text_(text) {}
+  bool AtEnd() const { return pos_ == text_.size(); }
+  void SkipBlanks() {
+    while (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
+  }
+  bool Take(char c) {
+    if (pos_ < text_.size() && text_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  // Reads between min and max digits.
+  bool Number(int min_digits, int max_digits, int& out) {
+    int n = 0;
+    int value = 0;
+    while (pos_ < text_.size() && n < max_digits && std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
+      value = value * 10 + (text_[pos_] - '0');
+      ++pos_;
+      ++n;
+    }
+    if (n < min_digits) return false;
+    if (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) return false;
+    out = value;
+    return true;
+  }
+  // Case-insensitive "AM" or "PM": 0 none, 1 AM, 2 PM.
+  int Meridiem() {
+    if (text_.size() - pos_ < 2) return 0;
+    const char a = static_cast<char>(std::toupper(static_cast<unsigned char>(text_[pos_])));
+    const char b = static_cast<char>(std::toupper(static_cast<unsigned char>(text_[pos_ + 1])));
+    if (b != 'M' || (a != 'A' && a != 'P')) return 0;
+    pos_ += 2;
+    return a == 'A' ? 1 : 2;
+  }
+  size_t pos() const { return pos_; }
+  void Reset(size_t pos) { pos_ = pos; }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+// "h:mm[:ss] [AM|PM]" into seconds of the day.
+bool ParseTime(Scanner& s, int32_t& seconds_of_day) {
+  int h = 0, mi = 0, sec = 0;
+  if (!s.Number(1, 2, h) || !s.Take(':') || !s.Number(2, 2, mi)) return false;
+  if (s.Take(':') && !s.Number(2, 2, sec)) return false;
+  s.SkipBlanks();
+  const int meridiem = s.Meridiem();
+  if (mi > 59 || sec > 59 || h > 23) return false;
+  if (meridiem == 1) {
+    if (h > 12) return false;
+    if (h == 12) h = 0;
+  } else if (meridiem == 2) {
+    if (h < 12) h += 12;  // 12 PM is noon; 13 to 23 PM are kept as they are
+  }
+  seconds_of_day = h * 3600 + mi * 60 + sec;
+  return true;
+}
+
+bool ParseIso(Scanner& s, DateTime& out) {
+  int y = 0, m = 0, d = 0;
+  if (!s.Number(4, 4, y) || !s.Take('-') || !s.Number(1, 2, m) || !s.Take('-') || !s.Number(1, 2, d)) return false;
+  if (!DateTime::IsValidDate(y, m, d)) return false;
+  int h = 0, mi = 0, sec = 0;
+  if (s.Take('T')) {
+    if (!s.Number(1, 2, h) || !s.Take(':') || !s.Number(2, 2, mi)) return false;
+    if (s.Take(':') && !s.Number(2, 2, sec)) return false;
+    if (h > 23 || mi > 59 || sec > 59) return false;
+  }
+  s.SkipBlanks();
+  if (!s.AtEnd()) return false;
+  out = DateTime::FromParts(y, m, d, h, mi, sec);
+  return true;
+}
+
+bool ParseMonthFirst(Scanner& s, DateTime& out) {
+  int m = 0, d = 0, y = 0;
+  if (!s.Number(1, 2, m) || !s.Take('/') || !s.Number(1, 2, d) || !s.Take('/') || !s.Number(4, 4, y)) return false;
+  if (!DateTime::IsValidDate(y, m, d)) return false;
+  int32_t tod = 0;
+  s.SkipBlanks();
+  if (!s.AtEnd() && !ParseTime(s, tod)) return false;
+  s.SkipBlanks();
+  if (!s.AtEnd()) return false;
+  out = DateTime::FromParts(y, m, d).AddSeconds(tod);
+  return true;
+}
+
+}  // namespace
+
+bool DateTime::IsValidDate(int year, int month, int day) {
+  static constexpr std::array<int, 12> kDays = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+  if (day > kDays[month - 1]) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return !(month == 2 && day == 29 && !leap);
+}
+
+DateTime DateTime::FromParts(int year, int month, int day, int hour, int minute, int second) {
+  if (!IsValidDate(year, month, day) || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
+      second > 59) {
+    throw TypeMismatch();
+  }
+  const int64_t days = DaysFromCivil(year, month, day) - kZeroDateUnixDays;
+  return DateTime(days * kSecondsPerDay + hour * 3600 + minute * 60 + second);
+}
+
+DateTime DateTime::Now() {
+  const std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  return FromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                   local.tm_sec > 59 ? 59 : local.tm_sec);
+}
+
+int64_t DateTime::Days() const {
+  return seconds_ >= 0 ? seconds_ / kSecondsPerDay : -((-seconds_ + kSecondsPerDay - 1) / kSecondsPerDay);
+}
+
+int32_t DateTime::SecondsOfDay() const { return static_cast<int32_t>(seconds_ - Days() * kSecondsPerDay); }
+int DateTime::Year() const { return static_cast<int>(CivilOf(*this).year); }
+int DateTime::Month() const { return CivilOf(*this).month; }
+int DateTime::Day() const { return CivilOf(*this).day; }
+
+std::string GeneralDateText(DateTime dt) {
+  char buf[64];
+  std::string out;
+  const Civil c = CivilOf(dt);
+  const bool has_date = dt.Days() != 0;
+  const bool has_time = dt.SecondsOfDay() != 0;
+  if (has_date) {
+    std::snprintf(buf, sizeof buf, "%d/%d/%lld", c.month, c.day, static_cast<long long>(c.year));
+    out = buf;
+  }
+  if (has_time || !has_date) {
+    const int h = dt.Hour();
+    const int h12 = h % 12 == 0 ? 12 : h % 12;
+    std::snprintf(buf, sizeof buf, "%d:%02d:%02d %s", h12, dt.Minute(), dt.Second(), h < 12 ? "AM" : "PM");
+    if (!out.empty()) out += ' ';
+    out += buf;
+  }
+  return out;
+}
+
+std::string FixedDateTimeText(DateTime dt) {
+  char buf[64];
+  const Civil c = CivilOf(dt);
+  std::snprintf(buf, sizeof buf, "%02d/%02d/%04lld %02d:%02d:%02d", c.month, c.day, static_cast<long long>(c.year),
+                dt.Hour(), dt.Minute(), dt.Second());
+  return buf;
+}
+
+std::string IsoDateText(DateTime dt) {
+  char buf[32];
+  const Civil c = CivilOf(dt);
+  std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d", static_cast<long long>(c.year), c.month, c.day);
+  return buf;
+}
+
+bool TryParseDateTime(std::string_view text, DateTime& out) {
+  text = TrimBlanks(text);
+  if (text.empty()) return false;
+  Scanner s(text);
+  if (ParseIso(s, out)) return true;
+  s.Reset(0);
+  if (ParseMonthFirst(s, out)) return true;
+  s.Reset(0);
+  int32_t tod = 0;
+  if (ParseTime(s, tod)) {
+    s.SkipBlanks();
+    if (s.AtEnd()) {
+      out = DateTime::FromSeconds(tod);
+      return true;
+    }
+  }
+  return false;
+}
+
+DateTime ParseDateTime(std::string_view text) {
+  DateTime out;
+  if (!TryParseDateTime(text, out)) throw TypeMismatch();
+  return out;
+}
+
+std::string NumberText(double value) {
+  if (std::isnan(value) || std::isinf(value)) throw Error(kErrOverflow, "Overflow");
+  if (value == 0) return "0";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15g", value);
+  std::string s = buf;
+  const auto e = s.find('e');
+  if (e == std::string::npos) return s;
+  // Exponent form as the platform writes it: "1.5E+15", "1E-05".
+  std::string mantissa = s.substr(0, e);
+  const char sign = s[e + 1];
+  std::string digits = s.substr(e + 2);
+  while (digits.size() > 2 && digits.front() == '0') digits.erase(0, 1);
+  if (digits.size() < 2) digits.insert(0, "0");
+  return mantissa + "E" + sign + digits;
+}
+
+bool TryParseNumber(std::string_view text, double& out) {
+  text = TrimBlanks(text);
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const std::string_view body = text.substr(i);
+  size_t digits = 0;
+  size_t dots = 0;
+  for (char c : body) {
+    if (c == '.') {
+      ++dots;
+    } else if (std::isdigit(static_cast<unsigned char>(c))) {
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || dots > 1) return false;
+  double v = 0;
+  const auto r = std::from_chars(body.data(), body.data() + body.size(), v, std::chars_format::fixed);
+  if (r.ec != std::errc() || r.ptr != body.data() + body.size()) return false;
+  out = negative ? -v : v;
+  return true;
+}
+
+double ParseNumber(std::string_view text) {
+  double v = 0;
+  if (!TryParseNumber(text, v)) throw TypeMismatch();
+  return v;
+}
+
+int32_t GetSystemDateOrder() {
+  DateTime probe;
+  if (!TryParseDateTime("08/02/1997", probe)) return 1;
+  if (probe.Month() == 8) return 1;
+  if (probe.Month() == 2) return 2;
+  return 1;
+}
+
+}  // namespace kv

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+// A date and time of day to the second. The zero value is 30 December 1899, 00:00:00, the epoch every
+// date of the system counts from; values are seconds from it, so dates before 1900 and after 9999 stay exact.
+class DateTime {
+ public:
+  constexpr DateTime() = default;
+  static constexpr DateTime FromSeconds(int64_t seconds) { return DateTime(seconds); }
+  // Throws a type-mismatch Error for an impossible date or time.
+  static DateTime FromParts(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+  static bool IsValidDate(int year, int month, int day);
+  // The local time of this machine, to the second.
+  static DateTime Now();
+
+  constexpr int64_t seconds() const { return seconds_; }
+  constexpr bool IsZero() const { return seconds_ == 0; }
+  int64_t Days() const;              // whole days since the zero date (floor)
+  int32_t SecondsOfDay() const;      // 0 .. 86399
+  int Year() const;
+  int Month() const;
+  int Day() const;
+  int Hour() const { return SecondsOfDay() / 3600; }
+  int Minute() const { return SecondsOfDay() / 60 % 60; }
+  int Second() const { return SecondsOfDay() % 60; }
+  DateTime DatePart() const { return DateTime(Days() * 86400); }
+  DateTime AddSeconds(int64_t s) const { return DateTime(seconds_ + s); }
+  DateTime AddDays(int64_t d) const { return DateTime(seconds_ + d * 86400); }
+
+  friend constexpr auto operator<=>(const DateTime&, const DateTime&) = default;
+
+ private:
+  constexpr explicit DateTime(int64_t seconds) : seconds_(seconds) {}
+  int64_t seconds_ = 0;
+};
+
+// The regional model. The system always uses the United States settings, whatever the machine's locale:
+// month first, "/" and ":" as separators, "." as the decimal sign and no thousands separator.
+
+// General date-time text: "M/D/YYYY h:mm:ss AM"; the zero date gives the time alone, midnight the date alone.
+std::string GeneralDateText(DateTime dt);
+// "mm/dd/yyyy hh:mm:ss", zero-padded, 24-hour.
+std::string FixedDateTimeText(DateTime dt);
+// "yyyy-mm-dd".
+std::string IsoDateText(DateTime dt);
+
+// Reads "M/D/YYYY" with an optional "h:mm" or "h:mm:ss" and an optional AM/PM, a time alone, or
+// "YYYY-MM-DD" with an optional "Thh:mm:ss". Anything else throws a type-mismatch Error.
+DateTime ParseDateTime(std::string_view text);
+bool TryParseDateTime(std::string_view text, DateTime& out);
+
+// A double as the platform's default conversion writes it: up to 15 significant digits, no trailing zeros,
+// "." as the decimal sign, no exponent for everyday magnitudes.
+std::string NumberText(double value);
+// Reads a plain decimal number ("-12.5", "3", ".5"); throws a type-mismatch Error otherwise.
+double ParseNumber(std::string_view text);
+bool TryParseNumber(std::string_view text, double& out);
+
+// 1 when the system reads "08/02/1997" month first, 2 when day first. The regional model is fixed, so 1.
+int32_t GetSystemDateOrder();
+
+}  // namespace kv

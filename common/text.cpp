@@ -1,0 +1,80 @@
+#include "common/text.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace kv {
+namespace {
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+std::string ToUpperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string ToLowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
+  if (from.empty()) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  size_t pos = 0;
+  for (size_t hit; (hit = text.find(from, pos)) != std::string_view::npos; pos = hit + from.size()) {
+    out.append(text.substr(pos, hit - pos));
+    out.append(to);
+  }
+  out.append(text.substr(pos));
+  return out;
+}
+
+std::vector<std::string> Split(std::string_view text, std::string_view separator) {
+  std::vector<std::string> out;
+  if (separator.empty()) {
+    out.emplace_back(text);
+    return out;
+  }
+  size_t pos = 0;
+  for (size_t hit; (hit = text.find(separator, pos)) != std::string_view::npos; pos = hit + separator.size()) {
+    out.emplace_back(text.substr(pos, hit - pos));
+  }
+  out.emplace_back(text.substr(pos));
+  return out;
+}
+
+size_t CodePointCount(std::string_view utf8) {
+  return static_cast<size_t>(
+      std::count_if(utf8.begin(), utf8.end(), [](char c) { return !IsContinuation(static_cast<unsigned char>(c)); }));
+}
+
+std::string_view LeftChars(std::string_view utf8, size_t n) {
+  size_t seen = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if (!IsContinuation(static_cast<unsigned char>(utf8[i]))) {
+      if (seen == n) return utf8.substr(0, i);
+      ++seen;
+    }
+  }
+  return utf8;
+}
+
+}  // namespace kv

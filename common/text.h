@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv {
+
+inline constexpr std::string_view kCrLf = "\r\n";
+
+// Blanks only (the platform's Trim), not tabs or line ends.
+std::string_view TrimBlanks(std::string_view text);
+std::string ToUpperAscii(std::string_view text);
+std::string ToLowerAscii(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+bool StartsWith(std::string_view text, std::string_view prefix);
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
+// Splits at every occurrence of the separator; an empty text gives one empty field.
+std::vector<std::string> Split(std::string_view text, std::string_view separator);
+
+// Characters (UTF-8 code points) of a text; widths that cut texts count these, never bytes.
+size_t CodePointCount(std::string_view utf8);
+// The first n code points of a text.
+std::string_view LeftChars(std::string_view utf8, size_t n);
+
+}  // namespace kv

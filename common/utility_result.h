@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+
+// Status code of one transfer step; the service pages and the controls' callers know these numbers.
+enum PLKVUtilityResult : int32_t {
+  kvurSuccess = 0,
+  kvurAspFailed = 1,
+  kvurNoDataToUpload = 2,
+  kvurProcessInterrupted = 3,
+  kvurSystemError = 4,
+  kvurUnknownError = 5,
+};
