@@ -1,0 +1,92 @@
+#pragma once
+
+// Shared by the sources of platform/xml only; never included from a public header.
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/schemasInternals.h>
+#include <libxml/xmlschemas.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/xml/dom.h"
+#include "platform/xml/schema_cache.h"
+
+namespace platform::xml {
+
+// Owns one parsed tree; every Node and NodeList of that tree holds a reference.
+struct DocHolder {
+  explicit DocHolder(xmlDocPtr d) : doc(d) {}
+  ~DocHolder() { xmlFreeDoc(doc); }
+  DocHolder(const DocHolder&) = delete;
+  DocHolder& operator=(const DocHolder&) = delete;
+  xmlDocPtr doc;
+};
+
+// Status code the DOM raises for its own failures (the COM "unspecified failure").
+inline constexpr int64_t kXmlFailure = static_cast<int32_t>(0x80004005u);
+
+// Initialises libxml2 once per process and keeps it off the network for every later load, schema
+// includes and imports among them.
+void EnsureLibxml();
+
+struct CapturedError {
+  int code = 0;
+  int level = 0;
+  std::string message;
+  int64_t line = 0;
+  int64_t column = 0;
+};
+
+// For the lifetime of the object, this thread's libxml2 diagnostics land here instead of on stderr.
+class ErrorCapture {
+ public:
+  ErrorCapture();
+  ~ErrorCapture();
+  ErrorCapture(const ErrorCapture&) = delete;
+  ErrorCapture& operator=(const ErrorCapture&) = delete;
+
+  // Suitable for xmlSchemaSet*StructuredErrors with `this` as context.
+  static void OnStructured(void* self, xmlErrorPtr error);
+
+  // The first error of level error or fatal; nullptr when there was none.
+  const CapturedError* FirstError() const;
+  std::string Describe() const;  // the first error's message with its line, or ""
+
+ private:
+  std::vector<CapturedError> errors_;
+  xmlStructuredErrorFunc oldStructured_;
+  void* oldStructuredContext_;
+  xmlGenericErrorFunc oldGeneric_;
+  void* oldGenericContext_;
+};
+
+// The source line the error points at, without its line end ("" when the line is out of range).
+std::string SourceLine(std::string_view text, int64_t line);
+
+// A compiled schema keeps pointers into the tree it was compiled from (annotations among them), so the
+// tree lives exactly as long as the schema. Shared, so a validation in progress keeps its schema even when
+// the cache entry is replaced meanwhile.
+struct CompiledSchema {
+  CompiledSchema(xmlDocPtr d, xmlSchemaPtr s) : doc(d), schema(s) {}
+  ~CompiledSchema() {
+    xmlSchemaFree(schema);
+    xmlFreeDoc(doc);
+  }
+  CompiledSchema(const CompiledSchema&) = delete;
+  CompiledSchema& operator=(const CompiledSchema&) = delete;
+  xmlDocPtr doc;
+  xmlSchemaPtr schema;
+};
+
+// Schema for a document root in that namespace (nullptr when the cache has none).
+std::shared_ptr<CompiledSchema> FindSchema(const SchemaCache::Impl& cache, std::string_view namespaceUri);
+// The schema when the cache holds exactly one, else nullptr.
+std::shared_ptr<CompiledSchema> SingleSchema(const SchemaCache::Impl& cache);
+
+}  // namespace platform::xml
