@@ -1,0 +1,203 @@
+#include "platform/com/class_registry.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "common/error.h"
+#include "platform/com/state_directory.h"
+
+namespace platform::com {
+namespace {
+
+constexpr char kHeader[] = "# ProgID\tCLSID\tserver program";
+
+// A line of the registry file: an entry, or anything else, which is written back unchanged so that a line this
+// version does not understand is never lost by a later change.
+struct Line {
+  std::optional<ServerRegistration> entry;
+  std::string raw;
+};
+
+bool SameProgId(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+bool IsValidProgId(const std::string& progId) {
+  if (progId.empty() || progId.size() > 39) return false;
+  if (std::isdigit(static_cast<unsigned char>(progId.front()))) return false;
+  return std::all_of(progId.begin(), progId.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_';
+  });
+}
+
+std::optional<ServerRegistration> ParseEntry(const std::string& line) {
+  if (line.empty() || line.front() == '#') return std::nullopt;
+  const size_t first = line.find('\t');
+  if (first == std::string::npos) return std::nullopt;
+  const size_t second = line.find('\t', first + 1);
+  if (second == std::string::npos) return std::nullopt;
+  ServerRegistration entry;
+  entry.progId = line.substr(0, first);
+  const std::string clsid = line.substr(first + 1, second - first - 1);
+  entry.program = line.substr(second + 1);
+  if (!IsValidProgId(entry.progId) || !entry.program.is_absolute()) return std::nullopt;
+  if (!clsid.empty()) {
+    auto guid = ParseGuid(clsid);
+    if (!guid) return std::nullopt;
+    entry.clsid = *guid;
+  }
+  return entry;
+}
+
+std::string FormatEntry(const ServerRegistration& entry) {
+  return entry.progId + "\t" + GuidToString(entry.clsid) + "\t" + entry.program.string();
+}
+
+kv::Error FileError(int err, const std::string& what, const std::filesystem::path& path) {
+  return kv::Error(err, "The class registry " + path.string() + " could not be " + what + ": " + std::strerror(err));
+}
+
+std::vector<Line> ReadLines(const std::filesystem::path& path) {
+  std::vector<Line> lines;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return lines;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw FileError(errno ? errno : EIO, "read", path);
+  std::string text;
+  while (std::getline(in, text)) lines.push_back({ParseEntry(text), text});
+  if (in.bad()) throw FileError(EIO, "read", path);
+  return lines;
+}
+
+// Holds the registry's lock file open and exclusively locked. The lock is on a side file because the registry
+// file itself is replaced by rename on every change.
+class RegistryLock {
+ public:
+  explicit RegistryLock(const std::filesystem::path& path) {
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) throw FileError(errno, "locked", path);
+    int rc;
+    do {
+      rc = flock(fd_, LOCK_EX);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+      const int err = errno;
+      close(fd_);
+      throw FileError(err, "locked", path);
+    }
+  }
+  ~RegistryLock() { close(fd_); }
+  RegistryLock(const RegistryLock&) = delete;
+  RegistryLock& operator=(const RegistryLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+void WriteAll(int fd, const std::string& text, const std::filesystem::path& path) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw FileError(errno, "written", path);
+    done += static_cast<size_t>(n);
+  }
+}
+
+void ReplaceFile(const std::filesystem::path& path, const std::vector<Line>& lines) {
+  std::string text = std::string(kHeader) + "\n";
+  for (const Line& line : lines) {
+    if (line.raw == kHeader) continue;
+    text += (line.entry ? FormatEntry(*line.entry) : line.raw) + "\n";
+  }
+  std::string temp = path.string() + ".XXXXXX";
+  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) throw FileError(errno, "written", path);
+  try {
+    fchmod(fd, 0644);
+    WriteAll(fd, text, path);
+    if (fsync(fd) < 0) throw FileError(errno, "written", path);
+    if (close(fd) < 0) {
+      const int err = errno;
+      unlink(temp.c_str());
+      throw FileError(err, "written", path);
+    }
+  } catch (...) {
+    close(fd);
+    unlink(temp.c_str());
+    throw;
+  }
+  if (rename(temp.c_str(), path.c_str()) < 0) {
+    const int err = errno;
+    unlink(temp.c_str());
+    throw FileError(err, "written", path);
+  }
+}
+
+// Runs one change of the registry under its lock; change returns false when nothing needs writing.
+template <typename Change>
+bool ChangeRegistry(Change change) {
+  const std::filesystem::path path = ClassRegistryPath();
+  std::error_code ec;
+  std::filesystem::create_directories(path.parent_path(), ec);
+  if (ec) throw FileError(ec.value(), "created", path.parent_path());
+  RegistryLock lock(path.string() + ".lock");
+  std::vector<Line> lines = ReadLines(path);
+  if (!change(lines)) return false;
+  ReplaceFile(path, lines);
+  return true;
+}
+
+}  // namespace
+
+std::filesystem::path ClassRegistryPath() { return StateDirectory() / "class-registry"; }
+
+void RegisterLocalServer(const ServerRegistration& registration) {
+  if (!IsValidProgId(registration.progId)) {
+    throw kv::Error(kv::kErrInvalidArgument, "Invalid ProgID \"" + registration.progId + "\"");
+  }
+  const std::string program = registration.program.string();
+  if (!registration.program.is_absolute() || program.find_first_of("\t\r\n") != std::string::npos) {
+    throw kv::Error(kv::kErrInvalidArgument, "Invalid server program path \"" + program + "\"");
+  }
+  ChangeRegistry([&registration](std::vector<Line>& lines) {
+    std::erase_if(lines, [&](const Line& l) { return l.entry && SameProgId(l.entry->progId, registration.progId); });
+    lines.push_back({registration, FormatEntry(registration)});
+    return true;
+  });
+}
+
+bool UnregisterLocalServer(const std::string& progId) {
+  if (!std::filesystem::exists(ClassRegistryPath())) return false;
+  return ChangeRegistry([&progId](std::vector<Line>& lines) {
+    return std::erase_if(lines, [&](const Line& l) { return l.entry && SameProgId(l.entry->progId, progId); }) > 0;
+  });
+}
+
+std::optional<ServerRegistration> FindLocalServer(const std::string& progId) {
+  for (const Line& line : ReadLines(ClassRegistryPath())) {
+    if (line.entry && SameProgId(line.entry->progId, progId)) return line.entry;
+  }
+  return std::nullopt;
+}
+
+std::vector<ServerRegistration> ListLocalServers() {
+  std::vector<ServerRegistration> entries;
+  for (const Line& line : ReadLines(ClassRegistryPath())) {
+    if (line.entry) entries.push_back(*line.entry);
+  }
+  return entries;
+}
+
+}  // namespace platform::com
