@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace platform::web {
+
+// Every byte outside A-Z a-z 0-9 - _ . ~ becomes %XX (upper-case hex); UTF-8 text is encoded byte by byte.
+std::string PercentEncode(std::string_view value);
+// The reverse; "+" stays "+", and a "%" not followed by two hex digits stays as it is.
+std::string PercentDecode(std::string_view text);
+
+// The address of a service page with its query: base + page + "?" + key=value&key=value...
+// Keys, their order and the page name are written as given; values are percent-encoded, so a value holding
+// "&", "#", "+", "%" or "=" arrives intact and cannot add keys.
+//
+//   QueryBuilder("brintavel.asp").Add("sitecode", code).Add("sitekey", key).Url(base_url)
+class QueryBuilder {
+ public:
+  explicit QueryBuilder(std::string page);
+
+  QueryBuilder& Add(std::string_view key, std::string_view value);
+  // The flag as the words "True" or "False" (a separate name: a string literal would convert to bool).
+  QueryBuilder& AddFlag(std::string_view key, bool value);
+
+  const std::string& Page() const { return page_; }
+  // "k=v&k2=v2" (empty without keys).
+  std::string Query() const;
+  // page + "?" + Query(), or the page alone without keys.
+  std::string PageAndQuery() const;
+  // base (expected to end in "/") + PageAndQuery().
+  std::string Url(std::string_view base) const;
+
+ private:
+  std::string page_;
+  std::vector<std::pair<std::string, std::string>> pairs_;
+};
+
+// Splits "k=v&k2=v2" (a leading "?" and a "#fragment" are ignored) into decoded pairs, in order.
+std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view query);
+
+}  // namespace platform::web

@@ -1,0 +1,352 @@
+#include "platform/web/web_browser.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "platform/forms/event_loop.h"
+#include "platform/web/http_text.h"
+
+namespace platform::web {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr long kDefaultConnectTimeoutMs = 30000;
+constexpr long kDefaultStallTimeoutMs = 120000;
+
+long EnvMilliseconds(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value <= 0) return fallback;
+  return value;
+}
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) throw kv::Error(kv::kErrInvalidArgument, "libcurl init");
+  });
+}
+
+bool HasWebScheme(std::string_view url) {
+  const std::string lower = kv::ToLowerAscii(url.substr(0, 8));
+  return lower.starts_with("http://") || lower.starts_with("https://");
+}
+
+}  // namespace
+
+struct WebBrowser::Impl final : forms::EventSource {
+  WebBrowser& owner;
+  forms::EventLoop& loop;
+  CURLM* multi = nullptr;
+  CURL* easy = nullptr;
+  curl_slist* header_list = nullptr;
+  std::string post_body;
+  char error_buffer[CURL_ERROR_SIZE] = {};
+
+  // Sockets curl wants watched, with CURL_POLL_IN/OUT bits.
+  std::map<curl_socket_t, int> sockets;
+  bool timer_armed = false;
+  Clock::time_point timer_due;
+  // A navigation that failed before any transfer could start; completes from the loop like any other.
+  bool pending_failure = false;
+  std::string pending_reason;
+
+  // The answer being received.
+  std::string received;
+  std::string status_reason;
+
+  // What the caller reads.
+  DocumentCompleteHandler handler;
+  bool busy = false;
+  bool has_document = false;
+  bool error_page = false;
+  int status = 0;
+  std::string location;
+  std::string body_text;
+  std::string content_type;
+  std::string transport_error;
+  std::string raw_body;
+
+  Impl(WebBrowser& o, forms::EventLoop& l) : owner(o), loop(l) {
+    GlobalInit();
+    multi = curl_multi_init();
+    if (multi == nullptr) throw kv::Error(kv::kErrInvalidArgument, "The web transfer could not be created");
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Impl::OnSocket);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Impl::OnTimer);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+  }
+
+  ~Impl() override {
+    Cancel();
+    curl_multi_cleanup(multi);
+  }
+
+  static int OnSocket(CURL*, curl_socket_t socket, int what, void* self, void*) {
+    auto* impl = static_cast<Impl*>(self);
+    if (what == CURL_POLL_REMOVE) {
+      impl->sockets.erase(socket);
+    } else {
+      impl->sockets[socket] = what;
+    }
+    return 0;
+  }
+
+  static int OnTimer(CURLM*, long timeout_ms, void* self) {
+    auto* impl = static_cast<Impl*>(self);
+    impl->timer_armed = timeout_ms >= 0;
+    if (impl->timer_armed) impl->timer_due = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    return 0;
+  }
+
+  static size_t OnBody(char* data, size_t size, size_t count, void* self) {
+    static_cast<Impl*>(self)->received.append(data, size * count);
+    return size * count;
+  }
+
+  // Keeps the reason phrase of the last status line; redirects and interim answers bring several.
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto* impl = static_cast<Impl*>(self);
+    std::string_view line(data, size * count);
+    if (line.starts_with("HTTP/")) {
+      impl->received.clear();
+      impl->status_reason.clear();
+      const size_t code = line.find(' ');
+      const size_t reason = code == std::string_view::npos ? code : line.find(' ', code + 1);
+      if (reason != std::string_view::npos) {
+        std::string_view text = line.substr(reason + 1);
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
+          text.remove_suffix(1);
+        }
+        impl->status_reason = std::string(text);
+      }
+    }
+    return size * count;
+  }
+
+  void Start(const std::string& url, int flags, const std::string* post, const std::string& headers) {
+    Cancel();
+    busy = true;
+    location = url;
+    received.clear();
+    status_reason.clear();
+    error_buffer[0] = '\0';
+    loop.AddSource(this);
+    if (!HasWebScheme(url)) {
+      pending_failure = true;
+      pending_reason = "The address is not a web address: " + url;
+      return;
+    }
+
+    easy = curl_easy_init();
+    if (easy == nullptr) {
+      pending_failure = true;
+      pending_reason = "The web transfer could not be created";
+      return;
+    }
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Kalvor-Connector/4.06");
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (const char* ca = std::getenv("KV_WEB_CA_FILE"); ca != nullptr && *ca != '\0') {
+      curl_easy_setopt(easy, CURLOPT_CAINFO, ca);
+    }
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, EnvMilliseconds("KV_WEB_CONNECT_TIMEOUT_MS",
+                                                                      kDefaultConnectTimeoutMs));
+    // curl measures a stall in whole seconds: below one byte a second for that long.
+    const long stall_ms = EnvMilliseconds("KV_WEB_STALL_TIMEOUT_MS", kDefaultStallTimeoutMs);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, (stall_ms + 999) / 1000);
+
+    if (post != nullptr) {
+      post_body = *post;
+      curl_easy_setopt(easy, CURLOPT_POST, 1L);
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post_body.size()));
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, post_body.data());
+    } else {
+      curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    }
+
+    for (const std::string& line : NormalizeHeaderLines(headers)) {
+      header_list = curl_slist_append(header_list, line.c_str());
+    }
+    if (flags & kNavNoReadFromCache) {
+      header_list = curl_slist_append(header_list, "Cache-Control: no-cache");
+      header_list = curl_slist_append(header_list, "Pragma: no-cache");
+    }
+    // A large upload would otherwise wait for the server's interim answer before sending its body.
+    header_list = curl_slist_append(header_list, "Expect:");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, header_list);
+
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+      ReleaseTransfer();
+      pending_failure = true;
+      pending_reason = "The web transfer could not be started";
+    }
+  }
+
+  void ReleaseTransfer() {
+    if (easy != nullptr) {
+      curl_multi_remove_handle(multi, easy);
+      curl_easy_cleanup(easy);
+      easy = nullptr;
+    }
+    if (header_list != nullptr) {
+      curl_slist_free_all(header_list);
+      header_list = nullptr;
+    }
+    post_body.clear();
+    post_body.shrink_to_fit();
+  }
+
+  // Ends the navigation in flight without a completion.
+  void Cancel() {
+    ReleaseTransfer();
+    pending_failure = false;
+    busy = false;
+    loop.RemoveSource(this);
+  }
+
+  int Prepare(std::vector<pollfd>& fds) override {
+    if (pending_failure) return 0;
+    for (const auto& [socket, what] : sockets) {
+      short events = 0;
+      if (what & CURL_POLL_IN) events |= POLLIN;
+      if (what & CURL_POLL_OUT) events |= POLLOUT;
+      fds.push_back({socket, events, 0});
+    }
+    if (!timer_armed) return -1;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(timer_due - Clock::now()).count();
+    return static_cast<int>(std::clamp<int64_t>(wait, 0, 1 << 30));
+  }
+
+  void Dispatch(std::span<const pollfd> fds) override {
+    if (pending_failure) {
+      Complete(std::nullopt, pending_reason);
+      return;
+    }
+    if (easy == nullptr) return;
+    int running = 0;
+    for (const pollfd& fd : fds) {
+      if (fd.revents == 0) continue;
+      int mask = 0;
+      if (fd.revents & (POLLIN | POLLHUP)) mask |= CURL_CSELECT_IN;
+      if (fd.revents & POLLOUT) mask |= CURL_CSELECT_OUT;
+      if (fd.revents & (POLLERR | POLLNVAL)) mask |= CURL_CSELECT_ERR;
+      curl_multi_socket_action(multi, fd.fd, mask, &running);
+    }
+    if (timer_armed && Clock::now() >= timer_due) {
+      timer_armed = false;
+      curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running);
+    }
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+        Complete(message->data.result, {});
+        return;  // the handler may have destroyed this control
+      }
+    }
+  }
+
+  // Stores the document and raises DocumentComplete; must be the last thing a dispatch does.
+  void Complete(std::optional<CURLcode> result, const std::string& failure) {
+    has_document = true;
+    status = 0;
+    content_type.clear();
+    transport_error.clear();
+    raw_body.clear();
+    if (result.has_value()) {
+      long code = 0;
+      curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+      char* effective = nullptr;
+      if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective != nullptr) {
+        location = effective;
+      }
+      char* type = nullptr;
+      if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) content_type = type;
+      if (*result != CURLE_OK) {
+        transport_error = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(*result);
+      } else {
+        status = static_cast<int>(code);
+      }
+    } else {
+      transport_error = failure;
+    }
+    raw_body = std::move(received);
+    received.clear();
+
+    if (!transport_error.empty()) {
+      error_page = true;
+      body_text = TransportErrorPage(transport_error);
+    } else {
+      const std::string text = DecodeBodyBytes(raw_body, content_type);
+      const std::string page_text = IsHtmlAnswer(content_type, raw_body) ? HtmlBodyText(text) : text;
+      error_page = status < 200 || status > 299;
+      if (error_page) {
+        const std::string reason = status_reason.empty() ? std::string(ReasonPhrase(status)) : status_reason;
+        body_text = HttpErrorPage(status, reason, page_text);
+      } else {
+        body_text = page_text;
+      }
+    }
+
+    Cancel();
+    DocumentCompleteHandler run = handler;
+    const std::string url = location;
+    WebBrowser& browser = owner;
+    if (run) run(browser, url);
+  }
+};
+
+WebBrowser::WebBrowser() : WebBrowser(forms::EventLoop::Current()) {}
+
+WebBrowser::WebBrowser(forms::EventLoop& loop) : impl_(std::make_unique<Impl>(*this, loop)) {}
+
+WebBrowser::~WebBrowser() = default;
+
+void WebBrowser::Navigate(const std::string& url, int flags, const std::string& /*target*/,
+                          const std::optional<std::string>& post_data, const std::string& headers) {
+  impl_->Start(url, flags, post_data ? &*post_data : nullptr, headers);
+}
+
+void WebBrowser::Navigate(const std::string& url, int flags, const std::string& target,
+                          const std::vector<uint8_t>& post_data, const std::string& headers) {
+  Navigate(url, flags, target, std::optional<std::string>(std::string(post_data.begin(), post_data.end())), headers);
+}
+
+void WebBrowser::Stop() { impl_->Cancel(); }
+
+void WebBrowser::OnDocumentComplete(DocumentCompleteHandler handler) { impl_->handler = std::move(handler); }
+
+bool WebBrowser::Busy() const { return impl_->busy; }
+const std::string& WebBrowser::LocationURL() const { return impl_->location; }
+const std::string& WebBrowser::BodyText() const { return impl_->body_text; }
+bool WebBrowser::HasDocument() const { return impl_->has_document; }
+bool WebBrowser::IsErrorPage() const { return impl_->error_page; }
+int WebBrowser::StatusCode() const { return impl_->status; }
+const std::string& WebBrowser::ContentType() const { return impl_->content_type; }
+const std::string& WebBrowser::TransportError() const { return impl_->transport_error; }
+const std::string& WebBrowser::RawBody() const { return impl_->raw_body; }
+
+}  // namespace platform::web

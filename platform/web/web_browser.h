@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::forms {
+class EventLoop;
+}
+
+namespace platform::web {
+
+// Navigation flags the system passes; 6 = no history + no cache read.
+inline constexpr int kNavNoHistory = 2;
+inline constexpr int kNavNoReadFromCache = 4;
+
+// First line of the body text of every error page; page rules compare against it.
+inline constexpr std::string_view kPageCannotBeDisplayed = "The page cannot be displayed";
+
+// The embedded browser control, used as the HTTP client of the hidden web-request forms.
+//
+// Navigate starts a transfer and returns at once; the transfer runs while the owner of the thread's event loop
+// pumps it (DoEvents, WaitWhile). DocumentComplete is raised from the loop, once per navigation, whatever the
+// outcome: the answer page, or an error page for a transport failure or a non-2xx answer. It is never raised from
+// inside Navigate or Stop. Stop cancels the transfer and no DocumentComplete follows it. A Navigate while another
+// navigation is in flight cancels that one the same way (no completion for it), as a real browser does.
+//
+// Time-outs (environment, read at each Navigate):
+//   KV_WEB_CONNECT_TIMEOUT_MS  connecting, name lookup and TLS handshake included (default 30000)
+//   KV_WEB_STALL_TIMEOUT_MS    the transfer is dropped when no byte moves for this long (default 120000)
+//   KV_WEB_CA_FILE             a CA bundle to trust instead of the system's store (test servers only)
+// Certificates are always verified.
+class WebBrowser {
+ public:
+  // browser: the control whose document completed; url: the address of that document (after redirects).
+  using DocumentCompleteHandler = std::function<void(WebBrowser& browser, const std::string& url)>;
+
+  // Binds the control to the calling thread's event loop, or to the given one.
+  WebBrowser();
+  explicit WebBrowser(forms::EventLoop& loop);
+  ~WebBrowser();
+  WebBrowser(const WebBrowser&) = delete;
+  WebBrowser& operator=(const WebBrowser&) = delete;
+
+  // Post data present (even zero bytes): POST with exactly those bytes; absent: GET.
+  // flags: kNavNoReadFromCache sends "Cache-Control: no-cache" and "Pragma: no-cache".
+  // target: frames do not exist here; the value is ignored.
+  // headers: header lines separated by CR and/or LF ("Content-Type:text/plain" LF CR included); each line
+  //   "Name:value" is sent as the well-formed "Name: value"; lines without a colon are dropped.
+  // An address that is not http:// or https:// completes with an error page, like a transport failure.
+  void Navigate(const std::string& url, int flags = 0, const std::string& target = {},
+                const std::optional<std::string>& post_data = std::nullopt, const std::string& headers = {});
+  void Navigate(const std::string& url, int flags, const std::string& target, const std::vector<uint8_t>& post_data,
+                const std::string& headers);
+  // Cancels the navigation in flight, if any; harmless otherwise.
+  void Stop();
+
+  // The handler runs on the loop; it may navigate again, stop, pump the loop or destroy this control.
+  void OnDocumentComplete(DocumentCompleteHandler handler);
+
+  // A navigation is in flight (set by Navigate, cleared just before DocumentComplete or by Stop).
+  bool Busy() const;
+  // The address of the current document (the address being navigated to while Busy).
+  const std::string& LocationURL() const;
+
+  // The completed document's body text, as UTF-8: a text/plain answer as it came, an HTML answer as the text of
+  // its body (tags dropped, entities decoded, <br> and block ends as CR LF). Bytes that are not UTF-8 are read as
+  // Latin-1. For an error page: kPageCannotBeDisplayed, CR LF, then the reason (see IsErrorPage).
+  const std::string& BodyText() const;
+  const std::string& DocumentText() const { return BodyText(); }
+  // False until a document has completed.
+  bool HasDocument() const;
+  // The completed document is the browser's error page: the transport failed (StatusCode 0, TransportError says
+  // why) or the service answered outside 2xx (then the body text is the heading, CR LF, "HTTP <code> <reason>",
+  // and CR LF plus the answer's own body text when it has one).
+  bool IsErrorPage() const;
+  // HTTP status of the last answer; 0 when no answer arrived. For diagnostics only.
+  int StatusCode() const;
+  const std::string& ContentType() const;
+  const std::string& TransportError() const;
+  // The answer's bytes as they came, before any conversion.
+  const std::string& RawBody() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform::web
