@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/date_time.h"
+
+namespace platform::activex {
+
+// The page parameters a control is loaded with: (name, text) pairs in page order. Names compare without
+// regard to letter case; with a name given twice the first one counts.
+//
+// Reading converts the text to the type asked for:
+//   text     unchanged (blanks included);
+//   flag     "True"/"False" in any letter case, or a number (non-zero is True);
+//   date     the regional model (kv::ParseDateTime);
+//   integer  a number, rounded half to even like the platform, error 6 "Overflow" beyond 32 bits;
+//   double   a number through the regional model.
+// A missing key, and for flags, dates and numbers a text that is empty or only blanks, gives the default.
+// Any other text that does not convert throws kv::Error 13 "Type mismatch"; FailedKey() then names the key.
+class PropertyBag {
+ public:
+  struct Property {
+    std::string name;
+    std::string value;
+  };
+
+  PropertyBag() = default;
+  PropertyBag(std::initializer_list<std::pair<std::string, std::string>> items);
+
+  void Add(std::string name, std::string value);
+  const std::vector<Property>& Items() const { return items_; }
+  bool Empty() const { return items_.empty(); }
+  // The raw text of a key, or null when the page does not give it.
+  const std::string* Find(std::string_view name) const;
+  bool Has(std::string_view name) const { return Find(name) != nullptr; }
+
+  std::string ReadText(std::string_view name, std::string fallback = "") const;
+  bool ReadFlag(std::string_view name, bool fallback = false) const;
+  kv::DateTime ReadDate(std::string_view name, kv::DateTime fallback = {}) const;
+  int32_t ReadLong(std::string_view name, int32_t fallback = 0) const;
+  double ReadDouble(std::string_view name, double fallback = 0) const;
+
+  // ReadProperty<T>(name, default) for T = std::string, bool, kv::DateTime, int32_t or double.
+  template <class T>
+  T ReadProperty(std::string_view name, T fallback = T{}) const;
+
+  // The key whose text did not convert in the last failed read; "" when none failed.
+  const std::string& FailedKey() const { return failed_key_; }
+
+ private:
+  [[noreturn]] void Mismatch(std::string_view name) const;
+
+  std::vector<Property> items_;
+  mutable std::string failed_key_;
+};
+
+template <>
+inline std::string PropertyBag::ReadProperty<std::string>(std::string_view name, std::string fallback) const {
+  return ReadText(name, std::move(fallback));
+}
+template <>
+inline bool PropertyBag::ReadProperty<bool>(std::string_view name, bool fallback) const {
+  return ReadFlag(name, fallback);
+}
+template <>
+inline kv::DateTime PropertyBag::ReadProperty<kv::DateTime>(std::string_view name, kv::DateTime fallback) const {
+  return ReadDate(name, fallback);
+}
+template <>
+inline int32_t PropertyBag::ReadProperty<int32_t>(std::string_view name, int32_t fallback) const {
+  return ReadLong(name, fallback);
+}
+template <>
+inline double PropertyBag::ReadProperty<double>(std::string_view name, double fallback) const {
+  return ReadDouble(name, fallback);
+}
+
+// Conversions of a parameter text on their own (throw kv::Error 13 when the text does not convert).
+bool FlagFromText(std::string_view text);
+int32_t LongFromText(std::string_view text);
+
+}  // namespace platform::activex

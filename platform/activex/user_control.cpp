@@ -1,0 +1,49 @@
+#include "platform/activex/user_control.h"
+
+#include "common/error.h"
+
+namespace platform::activex {
+
+ControlHost::~ControlHost() {
+  try {
+    Teardown();
+  } catch (...) {
+    // A destructor has no caller to report to; Teardown reports when the host calls it itself.
+  }
+}
+
+void ControlHost::Site(std::optional<PropertyBag> bag, int width_twips, int height_twips) {
+  if (initialized_) throw kv::Error(kv::kErrInvalidArgument, "The control is already sited");
+  bag_ = std::move(bag);
+  initialized_ = true;
+  control_.Initialize();
+  if (bag_) {
+    try {
+      control_.ReadProperties(*bag_);
+    } catch (const kv::Error& e) {
+      if (e.number() == kv::kErrTypeMismatch && !bag_->FailedKey().empty()) {
+        const std::string& key = bag_->FailedKey();
+        throw kv::Error(e.number(), e.description() + ": the parameter " + key + " is \"" + bag_->ReadText(key) +
+                                        "\"");
+      }
+      throw;
+    }
+  } else {
+    control_.InitProperties();
+  }
+  Resize(width_twips, height_twips);
+}
+
+void ControlHost::Resize(int width_twips, int height_twips) {
+  control_.SetWidth(width_twips);
+  control_.SetHeight(height_twips);
+  control_.Resize();
+}
+
+void ControlHost::Teardown() {
+  if (!initialized_ || terminated_) return;
+  terminated_ = true;
+  control_.Terminate();
+}
+
+}  // namespace platform::activex
