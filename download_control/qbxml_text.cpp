@@ -1,0 +1,241 @@
+#include "download_control/qbxml_text.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "common/error.h"
+#include "common/text.h"
+
+namespace tessarine {
+namespace {
+
+// The leading number of a text as the platform's Val reads it: blanks skipped, an optional sign, digits with
+// one decimal point; 0 when the text does not begin with a number.
+double LeadingNumber(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  size_t start = i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  bool dot = false;
+  bool digits = false;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      digits = true;
+    } else if (c == '.' && !dot) {
+      dot = true;
+    } else {
+      break;
+    }
+    ++i;
+  }
+  if (!digits) return 0;
+  double value = 0;
+  kv::TryParseNumber(text.substr(start, i - start), value);
+  return value;
+}
+
+}  // namespace
+
+bool HasXMLSpecialChars(std::string_view text) {
+  return text.find_first_of("<>&'\"") != std::string_view::npos;
+}
+
+std::string EscapeXMLText(std::string_view text) {
+  if (!HasXMLSpecialChars(text)) return std::string(text);
+  static constexpr std::string_view kMarker = "&#10";
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '&' && text.substr(i, kMarker.size()) == kMarker) {
+      out += "&#10;";
+      i += kMarker.size() - 1;
+      if (i + 1 < text.size() && text[i + 1] == ';') ++i;
+      continue;
+    }
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+int32_t QBXMLVersionCodeOf(std::string_view version_text) {
+  static constexpr std::array<std::pair<std::string_view, int32_t>, 9> kCodes = {{
+      {"1.0", 0},
+      {"1.1", 1},
+      {"2.0", 2},
+      {"CA1.0", 6},
+      {"CA1.1", 7},
+      {"CA2.0", 8},
+      {"UK1.0", 9},
+      {"UK1.1", 10},
+      {"UK2.0", 11},
+  }};
+  for (const auto& [text, code] : kCodes) {
+    if (version_text == text) return code;
+  }
+  return LeadingNumber(version_text) > 2 ? 2 : 0;
+}
+
+std::string QBXMLDocumentHeader(int32_t version_code) {
+  static constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" ?>";
+  switch (version_code) {
+    case 6:
+      return std::string(kDeclaration) + "<?qbxml version=\"CA1.0\"?>";
+    case 7:
+      return std::string(kDeclaration) + "<?qbxml version=\"CA1.1\"?>";
+    case 8:
+      return std::string(kDeclaration) + "<?qbxml version=\"CA2.0\"?>";
+    case 9:
+      return std::string(kDeclaration) + "<?qbxml version=\"UK1.0\"?>";
+    case 10:
+      return std::string(kDeclaration) + "<?qbxml version=\"UK1.1\"?>";
+    case 11:
+      return std::string(kDeclaration) + "<?qbxml version=\"UK2.0\"?>";
+    default:
+      break;
+  }
+  const bool us2 = version_code >= 2 && version_code <= 5;
+  std::string header = "<?xml version = \"1.0\"?>\r\n";
+  header += us2 ? "<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 2.0//EN'>"
+                : "<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN'>";
+  header += kCrLf;
+  return header;
+}
+
+std::string QBXMLBody(std::string_view requests) {
+  std::string body = "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\">\r\n";
+  body += requests;
+  body += "</QBXMLMsgsRq>\r\n</QBXML>";
+  return body;
+}
+
+std::string FullNameElement(std::string_view tag, std::string_view value) {
+  std::string out;
+  out.reserve(value.size() + tag.size() * 2 + 32);
+  out += '<';
+  out += tag;
+  out += ">\r\n<FullName>";
+  out += value;
+  out += "</FullName>\r\n</";
+  out += tag;
+  out += ">\r\n";
+  return out;
+}
+
+kv::DateTime ReadServiceDate(std::string_view text) {
+  const std::string_view trimmed = kv::TrimBlanks(text);
+  kv::DateTime date;
+  // A time alone converts to the zero date, which is no transaction date.
+  const bool has_date = trimmed.find_first_of("/-") != std::string_view::npos;
+  if (!has_date || !kv::TryParseDateTime(trimmed, date)) {
+    throw kv::Error(kv::kErrTypeMismatch,
+                    "The date '" + std::string(text) + "' cannot be read; dates are M/D/YYYY or YYYY-MM-DD.");
+  }
+  return date;
+}
+
+std::string QBDateText(kv::DateTime date) {
+  return kv::IsoDateText(date);
+}
+
+bool ReadFlagText(std::string_view text, std::string_view what) {
+  const std::string_view trimmed = kv::TrimBlanks(text);
+  if (kv::EqualsIgnoreCase(trimmed, "True")) return true;
+  if (kv::EqualsIgnoreCase(trimmed, "False")) return false;
+  double number = 0;
+  if (kv::TryParseNumber(trimmed, number)) return number != 0;
+  throw kv::Error(kv::kErrTypeMismatch,
+                  "The " + std::string(what) + " '" + std::string(text) + "' is neither True nor False.");
+}
+
+double ReadNumberText(std::string_view text, std::string_view what) {
+  double number = 0;
+  if (!kv::TryParseNumber(text, number)) {
+    throw kv::Error(kv::kErrTypeMismatch, "The " + std::string(what) + " '" + std::string(text) + "' is not a number.");
+  }
+  return number;
+}
+
+std::string AmountText(double value) {
+  if (!std::isfinite(value)) throw kv::Error(kv::kErrOverflow, "Overflow");
+  // The shortest decimal form that reads back as the same double: what the user typed, not its binary residue.
+  std::array<char, 400> buf{};
+  const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed);
+  if (r.ec != std::errc()) throw kv::Error(kv::kErrOverflow, "Overflow");
+  std::string_view digits(buf.data(), static_cast<size_t>(r.ptr - buf.data()));
+  const bool negative = !digits.empty() && digits.front() == '-';
+  if (negative) digits.remove_prefix(1);
+  const size_t dot = digits.find('.');
+  std::string whole(digits.substr(0, dot));
+  std::string fraction = dot == std::string_view::npos ? std::string() : std::string(digits.substr(dot + 1));
+  const bool round_up = fraction.size() > 2 && fraction[2] >= '5';
+  fraction.resize(2, '0');
+  std::string number = whole + fraction;  // cents as a digit string
+  if (round_up) {
+    size_t i = number.size();
+    while (i > 0) {
+      --i;
+      if (number[i] == '9') {
+        number[i] = '0';
+      } else {
+        ++number[i];
+        break;
+      }
+      if (i == 0) number.insert(number.begin(), '1');
+    }
+  }
+  std::string integer = number.substr(0, number.size() - 2);
+  const size_t first = integer.find_first_not_of('0');
+  integer = first == std::string::npos ? "0" : integer.substr(first);
+  std::string out = integer + "." + number.substr(number.size() - 2);
+  if (negative && out != "0.00") out.insert(out.begin(), '-');
+  return out;
+}
+
+Duration DurationOf(double hours) {
+  if (!std::isfinite(hours) || std::fabs(hours) >= 2147483648.0) throw kv::Error(kv::kErrOverflow, "Overflow");
+  Duration d;
+  d.whole_hours = static_cast<int32_t>(std::trunc(hours));
+  if (hours > d.whole_hours) {
+    d.minutes = static_cast<int32_t>(std::nearbyint((hours - d.whole_hours) * 60.0));
+  }
+  return d;
+}
+
+std::string DurationText(const Duration& duration) {
+  return "PT" + std::to_string(duration.whole_hours) + "H" + std::to_string(duration.minutes) + "M";
+}
+
+int32_t ReadLongText(std::string_view text) {
+  double number = 0;
+  if (!kv::TryParseNumber(text, number)) throw kv::TypeMismatch();
+  const double rounded = std::nearbyint(number);
+  if (rounded < std::numeric_limits<int32_t>::min() || rounded > std::numeric_limits<int32_t>::max()) {
+    throw kv::Error(kv::kErrOverflow, "Overflow");
+  }
+  return static_cast<int32_t>(rounded);
+}
+
+}  // namespace tessarine
