@@ -55,6 +55,10 @@ void ErrorCapture::OnStructured(void* self, xmlErrorPtr error) {
   while (!e.message.empty() && (e.message.back() == '\n' || e.message.back() == '\r')) e.message.pop_back();
   e.line = error->line;
   e.column = error->int2;
+  if (error->domain == XML_FROM_SCHEMASV && capture->parser_ != nullptr && capture->parser_->input != nullptr) {
+    e.line = capture->parser_->input->line;
+    e.column = capture->parser_->input->col;
+  }
   capture->errors_.push_back(std::move(e));
 }
 
@@ -114,21 +118,14 @@ struct ParseResult {
 // position (just past the offending tag), which is what a reader of the message needs.
 ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, ErrorCapture& capture) {
   ParseResult result;
-  xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+  // libxml2 copies the text into its own buffer; its static buffers mis-parse once the parser shrinks them.
+  xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
   if (ctxt == nullptr) return result;
   xmlSchemaValidCtxtPtr valid = nullptr;
   xmlSchemaSAXPlugPtr plug = nullptr;
-  // xmlCtxtReadMemory resets the context, so the plug goes onto a context set up by hand instead.
-  xmlParserInputBufferPtr input =
-      xmlParserInputBufferCreateStatic(text.data(), static_cast<int>(text.size()), XML_CHAR_ENCODING_UTF8);
-  xmlParserInputPtr stream = input ? xmlNewIOInputStream(ctxt, input, XML_CHAR_ENCODING_UTF8) : nullptr;
-  if (stream == nullptr) {
-    if (input != nullptr) xmlFreeParserInputBuffer(input);
-    xmlFreeParserCtxt(ctxt);
-    return result;
+  if (url != nullptr && ctxt->input != nullptr && ctxt->input->filename == nullptr) {
+    ctxt->input->filename = reinterpret_cast<char*>(xmlCanonicPath(BAD_CAST url));
   }
-  if (url != nullptr) stream->filename = reinterpret_cast<char*>(xmlCanonicPath(BAD_CAST url));
-  inputPush(ctxt, stream);
   xmlCtxtUseOptions(ctxt, LoadOptions(text));
   xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
   if (schema != nullptr) {
@@ -138,7 +135,9 @@ ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, E
       plug = xmlSchemaSAXPlug(valid, &ctxt->sax, &ctxt->userData);
     }
   }
+  capture.AttachParser(ctxt);
   xmlParseDocument(ctxt);
+  capture.AttachParser(nullptr);
   bool schemaValid = true;
   if (plug != nullptr) {
     xmlSchemaSAXUnplug(plug);

@@ -54,12 +54,17 @@ class ErrorCapture {
   // Suitable for xmlSchemaSet*StructuredErrors with `this` as context.
   static void OnStructured(void* self, xmlErrorPtr error);
 
+  // Schema validity errors raised while this parser runs take its current position: the validator itself
+  // only knows positions of a finished tree.
+  void AttachParser(xmlParserCtxtPtr parser) { parser_ = parser; }
+
   // The first error of level error or fatal; nullptr when there was none.
   const CapturedError* FirstError() const;
   std::string Describe() const;  // the first error's message with its line, or ""
 
  private:
   std::vector<CapturedError> errors_;
+  xmlParserCtxtPtr parser_ = nullptr;
   xmlStructuredErrorFunc oldStructured_;
   void* oldStructuredContext_;
   xmlGenericErrorFunc oldGeneric_;
