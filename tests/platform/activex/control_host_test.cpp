@@ -1,0 +1,109 @@
+#include "platform/activex/user_control.h"
+
+#include <gtest/gtest.h>
+
+#include "common/error.h"
+#include "platform/activex/object_safety.h"
+#include "platform/forms/control.h"
+
+namespace platform::activex {
+namespace {
+
+class RecordingControl : public UserControl {
+ public:
+  RecordingControl() : UserControl("RecordingCtl") {}
+  void Initialize() override { events.push_back("Initialize"); }
+  void InitProperties() override { events.push_back("InitProperties"); }
+  void ReadProperties(PropertyBag& bag) override {
+    events.push_back("ReadProperties");
+    url = bag.ReadText("KVSecureServerURL");
+    reset = bag.ReadFlag("ResetKalvor");
+    site = bag.ReadText("SiteCode");
+  }
+  void Resize() override { events.push_back("Resize " + std::to_string(Width()) + "x" + std::to_string(Height())); }
+  void Terminate() override { events.push_back("Terminate"); }
+
+  std::vector<std::string> events;
+  std::string url;
+  bool reset = false;
+  std::string site;
+  platform::forms::Label lblMessage{this, "lblMessage"};
+};
+
+TEST(ControlHostTest, ParametersGiveReadPropertiesThenTheFirstResize) {
+  RecordingControl control;
+  {
+    ControlHost host(control);
+    host.Site(PropertyBag{{"KVSecureServerURL", "http://svc/"}, {"ResetKalvor", "True"}}, 9000, 6000);
+    host.Resize(100, 200);
+  }
+  EXPECT_EQ(control.events, (std::vector<std::string>{"Initialize", "ReadProperties", "Resize 9000x6000",
+                                                      "Resize 100x200", "Terminate"}));
+  EXPECT_EQ(control.url, "http://svc/");
+  EXPECT_TRUE(control.reset);
+  EXPECT_EQ(control.Controls().size(), 1u) << "the surface holds its child controls";
+}
+
+TEST(ControlHostTest, NoParametersGiveInitPropertiesAndAnEmptyBagStillReads) {
+  RecordingControl without;
+  ControlHost host(without);
+  host.Site(std::nullopt, 10, 20);
+  host.Teardown();
+  host.Teardown();
+  EXPECT_EQ(without.events, (std::vector<std::string>{"Initialize", "InitProperties", "Resize 10x20", "Terminate"}));
+
+  RecordingControl empty;
+  ControlHost empty_host(empty);
+  empty_host.Site(PropertyBag{}, 10, 20);
+  EXPECT_EQ(empty.events[1], "ReadProperties");
+}
+
+TEST(ControlHostTest, ATypeMismatchStopsTheReadingAndReachesTheHostWithTheKey) {
+  RecordingControl control;
+  {
+    ControlHost host(control);
+    try {
+      host.Site(PropertyBag{{"KVSecureServerURL", "http://svc/"}, {"ResetKalvor", "maybe"}, {"SiteCode", "S1"}}, 1, 1);
+      FAIL() << "no error";
+    } catch (const kv::Error& e) {
+      EXPECT_EQ(e.number(), kv::kErrTypeMismatch);
+      EXPECT_EQ(e.description(), "Type mismatch: the parameter ResetKalvor is \"maybe\"");
+    }
+    EXPECT_EQ(control.url, "http://svc/") << "keys read before the failing one keep their values";
+    EXPECT_EQ(control.site, "");
+  }
+  EXPECT_EQ(control.events, (std::vector<std::string>{"Initialize", "ReadProperties", "Terminate"}));
+}
+
+class SafeControl : public IObjectSafety {
+ public:
+  void GetInterfaceSafetyOptions(const platform::com::Guid& riid, uint32_t& supported, uint32_t& enabled) override {
+    supported = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+    if (riid != platform::com::IID_IDispatch) throw kv::Error(platform::com::E_NOINTERFACE, "No such interface");
+    enabled = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+  }
+  void SetInterfaceSafetyOptions(const platform::com::Guid&, uint32_t, uint32_t) override {
+    throw kv::Error(0x80004005LL, "Unspecified error");  // the unsigned spelling of E_FAIL
+  }
+};
+
+TEST(ObjectSafetyTest, ErrorsReachACallerAsHResults) {
+  SafeControl control;
+  uint32_t supported = 0;
+  uint32_t enabled = 99;
+  EXPECT_EQ(CallForHResult([&] { control.GetInterfaceSafetyOptions(platform::com::Guid{}, supported, enabled); }),
+            platform::com::E_NOINTERFACE);
+  EXPECT_EQ(supported, 3u);
+  EXPECT_EQ(enabled, 99u);
+  EXPECT_EQ(CallForHResult([&] {
+              control.GetInterfaceSafetyOptions(platform::com::IID_IDispatch, supported, enabled);
+            }),
+            platform::com::S_OK);
+  EXPECT_EQ(enabled, 1u);
+  EXPECT_EQ(CallForHResult([&] { control.SetInterfaceSafetyOptions(platform::com::IID_IDispatch, 3, 3); }),
+            platform::com::E_FAIL);
+  EXPECT_EQ(CallForHResult([] { throw kv::Error(13, "Type mismatch"); }), platform::com::E_FAIL);
+}
+
+}  // namespace
+}  // namespace platform::activex

@@ -1,0 +1,75 @@
+#include "platform/activex/property_bag.h"
+
+#include <gtest/gtest.h>
+
+#include "common/error.h"
+
+namespace platform::activex {
+namespace {
+
+TEST(PropertyBagTest, FlagsFromWordsInAnyCaseAndFromNumbers) {
+  PropertyBag bag{{"a", "TRUE"}, {"b", "false"}, {"c", "0"}, {"d", "-1"}, {"e", "2"}, {"f", " True "}, {"g", "0.5"}};
+  EXPECT_TRUE(bag.ReadFlag("a"));
+  EXPECT_FALSE(bag.ReadFlag("b", true));
+  EXPECT_FALSE(bag.ReadFlag("c", true));
+  EXPECT_TRUE(bag.ReadFlag("d"));
+  EXPECT_TRUE(bag.ReadFlag("e"));
+  EXPECT_TRUE(bag.ReadFlag("f"));
+  EXPECT_TRUE(bag.ReadFlag("g"));
+}
+
+TEST(PropertyBagTest, MissingKeysAndBlankValuesGiveTheDefault) {
+  PropertyBag bag{{"ResetKalvor", ""}, {"CustomerLastSyncDate", "   "}, {"Count", ""}, {"CustLexicon", "  "}};
+  EXPECT_FALSE(bag.ReadFlag("ResetKalvor"));
+  EXPECT_TRUE(bag.ReadFlag("ResetKalvor", true));
+  EXPECT_TRUE(bag.ReadDate("CustomerLastSyncDate").IsZero());
+  EXPECT_EQ(bag.ReadLong("Count", 7), 7);
+  EXPECT_EQ(bag.ReadText("CustLexicon", "Customer"), "  ") << "texts come unchanged, blanks included";
+  EXPECT_EQ(bag.ReadText("Missing", "x"), "x");
+  EXPECT_EQ(bag.ReadFlag("Missing", true), true);
+  EXPECT_EQ(bag.FailedKey(), "");
+}
+
+TEST(PropertyBagTest, NamesCompareWithoutLetterCaseAndTheFirstWins) {
+  PropertyBag bag;
+  bag.Add("KVSecureServerURL", "http://first/");
+  bag.Add("kvsecureserverurl", "http://second/");
+  EXPECT_EQ(bag.ReadProperty<std::string>("KVSECURESERVERURL"), "http://first/");
+  EXPECT_TRUE(bag.Has("kvSecureServerUrl"));
+  EXPECT_EQ(bag.Items().size(), 2u);
+}
+
+TEST(PropertyBagTest, DatesAndNumbersGoThroughTheRegionalModel) {
+  PropertyBag bag{{"d1", "01/01/2000 01:01:01 AM"}, {"d2", "2003-04-05"}, {"n", "2.5"}, {"m", "3.5"}, {"x", "-12.25"}};
+  EXPECT_EQ(bag.ReadDate("d1"), kv::DateTime::FromParts(2000, 1, 1, 1, 1, 1));
+  EXPECT_EQ(bag.ReadProperty<kv::DateTime>("d2"), kv::DateTime::FromParts(2003, 4, 5));
+  EXPECT_EQ(bag.ReadLong("n"), 2) << "half to even";
+  EXPECT_EQ(bag.ReadProperty<int32_t>("m"), 4);
+  EXPECT_DOUBLE_EQ(bag.ReadDouble("x"), -12.25);
+  PropertyBag big{{"n", "3000000000"}};
+  try {
+    big.ReadLong("n");
+    FAIL() << "no error";
+  } catch (const kv::Error& e) {
+    EXPECT_EQ(e.number(), kv::kErrOverflow);
+  }
+}
+
+TEST(PropertyBagTest, TextsThatDoNotConvertAreATypeMismatchNamingTheKey) {
+  PropertyBag bag{{"ResetKalvor", "yes"}, {"TimeLastSyncDate", "13/45/2000"}, {"Amount", "12abc"}, {"Text", "ok"}};
+  for (const char* key : {"ResetKalvor", "TimeLastSyncDate", "Amount"}) {
+    try {
+      if (std::string_view(key) == "ResetKalvor") bag.ReadFlag(key);
+      if (std::string_view(key) == "TimeLastSyncDate") bag.ReadDate(key);
+      if (std::string_view(key) == "Amount") bag.ReadDouble(key);
+      ADD_FAILURE() << key << ": no error";
+    } catch (const kv::Error& e) {
+      EXPECT_EQ(e.number(), kv::kErrTypeMismatch) << key;
+      EXPECT_EQ(e.description(), "Type mismatch") << key;
+      EXPECT_EQ(bag.FailedKey(), key);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace platform::activex
