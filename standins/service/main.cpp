@@ -1,0 +1,52 @@
+// kalvor-standin --data DIR [--port N] [--max-body BYTES]: the Kalvor service stand-in on 127.0.0.1.
+// The first line of output is the base URL; SIGINT or SIGTERM end it.
+
+#include <CLI/CLI.hpp>
+#include <pthread.h>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+#include "standins/service/service_standin.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Kalvor service stand-in: serves the service pages on 127.0.0.1 from a data directory"};
+  standins::service::StandinOptions options;
+  std::string data_dir;
+  app.add_option("--data", data_dir, "data directory (answers, faults, accounts, pending lines, received/)")
+      ->required();
+  app.add_option("--port", options.port, "port to listen on; 0 picks a free one")->check(CLI::Range(0, 65535));
+  app.add_option("--max-body", options.max_body, "largest request body in bytes; larger ones get HTTP 413");
+  CLI11_PARSE(app, argc, argv);
+  options.data_dir = data_dir;
+
+  // A client that hangs up must not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  // Ending signals are taken by one thread, so that stopping never runs inside a signal handler.
+  sigset_t ending;
+  sigemptyset(&ending);
+  sigaddset(&ending, SIGINT);
+  sigaddset(&ending, SIGTERM);
+  sigaddset(&ending, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+
+  try {
+    standins::service::ServiceStandin standin(options);
+    std::cout << standin.Bind() << std::endl;
+    std::thread waiter([&] {
+      int signal = 0;
+      sigwait(&ending, &signal);
+      standin.Stop();
+    });
+    standin.Run();
+    // Run also ends when listening fails; wake the waiter so that it can be joined.
+    pthread_kill(waiter.native_handle(), SIGTERM);
+    waiter.join();
+  } catch (const std::exception& e) {
+    std::cerr << "kalvor-standin: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,113 @@
+#include "standins/service/pages.h"
+
+#include "common/text.h"
+
+namespace standins::service {
+namespace {
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+struct EmbeddingPage {
+  std::string_view page;  // lower case
+  std::string_view title;
+  std::string_view object_id;
+  std::string_view class_id;
+  std::string_view ts_or_expense;  // "" for the sync control
+};
+
+constexpr EmbeddingPage kEmbeddingPages[] = {
+    {"brintavelcall.asp", "Kalvor - Synchronize QuickBooks", "BrintavelCtl",
+     "clsid:5105AB9B-325B-4FA2-9B1F-982A3193B989", ""},
+    {"tspenddownlist.asp", "Kalvor - Pending Timesheets", "KVRDowloadctl", "progid:Tessarine.KVRDowloadctl", "True"},
+    {"exppenddownlist.asp", "Kalvor - Pending Expenses", "KVRDowloadctl", "progid:Tessarine.KVRDowloadctl", "False"},
+};
+
+void SetParam(std::vector<std::pair<std::string, std::string>>& params, const std::string& name, std::string value) {
+  for (auto& [key, current] : params) {
+    if (kv::EqualsIgnoreCase(key, name)) {
+      current = std::move(value);
+      return;
+    }
+  }
+  params.emplace_back(name, std::move(value));
+}
+
+// The page the service shows around a control: its parameters come from page-params.txt, with the service's own
+// address, the site of the query and the download mode of the page on top.
+std::string EmbedPage(const DataDir& data, const PageRequest& request, const EmbeddingPage& page) {
+  std::vector<std::pair<std::string, std::string>> params = {
+      {"KVSecureServerURL", request.base_url}, {"SiteCode", ""}, {"SiteKey", ""}};
+  for (auto& [name, value] : data.PageParams()) SetParam(params, name, value);
+  if (!page.ts_or_expense.empty()) SetParam(params, "TsOrExpense", std::string(page.ts_or_expense));
+  if (const std::string code = QueryValue(request, "sitecode"); !code.empty()) SetParam(params, "SiteCode", code);
+  if (const std::string id = QueryValue(request, "siteid"); !id.empty()) SetParam(params, "SiteKey", id);
+
+  std::string html = "<!DOCTYPE html>\n<html>\n<head><title>" + std::string(page.title) + "</title></head>\n<body>\n";
+  html += "<object id=\"" + std::string(page.object_id) + "\" classid=\"" + std::string(page.class_id) +
+          "\" width=\"640\" height=\"480\">\n";
+  for (const auto& [name, value] : params) {
+    html += "  <param name=\"" + HtmlEscape(name) + "\" value=\"" + HtmlEscape(value) + "\">\n";
+  }
+  html += "</object>\n</body>\n</html>\n";
+  return html;
+}
+
+Answer Plain(std::string body) { return Answer{200, std::move(body), "text/plain"}; }
+
+}  // namespace
+
+std::string QueryValue(const PageRequest& request, std::string_view key) {
+  for (const auto& [name, value] : request.query) {
+    if (kv::EqualsIgnoreCase(name, key)) return value;
+  }
+  return {};
+}
+
+std::string ContentTypeOf(std::string_view body) {
+  const size_t start = body.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos) return "text/plain";
+  const std::string head = kv::ToLowerAscii(body.substr(start, 14));
+  return head.starts_with("<!doctype html") || head.starts_with("<html") ? "text/html" : "text/plain";
+}
+
+Answer NormalAnswer(const DataDir& data, const PageRequest& request) {
+  const std::string page = kv::ToLowerAscii(request.page);
+  if (page == "brintavel.asp" || page == "brintavelupdatestatus.asp" || page == "kalvorupdatestatus.asp") {
+    return Plain("SUCCESS");
+  }
+  if (page == "kalvordownload.asp") {
+    const bool time = kv::EqualsIgnoreCase(QueryValue(request, "tsorexpense"), "True");
+    return Plain(data.ReadFile(time ? "pending-time.txt" : "pending-expenses.txt"));
+  }
+  if (page == "kvrgetqbmenuspecs.asp") {
+    const auto lines = data.AccountLines(QueryValue(request, "user"), QueryValue(request, "pwd"));
+    if (!lines) return Plain(std::string(kSignInRefused));
+    std::string text;
+    for (size_t i = 0; i < lines->size(); ++i) {
+      if (i > 0) text += "\r\n";
+      text += (*lines)[i];
+    }
+    return Plain(std::move(text));
+  }
+  if (page == "kvrgetqbmenuupdqbpath.asp") return Plain("Success");
+  for (const EmbeddingPage& embedding : kEmbeddingPages) {
+    if (page == embedding.page) return Answer{200, EmbedPage(data, request, embedding), "text/html"};
+  }
+  return Answer{404, "<html><body>The page " + HtmlEscape(request.page) + " was not found.</body></html>",
+                "text/html"};
+}
+
+}  // namespace standins::service

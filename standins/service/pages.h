@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "standins/service/data_dir.h"
+
+namespace standins::service {
+
+struct PageRequest {
+  std::string page;  // last segment of the path, as sent
+  std::vector<std::pair<std::string, std::string>> query;  // decoded, in order
+  std::string base_url;  // the stand-in's own address, ending in "/"
+};
+
+struct Answer {
+  int status = 200;
+  std::string body;
+  std::string content_type = "text/plain";
+};
+
+// The value of a query key, keys compared without regard to letter case; "" when absent.
+std::string QueryValue(const PageRequest& request, std::string_view key);
+
+// What the service answers when no scripted answer is given: "SUCCESS" for uploads and status reports, the pending
+// lines for downloads, the account lines for sign-in, "Success" for the company-file registration, and the pages
+// that embed a control. Any other page: 404.
+Answer NormalAnswer(const DataDir& data, const PageRequest& request);
+
+// An answer file's content type: HTML when it looks like a page, else plain text.
+std::string ContentTypeOf(std::string_view body);
+
+// The refusal of the sign-in page for an unknown user or a wrong password.
+inline constexpr std::string_view kSignInRefused = "ERROR:Invalid username or password. Please try again.";
+
+}  // namespace standins::service

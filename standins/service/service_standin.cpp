@@ -1,0 +1,216 @@
+#include "standins/service/service_standin.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <stdexcept>
+
+#include "standins/service/data_dir.h"
+#include "standins/service/pages.h"
+#include "standins/service/request_log.h"
+
+namespace standins::service {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Query values as the service's pages read them: "+" is a blank, %XX a byte.
+std::string FormDecode(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out.push_back(' ');
+    } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> ParseTargetQuery(std::string_view target) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  const size_t mark = target.find('?');
+  if (mark == std::string_view::npos) return pairs;
+  std::string_view query = target.substr(mark + 1);
+  if (const size_t hash = query.find('#'); hash != std::string_view::npos) query = query.substr(0, hash);
+  while (!query.empty()) {
+    const size_t amp = query.find('&');
+    const std::string_view item = query.substr(0, amp);
+    const size_t eq = item.find('=');
+    if (!item.empty()) {
+      pairs.emplace_back(FormDecode(item.substr(0, eq)),
+                         eq == std::string_view::npos ? std::string() : FormDecode(item.substr(eq + 1)));
+    }
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return pairs;
+}
+
+std::string PageOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int PortOf(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  return -1;
+}
+
+// The server library offers no way to hang up from a handler, so the connection's socket is found among the
+// process's descriptors by its two ports and shut down; the library's answer then goes nowhere.
+void DropConnection(int local_port, int remote_port) {
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return;
+  while (dirent* entry = readdir(dir)) {
+    char* end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd == dirfd(dir)) continue;
+    sockaddr_storage local{}, peer{};
+    socklen_t local_len = sizeof local, peer_len = sizeof peer;
+    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &local_len) != 0) continue;
+    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peer_len) != 0) continue;
+    if (PortOf(local) == local_port && PortOf(peer) == remote_port) shutdown(static_cast<int>(fd), SHUT_RDWR);
+  }
+  closedir(dir);
+}
+
+std::vector<std::pair<std::string, std::string>> RecordedHeaders(const httplib::Request& req) {
+  std::vector<std::pair<std::string, std::string>> headers;
+  for (const auto& [name, value] : req.headers) {
+    // The library files the peer's addresses among the headers.
+    if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT") continue;
+    headers.emplace_back(name, value);
+  }
+  return headers;
+}
+
+// Set by a handler that recorded its request, so that the logger records only what never reached a handler.
+thread_local bool t_recorded = false;
+
+}  // namespace
+
+struct ServiceStandin::Server {
+  httplib::Server http;
+  DataDir data;
+  RequestLog log;
+  std::mutex mutex;
+  std::condition_variable stopping_changed;
+  bool stopping = false;
+
+  explicit Server(const StandinOptions& options)
+      : data(options.data_dir), log(options.data_dir / "received") {}
+
+  // Waits out a delay; false when the stand-in is stopping meanwhile.
+  bool Delay(std::chrono::milliseconds delay) {
+    std::unique_lock lock(mutex);
+    return !stopping_changed.wait_for(lock, delay, [this] { return stopping; });
+  }
+
+  void Handle(const httplib::Request& req, httplib::Response& res, const std::string& base_url) {
+    log.Record(req.method + " " + req.target + " " + req.version, RecordedHeaders(req), req.body);
+    t_recorded = true;
+    const PageRequest request{PageOf(req.path), ParseTargetQuery(req.target), base_url};
+    const Fault fault = data.TakeFault(request.page);
+    Answer answer;
+    if (auto scripted = data.TakeAnswer(request.page)) {
+      answer.content_type = ContentTypeOf(*scripted);
+      answer.body = std::move(*scripted);
+    } else {
+      answer = NormalAnswer(data, request);
+    }
+    if (fault.delay.count() > 0 && !Delay(fault.delay)) {
+      DropConnection(req.local_port, req.remote_port);
+      return;
+    }
+    if (fault.drop) {
+      DropConnection(req.local_port, req.remote_port);
+      res.status = 500;
+      return;
+    }
+    res.status = fault.status != 0 ? fault.status : answer.status;
+    res.set_content(answer.body, answer.content_type.c_str());
+  }
+};
+
+ServiceStandin::ServiceStandin(StandinOptions options) : options_(std::move(options)) {
+  std::filesystem::create_directories(options_.data_dir / "received");
+  server_ = std::make_unique<Server>(options_);
+}
+
+ServiceStandin::~ServiceStandin() { Stop(); }
+
+std::string ServiceStandin::Bind() {
+  httplib::Server& http = server_->http;
+  http.set_payload_max_length(options_.max_body);
+  // Benchmarks send thousands of requests over one connection.
+  http.set_keep_alive_max_count(1000000);
+  auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+    server_->Handle(req, res, base_url_);
+  };
+  http.Get(".*", handler);
+  http.Post(".*", handler);
+  http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    if (!t_recorded && !req.method.empty()) {
+      try {
+        server_->log.Record(req.method + " " + req.target + " " + req.version, RecordedHeaders(req), {});
+      } catch (const std::exception& e) {
+        std::cerr << "kalvor-standin: " << e.what() << " (status " << res.status << ")\n";
+      }
+    }
+    t_recorded = false;
+  });
+  http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
+    std::string what = "unknown error";
+    try {
+      std::rethrow_exception(ep);
+    } catch (const std::exception& e) {
+      what = e.what();
+    } catch (...) {
+    }
+    std::cerr << "kalvor-standin: " << what << "\n";
+    res.status = 500;
+    res.set_content("ERROR:" + what, "text/plain");
+  });
+
+  int port = options_.port;
+  if (port == 0) {
+    port = http.bind_to_any_port("127.0.0.1");
+    if (port < 0) throw std::runtime_error("cannot listen on 127.0.0.1");
+  } else if (!http.bind_to_port("127.0.0.1", port)) {
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
+  }
+  base_url_ = "http://127.0.0.1:" + std::to_string(port) + "/";
+  return base_url_;
+}
+
+void ServiceStandin::Run() { server_->http.listen_after_bind(); }
+
+void ServiceStandin::Stop() {
+  if (!server_) return;
+  {
+    std::lock_guard lock(server_->mutex);
+    server_->stopping = true;
+  }
+  server_->stopping_changed.notify_all();
+  server_->http.stop();
+}
+
+}  // namespace standins::service

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace standins::service {
+
+struct StandinOptions {
+  std::filesystem::path data_dir;
+  int port = 0;  // 0: any free port
+  size_t max_body = 64u << 20;  // larger request bodies are answered with 413
+};
+
+// The Kalvor service stand-in: serves the service's pages on 127.0.0.1 from a data directory (data_dir.h), and
+// records every request (request_log.h).
+class ServiceStandin {
+ public:
+  explicit ServiceStandin(StandinOptions options);
+  ~ServiceStandin();
+  ServiceStandin(const ServiceStandin&) = delete;
+  ServiceStandin& operator=(const ServiceStandin&) = delete;
+
+  // Binds the port and returns the base URL ("http://127.0.0.1:PORT/"). Throws std::runtime_error on failure.
+  std::string Bind();
+  // Serves until Stop; call after Bind.
+  void Run();
+  // From any thread; ends delays in progress at once. A thread in Run must be joined before destruction.
+  void Stop();
+
+  const std::string& BaseUrl() const { return base_url_; }
+
+ private:
+  struct Server;
+  StandinOptions options_;
+  std::string base_url_;
+  std::unique_ptr<Server> server_;
+};
+
+}  // namespace standins::service

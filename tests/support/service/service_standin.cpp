@@ -1,0 +1,246 @@
+#include "tests/support/service/service_standin.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "common/text.h"
+#include "platform/web/query_builder.h"
+
+namespace kv::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+fs::path MakeTempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kv-standin-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
+  return pattern;
+}
+
+// Reads the stand-in's first line of output.
+std::string ReadFirstLine(int fd, std::chrono::milliseconds timeout) {
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (line.find('\n') == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) throw std::runtime_error("kalvor-standin printed no address in time");
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[256];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) throw std::runtime_error("kalvor-standin ended before printing its address");
+    line.append(buffer, static_cast<size_t>(n));
+  }
+  return line.substr(0, line.find('\n'));
+}
+
+uint64_t HighestQueued(const fs::path& dir, const std::string& page) {
+  uint64_t highest = 0;
+  std::error_code ec;
+  const std::string prefix = kv::ToLowerAscii(page) + ".";
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = kv::ToLowerAscii(it->path().filename().string());
+    if (!name.starts_with(prefix)) continue;
+    name = name.substr(prefix.size());
+    if (name.ends_with(".used")) name.resize(name.size() - 5);
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    highest = std::max<uint64_t>(highest, std::stoull(name));
+  }
+  return highest;
+}
+
+}  // namespace
+
+fs::path BuildProgram(const std::string& name) {
+  if (const char* bin = std::getenv("KV_BUILD_BIN"); bin != nullptr && *bin != '\0') return fs::path(bin) / name;
+  return fs::path(KV_DEFAULT_BUILD_BIN) / name;
+}
+
+std::string ReceivedRequest::Page() const {
+  std::string path = target.substr(0, target.find('?'));
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::pair<std::string, std::string>> ReceivedRequest::Query() const {
+  const size_t mark = target.find('?');
+  if (mark == std::string::npos) return {};
+  return platform::web::ParseQuery(std::string_view(target).substr(mark + 1));
+}
+
+std::string ReceivedRequest::QueryValue(std::string_view key) const {
+  for (const auto& [name, value] : Query()) {
+    if (name == key) return value;
+  }
+  return {};
+}
+
+std::string ReceivedRequest::Header(std::string_view name) const {
+  for (const auto& [key, value] : headers) {
+    if (kv::EqualsIgnoreCase(key, name)) return value;
+  }
+  return {};
+}
+
+ServiceStandinProcess::ServiceStandinProcess(std::vector<std::string> extra_args) : data_dir_(MakeTempDir()) {
+  const std::string program = BuildProgram("kalvor-standin").string();
+  std::vector<std::string> args = {program, "--data", data_dir_.string(), "--port", "0"};
+  args.insert(args.end(), extra_args.begin(), extra_args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
+  if (pid_ == 0) {
+    // A test that dies must not leave its stand-in behind.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);
+    dup2(out[1], STDOUT_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  stdout_fd_ = out[0];
+  try {
+    base_url_ = ReadFirstLine(stdout_fd_, std::chrono::seconds(10));
+    const size_t colon = base_url_.rfind(':');
+    port_ = std::atoi(base_url_.c_str() + colon + 1);
+  } catch (...) {
+    Stop();
+    fs::remove_all(data_dir_);
+    throw;
+  }
+}
+
+ServiceStandinProcess::~ServiceStandinProcess() {
+  Stop();
+  std::error_code ec;
+  if (std::getenv("KV_KEEP_TEST_DATA") == nullptr) fs::remove_all(data_dir_, ec);
+}
+
+void ServiceStandinProcess::Stop() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pid_ = -1;
+  }
+  if (stdout_fd_ >= 0) {
+    close(stdout_fd_);
+    stdout_fd_ = -1;
+  }
+}
+
+void ServiceStandinProcess::WriteFile(const std::string& relative, std::string_view content) const {
+  const fs::path path = data_dir_ / relative;
+  fs::create_directories(path.parent_path());
+  const fs::path temp = path.parent_path() / ("." + path.filename().string() + ".writing");
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out) throw std::runtime_error("cannot write " + temp.string());
+  }
+  fs::rename(temp, path);
+}
+
+void ServiceStandinProcess::RemoveFile(const std::string& relative) const {
+  std::error_code ec;
+  fs::remove(data_dir_ / relative, ec);
+}
+
+void ServiceStandinProcess::SetAnswer(const std::string& page, std::string_view text) const {
+  WriteFile("answers/" + page, text);
+}
+
+void ServiceStandinProcess::QueueAnswers(const std::string& page, const std::vector<std::string>& texts) const {
+  fs::create_directories(data_dir_ / "answers");
+  uint64_t number = HighestQueued(data_dir_ / "answers", page);
+  for (const std::string& text : texts) WriteFile("answers/" + page + "." + std::to_string(++number), text);
+}
+
+void ServiceStandinProcess::SetFault(const std::string& page, std::string_view instructions) const {
+  WriteFile("faults/" + page, instructions);
+}
+
+void ServiceStandinProcess::ClearFault(const std::string& page) const { RemoveFile("faults/" + page); }
+
+std::vector<ReceivedRequest> ServiceStandinProcess::Received() const {
+  std::vector<ReceivedRequest> requests;
+  std::error_code ec;
+  for (fs::directory_iterator it(data_dir_ / "received", ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!name.ends_with(".txt") || name.starts_with(".")) continue;
+    const std::string text = ReadWhole(it->path());
+    ReceivedRequest request;
+    request.number = std::stoull(name.substr(0, name.size() - 4));
+    const size_t end_of_line = text.find('\n');
+    const std::vector<std::string> parts = kv::Split(text.substr(0, end_of_line), " ");
+    if (parts.size() == 3) {
+      request.method = parts[0];
+      request.target = parts[1];
+      request.version = parts[2];
+    }
+    if (end_of_line != std::string::npos && end_of_line + 2 <= text.size()) request.body = text.substr(end_of_line + 2);
+    const std::string headers = ReadWhole(it->path().parent_path() / (name.substr(0, name.size() - 4) + ".headers"));
+    for (const std::string& line : kv::Split(headers, "\n")) {
+      const size_t colon = line.find(": ");
+      if (colon != std::string::npos) request.headers.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+    }
+    requests.push_back(std::move(request));
+  }
+  std::sort(requests.begin(), requests.end(), [](const auto& a, const auto& b) { return a.number < b.number; });
+  return requests;
+}
+
+size_t ServiceStandinProcess::ReceivedCount() const {
+  size_t count = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(data_dir_ / "received", ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.ends_with(".txt") && !name.starts_with(".")) ++count;
+  }
+  return count;
+}
+
+bool ServiceStandinProcess::WaitForReceived(size_t count, std::chrono::milliseconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (ReceivedCount() < count) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+}  // namespace kv::test
