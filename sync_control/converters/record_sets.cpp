@@ -1,0 +1,144 @@
+#include "sync_control/converters/record_sets.h"
+
+#include <memory>
+
+#include "common/error.h"
+#include "common/text.h"
+
+namespace brintavel {
+namespace {
+
+constexpr int64_t kErrSubscriptOutOfRange = 9;
+
+kv::Error SubscriptOutOfRange() { return kv::Error(kErrSubscriptOutOfRange, "Subscript out of range"); }
+
+using M = MemberType;
+
+// Builds a layout from runs of (count, type), in member order.
+std::vector<MemberType> Layout(std::initializer_list<std::pair<int, MemberType>> runs) {
+  std::vector<MemberType> out;
+  for (const auto& [count, type] : runs) out.insert(out.end(), static_cast<size_t>(count), type);
+  return out;
+}
+
+std::vector<MemberType> ItemLayout() {
+  return Layout({{1, M::Text}, {2, M::Date}, {2, M::Text}, {1, M::Flag}, {1, M::Int16}, {2, M::Text}, {1, M::Double},
+                 {1, M::Text}, {1, M::Int16}, {1, M::Text}});
+}
+
+thread_local std::unique_ptr<RecordSets> t_sets;
+
+}  // namespace
+
+RecordRow::RecordRow(const std::vector<MemberType>& layout) {
+  values_.reserve(layout.size());
+  for (MemberType type : layout) {
+    switch (type) {
+      case MemberType::Text: values_.emplace_back(std::string()); break;
+      case MemberType::Date: values_.emplace_back(kv::DateTime()); break;
+      case MemberType::Flag: values_.emplace_back(false); break;
+      case MemberType::Int16: values_.emplace_back(int16_t{0}); break;
+      case MemberType::Int32: values_.emplace_back(int32_t{0}); break;
+      case MemberType::Double: values_.emplace_back(0.0); break;
+    }
+  }
+}
+
+template <class T>
+T& RecordRow::Get(int member) {
+  if (member < 1 || static_cast<size_t>(member) > values_.size()) throw SubscriptOutOfRange();
+  T* value = std::get_if<T>(&values_[static_cast<size_t>(member - 1)]);
+  if (value == nullptr) throw kv::TypeMismatch();
+  return *value;
+}
+
+template std::string& RecordRow::Get<std::string>(int);
+template kv::DateTime& RecordRow::Get<kv::DateTime>(int);
+template bool& RecordRow::Get<bool>(int);
+template int16_t& RecordRow::Get<int16_t>(int);
+template int32_t& RecordRow::Get<int32_t>(int);
+template double& RecordRow::Get<double>(int);
+
+RecordSet::RecordSet(std::vector<MemberType> layout, int active_member)
+    : layout_(std::move(layout)), active_member_(active_member) {}
+
+void RecordSet::Resize(int32_t count, const std::string& mode) {
+  if (mode == "Empty") {
+    rows_.reset();
+    return;
+  }
+  const bool blank = kv::TrimBlanks(mode).empty();
+  if (!blank && mode != "Preserve") throw kv::Error(kv::kErrInvalidArgument, "Invalid procedure call or argument");
+  if (count < 1) throw SubscriptOutOfRange();
+  if (blank || !rows_) {
+    // Preserve on a set without arrays has nothing to keep: it makes fresh rows like the blank mode.
+    rows_.emplace(static_cast<size_t>(count), RecordRow(layout_));
+    return;
+  }
+  rows_->resize(static_cast<size_t>(count), RecordRow(layout_));
+}
+
+int32_t RecordSet::UpperBound() const {
+  if (!rows_) throw SubscriptOutOfRange();
+  return static_cast<int32_t>(rows_->size());
+}
+
+RecordRow& RecordSet::operator[](int32_t index) {
+  if (!rows_ || index < 1 || static_cast<size_t>(index) > rows_->size()) throw SubscriptOutOfRange();
+  return (*rows_)[static_cast<size_t>(index - 1)];
+}
+
+RecordSets::RecordSets()
+    : ExpenseRecords(Layout({{1, M::Text}, {2, M::Date}, {3, M::Text}, {1, M::Double}, {2, M::Text}, {2, M::Double},
+                             {3, M::Text}, {1, M::Flag}, {3, M::Text}}),
+                     0),
+      TimeRecords(Layout({{1, M::Text}, {2, M::Date}, {1, M::Text}, {1, M::Date}, {3, M::Text}, {1, M::Double},
+                          {3, M::Text}, {2, M::Flag}, {1, M::Text}}),
+                  0),
+      CustomerRecords(Layout({{1, M::Text}, {2, M::Date}, {3, M::Text}, {1, M::Flag}, {1, M::Int32}, {39, M::Text},
+                              {3, M::Date}, {1, M::Text}}),
+                      7),
+      ProjectRecords(Layout({{1, M::Text}, {2, M::Date}, {3, M::Text}, {1, M::Flag}, {1, M::Int32}, {22, M::Text},
+                             {3, M::Date}, {1, M::Text}}),
+                     7),
+      VendorRecords(Layout({{1, M::Text}, {2, M::Date}, {2, M::Text}, {1, M::Flag}, {21, M::Text}}), 6),
+      EmployeeRecords(Layout({{1, M::Text}, {2, M::Date}, {2, M::Text}, {1, M::Flag}, {19, M::Text}, {2, M::Date}}), 6),
+      GLAccountRecords(Layout({{1, M::Text}, {2, M::Date}, {3, M::Text}, {1, M::Flag}, {3, M::Text}, {2, M::Double},
+                               {1, M::Int32}}),
+                       7),
+      ServiceItemRecords(ItemLayout(), 6),
+      NonInventoryItemRecords(ItemLayout(), 6),
+      OtherChargeItemRecords(ItemLayout(), 6),
+      ClassRecords(Layout({{1, M::Text}, {2, M::Date}, {3, M::Text}, {1, M::Flag}, {1, M::Int32}}), 7),
+      PayrollItemRecords(Layout({{1, M::Text}, {2, M::Date}, {2, M::Text}, {1, M::Flag}, {1, M::Text}, {1, M::Int16}}),
+                         6) {}
+
+RecordSets& ModuleRecordSets() {
+  if (!t_sets) t_sets = std::make_unique<RecordSets>();
+  return *t_sets;
+}
+
+void ResetRecordSets() { t_sets = std::make_unique<RecordSets>(); }
+
+void ResizeEmployeeRecords(int32_t count, const std::string& mode) { ModuleRecordSets().EmployeeRecords.Resize(count, mode); }
+void ResizeCustomerRecords(int32_t count, const std::string& mode) { ModuleRecordSets().CustomerRecords.Resize(count, mode); }
+void ResizeProjectRecords(int32_t count, const std::string& mode) { ModuleRecordSets().ProjectRecords.Resize(count, mode); }
+void ResizeClassRecords(int32_t count, const std::string& mode) { ModuleRecordSets().ClassRecords.Resize(count, mode); }
+void ResizeGLAccountRecords(int32_t count, const std::string& mode) { ModuleRecordSets().GLAccountRecords.Resize(count, mode); }
+void ResizeVendorRecords(int32_t count, const std::string& mode) { ModuleRecordSets().VendorRecords.Resize(count, mode); }
+void ResizeServiceItemRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().ServiceItemRecords.Resize(count, mode);
+}
+void ResizeNonInventoryItemRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().NonInventoryItemRecords.Resize(count, mode);
+}
+void ResizeOtherChargeItemRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().OtherChargeItemRecords.Resize(count, mode);
+}
+void ResizePayrollItemRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().PayrollItemRecords.Resize(count, mode);
+}
+void ResizeTimeRecords(int32_t count, const std::string& mode) { ModuleRecordSets().TimeRecords.Resize(count, mode); }
+void ResizeExpenseRecords(int32_t count, const std::string& mode) { ModuleRecordSets().ExpenseRecords.Resize(count, mode); }
+
+}  // namespace brintavel

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "common/date_time.h"
+
+namespace brintavel {
+
+// The element types a member of a record set can have.
+enum class MemberType { Text, Date, Flag, Int16, Int32, Double };
+
+// One record of a set: the values of all members for one list element. Members are numbered from 1 as the
+// converters name them ("member 3 holds TimeModified"); asking a member for another type than it has is a
+// type-mismatch kv::Error, asking for a member the set does not have is subscript out of range.
+class RecordRow {
+ public:
+  using Value = std::variant<std::string, kv::DateTime, bool, int16_t, int32_t, double>;
+
+  explicit RecordRow(const std::vector<MemberType>& layout);
+
+  std::string& Text(int member) { return Get<std::string>(member); }
+  kv::DateTime& Date(int member) { return Get<kv::DateTime>(member); }
+  bool& Flag(int member) { return Get<bool>(member); }
+  int16_t& Int16(int member) { return Get<int16_t>(member); }
+  int32_t& Int32(int member) { return Get<int32_t>(member); }
+  double& Double(int member) { return Get<double>(member); }
+  const std::string& Text(int member) const { return const_cast<RecordRow*>(this)->Text(member); }
+  kv::DateTime Date(int member) const { return const_cast<RecordRow*>(this)->Date(member); }
+  bool Flag(int member) const { return const_cast<RecordRow*>(this)->Flag(member); }
+
+  // Member 1 (ListID, or TxnID for transactions), 2 (TimeCreated) and 3 (TimeModified) of every set.
+  std::string& ListID() { return Text(1); }
+  kv::DateTime& TimeCreated() { return Date(2); }
+  kv::DateTime& TimeModified() { return Date(3); }
+
+ private:
+  template <class T>
+  T& Get(int member);
+  std::vector<Value> values_;
+};
+
+// A set of parallel arrays indexed 1..n, one element per record element of a list's response, held as one row
+// per record. It holds either no arrays at all or rows 1 to the count of the last resize.
+class RecordSet {
+ public:
+  RecordSet(std::vector<MemberType> layout, int active_member);
+
+  // Mode empty or blanks: fresh rows 1..count, every member at its type's default ("", the zero date-time,
+  // False, 0). "Preserve": rows 1..count keeping rows 1..min(old, new). "Empty": no rows, the count unused.
+  // The modes compare exactly, letter case included. Anything else, or a count below 1 where one is needed,
+  // raises a kv::Error and leaves the set as it was.
+  void Resize(int32_t count, const std::string& mode);
+
+  bool HasArrays() const { return rows_.has_value(); }
+  // Raises subscript out of range when the set holds no arrays, like the upper bound of an empty array.
+  int32_t UpperBound() const;
+  // Index from 1; outside 1..UpperBound raises subscript out of range.
+  RecordRow& operator[](int32_t index);
+  const RecordRow& operator[](int32_t index) const { return (*const_cast<RecordSet*>(this))[index]; }
+
+  const std::vector<MemberType>& layout() const { return layout_; }
+  // The member that holds IsActive (0 for the transaction sets, which have none).
+  int active_member() const { return active_member_; }
+
+ private:
+  std::vector<MemberType> layout_;
+  int active_member_;
+  std::optional<std::vector<RecordRow>> rows_;
+};
+
+// The record-array sets of the library, one copy per host thread like all of its module state.
+struct RecordSets {
+  RecordSets();
+  RecordSet ExpenseRecords;
+  RecordSet TimeRecords;
+  RecordSet CustomerRecords;
+  RecordSet ProjectRecords;
+  RecordSet VendorRecords;
+  RecordSet EmployeeRecords;
+  RecordSet GLAccountRecords;
+  RecordSet ServiceItemRecords;
+  RecordSet NonInventoryItemRecords;
+  RecordSet OtherChargeItemRecords;
+  RecordSet ClassRecords;
+  RecordSet PayrollItemRecords;
+};
+
+// The calling thread's sets; ResetRecordSets gives the thread fresh ones (a new host thread, or a test).
+RecordSets& ModuleRecordSets();
+void ResetRecordSets();
+
+void ResizeEmployeeRecords(int32_t count, const std::string& mode);
+void ResizeCustomerRecords(int32_t count, const std::string& mode);
+void ResizeProjectRecords(int32_t count, const std::string& mode);
+void ResizeClassRecords(int32_t count, const std::string& mode);
+void ResizeGLAccountRecords(int32_t count, const std::string& mode);
+void ResizeVendorRecords(int32_t count, const std::string& mode);
+void ResizeServiceItemRecords(int32_t count, const std::string& mode);
+void ResizeNonInventoryItemRecords(int32_t count, const std::string& mode);
+void ResizeOtherChargeItemRecords(int32_t count, const std::string& mode);
+void ResizePayrollItemRecords(int32_t count, const std::string& mode);
+void ResizeTimeRecords(int32_t count, const std::string& mode);
+void ResizeExpenseRecords(int32_t count, const std::string& mode);
+
+}  // namespace brintavel

@@ -1,0 +1,72 @@
+#include "sync_control/converters/sql_literal.h"
+
+#include <cctype>
+#include <charconv>
+
+#include "common/error.h"
+#include "common/text.h"
+
+namespace brintavel {
+namespace {
+bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+}  // namespace
+
+std::string DoubleApostrophes(std::string_view text) { return kv::ReplaceAll(text, "'", "''"); }
+
+std::string_view CutToWidth(std::string_view text, size_t width) {
+  return width == kNoWidth ? text : kv::LeftChars(text, width);
+}
+
+std::string KeyLiteral(int64_t position) { return std::to_string(kKeyBase + position); }
+
+std::string TextLiteral(std::string_view text, size_t width) {
+  return "'" + DoubleApostrophes(CutToWidth(text, width)) + "'";
+}
+
+bool IsActiveText(std::string_view is_active) { return is_active == "1" || is_active == "true"; }
+
+std::string ActiveFlagLiteral(const std::optional<std::string>& is_active) {
+  return is_active && IsActiveText(*is_active) ? "-1" : "0";
+}
+
+std::string FormattedDateLiteral(kv::DateTime value) { return "'" + kv::FixedDateTimeText(value) + "'"; }
+
+std::string GeneralDateLiteral(kv::DateTime value, size_t width) {
+  return TextLiteral(kv::GeneralDateText(value), width);
+}
+
+bool IsPlainDecimal(std::string_view text) {
+  size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  const size_t int_start = i;
+  while (i < text.size() && IsDigit(text[i])) ++i;
+  if (i == int_start) return false;
+  if (i == text.size()) return true;
+  if (text[i] != '.') return false;
+  const size_t frac_start = ++i;
+  while (i < text.size() && IsDigit(text[i])) ++i;
+  return i > frac_start && i == text.size();
+}
+
+double LeadingNumber(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const size_t start = i;
+  while (i < text.size() && IsDigit(text[i])) ++i;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && IsDigit(text[i])) ++i;
+  }
+  std::string_view digits = text.substr(start, i - start);
+  if (digits.empty() || digits == ".") return 0;
+  double value = 0;
+  const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::fixed);
+  // A number too large for a double cannot be written back; the caller's column then takes its fallback.
+  if (r.ec == std::errc::result_out_of_range) throw kv::Error(kv::kErrOverflow, "Overflow");
+  if (r.ec != std::errc()) return 0;
+  return negative ? -value : value;
+}
+
+}  // namespace brintavel
