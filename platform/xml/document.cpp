@@ -115,7 +115,7 @@ struct ParseResult {
 };
 
 // One parse of the text as UTF-8; with a schema, validation runs alongside so an error carries the parser's
-// position (just past the offending tag), which is what a reader of the message needs.
+// position (at the end of the offending tag), which is what a reader of the message needs.
 ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, ErrorCapture& capture) {
   ParseResult result;
   // libxml2 copies the text into its own buffer; its static buffers mis-parse once the parser shrinks them.
