@@ -1,0 +1,141 @@
+#include "platform/qb/standin_connection.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "common/error.h"
+#include "platform/qb/qb_errors.h"
+
+extern char** environ;
+
+namespace platform::qb {
+
+namespace {
+
+bool IsExecutable(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec) && access(path.c_str(), X_OK) == 0;
+}
+
+std::filesystem::path OwnProgramDirectory() {
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : self.parent_path();
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> FindStandinProgram() {
+  if (const char* configured = std::getenv("QB_STANDIN"); configured != nullptr && *configured != '\0') {
+    std::filesystem::path path(configured);
+    if (IsExecutable(path)) return path;
+    return std::nullopt;
+  }
+  std::filesystem::path own = OwnProgramDirectory();
+  if (!own.empty()) {
+    for (const std::filesystem::path& candidate : {own / "qb-standin", own.parent_path() / "bin" / "qb-standin"}) {
+      if (IsExecutable(candidate)) return candidate;
+    }
+  }
+  if (const char* path = std::getenv("PATH"); path != nullptr) {
+    std::string_view rest(path);
+    while (!rest.empty()) {
+      size_t colon = rest.find(':');
+      std::string_view dir = rest.substr(0, colon);
+      rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+      if (dir.empty()) continue;
+      std::filesystem::path candidate = std::filesystem::path(dir) / "qb-standin";
+      if (IsExecutable(candidate)) return candidate;
+    }
+  }
+  return std::nullopt;
+}
+
+void StandinConnection::Start() {
+  if (Running()) return;
+  int sockets[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
+    throw kv::Error(kErrCannotReachQuickBooks, std::string("Could not start QuickBooks: ") + std::strerror(errno));
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // dup2 clears close-on-exec on the copies, so the child keeps exactly its stdin and stdout on the socket.
+  posix_spawn_file_actions_adddup2(&actions, sockets[1], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, sockets[1], STDOUT_FILENO);
+  std::string program = program_.string();
+  char arg0[] = "qb-standin";
+  char arg1[] = "serve";
+  char* argv[] = {arg0, arg1, nullptr};
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(sockets[1]);
+  if (rc != 0) {
+    close(sockets[0]);
+    throw kv::Error(kErrCannotReachQuickBooks,
+                    "Could not start QuickBooks (" + program + "): " + std::strerror(rc));
+  }
+  pid_ = pid;
+  fd_ = sockets[0];
+}
+
+std::vector<std::string> StandinConnection::Call(const std::vector<std::string_view>& message) {
+  if (!Running()) throw kv::Error(kErrNotConnected, "There is no connection to QuickBooks; call OpenConnection first.");
+  std::optional<wire::Message> reply;
+  try {
+    wire::Send(fd_, message);
+    reply = wire::Receive(fd_);
+  } catch (const wire::WireError& e) {
+    Stop();
+    throw kv::Error(kErrCannotReachQuickBooks, std::string("Could not access QuickBooks: ") + e.what());
+  }
+  if (!reply || reply->empty()) {
+    Stop();
+    throw kv::Error(kErrCannotReachQuickBooks, "Could not access QuickBooks: it ended the conversation.");
+  }
+  if ((*reply)[0] == "ok") return std::vector<std::string>(std::make_move_iterator(reply->begin() + 1),
+                                                           std::make_move_iterator(reply->end()));
+  if ((*reply)[0] == "error" && reply->size() == 3) {
+    int64_t number = 0;
+    const std::string& text = (*reply)[1];
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec == std::errc() && end == text.data() + text.size()) throw kv::Error(number, (*reply)[2]);
+  }
+  Stop();
+  throw kv::Error(kErrCannotReachQuickBooks, "Could not access QuickBooks: it sent an answer of unknown form.");
+}
+
+void StandinConnection::Stop() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  if (pid_ <= 0) return;
+  // The stand-in ends at end of input; give it a moment to release its locks cleanly before forcing it.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  int status = 0;
+  while (true) {
+    pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_ || (done < 0 && errno != EINTR)) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid_, SIGKILL);
+      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  pid_ = -1;
+}
+
+}  // namespace platform::qb
