@@ -129,9 +129,8 @@ struct RemoteObject::Connection {
     posix_spawn_file_actions_destroy(&actions);
     close(pair[1]);
     if (rc != 0) {
-      throw kv::Error(kErrCantCreateObject, std::string(kCantCreate) + ": the server program " +
-                                                connection->program + " could not be started (" +
-                                                std::strerror(rc) + ")");
+      throw kv::Error(kErrCantCreateObject, std::string(kCantCreate) + ": the server program " + connection->program +
+                                                " could not be started (" + std::strerror(rc) + ")");
     }
     connection->pid = pid;
     connection->pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
@@ -189,6 +188,13 @@ struct RemoteObject::Connection {
   // Sends one request and returns the payload of its reply.
   std::string Call(const std::string& request, Phase phase) {
     if (fd < 0 || ended) throw Ended(phase);
+    // A late answer to the call that timed out would be taken for this call's answer.
+    if (unresponsive) {
+      throw kv::Error(kRpcTimeout,
+                      "This operation returned because the timeout period expired: the server "
+                      "program " +
+                          program + " has not answered an earlier call");
+    }
     const auto timeout = RemoteCallTimeout();
     const auto deadline = Clock::now() + timeout;
     if (!wire::SendAll(fd, request)) throw Ended(phase);
@@ -202,9 +208,10 @@ struct RemoteObject::Connection {
       }
       if (Clock::now() >= deadline) {
         unresponsive = true;
-        throw kv::Error(kRpcTimeout, "This operation returned because the timeout period expired: the server "
-                                     "program " + program + " did not answer within " +
-                                         SecondsText(timeout) + " seconds");
+        throw kv::Error(kRpcTimeout,
+                        "This operation returned because the timeout period expired: the server "
+                        "program " +
+                            program + " did not answer within " + SecondsText(timeout) + " seconds");
       }
       pollfd fds[2] = {{fd, POLLIN, 0}, {pidfd, POLLIN, 0}};
       PollFor(fds, pidfd >= 0 ? 2 : 1, pidfd >= 0 ? deadline : std::min(deadline, Clock::now() + kReapSlice));
@@ -253,8 +260,7 @@ RemoteObject RemoteObject::Create(const std::string& progId) {
   const std::optional<ServerRegistration> entry = FindLocalServer(progId);
   if (!entry) throw kv::Error(kErrCantCreateObject, kCantCreate);
   std::shared_ptr<Connection> connection = Connection::Start(*entry);
-  const std::string request =
-      wire::Writer().U8(static_cast<uint8_t>(wire::RequestKind::kCreate)).Text(progId).Frame();
+  const std::string request = wire::Writer().U8(static_cast<uint8_t>(wire::RequestKind::kCreate)).Text(progId).Frame();
   const uint32_t id = ReplyValue(connection->Call(request, Phase::kCreate));
   return RemoteObject(std::move(connection), id);
 }
@@ -278,7 +284,7 @@ RemoteObject& RemoteObject::operator=(RemoteObject&& other) noexcept {
 }
 
 RemoteObject::~RemoteObject() {
-  if (held_) {
+  if (held_ && !connection_->unresponsive) {
     try {
       Release();
     } catch (...) {
@@ -289,25 +295,25 @@ RemoteObject::~RemoteObject() {
 
 void RemoteObject::Inform(const std::string& eventXML) {
   if (!held_) throw kv::Error(kv::kErrObjectRequired, "Object required");
-  const std::string request = wire::Writer()
-                                  .U8(static_cast<uint8_t>(wire::RequestKind::kInform))
-                                  .U32(id_)
-                                  .Text(eventXML)
-                                  .Frame();
+  const std::string request =
+      wire::Writer().U8(static_cast<uint8_t>(wire::RequestKind::kInform)).U32(id_).Text(eventXML).Frame();
   ReplyValue(connection_->Call(request, Phase::kCall));
 }
 
 void RemoteObject::Release() {
   if (!held_) return;
   held_ = false;
-  const std::string request =
-      wire::Writer().U8(static_cast<uint8_t>(wire::RequestKind::kRelease)).U32(id_).Frame();
+  const std::string request = wire::Writer().U8(static_cast<uint8_t>(wire::RequestKind::kRelease)).U32(id_).Frame();
   ReplyValue(connection_->Call(request, Phase::kCall));
 }
 
-bool RemoteObject::IsHeld() const { return held_; }
+bool RemoteObject::IsHeld() const {
+  return held_;
+}
 
-int RemoteObject::ServerProcessId() const { return connection_ ? connection_->pid : -1; }
+int RemoteObject::ServerProcessId() const {
+  return connection_ ? connection_->pid : -1;
+}
 
 int RemoteObject::WaitForServerExit() {
   if (!connection_) throw kv::Error(kv::kErrObjectRequired, "Object required");
@@ -316,8 +322,7 @@ int RemoteObject::WaitForServerExit() {
   if (!connection_->WaitForEnd(Clock::now() + timeout)) {
     connection_->unresponsive = true;
     throw kv::Error(kRpcTimeout, "This operation returned because the timeout period expired: the server program " +
-                                     connection_->program + " was still running " +
-                                     SecondsText(timeout) +
+                                     connection_->program + " was still running " + SecondsText(timeout) +
                                      " seconds after its last object was released");
   }
   return connection_->status;

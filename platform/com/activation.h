@@ -7,7 +7,7 @@
 namespace platform::com {
 
 // Error numbers of activation and remote calls (as the platform reports them).
-inline constexpr int64_t kErrCantCreateObject = 429;  // "ActiveX component can't create object"
+inline constexpr int64_t kErrCantCreateObject = 429;                          // "ActiveX component can't create object"
 inline constexpr int64_t kRpcCallFailed = static_cast<int32_t>(0x800706BEu);  // the server ended during a call
 inline constexpr int64_t kRpcTimeout = static_cast<int32_t>(0x8001011Fu);     // no answer within the time-out
 inline constexpr int64_t kRpcDisconnected = static_cast<int32_t>(0x80010108u);  // object unknown to the server
@@ -24,7 +24,8 @@ std::chrono::milliseconds RemoteCallTimeout();
 //     reason appended when the program cannot be started, ends before answering or does not serve the class;
 //     the factory's own error when its constructor fails.
 //   - Inform: the number and description the server's inform raised; kRpcCallFailed when the server ends
-//     during the call; kRpcTimeout when it does not answer in time.
+//     during the call; kRpcTimeout when it does not answer in time (after which every further call on the
+//     object raises kRpcTimeout at once: a late answer must not be taken for another call's).
 // The destructor releases the object when still held (errors ignored), closes the connection, and reaps the
 // server, killing it when it has not ended within a few seconds of losing its client.
 class RemoteObject {
@@ -36,7 +37,8 @@ class RemoteObject {
   ~RemoteObject();
 
   void Inform(const std::string& eventXML);
-  // Releases the object; the server ends after it unless it holds a lock. Further calls raise 424.
+  // Releases the object; the server ends after it unless it holds a lock. Releasing again does nothing;
+  // Inform on a released object raises 424 "Object required".
   void Release();
   bool IsHeld() const;
   int ServerProcessId() const;

@@ -36,9 +36,8 @@ bool SameProgId(const std::string& a, const std::string& b) {
 bool IsValidProgId(const std::string& progId) {
   if (progId.empty() || progId.size() > 39) return false;
   if (std::isdigit(static_cast<unsigned char>(progId.front()))) return false;
-  return std::all_of(progId.begin(), progId.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_';
-  });
+  return std::all_of(progId.begin(), progId.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_'; });
 }
 
 std::optional<ServerRegistration> ParseEntry(const std::string& line) {
@@ -161,7 +160,9 @@ bool ChangeRegistry(Change change) {
 
 }  // namespace
 
-std::filesystem::path ClassRegistryPath() { return StateDirectory() / "class-registry"; }
+std::filesystem::path ClassRegistryPath() {
+  return StateDirectory() / "class-registry";
+}
 
 void RegisterLocalServer(const ServerRegistration& registration) {
   if (!IsValidProgId(registration.progId)) {

@@ -75,23 +75,34 @@ std::optional<int> HandleRegistrationArgs(int argc, char** argv, const ServerCla
     }
     return 0;
   } catch (const kv::Error& e) {
-    std::cerr << name << ": " << (regserver ? "/regserver" : "/unregserver") << " failed: " << e.description()
-              << "\n";
+    std::cerr << name << ": " << (regserver ? "/regserver" : "/unregserver") << " failed: " << e.description() << "\n";
     return 1;
   }
 }
 
-bool StartedByActivation() { return Runtime().HadClient(); }
+bool StartedByActivation() {
+  return Runtime().HadClient();
+}
 
 void RegisterClassObject(const std::string& progId, ClassFactory factory) {
   Runtime().RegisterClass(progId, std::move(factory), forms::EventLoop::Current());
 }
 
-void LockServer() { Runtime().Lock(); }
-void UnlockServer() { Runtime().Unlock(); }
-int ServerLockCount() { return Runtime().LockCount(); }
-int ServerObjectCount() { return Runtime().ObjectCount(); }
+void LockServer() {
+  Runtime().Lock();
+}
+void UnlockServer() {
+  Runtime().Unlock();
+}
+int ServerLockCount() {
+  return Runtime().LockCount();
+}
+int ServerObjectCount() {
+  return Runtime().ObjectCount();
+}
 
-int RunServer() { return Runtime().Run(forms::EventLoop::Current()); }
+int RunServer() {
+  return Runtime().Run(forms::EventLoop::Current());
+}
 
 }  // namespace platform::com

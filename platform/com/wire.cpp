@@ -43,7 +43,9 @@ std::string_view Reader::Take(size_t count) {
   return taken;
 }
 
-uint8_t Reader::U8() { return static_cast<uint8_t>(Take(1)[0]); }
+uint8_t Reader::U8() {
+  return static_cast<uint8_t>(Take(1)[0]);
+}
 
 uint32_t Reader::U32() {
   const std::string_view b = Take(4);
@@ -74,7 +76,9 @@ std::optional<std::string> FrameBuffer::Next() {
   return payload;
 }
 
-std::string OkReply(uint32_t value) { return Writer().U8(static_cast<uint8_t>(ReplyKind::kOk)).U32(value).Frame(); }
+std::string OkReply(uint32_t value) {
+  return Writer().U8(static_cast<uint8_t>(ReplyKind::kOk)).U32(value).Frame();
+}
 
 std::string ErrorReply(int64_t number, std::string_view description) {
   return Writer().U8(static_cast<uint8_t>(ReplyKind::kError)).I64(number).Text(description).Frame();

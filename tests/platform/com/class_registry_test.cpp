@@ -1,0 +1,149 @@
+#include "platform/com/class_registry.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "common/error.h"
+#include "platform/com/state_directory.h"
+
+namespace platform::com {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class ClassRegistryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kv-com-registry-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    home_ = std::make_unique<ScopedVariable>("QB_STANDIN_HOME", (dir_ / "state").c_str());
+  }
+  void TearDown() override {
+    home_.reset();
+    fs::remove_all(dir_);
+  }
+
+  std::string RegistryText() {
+    std::ifstream in(ClassRegistryPath());
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  fs::path dir_;
+  std::unique_ptr<ScopedVariable> home_;
+};
+
+TEST(StateDirectoryTest, OwnVariableThenXdgStateThenHome) {
+  ScopedVariable home("HOME", "/home/clerk");
+  {
+    ScopedVariable own("QB_STANDIN_HOME", "/srv/qb");
+    ScopedVariable xdg("XDG_STATE_HOME", "/var/state");
+    EXPECT_EQ(StateDirectory(), fs::path("/srv/qb"));
+  }
+  ScopedVariable own("QB_STANDIN_HOME", "");
+  {
+    ScopedVariable xdg("XDG_STATE_HOME", "/var/state");
+    EXPECT_EQ(StateDirectory(), fs::path("/var/state/qb-standin"));
+  }
+  {
+    ScopedVariable xdg("XDG_STATE_HOME", "relative/state");  // not absolute: ignored
+    EXPECT_EQ(StateDirectory(), fs::path("/home/clerk/.local/state/qb-standin"));
+  }
+  ScopedVariable xdg("XDG_STATE_HOME", nullptr);
+  EXPECT_EQ(StateDirectory(), fs::path("/home/clerk/.local/state/qb-standin"));
+}
+
+TEST_F(ClassRegistryTest, RegistersFindsReplacesAndRemovesIgnoringLetterCase) {
+  EXPECT_EQ(FindLocalServer("Corvalink.QBMenuListener"), std::nullopt);  // no registry yet
+  EXPECT_FALSE(UnregisterLocalServer("Corvalink.QBMenuListener"));
+
+  const Guid clsid{0x0B01C3C5, 0xB46F, 0x4CFE, {0xB4, 0x2F, 0xDA, 0x3D, 0x4E, 0x02, 0x9F, 0x41}};
+  RegisterLocalServer({"Corvalink.QBMenuListener", clsid, "/opt/kalvor/corvalink"});
+  RegisterLocalServer({"Other.Server", Guid{}, "/opt/other/server with blank"});
+  auto found = FindLocalServer("corvalink.qbmenulistener");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->progId, "Corvalink.QBMenuListener");
+  EXPECT_EQ(found->clsid, clsid);
+  EXPECT_EQ(found->program, fs::path("/opt/kalvor/corvalink"));
+  EXPECT_EQ(FindLocalServer("Other.Server")->program, fs::path("/opt/other/server with blank"));
+
+  RegisterLocalServer({"CORVALINK.QBMenuListener", clsid, "/usr/bin/corvalink"});
+  EXPECT_EQ(ListLocalServers().size(), 2u);
+  EXPECT_EQ(FindLocalServer("Corvalink.QBMenuListener")->program, fs::path("/usr/bin/corvalink"));
+
+  EXPECT_TRUE(UnregisterLocalServer("Corvalink.QBMenuListener"));
+  EXPECT_EQ(FindLocalServer("Corvalink.QBMenuListener"), std::nullopt);
+  EXPECT_TRUE(FindLocalServer("Other.Server"));
+  // Only the registry and its lock file: no temporary file is left behind.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(ClassRegistryPath().parent_path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"class-registry", "class-registry.lock"}));
+}
+
+TEST_F(ClassRegistryTest, RejectsBadProgIdsAndProgramPaths) {
+  for (const char* progId :
+       {"", "9Lives.Server", "Has Blank.Server", "Tab\tServer", "Too.Long.ProgId.For.The.Registry.1234567"}) {
+    try {
+      RegisterLocalServer({progId, Guid{}, "/bin/true"});
+      ADD_FAILURE() << "accepted ProgID \"" << progId << "\"";
+    } catch (const kv::Error& e) {
+      EXPECT_EQ(e.number(), kv::kErrInvalidArgument);
+    }
+  }
+  EXPECT_THROW(RegisterLocalServer({"Good.Name", Guid{}, "relative/program"}), kv::Error);
+  EXPECT_THROW(RegisterLocalServer({"Good.Name", Guid{}, "/bin/with\nline break"}), kv::Error);
+  EXPECT_TRUE(ListLocalServers().empty());
+}
+
+TEST_F(ClassRegistryTest, KeepsLinesItDoesNotUnderstand) {
+  RegisterLocalServer({"First.Server", Guid{}, "/bin/first"});
+  {
+    std::ofstream out(ClassRegistryPath(), std::ios::app);
+    out << "Future.Server\tnot-a-guid\t/bin/future\n";
+  }
+  RegisterLocalServer({"Second.Server", Guid{}, "/bin/second"});
+  EXPECT_NE(RegistryText().find("Future.Server\tnot-a-guid\t/bin/future\n"), std::string::npos);
+  EXPECT_EQ(ListLocalServers().size(), 2u);
+}
+
+TEST_F(ClassRegistryTest, ConcurrentRegistrationsAreAllKept) {
+  // flock excludes per open file, so threads contend exactly as separate processes would.
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 10; ++i) {
+        RegisterLocalServer({"Server" + std::to_string(t) + ".N" + std::to_string(i), Guid{}, "/bin/true"});
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(ListLocalServers().size(), 80u);
+}
+
+}  // namespace
+}  // namespace platform::com
