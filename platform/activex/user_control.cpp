@@ -1,6 +1,7 @@
 #include "platform/activex/user_control.h"
 
 #include "common/error.h"
+#include "platform/forms/timer.h"
 
 namespace platform::activex {
 
@@ -43,6 +44,16 @@ void ControlHost::Resize(int width_twips, int height_twips) {
 void ControlHost::Teardown() {
   if (!initialized_ || terminated_) return;
   terminated_ = true;
+  // The timers stop even when Terminate fails: nothing may tick into a control that is going away.
+  struct StopTimers {
+    UserControl& control;
+    ~StopTimers() {
+      control.terminated_ = true;
+      platform::forms::ForEachDescendant(control, [](platform::forms::Control& c) {
+        if (auto* timer = dynamic_cast<platform::forms::Timer*>(&c)) timer->Update();
+      });
+    }
+  } stop{control_};
   control_.Terminate();
 }
 

@@ -14,6 +14,8 @@ class UserControl : public platform::forms::Control {
  public:
   explicit UserControl(std::string name) : Control(nullptr, std::move(name)) {}
   std::string_view Kind() const override { return "UserControl"; }
+  // Its timers run from creation until Terminate.
+  bool SurfaceLive() const override { return !terminated_; }
 
   // The object was created.
   virtual void Initialize() {}
@@ -25,6 +27,10 @@ class UserControl : public platform::forms::Control {
   virtual void Resize() {}
   // The object is going away.
   virtual void Terminate() {}
+
+ private:
+  friend class ControlHost;
+  bool terminated_ = false;
 };
 
 // Raises a control's life-cycle events as a page host does:

@@ -48,6 +48,10 @@ void ScriptedPresenter::QueueAnswer(int result) { answers_.push_back({std::nullo
 
 void ScriptedPresenter::ExpectBox(std::string prompt, int result) { answers_.push_back({std::move(prompt), result}); }
 
+void ScriptedPresenter::ExpectBoxContaining(std::string fragment, int result) {
+  answers_.push_back({std::move(fragment), result, true});
+}
+
 void ScriptedPresenter::QueueText(std::optional<std::string> answer) { texts_.push_back(std::move(answer)); }
 
 void ScriptedPresenter::QueueModal(std::function<void(Form&)> action) { modals_.push_back(std::move(action)); }
@@ -59,7 +63,10 @@ int ScriptedPresenter::MessageBox(std::string_view prompt, int buttons, std::str
   } else {
     Answer answer = std::move(answers_.front());
     answers_.pop_front();
-    if (answer.prompt && *answer.prompt != prompt) {
+    if (answer.prompt && answer.fragment && prompt.find(*answer.prompt) == std::string_view::npos) {
+      unexpected_.push_back("message box " + Quoted(prompt) + " came where one containing " +
+                            Quoted(*answer.prompt) + " was expected");
+    } else if (answer.prompt && !answer.fragment && *answer.prompt != prompt) {
       unexpected_.push_back("message box " + Quoted(prompt) + " came where " + Quoted(*answer.prompt) +
                             " was expected");
     }

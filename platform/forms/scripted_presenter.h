@@ -29,6 +29,8 @@ class ScriptedPresenter : public Presenter {
   void QueueAnswer(int result);
   // The next box must carry exactly this prompt; it is answered with result.
   void ExpectBox(std::string prompt, int result = vbOK);
+  // The next box must contain fragment somewhere in its prompt; it is answered with result.
+  void ExpectBoxContaining(std::string fragment, int result = vbOK);
   // The next AskText gets this answer (nullopt: cancelled).
   void QueueText(std::optional<std::string> answer);
   // The next modal form is handed to action, which should close it (click a button, Unload, Hide).
@@ -59,6 +61,7 @@ class ScriptedPresenter : public Presenter {
   struct Answer {
     std::optional<std::string> prompt;
     int result;
+    bool fragment = false;
   };
   std::deque<Answer> answers_;
   std::deque<std::optional<std::string>> texts_;

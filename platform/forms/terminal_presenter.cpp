@@ -3,6 +3,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <iostream>
 #include <vector>
 
@@ -45,17 +46,41 @@ const Choice* Match(const std::vector<Choice>& choices, std::string_view answer)
   return nullptr;
 }
 
+// What a Ctrl-C during hidden input needs: the terminal settings to put back before the default action ends
+// the program, so the user's shell is not left without echo.
+int g_echo_fd = -1;
+termios g_echo_saved{};
+struct sigaction g_previous_sigint {};
+
+void OnSigintWhileHidden(int sig) {
+  if (g_previous_sigint.sa_handler == SIG_DFL) {
+    tcsetattr(g_echo_fd, TCSANOW, &g_echo_saved);
+    signal(SIGINT, SIG_DFL);
+    raise(SIGINT);
+  } else if (g_previous_sigint.sa_handler != SIG_IGN && !(g_previous_sigint.sa_flags & SA_SIGINFO)) {
+    g_previous_sigint.sa_handler(sig);
+  }
+}
+
 // Echo off on the terminal for as long as it lives.
 class EchoOff {
  public:
   explicit EchoOff(int fd) : fd_(fd) {
     if (tcgetattr(fd_, &saved_) != 0) return;
+    g_echo_fd = fd_;
+    g_echo_saved = saved_;
+    struct sigaction sa {};
+    sa.sa_handler = OnSigintWhileHidden;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    installed_ = sigaction(SIGINT, &sa, &g_previous_sigint) == 0;
     termios quiet = saved_;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     active_ = tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
   }
   ~EchoOff() {
     if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
+    if (installed_) sigaction(SIGINT, &g_previous_sigint, nullptr);
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
@@ -64,6 +89,7 @@ class EchoOff {
   int fd_;
   termios saved_{};
   bool active_ = false;
+  bool installed_ = false;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "common/error.h"
 #include "platform/activex/object_safety.h"
 #include "platform/forms/control.h"
+#include "platform/forms/timer.h"
 
 namespace platform::activex {
 namespace {
@@ -73,6 +74,18 @@ TEST(ControlHostTest, ATypeMismatchStopsTheReadingAndReachesTheHostWithTheKey) {
     EXPECT_EQ(control.site, "");
   }
   EXPECT_EQ(control.events, (std::vector<std::string>{"Initialize", "ReadProperties", "Terminate"}));
+}
+
+TEST(ControlHostTest, TimersOfTheSurfaceStopAtTerminate) {
+  RecordingControl control;
+  platform::forms::Timer Timer1(&control, "Timer1");
+  Timer1.SetInterval(500);
+  ControlHost host(control);
+  host.Site(std::nullopt, 1, 1);
+  EXPECT_TRUE(Timer1.Running());
+  host.Teardown();
+  EXPECT_FALSE(Timer1.Running());
+  EXPECT_TRUE(Timer1.Enabled());
 }
 
 class SafeControl : public IObjectSafety {
