@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+#include "sync_control/module_state.h"
+
+namespace brintavel {
+
+// The run's one qbXML query: one message per ticked list (four for items, two for expenses), each asking for
+// every record, active or not, under the document header that the session's version code needs.
+std::string BuildQueryRequestText(const ModWizard& state);
+
+}  // namespace brintavel

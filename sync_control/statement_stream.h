@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/stream/text_stream.h"
+
+namespace brintavel {
+
+// The statement stream the converters write into and UploadNow sends.
+using StatementStream = platform::stream::Stream;
+
+// A fresh statement stream: character set "us-ascii", text type, open and empty.
+std::unique_ptr<StatementStream> NewStatementStream();
+// Everything written so far as us-ascii bytes; leaves the stream in binary mode at its end.
+std::vector<uint8_t> ReadAllBytes(StatementStream& stream);
+
+}  // namespace brintavel

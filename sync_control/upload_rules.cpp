@@ -1,0 +1,39 @@
+#include "sync_control/upload_rules.h"
+
+#include "common/text.h"
+
+namespace brintavel {
+
+PageVerdict JudgePage(std::string_view bodyText) {
+  PageVerdict verdict;
+  const std::string_view trimmed = kv::TrimBlanks(bodyText);
+  if (trimmed.size() < 7 || kv::ToUpperAscii(trimmed.substr(0, 7)) != "SUCCESS") return verdict;
+  verdict.success = true;
+  // Only a capital letter counts; a line break at the end hides the flag.
+  if (trimmed.back() == 'T') {
+    verdict.tasksAdded = true;
+  } else if (trimmed.back() == 'P') {
+    verdict.projectsAdded = true;
+  }
+  return verdict;
+}
+
+UploadDecision DecideUploadResult(const FormOutcome& form) {
+  UploadDecision decision;
+  if (form.bUploadStatus) {
+    decision.result = kvurSuccess;
+  } else if (form.bIsInterrupted) {
+    decision.result = kvurProcessInterrupted;
+  } else if (form.sUploadStatus == "Error") {
+    // The form could not read any answer. The run must stop as a failure, never read as a success.
+    decision.result = kvurAspFailed;
+    decision.showCouldNotSync = true;
+    decision.clearUploadStatus = false;
+  } else {
+    decision.serverMessage = form.sUploadStatus;
+    decision.result = form.sUploadStatus == kNoDataToUpload ? kvurNoDataToUpload : kvurAspFailed;
+  }
+  return decision;
+}
+
+}  // namespace brintavel

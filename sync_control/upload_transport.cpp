@@ -1,0 +1,95 @@
+#include "common/error.h"
+#include "platform/forms/event_loop.h"
+#include "platform/forms/form.h"
+#include "platform/forms/presenter.h"
+#include "platform/web/query_builder.h"
+#include "platform/web/web_browser.h"
+#include "sync_control/brintavel_ctl.h"
+#include "sync_control/upload_form.h"
+#include "sync_control/upload_rules.h"
+
+namespace brintavel {
+namespace {
+
+// The service reads the request body as plain text; it has always been sent with this exact header text.
+constexpr const char* kTextPlainHeader = "Content-Type:text/plain\n\r";
+constexpr int kNavFlags = platform::web::kNavNoHistory | platform::web::kNavNoReadFromCache;
+// What the service receives as the client version unless the page's own is asked for.
+constexpr const char* kFixedClientVersion = "4.06";
+
+std::shared_ptr<FrmKVUpload> LoadedUploadForm() {
+  UploadForm();
+  std::shared_ptr<FrmKVUpload> form = Module().frmKVUpload;
+  if (!form->Loaded()) form->Load();
+  return form;
+}
+
+// Waits, handling user input, until the page judge or a cancel ends the request.
+PLKVUtilityResult AwaitAnswer(FrmKVUpload& form) {
+  platform::forms::EventLoop::Current().WaitWhile([&form] { return form.bIsUploading; });
+  const UploadDecision decision = DecideUploadResult({form.bUploadStatus, form.bIsInterrupted, form.sUploadStatus});
+  if (decision.showCouldNotSync) platform::forms::MsgBox(kCouldNotSyncMessage, platform::forms::vbInformation);
+  if (decision.serverMessage) Module().sServerMessage = *decision.serverMessage;
+  if (decision.clearUploadStatus) form.bUploadStatus = false;
+  return decision.result;
+}
+
+}  // namespace
+
+void ResetMousePointer() { platform::forms::Screen().MousePointer = platform::forms::vbDefault; }
+
+PLKVUtilityResult BrintavelCtl::UploadNow(StatementStream& myStream) {
+  try {
+    platform::web::QueryBuilder query("brintavel.asp");
+    query.Add("sitecode", SiteCode)
+        .Add("sitekey", SiteKey)
+        .Add("reset", ResetKalvor ? "1" : "0")
+        .Add("plclntver", bSendClientVersion ? PLClientVersion : kFixedClientVersion)
+        .Add("options", nOptions)
+        .Add("upstarttime", kv::GeneralDateText(kv::DateTime::Now()))
+        .Add("usrnm", KalvorUser)
+        .AddFlag("debugmode", DebugMode);
+    const std::string url = query.Url(KVSecureServerURL);
+    bSendClientVersion = false;
+
+    const std::vector<uint8_t> body = ReadAllBytes(myStream);
+
+    Timer1.SetInterval(500);
+    Timer1.SetEnabled(true);
+    lblTransfer2.SetVisible(true);
+
+    std::shared_ptr<FrmKVUpload> form = LoadedUploadForm();
+    form->bIsUploading = true;
+    form->WebBrowser1.Navigate(url, kNavFlags, "", body, kTextPlainHeader);
+    return AwaitAnswer(*form);
+  } catch (const kv::Error& e) {
+    Module().sServerMessage = "Number : " + std::to_string(e.number()) + "\r\nDescription : " + e.description() +
+                              "\r\nASP Source : Brintavel";
+  } catch (const std::exception& e) {
+    Module().sServerMessage = "Number : 51\r\nDescription : " + std::string(e.what()) + "\r\nASP Source : Brintavel";
+  }
+  return kvurSystemError;
+}
+
+PLKVUtilityResult BrintavelCtl::SendSyncStatus(const std::string& options) {
+  const kv::DateTime now = kv::DateTime::Now();
+  platform::web::QueryBuilder query("brintavelupdatestatus.asp");
+  query.Add("sitecode", SiteCode)
+      .Add("sitekey", SiteKey)
+      .Add("plclntver", bSendClientVersion ? PLClientVersion : kFixedClientVersion)
+      .Add("options", options)
+      .Add("upstarttime", kv::FixedDateTimeText(now))
+      .Add("usrnm", KalvorUser);
+  const std::string url = query.Url(KVSecureServerURL);
+
+  Timer1.SetInterval(500);
+  Timer1.SetEnabled(true);
+  lblTransfer2.SetVisible(true);
+
+  std::shared_ptr<FrmKVUpload> form = LoadedUploadForm();
+  form->bIsUploading = true;
+  form->WebBrowser1.Navigate(url, kNavFlags, "", std::nullopt, kTextPlainHeader);
+  return AwaitAnswer(*form);
+}
+
+}  // namespace brintavel
