@@ -100,7 +100,24 @@ namespace {
 
 // Entity declarations are the only way a small text can grow without bound; libxml2's amplification guard is
 // off under XML_PARSE_HUGE, so huge mode (needed for very large answers) is kept for texts that declare none.
-bool DeclaresEntities(std::string_view text) { return text.find("<!ENTITY") != std::string_view::npos; }
+// Only a document type declaration can declare them, and it stands before the root element, so the scan of a
+// large answer usually ends at its first tag.
+bool DeclaresEntities(std::string_view text) {
+  size_t i = 0;
+  while ((i = text.find('<', i)) != std::string_view::npos) {
+    if (text.compare(i, 4, "<!--") == 0) {
+      i = text.find("-->", i + 4);
+    } else if (text.compare(i, 2, "<?") == 0) {
+      i = text.find("?>", i + 2);
+    } else if (text.compare(i, 2, "<!") == 0) {
+      return text.find("<!ENTITY", i) != std::string_view::npos;
+    } else {
+      return false;
+    }
+    if (i == std::string_view::npos) return false;
+  }
+  return false;
+}
 
 int LoadOptions(std::string_view text) {
   int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC |
