@@ -12,7 +12,9 @@ PropertyBag::PropertyBag(std::initializer_list<std::pair<std::string, std::strin
   for (const auto& [name, value] : items) Add(name, value);
 }
 
-void PropertyBag::Add(std::string name, std::string value) { items_.push_back({std::move(name), std::move(value)}); }
+void PropertyBag::Add(std::string name, std::string value) {
+  items_.push_back({std::move(name), std::move(value)});
+}
 
 const std::string* PropertyBag::Find(std::string_view name) const {
   for (const Property& p : items_) {

@@ -24,8 +24,7 @@ void ControlHost::Site(std::optional<PropertyBag> bag, int width_twips, int heig
     } catch (const kv::Error& e) {
       if (e.number() == kv::kErrTypeMismatch && !bag_->FailedKey().empty()) {
         const std::string& key = bag_->FailedKey();
-        throw kv::Error(e.number(), e.description() + ": the parameter " + key + " is \"" + bag_->ReadText(key) +
-                                        "\"");
+        throw kv::Error(e.number(), e.description() + ": the parameter " + key + " is \"" + bag_->ReadText(key) + "\"");
       }
       throw;
     }

@@ -11,7 +11,9 @@
 namespace platform::forms {
 namespace {
 
-[[noreturn]] void InvalidPropertyValue() { throw kv::Error(kErrInvalidPropertyValue, "Invalid property value"); }
+[[noreturn]] void InvalidPropertyValue() {
+  throw kv::Error(kErrInvalidPropertyValue, "Invalid property value");
+}
 
 }  // namespace
 
@@ -159,8 +161,12 @@ CommandButton* FindButton(Control& root, bool cancel) {
 }
 }  // namespace
 
-CommandButton* FindDefaultButton(Control& root) { return FindButton(root, false); }
-CommandButton* FindCancelButton(Control& root) { return FindButton(root, true); }
+CommandButton* FindDefaultButton(Control& root) {
+  return FindButton(root, false);
+}
+CommandButton* FindCancelButton(Control& root) {
+  return FindButton(root, true);
+}
 
 void Frame::DescribeLine(std::ostream& out) const {
   if (!Caption().empty()) out << "-- " << ShownCaption(Caption()) << " --";

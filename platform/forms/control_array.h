@@ -39,7 +39,7 @@ class ControlArray {
   T& Load(int index) {
     if (Contains(index)) throw kv::Error(360, "Object already loaded");
     auto element = std::make_unique<T>(container_, name_, index);
-    if constexpr (requires(T& t) { t.OnClick = [] {}; }) {
+    if constexpr (requires(T & t) { t.OnClick = [] {}; }) {
       element->OnClick = [this, index] {
         auto handler = OnClick;
         if (handler) handler(index);

@@ -40,7 +40,9 @@ struct DefaultInstances {
   static bool Stale(const Form& form) { return form.replace_on_next_use_; }
 };
 
-Form::Form(std::string name) : Control(nullptr, std::move(name)) { SetVisibleFlag(false); }
+Form::Form(std::string name) : Control(nullptr, std::move(name)) {
+  SetVisibleFlag(false);
+}
 
 Form::~Form() = default;
 
@@ -99,7 +101,9 @@ void Form::Show(int modal) {
   SetVisibleFlag(false);
 }
 
-void Form::Hide() { SetVisibleFlag(false); }
+void Form::Hide() {
+  SetVisibleFlag(false);
+}
 
 void Form::SetVisible(bool visible) {
   if (visible) {
@@ -110,7 +114,7 @@ void Form::SetVisible(bool visible) {
 }
 
 void Form::DescribeForm(std::ostream& out) const {
-  out << "== " << Caption() << " ==\n";
+  out << "== " << (Caption().empty() ? Name() : Caption()) << " ==\n";
   for (const Control* child : Controls()) child->Describe(out, 0);
 }
 

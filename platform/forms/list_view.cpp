@@ -8,7 +8,9 @@
 namespace platform::forms {
 namespace {
 
-[[noreturn]] void OutOfBounds() { throw kv::Error(kErrIndexOutOfBounds, "Index out of bounds"); }
+[[noreturn]] void OutOfBounds() {
+  throw kv::Error(kErrIndexOutOfBounds, "Index out of bounds");
+}
 
 // Pads or cuts a cell to a column width given in twips (about 120 twips to a character of the grid font).
 std::string Cell(std::string_view text, int width_twips) {
@@ -52,7 +54,9 @@ const ColumnHeader& ListView::Column(int index) const {
   return columns_[static_cast<size_t>(index - 1)];
 }
 
-ListItem& ListView::AddItem(std::string text) { return items_.emplace_back(*this, std::move(text)); }
+ListItem& ListView::AddItem(std::string text) {
+  return items_.emplace_back(*this, std::move(text));
+}
 
 ListItem& ListView::Item(int index) {
   if (index < 1 || index > ItemCount()) OutOfBounds();

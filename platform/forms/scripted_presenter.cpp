@@ -25,7 +25,9 @@ std::vector<int> ButtonsOf(int buttons) {
   }
 }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quoted(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
 
 }  // namespace
 
@@ -44,17 +46,25 @@ int CancellingAnswer(int buttons) {
   }
 }
 
-void ScriptedPresenter::QueueAnswer(int result) { answers_.push_back({std::nullopt, result}); }
+void ScriptedPresenter::QueueAnswer(int result) {
+  answers_.push_back({std::nullopt, result});
+}
 
-void ScriptedPresenter::ExpectBox(std::string prompt, int result) { answers_.push_back({std::move(prompt), result}); }
+void ScriptedPresenter::ExpectBox(std::string prompt, int result) {
+  answers_.push_back({std::move(prompt), result});
+}
 
 void ScriptedPresenter::ExpectBoxContaining(std::string fragment, int result) {
   answers_.push_back({std::move(fragment), result, true});
 }
 
-void ScriptedPresenter::QueueText(std::optional<std::string> answer) { texts_.push_back(std::move(answer)); }
+void ScriptedPresenter::QueueText(std::optional<std::string> answer) {
+  texts_.push_back(std::move(answer));
+}
 
-void ScriptedPresenter::QueueModal(std::function<void(Form&)> action) { modals_.push_back(std::move(action)); }
+void ScriptedPresenter::QueueModal(std::function<void(Form&)> action) {
+  modals_.push_back(std::move(action));
+}
 
 int ScriptedPresenter::MessageBox(std::string_view prompt, int buttons, std::string_view title) {
   Box box{std::string(prompt), buttons, std::string(title), CancellingAnswer(buttons)};
@@ -64,8 +74,8 @@ int ScriptedPresenter::MessageBox(std::string_view prompt, int buttons, std::str
     Answer answer = std::move(answers_.front());
     answers_.pop_front();
     if (answer.prompt && answer.fragment && prompt.find(*answer.prompt) == std::string_view::npos) {
-      unexpected_.push_back("message box " + Quoted(prompt) + " came where one containing " +
-                            Quoted(*answer.prompt) + " was expected");
+      unexpected_.push_back("message box " + Quoted(prompt) + " came where one containing " + Quoted(*answer.prompt) +
+                            " was expected");
     } else if (answer.prompt && !answer.fragment && *answer.prompt != prompt) {
       unexpected_.push_back("message box " + Quoted(prompt) + " came where " + Quoted(*answer.prompt) +
                             " was expected");
@@ -111,7 +121,9 @@ std::optional<std::string> ScriptedPresenter::AskText(std::string_view prompt, b
   return answer;
 }
 
-void ScriptedPresenter::Refresh(Control& control) { refreshes_.push_back(control.Name()); }
+void ScriptedPresenter::Refresh(Control& control) {
+  refreshes_.push_back(control.Name());
+}
 
 std::vector<std::string> ScriptedPresenter::Prompts() const {
   std::vector<std::string> prompts;

@@ -108,10 +108,9 @@ TEST(ObjectSafetyTest, ErrorsReachACallerAsHResults) {
             platform::com::E_NOINTERFACE);
   EXPECT_EQ(supported, 3u);
   EXPECT_EQ(enabled, 99u);
-  EXPECT_EQ(CallForHResult([&] {
-              control.GetInterfaceSafetyOptions(platform::com::IID_IDispatch, supported, enabled);
-            }),
-            platform::com::S_OK);
+  EXPECT_EQ(
+      CallForHResult([&] { control.GetInterfaceSafetyOptions(platform::com::IID_IDispatch, supported, enabled); }),
+      platform::com::S_OK);
   EXPECT_EQ(enabled, 1u);
   EXPECT_EQ(CallForHResult([&] { control.SetInterfaceSafetyOptions(platform::com::IID_IDispatch, 3, 3); }),
             platform::com::E_FAIL);
