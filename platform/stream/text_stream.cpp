@@ -128,7 +128,9 @@ void Stream::SetType(StreamTypeEnum type) {
   type_ = type;
 }
 
-void Stream::SetType(int32_t type) { SetType(static_cast<StreamTypeEnum>(type)); }
+void Stream::SetType(int32_t type) {
+  SetType(static_cast<StreamTypeEnum>(type));
+}
 
 void Stream::SetLineSeparator(LineSeparatorEnum separator) {
   if (separator != adCRLF && separator != adLF && separator != adCR) {
@@ -193,9 +195,15 @@ void Stream::WriteText(std::string_view text, StreamWriteEnum option) {
   }
   auto emit = [this](uint32_t cp) {
     switch (encoding_) {
-      case Encoding::kAscii: scratch_ += cp < 0x80 ? static_cast<char>(cp) : '?'; break;
-      case Encoding::kUtf8: AppendUtf8(scratch_, cp); break;
-      case Encoding::kUtf16: AppendUtf16(scratch_, cp); break;
+      case Encoding::kAscii:
+        scratch_ += cp < 0x80 ? static_cast<char>(cp) : '?';
+        break;
+      case Encoding::kUtf8:
+        AppendUtf8(scratch_, cp);
+        break;
+      case Encoding::kUtf16:
+        AppendUtf16(scratch_, cp);
+        break;
     }
   };
   ForEachCodePoint(text, emit);
@@ -285,8 +293,7 @@ void Stream::RequireType(StreamTypeEnum type, const char* operation) const {
 void Stream::RequireStart(const char* property) const {
   if (open_ && position_ != 0) {
     throw Fail(adErrIllegalOperation, kIllegalOperation,
-               std::string(property) + " can change only at position 0; the position is " +
-                   std::to_string(position_));
+               std::string(property) + " can change only at position 0; the position is " + std::to_string(position_));
   }
 }
 

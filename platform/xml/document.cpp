@@ -120,8 +120,7 @@ bool DeclaresEntities(std::string_view text) {
 }
 
 int LoadOptions(std::string_view text) {
-  int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC |
-                XML_PARSE_COMPACT;
+  int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT;
   if (!DeclaresEntities(text)) options |= XML_PARSE_HUGE;
   return options;
 }
@@ -264,13 +263,21 @@ bool Document::Load(const std::string& path) {
   return ok;
 }
 
-bool Document::parsed() const { return state_->doc != nullptr; }
+bool Document::parsed() const {
+  return state_->doc != nullptr;
+}
 
-const ParseError& Document::parseError() const { return state_->error; }
+const ParseError& Document::parseError() const {
+  return state_->error;
+}
 
-void Document::SetSchemas(const SchemaCache& schemas) { state_->schemas = schemas.impl_; }
+void Document::SetSchemas(const SchemaCache& schemas) {
+  state_->schemas = schemas.impl_;
+}
 
-void Document::ClearSchemas() { state_->schemas.reset(); }
+void Document::ClearSchemas() {
+  state_->schemas.reset();
+}
 
 Node Document::AsNode() const {
   if (!state_->doc) return {};
@@ -283,14 +290,24 @@ Node Document::documentElement() const {
   return root ? Node(state_->doc, root) : Node();
 }
 
-NodeList Document::getElementsByTagName(std::string_view name) const { return AsNode().getElementsByTagName(name); }
+NodeList Document::getElementsByTagName(std::string_view name) const {
+  return AsNode().getElementsByTagName(name);
+}
 
-Node Document::selectSingleNode(std::string_view path) const { return AsNode().selectSingleNode(path); }
+Node Document::selectSingleNode(std::string_view path) const {
+  return AsNode().selectSingleNode(path);
+}
 
-NodeList Document::selectNodes(std::string_view path) const { return AsNode().selectNodes(path); }
+NodeList Document::selectNodes(std::string_view path) const {
+  return AsNode().selectNodes(path);
+}
 
-std::string Document::xml() const { return AsNode().xml(); }
+std::string Document::xml() const {
+  return AsNode().xml();
+}
 
-xmlDocPtr Document::RawDocument() const { return state_->doc ? state_->doc->doc : nullptr; }
+xmlDocPtr Document::RawDocument() const {
+  return state_->doc ? state_->doc->doc : nullptr;
+}
 
 }  // namespace platform::xml

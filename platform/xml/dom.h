@@ -31,8 +31,19 @@ struct ParseError {
   std::string srcText;    // the whole source line the error points at, untrimmed, without its line end
 };
 
-enum class NodeType { kNone = 0, kElement = 1, kAttribute = 2, kText = 3, kCData = 4, kEntityReference = 5,
-                      kProcessingInstruction = 7, kComment = 8, kDocument = 9, kDocumentType = 10, kOther = 99 };
+enum class NodeType {
+  kNone = 0,
+  kElement = 1,
+  kAttribute = 2,
+  kText = 3,
+  kCData = 4,
+  kEntityReference = 5,
+  kProcessingInstruction = 7,
+  kComment = 8,
+  kDocument = 9,
+  kDocumentType = 10,
+  kOther = 99
+};
 
 class NodeList;
 

@@ -149,27 +149,42 @@ xmlNode* StartOf(xmlNode* node, bool fromDocument) {
 NodeType Node::nodeType() const {
   if (node_ == nullptr) return NodeType::kNone;
   switch (node_->type) {
-    case XML_ELEMENT_NODE: return NodeType::kElement;
-    case XML_ATTRIBUTE_NODE: return NodeType::kAttribute;
-    case XML_TEXT_NODE: return NodeType::kText;
-    case XML_CDATA_SECTION_NODE: return NodeType::kCData;
-    case XML_ENTITY_REF_NODE: return NodeType::kEntityReference;
-    case XML_PI_NODE: return NodeType::kProcessingInstruction;
-    case XML_COMMENT_NODE: return NodeType::kComment;
-    case XML_DOCUMENT_NODE: return NodeType::kDocument;
-    case XML_DTD_NODE: return NodeType::kDocumentType;
-    default: return NodeType::kOther;
+    case XML_ELEMENT_NODE:
+      return NodeType::kElement;
+    case XML_ATTRIBUTE_NODE:
+      return NodeType::kAttribute;
+    case XML_TEXT_NODE:
+      return NodeType::kText;
+    case XML_CDATA_SECTION_NODE:
+      return NodeType::kCData;
+    case XML_ENTITY_REF_NODE:
+      return NodeType::kEntityReference;
+    case XML_PI_NODE:
+      return NodeType::kProcessingInstruction;
+    case XML_COMMENT_NODE:
+      return NodeType::kComment;
+    case XML_DOCUMENT_NODE:
+      return NodeType::kDocument;
+    case XML_DTD_NODE:
+      return NodeType::kDocumentType;
+    default:
+      return NodeType::kOther;
   }
 }
 
 std::string Node::nodeName() const {
   if (node_ == nullptr) return {};
   switch (node_->type) {
-    case XML_TEXT_NODE: return "#text";
-    case XML_CDATA_SECTION_NODE: return "#cdata-section";
-    case XML_COMMENT_NODE: return "#comment";
-    case XML_DOCUMENT_NODE: return "#document";
-    case XML_DOCUMENT_FRAG_NODE: return "#document-fragment";
+    case XML_TEXT_NODE:
+      return "#text";
+    case XML_CDATA_SECTION_NODE:
+      return "#cdata-section";
+    case XML_COMMENT_NODE:
+      return "#comment";
+    case XML_DOCUMENT_NODE:
+      return "#document";
+    case XML_DOCUMENT_FRAG_NODE:
+      return "#document-fragment";
     case XML_ELEMENT_NODE:
     case XML_ATTRIBUTE_NODE:
       if (node_->ns != nullptr && node_->ns->prefix != nullptr) {
@@ -254,7 +269,9 @@ Node Node::parentNode() const {
   return node_->parent ? Node(doc_, node_->parent) : Node();
 }
 
-bool Node::hasChildNodes() const { return !firstChild().IsNull(); }
+bool Node::hasChildNodes() const {
+  return !firstChild().IsNull();
+}
 
 namespace {
 
@@ -276,7 +293,9 @@ std::string Node::getAttribute(std::string_view name) const {
   return out;
 }
 
-bool Node::hasAttribute(std::string_view name) const { return name != "*" && FindAttribute(node_, name); }
+bool Node::hasAttribute(std::string_view name) const {
+  return name != "*" && FindAttribute(node_, name);
+}
 
 std::string Node::xml() const {
   if (node_ == nullptr) return {};

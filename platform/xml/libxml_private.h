@@ -3,9 +3,9 @@
 // Shared by the sources of platform/xml only; never included from a public header.
 
 #include <libxml/parser.h>
+#include <libxml/schemasInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
-#include <libxml/schemasInternals.h>
 #include <libxml/xmlschemas.h>
 
 #include <cstdint>

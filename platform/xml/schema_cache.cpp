@@ -6,7 +6,6 @@
 
 namespace platform::xml {
 
-
 struct SchemaCache::Impl {
   mutable std::mutex mutex;
   std::map<std::string, std::shared_ptr<CompiledSchema>, std::less<>> schemas;

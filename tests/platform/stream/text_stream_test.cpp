@@ -46,7 +46,13 @@ TEST(TextStreamTest, EveryNonAsciiCodePointBecomesOneQuestionMark) {
 
 TEST(TextStreamTest, InvalidUtf8BytesBecomeOneQuestionMarkEach) {
   Stream stream = AsciiStream();
-  stream.WriteText(std::string("a\xFF" "b\xE2\x80" "c\xC0\xAF" "d\xED\xA0\x80" "e\xF4\x90\x80\x80" "f"));
+  stream.WriteText(
+      std::string("a\xFF"
+                  "b\xE2\x80"
+                  "c\xC0\xAF"
+                  "d\xED\xA0\x80"
+                  "e\xF4\x90\x80\x80"
+                  "f"));
   EXPECT_EQ(ReadAll(stream), "a?b??c??d???e????f");
 }
 
@@ -127,7 +133,9 @@ TEST(TextStreamTest, OtherCharsetsKeepTheCharacters) {
   EXPECT_EQ(unicode.Charset(), "Unicode");
   unicode.Open();
   unicode.WriteText("A\u00e9\U0001F600");
-  EXPECT_EQ(ReadAll(unicode), std::string("\xFF\xFE" "A\0\xE9\0\x3D\xD8\x00\xDE", 10));
+  EXPECT_EQ(ReadAll(unicode), std::string("\xFF\xFE"
+                                          "A\0\xE9\0\x3D\xD8\x00\xDE",
+                                          10));
   unicode.SetPosition(0);
   unicode.SetType(adTypeText);
   EXPECT_EQ(unicode.ReadText(), "A\u00e9\U0001F600");
@@ -137,7 +145,9 @@ TEST(TextStreamTest, OtherCharsetsKeepTheCharacters) {
   utf8.Open();
   utf8.WriteText("ab");
   utf8.WriteText("\u2019");
-  EXPECT_EQ(ReadAll(utf8), "\xEF\xBB\xBF" "ab\u2019");
+  EXPECT_EQ(ReadAll(utf8),
+            "\xEF\xBB\xBF"
+            "ab\u2019");
 }
 
 TEST(TextStreamTest, MillionSmallWritesStayLinear) {

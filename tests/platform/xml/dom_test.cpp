@@ -162,8 +162,9 @@ TEST(DomTest, ParseErrorCarriesReasonLineAndColumn) {
 }
 
 TEST(DomTest, DeclaredEncodingIsIgnoredForUtf8Text) {
-  for (const char* declaration : {"<?xml version=\"1.0\" encoding=\"utf-16\"?>", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>",
-                                  "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"yes\"?>"}) {
+  for (const char* declaration :
+       {"<?xml version=\"1.0\" encoding=\"utf-16\"?>", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>",
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"yes\"?>"}) {
     Document doc = Loaded(std::string(declaration) + "\n<?qbxml version=\"2.0\"?>\n<a>caf\u00e9 \u2019</a>");
     EXPECT_EQ(doc.documentElement().text(), "caf\u00e9 \u2019") << declaration;
   }
@@ -195,7 +196,8 @@ TEST(DomTest, ExternalEntitiesAndDtdsAreNeverFetched) {
   EXPECT_EQ(accept(server, nullptr, nullptr), -1);
   close(server);
 
-  ASSERT_TRUE(doc.LoadXml("<!DOCTYPE a [<!ENTITY x SYSTEM \"file://" + secret + "\"><!ENTITY y \"inner\">]><a>&x;|&y;</a>"));
+  ASSERT_TRUE(
+      doc.LoadXml("<!DOCTYPE a [<!ENTITY x SYSTEM \"file://" + secret + "\"><!ENTITY y \"inner\">]><a>&x;|&y;</a>"));
   EXPECT_EQ(doc.documentElement().text(), "|inner");
   ASSERT_TRUE(doc.LoadXml("<!DOCTYPE a SYSTEM \"" + dtd + "\"><a>[&fromdtd;]</a>"));
   EXPECT_EQ(doc.documentElement().text(), "[]");

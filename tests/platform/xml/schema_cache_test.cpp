@@ -32,7 +32,8 @@ TEST(SchemaCacheTest, ValidDocumentLoadsAndKeepsItsTree) {
   EXPECT_TRUE(cache.Has(""));
   Document doc;
   doc.SetSchemas(cache);
-  ASSERT_TRUE(doc.LoadXml("<?xml version=\"1.0\" encoding=\"utf-16\"?>\n<QBXML><Count>1</Count><Count>2</Count></QBXML>"))
+  ASSERT_TRUE(
+      doc.LoadXml("<?xml version=\"1.0\" encoding=\"utf-16\"?>\n<QBXML><Count>1</Count><Count>2</Count></QBXML>"))
       << doc.parseError().reason;
   EXPECT_EQ(doc.getElementsByTagName("Count").item(1).text(), "2");
 }
@@ -99,11 +100,15 @@ TEST(SchemaCacheTest, FileSchemaWithRelativeIncludeAndDocumentSchema) {
   char dir[] = "/tmp/kv_xsd_test_XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   std::string base = dir;
-  { std::ofstream(base + "/types.xsd") << R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema">
+  {
+    std::ofstream(base + "/types.xsd") << R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema">
       <xs:simpleType name="Code"><xs:restriction base="xs:string"><xs:maxLength value="3"/></xs:restriction>
-      </xs:simpleType></xs:schema>)"; }
-  { std::ofstream(base + "/main.xsd") << R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema">
-      <xs:include schemaLocation="types.xsd"/><xs:element name="C" type="Code"/></xs:schema>)"; }
+      </xs:simpleType></xs:schema>)";
+  }
+  {
+    std::ofstream(base + "/main.xsd") << R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema">
+      <xs:include schemaLocation="types.xsd"/><xs:element name="C" type="Code"/></xs:schema>)";
+  }
   SchemaCache cache;
   cache.AddFile("", base + "/main.xsd");
   Document doc;
