@@ -149,6 +149,7 @@ class Document {
   NodeList getElementsByTagName(std::string_view name) const;
   Node selectSingleNode(std::string_view path) const;
   NodeList selectNodes(std::string_view path) const;
+  // The whole document as UTF-8 markup, without an XML declaration (its encoding name would be wrong).
   std::string xml() const;
 
  private:
