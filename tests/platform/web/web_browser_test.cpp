@@ -1,0 +1,294 @@
+#include "platform/web/web_browser.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "platform/forms/event_loop.h"
+#include "platform/web/query_builder.h"
+#include "tests/platform/web/scoped_env.h"
+#include "tests/support/service/service_standin.h"
+
+namespace platform::web {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+const std::string kTextPlainHeader = "Content-Type:text/plain\n\r";
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+class WebBrowserTest : public ::testing::Test {
+ protected:
+  WebBrowserTest() : browser_(loop_) {
+    browser_.OnDocumentComplete([this](WebBrowser& browser, const std::string& url) {
+      EXPECT_EQ(&browser, &browser_);
+      ++completions_;
+      completed_url_ = url;
+    });
+  }
+
+  // Pumps the loop until the navigation completes or the limit passes; false on the limit.
+  bool WaitForCompletion(int count = 1, std::chrono::milliseconds limit = 15s) {
+    bool late = false;
+    const auto timer = loop_.StartTimer(limit, [&] { late = true; });
+    loop_.WaitWhile([&] { return completions_ < count && !late; });
+    loop_.StopTimer(timer);
+    return !late;
+  }
+
+  // Pumps the loop for a while, whatever happens.
+  void PumpFor(std::chrono::milliseconds span) {
+    bool over = false;
+    const auto timer = loop_.StartTimer(span, [&] { over = true; });
+    loop_.WaitWhile([&] { return !over; });
+    loop_.StopTimer(timer);
+  }
+
+  // Pumps the loop until the condition holds, checking it every 10 ms; false on the limit.
+  bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
+    bool late = false;
+    bool met = condition();
+    const auto check = loop_.StartTimer(10ms, [&] { met = condition(); });
+    const auto timer = loop_.StartTimer(limit, [&] { late = true; });
+    loop_.WaitWhile([&] { return !met && !late; });
+    loop_.StopTimer(check);
+    loop_.StopTimer(timer);
+    return met;
+  }
+
+  std::string Get(const std::string& page) {
+    browser_.Navigate(service_.BaseUrl() + page, 6, "", std::nullopt, kTextPlainHeader);
+    EXPECT_TRUE(WaitForCompletion(completions_ + 1));
+    return browser_.BodyText();
+  }
+
+  kv::test::ServiceStandinProcess service_;
+  forms::EventLoop loop_;
+  WebBrowser browser_;
+  int completions_ = 0;
+  std::string completed_url_;
+};
+
+TEST_F(WebBrowserTest, PostArrivesByteForByteWithWellFormedHeaders) {
+  std::string body = "INSERT INTO T VALUES ('a''b');\r\n";
+  body += std::string("\0\x01\xFF|tab\there\n", 14);
+  body += std::string(5000, 'x');  // past the size at which clients wait for an interim answer
+  const std::string url = service_.BaseUrl() + "brintavel.asp?sitecode=S1&sitekey=K1";
+  browser_.Navigate(url, 6, "", body, kTextPlainHeader);
+  ASSERT_TRUE(WaitForCompletion());
+
+  EXPECT_EQ(browser_.BodyText(), "SUCCESS");
+  EXPECT_EQ(browser_.StatusCode(), 200);
+  EXPECT_FALSE(browser_.IsErrorPage());
+  EXPECT_EQ(completed_url_, url);
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].method, "POST");
+  EXPECT_EQ(received[0].target, "/brintavel.asp?sitecode=S1&sitekey=K1");
+  EXPECT_EQ(received[0].body, body);
+  EXPECT_EQ(received[0].Header("Content-Type"), "text/plain");
+  EXPECT_EQ(received[0].Header("Content-Length"), std::to_string(body.size()));
+  EXPECT_EQ(received[0].Header("Cache-Control"), "no-cache");
+  EXPECT_EQ(received[0].Header("Pragma"), "no-cache");
+  EXPECT_EQ(received[0].Header("Expect"), "");
+}
+
+TEST_F(WebBrowserTest, EmptyPostDataIsStillAPostAndAbsentPostDataIsAGet) {
+  browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::string(), kTextPlainHeader);
+  ASSERT_TRUE(WaitForCompletion(1));
+  EXPECT_EQ(Get("brintavelupdatestatus.asp?options=E"), "SUCCESS");
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].method, "POST");
+  EXPECT_EQ(received[0].Header("Content-Length"), "0");
+  EXPECT_EQ(received[1].method, "GET");
+  EXPECT_EQ(received[1].body, "");
+  EXPECT_EQ(received[1].Header("Content-Length"), "");
+}
+
+TEST_F(WebBrowserTest, FlagsWithoutNoCacheSendNoCacheHeaders) {
+  browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 0);
+  ASSERT_TRUE(WaitForCompletion());
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].Header("Pragma"), "");
+  EXPECT_EQ(received[0].Header("Cache-Control"), "");
+}
+
+TEST_F(WebBrowserTest, CompletionArrivesOnlyThroughTheEventLoopAndOnlyOnce) {
+  browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::nullopt, kTextPlainHeader);
+  EXPECT_TRUE(browser_.Busy());
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(completions_, 0);
+  EXPECT_TRUE(browser_.Busy());
+  ASSERT_TRUE(WaitForCompletion());
+  EXPECT_FALSE(browser_.Busy());
+  PumpFor(200ms);
+  EXPECT_EQ(completions_, 1);
+}
+
+TEST_F(WebBrowserTest, StopMidTransferGivesNoCompletionAndTheControlStaysUsable) {
+  service_.SetFault("brintavel.asp", "delay-ms 1500\n");
+  browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::string("data"), kTextPlainHeader);
+  ASSERT_TRUE(PumpUntil([&] { return service_.ReceivedCount() == 1; }));
+  browser_.Stop();
+  EXPECT_FALSE(browser_.Busy());
+  PumpFor(2000ms);
+  EXPECT_EQ(completions_, 0);
+  EXPECT_EQ(Get("kvrGetQBMenuUpdQBPath.asp?sCde=A"), "Success");
+  EXPECT_EQ(completions_, 1);
+}
+
+TEST_F(WebBrowserTest, ANewNavigationCancelsTheOneInFlight) {
+  service_.SetFault("brintavel.asp", "delay-ms 1000");
+  browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::nullopt, kTextPlainHeader);
+  const std::string second = service_.BaseUrl() + "kvrGetQBMenuUpdQBPath.asp";
+  browser_.Navigate(second, 6, "", std::nullopt, kTextPlainHeader);
+  ASSERT_TRUE(WaitForCompletion());
+  PumpFor(1500ms);
+  EXPECT_EQ(completions_, 1);
+  EXPECT_EQ(completed_url_, second);
+  EXPECT_EQ(browser_.BodyText(), "Success");
+}
+
+TEST_F(WebBrowserTest, TheHandlerMayNavigateAgainAndMayDestroyTheControl) {
+  auto owned = std::make_unique<WebBrowser>(loop_);
+  std::vector<std::string> texts;
+  owned->OnDocumentComplete([&](WebBrowser& browser, const std::string&) {
+    texts.push_back(browser.BodyText());
+    if (texts.size() == 1) {
+      browser.Navigate(service_.BaseUrl() + "kvrGetQBMenuUpdQBPath.asp");
+    } else {
+      owned.reset();
+    }
+  });
+  owned->Navigate(service_.BaseUrl() + "brintavel.asp");
+  bool late = false;
+  const auto timer = loop_.StartTimer(10s, [&] { late = true; });
+  loop_.WaitWhile([&] { return owned != nullptr && !late; });
+  loop_.StopTimer(timer);
+  EXPECT_EQ(texts, (std::vector<std::string>{"SUCCESS", "Success"}));
+  EXPECT_EQ(owned, nullptr);
+}
+
+TEST_F(WebBrowserTest, TransportFailuresAndErrorAnswersCompleteWithTheErrorPage) {
+  // A port nobody listens on.
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  close(probe);
+  browser_.Navigate("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/brintavel.asp");
+  ASSERT_TRUE(WaitForCompletion(1));
+  EXPECT_TRUE(browser_.IsErrorPage());
+  EXPECT_EQ(browser_.StatusCode(), 0);
+  EXPECT_THAT(browser_.BodyText(), StartsWith("The page cannot be displayed\r\n"));
+  EXPECT_EQ(browser_.BodyText().find('\n', 30), std::string::npos);  // the reason is one line
+  EXPECT_GT(browser_.BodyText().size(), 30u);
+
+  service_.SetFault("brintavel.asp", "status 500");
+  EXPECT_EQ(Get("brintavel.asp"), "The page cannot be displayed\r\nHTTP 500 Internal Server Error\r\nSUCCESS");
+  EXPECT_TRUE(browser_.IsErrorPage());
+  EXPECT_EQ(browser_.StatusCode(), 500);
+
+  EXPECT_EQ(Get("nosuchpage.asp"),
+            "The page cannot be displayed\r\nHTTP 404 Not Found\r\nThe page nosuchpage.asp was not found.");
+
+  browser_.Navigate("ftp://127.0.0.1/x");
+  ASSERT_TRUE(WaitForCompletion(completions_ + 1));
+  EXPECT_THAT(browser_.BodyText(), StartsWith("The page cannot be displayed\r\n"));
+}
+
+TEST_F(WebBrowserTest, ADroppedConnectionCompletesWithTheErrorPage) {
+  service_.SetFault("kalvordownload.asp", "drop");
+  const std::string text = Get("kalvordownload.asp?tsorexpense=True");
+  EXPECT_TRUE(browser_.IsErrorPage());
+  EXPECT_THAT(text, StartsWith("The page cannot be displayed\r\n"));
+  EXPECT_THAT(text, HasSubstr("reply"));
+}
+
+TEST_F(WebBrowserTest, AStallPastTheTimeOutEndsTheWaitWithTheErrorPage) {
+  ScopedEnv stall("KV_WEB_STALL_TIMEOUT_MS", "1000");
+  service_.SetFault("brintavel.asp", "delay-ms 20000");
+  const auto start = std::chrono::steady_clock::now();
+  const std::string text = Get("brintavel.asp");
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_THAT(text, StartsWith("The page cannot be displayed\r\n"));
+  EXPECT_TRUE(browser_.IsErrorPage());
+  EXPECT_GE(waited, 900ms);
+  EXPECT_LT(waited, 5s);
+}
+
+TEST_F(WebBrowserTest, AnswerTextsComeBackExactly) {
+  service_.SetAnswer("brintavel.asp", "No data to upload. ");
+  EXPECT_EQ(Get("brintavel.asp"), "No data to upload. ");
+
+  service_.SetAnswer("brintavel.asp",
+                     "<html><head><title>x</title><script>var a = 1;</script></head>"
+                     "<body>SUCCESS &amp; more<br>line  two<div>block</div>tail</body></html>");
+  EXPECT_EQ(Get("brintavel.asp"), "SUCCESS & more\r\nline  two\r\nblock\r\ntail");
+  EXPECT_EQ(browser_.ContentType(), "text/html");
+
+  service_.SetAnswer("brintavel.asp", "Caf\xE9 ERROR");
+  EXPECT_EQ(Get("brintavel.asp"), "Caf\xC3\xA9 ERROR");
+
+  service_.SetAnswer("brintavel.asp", "TA12\r\n1|2|3\r\n\r\n");
+  EXPECT_EQ(Get("brintavel.asp"), "TA12\r\n1|2|3\r\n\r\n");
+}
+
+TEST_F(WebBrowserTest, HostileValuesRoundTripThroughTheQuery) {
+  const std::vector<std::string> hostile = {"a&b=c", "x#y", "1+1 = 2", "100%", "C:\\Company Files\\A&B.QBW",
+                                            "Jos\xC3\xA9 O'Neil", "", "?&="};
+  QueryBuilder builder("kvrGetQBMenuSpecs.asp");
+  for (size_t i = 0; i < hostile.size(); ++i) builder.Add("k" + std::to_string(i), hostile[i]);
+  Get(builder.PageAndQuery());
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].Page(), "kvrGetQBMenuSpecs.asp");
+  const auto pairs = received[0].Query();
+  ASSERT_EQ(pairs.size(), hostile.size());
+  for (size_t i = 0; i < hostile.size(); ++i) {
+    EXPECT_EQ(pairs[i].first, "k" + std::to_string(i));
+    EXPECT_EQ(pairs[i].second, hostile[i]);
+  }
+}
+
+TEST_F(WebBrowserTest, QueuedAnswersComeInOrderThenTheNormalAnswer) {
+  service_.QueueAnswers("kalvorupdatestatus.asp", {"ERROR|x|first", "second", "SUCCESS|third"});
+  EXPECT_EQ(Get("kalvorupdatestatus.asp"), "ERROR|x|first");
+  EXPECT_EQ(Get("KALVORUPDATESTATUS.ASP"), "second");
+  EXPECT_EQ(Get("kalvorupdatestatus.asp"), "SUCCESS|third");
+  EXPECT_EQ(Get("kalvorupdatestatus.asp"), "SUCCESS");
+}
+
+TEST_F(WebBrowserTest, WaitingForADelayedAnswerUsesAlmostNoCpu) {
+  service_.SetFault("brintavel.asp", "delay-ms 3000");
+  const double cpu = CpuSeconds();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Get("brintavel.asp"), "SUCCESS");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 2900ms);
+  EXPECT_LT(CpuSeconds() - cpu, 0.2);
+}
+
+}  // namespace
+}  // namespace platform::web
