@@ -1,0 +1,93 @@
+// The add requests of one record: build, send, and show what went wrong.
+
+#include "common/error.h"
+#include "download_control/kvr_download_ctl.h"
+#include "download_control/module_state.h"
+#include "download_control/qbxml_text.h"
+#include "download_control/time_requests.h"
+#include "platform/forms/presenter.h"
+
+namespace tessarine {
+
+using platform::forms::MsgBox;
+using platform::forms::vbOKOnly;
+
+bool KVRDowloadctl::PostTimeActivity(const std::string& type, int32_t id, const std::string& data) {
+  bQBError = false;
+  sRequestXML.clear();
+  sResponseXML.clear();
+  BuildQBXMLRequest(type, id, data);
+  if (bQBError) {
+    MsgBox(sQBErrorText, vbOKOnly);
+    return false;
+  }
+  SendQBRequest();
+  if (bQBError) {
+    MsgBox(sQBErrorText, vbOKOnly);
+    return false;
+  }
+  return true;
+}
+
+void KVRDowloadctl::BuildQBXMLRequest(const std::string& type, int32_t /*id*/, const std::string& data) {
+  lngRequestID = 0;
+  std::string requests;
+  try {
+    if (type == "TA") {
+      ++lngRequestID;
+      requests = BuildTimeTrackingAddRq(data, lngRequestID, Module().currentTimeRecord);
+    } else if (type == "LA") {
+      ++lngRequestID;
+      requests = BuildLeaveTrackingAddRq(data, lngRequestID, Module().currentTimeRecord);
+    }
+  } catch (const kv::Error& e) {
+    bQBError = true;
+    sQBErrorText = e.description();
+    return;
+  }
+  sRequestBody = QBXMLBody(requests);
+  sRequestXML = QBXMLDocumentHeader(Module().session.QBXMLVersionCode) + sRequestBody;
+}
+
+bool KVRDowloadctl::PostExpense() {
+  bQBError = false;
+  sRequestXML.clear();
+  sResponseXML.clear();
+  if (currentExpense.bCurExpIsBill) {
+    CreateBillAddRq();
+  } else {
+    CreateCheckAddRq();
+  }
+  if (bQBError) {
+    MsgBox(sQBErrorText, vbOKOnly);
+    return false;
+  }
+  SendQBRequest();
+  if (bQBError) {
+    MsgBox(sQBErrorText, vbOKOnly);
+    return false;
+  }
+  return true;
+}
+
+void KVRDowloadctl::CreateBillAddRq() {
+  lngRequestID = 1;
+  try {
+    sRequestXML = BuildBillAddRq(currentExpense, Module().session.QBXMLVersionCode);
+  } catch (const kv::Error& e) {
+    bQBError = true;
+    sQBErrorText = e.description();
+  }
+}
+
+void KVRDowloadctl::CreateCheckAddRq() {
+  lngRequestID = 1;
+  try {
+    sRequestXML = BuildCheckAddRq(currentExpense, Module().session.QBXMLVersionCode);
+  } catch (const kv::Error& e) {
+    bQBError = true;
+    sQBErrorText = e.description();
+  }
+}
+
+}  // namespace tessarine

@@ -1,0 +1,170 @@
+#include "download_control/kvr_download_ctl.h"
+
+#include "common/error.h"
+#include "common/text.h"
+#include "download_control/module_state.h"
+#include "download_control/qb_session.h"
+#include "download_control/results_form.h"
+#include "platform/com/guid.h"
+#include "platform/forms/presenter.h"
+
+namespace tessarine {
+
+using platform::forms::MsgBox;
+using platform::forms::vbInformation;
+
+KVRDowloadctl::KVRDowloadctl()
+    : UserControl("KVRDowloadctl"),
+      Frame1(this, "Frame1"),
+      lblGather(&Frame1, "lblGather"),
+      lblTransfer1(&Frame1, "lblTransfer1"),
+      lblTransfer2(&Frame1, "lblTransfer2"),
+      ProgressBar1(&Frame1, "ProgressBar1"),
+      cmdStartDownload(this, "cmdStartDownload"),
+      Command1(this, "Command1"),
+      Timer1(this, "Timer1"),
+      framClose(this, "framClose"),
+      lblMessage(this, "lblMessage") {
+  Move(0, 0, 7200, 3600);
+  Frame1.SetCaption("Download data");
+  Frame1.Move(120, 120, 6960, 2520);
+  lblGather.SetCaption(kCollectingInformation);
+  lblGather.Move(240, 360, 6480, 255);
+  lblTransfer1.SetCaption("Click on Continue to start download..");
+  lblTransfer1.Move(240, 840, 6480, 255);
+  lblTransfer2.SetCaption("Please wait...");
+  lblTransfer2.Move(240, 1200, 6480, 255);
+  lblTransfer2.SetVisible(false);
+  ProgressBar1.Move(240, 1680, 6480, 375);
+  cmdStartDownload.SetCaption("&Continue..");
+  cmdStartDownload.Move(4200, 2760, 1335, 375);
+  cmdStartDownload.SetDefault(true);
+  Command1.SetCaption("Ca&ncel");
+  Command1.Move(5640, 2760, 1335, 375);
+  Command1.SetCancel(true);
+  framClose.SetVisible(false);
+  lblMessage.SetCaption(kClosingMessage);
+  lblMessage.Move(0, 0, 5400, 495);
+  lblMessage.SetVisible(false);
+
+  cmdStartDownload.OnClick = [this] { cmdStartDownload_Click(); };
+  Command1.OnClick = [this] { Command1_Click(); };
+  Timer1.OnTimer = [this] { Timer1_Timer(); };
+}
+
+KVRDowloadctl::~KVRDowloadctl() = default;
+
+void KVRDowloadctl::ReadProperties(platform::activex::PropertyBag& bag) {
+  DownloadParameters& p = Module().params;
+  p.ResetKalvor = bag.ReadProperty<bool>("ResetKalvor");
+  p.KVSecureServerURL = bag.ReadProperty<std::string>("KVSecureServerURL");
+  p.SiteCode = bag.ReadProperty<std::string>("SiteCode");
+  p.SiteKey = bag.ReadProperty<std::string>("SiteKey");
+  p.PLClientVersion = bag.ReadProperty<std::string>("PLClientVersion");
+  p.KVLastUploadDate = bag.ReadProperty<kv::DateTime>("KVLastUploadDate");
+  p.CustLexicon = bag.ReadProperty<std::string>("CustLexicon");
+  p.EmpLexicon = bag.ReadProperty<std::string>("EmpLexicon");
+  p.ProjLexicon = bag.ReadProperty<std::string>("ProjLexicon");
+  p.SILexicon = bag.ReadProperty<std::string>("SILexicon");
+  p.SubProjLexicon = bag.ReadProperty<std::string>("SubProjLexicon");
+  p.KalvorUser = bag.ReadProperty<std::string>("KalvorUser");
+  p.QBFilePath = bag.ReadProperty<std::string>("QBFilePath");
+  p.TsOrExpense = bag.ReadProperty<bool>("TsOrExpense");
+  p.FullOrPartial = bag.ReadProperty<bool>("FullOrPartial");
+  // Blanks around an address are never part of it; the page names below are appended to it.
+  p.KVSecureServerURL = std::string(kv::TrimBlanks(p.KVSecureServerURL));
+  if (!p.KVSecureServerURL.empty() && p.KVSecureServerURL.back() != '/') p.KVSecureServerURL += '/';
+}
+
+void KVRDowloadctl::Resize() {
+  if (bStartupDone) return;
+  bStartupDone = true;
+  Startup();
+}
+
+void KVRDowloadctl::Startup() {
+  DownloadParameters& p = Module().params;
+  if (kv::TrimBlanks(p.KVSecureServerURL).empty() || kv::TrimBlanks(p.SiteCode).empty() ||
+      kv::TrimBlanks(p.SiteKey).empty()) {
+    MsgBox(kMissingConnectionMessage, vbInformation);
+    CloseWindow();
+    return;
+  }
+  if (p.KVLastUploadDate.IsZero()) p.KVLastUploadDate = kv::DateTime::FromParts(2000, 1, 1);
+  auto default_word = [](std::string& word, const char* fallback) {
+    if (kv::TrimBlanks(word).empty()) word = fallback;
+  };
+  default_word(p.EmpLexicon, "Employee");
+  default_word(p.CustLexicon, "Customer");
+  default_word(p.ProjLexicon, "Project");
+  default_word(p.SubProjLexicon, "Sub Project");
+  default_word(p.SILexicon, "Service Item");
+
+  lngLastResult = DownloadFromServer();
+  if (lblGather.Caption() == kCollectingInformation) MsgBox(kCouldNotContactMessage, vbInformation);
+}
+
+void KVRDowloadctl::CloseWindow() {
+  cmdStartDownload.SetVisible(false);
+  framClose.Move(25, 170, Width() - 70, Height() - 250);
+  lblMessage.SetVisible(true);
+  lblMessage.SetLeft(Width() / 2 - lblMessage.Width() / 2);
+  lblMessage.SetTop(Height() / 2 - lblMessage.Height() / 2);
+  lblMessage.Refresh();
+  framClose.SetVisible(true);
+  framClose.SetCaption("");
+}
+
+void KVRDowloadctl::Timer1_Timer() {
+  lblTransfer2.SetVisible(!lblTransfer2.Visible());
+  lblTransfer2.Refresh();
+}
+
+void KVRDowloadctl::Terminate() {
+  EndQBSession();
+  CloseQBConnection();
+}
+
+// ------------------------------------------------------------------------------------------ IObjectSafety
+
+namespace {
+
+using platform::activex::INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+using platform::activex::INTERFACESAFE_FOR_UNTRUSTED_DATA;
+using platform::com::GuidToString;
+
+// The option an interface is safe for, or 0 for one the control says nothing about; compared on the registry
+// text, as hosts hand over ids in any form.
+uint32_t SafetyOptionFor(const platform::com::Guid& riid) {
+  const std::string id = GuidToString(riid);
+  if (id.empty()) return 0;
+  if (id == GuidToString(platform::com::IID_IDispatch)) return INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+  if (id == GuidToString(platform::com::IID_IPersistStorage) || id == GuidToString(platform::com::IID_IPersistStream) ||
+      id == GuidToString(platform::com::IID_IPersistPropertyBag)) {
+    return INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void KVRDowloadctl::GetInterfaceSafetyOptions(const platform::com::Guid& riid, uint32_t& supported_options,
+                                              uint32_t& enabled_options) {
+  supported_options = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  const uint32_t option = SafetyOptionFor(riid);
+  if (option == 0) throw kv::Error(platform::com::E_NOINTERFACE, "No such interface supported");
+  if (option == INTERFACESAFE_FOR_UNTRUSTED_CALLER) {
+    enabled_options = option;
+  } else {
+    enabled_options |= option;
+  }
+}
+
+void KVRDowloadctl::SetInterfaceSafetyOptions(const platform::com::Guid& riid, uint32_t options_set_mask,
+                                              uint32_t enabled_options) {
+  const uint32_t option = SafetyOptionFor(riid);
+  if (option == 0) throw kv::Error(platform::com::E_NOINTERFACE, "No such interface supported");
+  if ((options_set_mask & enabled_options) != option) throw kv::Error(platform::com::E_FAIL, "Unspecified error");
+}
+
+}  // namespace tessarine

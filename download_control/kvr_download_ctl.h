@@ -1,0 +1,154 @@
+#pragma once
+
+// KVRDowloadctl, the download control of Tessarine. A service page embeds it: at its first sizing it checks its
+// parameters and downloads the site's pending time and leave, or expenses; Continue then writes each record
+// into QuickBooks, reports QuickBooks' answer to the service and lists what was not posted.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/date_time.h"
+#include "common/utility_result.h"
+#include "download_control/expense_requests.h"
+#include "download_control/line_walk.h"
+#include "platform/activex/object_safety.h"
+#include "platform/activex/user_control.h"
+#include "platform/forms/control.h"
+#include "platform/forms/timer.h"
+
+namespace tessarine {
+
+class frmResults;
+
+// Captions and messages the control shows.
+inline constexpr char kCollectingInformation[] = "Collecting information";
+inline constexpr char kMissingConnectionMessage[] =
+    "Please contact your system administrator/Support at Merrowgate Software as information regarding your "
+    "connection to KV is missing..";
+inline constexpr char kCouldNotContactMessage[] =
+    "Could not contact the Kalvor site due to internet problems for collecting time/leave data.\r\n"
+    "Please close this window and try later.";
+inline constexpr char kClosingMessage[] = "You can close this window to return to KV Dashboard now..";
+inline constexpr char kNotOpenMessage[] =
+    "Your Quickbooks file is not open, please open your Quickbooks file and try again.";
+
+class KVRDowloadctl : public platform::activex::UserControl, public platform::activex::IObjectSafety {
+ public:
+  KVRDowloadctl();
+  ~KVRDowloadctl() override;
+
+  // ------------------------------------------------------------ public interface
+  bool bIsNavigationComplete = false;
+  std::string sReceivedText;
+  bool bIsDownloading = false;
+  bool bIsInterrupted = false;
+  bool bIsLoaded = false;
+  std::string sASPName;
+  kv::DateTime dtDownloadStartTime;  // start of the last download
+  float t2 = 0;                      // seconds since midnight at the last status report
+  PLKVUtilityResult kvUtilitySet = kvurSuccess;
+
+  // Opens the QuickBooks check session and checks the company file: 1 when the session is open on the right
+  // file and the version is known, else 0 with bQBError and sQBErrorText set.
+  int32_t ContactQuickBooks();
+  // Build the request of the current expense into sRequestXML; a failure sets bQBError and sQBErrorText.
+  void CreateBillAddRq();
+  void CreateCheckAddRq();
+  // Switches to the closing view.
+  void CloseWindow();
+
+  // ------------------------------------------------------------ controls
+  platform::forms::Frame Frame1;
+  platform::forms::Label lblGather;
+  platform::forms::Label lblTransfer1;
+  platform::forms::Label lblTransfer2;
+  platform::forms::ProgressBar ProgressBar1;
+  platform::forms::CommandButton cmdStartDownload;
+  platform::forms::CommandButton Command1;
+  platform::forms::Timer Timer1;
+  platform::forms::Frame framClose;
+  platform::forms::Label lblMessage;
+
+  // ------------------------------------------------------------ life cycle (raised by the host)
+  void ReadProperties(platform::activex::PropertyBag& bag) override;
+  // The first sizing runs the start-up and its download; later sizings change nothing, so lines that a run
+  // walks are never replaced under it.
+  void Resize() override;
+  void Terminate() override;
+
+  // IObjectSafety
+  void GetInterfaceSafetyOptions(const platform::com::Guid& riid, uint32_t& supported_options,
+                                 uint32_t& enabled_options) override;
+  void SetInterfaceSafetyOptions(const platform::com::Guid& riid, uint32_t options_set_mask,
+                                 uint32_t enabled_options) override;
+
+  // ------------------------------------------------------------ run state, readable for hosts and tests
+  const std::vector<std::string>& DownloadLines() const { return sDownloadLines; }
+  int32_t SuccessCount() const { return lngSuccessCount; }
+  int32_t FailureCount() const { return lngFailureCount; }
+  PLKVUtilityResult LastResult() const { return lngLastResult; }
+  bool StartupDone() const { return bStartupDone; }
+  bool Closed() const { return framClose.Visible(); }
+  // The results form while a run shows it (null otherwise).
+  frmResults* Results() const { return objResults.get(); }
+
+ private:
+  // Start-up, download (download.cpp).
+  void Startup();
+  PLKVUtilityResult DownloadFromServer();
+
+  // The posting loop (posting_loop.cpp).
+  void cmdStartDownload_Click();
+  void Command1_Click() { bCancelPosting = true; }
+  void Timer1_Timer();
+  // False when Cancel stopped the run.
+  bool WalkLines();
+  void PostTimeRecord(const TimeStep& step);
+  void PostExpenseStep(ExpenseStep& step);
+  void CountResult(PLKVUtilityResult result);
+  void ProgressStep();
+  void ShowRemaining();
+  void CancelRun();
+  void FinishRun();
+  void StopBlinking();
+  void ClearRecordCounts();
+
+  // Add requests (add_requests.cpp).
+  bool PostTimeActivity(const std::string& type, int32_t id, const std::string& data);
+  void BuildQBXMLRequest(const std::string& type, int32_t id, const std::string& data);
+  bool PostExpense();
+
+  // QuickBooks session (qb_session.cpp).
+  void CheckQuickBooks();
+  void CheckQBFileExists();
+  void SendQBRequest();
+
+  // Status report (status_report.cpp).
+  PLKVUtilityResult UpdateServerStatus(const std::string& ids, const std::string& type, bool bill_or_check);
+  void AddFailedExpenseRow(const std::string& reason);
+
+  // The current expense of the walk.
+  CurrentExpense currentExpense;
+  // The QuickBooks exchange of the current record.
+  std::string sRequestXML;
+  std::string sResponseXML;
+  std::string sRequestBody;
+  int32_t lngRequestID = 0;
+  bool bQBError = false;
+  std::string sQBErrorText;
+
+  std::unique_ptr<frmResults> objResults;
+  PLKVUtilityResult lngLastResult = kvurSuccess;
+  bool bCancelPosting = false;
+  int32_t lngFailureCount = 0;
+  int32_t lngSuccessCount = 0;
+  int32_t lngPostedCount = 0;  // records of this run the service accepted; drives the remaining counts
+  std::vector<std::string> sDownloadLines;
+  int32_t iLastLineIndex = -1;
+  bool bStartupDone = false;
+  bool bDownloaded = false;  // the start-up download was judged good
+};
+
+}  // namespace tessarine

@@ -1,0 +1,80 @@
+#pragma once
+
+// Module state of the Tessarine library: one copy per host thread, shared by every control on that thread.
+// Tests start from a fresh copy with ResetModule.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/date_time.h"
+#include "download_control/time_requests.h"
+
+namespace platform::qb {
+class RequestProcessor;
+}
+
+namespace tessarine {
+
+// The page parameters, in the order the page hands them over.
+struct DownloadParameters {
+  bool ResetKalvor = false;
+  std::string KVSecureServerURL;  // ends with "/" once read, unless empty
+  std::string SiteCode;
+  std::string SiteKey;
+  std::string PLClientVersion;
+  kv::DateTime KVLastUploadDate;
+  std::string CustLexicon;
+  std::string EmpLexicon;
+  std::string ProjLexicon;
+  std::string SILexicon;
+  std::string SubProjLexicon;
+  std::string KalvorUser;
+  std::string QBFilePath;
+  bool TsOrExpense = false;  // True: time and leave; False: expenses
+  bool FullOrPartial = false;
+};
+
+// The row values of a failed expense in the results grid.
+struct ExpenseRow {
+  std::string sExpensePayee;
+  kv::DateTime dtExpenseDate;
+  std::string sExpenseMemo;
+  double dblExpenseAmount = 0;
+};
+
+// The QuickBooks conversation: the check session that ContactQuickBooks opens, and the connection and session
+// of the request being sent.
+struct QBSessionState {
+  QBSessionState();
+  ~QBSessionState();
+  QBSessionState(QBSessionState&&) noexcept;
+  QBSessionState& operator=(QBSessionState&&) noexcept;
+
+  std::unique_ptr<platform::qb::RequestProcessor> objRequestProcessor;
+  std::string sTicket;
+  bool bConnectionOpen = false;
+  bool bRPConnectionOpen = false;
+  bool bRPSessionOpen = false;
+  int32_t QBXMLVersionCode = 0;
+};
+
+struct TessarineModule {
+  DownloadParameters params;
+  // Records of the last download by kind.
+  int32_t varTARecordCount = 0;
+  int32_t varLARecordCount = 0;
+  int32_t varEXPRecordCount = 0;
+  CurrentTimeRecord currentTimeRecord;
+  ExpenseRow expenseRow;
+  QBSessionState session;
+};
+
+TessarineModule& Module();
+void ResetModule();
+
+// The application's name and id with QuickBooks.
+inline constexpr char kQBAppID[] = "731-5096-4482630";
+inline constexpr char kQBAppName[] = "Pellucent";
+
+}  // namespace tessarine

@@ -1,0 +1,32 @@
+#pragma once
+
+// The QuickBooks conversation of the download control: the request-processor wrapper that sends one request
+// over a connection and session of its own, and the routines that end the check session.
+
+#include <string>
+
+namespace tessarine {
+
+class qbXMLRPWrapper {
+ public:
+  // Opens a connection and a session, sends the request (nothing for an empty one), ends the session and
+  // closes the connection. A failure is kept in the error status; the open flags then tell what is still
+  // open, so that the caller can end and close it.
+  std::string QBXMLRPCall(const std::string& requestXML);
+  bool GetErrorStatus() const { return bRPError; }
+  const std::string& GetqbXMLMsg() const { return sRPErrorText; }
+
+ private:
+  bool bRPError = false;
+  std::string sRPErrorText;
+};
+
+// End the check session, then close its connection (in that order); errors are ignored, since both run on
+// the way out.
+void EndQBSession();
+void CloseQBConnection();
+
+// Whether an error description is QuickBooks' "not running" answer (its first 28 characters).
+bool IsNotRunningError(const std::string& description);
+
+}  // namespace tessarine

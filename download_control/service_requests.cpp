@@ -1,0 +1,54 @@
+#include "download_control/service_requests.h"
+
+#include "common/text.h"
+#include "common/web_form/page_table.h"
+#include "platform/web/query_builder.h"
+
+namespace tessarine {
+
+std::string DownloadUrl(const DownloadParameters& params) {
+  return platform::web::QueryBuilder(kDownloadPage)
+      .Add("sitecode", params.SiteCode)
+      .Add("sitekey", params.SiteKey)
+      .Add("pldbtype", "4")
+      .AddFlag("tsorexpense", params.TsOrExpense)
+      .AddFlag("fullorpartial", params.FullOrPartial)
+      .Url(params.KVSecureServerURL);
+}
+
+StatusIds IdsOfType(const std::string& ids, const std::string& type) {
+  StatusIds out;
+  if (type == "TA") out.time = ids;
+  if (type == "LA") out.leave = ids;
+  if (type == "EXP") out.expense_items = ids;
+  return out;
+}
+
+std::string StatusUrl(const DownloadParameters& params, const StatusIds& ids, const std::string& type,
+                      bool bill_or_check) {
+  return platform::web::QueryBuilder(kStatusPage)
+      .Add("sitecode", params.SiteCode)
+      .Add("sitekey", params.SiteKey)
+      .Add("TAIDs", ids.time)
+      .Add("LAIDs", ids.leave)
+      .Add("EEIDs", "")
+      .Add("EEIIDs", ids.expense_items)
+      .Add("TrnType", type)
+      .Add("KVRUser", params.KalvorUser)
+      .AddFlag("BillOrCheck", bill_or_check)
+      .Url(params.KVSecureServerURL);
+}
+
+std::string FailureReason(std::string_view answer, const std::string& type) {
+  const std::vector<std::string> parts = kv::Split(answer, "|");
+  const bool three = parts.size() == 3;
+  if (type == "EXP") {
+    // An expense failure names its reason in the third part unless the service marked the answer an error.
+    if (three && !kv::BeginsWithError(parts[0])) return parts[2];
+    return std::string(answer);
+  }
+  if (three && kv::BeginsWithError(answer)) return parts[2];
+  return std::string(answer);
+}
+
+}  // namespace tessarine

@@ -1,0 +1,65 @@
+// The per-record status report: QuickBooks' answer with the record's ids goes to the service, whose verdict
+// counts the record.
+
+#include "common/error.h"
+#include "common/web_form/web_request_form.h"
+#include "download_control/kvr_download_ctl.h"
+#include "download_control/module_state.h"
+#include "download_control/qbxml_text.h"
+#include "download_control/results_form.h"
+#include "download_control/service_requests.h"
+#include "platform/forms/form.h"
+#include "platform/stream/text_stream.h"
+
+namespace tessarine {
+
+PLKVUtilityResult KVRDowloadctl::UpdateServerStatus(const std::string& ids, const std::string& type,
+                                                    bool bill_or_check) {
+  TessarineModule& m = Module();
+  const StatusIds status_ids = IdsOfType(ids, type);
+
+  // The service reads the answer as us-ascii bytes.
+  platform::stream::Stream stream;
+  stream.SetCharset("us-ascii");
+  stream.SetType(platform::stream::adTypeText);
+  stream.Open();
+  stream.WriteText(sResponseXML);
+
+  if (status_ids.Empty()) return kvurSuccess;
+
+  auto& form = platform::forms::DefaultInstance<kv::KVRDownloadForm>();
+  form.Load();
+  form.bIsNavigationComplete = false;
+  form.bIsInterrupted = false;
+  const std::string url = StatusUrl(m.params, status_ids, type, bill_or_check);
+  stream.SetPosition(0);
+  stream.SetType(platform::stream::adTypeBinary);
+  const std::vector<uint8_t> body = stream.Read();
+
+  t2 = static_cast<float>(kv::DateTime::Now().SecondsOfDay());
+  if (form.Request(kStatusPage, url, body)) return kvurSuccess;
+
+  const std::string reason = FailureReason(form.sReceivedText, type);
+  if (type == "EXP") {
+    AddFailedExpenseRow(reason);
+  } else if (objResults) {
+    objResults->FillGrid(reason, type);
+  }
+  return kvurAspFailed;
+}
+
+void KVRDowloadctl::AddFailedExpenseRow(const std::string& reason) {
+  ExpenseRow& row = Module().expenseRow;
+  row.sExpensePayee = currentExpense.sCurExpPayee;
+  try {
+    row.dtExpenseDate = ReadServiceDate(currentExpense.sCurExpDate);
+  } catch (const kv::Error&) {
+    // The grid shows no date rather than a wrong one; the reason says what failed.
+    row.dtExpenseDate = kv::DateTime();
+  }
+  row.sExpenseMemo = currentExpense.sCurExpMemo;
+  row.dblExpenseAmount = currentExpense.dblCurExpTotal;
+  if (objResults) objResults->FillGrid(reason, "EXP");
+}
+
+}  // namespace tessarine

@@ -1,0 +1,74 @@
+#pragma once
+
+// Hosts KVRDowloadctl as a page does, against a running service stand-in, with a scripted user interface.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "download_control/kvr_download_ctl.h"
+#include "download_control/module_state.h"
+#include "platform/activex/property_bag.h"
+#include "platform/activex/user_control.h"
+#include "platform/forms/form.h"
+#include "tests/support/scripted_presenter_scope.h"
+#include "tests/support/service/service_standin.h"
+
+namespace tessarine::test {
+
+class ControlTest : public ::testing::Test {
+ protected:
+  ControlTest() {
+    ResetModule();
+    platform::forms::ResetDefaultInstances();
+  }
+  ~ControlTest() override {
+    host.reset();
+    control.reset();
+    platform::forms::ResetDefaultInstances();
+    ResetModule();
+  }
+
+  // The parameters a service page gives, for time and leave (true) or expenses (false).
+  platform::activex::PropertyBag Params(bool time_mode) const {
+    return platform::activex::PropertyBag{{"KVSecureServerURL", service.BaseUrl()},
+                                          {"SiteCode", "ACME"},
+                                          {"SiteKey", "K&Y 1"},
+                                          {"KalvorUser", "ann"},
+                                          {"QBFilePath", company_file},
+                                          {"TsOrExpense", time_mode ? "True" : "False"},
+                                          {"FullOrPartial", "False"}};
+  }
+
+  // Creates the control and raises its life cycle up to the first Resize (the start-up and its download).
+  KVRDowloadctl& Site(platform::activex::PropertyBag bag) {
+    control = std::make_unique<KVRDowloadctl>();
+    host = std::make_unique<platform::activex::ControlHost>(*control);
+    host->Site(std::move(bag), 7200, 3600);
+    return *control;
+  }
+
+  kvtest::ScriptedUi ui;
+  kv::test::ServiceStandinProcess service;
+  std::string company_file = "/nonexistent/Sample Company.QBW";
+  std::unique_ptr<KVRDowloadctl> control;
+  std::unique_ptr<platform::activex::ControlHost> host;
+};
+
+inline constexpr char kTimeLines[] =
+    "TA101\r\n4/3/2006|Ann Lee|Acme:Roof|Consulting|7.5|Admin|Hourly|Fixed the roof|True\r\nx\r\n"
+    "ta102\r\n4/4/2006|Ann Lee|Acme:Roof|Consulting|8|||Inspection|False\r\nx\r\n"
+    "TA103\r\n4/5/2006|Bo Chan||Consulting|2.25|||Internal|True\r\nx\r\n"
+    "LA201\r\n4/6/2006|Bo Chan|||8||Vacation||False\r\nx\r\n";
+
+inline constexpr char kExpenseLines[] =
+    "EXP1|Vendor A|5/2/2006|Trip|True|\r\n"
+    "10|5/1/2006|Taxi||25.00||Travel|Expense|False|False||\r\n"
+    "11|5/1/2006|Tip||5.50||Travel|Expense|False|False||\r\n"
+    "EXP2|Vendor B|5/3/2006|Lunch|False|Checking\r\n"
+    "12|5/3/2006|Lunch||12||Meals|Expense|False|False||\r\n";
+
+}  // namespace tessarine::test
