@@ -1,0 +1,191 @@
+// Upload and status requests against the service stand-in, and the upload form's page judge.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "common/text.h"
+#include "platform/forms/event_loop.h"
+#include "platform/forms/form.h"
+#include "sync_control/brintavel_ctl.h"
+#include "sync_control/upload_form.h"
+#include "tests/support/scripted_presenter_scope.h"
+#include "tests/support/service/service_standin.h"
+
+namespace brintavel {
+namespace {
+
+using Keys = std::vector<std::string>;
+
+Keys KeysOf(const kv::test::ReceivedRequest& request) {
+  Keys keys;
+  for (const auto& [key, value] : request.Query()) keys.push_back(key);
+  return keys;
+}
+
+class UploadTransport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetModule();
+    ctl_.KVSecureServerURL = service_.BaseUrl();
+    ctl_.SiteCode = "AC&01";
+    ctl_.SiteKey = "key 7";
+    ctl_.KalvorUser = "pat o'neil";
+    ctl_.nOptions = "C";
+    ctl_.PLClientVersion = "9.9";
+  }
+  void TearDown() override { ResetModule(); }
+
+  PLKVUtilityResult Upload(std::string_view text) {
+    auto stream = NewStatementStream();
+    stream->WriteText(text);
+    return ctl_.UploadNow(*stream);
+  }
+
+  kv::test::ServiceStandinProcess service_;
+  kvtest::ScriptedUi ui_;
+  BrintavelCtl ctl_;
+};
+
+TEST_F(UploadTransport, SuccessfulUploadPostsTheStatementsWithItsKeys) {
+  ctl_.ResetKalvor = true;
+  Module().sServerMessage = "earlier";
+  EXPECT_EQ(Upload("INSERT 'Café'\r\n"), kvurSuccess);
+  EXPECT_EQ(Module().sServerMessage, "earlier");
+  EXPECT_FALSE(UploadForm().bUploadStatus);
+  EXPECT_TRUE(ctl_.Timer1.Enabled());
+  EXPECT_EQ(ctl_.Timer1.Interval(), 500);
+  EXPECT_TRUE(ctl_.lblTransfer2.Visible());
+
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 1u);
+  const auto& request = received[0];
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.Page(), "brintavel.asp");
+  EXPECT_EQ(request.body, "INSERT 'Caf?'\r\n");
+  EXPECT_EQ(kv::ToLowerAscii(request.Header("Content-Type")), "text/plain");
+  EXPECT_EQ(request.Header("Pragma"), "no-cache");
+  EXPECT_EQ(KeysOf(request),
+            (Keys{"sitecode", "sitekey", "reset", "plclntver", "options", "upstarttime", "usrnm", "debugmode"}));
+  // Values with "&", blanks and apostrophes arrive as they are.
+  EXPECT_EQ(request.QueryValue("sitecode"), "AC&01");
+  EXPECT_EQ(request.QueryValue("sitekey"), "key 7");
+  EXPECT_EQ(request.QueryValue("usrnm"), "pat o'neil");
+  EXPECT_EQ(request.QueryValue("reset"), "1");
+  EXPECT_EQ(request.QueryValue("plclntver"), "4.06");
+  EXPECT_EQ(request.QueryValue("options"), "C");
+  EXPECT_EQ(request.QueryValue("debugmode"), "False");
+  kv::DateTime start;
+  EXPECT_TRUE(kv::TryParseDateTime(request.QueryValue("upstarttime"), start)) << request.QueryValue("upstarttime");
+}
+
+TEST_F(UploadTransport, StatusReportIsAGetWithItsOwnKeysAndTheFixedDateText) {
+  service_.SetAnswer("brintavelupdatestatus.asp", "SUCCESS");
+  ctl_.ResetKalvor = true;
+  ctl_.DebugMode = true;
+  EXPECT_EQ(ctl_.SendSyncStatus("X"), kvurSuccess);
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 1u);
+  const auto& request = received[0];
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.Page(), "brintavelupdatestatus.asp");
+  EXPECT_EQ(KeysOf(request), (Keys{"sitecode", "sitekey", "plclntver", "options", "upstarttime", "usrnm"}));
+  EXPECT_EQ(request.QueryValue("options"), "X");
+  const std::string when = request.QueryValue("upstarttime");
+  ASSERT_EQ(when.size(), 19u) << when;  // mm/dd/yyyy hh:mm:ss
+  EXPECT_EQ(kv::FixedDateTimeText(kv::ParseDateTime(when)), when);
+}
+
+TEST_F(UploadTransport, ClientVersionIsSentOnceByTheUploadButStatusReportsDoNotClearIt) {
+  ctl_.bSendClientVersion = true;
+  EXPECT_EQ(ctl_.SendSyncStatus("C"), kvurSuccess);
+  EXPECT_TRUE(ctl_.bSendClientVersion);
+  EXPECT_EQ(Upload("a"), kvurSuccess);
+  EXPECT_FALSE(ctl_.bSendClientVersion);
+  EXPECT_EQ(Upload("b"), kvurSuccess);
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[0].QueryValue("plclntver"), "9.9");
+  EXPECT_EQ(received[1].QueryValue("plclntver"), "9.9");
+  EXPECT_EQ(received[2].QueryValue("plclntver"), "4.06");
+}
+
+TEST_F(UploadTransport, AnswersOtherThanSuccess) {
+  service_.QueueAnswers("brintavel.asp", {"No data to upload. ", "No data to upload.", "error", "SUCCESS T",
+                                          "SUCCESSP"});
+  EXPECT_EQ(Upload("a"), kvurNoDataToUpload);
+  EXPECT_EQ(Module().sServerMessage, "No data to upload. ");
+  EXPECT_EQ(Upload("a"), kvurAspFailed);
+  EXPECT_EQ(Module().sServerMessage, "No data to upload.");
+  EXPECT_EQ(Upload("a"), kvurAspFailed);
+  EXPECT_EQ(Module().sServerMessage, "error");
+  EXPECT_FALSE(Module().varTasksAdded);
+  EXPECT_EQ(Upload("a"), kvurSuccess);
+  EXPECT_TRUE(Module().varTasksAdded);
+  EXPECT_FALSE(Module().varProjectsAdded);
+  EXPECT_EQ(Upload("a"), kvurSuccess);
+  EXPECT_TRUE(Module().varProjectsAdded);
+}
+
+TEST_F(UploadTransport, ServiceErrorsAndAStoppedServiceEndTheWaitAsFailures) {
+  service_.SetFault("brintavel.asp", "status 500");
+  EXPECT_EQ(Upload("a"), kvurAspFailed);
+  EXPECT_TRUE(kv::StartsWith(Module().sServerMessage, "The page cannot be displayed")) << Module().sServerMessage;
+
+  // Nothing listens on port 1: the connection is refused at once.
+  ctl_.KVSecureServerURL = "http://127.0.0.1:1/";
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Upload("a"), kvurAspFailed);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_TRUE(kv::StartsWith(Module().sServerMessage, "The page cannot be displayed")) << Module().sServerMessage;
+}
+
+TEST_F(UploadTransport, CancelDuringTheWaitInterruptsTheUpload) {
+  service_.SetFault("brintavel.asp", "delay-ms 5000");
+  Module().sServerMessage = "earlier";
+  platform::forms::EventLoop::Current().StartTimer(std::chrono::milliseconds(150), [this] {
+    if (UploadForm().bIsUploading) ctl_.cmdNav[1].Click();
+  });
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Upload("a"), kvurProcessInterrupted);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+  EXPECT_TRUE(UploadForm().bIsInterrupted);
+  EXPECT_FALSE(UploadForm().bIsUploading);
+  EXPECT_EQ(Module().sServerMessage, "earlier");
+}
+
+TEST_F(UploadTransport, CancelWithNothingInFlightChangesNothing) {
+  ctl_.cmdNav[1].Click();
+  EXPECT_FALSE(UploadForm().bIsInterrupted);
+  EXPECT_EQ(service_.ReceivedCount(), 0u);
+}
+
+TEST_F(UploadTransport, RunTimeErrorsGiveSystemErrorWithTheirNumber) {
+  StatementStream closed;  // never opened
+  EXPECT_EQ(ctl_.UploadNow(closed), kvurSystemError);
+  EXPECT_TRUE(kv::StartsWith(Module().sServerMessage, "Number : 3704\r\nDescription : ")) << Module().sServerMessage;
+  EXPECT_NE(Module().sServerMessage.find("\r\nASP Source : "), std::string::npos);
+  EXPECT_EQ(service_.ReceivedCount(), 0u);
+}
+
+TEST(UploadForm, JudgeOfAPageWithoutDocumentStoresError) {
+  ResetModule();
+  FrmKVUpload form;
+  form.Load();
+  form.bUploadStatus = true;
+  form.bIsUploading = true;
+  platform::web::WebBrowser never_navigated;
+  form.WebBrowser1_DocumentComplete(never_navigated, "");
+  EXPECT_EQ(form.sUploadStatus, "Error");
+  EXPECT_FALSE(form.bUploadStatus);
+  EXPECT_FALSE(form.bIsUploading);
+  // Its own Cancel marks the request cancelled even with nothing in flight.
+  form.cmdClose_Click();
+  EXPECT_TRUE(form.bIsInterrupted);
+  form.Unload();
+  EXPECT_FALSE(form.bIsLoaded);
+  ResetModule();
+}
+
+}  // namespace
+}  // namespace brintavel
