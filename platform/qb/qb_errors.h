@@ -28,6 +28,7 @@ inline constexpr int64_t kErrQBGeneral = QBError(0x80040406u);
 // Failures of the conversation itself.
 inline constexpr int64_t kErrRequestNotXml = QBError(0x80040400u);      // ProcessRequest text is not well-formed XML
 inline constexpr int64_t kErrCannotReachQuickBooks = QBError(0x80040401u);  // QuickBooks went away mid-call
+inline constexpr int64_t kErrUnexpected = QBError(0x80040402u);         // QuickBooks failed inside
 inline constexpr int64_t kErrCannotOpenFile = QBError(0x80040403u);     // the open company file cannot be read
 inline constexpr int64_t kErrInvalidTicket = QBError(0x80040404u);      // ticket of no open session
 inline constexpr int64_t kErrNotConnected = QBError(0x80040407u);       // call before OpenConnection

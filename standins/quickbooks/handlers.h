@@ -1,0 +1,86 @@
+#pragma once
+
+// Internal to the request handler: the company as one request set sees it, and the message handlers.
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "standins/quickbooks/company_file.h"
+#include "standins/quickbooks/request_handler.h"
+#include "standins/quickbooks/xml_dom.h"
+
+namespace standins::quickbooks {
+
+struct Status {
+  int code = kStatusOk;
+  std::string severity = "Info";
+  std::string message = "Status OK";
+
+  static Status Error(int code, std::string message) { return {code, "Error", std::move(message)}; }
+  bool IsError() const { return severity == "Error"; }
+};
+
+// A list record that a reference can name.
+struct ListEntry {
+  std::string kind;
+  std::string listID;
+  std::string fullName;
+  std::string accountType;  // accounts only
+};
+
+// The company file's records followed by those the current request set added.
+class Workspace {
+ public:
+  explicit Workspace(std::shared_ptr<const Company> base) : base_(std::move(base)) {}
+
+  const Company& base() const { return *base_; }
+  std::shared_ptr<const Company> shared_base() const { return base_; }
+  template <class F>
+  void ForEach(F&& visit) const {
+    for (const Record& record : base_->records()) visit(record);
+    for (const Record& record : added_records_) visit(record);
+  }
+  // Adds a record given as its element text at column 0.
+  void Append(std::string_view kind, const std::string& element);
+  const std::deque<std::string>& AddedIndented() const { return *added_; }
+  // Responses hold views into the added records' texts: they keep this alive.
+  std::shared_ptr<const void> AddedStorage() const { return added_; }
+  const Record& LastAdded() const { return added_records_.back(); }
+
+  // The list record of one of the kinds with that ListID (exact) or full name (FullName, else Name; letter case
+  // ignored), or nothing.
+  std::optional<ListEntry> Find(const std::vector<std::string>& kinds, const std::string& listID,
+                                const std::string& fullName);
+  std::optional<ListEntry> FirstAccountOfType(const std::string& accountType);
+  // The next transaction number: one past the highest hexadecimal prefix of the TxnIDs so far.
+  uint64_t NextTxnNumber();
+
+ private:
+  const std::vector<ListEntry>& Index(const std::string& kind);
+
+  std::shared_ptr<const Company> base_;
+  std::shared_ptr<std::deque<std::string>> added_ = std::make_shared<std::deque<std::string>>();
+  std::deque<std::string> added_kinds_;
+  std::vector<Record> added_records_;
+  std::map<std::string, std::vector<ListEntry>> index_;
+  std::optional<uint64_t> next_txn_;
+};
+
+// Query messages: true when the name is one; fills body and status.
+bool IsQuery(const std::string& requestName);
+Status HandleQuery(const std::string& requestName, const XmlNode& request, const Workspace& workspace,
+                   ResponseText& out);
+
+// Add messages.
+bool IsAdd(const std::string& requestName);
+Status HandleAdd(const std::string& requestName, const XmlNode& request, Workspace& workspace, ResponseText& out,
+                 std::vector<AddedTransaction>& added);
+
+// The qbXML date-time of now, in local time with its offset ("2024-05-01T10:15:30-05:00").
+std::string QBDateTimeNow();
+
+}  // namespace standins::quickbooks

@@ -1,0 +1,254 @@
+#include "standins/quickbooks/request_handler.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <ctime>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "platform/qb/qb_errors.h"
+#include "platform/qb/xml_text.h"
+#include "standins/quickbooks/handlers.h"
+#include "standins/quickbooks/state.h"
+#include "standins/quickbooks/xml_scan.h"
+
+namespace standins::quickbooks {
+
+using platform::qb::EscapeXmlAttribute;
+
+// ---------------------------------------------------------------- ResponseText
+
+void ResponseText::Add(std::string text) {
+  owned_.push_back(std::move(text));
+  pieces_.push_back(owned_.back());
+}
+
+size_t ResponseText::Placeholder() {
+  pieces_.emplace_back();
+  return pieces_.size() - 1;
+}
+
+void ResponseText::Fill(size_t placeholder, std::string text) {
+  owned_.push_back(std::move(text));
+  pieces_[placeholder] = owned_.back();
+}
+
+size_t ResponseText::Size() const {
+  size_t size = 0;
+  for (std::string_view piece : pieces_) size += piece.size();
+  return size;
+}
+
+std::string ResponseText::Join() const {
+  std::string text;
+  text.reserve(Size());
+  for (std::string_view piece : pieces_) text.append(piece);
+  return text;
+}
+
+// ---------------------------------------------------------------- Workspace
+
+void Workspace::Append(std::string_view kind, const std::string& element) {
+  added_->push_back(IndentRecord(element));
+  added_kinds_.emplace_back(kind);
+  // The view starts at the element, as views into the file do; the indentation is for the file only.
+  std::string_view text = added_->back();
+  size_t start = text.find('<');
+  added_records_.push_back({added_kinds_.back(), text.substr(start), text.substr(0, start)});
+}
+
+const std::vector<ListEntry>& Workspace::Index(const std::string& kind) {
+  auto found = index_.find(kind);
+  if (found != index_.end()) return found->second;
+  std::vector<ListEntry>& entries = index_[kind];
+  ForEach([&](const Record& record) {
+    if (record.kind != kind) return;
+    ElementSpan element = ScanElement(record.text, 0);
+    ListEntry entry;
+    entry.kind = kind;
+    entry.listID = ChildText(record.text, element, "ListID").value_or("");
+    std::optional<std::string> fullName = ChildText(record.text, element, "FullName");
+    entry.fullName = fullName ? *fullName : ChildText(record.text, element, "Name").value_or("");
+    if (kind == "AccountRet") entry.accountType = ChildText(record.text, element, "AccountType").value_or("");
+    entries.push_back(std::move(entry));
+  });
+  return entries;
+}
+
+std::optional<ListEntry> Workspace::Find(const std::vector<std::string>& kinds, const std::string& listID,
+                                         const std::string& fullName) {
+  for (const std::string& kind : kinds) {
+    for (const ListEntry& entry : Index(kind)) {
+      bool match = !listID.empty() ? entry.listID == listID : kv::EqualsIgnoreCase(entry.fullName, fullName);
+      if (match) return entry;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<ListEntry> Workspace::FirstAccountOfType(const std::string& accountType) {
+  for (const ListEntry& entry : Index("AccountRet")) {
+    if (entry.accountType == accountType) return entry;
+  }
+  return std::nullopt;
+}
+
+uint64_t Workspace::NextTxnNumber() {
+  if (!next_txn_) {
+    uint64_t highest = 0;
+    ForEach([&](const Record& record) {
+      ElementSpan element = ScanElement(record.text, 0);
+      ChildCursor cursor(record.text, element);
+      std::optional<ElementSpan> first = cursor.Next();
+      if (!first || first->name != "TxnID") return;
+      std::string id = DecodedText(record.text, *first);
+      uint64_t number = 0;
+      size_t dash = id.find('-');
+      std::string_view prefix = std::string_view(id).substr(0, dash);
+      auto [end, ec] = std::from_chars(prefix.data(), prefix.data() + prefix.size(), number, 16);
+      if (ec == std::errc() && end == prefix.data() + prefix.size() && number > highest) highest = number;
+    });
+    next_txn_ = highest + 1;
+  }
+  return (*next_txn_)++;
+}
+
+// ---------------------------------------------------------------- request sets
+
+std::string QBDateTimeNow() {
+  time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  char text[96];
+  long offset = local.tm_gmtoff / 60;
+  char sign = offset < 0 ? '-' : '+';
+  if (offset < 0) offset = -offset;
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, sign, offset / 60,
+                offset % 60);
+  return text;
+}
+
+namespace {
+
+std::string ResponseName(const std::string& requestName) {
+  if (requestName.size() > 2 && requestName.ends_with("Rq")) return requestName.substr(0, requestName.size() - 2) + "Rs";
+  return requestName + "Rs";
+}
+
+std::string StatusTag(const std::string& name, const std::optional<std::string>& requestID, const Status& status,
+                      bool empty) {
+  std::string tag = "<" + name;
+  if (requestID) tag += " requestID=\"" + EscapeXmlAttribute(*requestID) + "\"";
+  tag += " statusCode=\"" + std::to_string(status.code) + "\" statusSeverity=\"" + status.severity +
+         "\" statusMessage=\"" + EscapeXmlAttribute(status.message) + "\"";
+  tag += empty ? " />\n" : ">\n";
+  return tag;
+}
+
+[[noreturn]] void NotARequest(const std::string& why) {
+  throw kv::Error(platform::qb::kErrRequestNotXml,
+                  "QuickBooks found an error when parsing the provided XML text stream: " + why);
+}
+
+std::shared_ptr<const Company> LoadOrRaise(const std::filesystem::path& path) {
+  try {
+    return LoadCompanyCached(path);
+  } catch (const std::exception& e) {
+    throw kv::Error(platform::qb::kErrCannotOpenFile, std::string("Could not open the company file: ") + e.what());
+  }
+}
+
+}  // namespace
+
+RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request) {
+  std::optional<XmlDocument> document;
+  try {
+    document = XmlDocument::Parse(request);
+  } catch (const std::exception& e) {
+    NotARequest(e.what());
+  }
+  XmlNode root = document->Root();
+  if (root.Name() != "QBXML") NotARequest("the root element is <" + root.Name() + ">, not <QBXML>.");
+  XmlNode set = root.Child("QBXMLMsgsRq");
+  if (!set) NotARequest("<QBXML> holds no <QBXMLMsgsRq> message set.");
+  std::string onError = set.Attribute("onError").value_or("stopOnError");
+  if (onError != "continueOnError" && onError != "stopOnError") {
+    NotARequest("onError=\"" + onError + "\" is not supported; use continueOnError or stopOnError.");
+  }
+  std::vector<XmlNode> messages = set.Children();
+
+  bool adds = false;
+  for (const XmlNode& message : messages) adds = adds || IsAdd(message.Name());
+  // A writer holds the file's lock from reading it to replacing it, so no other writer's record is lost.
+  FileLock lock;
+  if (adds) {
+    try {
+      lock = FileLock::ExclusiveOnReplacedFile(companyPath);
+    } catch (const std::exception& e) {
+      throw kv::Error(platform::qb::kErrCannotOpenFile, std::string("Could not open the company file: ") + e.what());
+    }
+  }
+  Workspace workspace(LoadOrRaise(companyPath));
+
+  RequestResult result;
+  ResponseText& out = result.response;
+  out.KeepAlive(workspace.shared_base());
+  out.KeepAlive(workspace.AddedStorage());
+  out.Add("<?xml version=\"1.0\" ?>\n<QBXML>\n<QBXMLMsgsRs>\n");
+  for (const XmlNode& message : messages) {
+    std::string name = message.Name();
+    std::string responseName = ResponseName(name);
+    std::optional<std::string> requestID = message.Attribute("requestID");
+    size_t tag = out.Placeholder();
+    size_t before = out.Pieces().size();
+    Status status;
+    if (IsQuery(name)) {
+      status = HandleQuery(name, message, workspace, out);
+    } else if (IsAdd(name)) {
+      status = HandleAdd(name, message, workspace, out, result.added);
+    } else {
+      status = Status::Error(kStatusUnsupported, "The request " + name + " is not supported by QuickBooks.");
+    }
+    bool empty = out.Pieces().size() == before;
+    out.Fill(tag, StatusTag(responseName, requestID, status, empty));
+    if (!empty) out.Add("</" + responseName + ">\n");
+    if (status.IsError() && onError == "stopOnError") break;
+  }
+  out.Add("</QBXMLMsgsRs>\n</QBXML>\n");
+
+  if (!workspace.AddedIndented().empty()) {
+    std::vector<std::string> records(workspace.AddedIndented().begin(), workspace.AddedIndented().end());
+    try {
+      WriteFileAtomically(companyPath, workspace.base().WithRecordsAppended(records));
+    } catch (const std::exception& e) {
+      throw kv::Error(platform::qb::kErrCannotOpenFile,
+                      std::string("QuickBooks could not save the company file: ") + e.what());
+    }
+    JournalAddedTransactions(companyPath, result.added);
+  }
+  return result;
+}
+
+void JournalAddedTransactions(const std::filesystem::path& companyPath, const std::vector<AddedTransaction>& added) {
+  if (added.empty()) return;
+  std::string lines;
+  for (const AddedTransaction& transaction : added) {
+    lines += companyPath.string() + "\t" + transaction.kind + "\t" + transaction.txnID + "\n";
+  }
+  try {
+    std::filesystem::path journal = EnsureStateDir() / "added-transactions";
+    int fd = open(journal.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    // One write with O_APPEND: lines of concurrent writers never interleave.
+    ssize_t written = write(fd, lines.data(), lines.size());
+    (void)written;
+    close(fd);
+  } catch (const std::exception&) {
+    // The journal only serves the listing of added transactions; the records themselves are saved.
+  }
+}
+
+}  // namespace standins::quickbooks

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace standins::quickbooks {
+
+// A response built from pieces: texts of its own and views into a company file's text (kept alive with it),
+// so an answer of hundreds of megabytes is never copied before it is sent.
+class ResponseText {
+ public:
+  void Add(std::string text);
+  void AddView(std::string_view view) { pieces_.push_back(view); }
+  // A place for a text that is known only later (a status tag written after its records).
+  size_t Placeholder();
+  void Fill(size_t placeholder, std::string text);
+  void KeepAlive(std::shared_ptr<const void> owner) { owners_.push_back(std::move(owner)); }
+
+  const std::vector<std::string_view>& Pieces() const { return pieces_; }
+  size_t Size() const;
+  std::string Join() const;
+
+ private:
+  std::deque<std::string> owned_;
+  std::vector<std::string_view> pieces_;
+  std::vector<std::shared_ptr<const void>> owners_;
+};
+
+struct AddedTransaction {
+  std::string kind;  // "TimeTracking", "Bill", "Check"
+  std::string txnID;
+};
+
+struct RequestResult {
+  ResponseText response;
+  std::vector<AddedTransaction> added;
+};
+
+// Answers a qbXML request message set (QBXML/QBXMLMsgsRq) against a company file: the queries of the lists
+// (ActiveStatus, IncludeLineItems, MaxReturned) and the adds TimeTrackingAddRq, BillAddRq and CheckAddRq.
+// Every message gets its ...Rs with requestID echoed and a status; onError="stopOnError" stops after the first
+// error status. Adds are written to the company file under its lock, re-read under that lock, so that
+// concurrent writers never lose each other's records.
+// Raises kv::Error: kErrRequestNotXml when the text is not a qbXML request, kErrCannotOpenFile when the company
+// file cannot be read or written.
+RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request);
+
+// Appends the transactions to the state directory's record of adds (for "qb-standin txns").
+void JournalAddedTransactions(const std::filesystem::path& companyPath, const std::vector<AddedTransaction>& added);
+
+// Status codes of the ...Rs elements.
+inline constexpr int kStatusOk = 0;
+inline constexpr int kStatusNoMatch = 1;           // Warn: a query found nothing
+inline constexpr int kStatusInvalidValue = 3000;   // a missing, unknown or unreadable element or value
+inline constexpr int kStatusInvalidReference = 3140;
+inline constexpr int kStatusUnsupported = 3250;    // a request QuickBooks does not know
+
+}  // namespace standins::quickbooks

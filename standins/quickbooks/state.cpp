@@ -1,0 +1,236 @@
+#include "standins/quickbooks/state.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/com/state_directory.h"
+
+namespace standins::quickbooks {
+
+namespace {
+
+std::runtime_error FileError(const std::string& what, const std::filesystem::path& path, int error) {
+  return std::runtime_error(what + " " + path.string() + ": " + std::strerror(error));
+}
+
+void WriteFully(int fd, std::string_view bytes, const std::filesystem::path& path) {
+  while (!bytes.empty()) {
+    ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throw FileError("cannot write", path, errno);
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+}
+
+std::string TrimLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::filesystem::path StateDir() { return platform::com::StateDirectory(); }
+
+std::filesystem::path EnsureStateDir() {
+  std::filesystem::path dir = StateDir();
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) throw std::runtime_error("cannot create the state directory " + dir.string() + ": " + ec.message());
+  return dir;
+}
+
+std::optional<std::filesystem::path> OpenCompanyFile() {
+  std::filesystem::path file = StateDir() / "open-company";
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return std::nullopt;
+  std::string path = TrimLine(ReadFile(file));
+  if (path.empty()) return std::nullopt;
+  return std::filesystem::path(path);
+}
+
+void SetOpenCompanyFile(const std::filesystem::path& path) {
+  WriteFileAtomically(EnsureStateDir() / "open-company", path.string() + "\n");
+}
+
+void ClearOpenCompanyFile() {
+  std::error_code ec;
+  std::filesystem::remove(StateDir() / "open-company", ec);
+}
+
+namespace {
+std::vector<std::string> DeniedApplications() {
+  std::vector<std::string> names;
+  std::filesystem::path file = StateDir() / "denied-applications";
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return names;
+  std::istringstream in(ReadFile(file));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) names.push_back(line);
+  }
+  return names;
+}
+}  // namespace
+
+bool IsAccessDenied(const std::string& appName) {
+  for (const std::string& name : DeniedApplications()) {
+    if (name == appName) return true;
+  }
+  return false;
+}
+
+void SetAccessDenied(const std::string& appName, bool denied) {
+  std::vector<std::string> names = DeniedApplications();
+  std::erase(names, appName);
+  if (denied) names.push_back(appName);
+  std::string text;
+  for (const std::string& name : names) text += name + "\n";
+  WriteFileAtomically(EnsureStateDir() / "denied-applications", text);
+}
+
+platform::qb::QBVersion LibraryVersion() {
+  platform::qb::QBVersion version{3, 0, 0, 0};
+  std::filesystem::path file = StateDir() / "library-version";
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return version;
+  std::istringstream in(ReadFile(file));
+  int major = 0, minor = 0, level = 0, number = 0;
+  if (in >> major >> minor) {
+    in >> level >> number;
+    version = {static_cast<int16_t>(major), static_cast<int16_t>(minor), static_cast<int16_t>(level),
+               static_cast<int16_t>(number)};
+  }
+  return version;
+}
+
+void SetLibraryVersion(const platform::qb::QBVersion& version) {
+  WriteFileAtomically(EnsureStateDir() / "library-version",
+                      std::to_string(version.major) + " " + std::to_string(version.minor) + " " +
+                          std::to_string(version.releaseLevel) + " " + std::to_string(version.releaseNumber) + "\n");
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw FileError("cannot open", path, errno);
+  std::string content;
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && info.st_size > 0) content.reserve(static_cast<size_t>(info.st_size));
+  char buffer[1 << 16];
+  while (true) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      int error = errno;
+      close(fd);
+      throw FileError("cannot read", path, error);
+    }
+    if (got == 0) break;
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  return content;
+}
+
+void WriteFileAtomically(const std::filesystem::path& path, std::string_view content) {
+  WriteFileAtomically(path, std::vector<std::string_view>{content});
+}
+
+void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces) {
+  std::filesystem::path dir = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+  std::string pattern = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) throw FileError("cannot create a temporary file beside", path, errno);
+  std::filesystem::path temporary(name.data());
+  try {
+    // Keep the permissions of the file being replaced, else the usual ones of a new file.
+    struct stat info {};
+    mode_t mode = 0644;
+    if (stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
+    fchmod(fd, mode);
+    for (std::string_view piece : pieces) WriteFully(fd, piece, temporary);
+    if (fsync(fd) != 0) throw FileError("cannot flush", temporary, errno);
+    if (close(fd) != 0) {
+      fd = -1;
+      throw FileError("cannot close", temporary, errno);
+    }
+    fd = -1;
+    if (rename(temporary.c_str(), path.c_str()) != 0) throw FileError("cannot replace", path, errno);
+  } catch (...) {
+    if (fd >= 0) close(fd);
+    unlink(temporary.c_str());
+    throw;
+  }
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+FileLock::~FileLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+FileLock FileLock::Exclusive(const std::filesystem::path& path) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) throw FileError("cannot open the lock file", path, errno);
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      int error = errno;
+      close(fd);
+      throw FileError("cannot lock", path, error);
+    }
+  }
+  return FileLock(fd);
+}
+
+FileLock FileLock::TryLock(const std::filesystem::path& path, bool exclusive) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) throw FileError("cannot open the lock file", path, errno);
+  if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    int error = errno;
+    close(fd);
+    if (error == EWOULDBLOCK) return FileLock();
+    throw FileError("cannot lock", path, error);
+  }
+  return FileLock(fd);
+}
+
+FileLock FileLock::ExclusiveOnReplacedFile(const std::filesystem::path& path) {
+  while (true) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw FileError("cannot open", path, errno);
+    while (flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        int error = errno;
+        close(fd);
+        throw FileError("cannot lock", path, error);
+      }
+    }
+    struct stat locked {};
+    struct stat current {};
+    if (fstat(fd, &locked) == 0 && stat(path.c_str(), &current) == 0 && locked.st_dev == current.st_dev &&
+        locked.st_ino == current.st_ino) {
+      return FileLock(fd);
+    }
+    // Another process replaced the file while we waited: the lock we hold guards a file nobody reads any more.
+    close(fd);
+  }
+}
+
+}  // namespace standins::quickbooks

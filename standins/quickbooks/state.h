@@ -1,0 +1,67 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/qb/session_manager.h"
+
+namespace standins::quickbooks {
+
+// The stand-in's state directory ($QB_STANDIN_HOME, else $XDG_STATE_HOME/qb-standin, else
+// ~/.local/state/qb-standin), shared with the class registry of platform/com. Files in it:
+//   open-company              the absolute path of the company file open in QuickBooks (absent: not running)
+//   library-version           "major minor releaseLevel releaseNumber" of the integration library (default 3 0 0 0)
+//   subscriptions/*.xml       one UI-extension subscription per subscriber
+//   denied-applications       names of applications refused access, one a line
+//   sessions.lock             held shared by every open session, exclusively by a single-user one
+//   added-transactions        one line per transaction that an add request created: path TAB kind TAB TxnID
+std::filesystem::path StateDir();
+// Creates the state directory when missing and returns it.
+std::filesystem::path EnsureStateDir();
+
+// The open company file, or nothing when QuickBooks is not running.
+std::optional<std::filesystem::path> OpenCompanyFile();
+void SetOpenCompanyFile(const std::filesystem::path& path);
+void ClearOpenCompanyFile();
+
+// Applications the user has refused access to the company file (by application name).
+bool IsAccessDenied(const std::string& appName);
+void SetAccessDenied(const std::string& appName, bool denied);
+
+platform::qb::QBVersion LibraryVersion();
+void SetLibraryVersion(const platform::qb::QBVersion& version);
+
+// Whole-file helpers. ReadFile and WriteFileAtomically raise std::runtime_error with the path and the reason.
+std::string ReadFile(const std::filesystem::path& path);
+// Writes through a temporary file in the same directory, flushed to disk, then renamed over the target, so a
+// reader sees either the old or the new file, never a part.
+void WriteFileAtomically(const std::filesystem::path& path, std::string_view content);
+void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces);
+
+// An flock held for the lifetime of the object.
+class FileLock {
+ public:
+  FileLock() = default;
+  FileLock(FileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FileLock& operator=(FileLock&& other) noexcept;
+  ~FileLock();
+  bool Held() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+
+  // Blocks until the lock of the file is had; creates the file when missing.
+  static FileLock Exclusive(const std::filesystem::path& path);
+  // Does not block: an unheld lock when another process holds a conflicting one.
+  static FileLock TryLock(const std::filesystem::path& path, bool exclusive);
+  // The lock of a file that writers replace by renaming: locks the file itself and makes sure, once the lock is
+  // had, that the path still names the locked file (else it retries on the new one).
+  static FileLock ExclusiveOnReplacedFile(const std::filesystem::path& path);
+
+ private:
+  explicit FileLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+}  // namespace standins::quickbooks
