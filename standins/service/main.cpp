@@ -1,4 +1,5 @@
-// kalvor-standin --data DIR [--port N] [--max-body BYTES]: the Kalvor service stand-in on 127.0.0.1.
+// kalvor-standin --data DIR [--port N] [--max-body BYTES] [--tls-cert PEM --tls-key PEM]: the Kalvor service
+// stand-in on 127.0.0.1.
 // The first line of output is the base URL; SIGINT or SIGTERM end it.
 
 #include <CLI/CLI.hpp>
@@ -19,8 +20,17 @@ int main(int argc, char** argv) {
       ->required();
   app.add_option("--port", options.port, "port to listen on; 0 picks a free one")->check(CLI::Range(0, 65535));
   app.add_option("--max-body", options.max_body, "largest request body in bytes; larger ones get HTTP 413");
+  std::string tls_cert, tls_key;
+  auto* cert_option = app.add_option("--tls-cert", tls_cert, "serve HTTPS with this certificate (PEM)")
+                          ->check(CLI::ExistingFile);
+  auto* key_option = app.add_option("--tls-key", tls_key, "the certificate's private key (PEM)")
+                         ->check(CLI::ExistingFile);
+  cert_option->needs(key_option);
+  key_option->needs(cert_option);
   CLI11_PARSE(app, argc, argv);
   options.data_dir = data_dir;
+  options.tls_cert = tls_cert;
+  options.tls_key = tls_key;
 
   // A client that hangs up must not end the process.
   std::signal(SIGPIPE, SIG_IGN);

@@ -106,10 +106,21 @@ std::vector<std::pair<std::string, std::string>> RecordedHeaders(const httplib::
 // Set by a handler that recorded its request, so that the logger records only what never reached a handler.
 thread_local bool t_recorded = false;
 
+std::unique_ptr<httplib::Server> MakeHttpServer(const StandinOptions& options) {
+  if (options.tls_cert.empty() && options.tls_key.empty()) return std::make_unique<httplib::Server>();
+  auto server = std::make_unique<httplib::SSLServer>(options.tls_cert.c_str(), options.tls_key.c_str());
+  if (!server->is_valid()) {
+    throw std::runtime_error("cannot use the certificate " + options.tls_cert.string() + " with the key " +
+                             options.tls_key.string());
+  }
+  return server;
+}
+
 }  // namespace
 
 struct ServiceStandin::Server {
-  httplib::Server http;
+  std::unique_ptr<httplib::Server> server;
+  httplib::Server& http;
   DataDir data;
   RequestLog log;
   std::mutex mutex;
@@ -117,7 +128,7 @@ struct ServiceStandin::Server {
   bool stopping = false;
 
   explicit Server(const StandinOptions& options)
-      : data(options.data_dir), log(options.data_dir / "received") {}
+      : server(MakeHttpServer(options)), http(*server), data(options.data_dir), log(options.data_dir / "received") {}
 
   // Waits out a delay; false when the stand-in is stopping meanwhile.
   bool Delay(std::chrono::milliseconds delay) {
@@ -204,7 +215,8 @@ std::string ServiceStandin::Bind() {
   } else if (!http.bind_to_port("127.0.0.1", port)) {
     throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
   }
-  base_url_ = "http://127.0.0.1:" + std::to_string(port) + "/";
+  const bool tls = !options_.tls_cert.empty() || !options_.tls_key.empty();
+  base_url_ = (tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port) + "/";
   return base_url_;
 }
 

@@ -11,6 +11,9 @@ struct StandinOptions {
   std::filesystem::path data_dir;
   int port = 0;  // 0: any free port
   size_t max_body = 64u << 20;  // larger request bodies are answered with 413
+  // Both given: HTTPS with this certificate and key (PEM files); the base URL then starts with https://.
+  std::filesystem::path tls_cert;
+  std::filesystem::path tls_key;
 };
 
 // The Kalvor service stand-in: serves the service's pages on 127.0.0.1 from a data directory (data_dir.h), and
@@ -23,6 +26,7 @@ class ServiceStandin {
   ServiceStandin& operator=(const ServiceStandin&) = delete;
 
   // Binds the port and returns the base URL ("http://127.0.0.1:PORT/"). Throws std::runtime_error on failure.
+  // Throws std::runtime_error also when the certificate or key cannot be used.
   std::string Bind();
   // Serves until Stop; call after Bind.
   void Run();

@@ -281,6 +281,37 @@ TEST_F(WebBrowserTest, QueuedAnswersComeInOrderThenTheNormalAnswer) {
   EXPECT_EQ(Get("kalvorupdatestatus.asp"), "SUCCESS");
 }
 
+TEST(WebBrowserTlsTest, HttpsVerifiesTheCertificate) {
+  kv::test::ServiceStandinProcess service(
+      {"--tls-cert", kv::test::TestCertificate(), "--tls-key", kv::test::TestCertificateKey()});
+  ASSERT_THAT(service.BaseUrl(), StartsWith("https://127.0.0.1:"));
+  forms::EventLoop loop;
+  WebBrowser browser(loop);
+  int completions = 0;
+  browser.OnDocumentComplete([&](WebBrowser&, const std::string&) { ++completions; });
+  const auto fetch = [&](const std::string& url) {
+    const int wanted = completions + 1;
+    browser.Navigate(url, 6, "", std::string("body"), kTextPlainHeader);
+    bool late = false;
+    const auto timer = loop.StartTimer(10s, [&] { late = true; });
+    loop.WaitWhile([&] { return completions < wanted && !late; });
+    loop.StopTimer(timer);
+    return browser.BodyText();
+  };
+  {
+    // A certificate nobody vouches for is refused.
+    ScopedEnv no_ca("KV_WEB_CA_FILE", nullptr);
+    EXPECT_THAT(fetch(service.BaseUrl() + "brintavel.asp"), StartsWith("The page cannot be displayed\r\n"));
+    EXPECT_TRUE(browser.IsErrorPage());
+  }
+  {
+    ScopedEnv ca("KV_WEB_CA_FILE", kv::test::TestCertificate().c_str());
+    EXPECT_EQ(fetch(service.BaseUrl() + "brintavel.asp"), "SUCCESS");
+  }
+  ASSERT_EQ(service.Received().size(), 1u);
+  EXPECT_EQ(service.Received()[0].body, "body");
+}
+
 TEST_F(WebBrowserTest, WaitingForADelayedAnswerUsesAlmostNoCpu) {
   service_.SetFault("brintavel.asp", "delay-ms 3000");
   const double cpu = CpuSeconds();

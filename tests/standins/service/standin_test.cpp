@@ -203,7 +203,9 @@ TEST(StandinInProcessTest, NumberingGoesOnAfterARestartAndStopEndsADelay) {
   std::string pattern = (fs::temp_directory_path() / "kv-standin-inproc-XXXXXX").string();
   const fs::path dir = fs::path(mkdtemp(pattern.data())) / "data";
   for (int round = 1; round <= 2; ++round) {
-    ServiceStandin standin({dir, 0});
+    StandinOptions options;
+    options.data_dir = dir;
+    ServiceStandin standin(options);
     const std::string base = standin.Bind();
     std::thread server([&] { standin.Run(); });
     httplib::Client client("127.0.0.1", std::stoi(base.substr(base.rfind(':') + 1)));

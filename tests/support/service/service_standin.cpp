@@ -76,6 +76,9 @@ fs::path BuildProgram(const std::string& name) {
   return fs::path(KV_DEFAULT_BUILD_BIN) / name;
 }
 
+std::string TestCertificate() { return std::string(KV_TEST_SUPPORT_DIR) + "/test_cert.pem"; }
+std::string TestCertificateKey() { return std::string(KV_TEST_SUPPORT_DIR) + "/test_key.pem"; }
+
 std::string ReceivedRequest::Page() const {
   std::string path = target.substr(0, target.find('?'));
   const size_t slash = path.rfind('/');

@@ -81,6 +81,12 @@ class ServiceStandinProcess {
   int stdout_fd_ = -1;
 };
 
+// A self-signed certificate for 127.0.0.1 and localhost, and its key, for HTTPS tests:
+//   ServiceStandinProcess service({"--tls-cert", TestCertificate(), "--tls-key", TestCertificateKey()});
+// Clients trust it through KV_WEB_CA_FILE.
+std::string TestCertificate();
+std::string TestCertificateKey();
+
 // The path of a program of the build (KV_BUILD_BIN, else the folder the build put the stand-in in).
 std::filesystem::path BuildProgram(const std::string& name);
 
