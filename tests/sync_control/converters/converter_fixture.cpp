@@ -70,11 +70,13 @@ void ConverterTest::SetUp() {
 }
 
 void ConverterTest::TearDown() {
+  // The upload form's browser keeps its connection to the stand-in open; it goes first so the stand-in can stop
+  // at once.
+  ResetModule();
+  ResetRecordSets();
   ctl.reset();
   ui.reset();
   service.reset();
-  ResetModule();
-  ResetRecordSets();
 }
 
 std::vector<kv::test::ReceivedRequest> ConverterTest::Requests(std::string_view page) const {

@@ -62,7 +62,8 @@ std::vector<Record> HostileRecords(const std::string& element, std::span<const C
       if (column.kind == ColumnKind::ChildText) {
         const auto texts = HostileTexts(column.width == 0 ? 50 : column.width);
         r.Set(std::string(column.source), texts[(i + column.width) % texts.size()]);
-      } else if (column.kind != ColumnKind::ActiveFlag) {
+      } else if (column.kind == ColumnKind::ChildNumber || column.kind == ColumnKind::ChildDate ||
+                 column.kind == ColumnKind::Custom) {
         r.Set(std::string(column.source), i % 2 == 0 ? kInjection : "12abc'");
       }
     }
@@ -126,7 +127,8 @@ class HostileRecordsTest : public ConverterTest {
     const auto records = HostileRecords(element, columns, 24);
     Module().sQBXMLResponse = Response(records);
     converter(*ctl);
-    ASSERT_FALSE(ctl->bAbortSync);
+    ASSERT_FALSE(ctl->bAbortSync) << Module().sServerMessage;
+    ASSERT_FALSE(Module().bSyncError) << Module().sSyncErrorText;
     std::vector<Statement> statements;
     ASSERT_NO_THROW(statements = AllStatements());
     ASSERT_EQ(statements.size(), records.size());

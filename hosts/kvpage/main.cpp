@@ -1,0 +1,86 @@
+// kvpage: embeds one control as a service page would, with the page's parameters, and shows it on the terminal.
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <vector>
+
+#include "common/error.h"
+#include "hosts/kvpage/page_host.h"
+#include "hosts/kvpage/page_params.h"
+
+namespace {
+
+std::vector<kvpage::PageDefinition> Pages() { return {kvpage::BrintavelPage(), kvpage::TessarinePage()}; }
+
+int Run(int argc, char** argv) {
+  const std::vector<kvpage::PageDefinition> pages = Pages();
+  std::vector<std::string> names;
+  for (const auto& page : pages) names.push_back(page.control);
+
+  CLI::App app{"Embeds a Kalvor control as its service page does and shows it on the terminal."};
+  std::string control;
+  std::vector<std::string> params;
+  std::string page_source;
+  app.add_option("--control", control, "The control to host")->required()->check(CLI::IsMember(names));
+  app.add_option("--param", params, "A page parameter NAME=VALUE (repeatable)");
+  app.add_option("--page", page_source, "A page file or URL whose <object> gives the parameters");
+  for (const auto& page : pages) page.addOptions(app);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kvpage::kExitUsage;
+  }
+
+  const kvpage::PageDefinition* page = nullptr;
+  for (const auto& candidate : pages) {
+    if (candidate.control == control) page = &candidate;
+  }
+
+  kvpage::HostContext context;
+  context.interactive = isatty(STDIN_FILENO) != 0;
+  // Command-line parameters come first: with a name given twice the first one counts.
+  if (!params.empty() || !page_source.empty()) context.bag.emplace();
+  for (const std::string& param : params) {
+    const size_t eq = param.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      std::cerr << "kvpage: --param needs NAME=VALUE, not \"" << param << "\"\n";
+      return kvpage::kExitUsage;
+    }
+    context.bag->Add(param.substr(0, eq), param.substr(eq + 1));
+  }
+  if (!page_source.empty()) {
+    try {
+      const auto objects = kvpage::ParseObjects(kvpage::ReadPage(page_source));
+      const kvpage::PageObject& object = kvpage::PickObject(objects, page->classId);
+      context.pageClassId = object.classid;
+      for (const auto& [name, value] : object.params) context.bag->Add(name, value);
+    } catch (const kv::Error& e) {
+      std::cerr << "kvpage: " << e.description() << '\n';
+      return kvpage::kExitHostFailed;
+    }
+  }
+
+  try {
+    return page->run(context);
+  } catch (const kvpage::UsageError& e) {
+    std::cerr << "kvpage: " << e.message << '\n';
+    return kvpage::kExitUsage;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "kvpage: " << e.what() << '\n';
+    return kvpage::kExitHostFailed;
+  }
+}
