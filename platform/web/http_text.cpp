@@ -26,7 +26,7 @@ std::string CharsetOf(std::string_view content_type) {
 }
 
 bool IsLatin1Charset(std::string_view charset) {
-  static constexpr std::array<std::string_view, 6> kNames = {"iso-8859-1", "iso8859-1", "latin1",
+  static constexpr std::array<std::string_view, 6> kNames = {"iso-8859-1", "iso8859-1",    "latin1",
                                                              "latin-1",    "windows-1252", "us-ascii"};
   return std::find(kNames.begin(), kNames.end(), charset) != kNames.end();
 }
@@ -34,9 +34,9 @@ bool IsLatin1Charset(std::string_view charset) {
 // Elements whose start and end separate lines of the page's text.
 bool IsBlockElement(std::string_view name) {
   static constexpr std::array<std::string_view, 33> kBlocks = {
-      "address", "article", "aside", "blockquote", "center", "dd",      "div",    "dl",   "dt",  "fieldset", "figure",
-      "footer",  "form",    "h1",    "h2",         "h3",     "h4",      "h5",     "h6",   "header", "hr",    "li",
-      "main",    "nav",     "ol",    "p",          "pre",    "section", "table",  "tr",   "ul",  "caption", "tbody"};
+      "address", "article", "aside", "blockquote", "center", "dd",      "div",   "dl", "dt",     "fieldset", "figure",
+      "footer",  "form",    "h1",    "h2",         "h3",     "h4",      "h5",    "h6", "header", "hr",       "li",
+      "main",    "nav",     "ol",    "p",          "pre",    "section", "table", "tr", "ul",     "caption",  "tbody"};
   return std::find(kBlocks.begin(), kBlocks.end(), name) != kBlocks.end();
 }
 
@@ -120,8 +120,7 @@ bool IsValidUtf8(std::string_view text) {
       cp = (cp << 6) | (cc & 0x3F);
     }
     // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
+    if ((extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
       return false;
     }
     i += extra + 1;
@@ -199,27 +198,48 @@ std::vector<std::string> NormalizeHeaderLines(std::string_view headers) {
 
 std::string_view ReasonPhrase(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 413: return "Payload Too Large";
-    case 414: return "URI Too Long";
-    case 429: return "Too Many Requests";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    default: return "";
+    case 200:
+      return "OK";
+    case 201:
+      return "Created";
+    case 204:
+      return "No Content";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 304:
+      return "Not Modified";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 413:
+      return "Payload Too Large";
+    case 414:
+      return "URI Too Long";
+    case 429:
+      return "Too Many Requests";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    case 504:
+      return "Gateway Timeout";
+    default:
+      return "";
   }
 }
 

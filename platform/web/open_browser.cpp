@@ -28,7 +28,8 @@ void AppendToLog(const char* path, const std::string& url) {
   const ssize_t n = write(fd, line.data(), line.size());
   const int error = errno;
   close(fd);
-  if (n != static_cast<ssize_t>(line.size())) Fail(std::string("The browser log ") + path + " could not be written", error);
+  if (n != static_cast<ssize_t>(line.size()))
+    Fail(std::string("The browser log ") + path + " could not be written", error);
 }
 
 std::vector<std::string> BrowserCommand(const std::string& url) {

@@ -79,7 +79,9 @@ std::string QueryBuilder::PageAndQuery() const {
   return page_ + "?" + Query();
 }
 
-std::string QueryBuilder::Url(std::string_view base) const { return std::string(base) + PageAndQuery(); }
+std::string QueryBuilder::Url(std::string_view base) const {
+  return std::string(base) + PageAndQuery();
+}
 
 std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view query) {
   if (!query.empty() && query.front() == '?') query.remove_prefix(1);

@@ -67,6 +67,9 @@ struct WebBrowser::Impl final : forms::EventSource {
 
   // What the caller reads.
   DocumentCompleteHandler handler;
+  // On the loop's list of sources only while a navigation is in flight, so that an idle control never touches
+  // the loop (a control may outlive the loop of its thread).
+  bool registered = false;
   bool busy = false;
   bool has_document = false;
   bool error_page = false;
@@ -142,6 +145,7 @@ struct WebBrowser::Impl final : forms::EventSource {
     status_reason.clear();
     error_buffer[0] = '\0';
     loop.AddSource(this);
+    registered = true;
     if (!HasWebScheme(url)) {
       pending_failure = true;
       pending_reason = "The address is not a web address: " + url;
@@ -172,8 +176,8 @@ struct WebBrowser::Impl final : forms::EventSource {
     if (const char* ca = std::getenv("KV_WEB_CA_FILE"); ca != nullptr && *ca != '\0') {
       curl_easy_setopt(easy, CURLOPT_CAINFO, ca);
     }
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, EnvMilliseconds("KV_WEB_CONNECT_TIMEOUT_MS",
-                                                                      kDefaultConnectTimeoutMs));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     EnvMilliseconds("KV_WEB_CONNECT_TIMEOUT_MS", kDefaultConnectTimeoutMs));
     // curl measures a stall in whole seconds: below one byte a second for that long.
     const long stall_ms = EnvMilliseconds("KV_WEB_STALL_TIMEOUT_MS", kDefaultStallTimeoutMs);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -225,7 +229,8 @@ struct WebBrowser::Impl final : forms::EventSource {
     ReleaseTransfer();
     pending_failure = false;
     busy = false;
-    loop.RemoveSource(this);
+    if (registered) loop.RemoveSource(this);
+    registered = false;
   }
 
   int Prepare(std::vector<pollfd>& fds) override {
@@ -335,18 +340,40 @@ void WebBrowser::Navigate(const std::string& url, int flags, const std::string& 
   Navigate(url, flags, target, std::optional<std::string>(std::string(post_data.begin(), post_data.end())), headers);
 }
 
-void WebBrowser::Stop() { impl_->Cancel(); }
+void WebBrowser::Stop() {
+  impl_->Cancel();
+}
 
-void WebBrowser::OnDocumentComplete(DocumentCompleteHandler handler) { impl_->handler = std::move(handler); }
+void WebBrowser::OnDocumentComplete(DocumentCompleteHandler handler) {
+  impl_->handler = std::move(handler);
+}
 
-bool WebBrowser::Busy() const { return impl_->busy; }
-const std::string& WebBrowser::LocationURL() const { return impl_->location; }
-const std::string& WebBrowser::BodyText() const { return impl_->body_text; }
-bool WebBrowser::HasDocument() const { return impl_->has_document; }
-bool WebBrowser::IsErrorPage() const { return impl_->error_page; }
-int WebBrowser::StatusCode() const { return impl_->status; }
-const std::string& WebBrowser::ContentType() const { return impl_->content_type; }
-const std::string& WebBrowser::TransportError() const { return impl_->transport_error; }
-const std::string& WebBrowser::RawBody() const { return impl_->raw_body; }
+bool WebBrowser::Busy() const {
+  return impl_->busy;
+}
+const std::string& WebBrowser::LocationURL() const {
+  return impl_->location;
+}
+const std::string& WebBrowser::BodyText() const {
+  return impl_->body_text;
+}
+bool WebBrowser::HasDocument() const {
+  return impl_->has_document;
+}
+bool WebBrowser::IsErrorPage() const {
+  return impl_->error_page;
+}
+int WebBrowser::StatusCode() const {
+  return impl_->status;
+}
+const std::string& WebBrowser::ContentType() const {
+  return impl_->content_type;
+}
+const std::string& WebBrowser::TransportError() const {
+  return impl_->transport_error;
+}
+const std::string& WebBrowser::RawBody() const {
+  return impl_->raw_body;
+}
 
 }  // namespace platform::web

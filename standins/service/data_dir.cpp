@@ -66,7 +66,9 @@ std::optional<std::string> DataDir::TakeScripted(std::string_view folder, std::s
   return std::nullopt;
 }
 
-std::optional<std::string> DataDir::TakeAnswer(std::string_view page) { return TakeScripted("answers", page); }
+std::optional<std::string> DataDir::TakeAnswer(std::string_view page) {
+  return TakeScripted("answers", page);
+}
 
 Fault DataDir::TakeFault(std::string_view page) {
   const auto text = TakeScripted("faults", page);
@@ -80,19 +82,23 @@ Fault ParseFault(std::string_view text) {
     if (line.empty() || line.front() == '#') continue;
     const size_t blank = line.find(' ');
     const std::string_view word = line.substr(0, blank);
-    const std::string_view arg = blank == std::string_view::npos ? std::string_view() : kv::TrimBlanks(line.substr(blank));
+    const std::string_view arg =
+        blank == std::string_view::npos ? std::string_view() : kv::TrimBlanks(line.substr(blank));
     if (word == "drop") {
       fault.drop = true;
     } else if (word == "delay-ms") {
       if (const auto ms = ParseNumber(arg)) fault.delay = std::chrono::milliseconds(*ms);
     } else if (word == "status") {
-      if (const auto code = ParseNumber(arg); code && *code >= 100 && *code <= 999) fault.status = static_cast<int>(*code);
+      if (const auto code = ParseNumber(arg); code && *code >= 100 && *code <= 999)
+        fault.status = static_cast<int>(*code);
     }
   }
   return fault;
 }
 
-std::string DataDir::ReadFile(std::string_view name) const { return ReadWhole(root_ / name); }
+std::string DataDir::ReadFile(std::string_view name) const {
+  return ReadWhole(root_ / name);
+}
 
 std::optional<std::vector<std::string>> DataDir::AccountLines(std::string_view user, std::string_view password) const {
   for (const std::string& line : Lines(ReadFile("accounts.txt"))) {

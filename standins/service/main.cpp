@@ -2,8 +2,8 @@
 // stand-in on 127.0.0.1.
 // The first line of output is the base URL; SIGINT or SIGTERM end it.
 
-#include <CLI/CLI.hpp>
 #include <pthread.h>
+#include <CLI/CLI.hpp>
 
 #include <csignal>
 #include <cstdio>
@@ -21,10 +21,10 @@ int main(int argc, char** argv) {
   app.add_option("--port", options.port, "port to listen on; 0 picks a free one")->check(CLI::Range(0, 65535));
   app.add_option("--max-body", options.max_body, "largest request body in bytes; larger ones get HTTP 413");
   std::string tls_cert, tls_key;
-  auto* cert_option = app.add_option("--tls-cert", tls_cert, "serve HTTPS with this certificate (PEM)")
-                          ->check(CLI::ExistingFile);
-  auto* key_option = app.add_option("--tls-key", tls_key, "the certificate's private key (PEM)")
-                         ->check(CLI::ExistingFile);
+  auto* cert_option =
+      app.add_option("--tls-cert", tls_cert, "serve HTTPS with this certificate (PEM)")->check(CLI::ExistingFile);
+  auto* key_option =
+      app.add_option("--tls-key", tls_key, "the certificate's private key (PEM)")->check(CLI::ExistingFile);
   cert_option->needs(key_option);
   key_option->needs(cert_option);
   CLI11_PARSE(app, argc, argv);

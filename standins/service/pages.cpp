@@ -10,11 +10,20 @@ std::string HtmlEscape(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out.push_back(c);
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out.push_back(c);
     }
   }
   return out;
@@ -65,7 +74,9 @@ std::string EmbedPage(const DataDir& data, const PageRequest& request, const Emb
   return html;
 }
 
-Answer Plain(std::string body) { return Answer{200, std::move(body), "text/plain"}; }
+Answer Plain(std::string body) {
+  return Answer{200, std::move(body), "text/plain"};
+}
 
 }  // namespace
 
@@ -106,8 +117,7 @@ Answer NormalAnswer(const DataDir& data, const PageRequest& request) {
   for (const EmbeddingPage& embedding : kEmbeddingPages) {
     if (page == embedding.page) return Answer{200, EmbedPage(data, request, embedding), "text/html"};
   }
-  return Answer{404, "<html><body>The page " + HtmlEscape(request.page) + " was not found.</body></html>",
-                "text/html"};
+  return Answer{404, "<html><body>The page " + HtmlEscape(request.page) + " was not found.</body></html>", "text/html"};
 }
 
 }  // namespace standins::service

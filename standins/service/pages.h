@@ -10,9 +10,9 @@
 namespace standins::service {
 
 struct PageRequest {
-  std::string page;  // last segment of the path, as sent
+  std::string page;                                        // last segment of the path, as sent
   std::vector<std::pair<std::string, std::string>> query;  // decoded, in order
-  std::string base_url;  // the stand-in's own address, ending in "/"
+  std::string base_url;                                    // the stand-in's own address, ending in "/"
 };
 
 struct Answer {

@@ -167,7 +167,9 @@ ServiceStandin::ServiceStandin(StandinOptions options) : options_(std::move(opti
   server_ = std::make_unique<Server>(options_);
 }
 
-ServiceStandin::~ServiceStandin() { Stop(); }
+ServiceStandin::~ServiceStandin() {
+  Stop();
+}
 
 std::string ServiceStandin::Bind() {
   httplib::Server& http = server_->http;
@@ -180,9 +182,7 @@ std::string ServiceStandin::Bind() {
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
   });
-  auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-    server_->Handle(req, res, base_url_);
-  };
+  auto handler = [this](const httplib::Request& req, httplib::Response& res) { server_->Handle(req, res, base_url_); };
   http.Get(".*", handler);
   http.Post(".*", handler);
   http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
@@ -220,7 +220,9 @@ std::string ServiceStandin::Bind() {
   return base_url_;
 }
 
-void ServiceStandin::Run() { server_->http.listen_after_bind(); }
+void ServiceStandin::Run() {
+  server_->http.listen_after_bind();
+}
 
 void ServiceStandin::Stop() {
   if (!server_) return;

@@ -9,7 +9,7 @@ namespace standins::service {
 
 struct StandinOptions {
   std::filesystem::path data_dir;
-  int port = 0;  // 0: any free port
+  int port = 0;                 // 0: any free port
   size_t max_body = 64u << 20;  // larger request bodies are answered with 413
   // Both given: HTTPS with this certificate and key (PEM files); the base URL then starts with https://.
   std::filesystem::path tls_cert;

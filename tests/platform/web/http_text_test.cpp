@@ -52,7 +52,8 @@ TEST(HttpTextTest, HtmlIsKnownByTypeOrByItsStart) {
 TEST(HttpTextTest, ErrorPages) {
   EXPECT_EQ(TransportErrorPage("Failed to connect\r\nsecond line"),
             "The page cannot be displayed\r\nFailed to connect  second line");
-  EXPECT_EQ(HttpErrorPage(503, "Service Unavailable", ""), "The page cannot be displayed\r\nHTTP 503 Service Unavailable");
+  EXPECT_EQ(HttpErrorPage(503, "Service Unavailable", ""),
+            "The page cannot be displayed\r\nHTTP 503 Service Unavailable");
   EXPECT_EQ(HttpErrorPage(500, "Internal Server Error", "ERROR"),
             "The page cannot be displayed\r\nHTTP 500 Internal Server Error\r\nERROR");
   EXPECT_EQ(ReasonPhrase(413), "Payload Too Large");

@@ -39,10 +39,11 @@ class OpenBrowserTest : public ::testing::Test {
   // A stand-in browser that writes its arguments, its parent and its session to args.txt, one a line.
   fs::path MakeBrowser(const std::string& name) {
     const fs::path script = dir_ / name;
-    std::ofstream(script) << "#!/bin/sh\n"
-                          << "out='" << (dir_ / "args.txt").string() << "'\n"
-                          << "{ for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo \"ppid=$PPID\";"
-                          << " echo \"sid=$(cut -d' ' -f6 /proc/$$/stat)\"; } > \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n";
+    std::ofstream(script)
+        << "#!/bin/sh\n"
+        << "out='" << (dir_ / "args.txt").string() << "'\n"
+        << "{ for a in \"$@\"; do printf '%s\\n' \"$a\"; done; echo \"ppid=$PPID\";"
+        << " echo \"sid=$(cut -d' ' -f6 /proc/$$/stat)\"; } > \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n";
     fs::permissions(script, fs::perms::owner_all);
     return script;
   }
@@ -64,8 +65,9 @@ TEST_F(OpenBrowserTest, TheLogReceivesEachAddressOnALine) {
   ScopedEnv env("KV_BROWSER_LOG", log.c_str());
   OpenBrowser("http://127.0.0.1:1/tspenddownlist.asp?sitecode=A&siteid=B");
   OpenBrowser("http://127.0.0.1:1/help/QBmenu.html");
-  EXPECT_EQ(ReadWhole(log), "http://127.0.0.1:1/tspenddownlist.asp?sitecode=A&siteid=B\n"
-                            "http://127.0.0.1:1/help/QBmenu.html\n");
+  EXPECT_EQ(ReadWhole(log),
+            "http://127.0.0.1:1/tspenddownlist.asp?sitecode=A&siteid=B\n"
+            "http://127.0.0.1:1/help/QBmenu.html\n");
 }
 
 TEST_F(OpenBrowserTest, ALogThatCannotBeWrittenRaisesAnError) {
@@ -129,7 +131,8 @@ TEST_F(OpenBrowserTest, ABrowserThatCannotStartRaisesAnError) {
   }
   // Found but not a program the system can run.
   const fs::path bogus = dir_ / "bogus";
-  std::ofstream(bogus) << "\x7f" << "ELF garbage";
+  std::ofstream(bogus) << "\x7f"
+                       << "ELF garbage";
   fs::permissions(bogus, fs::perms::owner_all);
   ScopedEnv env("BROWSER", bogus.c_str());
   EXPECT_THROW(OpenBrowser("http://h/"), kv::Error);

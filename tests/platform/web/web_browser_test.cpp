@@ -257,8 +257,8 @@ TEST_F(WebBrowserTest, AnswerTextsComeBackExactly) {
 }
 
 TEST_F(WebBrowserTest, HostileValuesRoundTripThroughTheQuery) {
-  const std::vector<std::string> hostile = {"a&b=c", "x#y", "1+1 = 2", "100%", "C:\\Company Files\\A&B.QBW",
-                                            "Jos\xC3\xA9 O'Neil", "", "?&="};
+  const std::vector<std::string> hostile = {
+      "a&b=c", "x#y", "1+1 = 2", "100%", "C:\\Company Files\\A&B.QBW", "Jos\xC3\xA9 O'Neil", "", "?&="};
   QueryBuilder builder("kvrGetQBMenuSpecs.asp");
   for (size_t i = 0; i < hostile.size(); ++i) builder.Add("k" + std::to_string(i), hostile[i]);
   Get(builder.PageAndQuery());

@@ -21,9 +21,7 @@ using ::testing::HasSubstr;
 
 class StandinTest : public ::testing::Test {
  protected:
-  httplib::Result Get(const std::string& page_and_query) {
-    return Client().Get(("/" + page_and_query).c_str());
-  }
+  httplib::Result Get(const std::string& page_and_query) { return Client().Get(("/" + page_and_query).c_str()); }
   httplib::Result Post(const std::string& page_and_query, const std::string& body) {
     return Client().Post(("/" + page_and_query).c_str(), body, "text/plain");
   }
@@ -178,7 +176,8 @@ TEST(StandinRecordTest, ConcurrentRequestsAreRecordedWholeAndNumberedOnce) {
     threads.emplace_back([&, t] {
       httplib::Client client("127.0.0.1", service.Port());
       for (int i = 0; i < kEach; ++i) {
-        const std::string body = "thread " + std::to_string(t) + " request " + std::to_string(i) + std::string(3000, 'z');
+        const std::string body =
+            "thread " + std::to_string(t) + " request " + std::to_string(i) + std::string(3000, 'z');
         auto answer = client.Post(("/brintavel.asp?n=" + std::to_string(t * kEach + i)).c_str(), body, "text/plain");
         if (!answer || answer->body != "SUCCESS") ++failures;
       }
@@ -192,8 +191,8 @@ TEST(StandinRecordTest, ConcurrentRequestsAreRecordedWholeAndNumberedOnce) {
   for (size_t i = 0; i < received.size(); ++i) {
     EXPECT_EQ(received[i].number, i + 1);
     const int n = std::stoi(received[i].QueryValue("n"));
-    EXPECT_EQ(received[i].body, "thread " + std::to_string(n / kEach) + " request " + std::to_string(n % kEach) +
-                                    std::string(3000, 'z'));
+    EXPECT_EQ(received[i].body,
+              "thread " + std::to_string(n / kEach) + " request " + std::to_string(n % kEach) + std::string(3000, 'z'));
     seen.insert(received[i].QueryValue("n"));
   }
   EXPECT_EQ(seen.size(), received.size());

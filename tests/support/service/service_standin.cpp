@@ -42,7 +42,8 @@ std::string ReadFirstLine(int fd, std::chrono::milliseconds timeout) {
   std::string line;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (line.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) throw std::runtime_error("kalvor-standin printed no address in time");
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -76,8 +77,12 @@ fs::path BuildProgram(const std::string& name) {
   return fs::path(KV_DEFAULT_BUILD_BIN) / name;
 }
 
-std::string TestCertificate() { return std::string(KV_TEST_SUPPORT_DIR) + "/test_cert.pem"; }
-std::string TestCertificateKey() { return std::string(KV_TEST_SUPPORT_DIR) + "/test_key.pem"; }
+std::string TestCertificate() {
+  return std::string(KV_TEST_SUPPORT_DIR) + "/test_cert.pem";
+}
+std::string TestCertificateKey() {
+  return std::string(KV_TEST_SUPPORT_DIR) + "/test_key.pem";
+}
 
 std::string ReceivedRequest::Page() const {
   std::string path = target.substr(0, target.find('?'));
@@ -197,7 +202,9 @@ void ServiceStandinProcess::SetFault(const std::string& page, std::string_view i
   WriteFile("faults/" + page, instructions);
 }
 
-void ServiceStandinProcess::ClearFault(const std::string& page) const { RemoveFile("faults/" + page); }
+void ServiceStandinProcess::ClearFault(const std::string& page) const {
+  RemoveFile("faults/" + page);
+}
 
 std::vector<ReceivedRequest> ServiceStandinProcess::Received() const {
   std::vector<ReceivedRequest> requests;
