@@ -1,0 +1,234 @@
+#include "sync_control/converters/list_converter.h"
+
+#include "common/error.h"
+#include "sync_control/brintavel_ctl.h"
+#include "sync_control/converters/qb_date_time.h"
+#include "sync_control/converters/sql_literal.h"
+#include "sync_control/module_state.h"
+
+namespace brintavel {
+namespace {
+
+// A step whose failure the template ignores: the converter goes on with the next step, and the target of the
+// failed step keeps what it held.
+template <class Step>
+void IgnoringErrors(Step&& step) {
+  try {
+    step();
+  } catch (const kv::Error&) {
+  }
+}
+
+void ReadTimeStamp(const RecordChildren& children, std::string_view name, kv::DateTime& target) {
+  const std::optional<std::string> text = children.Child(name);
+  if (!text) return;
+  try {
+    target = ParseQBDateTime(*text);
+  } catch (const kv::Error&) {
+    target = kv::DateTime();
+  }
+}
+
+}  // namespace
+
+platform::xml::Document LoadResponseDocument() {
+  platform::xml::Document document;
+  document.LoadXml(Module().sQBXMLResponse);
+  return document;
+}
+
+bool CheckResponseParsed(const platform::xml::Document& document) {
+  if (document.parsed()) return true;
+  ModWizard& m = Module();
+  m.bSyncError = true;
+  m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + document.parseError().reason;
+  return false;
+}
+
+std::optional<std::string> ElementChildren::Child(std::string_view path) const {
+  const platform::xml::Node node = element_.selectSingleNode(path);
+  if (!node) return std::nullopt;
+  return node.text();
+}
+
+void BeginProgress(BrintavelCtl& ctl, size_t n, const std::string& caption, ProgressStyle style) {
+  IgnoringErrors([&] {
+    ctl.ProgressBar1.SetVisible(true);
+    const size_t max = style == ProgressStyle::FromOne ? n : (n < 2 ? 1 : n - 1);
+    ctl.ProgressBar1.SetMax(static_cast<double>(max));
+    ctl.ProgressBar1.SetValue(0);
+  });
+  ctl.fraProgress.SetVisible(true);
+  ctl.fraProgress.Refresh();
+  ctl.lblProcess.SetVisible(true);
+  ctl.lblProcess.SetCaption(caption);
+  ctl.lblProcess.Refresh();
+}
+
+void ShowRecordProgress(BrintavelCtl& ctl, size_t position, ProgressStyle style) {
+  const size_t value = style == ProgressStyle::FromOne ? position + 1 : position;
+  IgnoringErrors([&] { ctl.ProgressBar1.SetValue(static_cast<double>(value)); });
+}
+
+void ShowCountCaption(BrintavelCtl& ctl, const std::string& count_caption, int64_t count) {
+  ctl.lblProcess.SetCaption(count_caption + std::to_string(count) + ")");
+  ctl.lblProcess.Refresh();
+}
+
+void FillTimesAndActive(const RecordChildren& children, RecordRow& record, int active_member) {
+  ReadTimeStamp(children, "TimeCreated", record.TimeCreated());
+  ReadTimeStamp(children, "TimeModified", record.TimeModified());
+  if (active_member == 0) return;
+  if (const std::optional<std::string> active = children.Child("IsActive")) {
+    record.Flag(active_member) = IsActiveText(*active);
+  }
+}
+
+bool PassesLastSync(RecordRow& record, kv::DateTime last_sync) {
+  return record.TimeCreated() >= last_sync || record.TimeModified() >= last_sync;
+}
+
+StatementBuilder ControlStatementBuilder(BrintavelCtl& ctl) {
+  return StatementBuilder(ctl.sStatement, ctl.sInsertSQL, ctl.sUpdateSQL, ctl.sColumnName, ctl.sColumnValue,
+                          ctl.sColumnList, ctl.sValueList);
+}
+
+void AppendColumns(StatementBuilder& builder, std::span<const Column> columns, const ColumnContext& context) {
+  for (const Column& column : columns) {
+    ColumnValue value = EvaluateColumn(column, context);
+    builder.AppendColumn(column.name, std::move(value.literal), value.in_set);
+  }
+}
+
+const std::string& FinishStatement(StatementBuilder& builder, const TableLiterals& table, const RecordRow& record,
+                                   bool active, size_t list_id_width) {
+  return builder.Finish(table, TextLiteral(record.Text(1), list_id_width), active);
+}
+
+StatementUploader::StatementUploader(BrintavelCtl& ctl, std::string letter, int32_t BrintavelCtl::* failure_counter)
+    : ctl_(ctl), letter_(std::move(letter)), failure_counter_(failure_counter) {}
+
+bool StatementUploader::Write(const std::string& statement) {
+  if (!ctl_.objUploadStream) FreshStream();
+  IgnoringErrors([&] { ctl_.objUploadStream->WriteText(statement); });
+  ++ctl_.lngBatchCount;
+
+  if (!ctl_.DebugMode) {
+    if (upload_full_batches && ctl_.lngBatchCount == 100) return UploadBatch();
+    return true;
+  }
+
+  // Debug mode: each statement on its own. A failed statement is dropped with its stream; the batch count is
+  // not reset here, it only counts.
+  ctl_.lngUploadResult = Upload();
+  if (ctl_.lngUploadResult == kvurProcessInterrupted) {
+    ctl_.bAbortSync = true;
+    return false;
+  }
+  if (ctl_.lngUploadResult != kvurSuccess) {
+    ++(ctl_.*failure_counter_);
+    if (ctl_.optStop.Value()) {
+      ctl_.bAbortSync = true;
+      return false;
+    }
+  }
+  if (after_upload) after_upload();
+  FreshStream();
+  return true;
+}
+
+bool StatementUploader::Flush() {
+  if (ctl_.DebugMode || ctl_.lngBatchCount <= 0) return true;
+  return UploadBatch();
+}
+
+bool StatementUploader::UploadBatch() {
+  ctl_.lngUploadResult = Upload();
+  if (ctl_.lngUploadResult != kvurSuccess && ctl_.lngUploadResult != kvurNoDataToUpload) {
+    ctl_.bAbortSync = true;
+    return false;
+  }
+  if (after_upload) after_upload();
+  ctl_.lngBatchCount = 0;
+  FreshStream();
+  return true;
+}
+
+PLKVUtilityResult StatementUploader::Upload() {
+  ResetMousePointer();
+  ctl_.nOptions = letter_;
+  if (!ctl_.objUploadStream) FreshStream();
+  return ctl_.UploadNow(*ctl_.objUploadStream);
+}
+
+void StatementUploader::FreshStream() { ctl_.objUploadStream = NewStatementStream(); }
+
+void EndList(BrintavelCtl& ctl, std::string_view letter, bool report_status) {
+  // The report's result is kept for the wizard and ends nothing; a report that fails outright leaves the
+  // previous result, as any ignored step does.
+  if (report_status) IgnoringErrors([&] { ctl.lngUploadResult = ctl.SendSyncStatus(std::string(letter)); });
+  ctl.fraProgress.SetVisible(false);
+}
+
+void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& spec) {
+  ModWizard& m = Module();
+  int32_t& failures = ctl.*spec.failure_counter;
+  int64_t& converted = m.*spec.converted_counter;
+
+  platform::xml::Document document;
+  if (spec.load_errors_to_caller) {
+    document = LoadResponseDocument();
+  } else {
+    try {
+      document = LoadResponseDocument();
+    } catch (const kv::Error& e) {
+      m.bSyncError = true;
+      m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
+      return;
+    }
+  }
+  if (!spec.reset_failures_after_counters) failures = 0;
+  if (!CheckResponseParsed(document)) return;
+
+  const platform::xml::NodeList elements = document.getElementsByTagName(spec.record_element);
+  const size_t n = elements.length();
+  RecordSet& records = ModuleRecordSets().*spec.record_set;
+  if (n < 1) {
+    records.Resize(0, "Empty");
+    return;
+  }
+  records.Resize(static_cast<int32_t>(n), "");
+
+  BeginProgress(ctl, n, spec.start_caption, spec.progress);
+  ctl.lngBatchCount = 0;
+  converted = 0;
+  if (spec.reset_failures_after_counters) failures = 0;
+
+  StatementBuilder builder = ControlStatementBuilder(ctl);
+  StatementUploader uploader(ctl, std::string(spec.letter), spec.failure_counter);
+  for (size_t i = 0; i < n; ++i) {
+    builder.Clear();
+    ShowRecordProgress(ctl, i, spec.progress);
+    const ElementChildren children(elements.item(i));
+    RecordRow& record = records[static_cast<int32_t>(i + 1)];
+    FillTimesAndActive(children, record, records.active_member());
+    if (spec.last_sync && !PassesLastSync(record, *spec.last_sync)) continue;
+    // A record without a ListID cannot be matched on the service: its UPDATE would compare with the empty id and
+    // overwrite every row that has none. It is skipped like a record the filter leaves out.
+    const std::optional<std::string> list_id = children.Child("ListID");
+    if (!list_id || list_id->empty()) continue;
+
+    const ColumnContext context{children, record, static_cast<int64_t>(i), ctl.KalvorUser};
+    AppendColumns(builder, spec.columns, context);
+    if (!builder.HasColumns()) continue;
+    ++converted;
+    ShowCountCaption(ctl, spec.count_caption, converted);
+    const bool active = records.active_member() != 0 && record.Flag(records.active_member());
+    const std::string& statement = FinishStatement(builder, spec.table, record, active, spec.list_id_width);
+    if (!uploader.Write(statement)) return;
+  }
+  if (!uploader.Flush()) return;
+  EndList(ctl, spec.letter, failures == 0 && converted > 0);
+}
+
+}  // namespace brintavel

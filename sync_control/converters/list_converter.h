@@ -1,0 +1,129 @@
+#pragma once
+
+// The converter template every SQL list converter follows, as reusable pieces and as one complete run.
+//
+// A converter with no deviations from the template describes itself with a ListConverterSpec and calls
+// RunListConverter. A converter that walks its records differently (several record kinds one after the other,
+// keys counted otherwise, lines instead of statements) drives the pieces itself: LoadResponseDocument, BeginProgress,
+// FillTimesAndActive, PassesLastSync, AppendColumns, FinishStatement, StatementUploader and EndList.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/date_time.h"
+#include "common/utility_result.h"
+#include "platform/xml/dom.h"
+#include "sync_control/converters/column_table.h"
+#include "sync_control/converters/record_sets.h"
+#include "sync_control/converters/statement_script.h"
+
+namespace brintavel {
+
+class BrintavelCtl;
+struct ModWizard;
+
+// The progress bar of the template counts Max n - 1 (at least 1) with Value i; the employee converter's counts
+// Max n with Value i + 1, so that its bar reaches Max at the last record.
+enum class ProgressStyle { FromZero, FromOne };
+
+// The particulars of one SQL list converter.
+struct ListConverterSpec {
+  std::string_view record_element;  // "ClassRet"
+  TableLiterals table;              // {"ClassInfo", "ClassRowID"}
+  std::span<const Column> columns;  // in INSERT order
+  std::string_view letter;          // options letter of its uploads and status report
+  std::string start_caption;        // "Getting Classes from QB"
+  std::string count_caption;        // "Getting Classes from QB (": the count and ")" follow
+  RecordSet RecordSets::* record_set = nullptr;
+  // The list's last-sync date; none for a list whose every record is sent.
+  std::optional<kv::DateTime> last_sync;
+  int32_t BrintavelCtl::* failure_counter = nullptr;
+  int64_t ModWizard::* converted_counter = nullptr;
+  ProgressStyle progress = ProgressStyle::FromZero;
+  // The chart of accounts sets its failure counter only after the other counters, so a response that does not
+  // parse or holds no record leaves it as it was; the others set it right after loading.
+  bool reset_failures_after_counters = false;
+  // The chart of accounts lets a failure to create or load the document reach the dispatcher.
+  bool load_errors_to_caller = false;
+  // Width of the ListID literal in the IF head and the WHERE clause: that of the [QBListID] column it matches.
+  size_t list_id_width = 50;
+};
+
+void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& spec);
+
+// ---- The pieces.
+
+// The response text of the run as a new document. Loading happens apart from the parsed test, since converters
+// set their failure counter between the two.
+platform::xml::Document LoadResponseDocument();
+// True when the document parsed; otherwise sets bSyncError and sSyncErrorText (the parser's reason after
+// kResponseUnreadablePrefix) and returns false.
+bool CheckResponseParsed(const platform::xml::Document& document);
+inline constexpr std::string_view kResponseUnreadablePrefix = "qbXML response could not be read: ";
+
+// The children of one record element, read through its first child of each name or path.
+class ElementChildren : public RecordChildren {
+ public:
+  explicit ElementChildren(platform::xml::Node element) : element_(std::move(element)) {}
+  std::optional<std::string> Child(std::string_view path) const override;
+
+ private:
+  platform::xml::Node element_;
+};
+
+// Shows the progress frame, bar and label for a list of n records.
+void BeginProgress(BrintavelCtl& ctl, size_t n, const std::string& caption, ProgressStyle style);
+void ShowRecordProgress(BrintavelCtl& ctl, size_t position, ProgressStyle style);
+void ShowCountCaption(BrintavelCtl& ctl, const std::string& count_caption, int64_t count);
+
+// Members 2 and 3 from TimeCreated and TimeModified, the active member from IsActive, each only when its child
+// is present. A time stamp that cannot be read leaves its member at the zero date-time.
+void FillTimesAndActive(const RecordChildren& children, RecordRow& record, int active_member);
+// Created or modified at or after the last sync, to the second.
+bool PassesLastSync(RecordRow& record, kv::DateTime last_sync);
+
+// A statement builder over the control's pieces (sStatement, sInsertSQL, ...).
+StatementBuilder ControlStatementBuilder(BrintavelCtl& ctl);
+// Appends every column of the table in order, with its SET entry where the column says so.
+void AppendColumns(StatementBuilder& builder, std::span<const Column> columns, const ColumnContext& context);
+// The statement from the lists built; the record's ListID (member 1) gives the literal of the IF head and the
+// WHERE clause, cut to the width of the [QBListID] column it is compared with.
+const std::string& FinishStatement(StatementBuilder& builder, const TableLiterals& table, const RecordRow& record,
+                                   bool active, size_t list_id_width = 50);
+
+// Writes statements or lines into the control's stream and uploads them by the template's rules: every 100
+// outside debug mode, each one by itself in debug mode, failures in debug mode counted and, with optStop,
+// ending the list. Write and Flush return false when the converter must return at once (bAbortSync is set).
+class StatementUploader {
+ public:
+  StatementUploader(BrintavelCtl& ctl, std::string letter, int32_t BrintavelCtl::* failure_counter);
+
+  // Called after every upload that does not end the converter (the time and expense converters read the
+  // service's answer here).
+  std::function<void()> after_upload;
+  // False for a kind whose statements all go in the one upload at its end.
+  bool upload_full_batches = true;
+
+  bool Write(const std::string& statement);
+  // The remainder outside debug mode; nothing in debug mode or when nothing waits.
+  bool Flush();
+
+ private:
+  PLKVUtilityResult Upload();
+  bool UploadBatch();
+  void FreshStream();
+
+  BrintavelCtl& ctl_;
+  std::string letter_;
+  int32_t BrintavelCtl::* failure_counter_;
+};
+
+// The end of a list that ran to its end: the status report when nothing failed and something was sent, then the
+// progress frame hidden.
+void EndList(BrintavelCtl& ctl, std::string_view letter, bool report_status);
+
+}  // namespace brintavel
