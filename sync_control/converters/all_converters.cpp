@@ -1,5 +1,3 @@
-#include "sync_control/converters/customer_list.h"
-#include "sync_control/converters/item_converter.h"
 #include "sync_control/converters/list_converters.h"
 
 namespace brintavel {
@@ -7,11 +5,8 @@ namespace brintavel {
 ConverterSet AllConverters() {
   ConverterSet set;
   set.GetEmployeesFromQB = GetEmployeesFromQB;
-  set.GetCustomersFromQB = GetCustomersFromQB;
-  set.GetProjectsFromQB = GetProjectsFromQB;
   set.GetClassesFromQB = GetClassesFromQB;
   set.GetGLAccountsFromQB = GetGLAccountsFromQB;
-  set.GetTasksFromQB = GetTasksFromQB;
   return set;
 }
 
