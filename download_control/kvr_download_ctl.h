@@ -91,6 +91,11 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
   PLKVUtilityResult LastResult() const { return lngLastResult; }
   bool StartupDone() const { return bStartupDone; }
   bool Closed() const { return framClose.Visible(); }
+  // The failure flag and text of the last QuickBooks check or request step.
+  bool QBError() const { return bQBError; }
+  const std::string& QBErrorText() const { return sQBErrorText; }
+  const std::string& RequestXML() const { return sRequestXML; }
+  const std::string& ResponseXML() const { return sResponseXML; }
   // The results form while a run shows it (null otherwise).
   frmResults* Results() const { return objResults.get(); }
 

@@ -72,3 +72,54 @@ inline constexpr char kExpenseLines[] =
     "12|5/3/2006|Lunch||12||Meals|Expense|False|False||\r\n";
 
 }  // namespace tessarine::test
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/support/qb/fake_quickbooks.h"
+
+namespace tessarine::test {
+
+// A response of QuickBooks to one add request.
+inline std::string AddResponse(const std::string& kind, int status = 0, const std::string& message = "Status OK") {
+  return "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs>\r\n<" + kind + "AddRs requestID=\"1\" statusCode=\"" +
+         std::to_string(status) + "\" statusSeverity=\"" + (status == 0 ? "Info" : "Error") + "\" statusMessage=\"" +
+         message + "\" />\r\n</QBXMLMsgsRs>\r\n</QBXML>\r\n";
+}
+
+// The control with a scripted QuickBooks and a company file that exists on disk.
+class PostingTest : public ControlTest {
+ protected:
+  PostingTest() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kv-company-XXXXXX";
+    const int fd = mkstemp(pattern.data());
+    if (fd >= 0) close(fd);
+    company_file = pattern;
+    qb.companyFile = company_file;
+    qb.responder = [](const std::string& request) {
+      const bool bill = request.find("<BillAddRq") != std::string::npos;
+      const bool check = request.find("<CheckAddRq") != std::string::npos;
+      return AddResponse(bill ? "Bill" : check ? "Check" : "TimeTracking");
+    };
+  }
+  ~PostingTest() override {
+    std::error_code ec;
+    std::filesystem::remove(company_file, ec);
+  }
+
+  // The status reports the service received, in order.
+  std::vector<kv::test::ReceivedRequest> Reports() const {
+    std::vector<kv::test::ReceivedRequest> reports;
+    for (auto& r : service.Received()) {
+      if (r.Page() == "kalvorupdatestatus.asp") reports.push_back(r);
+    }
+    return reports;
+  }
+
+  platform::qb::fake::FakeQuickBooks qb;
+};
+
+}  // namespace tessarine::test

@@ -1,0 +1,100 @@
+// The QuickBooks session of the download control: the check session, version codes, the company-file check,
+// and how failures are reported and cleaned up.
+
+#include "common/text.h"
+#include "control_fixture.h"
+#include "platform/qb/qb_errors.h"
+
+namespace tessarine::test {
+namespace {
+
+using platform::qb::fake::FakeQuickBooks;
+
+class QBSessionTest : public PostingTest {
+ protected:
+  KVRDowloadctl& Idle() {
+    service.WriteFile("pending-time.txt", "");
+    return Site(Params(true));
+  }
+};
+
+TEST_F(QBSessionTest, TheCheckSessionStaysOpenOnTheRightFileAndLearnsTheVersion) {
+  KVRDowloadctl& c = Idle();
+  qb.versions = std::vector<std::string>{"1.0", "1.1", "2.0", "CA2.0"};
+  EXPECT_EQ(c.ContactQuickBooks(), 1);
+  EXPECT_FALSE(c.QBError());
+  EXPECT_EQ(Module().session.QBXMLVersionCode, 8);
+  EXPECT_EQ(qb.Operations("RequestProcessor"),
+            (std::vector<std::string>{"CreateRequestProcessor", "OpenConnection", "BeginSession",
+                                      "GetCurrentCompanyFileName", "QBXMLVersionsForSession"}));
+  EXPECT_EQ(qb.calls[1].args, (std::vector<std::string>{kQBAppID, kQBAppName}));
+  EXPECT_EQ(qb.calls[2].args, (std::vector<std::string>{"", "2"}));
+  EXPECT_EQ(qb.OpenSessions(), 1);
+  host->Teardown();  // the end of the control ends the session and closes the connection
+  EXPECT_EQ(qb.OpenSessions(), 0);
+  EXPECT_EQ(qb.OpenConnections(), 0);
+}
+
+TEST_F(QBSessionTest, VersionCodesComeFromTheLastVersionOfTheList) {
+  KVRDowloadctl& c = Idle();
+  const std::vector<std::pair<std::optional<std::vector<std::string>>, int32_t>> cases = {
+      {std::vector<std::string>{"1.0"}, 0},
+      {std::vector<std::string>{"1.0", "1.1"}, 1},
+      {std::vector<std::string>{"2.0", "3.0"}, 2},
+      {std::vector<std::string>{"CA3.0"}, 0},
+      {std::vector<std::string>{"2"}, 0},
+      {std::vector<std::string>{"UK2.0"}, 11},
+      {std::nullopt, 0},
+      {std::vector<std::string>{}, 0},
+  };
+  for (const auto& [versions, code] : cases) {
+    qb.versions = versions;
+    Module().session.QBXMLVersionCode = 99;
+    EXPECT_EQ(c.ContactQuickBooks(), 1);
+    EXPECT_EQ(Module().session.QBXMLVersionCode, code);
+  }
+}
+
+TEST_F(QBSessionTest, PathsDifferingOnlyInLetterCaseAndBlanksAreTheSameFile) {
+  KVRDowloadctl& c = Idle();
+  qb.companyFile = "  " + kv::ToUpperAscii(company_file) + " ";
+  EXPECT_EQ(c.ContactQuickBooks(), 1);
+}
+
+TEST_F(QBSessionTest, AnotherOpenFileIsNamedInTheMismatchMessage) {
+  KVRDowloadctl& c = Idle();
+  qb.companyFile = "/qb/Other.QBW";
+  Module().session.QBXMLVersionCode = 7;
+  EXPECT_EQ(c.ContactQuickBooks(), 0);
+  EXPECT_TRUE(c.QBError());
+  EXPECT_EQ(c.QBErrorText(),
+            "Your Current Quickbooks file '/qb/Other.QBW' does not match with the QB file you are "
+            "using with Kalvor '" +
+                company_file +
+                "'. \r\nPlease open the correct Quickbooks file "
+                "and try again.");
+  EXPECT_EQ(Module().session.QBXMLVersionCode, 7);
+}
+
+TEST_F(QBSessionTest, QuickBooksNotRunningAndAnEmptyTicketGiveTheNotOpenMessage) {
+  KVRDowloadctl& c = Idle();
+  qb.SetNotRunning();
+  EXPECT_EQ(c.ContactQuickBooks(), 0);
+  EXPECT_EQ(c.QBErrorText(), kNotOpenMessage);
+  EXPECT_TRUE(Module().session.sTicket.empty());
+  qb.ClearFailures();
+  qb.ticket = "";
+  EXPECT_EQ(c.ContactQuickBooks(), 0);
+  EXPECT_EQ(c.QBErrorText(), kNotOpenMessage);
+  EXPECT_EQ(qb.CountOf("GetCurrentCompanyFileName"), 0);  // nothing is read from a session that is not there
+}
+
+TEST_F(QBSessionTest, OtherFailuresShowQuickBooksOwnText) {
+  KVRDowloadctl& c = Idle();
+  qb.FailOn("OpenConnection", platform::qb::kErrAccessDenied, "The application is not allowed to use the file.");
+  EXPECT_EQ(c.ContactQuickBooks(), 0);
+  EXPECT_EQ(c.QBErrorText(), "The application is not allowed to use the file.");
+}
+
+}  // namespace
+}  // namespace tessarine::test
