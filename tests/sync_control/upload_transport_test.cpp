@@ -143,11 +143,12 @@ TEST_F(UploadTransport, ServiceErrorsAndAStoppedServiceEndTheWaitAsFailures) {
 TEST_F(UploadTransport, CancelDuringTheWaitInterruptsTheUpload) {
   service_.SetFault("brintavel.asp", "delay-ms 5000");
   Module().sServerMessage = "earlier";
-  platform::forms::EventLoop::Current().StartTimer(std::chrono::milliseconds(150), [this] {
+  const auto cancel_timer = platform::forms::EventLoop::Current().StartTimer(std::chrono::milliseconds(150), [this] {
     if (UploadForm().bIsUploading) ctl_.cmdNav[1].Click();
   });
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(Upload("a"), kvurProcessInterrupted);
+  platform::forms::EventLoop::Current().StopTimer(cancel_timer);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
   EXPECT_TRUE(UploadForm().bIsInterrupted);
   EXPECT_FALSE(UploadForm().bIsUploading);

@@ -275,12 +275,13 @@ TEST_F(WizardTest, CancelDuringAnUploadEndsTheRun) {
   Rebuild();
   ctl_->chkQBClasses.SetValue(vbChecked);
   ctl_->chkQBCOA.SetValue(vbChecked);
-  platform::forms::EventLoop::Current().StartTimer(std::chrono::milliseconds(150), [this] {
+  const auto cancel_timer = platform::forms::EventLoop::Current().StartTimer(std::chrono::milliseconds(150), [this] {
     if (ctl_ && ctl_->RunActive() && HasUploadForm() && UploadForm().bIsUploading) ctl_->cmdNav[1].Click();
   });
   ui_.ExpectBox("Sync process cancelled on user request.");
   const auto started = std::chrono::steady_clock::now();
   Start();
+  platform::forms::EventLoop::Current().StopTimer(cancel_timer);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
   EXPECT_EQ(calls_, (std::vector<std::string>{"classes"}));
   ExpectSessionClosed();

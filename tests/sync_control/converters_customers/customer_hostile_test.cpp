@@ -116,18 +116,24 @@ void Check(const Statement& s, const Record& r, std::span<const Expect> texts, s
     EXPECT_EQ(s.if_list_id, list_id);
     ASSERT_EQ(s.columns.size(), columns);
     for (size_t c = 0; c < columns; ++c) {
-      if (!s.values[c].is_text) EXPECT_TRUE(IsNumber(s.values[c])) << s.columns[c] << " " << s.values[c].text;
+      if (!s.values[c].is_text) {
+        EXPECT_TRUE(IsNumber(s.values[c])) << s.columns[c] << " " << s.values[c].text;
+      }
     }
   }
   for (const auto& [column, value] : s.set) {
-    if (!value.is_text) EXPECT_TRUE(IsNumber(value)) << column << " " << value.text;
+    if (!value.is_text) {
+      EXPECT_TRUE(IsNumber(value)) << column << " " << value.text;
+    }
   }
   for (const Expect& e : texts) {
     std::string text = ChildText(r, e.child);
     if (e.column == "[Description]" && kv::TrimBlanks(text).empty()) text.clear();
     const Literal expected = Text(Sent(text, e.width));
     EXPECT_EQ(s.SetValue(e.column), expected) << e.column;
-    if (s.has_insert) EXPECT_EQ(s.InsertValue(e.column), expected) << e.column;
+    if (s.has_insert) {
+      EXPECT_EQ(s.InsertValue(e.column), expected) << e.column;
+    }
   }
   const std::string user = Sent(kInjection + std::string(60, 'u'), 50);
   if (s.table == "CustProjInfo") {
@@ -161,7 +167,9 @@ TEST_F(CustomerHostileTest, EveryLiteralStaysOneLiteral) {
     EXPECT_EQ(statements[k].table, job ? "CustProjInfo" : "Customers");
     Check(statements[k], r, job ? std::span<const Expect>(kJobTexts) : std::span<const Expect>(kCustomerTexts),
           job ? 73 : 75);
-    if (job) EXPECT_EQ(statements[k].SetValue("[SubLevel]"), Number("1"));
+    if (job) {
+      EXPECT_EQ(statements[k].SetValue("[SubLevel]"), Number("1"));
+    }
   }
   for (const auto& upload : Uploads()) {
     for (char c : upload.body) ASSERT_LT(static_cast<unsigned char>(c), 0x80);

@@ -11,6 +11,7 @@
 namespace brintavel::testing {
 namespace {
 
+using kv::test_support::sql::Literal;
 using kv::test_support::sql::Number;
 using kv::test_support::sql::Text;
 
