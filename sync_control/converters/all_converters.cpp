@@ -1,3 +1,4 @@
+#include "sync_control/converters/customer_list.h"
 #include "sync_control/converters/list_converters.h"
 
 namespace brintavel {
@@ -5,6 +6,8 @@ namespace brintavel {
 ConverterSet AllConverters() {
   ConverterSet set;
   set.GetEmployeesFromQB = GetEmployeesFromQB;
+  set.GetCustomersFromQB = GetCustomersFromQB;
+  set.GetProjectsFromQB = GetProjectsFromQB;
   set.GetClassesFromQB = GetClassesFromQB;
   set.GetGLAccountsFromQB = GetGLAccountsFromQB;
   return set;

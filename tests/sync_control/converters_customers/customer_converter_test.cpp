@@ -37,8 +37,8 @@ const std::string kCustomerColumnList =
 std::string ObrienValues(const std::string& active) {
   return ",'','O''Brien Supply'," + Repeat("''", 5) + "," + active + ",0,'1/2/2011 10:30:00 AM','C1-A7','123','',''," +
          Repeat("''", 26) + ",'','',''," + Repeat("0", 3) + "," + Repeat("''", 5) + "," + Repeat("0", 4) + ",''," +
-         Repeat("0", 5) + ",'','01/01/2011 10:00:00','syncuser','01/02/2011 10:30:00','syncuser'," +
-         Repeat("0", 3) + ",''," + Repeat("0", 3) + ",''";
+         Repeat("0", 5) + ",'','01/01/2011 10:00:00','syncuser','01/02/2011 10:30:00','syncuser'," + Repeat("0", 3) +
+         ",''," + Repeat("0", 3) + ",''";
 }
 
 const std::string kObrienSetHead =
@@ -59,9 +59,12 @@ TEST_F(CustomerConverterTest, ActiveCustomerGivesTheIfFormByteForByte) {
   EXPECT_EQ(uploads[0].QueryValue("options"), "P");
   EXPECT_EQ(uploads[0].body,
             "IF (SELECT Count(CustomerID) FROM [Customers] WHERE [QBListID] = 'C1-A7') <= 0\r\n"
-            "\tINSERT INTO Customers (" + kCustomerColumnList + ") VALUES (9000000" + ObrienValues("-1") + ")\r\n"
-            "Else\r\n"
-            "\tUPDATE Customers SET " + kObrienSetHead + "," + kObrienSetTail + " WHERE [QBListId] = 'C1-A7'\r\n");
+            "\tINSERT INTO Customers (" +
+                kCustomerColumnList + ") VALUES (9000000" + ObrienValues("-1") +
+                ")\r\n"
+                "Else\r\n"
+                "\tUPDATE Customers SET " +
+                kObrienSetHead + "," + kObrienSetTail + " WHERE [QBListId] = 'C1-A7'\r\n");
   EXPECT_EQ(Module().varCustomerCount, 1);
   EXPECT_EQ(ctl->lblProcess.Caption(), "Getting Customers from QB (1)");
   EXPECT_FALSE(ctl->fraProgress.Visible());

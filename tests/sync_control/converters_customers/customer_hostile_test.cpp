@@ -35,9 +35,12 @@ std::string Sent(std::string_view text, size_t width) {
 // Texts with apostrophes at and around the cut of a column of the given width.
 std::string HostileText(size_t width, size_t variant) {
   switch (variant % 7) {
-    case 0: return kInjection;
-    case 1: return std::string(width + 3, '\'');
-    case 2: return "Zo\xC3\xAB\xE2\x80\x99s Caf\xC3\xA9 \xE6\x97\xA5";
+    case 0:
+      return kInjection;
+    case 1:
+      return std::string(width + 3, '\'');
+    case 2:
+      return "Zo\xC3\xAB\xE2\x80\x99s Caf\xC3\xA9 \xE6\x97\xA5";
     case 3: {
       std::string text(width + 5, 'a');
       text[width - 1] = '\'';
@@ -53,7 +56,8 @@ std::string HostileText(size_t width, size_t variant) {
       while (pairs.size() < width + 4) pairs += "x'";
       return pairs;
     }
-    default: return "  tab\tand\nline' ";
+    default:
+      return "  tab\tand\nline' ";
   }
 }
 
@@ -65,16 +69,24 @@ struct Expect {
 };
 
 const Expect kCustomerTexts[] = {
-    {"[Customer]", "Name", 41},           {"[CompanyName]", "CompanyName", 41}, {"[Salutation]", "Salutation", 15},
-    {"[FirstName]", "FirstName", 25},     {"[MI]", "MiddleName", 5},            {"[LastName]", "LastName", 25},
-    {"[QBListID]", "ListID", 50},         {"[QBEditSequence]", "EditSequence", 50},
-    {"[ContactName]", "Contact", 41},     {"[AccountNumber]", "AccountNumber", 99},
-    {"[TaxID]", "SalesTaxCodeRef/FullName", 31}, {"[TaxGroup]", "ItemSalesTaxRef/FullName", 31},
+    {"[Customer]", "Name", 41},
+    {"[CompanyName]", "CompanyName", 41},
+    {"[Salutation]", "Salutation", 15},
+    {"[FirstName]", "FirstName", 25},
+    {"[MI]", "MiddleName", 5},
+    {"[LastName]", "LastName", 25},
+    {"[QBListID]", "ListID", 50},
+    {"[QBEditSequence]", "EditSequence", 50},
+    {"[ContactName]", "Contact", 41},
+    {"[AccountNumber]", "AccountNumber", 99},
+    {"[TaxID]", "SalesTaxCodeRef/FullName", 31},
+    {"[TaxGroup]", "ItemSalesTaxRef/FullName", 31},
     {"[SalesRepID]", "SalesRepRef/ListID", 24},
 };
 const Expect kJobTexts[] = {
-    {"[ProjectName]", "Name", 41},     {"[ProjectManager]", "Contact", 50},   {"[QBListID]", "ListID", 50},
-    {"[QBEditSequence]", "EditSequence", 50}, {"[QBFullName]", "FullName", 250}, {"[Description]", "JobDesc", 99},
+    {"[ProjectName]", "Name", 41},     {"[ProjectManager]", "Contact", 50},
+    {"[QBListID]", "ListID", 50},      {"[QBEditSequence]", "EditSequence", 50},
+    {"[QBFullName]", "FullName", 250}, {"[Description]", "JobDesc", 99},
 };
 
 std::string ChildText(const Record& r, std::string_view name) {

@@ -64,9 +64,12 @@ TEST_F(JobConverterTest, ChangedJobGivesTheIfFormByteForByte) {
   EXPECT_EQ(uploads[0].QueryValue("options"), "P");
   EXPECT_EQ(uploads[0].body,
             "IF (SELECT Count(ProjID) FROM [CustProjInfo] WHERE [QBListID] = 'J2-B8') <= 0\r\n"
-            "\tINSERT INTO CustProjInfo (" + kJobColumnList + ") VALUES (" + values + ")\r\n"
-            "Else\r\n"
-            "\tUPDATE CustProjInfo SET " + set + " WHERE [QBListId] = 'J2-B8'\r\n");
+            "\tINSERT INTO CustProjInfo (" +
+                kJobColumnList + ") VALUES (" + values +
+                ")\r\n"
+                "Else\r\n"
+                "\tUPDATE CustProjInfo SET " +
+                set + " WHERE [QBListId] = 'J2-B8'\r\n");
   EXPECT_EQ(ctl->lblProcess.Caption(), "Getting Projects from QB (1)");
   ASSERT_EQ(StatusReports().size(), 1u);
   EXPECT_EQ(StatusReports()[0].QueryValue("options"), "P");

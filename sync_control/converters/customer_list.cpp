@@ -1,0 +1,121 @@
+#include "sync_control/converters/customer_list.h"
+
+#include <charconv>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "sync_control/brintavel_ctl.h"
+#include "sync_control/converters/record_sets.h"
+#include "sync_control/module_state.h"
+
+namespace brintavel {
+namespace {
+
+std::optional<int32_t> WholeNumber(std::string_view text) {
+  text = kv::TrimBlanks(text);
+  if (text.empty()) return std::nullopt;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  int32_t value = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// The document of the run's response, or nothing when it cannot be read (bSyncError then says why).
+std::optional<platform::xml::Document> ReadResponse() {
+  platform::xml::Document document;
+  try {
+    document = LoadResponseDocument();
+  } catch (const kv::Error& e) {
+    ModWizard& m = Module();
+    m.bSyncError = true;
+    m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
+    return std::nullopt;
+  }
+  if (!CheckResponseParsed(document)) return std::nullopt;
+  return document;
+}
+
+}  // namespace
+
+std::optional<std::string> WholeNumberText(std::string_view text) {
+  if (!WholeNumber(text)) return std::nullopt;
+  return std::string(kv::TrimBlanks(text));
+}
+
+int32_t CustomerSubLevel(const RecordChildren& children) {
+  const std::optional<std::string> text = children.Child("Sublevel");
+  if (!text) return 0;
+  return WholeNumber(*text).value_or(0);
+}
+
+void RunCustomerListHalf(BrintavelCtl& ctl, const ListConverterSpec& spec, const CustomerListHalf& half) {
+  int32_t& failures = ctl.*spec.failure_counter;
+  int64_t& converted = Module().*spec.converted_counter;
+  RecordSet& records = ModuleRecordSets().*spec.record_set;
+
+  failures = 0;
+  const std::optional<platform::xml::Document> document = ReadResponse();
+  if (!document) {
+    // No values of an earlier run may stand in for a response that could not be read.
+    records.Resize(0, "Empty");
+    return;
+  }
+
+  const platform::xml::NodeList elements = document->getElementsByTagName(spec.record_element);
+  const size_t n = elements.length();
+  if (n < 1) {
+    records.Resize(0, "Empty");
+    return;
+  }
+  records.Resize(static_cast<int32_t>(n), "");
+
+  BeginProgress(ctl, n, spec.start_caption, spec.progress);
+  ctl.lngBatchCount = 0;
+  converted = 0;
+
+  StatementBuilder builder = ControlStatementBuilder(ctl);
+  StatementUploader uploader(ctl, std::string(spec.letter), spec.failure_counter);
+  for (size_t i = 0; i < n; ++i) {
+    builder.Clear();
+    ShowRecordProgress(ctl, i, spec.progress);
+    const ElementChildren children(elements.item(i));
+    // The other half's records are left untouched, defaults and all; their positions still count for the keys.
+    const int32_t sublevel = CustomerSubLevel(children);
+    if (!half.takes(sublevel)) continue;
+
+    RecordRow& record = records[static_cast<int32_t>(i + 1)];
+    record.Int32(8) = sublevel;
+    FillTimesAndActive(children, record, records.active_member());
+    if (spec.last_sync && !PassesLastSync(record, *spec.last_sync)) {
+      if (!half.send_unchanged || !half.send_unchanged(children)) continue;
+    }
+    // A record without a ListID cannot be matched on the service: its UPDATE would compare with the empty id and
+    // overwrite every row that has none.
+    const std::optional<std::string> list_id = children.Child("ListID");
+    if (!list_id || list_id->empty()) continue;
+
+    const ColumnContext context{children, record, static_cast<int64_t>(i), ctl.KalvorUser};
+    if (half.append_columns) {
+      half.append_columns(builder, context);
+    } else {
+      AppendColumns(builder, spec.columns, context);
+    }
+    if (half.after_columns) half.after_columns(children, record);
+    if (!builder.HasColumns()) continue;
+
+    ++converted;
+    ShowCountCaption(ctl, spec.count_caption, converted);
+    const bool active = record.Flag(records.active_member());
+    const std::string& statement = FinishStatement(builder, spec.table, record, active, spec.list_id_width);
+    if (!uploader.Write(statement)) return;
+  }
+  if (!uploader.Flush()) return;
+  EndList(ctl, spec.letter, half.report_status && half.report_status());
+  // The values stay for the rest of the run.
+  records.Resize(static_cast<int32_t>(n), "Preserve");
+}
+
+}  // namespace brintavel
