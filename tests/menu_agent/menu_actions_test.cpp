@@ -1,0 +1,146 @@
+// Each menu number's action: the page it opens, the site refresh before synchronising, and picks that arrive
+// while another waits on the service.
+
+#include "menu_agent/menu_actions.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "menu_agent/host_form.h"
+#include "menu_agent/main_mod.h"
+#include "platform/forms/event_loop.h"
+#include "tests/menu_agent/menu_test_support.h"
+#include "tests/support/qb/fake_quickbooks.h"
+#include "tests/support/scripted_presenter_scope.h"
+#include "tests/support/service/service_standin.h"
+
+namespace {
+
+using corvalink::DispatchMenuEvent;
+using corvalink::MainMod;
+
+class DispatchTest : public menutest::AgentTest {
+ protected:
+  DispatchTest() {
+    MainMod().ServerURL = "http://kalvor.test/";
+    MainMod().PortalURL = "http://portal.test/";
+    MainMod().SiteCode = "ACME";
+    MainMod().SiteID = "K-77";
+  }
+};
+
+TEST_F(DispatchTest, EveryItemOpensItsPage) {
+  kvtest::ScriptedUi ui;
+  for (long item : {0, 1, 4, 5, 6, 9, 11}) DispatchMenuEvent(item);
+  EXPECT_EQ(Opened(), (std::vector<std::string>{
+                          "http://kalvor.test/tspenddownlist.asp?sitecode=ACME&siteid=K-77",
+                          "http://kalvor.test/exppenddownlist.asp?sitecode=ACME&siteid=K-77",
+                          "http://kalvor.test/UserSetupMain.asp?sitecode=ACME&siteid=K-77",
+                          "http://kalvor.test/ProjectListTry.asp?sitecode=ACME&siteid=K-77",
+                          "http://kalvor.test/KVCustom.asp?sitecode=ACME&siteid=K-77",
+                          "http://kalvor.test/help/QBmenu.html",
+                          "http://portal.test/tsemplogin.asp?sitecode=ACME",
+                      }));
+}
+
+TEST_F(DispatchTest, SeparatorsAndUnknownNumbersDoNothing) {
+  kvtest::ScriptedUi ui;
+  for (long item : {3, 7, 8, 12, 13, -1, -10, 2147483647}) DispatchMenuEvent(item);
+  EXPECT_TRUE(Opened().empty());
+}
+
+TEST_F(DispatchTest, SiteValuesAreEncodedAndMayBeEmpty) {
+  kvtest::ScriptedUi ui;
+  MainMod().SiteCode = "A&B #1";
+  MainMod().SiteID = "x=y";
+  DispatchMenuEvent(0);
+  MainMod().SiteCode.clear();
+  MainMod().SiteID.clear();
+  DispatchMenuEvent(1);
+  DispatchMenuEvent(1);
+  EXPECT_EQ(Opened(), (std::vector<std::string>{
+                          "http://kalvor.test/tspenddownlist.asp?sitecode=A%26B%20%231&siteid=x%3Dy",
+                          "http://kalvor.test/exppenddownlist.asp?sitecode=&siteid=",
+                          "http://kalvor.test/exppenddownlist.asp?sitecode=&siteid=",
+                      }));
+}
+
+TEST_F(DispatchTest, UninstallAsksBeforeRemoving) {
+  platform::qb::fake::FakeQuickBooks qb;
+  kvtest::ScriptedUi ui;
+  ui.ExpectBoxContaining("Do you want to remove Kalvor menu", platform::forms::vbNo);
+  DispatchMenuEvent(10);
+  EXPECT_EQ(qb.sessionManagersCreated, 0);
+  corvalink::HostForm().Unload();
+}
+
+TEST_F(DispatchTest, PickWhileAnotherWaitsOnTheServiceDoesNothing) {
+  kvtest::ScriptedUi ui;
+  // Another server process holds the mark of a pick waiting on the service.
+  std::filesystem::create_directories(corvalink::PickLockPath().parent_path());
+  const int fd = open(corvalink::PickLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  DispatchMenuEvent(0);
+  DispatchMenuEvent(2);
+  EXPECT_TRUE(Opened().empty());
+  close(fd);
+  DispatchMenuEvent(0);
+  EXPECT_EQ(Opened().size(), 1u);
+}
+
+class SynchronizeTest : public DispatchTest {
+ protected:
+  SynchronizeTest() : server_env_("CORVALINK_SERVER_URL", service_.BaseUrl()) {
+    MainMod().ServerURL = service_.BaseUrl();
+    service_.WriteFile("accounts.txt", menutest::AccountLine("ACME", "K-77", "ACME", "K-99", "C:\\QB\\a.QBW"));
+  }
+  // The forms go first: a browser control still holding its connection would keep the stand-in from ending.
+  ~SynchronizeTest() override { platform::forms::ResetDefaultInstances(); }
+  std::string SyncPage(const std::string& code, const std::string& id) const {
+    return service_.BaseUrl() + "BrintavelCall.asp?sitecode=" + code + "&siteid=" + id;
+  }
+  kv::test::ServiceStandinProcess service_;
+  menutest::ScopedEnv server_env_;
+};
+
+TEST_F(SynchronizeTest, RefreshesTheSiteSilentlyThenOpensTheSyncPage) {
+  kvtest::ScriptedUi ui;
+  DispatchMenuEvent(2);
+  EXPECT_EQ(Opened(), std::vector<std::string>{SyncPage("ACME", "K-99")});
+  EXPECT_EQ(MainMod().QBFilePath, "C:\\QB\\a.QBW");
+  const auto requests = service_.Received();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Query(), (std::vector<std::pair<std::string, std::string>>{
+                                     {"user", "ACME"}, {"pwd", "K-77"}, {"storuser", "1"}}));
+}
+
+TEST_F(SynchronizeTest, FailedRefreshStillOpensTheSyncPageWithTheOldValues) {
+  kvtest::ScriptedUi ui;
+  MainMod().SiteID = "stale";
+  DispatchMenuEvent(2);
+  service_.SetFault("kvrGetQBMenuSpecs.asp", "status 500");
+  DispatchMenuEvent(2);
+  EXPECT_EQ(Opened(), (std::vector<std::string>{SyncPage("ACME", "stale"), SyncPage("ACME", "stale")}));
+}
+
+TEST_F(SynchronizeTest, PickArrivingDuringTheWaitDispatchesNothing) {
+  kvtest::ScriptedUi ui;
+  service_.SetFault("kvrGetQBMenuSpecs.asp", "delay-ms 300");
+  // Something run by the event loop while the refresh waits picks again.
+  platform::forms::EventLoop::Current().Post([] {
+    DispatchMenuEvent(0);
+    DispatchMenuEvent(2);
+  });
+  DispatchMenuEvent(2);
+  EXPECT_EQ(Opened(), std::vector<std::string>{SyncPage("ACME", "K-99")});
+  EXPECT_EQ(service_.ReceivedCount(), 1u);
+  // Once the wait is over, picks work again.
+  DispatchMenuEvent(0);
+  EXPECT_EQ(Opened().size(), 2u);
+}
+
+}  // namespace
