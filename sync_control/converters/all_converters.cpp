@@ -1,4 +1,5 @@
 #include "sync_control/converters/customer_list.h"
+#include "sync_control/converters/item_converter.h"
 #include "sync_control/converters/list_converters.h"
 
 namespace brintavel {
@@ -10,6 +11,7 @@ ConverterSet AllConverters() {
   set.GetProjectsFromQB = GetProjectsFromQB;
   set.GetClassesFromQB = GetClassesFromQB;
   set.GetGLAccountsFromQB = GetGLAccountsFromQB;
+  set.GetTasksFromQB = GetTasksFromQB;
   return set;
 }
 

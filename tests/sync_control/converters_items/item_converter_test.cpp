@@ -58,7 +58,8 @@ TEST_F(ItemConverterTest, ActiveServiceItemIsTheIfInsertElseUpdateForm) {
   ASSERT_EQ(uploads.size(), 1u);
   EXPECT_EQ(uploads[0].body,
             "IF (SELECT Count(TaskID) FROM [TaskInfo] WHERE [QBListID] = '80000001-1') <= 0\r\n"
-            "\tINSERT INTO TaskInfo (" + std::string(kInsertColumns) +
+            "\tINSERT INTO TaskInfo (" +
+                std::string(kInsertColumns) +
                 ") VALUES (9000000,'Design','Design work',-1,1,'Consulting Income',-1,85.5,0,0,0,0,'80000001-1',"
                 "'7','3/16/2005 2:22:33 PM','syncuser','03/15/2005 09:00:00','syncuser','03/16/2005 14:22:33','',0,"
                 "'Design','','',0,'',0,0)\r\n"
@@ -131,10 +132,10 @@ TEST_F(ItemConverterTest, ActivePayrollItemCarriesItsConstants) {
 
 // 3 service, 2 non-inventory, 1 other-charge and 1 payroll wage item: 9000005 goes to nobody.
 TEST_F(ItemConverterTest, OneNumberingOverTheFourKinds) {
-  Run(Concat(Items("ItemServiceRet", "S", 3), Items("ItemNonInventoryRet", "N", 2),
-             Items("ItemOtherChargeRet", "O", 1), Items("PayrollItemWageRet", "W", 1)));
-  EXPECT_EQ(IdsAndTypes(), (std::vector<std::string>{"9000000/1", "9000001/1", "9000002/1", "9000003/3",
-                                                     "9000004/3", "9000006/4", "9000007/5"}));
+  Run(Concat(Items("ItemServiceRet", "S", 3), Items("ItemNonInventoryRet", "N", 2), Items("ItemOtherChargeRet", "O", 1),
+             Items("PayrollItemWageRet", "W", 1)));
+  EXPECT_EQ(IdsAndTypes(), (std::vector<std::string>{"9000000/1", "9000001/1", "9000002/1", "9000003/3", "9000004/3",
+                                                     "9000006/4", "9000007/5"}));
   // Each kind's remainder goes before the next kind starts.
   EXPECT_EQ(StatementsPerUpload(), (std::vector<size_t>{3, 2, 1, 1}));
   EXPECT_EQ(Module().varTaskCount, 7);
@@ -179,7 +180,7 @@ TEST_F(ItemConverterTest, FiltersSkipWithoutUsingANumber) {
   Record no_wage_type = PayrollItem("W-2", "Bonus", "");
   no_wage_type.Remove("WageType");
   std::vector<Record> records = {created_at_sync, second_before, no_list_id, no_wage_type};
-  for (const char* wage_type : {"hOuRlY overtime", "Commission", "Sal", "SALAR", "Salaried"}) {
+  for (const char* wage_type : {"hOuRlY overtime", "Commission", "Sal", "SALAR", "Salaried", "salary"}) {
     records.push_back(PayrollItem(std::string("W-") + wage_type, wage_type, wage_type));
   }
   Run(records);
@@ -190,7 +191,7 @@ TEST_F(ItemConverterTest, FiltersSkipWithoutUsingANumber) {
   EXPECT_EQ(statements[1].InsertValue("[Name]"), Text("Bonus"));
   EXPECT_EQ(statements[1].InsertValue("[Description]"), Text(""));
   EXPECT_EQ(statements[2].InsertValue("[Description]"), Text("hOuRlY overtime"));
-  EXPECT_EQ(statements[3].InsertValue("[Description]"), Text("Salaried"));
+  EXPECT_EQ(statements[3].InsertValue("[Description]"), Text("salary"));
   EXPECT_EQ(IdsAndTypes(), (std::vector<std::string>{"9000001/5", "9000002/5", "9000003/5", "9000004/5"}));
 }
 
@@ -215,8 +216,11 @@ TEST_F(ItemConverterTest, DescriptionRateAccountAndTaxable) {
       .Set("SalesAndPurchase/SalesPrice", "12,5")  // not a number: the rate stays 0
       .Set("SalesAndPurchase/IncomeAccountRef/FullName", "Freight Income");
   Record bare = item("O-5");
-  bare.Remove("SalesOrPurchase/Desc").Remove("SalesOrPurchase/Price").Remove("SalesOrPurchase/AccountRef/ListID");
-  bare.Remove("SalesOrPurchase/AccountRef/FullName").Set("SalesAndPurchase/SalesPrice", "3");
+  // A SalesOrPurchase part with nothing but an account reference that has no name.
+  bare.Remove("SalesOrPurchase/Desc")
+      .Remove("SalesOrPurchase/Price")
+      .Remove("SalesOrPurchase/AccountRef/FullName")
+      .Set("SalesAndPurchase/SalesPrice", "3");
   bare.Remove("Sublevel");
   Record sublevels[] = {item("O-6"), item("O-7")};
   sublevels[0].Set("Sublevel", "2");
@@ -285,8 +289,8 @@ TEST_F(ItemConverterTest, BatchesOfAHundredAndThePayrollKindsSingleUpload) {
 
 TEST_F(ItemConverterTest, NoDataToUploadGoesOnAFailedBatchEndsTheRun) {
   service->QueueAnswers("brintavel.asp", {"No data to upload. ", "SUCCESS", "Database is busy"});
-  Run(Concat(Items("ItemServiceRet", "S", 1), Items("ItemNonInventoryRet", "N", 1),
-             Items("ItemOtherChargeRet", "O", 3), Items("PayrollItemWageRet", "W", 1)));
+  Run(Concat(Items("ItemServiceRet", "S", 1), Items("ItemNonInventoryRet", "N", 1), Items("ItemOtherChargeRet", "O", 3),
+             Items("PayrollItemWageRet", "W", 1)));
   EXPECT_EQ(Uploads().size(), 3u);
   EXPECT_TRUE(ctl->bAbortSync);
   EXPECT_EQ(ctl->lngUploadResult, kvurAspFailed);

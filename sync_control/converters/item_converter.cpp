@@ -1,0 +1,145 @@
+#include "sync_control/converters/item_converter.h"
+
+#include <string>
+
+#include "common/error.h"
+#include "sync_control/brintavel_ctl.h"
+#include "sync_control/converters/list_converter.h"
+#include "sync_control/module_state.h"
+
+namespace brintavel {
+namespace {
+
+constexpr std::string_view kItemLetter = "T";
+constexpr TableLiterals kTaskInfo{"TaskInfo", "TaskID"};
+
+// What sets one item kind apart from the others.
+struct ItemKind {
+  std::string_view element;
+  RecordSet RecordSets::*record_set;
+  std::span<const Column> columns;
+  std::string start_caption;
+  std::string count_caption;  // the count and ")" follow
+  // Service, non-inventory and other-charge items carry a sales part and a tax code; payroll wage items a wage
+  // type that decides whether they are sent at all.
+  bool sales_item = true;
+  // The payroll wage kind sends all its statements in one upload at its end and leaves the label's visibility
+  // as the earlier kinds left it.
+  bool payroll = false;
+};
+
+// The progress display of a kind with n elements.
+void BeginKindProgress(BrintavelCtl& ctl, size_t n, const ItemKind& kind) {
+  const bool label_was_visible = ctl.lblProcess.Visible();
+  BeginProgress(ctl, n, kind.start_caption, ProgressStyle::FromZero);
+  if (kind.payroll) ctl.lblProcess.SetVisible(label_was_visible);
+}
+
+// One kind's walk. `first_task` is the TaskID of its first converted item less 9000000. Returns false when an
+// upload ended the run (bAbortSync is set); varTaskCount then holds this kind's count so far.
+bool ConvertKind(BrintavelCtl& ctl, const platform::xml::Document& document, const ItemKind& kind, int64_t first_task) {
+  ModWizard& m = Module();
+  const platform::xml::NodeList elements = document.getElementsByTagName(kind.element);
+  const size_t n = elements.length();
+  RecordSet& records = ModuleRecordSets().*kind.record_set;
+  if (n < 1) {
+    records.Resize(10, "Empty");
+    return true;
+  }
+  records.Resize(static_cast<int32_t>(n), "");
+
+  BeginKindProgress(ctl, n, kind);
+  ctl.lngBatchCount = 0;
+
+  StatementBuilder builder = ControlStatementBuilder(ctl);
+  StatementUploader uploader(ctl, std::string(kItemLetter), &BrintavelCtl::lngFailedItemCnt);
+  uploader.upload_full_batches = !kind.payroll;
+  for (size_t i = 0; i < n; ++i) {
+    builder.Clear();
+    ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
+    const ElementChildren children(elements.item(i));
+    RecordRow& record = records[static_cast<int32_t>(i + 1)];
+    FillTimesAndActive(children, record, kItemActive);
+    if (!PassesLastSync(record, m.TasksLastSyncDate)) continue;
+    if (kind.payroll && !IsTimeWageType(children)) continue;
+    // An item without a ListID cannot be matched on the service: its UPDATE would compare with the empty id and
+    // overwrite every row that has none. It is skipped like one the filters leave out, and takes no TaskID.
+    const std::optional<std::string> list_id = children.Child("ListID");
+    if (!list_id || list_id->empty()) continue;
+
+    if (kind.sales_item) ReadSalesItemFields(ctl, children, record);
+    const ColumnContext context{children, record, first_task + m.varTaskCount, ctl.KalvorUser};
+    AppendColumns(builder, kind.columns, context);
+    ++m.varTaskCount;
+    ShowCountCaption(ctl, kind.count_caption, m.varTaskCount);
+    const std::string& statement = FinishStatement(builder, kTaskInfo, record, record.Flag(kItemActive));
+    if (!uploader.Write(statement)) return false;
+  }
+  if (!uploader.Flush()) return false;
+  // The payroll wage kind ends the run, which hides the frame after the status report.
+  if (!kind.payroll) ctl.fraProgress.SetVisible(false);
+  return true;
+}
+
+// The kind's count, taken at the joint after it; the next kind counts from 0 again.
+int64_t TakeKindCount() {
+  ModWizard& m = Module();
+  const int64_t count = static_cast<int32_t>(m.varTaskCount);
+  m.varTaskCount = 0;
+  return count;
+}
+
+}  // namespace
+
+void GetTasksFromQB(BrintavelCtl& ctl) {
+  ModWizard& m = Module();
+  // The lookup only ever answers for this run's response; a failure leaves every item not taxable.
+  try {
+    ctl.LoadSalesTaxCodes();
+  } catch (const kv::Error&) {
+  }
+
+  platform::xml::Document document;
+  try {
+    document = LoadResponseDocument();
+  } catch (const kv::Error& e) {
+    m.bSyncError = true;
+    m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
+    return;
+  }
+  ctl.lngFailedItemCnt = 0;
+  if (!CheckResponseParsed(document)) return;
+
+  // The wizard clears the count before a run; a converter called again without it still numbers from 9000000.
+  m.varTaskCount = 0;
+
+  const std::string service_caption = "Getting " + ctl.SILexicon + "s from QB";
+  const ItemKind service{"ItemServiceRet", &RecordSets::ServiceItemRecords, ServiceItemColumns(), service_caption,
+                         service_caption + " ("};
+  const ItemKind non_inventory{"ItemNonInventoryRet", &RecordSets::NonInventoryItemRecords, NonInventoryItemColumns(),
+                               "Getting Non-inventory items from QB", "Getting Non-inventory items from QB ("};
+  const ItemKind other_charge{"ItemOtherChargeRet", &RecordSets::OtherChargeItemRecords, OtherChargeItemColumns(),
+                              "Getting Other charge items from QB", "Getting Other charge items from QB ("};
+  const ItemKind payroll{.element = "PayrollItemWageRet",
+                         .record_set = &RecordSets::PayrollItemRecords,
+                         .columns = PayrollItemColumns(),
+                         .start_caption = "Getting Payroll Items from QB",
+                         .count_caption = "Getting Payroll Items from QB (",
+                         .sales_item = false,
+                         .payroll = true};
+
+  // TaskIDs run on over the kinds, except that the number after the last non-inventory item is given to none;
+  // the service has always numbered the other-charge items from there.
+  if (!ConvertKind(ctl, document, service, 0)) return;
+  const int64_t s = TakeKindCount();
+  if (!ConvertKind(ctl, document, non_inventory, s)) return;
+  const int64_t n = TakeKindCount();
+  if (!ConvertKind(ctl, document, other_charge, s + n + 1)) return;
+  const int64_t o = TakeKindCount();
+  if (!ConvertKind(ctl, document, payroll, s + n + o + 1)) return;
+
+  m.varTaskCount += s + n + o;
+  EndList(ctl, kItemLetter, ctl.lngFailedItemCnt == 0 && m.varTaskCount > 0);
+}
+
+}  // namespace brintavel
