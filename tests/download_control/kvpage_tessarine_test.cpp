@@ -1,0 +1,153 @@
+// End to end: kvpage hosts the download control against the QuickBooks stand-in (a copy of the sample company)
+// and the service stand-in (the sample pending lines); the records land in the company file and are reported.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/support/service/service_standin.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+class KvpageTessarineTest : public ::testing::Test {
+ protected:
+  KvpageTessarineTest() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kv-kvpage-XXXXXX";
+    dir_ = mkdtemp(pattern.data());
+    fs::create_directories(dir_ / "qbhome");
+    const fs::path source = std::getenv("KV_SOURCE_DIR") ? std::getenv("KV_SOURCE_DIR") : KV_SOURCE_DIR_FALLBACK;
+    fs::copy_file(source / "samples/company.xml", company());
+    service_.WriteFile("pending-time.txt", ReadWhole(source / "samples/service/pending-time.txt"));
+    service_.WriteFile("pending-expenses.txt", ReadWhole(source / "samples/service/pending-expenses.txt"));
+    EXPECT_EQ(Run(Program("qb-standin") + " open " + Quote(company().string())).status, 0);
+  }
+  ~KvpageTessarineTest() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  struct Result {
+    int status = -1;
+    std::string out;
+  };
+
+  fs::path company() const { return dir_ / "company.xml"; }
+  static std::string Program(const std::string& name) { return Quote(kv::test::BuildProgram(name).string()); }
+
+  // Runs a command with the QuickBooks stand-in's state in this test's directory; output and errors together.
+  Result Run(const std::string& command) const {
+    const std::string full = "QB_STANDIN_HOME=" + Quote((dir_ / "qbhome").string()) + " " + command + " 2>&1";
+    Result result;
+    FILE* pipe = popen(full.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+  }
+
+  Result Kvpage(const std::string& mode, const std::string& extra = "--continue") const {
+    return Run(Program("kvpage") + " --control tessarine --param KVSecureServerURL=" + Quote(service_.BaseUrl()) +
+               " --param SiteCode=HLC --param SiteKey=K-42 --param KalvorUser=dana --param QBFilePath=" +
+               Quote(company().string()) + " --param TsOrExpense=" + mode + " " + extra + " < /dev/null");
+  }
+
+  fs::path dir_;
+  kv::test::ServiceStandinProcess service_;
+};
+
+TEST_F(KvpageTessarineTest, TimeAndLeaveReachTheCompanyFileAndAreReported) {
+  const Result run = Kvpage("True");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("4 time/leave activity rows to be downloaded.."), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Number of Time/Leave transactions selected for Post : 4"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Time/Leave transactions successfully posted 4"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("You can close this window to return to KV Dashboard now.."), std::string::npos);
+
+  const Result query = Run(Program("qb-standin") + " query TimeTracking");
+  EXPECT_NE(query.out.find("<TxnDate>2006-05-09</TxnDate>"), std::string::npos);
+  EXPECT_NE(query.out.find("Baker's Dozen Bakery:Website Redesign"), std::string::npos) << query.out;
+  EXPECT_NE(query.out.find("<Notes>Site survey&#10;Report drafted</Notes>"), std::string::npos);
+  EXPECT_NE(query.out.find("<Duration>PT6H15M</Duration>"), std::string::npos);
+  EXPECT_NE(query.out.find("<FullName>Vacation Pay</FullName>"), std::string::npos);
+
+  std::vector<std::string> reported;
+  for (const auto& request : service_.Received()) {
+    if (request.Page() != "kalvorupdatestatus.asp") continue;
+    reported.push_back(request.QueryValue("TrnType") + request.QueryValue("TAIDs") + request.QueryValue("LAIDs"));
+    EXPECT_NE(request.body.find("statusCode=\"0\""), std::string::npos) << request.body;
+  }
+  EXPECT_EQ(reported, (std::vector<std::string>{"TA5001", "TA5002", "TA5003", "LA6001"}));
+}
+
+TEST_F(KvpageTessarineTest, ExpensesBecomeABillAndACheck) {
+  const Result run = Kvpage("False");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Expense transactions successfully posted 2"), std::string::npos) << run.out;
+  const Result bills = Run(Program("qb-standin") + " query Bill --lines");
+  EXPECT_NE(bills.out.find("<TxnDate>2006-05-08</TxnDate>"), std::string::npos) << bills.out;
+  EXPECT_NE(bills.out.find("Binders and folders for the plant office"), std::string::npos);
+  const Result checks = Run(Program("qb-standin") + " query Check --lines");
+  EXPECT_NE(checks.out.find("Lunch with the client"), std::string::npos) << checks.out;
+  std::vector<std::string> reported;
+  for (const auto& request : service_.Received()) {
+    if (request.Page() == "kalvorupdatestatus.asp") {
+      reported.push_back(request.QueryValue("EEIIDs") + "/" + request.QueryValue("BillOrCheck"));
+    }
+  }
+  EXPECT_EQ(reported, (std::vector<std::string>{"7101,7102/True", "7201,7202/False"}));
+}
+
+TEST_F(KvpageTessarineTest, RecordsTheCompanyRejectsAreListedWithTheServicesReason) {
+  service_.QueueAnswers("kalvorupdatestatus.asp", {"SUCCESS", "ERROR|4|Employee not set up in QuickBooks"});
+  const Result run = Kvpage("True");
+  EXPECT_NE(run.out.find("Transactions not posted 1"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Marcus O'Neill | Baker's Dozen Bakery:Website Redesign | Project Management | 5/9/2006 | "
+                         "Time | 6.25 | Employee not set up in QuickBooks"),
+            std::string::npos)
+      << run.out;
+}
+
+TEST_F(KvpageTessarineTest, WithoutContinueTheCountIsShownAndNothingIsPosted) {
+  const Result run = Kvpage("True", "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("4 time/leave activity rows to be downloaded.."), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("Results"), std::string::npos);
+  EXPECT_EQ(service_.ReceivedCount(), 1u);
+}
+
+TEST_F(KvpageTessarineTest, TheServicePageGivesTheParameters) {
+  service_.WriteFile("page-params.txt", "KalvorUser=dana\nQBFilePath=" + company().string() + "\n");
+  const Result run =
+      Run(Program("kvpage") + " --control tessarine --page " +
+          Quote(service_.BaseUrl() + "exppenddownlist.asp?sitecode=HLC&siteid=K-42") + " --continue < /dev/null");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Expense transactions successfully posted 2"), std::string::npos) << run.out;
+}
+
+}  // namespace
