@@ -84,5 +84,33 @@ TEST(ServiceRequestsTest, DownloadAddressKeepsItsKeyOrderAndEncodesValues) {
             "&fullorpartial=False");
 }
 
+TEST(ServiceRequestsTest, StatusAddressCarriesTheIdsOfItsTypeAndAnAlwaysEmptyEEIDs) {
+  DownloadParameters p;
+  p.KVSecureServerURL = "http://svc/";
+  p.SiteCode = "S";
+  p.SiteKey = "K";
+  p.KalvorUser = "ann lee";
+  EXPECT_EQ(StatusUrl(p, IdsOfType("10,11", "EXP"), "EXP", true),
+            "http://svc/kalvorupdatestatus.asp?sitecode=S&sitekey=K&TAIDs=&LAIDs=&EEIDs=&EEIIDs=10%2C11&TrnType=EXP"
+            "&KVRUser=ann%20lee&BillOrCheck=True");
+  EXPECT_EQ(IdsOfType("7", "TA").time, "7");
+  EXPECT_EQ(IdsOfType("7", "LA").leave, "7");
+  EXPECT_TRUE(IdsOfType("7", "ta").Empty());  // the type is compared exactly
+  EXPECT_TRUE(IdsOfType("7", "XX").Empty());
+  EXPECT_TRUE(IdsOfType("", "TA").Empty());
+}
+
+TEST(ServiceRequestsTest, FailureReasonsByTypeAndMarking) {
+  EXPECT_EQ(FailureReason("ERROR|3|Customer missing", "TA"), "Customer missing");
+  EXPECT_EQ(FailureReason("error|3|Customer missing", "LA"), "Customer missing");
+  EXPECT_EQ(FailureReason("Failed|3|Customer missing", "TA"), "Failed|3|Customer missing");
+  EXPECT_EQ(FailureReason("SUCCESS|more", "TA"), "SUCCESS|more");
+  EXPECT_EQ(FailureReason("ERROR|3|a|b", "TA"), "ERROR|3|a|b");
+  EXPECT_EQ(FailureReason("Failed|3|Vendor inactive", "EXP"), "Vendor inactive");
+  EXPECT_EQ(FailureReason("ERROR|3|Vendor inactive", "EXP"), "ERROR|3|Vendor inactive");
+  EXPECT_EQ(FailureReason("The page cannot be displayed\r\nHTTP 500", "EXP"),
+            "The page cannot be displayed\r\nHTTP 500");
+}
+
 }  // namespace
 }  // namespace tessarine::test

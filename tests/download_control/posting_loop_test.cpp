@@ -80,6 +80,49 @@ TEST_F(PostingTest, TimeRunPostsReportsAndCountsEveryRecord) {
   EXPECT_EQ(c.Results(), nullptr);
 }
 
+TEST_F(PostingTest, TheDocumentHeaderFollowsTheOpenQuickBooksVersion) {
+  service.WriteFile("pending-time.txt", "TA1\r\n4/3/2006|Ann|Acme|C|1|||n|True\r\nx\r\n");
+  qb.versions = std::vector<std::string>{"1.0", "UK2.0"};
+  KVRDowloadctl& c = Site(Params(true));
+  ResultsSeen seen;
+  ExpectResults(ui, seen);
+  c.cmdStartDownload.Click();
+  ASSERT_EQ(qb.requests.size(), 1u);
+  EXPECT_EQ(qb.requests[0].rfind("<?xml version=\"1.0\" ?><?qbxml version=\"UK2.0\"?><QBXML>\r\n", 0), 0u);
+  // A public builder reports its own failure: here the current expense has no date.
+  c.CreateBillAddRq();
+  EXPECT_TRUE(c.QBError());
+  EXPECT_EQ(c.QBErrorText(), "The date '' cannot be read; dates are M/D/YYYY or YYYY-MM-DD.");
+}
+
+TEST_F(PostingTest, AnOlderQuickBooksGetsTheOlderHeaderAndNoBillableStatus) {
+  service.WriteFile("pending-expenses.txt",
+                    "EXP1|Vendor A|5/2/2006|Trip|True|\r\n"
+                    "10|5/1/2006|Taxi|Acme|25||Travel|Expense|True|False||\r\n");
+  qb.versions = std::vector<std::string>{"1.0", "1.1"};
+  KVRDowloadctl& c = Site(Params(false));
+  ResultsSeen seen;
+  ExpectResults(ui, seen);
+  c.cmdStartDownload.Click();
+  ASSERT_EQ(qb.requests.size(), 1u);
+  EXPECT_EQ(qb.requests[0].rfind("<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD "
+                                 "1.0//EN'>\r\n<QBXML>\r\n",
+                                 0),
+            0u);
+  EXPECT_EQ(qb.requests[0].find("BillableStatus"), std::string::npos);
+}
+
+TEST_F(PostingTest, TheReportBodyReachesTheServiceAsUsAsciiBytes) {
+  service.WriteFile("pending-time.txt", "TA1\r\n4/3/2006|Ann|Acme|C|1|||n|True\r\nx\r\n");
+  qb.responder = [](const std::string&) { return AddResponse("TimeTracking", 0, "Caf\u00e9 \u2713"); };
+  KVRDowloadctl& c = Site(Params(true));
+  ResultsSeen seen;
+  ExpectResults(ui, seen);
+  c.cmdStartDownload.Click();
+  ASSERT_EQ(Reports().size(), 1u);
+  EXPECT_EQ(Reports()[0].body, AddResponse("TimeTracking", 0, "Caf? ?"));
+}
+
 TEST_F(PostingTest, RejectedRecordsBecomeGridRowsWithTheServicesReason) {
   service.WriteFile("pending-time.txt", kTimeLines);
   service.QueueAnswers("kalvorupdatestatus.asp",
