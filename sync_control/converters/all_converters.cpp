@@ -1,6 +1,7 @@
 #include "sync_control/converters/customer_list.h"
 #include "sync_control/converters/item_converter.h"
 #include "sync_control/converters/list_converters.h"
+#include "sync_control/converters/transaction_converters.h"
 
 namespace brintavel {
 
@@ -12,6 +13,9 @@ ConverterSet AllConverters() {
   set.GetClassesFromQB = GetClassesFromQB;
   set.GetGLAccountsFromQB = GetGLAccountsFromQB;
   set.GetTasksFromQB = GetTasksFromQB;
+  set.GetVendorsFromQB = GetVendorsFromQB;
+  set.GetTimeFromQB = GetTimeFromQB;
+  set.GetExpensesFromQB = GetExpensesFromQB;
   return set;
 }
 

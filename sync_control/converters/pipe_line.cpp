@@ -1,0 +1,67 @@
+#include "sync_control/converters/pipe_line.h"
+
+#include "common/date_time.h"
+#include "common/error.h"
+#include "common/text.h"
+#include "sync_control/brintavel_ctl.h"
+#include "sync_control/module_state.h"
+#include "sync_control/upload_form.h"
+
+namespace brintavel {
+
+std::string PipeField(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '|') {
+      c = '/';
+    } else if (c == '\r' || c == '\n') {
+      c = ' ';
+    }
+  }
+  return out;
+}
+
+PipeLine& PipeLine::Add(std::string_view field) {
+  if (fields_ > 0) line_ += '|';
+  line_ += PipeField(field);
+  ++fields_;
+  return *this;
+}
+
+PipeLine& PipeLine::AddChild(const RecordChildren& children, std::string_view path) {
+  return Add(children.Child(path).value_or(std::string()));
+}
+
+bool AnswerFlagsUnsyncedLines(std::string_view answer) {
+  const std::string_view trimmed = kv::TrimBlanks(answer);
+  if (kv::CodePointCount(trimmed) != 8) return false;
+  const char last = trimmed.back();
+  return last >= '0' && last <= '9';
+}
+
+StatementUploader LineUploader(BrintavelCtl& ctl, std::string letter, int32_t BrintavelCtl::*failure_counter,
+                               bool BrintavelCtl::*unsynced_flag) {
+  StatementUploader uploader(ctl, std::move(letter), failure_counter);
+  uploader.after_upload = [&ctl, unsynced_flag] {
+    if (AnswerFlagsUnsyncedLines(UploadForm().sUploadStatus)) ctl.*unsynced_flag = true;
+  };
+  return uploader;
+}
+
+bool OpenResponseDocument(platform::xml::Document& document) {
+  try {
+    document = LoadResponseDocument();
+  } catch (const kv::Error& e) {
+    ModWizard& m = Module();
+    m.bSyncError = true;
+    m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
+    return false;
+  }
+  return CheckResponseParsed(document);
+}
+
+double ParseQBNumber(std::string_view text) {
+  return kv::ParseNumber(kv::TrimBlanks(text));
+}
+
+}  // namespace brintavel

@@ -1,0 +1,74 @@
+#include "tests/sync_control/converters_transactions/transaction_fixture.h"
+
+#include "common/text.h"
+#include "sync_control/module_state.h"
+
+namespace brintavel::testing {
+
+std::string Leaf(std::string_view name, std::string_view text) {
+  // A CR written as it is would reach the converter as LF (XML's line-end rule); QuickBooks writes it as a
+  // character reference.
+  return "<" + std::string(name) + ">" + kv::ReplaceAll(XmlEscape(text), "\r", "&#13;") + "</" + std::string(name) +
+         ">";
+}
+
+std::string Node(std::string_view name, std::string_view inner) {
+  return "<" + std::string(name) + ">" + std::string(inner) + "</" + std::string(name) + ">";
+}
+
+std::string Ref(std::string_view name, std::string_view list_id, std::string_view full_name) {
+  std::string inner;
+  if (!list_id.empty()) inner += Leaf("ListID", list_id);
+  if (!full_name.empty()) inner += Leaf("FullName", full_name);
+  return Node(name, inner);
+}
+
+std::string QueryResponse(std::string_view records) {
+  return "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs>\r\n"
+         "<TxnQueryRs requestID=\"1\" statusCode=\"0\" statusSeverity=\"Info\" statusMessage=\"Status OK\">\r\n" +
+         std::string(records) + "\r\n</TxnQueryRs>\r\n</QBXMLMsgsRs>\r\n</QBXML>\r\n";
+}
+
+std::vector<std::string> Lines(const std::string& body) {
+  std::vector<std::string> lines;
+  if (body.empty()) return lines;
+  EXPECT_TRUE(kv::StartsWith(body.substr(body.size() - std::min<size_t>(2, body.size())), "\r\n"))
+      << "body does not end with CR LF";
+  lines = kv::Split(body, "\r\n");
+  lines.pop_back();
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "a lone CR or LF inside a line";
+  }
+  return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  return kv::Split(line, "|");
+}
+
+void TransactionTest::SetUp() {
+  ConverterTest::SetUp();
+  ModWizard& m = Module();
+  m.VendorsLastSyncDate = kv::DateTime::FromParts(2000, 1, 1, 1, 1, 1);
+  m.TimeLastSyncDate = m.VendorsLastSyncDate;
+  m.ExpenseLastSyncDate = m.VendorsLastSyncDate;
+  m.lngQBXMLVersion = 2;
+}
+
+std::vector<std::string> TransactionTest::AllLines() const {
+  std::vector<std::string> out;
+  for (const auto& upload : Uploads()) {
+    for (std::string& line : Lines(upload.body)) out.push_back(std::move(line));
+  }
+  return out;
+}
+
+std::vector<std::string> TransactionTest::UploadShape() const {
+  std::vector<std::string> out;
+  for (const auto& upload : Uploads()) {
+    out.push_back(upload.QueryValue("options") + " " + std::to_string(Lines(upload.body).size()));
+  }
+  return out;
+}
+
+}  // namespace brintavel::testing
