@@ -1,0 +1,178 @@
+// Every list of the sample company as a user sends it: kvpage with the company open in the QuickBooks stand-in
+// and the service stand-in recording what arrives, vendors, time and expenses included.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "common/text.h"
+#include "tests/support/service/service_standin.h"
+#include "tests/support/sql/sql_script.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+};
+
+class KvpageTransactionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kv-vte-kvpage-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    company_ = (dir_ / "Sample Company.QBW").string();
+    fs::copy_file(fs::path(std::getenv("KV_SOURCE_DIR")) / "samples" / "company.xml", company_);
+    ASSERT_EQ(Run("qb-standin", {"open", company_}).status, 0);
+  }
+  void TearDown() override {
+    Run("qb-standin", {"close"});
+    fs::remove_all(dir_);
+  }
+
+  // A program of the build with QB_STANDIN_HOME set, standard input from /dev/null and standard output into a
+  // file; killed after 25 s.
+  Outcome Run(const std::string& name, const std::vector<std::string>& args) {
+    const std::string program = kv::test::BuildProgram(name).string();
+    const std::string out_path = (dir_ / (name + ".out")).string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    setenv("QB_STANDIN_HOME", (dir_ / "qb").c_str(), 1);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    Outcome run;
+    if (spawned != 0) return run;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(25);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(out_path, std::ios::binary);
+    run.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return run;
+  }
+
+  Outcome Kvpage(const kv::test::ServiceStandinProcess& service, std::vector<std::string> more) {
+    std::vector<std::string> args{"--control", "brintavel",      "--param", "KVSecureServerURL=" + service.BaseUrl(),
+                                  "--param",   "SiteCode=AC01",  "--param", "SiteKey=K9",
+                                  "--param",   "KalvorUser=pat", "--param", "QBFilePath=" + company_};
+    args.insert(args.end(), more.begin(), more.end());
+    return Run("kvpage", args);
+  }
+
+  fs::path dir_;
+  std::string company_;
+};
+
+// Page and options letter of every request, runs of the same one shown once.
+std::vector<std::string> Order(const std::vector<kv::test::ReceivedRequest>& requests) {
+  std::vector<std::string> out;
+  for (const auto& request : requests) {
+    std::string step = request.Page() + " " + request.QueryValue("options");
+    if (out.empty() || out.back() != step) out.push_back(std::move(step));
+  }
+  return out;
+}
+
+std::vector<std::string> Lines(const std::string& body) {
+  std::vector<std::string> lines = kv::Split(body, "\r\n");
+  EXPECT_EQ(lines.back(), "") << "the last line does not end with CR LF";
+  lines.pop_back();
+  return lines;
+}
+
+TEST_F(KvpageTransactionsTest, EveryListOfTheSampleCompany) {
+  kv::test::ServiceStandinProcess service;
+  const Outcome run = Kvpage(service, {"--select-all", "--select", "time,expenses", "--start"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "[Information]\nQuickbooks data synced with Kalvor successfully..\n\n");
+
+  const auto requests = service.Received();
+  EXPECT_EQ(Order(requests),
+            (std::vector<std::string>{"brintavel.asp E", "brintavelupdatestatus.asp E", "brintavel.asp P",
+                                      "brintavelupdatestatus.asp P", "brintavel.asp C", "brintavelupdatestatus.asp C",
+                                      "brintavel.asp G", "brintavelupdatestatus.asp G", "brintavel.asp T",
+                                      "brintavelupdatestatus.asp T", "brintavel.asp V", "brintavelupdatestatus.asp V",
+                                      "brintavel.asp H", "brintavelupdatestatus.asp H", "brintavel.asp X",
+                                      "brintavel.asp B", "brintavelupdatestatus.asp X"}));
+
+  size_t vendors = 0, time_lines = 0, check_lines = 0, bill_lines = 0;
+  for (const auto& request : requests) {
+    if (request.Page() != "brintavel.asp") continue;
+    const std::string letter = request.QueryValue("options");
+    if (letter == "V") {
+      std::vector<kv::test_support::sql::Statement> statements;
+      ASSERT_NO_THROW(statements = kv::test_support::sql::ParseScript(request.body)) << request.body;
+      for (const auto& s : statements) EXPECT_EQ(s.table, "Vendors");
+      vendors += statements.size();
+    } else if (letter == "H" || letter == "X" || letter == "B") {
+      for (const std::string& line : Lines(request.body)) {
+        const size_t fields = kv::Split(line, "|").size();
+        if (letter == "H") {
+          EXPECT_EQ(fields, 15u) << line;
+          ++time_lines;
+        } else if (letter == "X") {
+          EXPECT_TRUE(line.find("|Check|Expense|") != std::string::npos ? fields == 17 : fields == 19) << line;
+          ++check_lines;
+        } else {
+          EXPECT_TRUE(line.find("|Bill|Expense|") != std::string::npos ? fields == 16 : fields == 18) << line;
+          ++bill_lines;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(vendors, 4u);
+  EXPECT_EQ(time_lines, 4u);
+  EXPECT_GT(check_lines, 0u);
+  EXPECT_GT(bill_lines, 0u);
+}
+
+TEST_F(KvpageTransactionsTest, FlaggedExpenseAnswersGiveTheWarning) {
+  kv::test::ServiceStandinProcess service;
+  service.SetAnswer("brintavel.asp", "SUCCESS7");
+  const Outcome run = Kvpage(service, {"--select", "expenses", "--start"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "[Information]\nQuickbooks data synced with Kalvor successfully..\n\nFew expense transactions could not be "
+            "synchronized. This could be because Kalvor and QuickBooks are not in sync. Please synchronize all "
+            "elements and try again.\n\n");
+  EXPECT_EQ(Order(service.Received()),
+            (std::vector<std::string>{"brintavel.asp X", "brintavel.asp B", "brintavelupdatestatus.asp X"}));
+}
+
+TEST_F(KvpageTransactionsTest, NothingNewerThanTheLastSyncSendsNothing) {
+  kv::test::ServiceStandinProcess service;
+  const Outcome run =
+      Kvpage(service, {"--param", "TimeLastSyncDate=1/1/2030", "--param", "ExpenseLastSyncDate=1/1/2030", "--param",
+                       "VendorsLastSyncDate=1/1/2030", "--select", "vendors,time,expenses", "--start"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "[Information]\nYour Kalvor data is already in sync with your Quickbooks data..\n\n");
+  EXPECT_EQ(service.ReceivedCount(), 0u);
+}
+
+}  // namespace
