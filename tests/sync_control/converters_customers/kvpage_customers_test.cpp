@@ -1,0 +1,145 @@
+// Customers and jobs as a user sends them: kvpage with the sample company open in the QuickBooks stand-in and
+// the service stand-in recording what arrives.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "tests/support/service/service_standin.h"
+#include "tests/support/sql/sql_script.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using kv::test_support::sql::Number;
+using kv::test_support::sql::Statement;
+using kv::test_support::sql::Text;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+};
+
+// Runs a program of the build with QB_STANDIN_HOME in the test's folder, standard input from /dev/null and
+// standard output into a file; killed after 25 s.
+Outcome RunProgram(const fs::path& dir, const std::string& name, const std::vector<std::string>& args) {
+  const std::string program = kv::test::BuildProgram(name).string();
+  const std::string out_path = (dir / (name + ".out")).string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  setenv("QB_STANDIN_HOME", (dir / "qb").c_str(), 1);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  Outcome run;
+  if (spawned != 0) return run;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(25);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream in(out_path, std::ios::binary);
+  run.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return run;
+}
+
+class KvpageCustomersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kv-cust-kvpage-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    company_ = (dir_ / "Sample Company.QBW").string();
+    fs::copy_file(fs::path(std::getenv("KV_SOURCE_DIR")) / "samples" / "company.xml", company_);
+    ASSERT_EQ(RunProgram(dir_, "qb-standin", {"open", company_}).status, 0);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Syncs the customer list; the requests the service received, uploads read back into statements.
+  void Sync(std::vector<std::string> extra_params) {
+    std::vector<std::string> args = {
+        "--control", "brintavel",      "--param", "KVSecureServerURL=" + service_.BaseUrl(),
+        "--param",   "SiteCode=AC01",  "--param", "SiteKey=K9",
+        "--param",   "KalvorUser=pat", "--param", "QBFilePath=" + company_};
+    for (auto& param : extra_params) {
+      args.push_back("--param");
+      args.push_back(std::move(param));
+    }
+    args.insert(args.end(), {"--select", "customers", "--start"});
+    const Outcome run = RunProgram(dir_, "kvpage", args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "[Information]\nQuickbooks data synced with Kalvor successfully..\n\n");
+    for (const auto& request : service_.Received()) {
+      order_.push_back(request.Page() + " " + request.QueryValue("options"));
+      if (request.Page() == "brintavel.asp") {
+        ASSERT_NO_THROW(uploads_.push_back(kv::test_support::sql::ParseScript(request.body))) << request.body;
+      }
+    }
+  }
+
+  fs::path dir_;
+  std::string company_;
+  kv::test::ServiceStandinProcess service_;
+  std::vector<std::string> order_;
+  std::vector<std::vector<Statement>> uploads_;
+};
+
+TEST_F(KvpageCustomersTest, SampleCompanySendsCustomersThenJobsAndReportsP) {
+  Sync({});
+  EXPECT_EQ(order_, (std::vector<std::string>{"brintavel.asp P", "brintavel.asp P", "brintavelupdatestatus.asp P"}));
+  ASSERT_EQ(uploads_.size(), 2u);
+
+  const auto& customers = uploads_[0];
+  ASSERT_EQ(customers.size(), 4u);
+  for (const auto& s : customers) EXPECT_EQ(s.table, "Customers");
+  EXPECT_EQ(customers[0].InsertValue("[CustomerID]"), Number("9000000"));
+  EXPECT_EQ(customers[1].InsertValue("[Customer]"), Text("Baker's Dozen Bakery"));
+  EXPECT_EQ(customers[1].InsertValue("[CustomerID]"), Number("9000003"));
+  EXPECT_FALSE(customers[3].has_insert);  // Old Mill Partners is inactive
+  EXPECT_EQ(customers[3].SetValue("[Active]"), Number("0"));
+
+  const auto& jobs = uploads_[1];
+  ASSERT_EQ(jobs.size(), 3u);
+  const char* keys[] = {"9000001", "9000002", "9000004"};
+  const char* levels[] = {"1", "2", "1"};
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    EXPECT_EQ(jobs[i].table, "CustProjInfo");
+    EXPECT_EQ(jobs[i].InsertValue("[ProjID]"), Number(keys[i]));
+    EXPECT_EQ(jobs[i].SetValue("[SubLevel]"), Number(levels[i]));
+  }
+  EXPECT_EQ(jobs[1].SetValue("[QBFullName]"), Text("Acme Widgets:Plant Expansion:Phase 2"));
+}
+
+TEST_F(KvpageCustomersTest, UnchangedSubJobGoesWithItsChangedParentJob) {
+  // Since then only Plant Expansion changed; its sub-job Phase 2 goes with it, no customer goes.
+  Sync({"CustomerLastSyncDate=05/01/2006 00:00:00"});
+  EXPECT_EQ(order_, (std::vector<std::string>{"brintavel.asp P", "brintavelupdatestatus.asp P"}));
+  ASSERT_EQ(uploads_.size(), 1u);
+  ASSERT_EQ(uploads_[0].size(), 2u);
+  EXPECT_EQ(uploads_[0][0].SetValue("[QBFullName]"), Text("Acme Widgets:Plant Expansion"));
+  EXPECT_EQ(uploads_[0][1].SetValue("[QBFullName]"), Text("Acme Widgets:Plant Expansion:Phase 2"));
+  EXPECT_EQ(uploads_[0][1].InsertValue("[ProjID]"), Number("9000002"));
+}
+
+}  // namespace
