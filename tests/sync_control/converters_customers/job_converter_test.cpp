@@ -217,6 +217,7 @@ TEST_F(JobConverterTest, NothingConvertedGivesNoReport) {
   Record c = Customer("C", "C");
   Record j = Job("J", "J", 1, "C");
   RunBoth({Unchanged(c), Unchanged(j)});
+  EXPECT_EQ(ctl->lblProcess.Caption(), "Getting Projects from QB ");  // the start caption, blank and all
   EXPECT_TRUE(Uploads().empty());
   EXPECT_TRUE(StatusReports().empty());
   EXPECT_FALSE(ctl->fraProgress.Visible());
