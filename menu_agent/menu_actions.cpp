@@ -70,8 +70,10 @@ std::filesystem::path PickLockPath() {
 
 std::string SitePageUrl(const std::string& page) {
   const MainModState& state = MainMod();
-  return platform::web::QueryBuilder(page).Add("sitecode", state.SiteCode).Add("siteid", state.SiteID).Url(
-      state.ServerURL);
+  return platform::web::QueryBuilder(page)
+      .Add("sitecode", state.SiteCode)
+      .Add("siteid", state.SiteID)
+      .Url(state.ServerURL);
 }
 
 std::string PortalPageUrl() {

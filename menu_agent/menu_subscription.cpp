@@ -19,12 +19,12 @@ using platform::qb::SubscriptionMsgSetResponse;
 using platform::qb::SubscriptionResponse;
 
 constexpr std::array<const char*, kMenuItemCount> kMenuTexts = {
-    "Get Timesheets", "Get Expenses",           "Syncronize", "------------------------",
-    "Setup Employee", "Staff Project",          "Customize",  "----------------------",
-    "Online Help",    "Uninstall",              "Go to Staffmere", "Siteid",
+    "Get Timesheets", "Get Expenses",  "Syncronize",      "------------------------",
+    "Setup Employee", "Staff Project", "Customize",       "----------------------",
+    "Online Help",    "Uninstall",     "Go to Staffmere", "Siteid",
     "Sitecode"};
 // Tag 8 is not used: the help item answers to 9.
-constexpr std::array<const char*, kSiteIdPosition> kMenuTags = {"0", "1", "2", "3", "4", "5",
+constexpr std::array<const char*, kSiteIdPosition> kMenuTags = {"0", "1", "2", "3",  "4", "5",
                                                                 "6", "7", "9", "10", "11"};
 
 std::unique_ptr<SubscriptionMsgSetRequest> NewRequestSet(QBSessionManager& manager) {

@@ -42,8 +42,7 @@ const kv::PageTable& KVGetQBMenuPageTable() {
       {kSpecsPage,
        [](std::string_view answer) {
          // Only the browser's own error page is known to be no answer of the service.
-         return kv::UpperPrefix(answer, 28) != "THE PAGE CANNOT BE DISPLAYED" ? PageVerdict::kGood
-                                                                              : PageVerdict::kKeep;
+         return kv::UpperPrefix(answer, 28) != "THE PAGE CANNOT BE DISPLAYED" ? PageVerdict::kGood : PageVerdict::kKeep;
        }},
       {kUpdateStatusPage,
        [](std::string_view answer) {

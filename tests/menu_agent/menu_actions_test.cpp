@@ -114,8 +114,8 @@ TEST_F(SynchronizeTest, RefreshesTheSiteSilentlyThenOpensTheSyncPage) {
   EXPECT_EQ(MainMod().QBFilePath, "C:\\QB\\a.QBW");
   const auto requests = service_.Received();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].Query(), (std::vector<std::pair<std::string, std::string>>{
-                                     {"user", "ACME"}, {"pwd", "K-77"}, {"storuser", "1"}}));
+  EXPECT_EQ(requests[0].Query(),
+            (std::vector<std::pair<std::string, std::string>>{{"user", "ACME"}, {"pwd", "K-77"}, {"storuser", "1"}}));
 }
 
 TEST_F(SynchronizeTest, FailedRefreshStillOpensTheSyncPageWithTheOldValues) {

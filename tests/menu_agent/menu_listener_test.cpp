@@ -162,7 +162,8 @@ TEST_F(ListenerTest, TheObjectKeepsTheHostFormLoaded) {
 }
 
 TEST(TagText, CutsTheMarkersAndReadsANumber) {
-  EXPECT_EQ(corvalink::EventTagLines("a\n<EventTag>2</EventTag>\nb"), std::vector<std::string>{"<EventTag>2</EventTag>"});
+  EXPECT_EQ(corvalink::EventTagLines("a\n<EventTag>2</EventTag>\nb"),
+            std::vector<std::string>{"<EventTag>2</EventTag>"});
   EXPECT_TRUE(corvalink::EventTagLines("<EventTag>2</EventTag>").empty());
   EXPECT_EQ(corvalink::TagTextOf("<EventTag>10</EventTag>"), "10");
   EXPECT_EQ(corvalink::TagTextOf("<EventTag>10</EventTag>\r"), "10<");

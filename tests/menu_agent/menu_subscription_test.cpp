@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/error.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
-#include "common/error.h"
 #include "platform/qb/subscription.h"
 #include "tests/menu_agent/menu_test_support.h"
 #include "tests/support/qb/fake_quickbooks.h"
@@ -60,9 +60,9 @@ TEST_F(SubscriptionTest, AddSubscribesThirteenItemsWithTwoHiddenCarriers) {
   EXPECT_EQ(add.MenuExtensionSubscription.Submenu->MenuText, "");
 
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"Get Timesheets", "0"}, {"Get Expenses", "1"}, {"Syncronize", "2"}, {std::string(24, '-'), "3"},
-      {"Setup Employee", "4"}, {"Staff Project", "5"}, {"Customize", "6"}, {std::string(22, '-'), "7"},
-      {"Online Help", "9"},    {"Uninstall", "10"},   {"Go to Staffmere", "11"}, {"Siteid", "K-77"},
+      {"Get Timesheets", "0"}, {"Get Expenses", "1"},  {"Syncronize", "2"},       {std::string(24, '-'), "3"},
+      {"Setup Employee", "4"}, {"Staff Project", "5"}, {"Customize", "6"},        {std::string(22, '-'), "7"},
+      {"Online Help", "9"},    {"Uninstall", "10"},    {"Go to Staffmere", "11"}, {"Siteid", "K-77"},
       {"Sitecode", "ACME"}};
   const auto& items = add.MenuExtensionSubscription.Submenu->MenuItemList;
   ASSERT_EQ(items.Count(), 13);
@@ -81,9 +81,9 @@ TEST_F(SubscriptionTest, AddSubscribesThirteenItemsWithTwoHiddenCarriers) {
   }
 
   EXPECT_EQ(Opened(), std::vector<std::string>{"http://kalvor.test/help/QBmenuInstallHelp.html"});
-  EXPECT_EQ(qb_.Operations(), (std::vector<std::string>{"CreateSessionManager", "OpenConnection",
-                                                        "CreateSubscriptionMsgSetRequest", "DoSubscriptionRequests",
-                                                        "CloseConnection", "Release"}));
+  EXPECT_EQ(qb_.Operations(),
+            (std::vector<std::string>{"CreateSessionManager", "OpenConnection", "CreateSubscriptionMsgSetRequest",
+                                      "DoSubscriptionRequests", "CloseConnection", "Release"}));
   EXPECT_EQ(qb_.OpenConnections(), 0);
   EXPECT_EQ(MainMod().SubscriberID, corvalink::kSubscriberID);
   EXPECT_TRUE(qb_.SubscriptionOf(corvalink::kSubscriberID));

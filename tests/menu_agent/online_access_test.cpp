@@ -220,7 +220,7 @@ TEST_F(SignInTest, CancelSignupHelpAndTheProgressBar) {
   dialog.cmdSignUp.Click();
   dialog.Command1.Click();
   EXPECT_EQ(Opened(), (std::vector<std::string>{service_->BaseUrl() + "KalvorSignup1.asp?qbmenu=1",
-                                                 service_->BaseUrl() + "help/QBmenu.html"}));
+                                                service_->BaseUrl() + "help/QBmenu.html"}));
   dialog.Shape1.SetWidth(corvalink::kProgressWidth);
   dialog.Timer1.OnTimer();
   EXPECT_EQ(dialog.Shape1.Width(), corvalink::kProgressWidth + 10);

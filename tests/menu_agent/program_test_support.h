@@ -1,0 +1,131 @@
+#pragma once
+
+// Runs the program corvalink and the QuickBooks stand-in as the user and QuickBooks do: each test has the sample
+// company open in its own stand-in state directory, a service stand-in shared by the test program (with the
+// test's accounts), and corvalink registered as the server of its class.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "menu_agent/main_mod.h"
+#include "platform/com/activation.h"
+#include "platform/com/class_registry.h"
+#include "tests/menu_agent/menu_test_support.h"
+#include "tests/support/service/service_standin.h"
+
+extern char** environ;
+
+namespace menutest {
+
+using kv::test::BuildProgram;
+
+struct Outcome {
+  int status = -1;
+  std::string output;  // standard output and error together
+};
+
+// Starts a program with standard input from a file and its output into another; returns its pid.
+inline pid_t Start(const std::vector<std::string>& args, const std::filesystem::path& input,
+                   const std::filesystem::path& output) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  // Its own session: no controlling terminal, as when QuickBooks starts it on a desktop.
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) throw std::runtime_error("could not start " + args[0]);
+  return pid;
+}
+
+inline int Wait(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class ProgramTest : public AgentTest {
+ protected:
+  static void SetUpTestSuite() { service_ = new kv::test::ServiceStandinProcess(); }
+  static void TearDownTestSuite() {
+    delete service_;
+    service_ = nullptr;
+  }
+
+  ProgramTest()
+      : server_env_("CORVALINK_SERVER_URL", service_->BaseUrl()),
+        answers_env_("CORVALINK_ANSWER_FILE", (Dir() / "answers.txt").string()) {
+    company_ = Dir() / "company.xml";
+    const std::filesystem::path sample = std::filesystem::path(KV_SOURCE) / "samples" / "company.xml";
+    std::filesystem::copy_file(sample, company_);
+    EXPECT_EQ(Qb({"open", company_.string()}).status, 0);
+    for (const char* file : {"faults/kvrGetQBMenuSpecs.asp", "answers/kvrGetQBMenuSpecs.asp"})
+      service_->RemoveFile(file);
+    first_ = service_->Received().empty() ? 0 : service_->Received().back().number;
+    service_->WriteFile("accounts.txt", menutest::AccountLine("jane", "s3cret&x", "ACME", "K-77", "") +
+                                            menutest::AccountLine("ACME", "K-77", "ACME", "K-99", company_.string()));
+    platform::com::RegisterLocalServer({corvalink::kProgID, {}, std::filesystem::absolute(BuildProgram("corvalink"))});
+  }
+  ~ProgramTest() override { platform::forms::ResetDefaultInstances(); }
+
+  // The requests the service received during this test.
+  std::vector<kv::test::ReceivedRequest> Received() const {
+    std::vector<kv::test::ReceivedRequest> out;
+    for (auto& r : service_->Received()) {
+      if (r.number > first_) out.push_back(r);
+    }
+    return out;
+  }
+
+  Outcome Exec(std::vector<std::string> args, const std::string& input = "") {
+    const std::filesystem::path in = Dir() / "stdin.txt";
+    const std::filesystem::path out = Dir() / "stdout.txt";
+    WriteAll(in, input);
+    Outcome run;
+    run.status = Wait(Start(args, in, out));
+    run.output = ReadAll(out);
+    return run;
+  }
+  Outcome Corvalink(std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), BuildProgram("corvalink").string());
+    return Exec(args, input);
+  }
+  Outcome Qb(std::vector<std::string> args) {
+    args.insert(args.begin(), BuildProgram("qb-standin").string());
+    return Exec(args);
+  }
+  void Answer(const std::string& lines) { WriteAll(Dir() / "answers.txt", lines); }
+
+  static inline kv::test::ServiceStandinProcess* service_ = nullptr;
+  ScopedEnv server_env_;
+  ScopedEnv answers_env_;
+  std::filesystem::path company_;
+  uint64_t first_ = 0;
+};
+
+}  // namespace menutest
