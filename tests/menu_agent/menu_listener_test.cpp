@@ -161,14 +161,7 @@ TEST_F(ListenerTest, TheObjectKeepsTheHostFormLoaded) {
   EXPECT_EQ(platform::com::ServerLockCount(), 1);
 }
 
-TEST(TagText, CutsTheMarkersAndReadsANumber) {
-  EXPECT_EQ(corvalink::EventTagLines("a\n<EventTag>2</EventTag>\nb"),
-            std::vector<std::string>{"<EventTag>2</EventTag>"});
-  EXPECT_TRUE(corvalink::EventTagLines("<EventTag>2</EventTag>").empty());
-  EXPECT_EQ(corvalink::TagTextOf("<EventTag>10</EventTag>"), "10");
-  EXPECT_EQ(corvalink::TagTextOf("<EventTag>10</EventTag>\r"), "10<");
-  EXPECT_EQ(corvalink::TagTextOf("<EventTag></EventTag>"), "");
-  EXPECT_THROW(corvalink::TagTextOf("<EventTag>"), kv::Error);
+TEST(TagNumber, RoundsHalfToEvenAndRefusesWhatIsNoNumber) {
   EXPECT_EQ(corvalink::TagNumber(" 4 "), 4);
   EXPECT_EQ(corvalink::TagNumber("-3"), -3);
   EXPECT_EQ(corvalink::TagNumber("2.5"), 2);

@@ -205,15 +205,6 @@ TEST_F(SignInTest, UnreachableOrStalledServiceEndsWithItsErrorText) {
   EXPECT_EQ(platform::forms::Screen().MousePointer, platform::forms::vbArrow);
 }
 
-TEST_F(SignInTest, ServiceErrorTextLosesItsMarker) {
-  service_->SetFault("kvrGetQBMenuSpecs.asp", "status 503");
-  service_->SetAnswer("kvrGetQBMenuSpecs.asp", "maintenance");
-  kvtest::ScriptedUi ui;
-  ui.ExpectBoxContaining("HTTP 503");
-  EXPECT_EQ(Dialog().DownloadFromKV("jane", "p&ss #1", false), corvalink::kSignInRefused);
-  EXPECT_TRUE(kv::StartsWith(Dialog().MessageText(), "The page cannot be displayed"));
-}
-
 TEST_F(SignInTest, CancelSignupHelpAndTheProgressBar) {
   kvtest::ScriptedUi ui;
   frmOnlineAccess& dialog = Dialog();
