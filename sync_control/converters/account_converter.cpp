@@ -20,19 +20,30 @@ constexpr Column kGLAccountColumns[] = {
     KeyColumn("[AccRowID]"),
     TextColumn("[AccountNumber]", "AccountNumber", 50),
     TextColumn("[AccountName]", "FullName", 159),
-    {.name = "[AssetType]", .kind = ColumnKind::ChildText, .source = "AccountType", .width = 30, .in_set = InSet::Yes,
+    {.name = "[AssetType]",
+     .kind = ColumnKind::ChildText,
+     .source = "AccountType",
+     .width = 30,
+     .in_set = InSet::Yes,
      .keep_in = 8},
     EmptyTextColumn("[BalanceType]"),
     EmptyTextColumn("[Notes]"),
     ConstantColumn("[ReportLevel]", "0"),
     NumberColumn("[ReportingLevel]", "Sublevel", "1"),
     NumberColumn("[AccountBalance]", "TotalBalance", "0"),
-    {.name = "[InActiveYN]", .kind = ColumnKind::ActiveFlag, .source = "IsActive", .in_set = InSet::WhenValueIs,
+    {.name = "[InActiveYN]",
+     .kind = ColumnKind::ActiveFlag,
+     .source = "IsActive",
+     .in_set = InSet::WhenValueIs,
      .set_when = "0"},
     NumberColumn("[BeginningBalance]", "Balance", "0"),
     {.name = "[QBModifiedDate]", .kind = ColumnKind::ModifiedGeneral, .width = 50, .in_set = InSet::Yes},
     TextColumn("[QBEditSequence]", "EditSequence", 50),
-    {.name = "[QBListID]", .kind = ColumnKind::ChildText, .source = "ListID", .width = 50, .in_set = InSet::Yes,
+    {.name = "[QBListID]",
+     .kind = ColumnKind::ChildText,
+     .source = "ListID",
+     .width = 50,
+     .in_set = InSet::Yes,
      .keep_in = 1},
     TextColumn("[Description]", "Desc", 50),
     {.name = "[CreatedBy]", .kind = ColumnKind::UserName, .width = 50},
@@ -53,7 +64,9 @@ constexpr Column kGLAccountColumns[] = {
 
 }  // namespace
 
-std::span<const Column> GLAccountColumns() { return kGLAccountColumns; }
+std::span<const Column> GLAccountColumns() {
+  return kGLAccountColumns;
+}
 
 void GetGLAccountsFromQB(BrintavelCtl& ctl) {
   ListConverterSpec spec{

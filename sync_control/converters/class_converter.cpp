@@ -23,14 +23,25 @@ constexpr Column kClassColumns[] = {
     EmptyTextColumn("[ClassFullRefID]"),
     EmptyTextColumn("[ParentFullRefID]"),
     EmptyTextColumn("[ParentFullName]"),
-    {.name = "[Status]", .kind = ColumnKind::ActiveFlag, .source = "IsActive", .in_set = InSet::WhenValueIs,
+    {.name = "[Status]",
+     .kind = ColumnKind::ActiveFlag,
+     .source = "IsActive",
+     .in_set = InSet::WhenValueIs,
      .set_when = "0"},
     EmptyTextColumn("[ParentRefID]"),
-    {.name = "[SubLevel]", .kind = ColumnKind::Custom, .source = "Sublevel", .missing = "1", .in_set = InSet::Yes,
+    {.name = "[SubLevel]",
+     .kind = ColumnKind::Custom,
+     .source = "Sublevel",
+     .missing = "1",
+     .in_set = InSet::Yes,
      .custom = ClassSubLevel},
     TextColumn("[QBEditSequence]", "EditSequence", 50),
     {.name = "[QBModifiedDate]", .kind = ColumnKind::ModifiedGeneral, .width = 50, .in_set = InSet::Yes},
-    {.name = "[QBListID]", .kind = ColumnKind::ChildText, .source = "ListID", .width = 50, .in_set = InSet::Yes,
+    {.name = "[QBListID]",
+     .kind = ColumnKind::ChildText,
+     .source = "ListID",
+     .width = 50,
+     .in_set = InSet::Yes,
      .keep_in = 1},
     {.name = "[CreatedDate]", .kind = ColumnKind::CreatedFormatted},
     {.name = "[CreatedBy]", .kind = ColumnKind::UserName, .width = 30},
@@ -40,7 +51,9 @@ constexpr Column kClassColumns[] = {
 
 }  // namespace
 
-std::span<const Column> ClassColumns() { return kClassColumns; }
+std::span<const Column> ClassColumns() {
+  return kClassColumns;
+}
 
 void GetClassesFromQB(BrintavelCtl& ctl) {
   ListConverterSpec spec{

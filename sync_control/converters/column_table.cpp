@@ -50,8 +50,8 @@ ColumnValue EvaluateColumn(const Column& column, const ColumnContext& context) {
 
   ColumnValue out;
   // A custom value and the active flag decide for themselves what a missing child means.
-  const bool missing = !child && ReadsChild(column.kind) && column.kind != ColumnKind::ActiveFlag &&
-                       column.kind != ColumnKind::Custom;
+  const bool missing =
+      !child && ReadsChild(column.kind) && column.kind != ColumnKind::ActiveFlag && column.kind != ColumnKind::Custom;
   if (missing) {
     out.literal = std::string(column.missing);
   } else {
@@ -62,9 +62,15 @@ ColumnValue EvaluateColumn(const Column& column, const ColumnContext& context) {
     }
   }
   switch (column.in_set) {
-    case InSet::No: out.in_set = false; break;
-    case InSet::Yes: out.in_set = true; break;
-    case InSet::WhenValueIs: out.in_set = out.literal == column.set_when; break;
+    case InSet::No:
+      out.in_set = false;
+      break;
+    case InSet::Yes:
+      out.in_set = true;
+      break;
+    case InSet::WhenValueIs:
+      out.in_set = out.literal == column.set_when;
+      break;
   }
   return out;
 }

@@ -70,7 +70,9 @@ struct ColumnValue {
 ColumnValue EvaluateColumn(const Column& column, const ColumnContext& context);
 
 // Shorthands for the column tables.
-constexpr Column KeyColumn(std::string_view name) { return {.name = name, .kind = ColumnKind::Key}; }
+constexpr Column KeyColumn(std::string_view name) {
+  return {.name = name, .kind = ColumnKind::Key};
+}
 constexpr Column EmptyTextColumn(std::string_view name) {
   return {.name = name, .kind = ColumnKind::Literal, .source = kEmptyTextLiteral};
 }
@@ -78,7 +80,10 @@ constexpr Column ConstantColumn(std::string_view name, std::string_view literal)
   return {.name = name, .kind = ColumnKind::Literal, .source = literal};
 }
 constexpr Column TextColumn(std::string_view name, std::string_view child, size_t width, bool in_set = true) {
-  return {.name = name, .kind = ColumnKind::ChildText, .source = child, .width = width,
+  return {.name = name,
+          .kind = ColumnKind::ChildText,
+          .source = child,
+          .width = width,
           .in_set = in_set ? InSet::Yes : InSet::No};
 }
 

@@ -14,8 +14,12 @@ std::string EmployeeStatus(const std::optional<std::string>& is_active, const Co
 
 // A QuickBooks date read as a date: missing gives the zero time, a text that is no date the empty text.
 constexpr Column DateColumn(std::string_view name, std::string_view child) {
-  return {.name = name, .kind = ColumnKind::ChildDate, .source = child, .missing = kZeroTimeLiteral,
-          .in_set = InSet::Yes, .unformed = kEmptyTextLiteral};
+  return {.name = name,
+          .kind = ColumnKind::ChildDate,
+          .source = child,
+          .missing = kZeroTimeLiteral,
+          .in_set = InSet::Yes,
+          .unformed = kEmptyTextLiteral};
 }
 
 constexpr Column kEmployeeColumns[] = {
@@ -28,8 +32,12 @@ constexpr Column kEmployeeColumns[] = {
     EmptyTextColumn("[Title]"),
     EmptyTextColumn("[Supervisor]"),
     ConstantColumn("[EmployeeType]", "3"),  // whatever the record's EmployeeType says
-    {.name = "[Status]", .kind = ColumnKind::Custom, .source = "IsActive", .in_set = InSet::WhenValueIs,
-     .set_when = "'In Active'", .custom = EmployeeStatus},
+    {.name = "[Status]",
+     .kind = ColumnKind::Custom,
+     .source = "IsActive",
+     .in_set = InSet::WhenValueIs,
+     .set_when = "'In Active'",
+     .custom = EmployeeStatus},
     EmptyTextColumn("[OfficePhone]"),
     EmptyTextColumn("[OfficePhoneExtn]"),
     EmptyTextColumn("[CellPhone]"),
@@ -88,7 +96,11 @@ constexpr Column kEmployeeColumns[] = {
     ConstantColumn("[GetPaidForHolidays]", "0"),
     ConstantColumn("[VendorID]", "0"),
     {.name = "[QBModifiedDate]", .kind = ColumnKind::ModifiedGeneral, .width = 50, .in_set = InSet::Yes},
-    {.name = "[QBListID]", .kind = ColumnKind::ChildText, .source = "ListID", .width = 50, .in_set = InSet::Yes,
+    {.name = "[QBListID]",
+     .kind = ColumnKind::ChildText,
+     .source = "ListID",
+     .width = 50,
+     .in_set = InSet::Yes,
      .keep_in = 1},
     TextColumn("[QBEditSequence]", "EditSequence", 50),
     TextColumn("[PrintAs]", "PrintAs", 41),
@@ -97,7 +109,11 @@ constexpr Column kEmployeeColumns[] = {
     {.name = "[CreateDate]", .kind = ColumnKind::CreatedFormatted, .in_set = InSet::Yes},
     {.name = "[UpdateBy]", .kind = ColumnKind::UserName, .width = 50, .in_set = InSet::Yes},
     {.name = "[UpdateDate]", .kind = ColumnKind::ModifiedFormatted, .in_set = InSet::Yes},
-    {.name = "[Gender]", .kind = ColumnKind::ChildText, .source = "Gender", .width = 20, .missing = "'Male'",
+    {.name = "[Gender]",
+     .kind = ColumnKind::ChildText,
+     .source = "Gender",
+     .width = 20,
+     .missing = "'Male'",
      .in_set = InSet::Yes},
     EmptyTextColumn("[WebUserID]"),
     EmptyTextColumn("[WebPassword]"),
@@ -112,7 +128,9 @@ constexpr Column kEmployeeColumns[] = {
 
 }  // namespace
 
-std::span<const Column> EmployeeColumns() { return kEmployeeColumns; }
+std::span<const Column> EmployeeColumns() {
+  return kEmployeeColumns;
+}
 
 void GetEmployeesFromQB(BrintavelCtl& ctl) {
   ListConverterSpec spec{

@@ -105,7 +105,7 @@ const std::string& FinishStatement(StatementBuilder& builder, const TableLiteral
   return builder.Finish(table, TextLiteral(record.Text(1), list_id_width), active);
 }
 
-StatementUploader::StatementUploader(BrintavelCtl& ctl, std::string letter, int32_t BrintavelCtl::* failure_counter)
+StatementUploader::StatementUploader(BrintavelCtl& ctl, std::string letter, int32_t BrintavelCtl::*failure_counter)
     : ctl_(ctl), letter_(std::move(letter)), failure_counter_(failure_counter) {}
 
 bool StatementUploader::Write(const std::string& statement) {
@@ -161,7 +161,9 @@ PLKVUtilityResult StatementUploader::Upload() {
   return ctl_.UploadNow(*ctl_.objUploadStream);
 }
 
-void StatementUploader::FreshStream() { ctl_.objUploadStream = NewStatementStream(); }
+void StatementUploader::FreshStream() {
+  ctl_.objUploadStream = NewStatementStream();
+}
 
 void EndList(BrintavelCtl& ctl, std::string_view letter, bool report_status) {
   // The report's result is kept for the wizard and ends nothing; a report that fails outright leaves the

@@ -30,8 +30,8 @@ kv::DateTime ParseQBDateTime(const std::string& text) {
   const std::string hour_text = Mid(text, 12, 2);
   const std::string minute_second = Mid(text, 14, 6);
   if (!AllDigits(hour_text) || !AllDigits(Mid(text, 1, 4)) || !AllDigits(Mid(text, 6, 2)) ||
-      !AllDigits(Mid(text, 9, 2)) || minute_second.size() != 6 || minute_second[0] != ':' ||
-      minute_second[3] != ':' || !AllDigits(minute_second.substr(1, 2)) || !AllDigits(minute_second.substr(4, 2))) {
+      !AllDigits(Mid(text, 9, 2)) || minute_second.size() != 6 || minute_second[0] != ':' || minute_second[3] != ':' ||
+      !AllDigits(minute_second.substr(1, 2)) || !AllDigits(minute_second.substr(4, 2))) {
     throw kv::TypeMismatch();
   }
   const int hour = std::stoi(hour_text);

@@ -10,7 +10,9 @@ namespace {
 
 constexpr int64_t kErrSubscriptOutOfRange = 9;
 
-kv::Error SubscriptOutOfRange() { return kv::Error(kErrSubscriptOutOfRange, "Subscript out of range"); }
+kv::Error SubscriptOutOfRange() {
+  return kv::Error(kErrSubscriptOutOfRange, "Subscript out of range");
+}
 
 using M = MemberType;
 
@@ -22,8 +24,16 @@ std::vector<MemberType> Layout(std::initializer_list<std::pair<int, MemberType>>
 }
 
 std::vector<MemberType> ItemLayout() {
-  return Layout({{1, M::Text}, {2, M::Date}, {2, M::Text}, {1, M::Flag}, {1, M::Int16}, {2, M::Text}, {1, M::Double},
-                 {1, M::Text}, {1, M::Int16}, {1, M::Text}});
+  return Layout({{1, M::Text},
+                 {2, M::Date},
+                 {2, M::Text},
+                 {1, M::Flag},
+                 {1, M::Int16},
+                 {2, M::Text},
+                 {1, M::Double},
+                 {1, M::Text},
+                 {1, M::Int16},
+                 {1, M::Text}});
 }
 
 thread_local std::unique_ptr<RecordSets> t_sets;
@@ -34,12 +44,24 @@ RecordRow::RecordRow(const std::vector<MemberType>& layout) {
   values_.reserve(layout.size());
   for (MemberType type : layout) {
     switch (type) {
-      case MemberType::Text: values_.emplace_back(std::string()); break;
-      case MemberType::Date: values_.emplace_back(kv::DateTime()); break;
-      case MemberType::Flag: values_.emplace_back(false); break;
-      case MemberType::Int16: values_.emplace_back(int16_t{0}); break;
-      case MemberType::Int32: values_.emplace_back(int32_t{0}); break;
-      case MemberType::Double: values_.emplace_back(0.0); break;
+      case MemberType::Text:
+        values_.emplace_back(std::string());
+        break;
+      case MemberType::Date:
+        values_.emplace_back(kv::DateTime());
+        break;
+      case MemberType::Flag:
+        values_.emplace_back(false);
+        break;
+      case MemberType::Int16:
+        values_.emplace_back(int16_t{0});
+        break;
+      case MemberType::Int32:
+        values_.emplace_back(int32_t{0});
+        break;
+      case MemberType::Double:
+        values_.emplace_back(0.0);
+        break;
     }
   }
 }
@@ -89,23 +111,49 @@ RecordRow& RecordSet::operator[](int32_t index) {
 }
 
 RecordSets::RecordSets()
-    : ExpenseRecords(Layout({{1, M::Text}, {2, M::Date}, {3, M::Text}, {1, M::Double}, {2, M::Text}, {2, M::Double},
-                             {3, M::Text}, {1, M::Flag}, {3, M::Text}}),
+    : ExpenseRecords(Layout({{1, M::Text},
+                             {2, M::Date},
+                             {3, M::Text},
+                             {1, M::Double},
+                             {2, M::Text},
+                             {2, M::Double},
+                             {3, M::Text},
+                             {1, M::Flag},
+                             {3, M::Text}}),
                      0),
-      TimeRecords(Layout({{1, M::Text}, {2, M::Date}, {1, M::Text}, {1, M::Date}, {3, M::Text}, {1, M::Double},
-                          {3, M::Text}, {2, M::Flag}, {1, M::Text}}),
+      TimeRecords(Layout({{1, M::Text},
+                          {2, M::Date},
+                          {1, M::Text},
+                          {1, M::Date},
+                          {3, M::Text},
+                          {1, M::Double},
+                          {3, M::Text},
+                          {2, M::Flag},
+                          {1, M::Text}}),
                   0),
-      CustomerRecords(Layout({{1, M::Text}, {2, M::Date}, {3, M::Text}, {1, M::Flag}, {1, M::Int32}, {39, M::Text},
-                              {3, M::Date}, {1, M::Text}}),
+      CustomerRecords(Layout({{1, M::Text},
+                              {2, M::Date},
+                              {3, M::Text},
+                              {1, M::Flag},
+                              {1, M::Int32},
+                              {39, M::Text},
+                              {3, M::Date},
+                              {1, M::Text}}),
                       7),
-      ProjectRecords(Layout({{1, M::Text}, {2, M::Date}, {3, M::Text}, {1, M::Flag}, {1, M::Int32}, {22, M::Text},
-                             {3, M::Date}, {1, M::Text}}),
+      ProjectRecords(Layout({{1, M::Text},
+                             {2, M::Date},
+                             {3, M::Text},
+                             {1, M::Flag},
+                             {1, M::Int32},
+                             {22, M::Text},
+                             {3, M::Date},
+                             {1, M::Text}}),
                      7),
       VendorRecords(Layout({{1, M::Text}, {2, M::Date}, {2, M::Text}, {1, M::Flag}, {21, M::Text}}), 6),
       EmployeeRecords(Layout({{1, M::Text}, {2, M::Date}, {2, M::Text}, {1, M::Flag}, {19, M::Text}, {2, M::Date}}), 6),
-      GLAccountRecords(Layout({{1, M::Text}, {2, M::Date}, {3, M::Text}, {1, M::Flag}, {3, M::Text}, {2, M::Double},
-                               {1, M::Int32}}),
-                       7),
+      GLAccountRecords(
+          Layout({{1, M::Text}, {2, M::Date}, {3, M::Text}, {1, M::Flag}, {3, M::Text}, {2, M::Double}, {1, M::Int32}}),
+          7),
       ServiceItemRecords(ItemLayout(), 6),
       NonInventoryItemRecords(ItemLayout(), 6),
       OtherChargeItemRecords(ItemLayout(), 6),
@@ -118,14 +166,28 @@ RecordSets& ModuleRecordSets() {
   return *t_sets;
 }
 
-void ResetRecordSets() { t_sets = std::make_unique<RecordSets>(); }
+void ResetRecordSets() {
+  t_sets = std::make_unique<RecordSets>();
+}
 
-void ResizeEmployeeRecords(int32_t count, const std::string& mode) { ModuleRecordSets().EmployeeRecords.Resize(count, mode); }
-void ResizeCustomerRecords(int32_t count, const std::string& mode) { ModuleRecordSets().CustomerRecords.Resize(count, mode); }
-void ResizeProjectRecords(int32_t count, const std::string& mode) { ModuleRecordSets().ProjectRecords.Resize(count, mode); }
-void ResizeClassRecords(int32_t count, const std::string& mode) { ModuleRecordSets().ClassRecords.Resize(count, mode); }
-void ResizeGLAccountRecords(int32_t count, const std::string& mode) { ModuleRecordSets().GLAccountRecords.Resize(count, mode); }
-void ResizeVendorRecords(int32_t count, const std::string& mode) { ModuleRecordSets().VendorRecords.Resize(count, mode); }
+void ResizeEmployeeRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().EmployeeRecords.Resize(count, mode);
+}
+void ResizeCustomerRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().CustomerRecords.Resize(count, mode);
+}
+void ResizeProjectRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().ProjectRecords.Resize(count, mode);
+}
+void ResizeClassRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().ClassRecords.Resize(count, mode);
+}
+void ResizeGLAccountRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().GLAccountRecords.Resize(count, mode);
+}
+void ResizeVendorRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().VendorRecords.Resize(count, mode);
+}
 void ResizeServiceItemRecords(int32_t count, const std::string& mode) {
   ModuleRecordSets().ServiceItemRecords.Resize(count, mode);
 }
@@ -138,7 +200,11 @@ void ResizeOtherChargeItemRecords(int32_t count, const std::string& mode) {
 void ResizePayrollItemRecords(int32_t count, const std::string& mode) {
   ModuleRecordSets().PayrollItemRecords.Resize(count, mode);
 }
-void ResizeTimeRecords(int32_t count, const std::string& mode) { ModuleRecordSets().TimeRecords.Resize(count, mode); }
-void ResizeExpenseRecords(int32_t count, const std::string& mode) { ModuleRecordSets().ExpenseRecords.Resize(count, mode); }
+void ResizeTimeRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().TimeRecords.Resize(count, mode);
+}
+void ResizeExpenseRecords(int32_t count, const std::string& mode) {
+  ModuleRecordSets().ExpenseRecords.Resize(count, mode);
+}
 
 }  // namespace brintavel

@@ -8,28 +8,38 @@
 
 namespace brintavel {
 namespace {
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsDigit(char c) {
+  return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
 }  // namespace
 
-std::string DoubleApostrophes(std::string_view text) { return kv::ReplaceAll(text, "'", "''"); }
+std::string DoubleApostrophes(std::string_view text) {
+  return kv::ReplaceAll(text, "'", "''");
+}
 
 std::string_view CutToWidth(std::string_view text, size_t width) {
   return width == kNoWidth ? text : kv::LeftChars(text, width);
 }
 
-std::string KeyLiteral(int64_t position) { return std::to_string(kKeyBase + position); }
+std::string KeyLiteral(int64_t position) {
+  return std::to_string(kKeyBase + position);
+}
 
 std::string TextLiteral(std::string_view text, size_t width) {
   return "'" + DoubleApostrophes(CutToWidth(text, width)) + "'";
 }
 
-bool IsActiveText(std::string_view is_active) { return is_active == "1" || is_active == "true"; }
+bool IsActiveText(std::string_view is_active) {
+  return is_active == "1" || is_active == "true";
+}
 
 std::string ActiveFlagLiteral(const std::optional<std::string>& is_active) {
   return is_active && IsActiveText(*is_active) ? "-1" : "0";
 }
 
-std::string FormattedDateLiteral(kv::DateTime value) { return "'" + kv::FixedDateTimeText(value) + "'"; }
+std::string FormattedDateLiteral(kv::DateTime value) {
+  return "'" + kv::FixedDateTimeText(value) + "'";
+}
 
 std::string GeneralDateLiteral(kv::DateTime value, size_t width) {
   return TextLiteral(kv::GeneralDateText(value), width);

@@ -32,8 +32,7 @@ void StatementBuilder::AppendColumn(std::string_view name, std::string value, bo
   }
 }
 
-const std::string& StatementBuilder::Finish(const TableLiterals& table, std::string_view list_id_literal,
-                                            bool active) {
+const std::string& StatementBuilder::Finish(const TableLiterals& table, std::string_view list_id_literal, bool active) {
   insert_sql_ = "INSERT INTO ";
   insert_sql_ += table.table;
   insert_sql_ += " (" + column_list_ + ") VALUES (" + value_list_ + ")";

@@ -18,8 +18,8 @@ class Reader {
   }
 
   [[noreturn]] void Fail(const std::string& why) const {
-    throw ParseError(pos_, why + " at offset " + std::to_string(pos_) + ", found \"" +
-                               Printable(text_.substr(pos_, 40)) + "\"");
+    throw ParseError(
+        pos_, why + " at offset " + std::to_string(pos_) + ", found \"" + Printable(text_.substr(pos_, 40)) + "\"");
   }
 
   // A table or key name: letters, digits and "_".
@@ -86,10 +86,14 @@ class Reader {
   static std::string Printable(std::string_view piece) {
     std::string out;
     for (char c : piece) {
-      if (c == '\r') out += "\\r";
-      else if (c == '\n') out += "\\n";
-      else if (c == '\t') out += "\\t";
-      else out += c;
+      if (c == '\r')
+        out += "\\r";
+      else if (c == '\n')
+        out += "\\n";
+      else if (c == '\t')
+        out += "\\t";
+      else
+        out += c;
     }
     return out;
   }
@@ -138,8 +142,9 @@ Statement ParseStatement(Reader& r) {
       s.values.push_back(r.Value());
     }
     r.Expect(")\r\nElse\r\n\t");
-    if (s.values.size() != s.columns.size()) r.Fail("INSERT with " + std::to_string(s.columns.size()) +
-                                                    " columns and " + std::to_string(s.values.size()) + " values");
+    if (s.values.size() != s.columns.size())
+      r.Fail("INSERT with " + std::to_string(s.columns.size()) + " columns and " + std::to_string(s.values.size()) +
+             " values");
   }
   ParseUpdate(r, s);
   return s;
@@ -147,8 +152,12 @@ Statement ParseStatement(Reader& r) {
 
 }  // namespace
 
-Literal Text(std::string text) { return Literal{true, std::move(text)}; }
-Literal Number(std::string text) { return Literal{false, std::move(text)}; }
+Literal Text(std::string text) {
+  return Literal{true, std::move(text)};
+}
+Literal Number(std::string text) {
+  return Literal{false, std::move(text)};
+}
 
 ParseError::ParseError(size_t offset, const std::string& what) : std::runtime_error(what), offset_(offset) {}
 

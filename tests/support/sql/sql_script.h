@@ -30,12 +30,12 @@ struct Statement {
   // True for the IF/INSERT/Else/UPDATE form, false for an UPDATE alone.
   bool has_insert = false;
   std::string table;
-  std::string key_column;  // inside Count(...) of the IF head
-  Literal if_list_id;      // compared with [QBListID] in the IF head
-  std::vector<std::string> columns;  // INSERT column names, brackets included
-  std::vector<Literal> values;       // INSERT values, one per column
+  std::string key_column;                            // inside Count(...) of the IF head
+  Literal if_list_id;                                // compared with [QBListID] in the IF head
+  std::vector<std::string> columns;                  // INSERT column names, brackets included
+  std::vector<Literal> values;                       // INSERT values, one per column
   std::vector<std::pair<std::string, Literal>> set;  // UPDATE SET entries, brackets included
-  Literal where_list_id;  // compared with [QBListId] in the WHERE clause
+  Literal where_list_id;                             // compared with [QBListId] in the WHERE clause
 
   // The INSERT value or SET value of a column (brackets included); throws when there is none.
   const Literal& InsertValue(std::string_view column) const;

@@ -72,18 +72,18 @@ TEST_F(AccountConverterTest, InactiveAccountSetsInActiveYnBetweenTheBalances) {
   const auto statements = AllStatements();
   ASSERT_EQ(statements.size(), 1u);
   EXPECT_FALSE(statements[0].has_insert);
-  EXPECT_EQ(SetNames(statements[0]),
-            (std::vector<std::string>{"[AccountNumber]", "[AccountName]", "[AssetType]", "[ReportingLevel]",
-                                      "[AccountBalance]", "[InActiveYN]", "[BeginningBalance]", "[QBModifiedDate]",
-                                      "[QBEditSequence]", "[QBListID]", "[Description]", "[UpdatedBy]",
-                                      "[UpdatedDate]"}));
+  EXPECT_EQ(
+      SetNames(statements[0]),
+      (std::vector<std::string>{"[AccountNumber]", "[AccountName]", "[AssetType]", "[ReportingLevel]",
+                                "[AccountBalance]", "[InActiveYN]", "[BeginningBalance]", "[QBModifiedDate]",
+                                "[QBEditSequence]", "[QBListID]", "[Description]", "[UpdatedBy]", "[UpdatedDate]"}));
   EXPECT_EQ(statements[0].SetValue("[InActiveYN]"), Number("0"));
 }
 
 TEST_F(AccountConverterTest, OnlyTheTypeExpenseItselfAllowsExpenses) {
-  Module().sQBXMLResponse = Response({Account("A-1", "Expense"), Account("A-2", "OtherExpense"),
-                                      Account("A-3", "CostOfGoodsSold"), Account("A-4", "expense"),
-                                      Account("A-5", "Expense").Remove("AccountType")});
+  Module().sQBXMLResponse =
+      Response({Account("A-1", "Expense"), Account("A-2", "OtherExpense"), Account("A-3", "CostOfGoodsSold"),
+                Account("A-4", "expense"), Account("A-5", "Expense").Remove("AccountType")});
   GetGLAccountsFromQB(*ctl);
   const auto statements = AllStatements();
   ASSERT_EQ(statements.size(), 5u);
@@ -144,8 +144,8 @@ TEST_F(AccountConverterTest, TwoHundredFiftyAccountsInThreeUploadsThenTheReport)
   GetGLAccountsFromQB(*ctl);
   std::vector<std::string> pages;
   for (const auto& request : service->Received()) pages.push_back(request.Page());
-  EXPECT_EQ(pages, (std::vector<std::string>{"brintavel.asp", "brintavel.asp", "brintavel.asp",
-                                             "brintavelupdatestatus.asp"}));
+  EXPECT_EQ(pages,
+            (std::vector<std::string>{"brintavel.asp", "brintavel.asp", "brintavel.asp", "brintavelupdatestatus.asp"}));
   EXPECT_EQ(AllStatements().size(), 250u);
   EXPECT_EQ(Module().varGLAccountCount, 250);
 }

@@ -96,7 +96,7 @@ TEST_F(ClassConverterTest, ThreeClassesSecondInactiveGiveOneUploadAndTheReport) 
 }
 
 TEST_F(ClassConverterTest, WidthsQuotesSubLevelsAndLetterCase) {
-  Record r = OverheadClass("True");  // capital T is not active
+  Record r = OverheadClass("True");                    // capital T is not active
   r.Set("Name", std::string(29, 'n') + "'x" + "tail")  // the apostrophe is the 30th character: kept, doubled
       .Set("FullName", std::string(200, 'f'))
       .Set("Sublevel", "2");

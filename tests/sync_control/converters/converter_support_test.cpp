@@ -85,12 +85,12 @@ TEST(RecordSetTest, MembersHaveTheTypesOfTheirSet) {
     size_t members;
     int active;
   };
-  for (const Expect& e : {Expect{&sets.EmployeeRecords, 27, 6}, Expect{&sets.CustomerRecords, 51, 7},
-                          Expect{&sets.ProjectRecords, 34, 7}, Expect{&sets.ClassRecords, 8, 7},
-                          Expect{&sets.GLAccountRecords, 13, 7}, Expect{&sets.VendorRecords, 27, 6},
-                          Expect{&sets.ServiceItemRecords, 13, 6}, Expect{&sets.NonInventoryItemRecords, 13, 6},
-                          Expect{&sets.OtherChargeItemRecords, 13, 6}, Expect{&sets.PayrollItemRecords, 8, 6},
-                          Expect{&sets.TimeRecords, 15, 0}, Expect{&sets.ExpenseRecords, 18, 0}}) {
+  for (const Expect& e :
+       {Expect{&sets.EmployeeRecords, 27, 6}, Expect{&sets.CustomerRecords, 51, 7}, Expect{&sets.ProjectRecords, 34, 7},
+        Expect{&sets.ClassRecords, 8, 7}, Expect{&sets.GLAccountRecords, 13, 7}, Expect{&sets.VendorRecords, 27, 6},
+        Expect{&sets.ServiceItemRecords, 13, 6}, Expect{&sets.NonInventoryItemRecords, 13, 6},
+        Expect{&sets.OtherChargeItemRecords, 13, 6}, Expect{&sets.PayrollItemRecords, 8, 6},
+        Expect{&sets.TimeRecords, 15, 0}, Expect{&sets.ExpenseRecords, 18, 0}}) {
     EXPECT_EQ(e.set->layout().size(), e.members);
     EXPECT_EQ(e.set->active_member(), e.active);
     if (e.active != 0) {

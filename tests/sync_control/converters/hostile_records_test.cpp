@@ -37,8 +37,12 @@ std::string Sent(std::string_view text, size_t width) {
 
 // Texts that put apostrophes at and around the cut of a column of the given width.
 std::vector<std::string> HostileTexts(size_t width) {
-  std::vector<std::string> out = {kInjection, std::string(40000, 'N'), "Zo\xC3\xAB\xE2\x80\x99s Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC",
-                                  std::string(width + 3, '\''), "tab\tand\nline", "\xE2\x80\x99' \xE2\x80\x98"};
+  std::vector<std::string> out = {kInjection,
+                                  std::string(40000, 'N'),
+                                  "Zo\xC3\xAB\xE2\x80\x99s Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC",
+                                  std::string(width + 3, '\''),
+                                  "tab\tand\nline",
+                                  "\xE2\x80\x99' \xE2\x80\x98"};
   for (size_t at : {width - 1, width, width + 1}) {
     std::string text(width + 5, 'a');
     text[at - 1] = '\'';
@@ -144,9 +148,15 @@ class HostileRecordsTest : public ConverterTest {
   }
 };
 
-TEST_F(HostileRecordsTest, Classes) { Run("ClassRet", ClassColumns(), GetClassesFromQB); }
-TEST_F(HostileRecordsTest, Accounts) { Run("AccountRet", GLAccountColumns(), GetGLAccountsFromQB); }
-TEST_F(HostileRecordsTest, Employees) { Run("EmployeeRet", EmployeeColumns(), GetEmployeesFromQB); }
+TEST_F(HostileRecordsTest, Classes) {
+  Run("ClassRet", ClassColumns(), GetClassesFromQB);
+}
+TEST_F(HostileRecordsTest, Accounts) {
+  Run("AccountRet", GLAccountColumns(), GetGLAccountsFromQB);
+}
+TEST_F(HostileRecordsTest, Employees) {
+  Run("EmployeeRet", EmployeeColumns(), GetEmployeesFromQB);
+}
 
 }  // namespace
 }  // namespace brintavel::testing

@@ -1,8 +1,8 @@
 // The three lists as a user sends them: kvpage with the sample company open in the QuickBooks stand-in and the
 // service stand-in recording what arrives.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -71,10 +71,11 @@ TEST(KvpageListsTest, SampleCompanySendsEmployeesClassesAndAccounts) {
   ASSERT_EQ(RunProgram(dir, "qb-standin", {"open", company}).status, 0);
 
   kv::test::ServiceStandinProcess service;
-  const Outcome run = RunProgram(dir, "kvpage",
-                             {"--control", "brintavel", "--param", "KVSecureServerURL=" + service.BaseUrl(), "--param",
-                              "SiteCode=AC01", "--param", "SiteKey=K9", "--param", "KalvorUser=pat", "--param",
-                              "QBFilePath=" + company, "--select", "classes,accounts,employees", "--start"});
+  const Outcome run =
+      RunProgram(dir, "kvpage",
+                 {"--control", "brintavel", "--param", "KVSecureServerURL=" + service.BaseUrl(), "--param",
+                  "SiteCode=AC01", "--param", "SiteKey=K9", "--param", "KalvorUser=pat", "--param",
+                  "QBFilePath=" + company, "--select", "classes,accounts,employees", "--start"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "[Information]\nQuickbooks data synced with Kalvor successfully..\n\n");
 

@@ -37,7 +37,9 @@ Record Account(int i, const std::string& created, const std::string& modified) {
   return r;
 }
 
-size_t StatementCount(const std::string& body) { return kv::test_support::sql::ParseScript(body).size(); }
+size_t StatementCount(const std::string& body) {
+  return kv::test_support::sql::ParseScript(body).size();
+}
 
 using ListTemplateTest = ConverterTest;
 

@@ -21,7 +21,8 @@ TEST(SqlLiteralTest, CutsToTheWidthBeforeDoublingSoNoPairIsSplit) {
   EXPECT_EQ(TextLiteral("abcd'", 4), "'abcd'");
   EXPECT_EQ(TextLiteral("''''''", 3), "''''''''");
   // Widths count characters, not bytes: five accented letters fit a width of 5.
-  EXPECT_EQ(TextLiteral("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 5), "'\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9'");
+  EXPECT_EQ(TextLiteral("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 5),
+            "'\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9'");
   EXPECT_EQ(TextLiteral(std::string(200, 'x'), kNoWidth), "'" + std::string(200, 'x') + "'");
 }
 
@@ -71,7 +72,8 @@ TEST(StatementBuilderTest, ActiveFormWithCrLfAndTab) {
             "Else\r\n"
             "\tUPDATE ClassInfo SET [Name]='Overhead',[By]='syncuser' WHERE [QBListId] = 'AB-1'\r\n");
   EXPECT_EQ(pieces.sStatement, s);
-  EXPECT_EQ(pieces.sInsertSQL, "INSERT INTO ClassInfo ([K],[Name],[Status],[By]) VALUES (9000000,'Overhead',-1,'syncuser')");
+  EXPECT_EQ(pieces.sInsertSQL,
+            "INSERT INTO ClassInfo ([K],[Name],[Status],[By]) VALUES (9000000,'Overhead',-1,'syncuser')");
 }
 
 TEST(StatementBuilderTest, InactiveFormIsTheUpdateAloneAndClearStartsOver) {
@@ -103,8 +105,8 @@ class MapChildren : public RecordChildren {
 TEST(ColumnTest, MissingAndUnformedValuesTakeTheirColumnsFallback) {
   RecordSets sets;
   sets.EmployeeRecords.Resize(1, "");
-  MapChildren children({{"Sublevel", "1; DROP TABLE x; --"}, {"Hired", "2005-13-40"}, {"Released", "2005-03-15"},
-                        {"ListID", "L'1"}});
+  MapChildren children(
+      {{"Sublevel", "1; DROP TABLE x; --"}, {"Hired", "2005-13-40"}, {"Released", "2005-03-15"}, {"ListID", "L'1"}});
   const ColumnContext ctx{children, sets.EmployeeRecords[1], 4, "me"};
 
   const Column number{.name = "[N]", .kind = ColumnKind::ChildNumber, .source = "Sublevel", .missing = "1"};
@@ -112,8 +114,12 @@ TEST(ColumnTest, MissingAndUnformedValuesTakeTheirColumnsFallback) {
   const Column absent_number{.name = "[N]", .kind = ColumnKind::ChildNumber, .source = "Balance", .missing = "0"};
   EXPECT_EQ(EvaluateColumn(absent_number, ctx).literal, "0");
 
-  const Column date{.name = "[D]", .kind = ColumnKind::ChildDate, .source = "Hired", .missing = kZeroTimeLiteral,
-                    .in_set = InSet::Yes, .unformed = kEmptyTextLiteral};
+  const Column date{.name = "[D]",
+                    .kind = ColumnKind::ChildDate,
+                    .source = "Hired",
+                    .missing = kZeroTimeLiteral,
+                    .in_set = InSet::Yes,
+                    .unformed = kEmptyTextLiteral};
   EXPECT_EQ(EvaluateColumn(date, ctx).literal, "''");
   Column released = date;
   released.source = "Released";
@@ -131,7 +137,10 @@ TEST(ColumnTest, MissingAndUnformedValuesTakeTheirColumnsFallback) {
   EXPECT_TRUE(v.in_set);
   EXPECT_EQ(sets.EmployeeRecords[1].ListID(), "L'1");  // kept raw
 
-  const Column flag{.name = "[S]", .kind = ColumnKind::ActiveFlag, .source = "IsActive", .in_set = InSet::WhenValueIs,
+  const Column flag{.name = "[S]",
+                    .kind = ColumnKind::ActiveFlag,
+                    .source = "IsActive",
+                    .in_set = InSet::WhenValueIs,
                     .set_when = "0"};
   const ColumnValue inactive = EvaluateColumn(flag, ctx);
   EXPECT_EQ(inactive.literal, "0");
