@@ -83,7 +83,12 @@ bool AddMenu(bool Silent) {
     if (!added) {
       AgentMsgBox("Could not add Kalvor menu to QuickBooks menu." + response.StatusMessage());
     } else {
-      platform::web::OpenBrowser(state.ServerURL + "help/QBmenuInstallHelp.html");
+      // The menu is in place by now; a browser that cannot be started must not make the user believe otherwise.
+      try {
+        platform::web::OpenBrowser(state.ServerURL + "help/QBmenuInstallHelp.html");
+      } catch (const kv::Error& e) {
+        AgentMsgBox(e.description());
+      }
       AgentMsgBox(
           "Kalvor menu items added to QuickBooks under File | Kalvor. Please restart QuickBooks to see the new "
           "menu items and to complete installation.");

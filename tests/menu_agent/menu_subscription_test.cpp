@@ -98,6 +98,15 @@ TEST_F(SubscriptionTest, RefusedAddShowsQuickBooksTextAndOpensNoPage) {
   EXPECT_EQ(qb_.OpenConnections(), 0);
 }
 
+TEST_F(SubscriptionTest, BrowserThatCannotStartDoesNotHideTheAddedMenu) {
+  menutest::ScopedEnv log("KV_BROWSER_LOG", (Dir() / "no-such-dir" / "log").string());
+  kvtest::ScriptedUi ui;
+  ui.ExpectBoxContaining("could not be opened");
+  ui.ExpectBox(kAdded);
+  EXPECT_TRUE(corvalink::AddMenu(false));
+  EXPECT_TRUE(qb_.SubscriptionOf(corvalink::kSubscriberID));
+}
+
 TEST_F(SubscriptionTest, SilentAddAndRemoveShowNothing) {
   kvtest::ScriptedUi ui;
   qb_.QueueSubscriptionResponse(StatusResponse(qb::kRtUIExtensionSubscriptionAddRs, 1, "no"));
