@@ -38,11 +38,11 @@ struct ListConverterSpec {
   std::string_view letter;          // options letter of its uploads and status report
   std::string start_caption;        // "Getting Classes from QB"
   std::string count_caption;        // "Getting Classes from QB (": the count and ")" follow
-  RecordSet RecordSets::* record_set = nullptr;
+  RecordSet RecordSets::*record_set = nullptr;
   // The list's last-sync date; none for a list whose every record is sent.
   std::optional<kv::DateTime> last_sync;
-  int32_t BrintavelCtl::* failure_counter = nullptr;
-  int64_t ModWizard::* converted_counter = nullptr;
+  int32_t BrintavelCtl::*failure_counter = nullptr;
+  int64_t ModWizard::*converted_counter = nullptr;
   ProgressStyle progress = ProgressStyle::FromZero;
   // The chart of accounts sets its failure counter only after the other counters, so a response that does not
   // parse or holds no record leaves it as it was; the others set it right after loading.
@@ -100,7 +100,7 @@ const std::string& FinishStatement(StatementBuilder& builder, const TableLiteral
 // ending the list. Write and Flush return false when the converter must return at once (bAbortSync is set).
 class StatementUploader {
  public:
-  StatementUploader(BrintavelCtl& ctl, std::string letter, int32_t BrintavelCtl::* failure_counter);
+  StatementUploader(BrintavelCtl& ctl, std::string letter, int32_t BrintavelCtl::*failure_counter);
 
   // Called after every upload that does not end the converter (the time and expense converters read the
   // service's answer here).
@@ -119,7 +119,7 @@ class StatementUploader {
 
   BrintavelCtl& ctl_;
   std::string letter_;
-  int32_t BrintavelCtl::* failure_counter_;
+  int32_t BrintavelCtl::*failure_counter_;
 };
 
 // The end of a list that ran to its end: the status report when nothing failed and something was sent, then the

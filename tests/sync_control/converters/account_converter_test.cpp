@@ -137,18 +137,5 @@ TEST_F(AccountConverterTest, NoAccountsLeaveTheFailureCounterAlone) {
   EXPECT_EQ(StatusReports().size(), 1u);
 }
 
-TEST_F(AccountConverterTest, TwoHundredFiftyAccountsInThreeUploadsThenTheReport) {
-  std::vector<Record> records;
-  for (int i = 0; i < 250; ++i) records.push_back(Account("A-" + std::to_string(i), "Bank"));
-  Module().sQBXMLResponse = Response(records);
-  GetGLAccountsFromQB(*ctl);
-  std::vector<std::string> pages;
-  for (const auto& request : service->Received()) pages.push_back(request.Page());
-  EXPECT_EQ(pages,
-            (std::vector<std::string>{"brintavel.asp", "brintavel.asp", "brintavel.asp", "brintavelupdatestatus.asp"}));
-  EXPECT_EQ(AllStatements().size(), 250u);
-  EXPECT_EQ(Module().varGLAccountCount, 250);
-}
-
 }  // namespace
 }  // namespace brintavel::testing

@@ -78,39 +78,6 @@ TEST(RecordSetTest, ModesCompareExactlyAndCountsMustBePositive) {
   EXPECT_EQ(employees.UpperBound(), 2);  // a refused resize changes nothing
 }
 
-TEST(RecordSetTest, MembersHaveTheTypesOfTheirSet) {
-  RecordSets sets;
-  struct Expect {
-    RecordSet* set;
-    size_t members;
-    int active;
-  };
-  for (const Expect& e :
-       {Expect{&sets.EmployeeRecords, 27, 6}, Expect{&sets.CustomerRecords, 51, 7}, Expect{&sets.ProjectRecords, 34, 7},
-        Expect{&sets.ClassRecords, 8, 7}, Expect{&sets.GLAccountRecords, 13, 7}, Expect{&sets.VendorRecords, 27, 6},
-        Expect{&sets.ServiceItemRecords, 13, 6}, Expect{&sets.NonInventoryItemRecords, 13, 6},
-        Expect{&sets.OtherChargeItemRecords, 13, 6}, Expect{&sets.PayrollItemRecords, 8, 6},
-        Expect{&sets.TimeRecords, 15, 0}, Expect{&sets.ExpenseRecords, 18, 0}}) {
-    EXPECT_EQ(e.set->layout().size(), e.members);
-    EXPECT_EQ(e.set->active_member(), e.active);
-    if (e.active != 0) {
-      EXPECT_EQ(e.set->layout()[static_cast<size_t>(e.active - 1)], MemberType::Flag);
-    }
-  }
-  sets.EmployeeRecords.Resize(1, "");
-  RecordRow& employee = sets.EmployeeRecords[1];
-  EXPECT_NO_THROW(employee.Date(26));
-  EXPECT_THROW(employee.Text(26), kv::Error);
-  EXPECT_THROW(employee.Text(28), kv::Error);
-  sets.TimeRecords.Resize(1, "");
-  EXPECT_NO_THROW(sets.TimeRecords[1].Date(5));
-  EXPECT_NO_THROW(sets.TimeRecords[1].Double(9));
-  EXPECT_NO_THROW(sets.TimeRecords[1].Flag(14));
-  sets.ServiceItemRecords.Resize(1, "");
-  EXPECT_NO_THROW(sets.ServiceItemRecords[1].Int16(7));
-  EXPECT_NO_THROW(sets.ServiceItemRecords[1].Double(10));
-}
-
 TEST(RecordSetTest, EachThreadHasItsOwnSets) {
   ResetRecordSets();
   ResizeClassRecords(3, "");

@@ -194,23 +194,5 @@ TEST_F(ListTemplateTest, ResponseThatDoesNotParse) {
   EXPECT_EQ(service->ReceivedCount(), 0u);
 }
 
-TEST_F(ListTemplateTest, TheDispatcherRunsTheThreeListsInItsOrder) {
-  std::vector<Record> records = Classes(2);
-  records.push_back(Account(0, "2009-01-01T00:00:00", "2011-01-01T00:00:00"));
-  Record employee{"EmployeeRet", {}};
-  employee.Set("ListID", "E-1").Set("TimeModified", "2011-01-01T00:00:00").Set("Name", "Ann").Set("IsActive", "true");
-  records.push_back(employee);
-  Module().sQBXMLResponse = Response(records);
-  Module().bSyncEmployees = Module().bSyncClasses = Module().bSyncGLAccounts = true;
-  ctl->ProcessQueryResponse();
-
-  std::vector<std::string> order;
-  for (const auto& request : service->Received()) order.push_back(request.Page() + " " + request.QueryValue("options"));
-  EXPECT_EQ(order, (std::vector<std::string>{"brintavel.asp E", "brintavelupdatestatus.asp E", "brintavel.asp C",
-                                             "brintavelupdatestatus.asp C", "brintavel.asp G",
-                                             "brintavelupdatestatus.asp G"}));
-  EXPECT_FALSE(Module().bSyncError);
-}
-
 }  // namespace
 }  // namespace brintavel::testing

@@ -76,19 +76,6 @@ TEST(StatementBuilderTest, ActiveFormWithCrLfAndTab) {
             "INSERT INTO ClassInfo ([K],[Name],[Status],[By]) VALUES (9000000,'Overhead',-1,'syncuser')");
 }
 
-TEST(StatementBuilderTest, InactiveFormIsTheUpdateAloneAndClearStartsOver) {
-  StatementPieces pieces;
-  StatementBuilder b = pieces.Builder();
-  b.Clear();
-  b.AppendColumn("[K]", "9000001", false);
-  b.AppendColumn("[Status]", "0", true);
-  EXPECT_EQ(b.Finish({"T", "K"}, "''", false), "UPDATE T SET [Status]=0 WHERE [QBListId] = ''\r\n");
-  b.Clear();
-  EXPECT_FALSE(b.HasColumns());
-  EXPECT_EQ(pieces.sStatement, "");
-  EXPECT_EQ(pieces.sUpdateSQL, "");
-}
-
 class MapChildren : public RecordChildren {
  public:
   explicit MapChildren(std::map<std::string, std::string> children) : children_(std::move(children)) {}
