@@ -106,6 +106,10 @@ class PostingTest : public ControlTest {
     };
   }
   ~PostingTest() override {
+    // Whatever the control still holds of QuickBooks goes before the fake QuickBooks does.
+    host.reset();
+    control.reset();
+    ResetModule();
     std::error_code ec;
     std::filesystem::remove(company_file, ec);
   }

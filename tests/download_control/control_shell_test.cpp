@@ -35,12 +35,6 @@ TEST_F(ControlTest, ParametersAreReadAndTheBaseUrlGetsItsSlash) {
   EXPECT_EQ(control->lblGather.Caption(), "0 time/leave activity rows to be downloaded..");
 }
 
-TEST_F(ControlTest, ABaseUrlThatEndsInASlashStaysAsItIs) {
-  service.WriteFile("pending-time.txt", "");
-  Site(Params(true));
-  EXPECT_EQ(Module().params.KVSecureServerURL, service.BaseUrl());
-}
-
 TEST_F(ControlTest, MissingSiteKeyShowsTheMessageAndOnlyTheClosingView) {
   PropertyBag bag{{"KVSecureServerURL", service.BaseUrl()}, {"SiteCode", "ACME"}, {"SiteKey", "  "}};
   ui.ExpectBox(kMissingConnectionMessage);
