@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "common/error.h"
 #include "platform/qb/class_factory.h"
@@ -101,6 +103,43 @@ TEST(StandinProcessor, SingleUserSessionsExcludeOthersUntilReleased) {
   // Releasing the processor without EndSession or CloseConnection must not leave the company file held.
   first.reset();
   std::string ticket = second->BeginSession("", kOpenModeSingleUser);
+  EXPECT_FALSE(ticket.empty());
+}
+
+TEST(StandinProcessor, AClientThatDiesLeavesNoCompanyFileHeld) {
+  StandinEnv env;
+  env.Open(env.CopySample());
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Holds a single-user session and dies without releasing anything.
+    auto processor = CreateRequestProcessor();
+    processor->OpenConnection("id", "crashing");
+    processor->BeginSession("", kOpenModeSingleUser);
+    char byte = 1;
+    (void)!write(ready[1], &byte, 1);
+    raise(SIGKILL);
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  auto processor = CreateRequestProcessor();
+  processor->OpenConnection("id", "next");
+  // The dead client's stand-in notices the end of its connection and ends, releasing the session.
+  std::string ticket;
+  for (int attempt = 0; attempt < 100 && ticket.empty(); ++attempt) {
+    try {
+      ticket = processor->BeginSession("", kOpenModeSingleUser);
+    } catch (const kv::Error& e) {
+      ASSERT_EQ(e.number(), kErrSingleUserConflict);
+      usleep(50 * 1000);
+    }
+  }
   EXPECT_FALSE(ticket.empty());
 }
 

@@ -76,8 +76,8 @@ TEST(StandinCli, ConcurrentWritersNeverLoseARecord) {
   StandinEnv env;
   std::filesystem::path company = env.CopySample();
   env.Open(company);
-  constexpr int kWriters = 6;
-  constexpr int kRequests = 4;
+  constexpr int kWriters = 4;
+  constexpr int kRequests = 3;
   std::vector<int> pids;
   for (int w = 0; w < kWriters; ++w) {
     std::filesystem::path request = env.Write("add" + std::to_string(w) + ".xml", TimeAddRequest(2, "writer " + std::to_string(w)));
