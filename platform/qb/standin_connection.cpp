@@ -76,14 +76,19 @@ void StandinConnection::Start() {
   char arg0[] = "qb-standin";
   char arg1[] = "serve";
   char* argv[] = {arg0, arg1, nullptr};
+  // A process group of its own: Ctrl-C at the terminal is the host's Cancel, not the end of QuickBooks.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(sockets[1]);
   if (rc != 0) {
     close(sockets[0]);
-    throw kv::Error(kErrCannotReachQuickBooks,
-                    "Could not start QuickBooks (" + program + "): " + std::strerror(rc));
+    throw kv::Error(kErrCannotReachQuickBooks, "Could not start QuickBooks (" + program + "): " + std::strerror(rc));
   }
   pid_ = pid;
   fd_ = sockets[0];
@@ -103,8 +108,8 @@ std::vector<std::string> StandinConnection::Call(const std::vector<std::string_v
     Stop();
     throw kv::Error(kErrCannotReachQuickBooks, "Could not access QuickBooks: it ended the conversation.");
   }
-  if ((*reply)[0] == "ok") return std::vector<std::string>(std::make_move_iterator(reply->begin() + 1),
-                                                           std::make_move_iterator(reply->end()));
+  if ((*reply)[0] == "ok")
+    return std::vector<std::string>(std::make_move_iterator(reply->begin() + 1), std::make_move_iterator(reply->end()));
   if ((*reply)[0] == "error" && reply->size() == 3) {
     int64_t number = 0;
     const std::string& text = (*reply)[1];
