@@ -37,10 +37,14 @@ class Writer {
     Raw(name);
     Raw(">");
     for (char c : value) {
-      if (c == '&') Raw("&amp;");
-      else if (c == '<') Raw("&lt;");
-      else if (c == '>') Raw("&gt;");
-      else buffer_ += c;
+      if (c == '&')
+        Raw("&amp;");
+      else if (c == '<')
+        Raw("&lt;");
+      else if (c == '>')
+        Raw("&gt;");
+      else
+        buffer_ += c;
     }
     Raw("</");
     Raw(name);
@@ -115,7 +119,9 @@ void Header(Writer& w, int list, long i, const std::string& name, const std::str
   w.Leaf("IsActive", active ? "true" : "false", 2);
 }
 
-bool Active(long i) { return i % 10 != 9; }
+bool Active(long i) {
+  return i % 10 != 9;
+}
 
 // Customers: a top-level customer, then its job, then the job's sub-job, and so on in threes.
 std::string CustomerFullName(long i) {
@@ -262,13 +268,15 @@ void Generate(Writer& w, long n) {
       }
       w.Leaf("TxnDate", Stamp(i, list, false).substr(0, 10), 2);
       long cents = 1250 + (i % 400) * 25;
-      w.Leaf(kind == 0 ? "Amount" : "AmountDue", std::to_string((cents + 2000) / 100) + "." +
-                                                      (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100), 2);
+      w.Leaf(kind == 0 ? "Amount" : "AmountDue",
+             std::to_string((cents + 2000) / 100) + "." + (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100),
+             2);
       w.Leaf("Memo", Number("Expense", i), 2);
       w.Open("ExpenseLineRet", 2);
       w.Leaf("TxnLineID", prefix + "-1", 3);
       w.Ref("AccountRef", ListID(6, (i * 6 + 1) % n), Number("Account", (i * 6 + 1) % n), 3);
-      w.Leaf("Amount", std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100), 3);
+      w.Leaf("Amount", std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") + std::to_string(cents % 100),
+             3);
       w.Leaf("Memo", Number("Line memo", i), 3);
       w.Ref("CustomerRef", ListID(3, i), CustomerFullName(i), 3);
       w.Ref("ClassRef", ListID(11, i), Number("Class", i), 3);

@@ -197,7 +197,9 @@ class DefaultFactory : public ClassFactory {
   }
 };
 
-ClassFactory& Installed() { return g_installed != nullptr ? *g_installed : StandinClassFactory(); }
+ClassFactory& Installed() {
+  return g_installed != nullptr ? *g_installed : StandinClassFactory();
+}
 
 }  // namespace
 
@@ -206,10 +208,18 @@ ClassFactory& StandinClassFactory() {
   return factory;
 }
 
-std::unique_ptr<RequestProcessor> CreateRequestProcessor() { return Installed().CreateRequestProcessor(); }
-std::unique_ptr<QBSessionManager> CreateSessionManager() { return Installed().CreateSessionManager(); }
+std::unique_ptr<RequestProcessor> CreateRequestProcessor() {
+  return Installed().CreateRequestProcessor();
+}
+std::unique_ptr<QBSessionManager> CreateSessionManager() {
+  return Installed().CreateSessionManager();
+}
 
-ScopedClassFactory::ScopedClassFactory(ClassFactory& factory) : previous_(g_installed) { g_installed = &factory; }
-ScopedClassFactory::~ScopedClassFactory() { g_installed = previous_; }
+ScopedClassFactory::ScopedClassFactory(ClassFactory& factory) : previous_(g_installed) {
+  g_installed = &factory;
+}
+ScopedClassFactory::~ScopedClassFactory() {
+  g_installed = previous_;
+}
 
 }  // namespace platform::qb

@@ -7,7 +7,9 @@ namespace platform::qb {
 // Error numbers that QuickBooks' integration raises through kv::Error. They are the signed 32-bit values of the
 // COM status codes, as a caller sees them in an error number (0x80040416 is -2147220458), so a caller compares
 // e.number() with these constants and never with the unsigned literal.
-constexpr int64_t QBError(uint32_t code) { return static_cast<int32_t>(code); }
+constexpr int64_t QBError(uint32_t code) {
+  return static_cast<int32_t>(code);
+}
 
 // No company file open, i.e. QuickBooks is not running. The description always begins with kNotRunningText.
 inline constexpr int64_t kErrQBNotRunning = QBError(0x80040416u);
@@ -26,14 +28,14 @@ inline constexpr int64_t kErrSingleUserConflict = QBError(0x80040422u);
 inline constexpr int64_t kErrQBGeneral = QBError(0x80040406u);
 
 // Failures of the conversation itself.
-inline constexpr int64_t kErrRequestNotXml = QBError(0x80040400u);      // ProcessRequest text is not well-formed XML
+inline constexpr int64_t kErrRequestNotXml = QBError(0x80040400u);  // ProcessRequest text is not well-formed XML
 inline constexpr int64_t kErrCannotReachQuickBooks = QBError(0x80040401u);  // QuickBooks went away mid-call
-inline constexpr int64_t kErrUnexpected = QBError(0x80040402u);         // QuickBooks failed inside
-inline constexpr int64_t kErrCannotOpenFile = QBError(0x80040403u);     // the open company file cannot be read
-inline constexpr int64_t kErrInvalidTicket = QBError(0x80040404u);      // ticket of no open session
-inline constexpr int64_t kErrNotConnected = QBError(0x80040407u);       // call before OpenConnection
-inline constexpr int64_t kErrAlreadyOpen = QBError(0x8004040Bu);        // second OpenConnection or BeginSession
-inline constexpr int64_t kErrIndexOutOfRange = 9;                       // GetAt past the end of a list
+inline constexpr int64_t kErrUnexpected = QBError(0x80040402u);             // QuickBooks failed inside
+inline constexpr int64_t kErrCannotOpenFile = QBError(0x80040403u);         // the open company file cannot be read
+inline constexpr int64_t kErrInvalidTicket = QBError(0x80040404u);          // ticket of no open session
+inline constexpr int64_t kErrNotConnected = QBError(0x80040407u);           // call before OpenConnection
+inline constexpr int64_t kErrAlreadyOpen = QBError(0x8004040Bu);            // second OpenConnection or BeginSession
+inline constexpr int64_t kErrIndexOutOfRange = 9;                           // GetAt past the end of a list
 // The integration class cannot be created (QuickBooks' integration is not installed).
 inline constexpr int64_t kErrCannotCreateObject = 429;
 

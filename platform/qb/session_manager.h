@@ -36,8 +36,7 @@ class QBSessionManager {
   virtual void EndSession() = 0;
   virtual void CloseConnection() = 0;
   // A new, empty request set for qbXML version major.minor; nothing when the library gives none.
-  virtual std::unique_ptr<SubscriptionMsgSetRequest> CreateSubscriptionMsgSetRequest(int16_t major,
-                                                                                     int16_t minor) = 0;
+  virtual std::unique_ptr<SubscriptionMsgSetRequest> CreateSubscriptionMsgSetRequest(int16_t major, int16_t minor) = 0;
   // Sends the set; one response per request, in order. Nothing when QuickBooks gives no response set.
   virtual std::unique_ptr<SubscriptionMsgSetResponse> DoSubscriptionRequests(
       const SubscriptionMsgSetRequest& requests) = 0;

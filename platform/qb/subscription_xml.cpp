@@ -110,7 +110,8 @@ struct Document {
 };
 
 bool Named(xmlNodePtr node, const char* name) {
-  return node != nullptr && node->type == XML_ELEMENT_NODE && std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
+  return node != nullptr && node->type == XML_ELEMENT_NODE &&
+         std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
 }
 
 xmlNodePtr Child(xmlNodePtr parent, const char* name) {
@@ -129,7 +130,9 @@ std::string Text(xmlNodePtr node) {
   return text;
 }
 
-std::string ChildText(xmlNodePtr parent, const char* name) { return Text(Child(parent, name)); }
+std::string ChildText(xmlNodePtr parent, const char* name) {
+  return Text(Child(parent, name));
+}
 
 std::string Attribute(xmlNodePtr node, const char* name) {
   xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(name));
@@ -253,8 +256,9 @@ SubscriptionMsgSetRequest SubscriptionRequestsFromXml(std::string_view xml) {
   Document document{Parse(xml)};
   xmlNodePtr set = MessageSet(document.doc, "QBXMLSubscriptionMsgsRq");
   if (set == nullptr) {
-    throw kv::Error(kErrRequestNotXml, "QuickBooks found an error when parsing the subscription request: it is not "
-                                       "a QBXML document with a QBXMLSubscriptionMsgsRq element.");
+    throw kv::Error(kErrRequestNotXml,
+                    "QuickBooks found an error when parsing the subscription request: it is not "
+                    "a QBXML document with a QBXMLSubscriptionMsgsRq element.");
   }
   int major = 0;
   int minor = 0;
@@ -344,8 +348,9 @@ std::unique_ptr<SubscriptionMsgSetResponse> SubscriptionResponsesFromXml(std::st
   Document document{Parse(xml)};
   xmlNodePtr set = MessageSet(document.doc, "QBXMLSubscriptionMsgsRs");
   if (set == nullptr) {
-    throw kv::Error(kErrCannotReachQuickBooks, "QuickBooks answered the subscription requests with a text that is "
-                                               "not a subscription response set.");
+    throw kv::Error(kErrCannotReachQuickBooks,
+                    "QuickBooks answered the subscription requests with a text that is "
+                    "not a subscription response set.");
   }
   auto responses = std::make_unique<SubscriptionMsgSetResponse>();
   for (xmlNodePtr node = set->children; node != nullptr; node = node->next) {
@@ -362,8 +367,8 @@ std::unique_ptr<SubscriptionMsgSetResponse> SubscriptionResponsesFromXml(std::st
       ReadSubscription(retNode, *ret);
       detail = std::move(ret);
     }
-    responses->MutableResponseList().Append(SubscriptionResponse(
-        type, statusCode, Attribute(node, "statusSeverity"), Attribute(node, "statusMessage"), std::move(detail)));
+    responses->MutableResponseList().Append(SubscriptionResponse(type, statusCode, Attribute(node, "statusSeverity"),
+                                                                 Attribute(node, "statusMessage"), std::move(detail)));
   }
   return responses;
 }

@@ -7,11 +7,20 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
   for (size_t i = 0; i < text.size(); ++i) {
     const char* entity = nullptr;
     switch (text[i]) {
-      case '&': entity = "&amp;"; break;
-      case '<': entity = "&lt;"; break;
-      case '>': entity = "&gt;"; break;
-      case '"': entity = attribute ? "&quot;" : nullptr; break;
-      default: break;
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = attribute ? "&quot;" : nullptr;
+        break;
+      default:
+        break;
     }
     if (entity == nullptr) continue;
     out.append(text.substr(start, i - start));

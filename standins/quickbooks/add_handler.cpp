@@ -17,16 +17,18 @@ const std::vector<std::string> kAccountKinds = {"AccountRet"};
 const std::vector<std::string> kClassKinds = {"ClassRet"};
 const std::vector<std::string> kServiceItemKinds = {"ItemServiceRet"};
 const std::vector<std::string> kWageItemKinds = {"PayrollItemWageRet"};
-const std::vector<std::string> kItemKinds = {"ItemServiceRet",   "ItemNonInventoryRet", "ItemOtherChargeRet",
+const std::vector<std::string> kItemKinds = {"ItemServiceRet",   "ItemNonInventoryRet",      "ItemOtherChargeRet",
                                              "ItemInventoryRet", "ItemInventoryAssemblyRet", "ItemFixedAssetRet",
-                                             "ItemGroupRet",     "ItemDiscountRet",     "ItemSubtotalRet"};
+                                             "ItemGroupRet",     "ItemDiscountRet",          "ItemSubtotalRet"};
 
 // Raised inside a handler to end it with an error status.
 struct Refusal {
   Status status;
 };
 
-[[noreturn]] void Refuse(int code, std::string message) { throw Refusal{Status::Error(code, std::move(message))}; }
+[[noreturn]] void Refuse(int code, std::string message) {
+  throw Refusal{Status::Error(code, std::move(message))};
+}
 
 std::string Trimmed(const std::string& text) {
   size_t start = text.find_first_not_of(" \t\r\n");
@@ -54,13 +56,26 @@ class RecordWriter {
     out_ += "<" + std::string(name) + ">";
     for (char c : text) {
       switch (c) {
-        case '&': out_ += "&amp;"; break;
-        case '<': out_ += "&lt;"; break;
-        case '>': out_ += "&gt;"; break;
-        case '\n': out_ += "&#10;"; break;
-        case '\r': out_ += "&#13;"; break;
-        case '\t': out_ += "&#9;"; break;
-        default: out_ += c;
+        case '&':
+          out_ += "&amp;";
+          break;
+        case '<':
+          out_ += "&lt;";
+          break;
+        case '>':
+          out_ += "&gt;";
+          break;
+        case '\n':
+          out_ += "&#10;";
+          break;
+        case '\r':
+          out_ += "&#13;";
+          break;
+        case '\t':
+          out_ += "&#9;";
+          break;
+        default:
+          out_ += c;
       }
     }
     out_ += "</" + std::string(name) + ">\n";
@@ -188,7 +203,9 @@ std::string Cents(long long cents) {
   return text;
 }
 
-long long ToCents(double value) { return std::llround(value * 100.0); }
+long long ToCents(double value) {
+  return std::llround(value * 100.0);
+}
 
 struct Header {
   std::string txnID;
@@ -286,7 +303,8 @@ long long WriteLines(const AddReader& reader, const XmlNode& add, RecordWriter& 
       total += amount;
     }
   }
-  if (lineNumber == 0) Refuse(kStatusInvalidValue, "The " + reader.label() + " needs at least one expense or item line.");
+  if (lineNumber == 0)
+    Refuse(kStatusInvalidValue, "The " + reader.label() + " needs at least one expense or item line.");
   return total;
 }
 
@@ -328,8 +346,9 @@ std::string TimeTrackingAdd(const XmlNode& add, Workspace& workspace) {
 
 std::string BillAdd(const XmlNode& add, Workspace& workspace) {
   AddReader reader(workspace, "BillAdd", "Bill");
-  reader.Allow(add, "BillAdd",
-               {"VendorRef", "APAccountRef", "TxnDate", "DueDate", "RefNumber", "Memo", "ExpenseLineAdd", "ItemLineAdd"});
+  reader.Allow(
+      add, "BillAdd",
+      {"VendorRef", "APAccountRef", "TxnDate", "DueDate", "RefNumber", "Memo", "ExpenseLineAdd", "ItemLineAdd"});
   ListEntry vendor = reader.Resolve(reader.Required(add, "BillAdd", "VendorRef"), "Vendor", kVendorKinds);
   std::optional<ListEntry> payable = reader.Optional(add, "APAccountRef", "Account", kAccountKinds);
   // QuickBooks books a bill to the company's accounts-payable account when the request names none.
@@ -416,9 +435,12 @@ Status HandleAdd(const std::string& requestName, const XmlNode& request, Workspa
       Refuse(kStatusInvalidValue, requestName + " must hold exactly one " + addName + " element.");
     }
     std::string txnID;
-    if (kind == "TimeTracking") txnID = TimeTrackingAdd(children[0], workspace);
-    else if (kind == "Bill") txnID = BillAdd(children[0], workspace);
-    else txnID = CheckAdd(children[0], workspace);
+    if (kind == "TimeTracking")
+      txnID = TimeTrackingAdd(children[0], workspace);
+    else if (kind == "Bill")
+      txnID = BillAdd(children[0], workspace);
+    else
+      txnID = CheckAdd(children[0], workspace);
     out.AddView(workspace.LastAdded().indent);
     out.AddView(workspace.LastAdded().text);
     out.Add("\n");

@@ -12,7 +12,9 @@ namespace standins::quickbooks {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::vector<std::string> SplitBlanks(std::string_view text) {
   std::vector<std::string> parts;
@@ -38,10 +40,14 @@ size_t RootStart(std::string_view text) {
     if (text[pos] != '<') throw XmlScanError("text before the root element", pos);
     std::string_view rest = text.substr(pos);
     std::string_view close;
-    if (rest.starts_with("<?")) close = "?>";
-    else if (rest.starts_with("<!--")) close = "-->";
-    else if (rest.starts_with("<!")) close = ">";
-    else return pos;
+    if (rest.starts_with("<?"))
+      close = "?>";
+    else if (rest.starts_with("<!--"))
+      close = "-->";
+    else if (rest.starts_with("<!"))
+      close = ">";
+    else
+      return pos;
     size_t end = text.find(close, pos + 2);
     if (end == std::string_view::npos) throw XmlScanError("unterminated markup before the root element", pos);
     pos = end + close.size();
@@ -71,8 +77,8 @@ std::shared_ptr<const Company> Company::FromText(std::string content, const std:
     std::vector<ElementSpan> children;
     ElementSpan root = ScanElement(text, rootStart, &children);
     if (root.name != kRootElement) {
-      throw XmlScanError("the root element is <" + std::string(root.name) + ">, not <" + std::string(kRootElement) + ">",
-                         rootStart);
+      throw XmlScanError(
+          "the root element is <" + std::string(root.name) + ">, not <" + std::string(kRootElement) + ">", rootStart);
     }
     // Comments and instructions may follow the root; anything else would be a second root.
     size_t pos = root.end;

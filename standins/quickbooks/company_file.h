@@ -57,9 +57,9 @@ class Company {
   std::string content_;
   std::vector<std::string> versions_;
   std::vector<Record> records_;
-  size_t insert_at_ = 0;        // where appended records go: the start of the root's end-tag line
-  bool self_closing_ = false;   // <QBStandinCompany .../>: the root must be opened to take records
-  size_t root_tag_close_ = 0;   // position of "/>" of a self-closing root
+  size_t insert_at_ = 0;       // where appended records go: the start of the root's end-tag line
+  bool self_closing_ = false;  // <QBStandinCompany .../>: the root must be opened to take records
+  size_t root_tag_close_ = 0;  // position of "/>" of a self-closing root
 };
 
 // The serve process reads the open company file for every request; this keeps the last one while the file on

@@ -148,8 +148,8 @@ int CmdTxns(bool xml) {
     std::string date = qb::ChildText(text, element, "TxnDate").value_or("");
     std::cout << std::string(record.kind.substr(0, record.kind.size() - 3)) << "  " << *id << "  " << date;
     if (record.kind == "TimeTrackingRet") {
-      std::cout << "  " << RefName(text, element, "EntityRef") << "  " << RefName(text, element, "CustomerRef")
-                << "  " << RefName(text, element, "ItemServiceRef") << "  "
+      std::cout << "  " << RefName(text, element, "EntityRef") << "  " << RefName(text, element, "CustomerRef") << "  "
+                << RefName(text, element, "ItemServiceRef") << "  "
                 << qb::ChildText(text, element, "Duration").value_or("");
     } else {
       bool bill = record.kind == "BillRet";
@@ -173,8 +173,8 @@ int CmdPick(const std::string& tag, const std::string& subscriber, const std::st
   std::filesystem::path company = RequireOpenCompany();
   qb::FileSubscriptionStore store;
   platform::qb::UIExtensionSubscriptionRet subscription = qb::SubscriptionForPick(store, tag, subscriber);
-  std::string text = eventFile.empty() ? qb::MenuEventText(tag, subscription.SubscriberID, company)
-                                       : qb::ReadFile(eventFile);
+  std::string text =
+      eventFile.empty() ? qb::MenuEventText(tag, subscription.SubscriberID, company) : qb::ReadFile(eventFile);
   const std::string& progId = subscription.COMCallbackInfo.ProgID;
   if (progId.empty()) throw UserError("The subscription of " + subscription.SubscriberID + " names no ProgID.");
   try {
@@ -203,8 +203,8 @@ int CmdVersion(const std::string& value) {
   for (int i = 1; i < 4 && in >> dot; ++i) {
     if (dot != '.' || !(in >> parts[i])) throw UserError("The version \"" + value + "\" is not MAJOR.MINOR.");
   }
-  qb::SetLibraryVersion({static_cast<int16_t>(parts[0]), static_cast<int16_t>(parts[1]),
-                         static_cast<int16_t>(parts[2]), static_cast<int16_t>(parts[3])});
+  qb::SetLibraryVersion({static_cast<int16_t>(parts[0]), static_cast<int16_t>(parts[1]), static_cast<int16_t>(parts[2]),
+                         static_cast<int16_t>(parts[3])});
   std::cout << "The integration library now reports version " << value << ".\n";
   return 0;
 }

@@ -30,8 +30,8 @@ std::string DescribeMenus(SubscriptionStore& store) {
     const MenuExtensionSubscriptionData& extension = subscription.MenuExtensionSubscription;
     std::string where = AddToMenuName(extension.AddToMenu) + " menu";
     if (extension.Submenu) {
-      std::string title = extension.Submenu->MenuText.empty() ? subscription.COMCallbackInfo.AppName
-                                                              : extension.Submenu->MenuText;
+      std::string title =
+          extension.Submenu->MenuText.empty() ? subscription.COMCallbackInfo.AppName : extension.Submenu->MenuText;
       where += " | " + title;
     }
     text += "Subscriber " + subscription.SubscriberID + " (" + subscription.COMCallbackInfo.AppName + ", " +

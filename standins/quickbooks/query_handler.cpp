@@ -56,9 +56,12 @@ std::string Trimmed(std::string text) {
 }
 
 bool ParseBool(const std::string& text, bool& value) {
-  if (text == "true" || text == "1") value = true;
-  else if (text == "false" || text == "0") value = false;
-  else return false;
+  if (text == "true" || text == "1")
+    value = true;
+  else if (text == "false" || text == "0")
+    value = false;
+  else
+    return false;
   return true;
 }
 
@@ -78,8 +81,8 @@ void AddWithoutLines(std::string_view record, ResponseText& out) {
   while (std::optional<ElementSpan> child = cursor.Next()) {
     if (!IsLineElement(child->name)) continue;
     size_t cut = child->begin;
-    while (cut > copied && (record[cut - 1] == ' ' || record[cut - 1] == '\t' || record[cut - 1] == '\n' ||
-                            record[cut - 1] == '\r')) {
+    while (cut > copied &&
+           (record[cut - 1] == ' ' || record[cut - 1] == '\t' || record[cut - 1] == '\n' || record[cut - 1] == '\r')) {
       --cut;
     }
     out.AddView(record.substr(copied, cut - copied));
@@ -90,7 +93,9 @@ void AddWithoutLines(std::string_view record, ResponseText& out) {
 
 }  // namespace
 
-bool IsQuery(const std::string& requestName) { return FindQuery(requestName) != nullptr; }
+bool IsQuery(const std::string& requestName) {
+  return FindQuery(requestName) != nullptr;
+}
 
 Status HandleQuery(const std::string& requestName, const XmlNode& request, const Workspace& workspace,
                    ResponseText& out) {
@@ -102,17 +107,20 @@ Status HandleQuery(const std::string& requestName, const XmlNode& request, const
     std::string name = child.Name();
     std::string value = Trimmed(child.Text());
     if (name == "ActiveStatus" && kind.shape == Shape::kList) {
-      if (value == "ActiveOnly") active = Active::kActiveOnly;
-      else if (value == "InactiveOnly") active = Active::kInactiveOnly;
-      else if (value == "All") active = Active::kAll;
+      if (value == "ActiveOnly")
+        active = Active::kActiveOnly;
+      else if (value == "InactiveOnly")
+        active = Active::kInactiveOnly;
+      else if (value == "All")
+        active = Active::kAll;
       else {
         return Status::Error(kStatusInvalidValue, "The value \"" + value + "\" of ActiveStatus in " + requestName +
                                                       " is not one of ActiveOnly, InactiveOnly, All.");
       }
     } else if (name == "IncludeLineItems" && kind.shape == Shape::kTransactionWithLines) {
       if (!ParseBool(value, lines)) {
-        return Status::Error(kStatusInvalidValue,
-                             "The value \"" + value + "\" of IncludeLineItems in " + requestName + " is not a Boolean.");
+        return Status::Error(kStatusInvalidValue, "The value \"" + value + "\" of IncludeLineItems in " + requestName +
+                                                      " is not a Boolean.");
       }
     } else if (name == "MaxReturned") {
       auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), maxReturned);

@@ -125,16 +125,16 @@ std::string QBDateTimeNow() {
   long offset = local.tm_gmtoff / 60;
   char sign = offset < 0 ? '-' : '+';
   if (offset < 0) offset = -offset;
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, sign, offset / 60,
-                offset % 60);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, sign, offset / 60, offset % 60);
   return text;
 }
 
 namespace {
 
 std::string ResponseName(const std::string& requestName) {
-  if (requestName.size() > 2 && requestName.ends_with("Rq")) return requestName.substr(0, requestName.size() - 2) + "Rs";
+  if (requestName.size() > 2 && requestName.ends_with("Rq"))
+    return requestName.substr(0, requestName.size() - 2) + "Rs";
   return requestName + "Rs";
 }
 

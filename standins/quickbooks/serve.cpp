@@ -70,7 +70,8 @@ class Server {
         std::fprintf(stderr, "qb-standin serve: %s\n", e.what());
         return 1;
       } catch (const std::exception& e) {
-        Reply({"error", std::to_string(kErrUnexpected), std::string("QuickBooks found an unexpected error: ") + e.what()});
+        Reply({"error", std::to_string(kErrUnexpected),
+               std::string("QuickBooks found an unexpected error: ") + e.what()});
       }
       if (closed_) return 0;
     }
@@ -86,7 +87,8 @@ class Server {
   }
 
   void RequireConnected() const {
-    if (!connected_) throw kv::Error(kErrNotConnected, "There is no connection to QuickBooks; call OpenConnection first.");
+    if (!connected_)
+      throw kv::Error(kErrNotConnected, "There is no connection to QuickBooks; call OpenConnection first.");
   }
 
   const std::filesystem::path& SessionFile(const std::string& ticket) const {
@@ -179,8 +181,10 @@ class Server {
                           "QuickBooks (the stand-in opens one with \"qb-standin open FILE\").");
     }
     if (!fileName.empty() && !SameFile(fileName, *open)) {
-      throw kv::Error(kErrDifferentFileOpen, "A company file is already open in QuickBooks and it is not the one "
-                                             "requested: open is " + open->string() + ", requested was " + fileName + ".");
+      throw kv::Error(kErrDifferentFileOpen,
+                      "A company file is already open in QuickBooks and it is not the one "
+                      "requested: open is " +
+                          open->string() + ", requested was " + fileName + ".");
     }
     Load(*open);
     if (IsAccessDenied(app_name_)) {

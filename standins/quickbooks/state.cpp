@@ -40,7 +40,9 @@ std::string TrimLine(std::string text) {
 
 }  // namespace
 
-std::filesystem::path StateDir() { return platform::com::StateDirectory(); }
+std::filesystem::path StateDir() {
+  return platform::com::StateDirectory();
+}
 
 std::filesystem::path EnsureStateDir() {
   std::filesystem::path dir = StateDir();

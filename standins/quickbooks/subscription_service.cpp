@@ -104,7 +104,9 @@ SubscriptionMsgSetResponse ProcessSubscriptionRequests(const SubscriptionMsgSetR
   return responses;
 }
 
-bool IsVisible(const MenuItemData& item) { return item.DisplayCondition.VisibleIfNot.Empty(); }
+bool IsVisible(const MenuItemData& item) {
+  return item.DisplayCondition.VisibleIfNot.Empty();
+}
 
 // ---------------------------------------------------------------- stores
 
@@ -158,7 +160,9 @@ void MemorySubscriptionStore::Put(const std::string& key, const UIExtensionSubsc
   items_.insert_or_assign(key, subscription);
 }
 
-bool MemorySubscriptionStore::Remove(const std::string& key) { return items_.erase(key) > 0; }
+bool MemorySubscriptionStore::Remove(const std::string& key) {
+  return items_.erase(key) > 0;
+}
 
 std::vector<UIExtensionSubscriptionRet> MemorySubscriptionStore::List() {
   std::vector<UIExtensionSubscriptionRet> subscriptions;

@@ -9,10 +9,14 @@
 namespace standins::quickbooks {
 
 namespace {
-xmlNodePtr N(void* node) { return static_cast<xmlNodePtr>(node); }
+xmlNodePtr N(void* node) {
+  return static_cast<xmlNodePtr>(node);
+}
 }  // namespace
 
-std::string XmlNode::Name() const { return node_ ? reinterpret_cast<const char*>(N(node_)->name) : ""; }
+std::string XmlNode::Name() const {
+  return node_ ? reinterpret_cast<const char*>(N(node_)->name) : "";
+}
 
 std::vector<XmlNode> XmlNode::Children() const {
   std::vector<XmlNode> children;
@@ -48,7 +52,9 @@ std::optional<std::string> XmlNode::Attribute(const char* name) const {
   return text;
 }
 
-int XmlNode::Line() const { return node_ ? static_cast<int>(xmlGetLineNo(N(node_))) : 0; }
+int XmlNode::Line() const {
+  return node_ ? static_cast<int>(xmlGetLineNo(N(node_))) : 0;
+}
 
 std::string WithoutDoctype(std::string_view text) {
   size_t pos = 0;
@@ -116,7 +122,9 @@ XmlDocument XmlDocument::Parse(std::string_view text) {
   return document;
 }
 
-XmlDocument::XmlDocument(XmlDocument&& other) noexcept : doc_(other.doc_) { other.doc_ = nullptr; }
+XmlDocument::XmlDocument(XmlDocument&& other) noexcept : doc_(other.doc_) {
+  other.doc_ = nullptr;
+}
 
 XmlDocument& XmlDocument::operator=(XmlDocument&& other) noexcept {
   if (this != &other) {
@@ -131,7 +139,9 @@ XmlDocument::~XmlDocument() {
   if (doc_) xmlFreeDoc(static_cast<xmlDocPtr>(doc_));
 }
 
-XmlNode XmlDocument::Root() const { return XmlNode(xmlDocGetRootElement(static_cast<xmlDocPtr>(doc_))); }
+XmlNode XmlDocument::Root() const {
+  return XmlNode(xmlDocGetRootElement(static_cast<xmlDocPtr>(doc_)));
+}
 
 std::string XmlDocument::QBXMLVersion() const {
   for (xmlNodePtr node = static_cast<xmlDocPtr>(doc_)->children; node != nullptr; node = node->next) {

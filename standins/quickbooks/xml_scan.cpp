@@ -10,11 +10,13 @@ namespace standins::quickbooks {
 namespace {
 
 bool IsNameChar(char c) {
-  return c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '>' && c != '/' && c != '=' && c != '<' &&
-         c != '"' && c != '\'';
+  return c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '>' && c != '/' && c != '=' && c != '<' && c != '"' &&
+         c != '\'';
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 size_t Find(std::string_view text, std::string_view what, size_t from, size_t offsetForError) {
   size_t at = text.find(what, from);
@@ -90,13 +92,19 @@ void AppendDecoded(std::string& out, std::string_view text) {
     }
     out.append(text.substr(pos, amp - pos));
     size_t semi = text.find(';', amp);
-    std::string_view entity = semi == std::string_view::npos ? std::string_view() : text.substr(amp + 1, semi - amp - 1);
+    std::string_view entity =
+        semi == std::string_view::npos ? std::string_view() : text.substr(amp + 1, semi - amp - 1);
     bool done = true;
-    if (entity == "amp") out += '&';
-    else if (entity == "lt") out += '<';
-    else if (entity == "gt") out += '>';
-    else if (entity == "quot") out += '"';
-    else if (entity == "apos") out += '\'';
+    if (entity == "amp")
+      out += '&';
+    else if (entity == "lt")
+      out += '<';
+    else if (entity == "gt")
+      out += '>';
+    else if (entity == "quot")
+      out += '"';
+    else if (entity == "apos")
+      out += '\'';
     else if (entity.size() > 1 && entity[0] == '#') {
       uint32_t cp = 0;
       bool hex = entity[1] == 'x' || entity[1] == 'X';

@@ -15,8 +15,8 @@ namespace platform::qb {
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 using testing::StandinEnv;
+using ::testing::StartsWith;
 
 kv::Error ErrorOf(const std::function<void()>& call) {
   try {

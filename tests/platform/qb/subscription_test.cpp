@@ -84,7 +84,8 @@ TEST(SubscriptionXml, ValuesWithoutANameTravelAsNumbersAndUnknownRequestsAreRefu
   EXPECT_EQ(back.Requests().GetAt(0).add.MenuExtensionSubscription.AddToMenu, 42);
   EXPECT_EQ(back.Requests().GetAt(1).del.SubscriptionType, 7);
 
-  const char* unknown = "<QBXML><QBXMLSubscriptionMsgsRq><DataEventSubscriptionAddRq/></QBXMLSubscriptionMsgsRq></QBXML>";
+  const char* unknown =
+      "<QBXML><QBXMLSubscriptionMsgsRq><DataEventSubscriptionAddRq/></QBXMLSubscriptionMsgsRq></QBXML>";
   try {
     SubscriptionRequestsFromXml(unknown);
     FAIL() << "no error";
@@ -101,7 +102,8 @@ TEST(SubscriptionXml, ResponsesKeepStatusTypeAndDetail) {
   ret->MenuExtensionSubscription = MenuRequests().Requests().GetAt(0).add.MenuExtensionSubscription;
   SubscriptionMsgSetResponse sent;
   sent.MutableResponseList().Append(SubscriptionResponse(kRtUIExtensionSubscriptionAddRs, 3000, "Error", "bad \"x\""));
-  sent.MutableResponseList().Append(SubscriptionResponse(kRtUIExtensionSubscriptionQueryRs, 0, "Info", "Status OK", ret));
+  sent.MutableResponseList().Append(
+      SubscriptionResponse(kRtUIExtensionSubscriptionQueryRs, 0, "Info", "Status OK", ret));
   std::unique_ptr<SubscriptionMsgSetResponse> received = SubscriptionResponsesFromXml(SubscriptionResponsesToXml(sent));
   const SubscriptionResponseList* list = received->ResponseList();
   ASSERT_NE(list, nullptr);

@@ -11,15 +11,16 @@
 namespace standins::quickbooks {
 namespace {
 
-using ::testing::HasSubstr;
 using platform::qb::testing::StandinEnv;
+using ::testing::HasSubstr;
 
 const std::string kCrLf = "\r\n";
 
 // The document as the download control writes it: CR LF lines, the QBD 2.0 header, spaced attributes.
 std::string Document(const std::string& messages, const std::string& onError = "continueOnError") {
   return "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 2.0//EN'>\r\n<QBXML>\r\n"
-         "<QBXMLMsgsRq onError = \"" + onError + "\">\r\n" + messages + "</QBXMLMsgsRq>\r\n</QBXML>";
+         "<QBXMLMsgsRq onError = \"" +
+         onError + "\">\r\n" + messages + "</QBXMLMsgsRq>\r\n</QBXML>";
 }
 
 std::string FullName(const std::string& element, const std::string& name) {
@@ -45,7 +46,8 @@ std::string TimeAdd(const Time& t, int id = 1) {
   text += "<Duration>" + t.duration + "</Duration>";  // no line break after it, as the control writes it
   if (!t.klass.empty()) text += FullName("ClassRef", t.klass);
   if (!t.payroll.empty()) text += FullName("PayrollItemWageRef", t.payroll);
-  text += "<Notes>" + t.notes + "</Notes>\r\n<IsBillable>1</IsBillable>\r\n</TimeTrackingAdd>\r\n</TimeTrackingAddRq>\r\n";
+  text +=
+      "<Notes>" + t.notes + "</Notes>\r\n<IsBillable>1</IsBillable>\r\n</TimeTrackingAdd>\r\n</TimeTrackingAddRq>\r\n";
   return text;
 }
 
@@ -140,8 +142,7 @@ TEST_F(AddTest, TimeTrackingAddCreatesARecordThatALaterQueryReturns) {
   EXPECT_EQ(ret.children["Notes"], "Met & planned\nnext steps");
   EXPECT_EQ(ret.children["IsBillable"], "true");
   EXPECT_EQ(answer.All("EntityRef")[0].children["ListID"], ListIDOf("EmployeeRet", "Marcus O'Neill"));
-  EXPECT_EQ(answer.All("CustomerRef")[0].children["ListID"],
-            ListIDOf("CustomerRet", "Acme Widgets:Plant Expansion"));
+  EXPECT_EQ(answer.All("CustomerRef")[0].children["ListID"], ListIDOf("CustomerRet", "Acme Widgets:Plant Expansion"));
 
   probe::Document later(Query("TimeTrackingQueryRq"));
   std::vector<std::string> ids = probe::Ids(later.All("TimeTrackingRet"));
@@ -214,15 +215,16 @@ TEST_F(AddTest, BadValuesComeBackAsErrorStatuses) {
     EXPECT_EQ(status.attributes["statusCode"], "3000");
     EXPECT_FALSE(status.attributes["statusMessage"].empty());
   }
-  probe::Element unknown = Status(
-      Send("<TimeTrackingAddRq><TimeTrackingAdd><Colour>red</Colour></TimeTrackingAdd></TimeTrackingAddRq>"),
-      "TimeTrackingAddRs");
+  probe::Element unknown =
+      Status(Send("<TimeTrackingAddRq><TimeTrackingAdd><Colour>red</Colour></TimeTrackingAdd></TimeTrackingAddRq>"),
+             "TimeTrackingAddRs");
   EXPECT_THAT(unknown.attributes["statusMessage"], HasSubstr("Colour"));
 }
 
 TEST_F(AddTest, BillWithExpenseAndItemLines) {
-  std::string response = Send(BillAdd("Lee&apos;s Catering", ExpenseLine("Travel Expense", "12.50", "Northwind Traders") +
-                                                                  ItemLine("Printer Paper", "2.00", "3.25")));
+  std::string response =
+      Send(BillAdd("Lee&apos;s Catering", ExpenseLine("Travel Expense", "12.50", "Northwind Traders") +
+                                              ItemLine("Printer Paper", "2.00", "3.25")));
   EXPECT_EQ(Status(response, "BillAddRs").attributes["statusCode"], "0") << response;
   probe::Document answer(response);
   probe::Element bill = answer.All("BillRet")[0];
@@ -250,9 +252,8 @@ TEST_F(AddTest, CheckIsDrawnOnABankAccount) {
   EXPECT_EQ(answer.All("CheckRet")[0].children["Amount"], "1234.50");
   EXPECT_EQ(answer.All("PayeeEntityRef")[0].children["FullName"], "Riverside Travel Agency");
 
-  probe::Element notBank =
-      Status(Send(CheckAdd("Travel Expense", "Riverside Travel Agency", ExpenseLine("Travel Expense", "1"))),
-             "CheckAddRs");
+  probe::Element notBank = Status(
+      Send(CheckAdd("Travel Expense", "Riverside Travel Agency", ExpenseLine("Travel Expense", "1"))), "CheckAddRs");
   EXPECT_EQ(notBank.attributes["statusSeverity"], "Error");
   EXPECT_THAT(notBank.attributes["statusMessage"], HasSubstr("Bank"));
   probe::Element noLines = Status(Send(CheckAdd("Checking", "Riverside Travel Agency", "")), "CheckAddRs");

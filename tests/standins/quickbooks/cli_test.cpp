@@ -15,11 +15,11 @@
 namespace standins::quickbooks {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
 using platform::qb::testing::BuildProgram;
 using platform::qb::testing::RunResult;
 using platform::qb::testing::StandinEnv;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 TEST(StandinCli, OpenStatusCloseAndNew) {
   StandinEnv env;
@@ -52,7 +52,8 @@ TEST(StandinCli, OpenRefusesWhatIsNoCompanyFile) {
   RunResult missing = env.Run({"open", (env.dir() / "missing.xml").string()});
   EXPECT_EQ(missing.status, 1);
   EXPECT_THAT(missing.err, HasSubstr("missing.xml"));
-  RunResult bad = env.Run({"open", env.Write("bad.xml", "<QBStandinCompany>\n<ClassRet>\n</QBStandinCompany>\n").string()});
+  RunResult bad =
+      env.Run({"open", env.Write("bad.xml", "<QBStandinCompany>\n<ClassRet>\n</QBStandinCompany>\n").string()});
   EXPECT_EQ(bad.status, 1);
   EXPECT_THAT(bad.err, HasSubstr("line 3"));
   RunResult wrongRoot = env.Run({"open", env.Write("other.xml", "<Company/>").string()});
@@ -66,7 +67,9 @@ std::string TimeAddRequest(int count, const std::string& notes) {
   for (int i = 0; i < count; ++i) {
     text += "<TimeTrackingAddRq requestID=\"" + std::to_string(i + 1) +
             "\"><TimeTrackingAdd><TxnDate>2006-05-01</TxnDate><EntityRef><FullName>Priya Raman</FullName>"
-            "</EntityRef><Duration>PT1H0M</Duration><Notes>" + notes + "</Notes></TimeTrackingAdd>"
+            "</EntityRef><Duration>PT1H0M</Duration><Notes>" +
+            notes +
+            "</Notes></TimeTrackingAdd>"
             "</TimeTrackingAddRq>\n";
   }
   return text + "</QBXMLMsgsRq>\n</QBXML>\n";
@@ -80,7 +83,8 @@ TEST(StandinCli, ConcurrentWritersNeverLoseARecord) {
   constexpr int kRequests = 3;
   std::vector<int> pids;
   for (int w = 0; w < kWriters; ++w) {
-    std::filesystem::path request = env.Write("add" + std::to_string(w) + ".xml", TimeAddRequest(2, "writer " + std::to_string(w)));
+    std::filesystem::path request =
+        env.Write("add" + std::to_string(w) + ".xml", TimeAddRequest(2, "writer " + std::to_string(w)));
     for (int r = 0; r < kRequests; ++r) {
       std::string tag = "w" + std::to_string(w) + "r" + std::to_string(r);
       pids.push_back(env.Start({"request", request.string()}, tag));
@@ -236,7 +240,7 @@ TEST(CompanyGenerator, WritesNRecordsOfEveryListDeterministically) {
   // Its time entries refer to records of the file, so adds against it resolve too.
   env.Open(first);
   RunResult add = env.Run({"request", "-"}, TimeAddRequest(1, "x").replace(TimeAddRequest(1, "x").find("Priya Raman"),
-                                                                            11, "Employee 000001"));
+                                                                           11, "Employee 000001"));
   EXPECT_THAT(add.out, HasSubstr("statusCode=\"0\"")) << add.out << add.err;
   EXPECT_NE(std::system(("'" + generator + "' 0 '" + first.string() + "' 2>/dev/null").c_str()), 0);
 }

@@ -61,10 +61,8 @@ TEST(CompanyFile, MistakesAreNamedWithTheirLine) {
     const char* expected;
   };
   for (const Case& c : {Case{"<QBStandinCompany>\n  text\n</QBStandinCompany>", "line 2"},
-                        Case{"<QBStandinCompany/>\n<Second/>", "after the root"},
-                        Case{"<Other/>", "QBStandinCompany"},
-                        Case{"", "no root"},
-                        Case{"<QBStandinCompany>\n<A>\n</B>\n</QBStandinCompany>", "line 3"}}) {
+                        Case{"<QBStandinCompany/>\n<Second/>", "after the root"}, Case{"<Other/>", "QBStandinCompany"},
+                        Case{"", "no root"}, Case{"<QBStandinCompany>\n<A>\n</B>\n</QBStandinCompany>", "line 3"}}) {
     try {
       Company::FromText(c.text, "bad.xml");
       ADD_FAILURE() << "no error for " << c.text;

@@ -16,7 +16,7 @@ struct Element {
   std::string name;
   std::map<std::string, std::string> attributes;
   std::map<std::string, std::string> children;  // first child of each name: its text
-  std::vector<std::string> childNames;           // all element children, in order
+  std::vector<std::string> childNames;          // all element children, in order
 };
 
 class Document {

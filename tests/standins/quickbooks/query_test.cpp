@@ -10,9 +10,9 @@
 namespace standins::quickbooks {
 namespace {
 
+using platform::qb::testing::StandinEnv;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using platform::qb::testing::StandinEnv;
 
 // The header of a request as the sync control writes it for a version code.
 std::string Request(const std::string& body, int versionCode = 0, const std::string& onError = "continueOnError") {
@@ -52,12 +52,18 @@ struct ListQuery {
 };
 
 constexpr ListQuery kLists[] = {
-    {"CustomerQueryRq", "CustomerRet"},         {"EmployeeQueryRq", "EmployeeRet"},
-    {"VendorQueryRq", "VendorRet"},             {"StandardTermsQueryRq", "StandardTermsRet"},
-    {"AccountQueryRq", "AccountRet"},           {"ItemServiceQueryRq", "ItemServiceRet"},
-    {"ItemNonInventoryQueryRq", "ItemNonInventoryRet"}, {"ItemOtherChargeQueryRq", "ItemOtherChargeRet"},
-    {"PayrollItemWageQueryRq", "PayrollItemWageRet"},   {"ClassQueryRq", "ClassRet"},
-    {"SalesRepQueryRq", "SalesRepRet"},         {"SalesTaxCodeQueryRq", "SalesTaxCodeRet"},
+    {"CustomerQueryRq", "CustomerRet"},
+    {"EmployeeQueryRq", "EmployeeRet"},
+    {"VendorQueryRq", "VendorRet"},
+    {"StandardTermsQueryRq", "StandardTermsRet"},
+    {"AccountQueryRq", "AccountRet"},
+    {"ItemServiceQueryRq", "ItemServiceRet"},
+    {"ItemNonInventoryQueryRq", "ItemNonInventoryRet"},
+    {"ItemOtherChargeQueryRq", "ItemOtherChargeRet"},
+    {"PayrollItemWageQueryRq", "PayrollItemWageRet"},
+    {"ClassQueryRq", "ClassRet"},
+    {"SalesRepQueryRq", "SalesRepRet"},
+    {"SalesTaxCodeQueryRq", "SalesTaxCodeRet"},
 };
 
 TEST_F(QueryTest, EveryListAnswersItsRecordsInFileOrderByActiveStatus) {
@@ -106,7 +112,8 @@ TEST_F(QueryTest, TransactionsWithAndWithoutTheirLines) {
     EXPECT_EQ(probe::Ids(without.All(record)), probe::Ids(inFile));
     size_t lines = 0;
     for (const probe::Element& transaction : inFile) {
-      for (const std::string& child : transaction.childNames) lines += child == "ExpenseLineRet" || child == "ItemLineRet";
+      for (const std::string& child : transaction.childNames)
+        lines += child == "ExpenseLineRet" || child == "ItemLineRet";
     }
     EXPECT_EQ(withLines.All("ExpenseLineRet").size() + withLines.All("ItemLineRet").size(), lines);
     EXPECT_FALSE(withLines.All("ItemLineRet").empty());
@@ -125,11 +132,11 @@ TEST_F(QueryTest, TransactionsWithAndWithoutTheirLines) {
 }
 
 TEST_F(QueryTest, TheSyncRequestOfAllFourteenQueriesAnswersEachInItsOrder) {
-  const char* names[] = {"CustomerQueryRq",    "EmployeeQueryRq",       "VendorQueryRq",
-                         "StandardTermsQueryRq", "AccountQueryRq",      "ItemServiceQueryRq",
-                         "ItemNonInventoryQueryRq", "ItemOtherChargeQueryRq", "PayrollItemWageQueryRq",
-                         "ClassQueryRq",       "SalesRepQueryRq",       "TimeTrackingQueryRq",
-                         "CheckQueryRq",       "BillQueryRq"};
+  const char* names[] = {
+      "CustomerQueryRq",        "EmployeeQueryRq",    "VendorQueryRq",           "StandardTermsQueryRq",
+      "AccountQueryRq",         "ItemServiceQueryRq", "ItemNonInventoryQueryRq", "ItemOtherChargeQueryRq",
+      "PayrollItemWageQueryRq", "ClassQueryRq",       "SalesRepQueryRq",         "TimeTrackingQueryRq",
+      "CheckQueryRq",           "BillQueryRq"};
   std::string body;
   int id = 0;
   for (const char* name : names) {

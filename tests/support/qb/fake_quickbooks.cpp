@@ -7,8 +7,7 @@ namespace platform::qb::fake {
 
 namespace {
 
-constexpr const char* kEmptyResponse =
-    "<?xml version=\"1.0\" ?>\n<QBXML>\n<QBXMLMsgsRs>\n</QBXMLMsgsRs>\n</QBXML>\n";
+constexpr const char* kEmptyResponse = "<?xml version=\"1.0\" ?>\n<QBXML>\n<QBXMLMsgsRs>\n</QBXMLMsgsRs>\n</QBXML>\n";
 
 // The connection and session rules both fake objects keep.
 class FakeObject {
@@ -22,7 +21,8 @@ class FakeObject {
   }
 
   void RequireConnected() const {
-    if (!connected_) throw kv::Error(kErrNotConnected, "There is no connection to QuickBooks; call OpenConnection first.");
+    if (!connected_)
+      throw kv::Error(kErrNotConnected, "There is no connection to QuickBooks; call OpenConnection first.");
   }
   void RequireTicket(const std::string& ticket) const {
     RequireConnected();
@@ -218,7 +218,9 @@ bool Matches(const FakeQuickBooks::Failure& failure, const std::string& object, 
 FakeQuickBooks::FakeQuickBooks() : scope_(*this) {}
 FakeQuickBooks::~FakeQuickBooks() = default;
 
-void FakeQuickBooks::QueueResponse(std::string response) { queued_.push_back(std::move(response)); }
+void FakeQuickBooks::QueueResponse(std::string response) {
+  queued_.push_back(std::move(response));
+}
 
 void FakeQuickBooks::QueueSubscriptionResponse(std::unique_ptr<SubscriptionMsgSetResponse> response) {
   queued_subscription_.push_back(std::move(response));
@@ -245,7 +247,9 @@ void FakeQuickBooks::SetNotRunning() {
          std::string(kNotRunningText) + ", a call to BeginSession must name a company file; no company file is open.");
 }
 
-void FakeQuickBooks::ClearFailures() { failures_.clear(); }
+void FakeQuickBooks::ClearFailures() {
+  failures_.clear();
+}
 
 std::vector<std::string> FakeQuickBooks::Operations(const std::string& object) const {
   std::vector<std::string> operations;

@@ -88,9 +88,9 @@ class FakeQuickBooks : public ClassFactory {
   void ClearFailures();
 
   // ---------------------------------------------------------------- record
-  std::vector<QBCall> calls;                                   // every call, failed ones included
-  std::vector<std::string> requests;                           // the text of every ProcessRequest, in order
-  std::vector<SubscriptionMsgSetRequest> subscriptionRequests; // a copy of every set sent
+  std::vector<QBCall> calls;                                    // every call, failed ones included
+  std::vector<std::string> requests;                            // the text of every ProcessRequest, in order
+  std::vector<SubscriptionMsgSetRequest> subscriptionRequests;  // a copy of every set sent
   // The operation names of `calls`, in order; with object "RequestProcessor" or "QBSessionManager" only those.
   std::vector<std::string> Operations(const std::string& object = "") const;
   int CountOf(const std::string& operation) const;

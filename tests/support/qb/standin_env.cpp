@@ -30,7 +30,9 @@ fs::path BuildProgram(const std::string& name) {
   return bin.empty() ? fs::path(name) : fs::path(bin) / name;
 }
 
-fs::path SampleFile(const std::string& name) { return fs::path(Env("KV_SOURCE_DIR")) / "samples" / name; }
+fs::path SampleFile(const std::string& name) {
+  return fs::path(Env("KV_SOURCE_DIR")) / "samples" / name;
+}
 
 StandinEnv::StandinEnv() {
   std::string pattern = (fs::temp_directory_path() / "kv-qb-XXXXXX").string();
@@ -46,8 +48,10 @@ StandinEnv::StandinEnv() {
 
 StandinEnv::~StandinEnv() {
   for (const auto& [name, value] : saved_) {
-    if (value) setenv(name.c_str(), value->c_str(), 1);
-    else unsetenv(name.c_str());
+    if (value)
+      setenv(name.c_str(), value->c_str(), 1);
+    else
+      unsetenv(name.c_str());
   }
   std::error_code ec;
   fs::remove_all(dir_, ec);
