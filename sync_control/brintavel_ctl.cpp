@@ -10,8 +10,7 @@ constexpr std::string_view kDefaultLastSync = "01/01/2000 01:01:01 AM";
 
 }  // namespace
 
-BrintavelCtl::BrintavelCtl(ConverterSet converters)
-    : UserControl("BrintavelCtl"), converters_(std::move(converters)) {
+BrintavelCtl::BrintavelCtl(ConverterSet converters) : UserControl("BrintavelCtl"), converters_(std::move(converters)) {
   Label1.SetCaption(std::string(26, ' ') + "QB Sync Wizard");
   Label11.SetCaption("This Wizard will help you synchronize your Kalvor and QuickBooks data.");
   Label12.SetCaption("Select the items that you would like to synchronize, and click on 'Start Sync'");

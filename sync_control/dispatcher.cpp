@@ -21,7 +21,9 @@ void BrintavelCtl::SelectSyncLists() {
   ProcessQBRequest();
 }
 
-void BrintavelCtl::BuildQueryRequest() { Module().sQBXMLRequest = BuildQueryRequestText(Module()); }
+void BrintavelCtl::BuildQueryRequest() {
+  Module().sQBXMLRequest = BuildQueryRequestText(Module());
+}
 
 void BrintavelCtl::ProcessQueryResponse() {
   ModWizard& m = Module();
@@ -35,10 +37,10 @@ void BrintavelCtl::ProcessQueryResponse() {
       bool flag;
       const ConverterSet::Converter& converter;
     } steps[] = {
-        {m.bSyncEmployees, converters_.GetEmployeesFromQB}, {m.bSyncCustomers, converters_.GetCustomersFromQB},
-        {m.bSyncCustomers, converters_.GetProjectsFromQB},  {m.bSyncClasses, converters_.GetClassesFromQB},
+        {m.bSyncEmployees, converters_.GetEmployeesFromQB},   {m.bSyncCustomers, converters_.GetCustomersFromQB},
+        {m.bSyncCustomers, converters_.GetProjectsFromQB},    {m.bSyncClasses, converters_.GetClassesFromQB},
         {m.bSyncGLAccounts, converters_.GetGLAccountsFromQB}, {m.bSyncTasks, converters_.GetTasksFromQB},
-        {m.bSyncVendors, converters_.GetVendorsFromQB},     {m.bSyncTime, converters_.GetTimeFromQB},
+        {m.bSyncVendors, converters_.GetVendorsFromQB},       {m.bSyncTime, converters_.GetTimeFromQB},
     };
     for (const auto& step : steps) {
       if (!step.flag || !step.converter) continue;

@@ -22,6 +22,8 @@ ModWizard& Module() {
   return *slot;
 }
 
-void ResetModule() { Slot() = std::make_unique<ModWizard>(); }
+void ResetModule() {
+  Slot() = std::make_unique<ModWizard>();
+}
 
 }  // namespace brintavel

@@ -22,7 +22,9 @@ uint32_t OptionFor(const platform::com::Guid& riid) {
   return 0;
 }
 
-[[noreturn]] void Fail(platform::com::HRESULT hr, const char* text) { throw kv::Error(hr, text); }
+[[noreturn]] void Fail(platform::com::HRESULT hr, const char* text) {
+  throw kv::Error(hr, text);
+}
 
 }  // namespace
 

@@ -80,8 +80,10 @@ int32_t BrintavelCtl::ContactQuickBooks() {
 
     const std::string current = m.objRequestProcessor->GetCurrentCompanyFileName(m.sTicket);
     if (kv::ToUpperAscii(kv::TrimBlanks(current)) != kv::ToUpperAscii(kv::TrimBlanks(QBFilePath))) {
-      SetError(m, "Your Current Quickbooks file '" + current + "' does not match with the QB file you are using with "
-                  "Kalvor '" + QBFilePath + "'. \r\nPlease open the correct Quickbooks file and try again.");
+      SetError(m, "Your Current Quickbooks file '" + current +
+                      "' does not match with the QB file you are using with "
+                      "Kalvor '" +
+                      QBFilePath + "'. \r\nPlease open the correct Quickbooks file and try again.");
       return 0;
     }
 

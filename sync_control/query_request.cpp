@@ -37,13 +37,26 @@ std::string Header(int32_t version) {
   // The country editions take the qbxml processing instruction; the US editions a DOCTYPE line.
   std::string_view edition;
   switch (version) {
-    case 6: edition = "CA1.0"; break;
-    case 7: edition = "CA1.1"; break;
-    case 8: edition = "CA2.0"; break;
-    case 9: edition = "UK1.0"; break;
-    case 10: edition = "UK1.1"; break;
-    case 11: edition = "UK2.0"; break;
-    default: break;
+    case 6:
+      edition = "CA1.0";
+      break;
+    case 7:
+      edition = "CA1.1";
+      break;
+    case 8:
+      edition = "CA2.0";
+      break;
+    case 9:
+      edition = "UK1.0";
+      break;
+    case 10:
+      edition = "UK1.1";
+      break;
+    case 11:
+      edition = "UK2.0";
+      break;
+    default:
+      break;
   }
   if (!edition.empty()) {
     return std::string("<?xml version=\"1.0\" ?><?qbxml version=\"").append(edition).append("\"?>");

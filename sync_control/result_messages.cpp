@@ -7,10 +7,14 @@ namespace brintavel {
 
 std::string GetSyncModeName(int32_t mode) {
   switch (mode) {
-    case kSyncModeNone: return "None";
-    case kSyncModeUpload: return "Upload";
-    case kSyncModeDownload: return "Download";
-    default: return "";
+    case kSyncModeNone:
+      return "None";
+    case kSyncModeUpload:
+      return "Upload";
+    case kSyncModeDownload:
+      return "Download";
+    default:
+      return "";
   }
 }
 

@@ -33,8 +33,9 @@ FrmKVUpload::FrmKVUpload() : Form("frmKVUpload") {
     lblTransfer2.SetVisible(!lblTransfer2.Visible());
     lblTransfer2.Refresh();
   };
-  WebBrowser1.OnDocumentComplete(
-      [this](platform::web::WebBrowser& browser, const std::string& url) { WebBrowser1_DocumentComplete(browser, url); });
+  WebBrowser1.OnDocumentComplete([this](platform::web::WebBrowser& browser, const std::string& url) {
+    WebBrowser1_DocumentComplete(browser, url);
+  });
 }
 
 void FrmKVUpload::WebBrowser1_DocumentComplete(platform::web::WebBrowser& browser, const std::string&) {
@@ -71,6 +72,8 @@ FrmKVUpload& UploadForm() {
   return *slot;
 }
 
-bool HasUploadForm() { return Module().frmKVUpload != nullptr; }
+bool HasUploadForm() {
+  return Module().frmKVUpload != nullptr;
+}
 
 }  // namespace brintavel

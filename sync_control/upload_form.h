@@ -17,10 +17,10 @@ class FrmKVUpload : public platform::forms::Form {
  public:
   FrmKVUpload();
 
-  bool bUploadStatus = false;  // the last answer began with "SUCCESS"
-  std::string sUploadStatus;   // the last answer's body text, untrimmed, or "Error" when none could be read
-  bool bIsUploading = false;   // a request is in flight
-  bool bIsInterrupted = false; // the user cancelled the request in flight
+  bool bUploadStatus = false;   // the last answer began with "SUCCESS"
+  std::string sUploadStatus;    // the last answer's body text, untrimmed, or "Error" when none could be read
+  bool bIsUploading = false;    // a request is in flight
+  bool bIsInterrupted = false;  // the user cancelled the request in flight
   bool bIsLoaded = false;
   int32_t t2 = 0;
 

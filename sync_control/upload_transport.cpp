@@ -36,7 +36,9 @@ PLKVUtilityResult AwaitAnswer(FrmKVUpload& form) {
 
 }  // namespace
 
-void ResetMousePointer() { platform::forms::Screen().MousePointer = platform::forms::vbDefault; }
+void ResetMousePointer() {
+  platform::forms::Screen().MousePointer = platform::forms::vbDefault;
+}
 
 PLKVUtilityResult BrintavelCtl::UploadNow(StatementStream& myStream) {
   try {

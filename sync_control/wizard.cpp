@@ -16,9 +16,13 @@ using platform::forms::MsgBox;
 using platform::forms::vbCritical;
 using platform::forms::vbInformation;
 
-void SetMousePointer(int pointer) { platform::forms::Screen().MousePointer = pointer; }
+void SetMousePointer(int pointer) {
+  platform::forms::Screen().MousePointer = pointer;
+}
 
-void ShowCritical(const std::string& text) { MsgBox(text, vbCritical); }
+void ShowCritical(const std::string& text) {
+  MsgBox(text, vbCritical);
+}
 
 // Marks a run as active for the length of the Start Sync click, whichever way it ends.
 class RunScope {
@@ -77,9 +81,9 @@ void BrintavelCtl::EndSyncSession() {
 
 void BrintavelCtl::StartSync() {
   ModWizard& m = Module();
-  platform::forms::CheckBox* const lists[] = {&chkQBTasks,   &chkQBCOA,     &chkQBCustomers,
-                                              &chkQBEmployee, &chkQBPayTerms, &chkQBVendors,
-                                              &chkQBClasses, &chkQBTimesheet, &chkQBExpense};
+  platform::forms::CheckBox* const lists[] = {&chkQBTasks,    &chkQBCOA,       &chkQBCustomers,
+                                              &chkQBEmployee, &chkQBPayTerms,  &chkQBVendors,
+                                              &chkQBClasses,  &chkQBTimesheet, &chkQBExpense};
   bool any_ticked = false;
   for (auto* box : lists) any_ticked = any_ticked || box->Value() == platform::forms::vbChecked;
   if (!any_ticked) {
@@ -106,17 +110,18 @@ void BrintavelCtl::StartSync() {
 
   auto blank = [](const std::string& s) { return kv::TrimBlanks(s).empty(); };
   if (blank(KVSecureServerURL) || blank(QBFilePath) || blank(SiteCode) || blank(SiteKey) || blank(KalvorUser)) {
-    MsgBox("You need to provide KVSecureServerURL, QBFilePath, SiteCode, SiteKey and KalvorUser name to connect for "
-           "sync..",
-           vbInformation);
+    MsgBox(
+        "You need to provide KVSecureServerURL, QBFilePath, SiteCode, SiteKey and KalvorUser name to connect for "
+        "sync..",
+        vbInformation);
     ResetWizard();
     return;
   }
 
   const kv::DateTime start_of_2000 = kv::DateTime::FromParts(2000, 1, 1);
-  for (kv::DateTime* date : {&m.CustomerLastSyncDate, &m.EmployeeLastSyncDate, &m.GLAccountsLastSyncDate,
-                             &m.ClassLastSyncDate, &m.TasksLastSyncDate, &m.VendorsLastSyncDate,
-                             &m.TimeLastSyncDate, &m.ExpenseLastSyncDate}) {
+  for (kv::DateTime* date :
+       {&m.CustomerLastSyncDate, &m.EmployeeLastSyncDate, &m.GLAccountsLastSyncDate, &m.ClassLastSyncDate,
+        &m.TasksLastSyncDate, &m.VendorsLastSyncDate, &m.TimeLastSyncDate, &m.ExpenseLastSyncDate}) {
     if (date->IsZero()) *date = start_of_2000;
   }
 

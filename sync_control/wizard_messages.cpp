@@ -13,7 +13,8 @@ std::string BillableNote(std::string_view word) {
          "(s) will download to QuickBooks as non-billable time. To change this to billable: \r\n\r\n"
          "1. Go to Customize | Timesheet Preferences \r\n"
          "2. Click on 'Use Rules'. \r\n"
-         "3. Select the " + w + "(s) you want to make billable and click the 'Make Billable' button.";
+         "3. Select the " +
+         w + "(s) you want to make billable and click the 'Make Billable' button.";
 }
 
 std::string BuildSummaryMessage(const SummaryInput& in) {
@@ -28,11 +29,9 @@ std::string BuildSummaryMessage(const SummaryInput& in) {
     int32_t count;
     std::string label;
   } lines[] = {
-      {in.failedEmp, in.empWord + "s - "},  {in.failedCust, in.custWord + "s - "},
-      {in.failedProj, in.projWord + "s - "}, {in.failedClass, "Classes - "},
-      {in.failedGL, "Chart of Accounts - "}, {in.failedItem, in.itemWord + "s - "},
-      {in.failedTime, "Time - "},            {in.failedExp, "Expenses - "},
-      {in.failedVend, "Vendors - "},
+      {in.failedEmp, in.empWord + "s - "}, {in.failedCust, in.custWord + "s - "}, {in.failedProj, in.projWord + "s - "},
+      {in.failedClass, "Classes - "},      {in.failedGL, "Chart of Accounts - "}, {in.failedItem, in.itemWord + "s - "},
+      {in.failedTime, "Time - "},          {in.failedExp, "Expenses - "},         {in.failedVend, "Vendors - "},
   };
   bool any_failed = false;
   for (const auto& line : lines) any_failed = any_failed || line.count != 0;

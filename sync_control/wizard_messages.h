@@ -13,8 +13,8 @@ inline constexpr std::string_view kHelpMessage =
 // What the closing summary of a run is made from.
 struct SummaryInput {
   std::string empWord, custWord, projWord, itemWord;
-  int32_t failedEmp = 0, failedCust = 0, failedProj = 0, failedClass = 0, failedGL = 0, failedItem = 0,
-          failedTime = 0, failedExp = 0, failedVend = 0;
+  int32_t failedEmp = 0, failedCust = 0, failedProj = 0, failedClass = 0, failedGL = 0, failedItem = 0, failedTime = 0,
+          failedExp = 0, failedVend = 0;
   bool timeWarning = false;
   bool expenseWarning = false;
   bool tasksAdded = false;

@@ -13,11 +13,16 @@ constexpr std::string_view kExpectedDoctype = "DOCTYPE QBXML PUBLIC '-//INTUIT//
 // The platform's standard wording for the run-time error numbers our layers raise.
 std::string StandardErrorText(int64_t number) {
   switch (number) {
-    case kv::kErrInvalidArgument: return "Invalid procedure call or argument";
-    case kv::kErrOverflow: return "Overflow";
-    case kv::kErrTypeMismatch: return "Type mismatch";
-    case kv::kErrObjectRequired: return "Object required";
-    default: return "Application-defined or object-defined error";
+    case kv::kErrInvalidArgument:
+      return "Invalid procedure call or argument";
+    case kv::kErrOverflow:
+      return "Overflow";
+    case kv::kErrTypeMismatch:
+      return "Type mismatch";
+    case kv::kErrObjectRequired:
+      return "Object required";
+    default:
+      return "Application-defined or object-defined error";
   }
 }
 
@@ -31,7 +36,9 @@ std::string StageFailure(std::string_view prefix, const std::exception& e) {
 
 }  // namespace
 
-bool XMLValidator::IsWhitespaceChar(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool XMLValidator::IsWhitespaceChar(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 std::array<std::string, 9> XMLValidator::SplitOnWhitespace(std::string_view text) {
   std::array<std::string, 9> words;
@@ -75,7 +82,8 @@ XMLValidator::Commented XMLValidator::CommentOutDoctype(std::string_view text) {
   // "--" may not stand inside a comment; spacing the dashes keeps the comment well-formed.
   std::string inner = result.declaration;
   while (inner.find("--") != std::string::npos) inner = kv::ReplaceAll(inner, "--", "- -");
-  result.document = std::string(text.substr(0, open)) + "<!-- <!" + inner + "> -->" + std::string(text.substr(close + 1));
+  result.document =
+      std::string(text.substr(0, open)) + "<!-- <!" + inner + "> -->" + std::string(text.substr(close + 1));
   return result;
 }
 

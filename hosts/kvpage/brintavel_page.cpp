@@ -8,12 +8,12 @@
 
 #include "common/error.h"
 #include "common/text.h"
+#include "hosts/kvpage/page_host.h"
 #include "platform/activex/user_control.h"
 #include "platform/com/guid.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/presenter.h"
 #include "platform/forms/terminal_presenter.h"
-#include "hosts/kvpage/page_host.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converters.h"
 
@@ -52,7 +52,9 @@ std::string Mark(const platform::forms::CheckBox& box) {
   return box.Value() == platform::forms::vbChecked ? "[x]" : box.Value() == platform::forms::vbGrayed ? "[-]" : "[ ]";
 }
 
-std::string Shown(std::string caption) { return kv::ReplaceAll(caption, "&", ""); }
+std::string Shown(std::string caption) {
+  return kv::ReplaceAll(caption, "&", "");
+}
 
 void ShowWizard(brintavel::BrintavelCtl& ctl, std::ostream& out) {
   out << kv::TrimBlanks(ctl.Label1.Caption()) << "\n" << ctl.Label11.Caption() << "\n" << ctl.Label12.Caption() << "\n";
@@ -181,8 +183,9 @@ PageDefinition BrintavelPage() {
   page.classId = platform::com::GuidToString(brintavel::kBrintavelClassId).substr(1, 36);
   page.addOptions = [](CLI::App& app) {
     BrintavelOptions& options = Options();
-    app.add_option("--select", options.select,
-                   "brintavel: lists to tick: employees customers vendors payterms accounts items classes time expenses")
+    app.add_option(
+           "--select", options.select,
+           "brintavel: lists to tick: employees customers vendors payterms accounts items classes time expenses")
         ->delimiter(',');
     app.add_flag("--select-all", options.selectAll, "brintavel: press Select All");
     app.add_flag("--debug", options.debug, "brintavel: tick the debug box");

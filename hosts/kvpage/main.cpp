@@ -12,7 +12,9 @@
 
 namespace {
 
-std::vector<kvpage::PageDefinition> Pages() { return {kvpage::BrintavelPage(), kvpage::TessarinePage()}; }
+std::vector<kvpage::PageDefinition> Pages() {
+  return {kvpage::BrintavelPage(), kvpage::TessarinePage()};
+}
 
 int Run(int argc, char** argv) {
   const std::vector<kvpage::PageDefinition> pages = Pages();

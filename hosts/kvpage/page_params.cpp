@@ -11,8 +11,12 @@
 namespace kvpage {
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
-bool IsNameChar(char c) { return !IsSpace(c) && c != '=' && c != '>' && c != '/' && c != '"' && c != '\''; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+bool IsNameChar(char c) {
+  return !IsSpace(c) && c != '=' && c != '>' && c != '/' && c != '"' && c != '\'';
+}
 
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp == 0 || cp > 0x10FFFF) cp = 0xFFFD;
@@ -53,8 +57,9 @@ std::string DecodeEntities(std::string_view text) {
     if (ref.size() > 1 && ref[0] == '#') {
       const bool hex = ref[1] == 'x' || ref[1] == 'X';
       const std::string digits(ref.substr(hex ? 2 : 1));
-      if (!digits.empty() && digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
-                                 std::string::npos && digits.size() <= 7) {
+      if (!digits.empty() &&
+          digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") == std::string::npos &&
+          digits.size() <= 7) {
         AppendUtf8(out, static_cast<uint32_t>(std::stoul(digits, nullptr, hex ? 16 : 10)));
         decoded = true;
       }
@@ -77,7 +82,7 @@ std::string DecodeEntities(std::string_view text) {
 }
 
 struct Tag {
-  std::string name;  // lower case; "/object" for an end tag
+  std::string name;                                             // lower case; "/object" for an end tag
   std::vector<std::pair<std::string, std::string>> attributes;  // names lower case
 };
 
@@ -181,8 +186,8 @@ std::string ReadPage(const std::string& file_or_url) {
     browser.Navigate(file_or_url, platform::web::kNavNoHistory | platform::web::kNavNoReadFromCache);
     platform::forms::EventLoop::Current().WaitWhile([&done] { return !done; });
     if (browser.IsErrorPage()) {
-      throw kv::Error(kv::kErrInvalidArgument,
-                      "The page " + file_or_url + " could not be read: " + kv::ReplaceAll(browser.BodyText(), "\r\n", " "));
+      throw kv::Error(kv::kErrInvalidArgument, "The page " + file_or_url + " could not be read: " +
+                                                   kv::ReplaceAll(browser.BodyText(), "\r\n", " "));
     }
     return browser.RawBody();
   }

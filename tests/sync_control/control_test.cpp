@@ -26,11 +26,16 @@ class ControlTest : public ::testing::Test {
 };
 
 TEST_F(ControlTest, ParametersAreReadAndTheServiceUrlGetsItsSlash) {
-  Site(PropertyBag{{"ResetKalvor", "true"},   {"KVSecureServerURL", "https://kalvor.example/app"},
-                   {"SiteCode", " AC01 "},    {"SiteKey", "k"},
-                   {"PLClientVersion", "4.1"}, {"CustLexicon", "Client"},
-                   {"EmpLexicon", "Staff"},   {"ProjLexicon", "Job"},
-                   {"KalvorUser", "pat o'neil"}, {"QBFilePath", "/data/Acme.QBW"}});
+  Site(PropertyBag{{"ResetKalvor", "true"},
+                   {"KVSecureServerURL", "https://kalvor.example/app"},
+                   {"SiteCode", " AC01 "},
+                   {"SiteKey", "k"},
+                   {"PLClientVersion", "4.1"},
+                   {"CustLexicon", "Client"},
+                   {"EmpLexicon", "Staff"},
+                   {"ProjLexicon", "Job"},
+                   {"KalvorUser", "pat o'neil"},
+                   {"QBFilePath", "/data/Acme.QBW"}});
   EXPECT_TRUE(ctl_.ResetKalvor);
   EXPECT_EQ(ctl_.KVSecureServerURL, "https://kalvor.example/app/");
   EXPECT_EQ(ctl_.SiteCode, " AC01 ");  // texts are stored as given
@@ -81,8 +86,9 @@ TEST_F(ControlTest, ReadingResetsTheListFailureCountersButNotTimeAndExpenses) {
 }
 
 TEST_F(ControlTest, AValueThatDoesNotConvertStopsTheReadingAtItsKey) {
-  EXPECT_THROW(Site(PropertyBag{{"SiteCode", "A"}, {"CustomerLastSyncDate", "yesterday"}, {"TimeLastSyncDate", "1/1/2020"}}),
-               kv::Error);
+  EXPECT_THROW(
+      Site(PropertyBag{{"SiteCode", "A"}, {"CustomerLastSyncDate", "yesterday"}, {"TimeLastSyncDate", "1/1/2020"}}),
+      kv::Error);
   EXPECT_EQ(ctl_.SiteCode, "A");
   EXPECT_TRUE(Module().TimeLastSyncDate.IsZero());
 

@@ -5,8 +5,10 @@
 namespace brintavel {
 namespace {
 
-constexpr const char* kUsHeader10 = "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN'>\r\n";
-constexpr const char* kUsHeader20 = "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 2.0//EN'>\r\n";
+constexpr const char* kUsHeader10 =
+    "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN'>\r\n";
+constexpr const char* kUsHeader20 =
+    "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 2.0//EN'>\r\n";
 
 std::string Body(const std::string& messages) {
   return "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\">\r\n" + messages + "</QBXMLMsgsRq>\r\n</QBXML>";
@@ -29,9 +31,9 @@ TEST(QueryRequest, ItemsGiveFourConsecutiveMessagesAndSalesRepsFollowClasses) {
   m.bSyncTasks = true;
   m.bSyncClasses = true;
   const std::string text = BuildQueryRequestText(m);
-  const char* order[] = {"<CustomerQueryRq requestID = \"1\">",       "<ItemServiceQueryRq requestID = \"2\">",
+  const char* order[] = {"<CustomerQueryRq requestID = \"1\">",         "<ItemServiceQueryRq requestID = \"2\">",
                          "<ItemNonInventoryQueryRq requestID = \"3\">", "<ItemOtherChargeQueryRq requestID = \"4\">",
-                         "<PayrollItemWageQueryRq requestID = \"5\">", "<ClassQueryRq requestID = \"6\">",
+                         "<PayrollItemWageQueryRq requestID = \"5\">",  "<ClassQueryRq requestID = \"6\">",
                          "<SalesRepQueryRq requestID = \"7\">"};
   size_t at = 0;
   for (const char* opening : order) {
@@ -58,8 +60,9 @@ TEST(QueryRequest, ExpensesAskForLineItemsAndPaymentTermsForAllRecords) {
 TEST(QueryRequest, HeaderFollowsTheVersionCode) {
   ModWizard m;
   m.bSyncVendors = true;
-  const std::string body = Body("<VendorQueryRq requestID = \"1\">\r\n<ActiveStatus>All</ActiveStatus>\r\n"
-                                "</VendorQueryRq>\r\n");
+  const std::string body = Body(
+      "<VendorQueryRq requestID = \"1\">\r\n<ActiveStatus>All</ActiveStatus>\r\n"
+      "</VendorQueryRq>\r\n");
   const struct {
     int32_t code;
     std::string header;

@@ -111,8 +111,8 @@ TEST_F(UploadTransport, ClientVersionIsSentOnceByTheUploadButStatusReportsDoNotC
 }
 
 TEST_F(UploadTransport, AnswersOtherThanSuccess) {
-  service_.QueueAnswers("brintavel.asp", {"No data to upload. ", "No data to upload.", "error", "SUCCESS T",
-                                          "SUCCESSP"});
+  service_.QueueAnswers("brintavel.asp",
+                        {"No data to upload. ", "No data to upload.", "error", "SUCCESS T", "SUCCESSP"});
   EXPECT_EQ(Upload("a"), kvurNoDataToUpload);
   EXPECT_EQ(Module().sServerMessage, "No data to upload. ");
   EXPECT_EQ(Upload("a"), kvurAspFailed);

@@ -18,7 +18,8 @@ TEST(Summary, PlainSuccessAndItsNote) {
   SummaryInput in = Words();
   EXPECT_EQ(BuildSummaryMessage(in), "Quickbooks data synced with Kalvor successfully..");
   in.projectsAdded = true;
-  EXPECT_EQ(BuildSummaryMessage(in), "Quickbooks data synced with Kalvor successfully..\r\n\r\n" + BillableNote("Project"));
+  EXPECT_EQ(BuildSummaryMessage(in),
+            "Quickbooks data synced with Kalvor successfully..\r\n\r\n" + BillableNote("Project"));
   in.tasksAdded = true;  // tasks win over projects
   EXPECT_EQ(BuildSummaryMessage(in),
             "Quickbooks data synced with Kalvor successfully..\r\n\r\n" + BillableNote("Service Item"));

@@ -24,7 +24,8 @@ using platform::forms::vbCritical;
 using platform::forms::vbInformation;
 
 constexpr const char* kAlreadyInSync = "Your Kalvor data is already in sync with your Quickbooks data..";
-constexpr const char* kFileNotOpen = "Your Quickbooks file is not open, please open your Quickbooks file and try again.";
+constexpr const char* kFileNotOpen =
+    "Your Quickbooks file is not open, please open your Quickbooks file and try again.";
 
 // A converter as the template writes one: statements, an upload, the abort rule and a count.
 void UploadOne(BrintavelCtl& ctl, const char* letter, int64_t ModWizard::*count) {
@@ -119,8 +120,9 @@ TEST_F(WizardTest, MissingParameterResetsThePageButKeepsPaymentTerms) {
   ctl_->SiteKey = "   ";
   ctl_->chkQBPayTerms.SetValue(vbChecked);
   ctl_->chkQBVendors.SetValue(vbChecked);
-  ui_.ExpectBox("You need to provide KVSecureServerURL, QBFilePath, SiteCode, SiteKey and KalvorUser name to connect "
-                "for sync..");
+  ui_.ExpectBox(
+      "You need to provide KVSecureServerURL, QBFilePath, SiteCode, SiteKey and KalvorUser name to connect "
+      "for sync..");
   Start();
   EXPECT_EQ(qb_.processorsCreated, 0);
   EXPECT_TRUE(ctl_->chkQBPayTerms.Ticked());
@@ -214,7 +216,8 @@ TEST_F(WizardTest, SummaryListsTheListsThatCouldNotBeSent) {
 }
 
 TEST_F(WizardTest, CountersOfAnEarlierRunAreNotReportedAgain) {
-  Recording(&ConverterSet::GetClassesFromQB, "classes", [](BrintavelCtl& ctl) { UploadOne(ctl, "C", &ModWizard::varClassCount); });
+  Recording(&ConverterSet::GetClassesFromQB, "classes",
+            [](BrintavelCtl& ctl) { UploadOne(ctl, "C", &ModWizard::varClassCount); });
   Rebuild();
   ctl_->lngFailedTimeCnt = 3;
   ctl_->lngFailedExpCnt = 1;
@@ -229,11 +232,13 @@ TEST_F(WizardTest, CountersOfAnEarlierRunAreNotReportedAgain) {
 
 TEST_F(WizardTest, TasksAddedAnswerAddsTheBillableNote) {
   service_.SetAnswer("brintavel.asp", "SUCCESS T");
-  Recording(&ConverterSet::GetClassesFromQB, "classes", [](BrintavelCtl& ctl) { UploadOne(ctl, "C", &ModWizard::varClassCount); });
+  Recording(&ConverterSet::GetClassesFromQB, "classes",
+            [](BrintavelCtl& ctl) { UploadOne(ctl, "C", &ModWizard::varClassCount); });
   Rebuild();
   ctl_->SILexicon = "Task";
   ctl_->chkQBClasses.SetValue(vbChecked);
-  ui_.ExpectBoxContaining("Quickbooks data synced with Kalvor successfully..\r\n\r\nThe sync process has added Task(s)");
+  ui_.ExpectBoxContaining(
+      "Quickbooks data synced with Kalvor successfully..\r\n\r\nThe sync process has added Task(s)");
   Start();
   EXPECT_FALSE(Module().varTasksAdded);  // cleared again at the end of the run
 }
@@ -247,8 +252,9 @@ TEST_F(WizardTest, AbortedConverterStopsTheRunWithTheResultMessage) {
   Recording(&ConverterSet::GetProjectsFromQB, "projects");
   Rebuild();
   ctl_->chkQBCustomers.SetValue(vbChecked);
-  ui_.ExpectBox("Could not connect to the Staffmere. Your account has not been setup or has expired. Go to Maintain | "
-                "Staffmere | Setup; to setup or renew your account.");
+  ui_.ExpectBox(
+      "Could not connect to the Staffmere. Your account has not been setup or has expired. Go to Maintain | "
+      "Staffmere | Setup; to setup or renew your account.");
   Start();
   EXPECT_EQ(ui_.Boxes().at(0).buttons, vbCritical);
   EXPECT_EQ(calls_, (std::vector<std::string>{"customers"}));
@@ -259,7 +265,8 @@ TEST_F(WizardTest, AbortedConverterStopsTheRunWithTheResultMessage) {
 }
 
 TEST_F(WizardTest, StoppedServiceEndsTheRunWithTheFailureMessage) {
-  Recording(&ConverterSet::GetClassesFromQB, "classes", [](BrintavelCtl& ctl) { UploadOne(ctl, "C", &ModWizard::varClassCount); });
+  Recording(&ConverterSet::GetClassesFromQB, "classes",
+            [](BrintavelCtl& ctl) { UploadOne(ctl, "C", &ModWizard::varClassCount); });
   Rebuild();
   ctl_->KVSecureServerURL = "http://127.0.0.1:1/";
   ctl_->chkQBClasses.SetValue(vbChecked);
@@ -270,7 +277,8 @@ TEST_F(WizardTest, StoppedServiceEndsTheRunWithTheFailureMessage) {
 
 TEST_F(WizardTest, CancelDuringAnUploadEndsTheRun) {
   service_.SetFault("brintavel.asp", "delay-ms 5000");
-  Recording(&ConverterSet::GetClassesFromQB, "classes", [](BrintavelCtl& ctl) { UploadOne(ctl, "C", &ModWizard::varClassCount); });
+  Recording(&ConverterSet::GetClassesFromQB, "classes",
+            [](BrintavelCtl& ctl) { UploadOne(ctl, "C", &ModWizard::varClassCount); });
   Recording(&ConverterSet::GetGLAccountsFromQB, "accounts");
   Rebuild();
   ctl_->chkQBClasses.SetValue(vbChecked);
@@ -349,8 +357,10 @@ TEST_F(WizardTest, ExpenseStatusIsReportedOnlyWhenNeitherPassFailed) {
 TEST_F(WizardTest, OtherCompanyFileOpenIsAMismatchAndTheSessionIsEnded) {
   qb_.companyFile = "/other/Other.QBW";
   ctl_->chkQBPayTerms.SetValue(vbChecked);
-  ui_.ExpectBox("Your Current Quickbooks file '/other/Other.QBW' does not match with the QB file you are using with "
-                "Kalvor '" + company_ + "'. \r\nPlease open the correct Quickbooks file and try again.");
+  ui_.ExpectBox(
+      "Your Current Quickbooks file '/other/Other.QBW' does not match with the QB file you are using with "
+      "Kalvor '" +
+      company_ + "'. \r\nPlease open the correct Quickbooks file and try again.");
   Start();
   EXPECT_EQ(ui_.Boxes().at(0).buttons, vbCritical);
   EXPECT_EQ(qb_.CountOf("EndSession"), 1);

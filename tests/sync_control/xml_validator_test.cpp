@@ -41,7 +41,8 @@ const std::string kValidBody = "<QBXML><QBXMLMsgsRq>x</QBXMLMsgsRq></QBXML>";
 
 TEST_F(XmlValidatorTest, TheQbxml10DoctypeAloneIsValid) {
   EXPECT_TRUE(validator_.ValidateXML(
-      "<?xml version=\"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN'>\r\n" + kValidBody, schema_));
+      "<?xml version=\"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN'>\r\n" + kValidBody,
+      schema_));
   EXPECT_EQ(validator_.ValidateMsg(), "XML instance is Valid.");
 }
 
@@ -97,7 +98,8 @@ TEST(XmlValidatorWords, DoctypeCheckComparesSevenWordsIgnoringCaseAndRejectsANin
   std::string complaint;
   EXPECT_TRUE(XMLValidator::CheckDoctype("doctype qbxml public '-//intuit//dtd qbxml qbd 1.0//en'", complaint));
   EXPECT_TRUE(complaint.empty());
-  EXPECT_TRUE(XMLValidator::CheckDoctype("DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN' 'any.dtd'", complaint));
+  EXPECT_TRUE(
+      XMLValidator::CheckDoctype("DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN' 'any.dtd'", complaint));
   EXPECT_FALSE(
       XMLValidator::CheckDoctype("DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN' 'any.dtd' x", complaint));
   EXPECT_FALSE(complaint.empty());

@@ -98,8 +98,8 @@ class KvpageTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   std::vector<std::string> PageArgs(const std::string& url) const {
-    return {"--control", "brintavel", "--param", "KVSecureServerURL=" + url, "--param", "SiteCode=AC01",
-            "--param",   "SiteKey=K9", "--param", "KalvorUser=pat",          "--param", "QBFilePath=" + company_};
+    return {"--control", "brintavel",  "--param", "KVSecureServerURL=" + url, "--param", "SiteCode=AC01",
+            "--param",   "SiteKey=K9", "--param", "KalvorUser=pat",           "--param", "QBFilePath=" + company_};
   }
   static std::vector<std::string> Plus(std::vector<std::string> args, std::initializer_list<std::string> more) {
     args.insert(args.end(), more);
@@ -113,7 +113,8 @@ class KvpageTest : public ::testing::Test {
 
 TEST_F(KvpageTest, PaymentTermsRunIsAlreadyInSync) {
   kv::test::ServiceStandinProcess service;
-  const Outcome run = RunProgram("kvpage", Plus(PageArgs(service.BaseUrl()), {"--select", "payterms", "--start"}), env_);
+  const Outcome run =
+      RunProgram("kvpage", Plus(PageArgs(service.BaseUrl()), {"--select", "payterms", "--start"}), env_);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "[Information]\nYour Kalvor data is already in sync with your Quickbooks data..\n\n");
   EXPECT_EQ(service.ReceivedCount(), 0u);
@@ -122,20 +123,22 @@ TEST_F(KvpageTest, PaymentTermsRunIsAlreadyInSync) {
 TEST_F(KvpageTest, ParametersFromTheServicePage) {
   kv::test::ServiceStandinProcess service;
   service.WriteFile("page-params.txt", "KalvorUser=pat\nQBFilePath=" + company_ + "\n");
-  const Outcome run = RunProgram(
-      "kvpage",
-      {"--control", "brintavel", "--page", service.BaseUrl() + "BrintavelCall.asp?sitecode=AC01&siteid=K9", "--select",
-       "payterms", "--start"},
-      env_);
+  const Outcome run =
+      RunProgram("kvpage",
+                 {"--control", "brintavel", "--page", service.BaseUrl() + "BrintavelCall.asp?sitecode=AC01&siteid=K9",
+                  "--select", "payterms", "--start"},
+                 env_);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "[Information]\nYour Kalvor data is already in sync with your Quickbooks data..\n\n");
 }
 
 TEST_F(KvpageTest, StoppedServiceShowsTheFailureInsteadOfHanging) {
   // Classes are in the sample company, so the run has something to upload.
-  const Outcome run = RunProgram("kvpage", Plus(PageArgs("http://127.0.0.1:1/"), {"--select", "classes", "--start"}), env_);
+  const Outcome run =
+      RunProgram("kvpage", Plus(PageArgs("http://127.0.0.1:1/"), {"--select", "classes", "--start"}), env_);
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out.rfind("[Critical]\nThe following error occured while executing ASP.\n\nThe page cannot be displayed\n", 0),
+  EXPECT_EQ(run.out.rfind(
+                "[Critical]\nThe following error occured while executing ASP.\n\nThe page cannot be displayed\n", 0),
             0u)
       << run.out;
 }

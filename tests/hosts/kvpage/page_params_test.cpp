@@ -23,10 +23,9 @@ TEST(PageParams, ParamsOfEachObjectWithAnyQuotingAndReferences) {
     </object></body></html>)");
   ASSERT_EQ(objects.size(), 2u);
   EXPECT_EQ(objects[0].params, (Params{{"A", "1"}}));
-  EXPECT_EQ(objects[1].params, (Params{{"SiteCode", "AC&01"},
-                                       {"KalvorUser", "Pat \"P\" O'Neil \xE2\x98\xBA"},
-                                       {"Empty", ""},
-                                       {"NoValue", ""}}));
+  EXPECT_EQ(
+      objects[1].params,
+      (Params{{"SiteCode", "AC&01"}, {"KalvorUser", "Pat \"P\" O'Neil \xE2\x98\xBA"}, {"Empty", ""}, {"NoValue", ""}}));
   EXPECT_EQ(&PickObject(objects, "5105ab9b-325b-4fa2-9b1f-982a3193b989"), &objects[1]);
   EXPECT_EQ(&PickObject(objects, "FFFFFFFF-0000-0000-0000-000000000000"), &objects[0]);
 }
