@@ -3,6 +3,7 @@
 #include <csignal>
 #include <iostream>
 #include <map>
+#include <set>
 
 #include <CLI/CLI.hpp>
 
@@ -139,9 +140,11 @@ int RunBrintavel(HostContext& context) {
     // Progress goes to the terminal as the step labels change.
     auto last = std::make_shared<std::map<const platform::forms::Control*, std::string>>();
     presenter.OnRefresh = [&ctl, last](platform::forms::Control& control) {
-      const bool step = &control == &ctl.lblProcess || &control == &ctl.lblContacting || &control == &ctl.lblWaiting ||
-                        &control == &ctl.lblProcessing || &control == &ctl.lblTransfer1;
-      if (!step || !control.Visible() || control.Caption().empty()) return;
+      // The steps reached and the converters' own captions; the captions a reset puts back are no news.
+      static const std::set<std::string> kReached = {"Contacted QuickBooks", "Response Received", "Response Processed",
+                                                     "Transferred data"};
+      const bool shown = &control == &ctl.lblProcess ? control.Visible() : kReached.count(control.Caption()) != 0;
+      if (!shown || control.Caption().empty()) return;
       std::string& seen = (*last)[&control];
       if (seen == control.Caption()) return;
       seen = control.Caption();
