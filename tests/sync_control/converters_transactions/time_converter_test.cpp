@@ -246,15 +246,5 @@ TEST_F(TimeConverterTest, DebugModeStopEndsAtTheFirstFailure) {
   EXPECT_TRUE(ctl->fraProgress.Visible());
 }
 
-TEST_F(TimeConverterTest, AFailedBatchEndsTheRunWithoutAReport) {
-  service->SetAnswer("brintavel.asp", "Database is busy");
-  Module().sQBXMLResponse = QueryResponse(Entries(std::vector<Entry>(150)));
-  GetTimeFromQB(*ctl);
-  EXPECT_EQ(UploadShape(), (std::vector<std::string>{"H 100"}));
-  EXPECT_TRUE(ctl->bAbortSync);
-  EXPECT_EQ(ctl->lngUploadResult, kvurAspFailed);
-  EXPECT_TRUE(StatusReports().empty());
-}
-
 }  // namespace
 }  // namespace brintavel::testing

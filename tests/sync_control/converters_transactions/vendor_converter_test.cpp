@@ -173,30 +173,5 @@ TEST_F(VendorConverterTest, HostileVendorsGiveWellFormedStatements) {
   EXPECT_EQ(Module().varVendorCount, 2);
 }
 
-TEST_F(VendorConverterTest, TwoHundredFiftyVendorsInBatches) {
-  std::vector<Record> vendors;
-  for (int i = 0; i < 250; ++i) vendors.push_back(Vendor(i));
-  Module().sQBXMLResponse = Response(vendors);
-  GetVendorsFromQB(*ctl);
-  std::vector<size_t> sizes;
-  for (const auto& upload : Uploads()) sizes.push_back(kv::test_support::sql::ParseScript(upload.body).size());
-  EXPECT_EQ(sizes, (std::vector<size_t>{100, 100, 50}));
-  EXPECT_EQ(ctl->lngBatchCount, 0);
-  EXPECT_EQ(StatusReports().size(), 1u);
-}
-
-TEST_F(VendorConverterTest, DebugModeContinueWithholdsTheReport) {
-  ctl->DebugMode = true;
-  ctl->optContinue.SetValue(true);
-  service->QueueAnswers("brintavel.asp", {"SUCCESS", "SUCCESS", "Bad statement", "SUCCESS", "SUCCESS"});
-  std::vector<Record> vendors;
-  for (int i = 0; i < 5; ++i) vendors.push_back(Vendor(i));
-  Module().sQBXMLResponse = Response(vendors);
-  GetVendorsFromQB(*ctl);
-  EXPECT_EQ(Uploads().size(), 5u);
-  EXPECT_EQ(ctl->lngFailedVendCnt, 1);
-  EXPECT_TRUE(StatusReports().empty());
-}
-
 }  // namespace
 }  // namespace brintavel::testing
