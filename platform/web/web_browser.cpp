@@ -37,6 +37,8 @@ void GlobalInit() {
   });
 }
 
+thread_local ScopedWebAnswers* t_web_answers = nullptr;
+
 bool HasWebScheme(std::string_view url) {
   const std::string lower = kv::ToLowerAscii(url.substr(0, 8));
   return lower.starts_with("http://") || lower.starts_with("https://");
@@ -60,6 +62,8 @@ struct WebBrowser::Impl final : forms::EventSource {
   // A navigation that failed before any transfer could start; completes from the loop like any other.
   bool pending_failure = false;
   std::string pending_reason;
+  // The answer of an in-process stand-in (ScopedWebAnswers); completes from the loop like pending_failure.
+  std::optional<WebAnswer> canned;
 
   // The answer being received.
   std::string received;
@@ -151,6 +155,10 @@ struct WebBrowser::Impl final : forms::EventSource {
       pending_reason = "The address is not a web address: " + url;
       return;
     }
+    if (ScopedWebAnswers* answers = ScopedWebAnswers::Current()) {
+      canned = answers->Answer({url, post != nullptr ? std::optional<std::string>(*post) : std::nullopt});
+      return;
+    }
 
     easy = curl_easy_init();
     if (easy == nullptr) {
@@ -228,13 +236,14 @@ struct WebBrowser::Impl final : forms::EventSource {
   void Cancel() {
     ReleaseTransfer();
     pending_failure = false;
+    canned.reset();
     busy = false;
     if (registered) loop.RemoveSource(this);
     registered = false;
   }
 
   int Prepare(std::vector<pollfd>& fds) override {
-    if (pending_failure) return 0;
+    if (pending_failure || canned) return 0;
     for (const auto& [socket, what] : sockets) {
       short events = 0;
       if (what & CURL_POLL_IN) events |= POLLIN;
@@ -247,7 +256,7 @@ struct WebBrowser::Impl final : forms::EventSource {
   }
 
   void Dispatch(std::span<const pollfd> fds) override {
-    if (pending_failure) {
+    if (pending_failure || canned) {
       Complete(std::nullopt, pending_reason);
       return;
     }
@@ -295,6 +304,15 @@ struct WebBrowser::Impl final : forms::EventSource {
       } else {
         status = static_cast<int>(code);
       }
+    } else if (canned) {
+      if (canned->status == 0) {
+        transport_error = canned->body.empty() ? "The connection failed" : canned->body;
+      } else {
+        status = canned->status;
+        content_type = canned->content_type;
+        received = std::move(canned->body);
+      }
+      canned.reset();
     } else {
       transport_error = failure;
     }
@@ -323,6 +341,18 @@ struct WebBrowser::Impl final : forms::EventSource {
     if (run) run(browser, url);
   }
 };
+
+ScopedWebAnswers::ScopedWebAnswers(Answerer answerer) : answerer_(std::move(answerer)), previous_(t_web_answers) {
+  t_web_answers = this;
+}
+
+ScopedWebAnswers::~ScopedWebAnswers() {
+  t_web_answers = previous_;
+}
+
+ScopedWebAnswers* ScopedWebAnswers::Current() {
+  return t_web_answers;
+}
 
 WebBrowser::WebBrowser() : WebBrowser(forms::EventLoop::Current()) {}
 

@@ -91,4 +91,40 @@ class WebBrowser {
   std::unique_ptr<Impl> impl_;
 };
 
+
+// A navigation as an in-process stand-in for the network sees it.
+struct WebRequest {
+  std::string url;
+  std::optional<std::string> post_data;  // absent for a GET
+};
+
+// What an in-process stand-in answers: an HTTP status with its content type and body bytes, or status 0 for a
+// transport failure whose reason is the body.
+struct WebAnswer {
+  int status = 200;
+  std::string content_type = "text/plain";
+  std::string body;
+};
+
+// While one is alive, every navigation of a browser control on the thread that made it is answered by its
+// function instead of the network: fuzzing and tests that drive a whole deliverable without sockets. The answer
+// completes from the event loop and is read by the same rules as one that came over HTTP (body text, error pages).
+// Scopes nest; the innermost answers. An address that is not a web address still fails as it always does.
+class ScopedWebAnswers {
+ public:
+  using Answerer = std::function<WebAnswer(const WebRequest& request)>;
+  explicit ScopedWebAnswers(Answerer answerer);
+  ~ScopedWebAnswers();
+  ScopedWebAnswers(const ScopedWebAnswers&) = delete;
+  ScopedWebAnswers& operator=(const ScopedWebAnswers&) = delete;
+
+  // The innermost scope of the calling thread, or null.
+  static ScopedWebAnswers* Current();
+  WebAnswer Answer(const WebRequest& request) const { return answerer_(request); }
+
+ private:
+  Answerer answerer_;
+  ScopedWebAnswers* previous_;
+};
+
 }  // namespace platform::web

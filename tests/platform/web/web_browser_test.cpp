@@ -321,5 +321,50 @@ TEST_F(WebBrowserTest, WaitingForADelayedAnswerUsesAlmostNoCpu) {
   EXPECT_LT(CpuSeconds() - cpu, 0.2);
 }
 
+TEST(ScopedWebAnswersTest, AnswersInProcessThroughTheLoopAndTheSameReadingRules) {
+  forms::EventLoop loop;
+  WebBrowser browser(loop);
+  int completions = 0;
+  browser.OnDocumentComplete([&](WebBrowser&, const std::string&) { ++completions; });
+  std::vector<WebRequest> seen;
+  WebAnswer next;
+  ScopedWebAnswers answers([&](const WebRequest& request) {
+    seen.push_back(request);
+    return next;
+  });
+  auto navigate = [&](const std::optional<std::string>& post) {
+    const int wanted = completions + 1;
+    browser.Navigate("http://service.invalid/brintavel.asp?a=1", 6, "", post, kTextPlainHeader);
+    EXPECT_EQ(completions, wanted - 1);  // never from inside Navigate
+    loop.WaitWhile([&] { return completions < wanted; });
+    return browser.BodyText();
+  };
+
+  next.body = "SUCCESS";
+  EXPECT_EQ(navigate(std::string("x\0y", 3)), "SUCCESS");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].url, "http://service.invalid/brintavel.asp?a=1");
+  EXPECT_EQ(seen[0].post_data, std::string("x\0y", 3));
+  EXPECT_FALSE(browser.IsErrorPage());
+
+  next = {200, "text/html", "<html><body>A<br>B &amp; C</body></html>"};
+  EXPECT_EQ(navigate(std::nullopt), "A\r\nB & C");
+  EXPECT_FALSE(seen[1].post_data.has_value());
+
+  next = {500, "text/plain", "SUCCESS"};
+  EXPECT_EQ(navigate(std::nullopt), "The page cannot be displayed\r\nHTTP 500 Internal Server Error\r\nSUCCESS");
+  EXPECT_TRUE(browser.IsErrorPage());
+
+  next = {0, "", "Connection reset"};
+  EXPECT_EQ(navigate(std::nullopt), "The page cannot be displayed\r\nConnection reset");
+  EXPECT_EQ(browser.StatusCode(), 0);
+
+  // Stop cancels an answered navigation like any other.
+  browser.Navigate("http://service.invalid/x");
+  browser.Stop();
+  loop.DoEvents();
+  EXPECT_EQ(completions, 4);
+}
+
 }  // namespace
 }  // namespace platform::web
