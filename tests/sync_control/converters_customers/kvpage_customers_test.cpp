@@ -1,22 +1,14 @@
 // Customers and jobs as a user sends them: kvpage with the sample company open in the QuickBooks stand-in and
 // the service stand-in recording what arrives.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
+#include "tests/support/programs/program_run.h"
 #include "tests/support/service/service_standin.h"
 #include "tests/support/sql/sql_script.h"
-
-extern char** environ;
 
 namespace {
 
@@ -24,45 +16,6 @@ namespace fs = std::filesystem;
 using kv::test_support::sql::Number;
 using kv::test_support::sql::Statement;
 using kv::test_support::sql::Text;
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-};
-
-// Runs a program of the build with QB_STANDIN_HOME in the test's folder, standard input from /dev/null and
-// standard output into a file; killed after 25 s.
-Outcome RunProgram(const fs::path& dir, const std::string& name, const std::vector<std::string>& args) {
-  const std::string program = kv::test::BuildProgram(name).string();
-  const std::string out_path = (dir / (name + ".out")).string();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  setenv("QB_STANDIN_HOME", (dir / "qb").c_str(), 1);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  Outcome run;
-  if (spawned != 0) return run;
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(25);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(out_path, std::ios::binary);
-  run.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return run;
-}
 
 class KvpageCustomersTest : public ::testing::Test {
  protected:
@@ -72,7 +25,8 @@ class KvpageCustomersTest : public ::testing::Test {
     dir_ = pattern;
     company_ = (dir_ / "Sample Company.QBW").string();
     fs::copy_file(fs::path(std::getenv("KV_SOURCE_DIR")) / "samples" / "company.xml", company_);
-    ASSERT_EQ(RunProgram(dir_, "qb-standin", {"open", company_}).status, 0);
+    qb_home_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()}};
+    ASSERT_EQ(kv::test::RunProgram("qb-standin", {"open", company_}, qb_home_).status, 0);
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -87,8 +41,8 @@ class KvpageCustomersTest : public ::testing::Test {
       args.push_back(std::move(param));
     }
     args.insert(args.end(), {"--select", "customers", "--start"});
-    const Outcome run = RunProgram(dir_, "kvpage", args);
-    EXPECT_EQ(run.status, 0);
+    const kv::test::ProgramRun run = kv::test::RunProgram("kvpage", args, qb_home_);
+    EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "[Information]\nQuickbooks data synced with Kalvor successfully..\n\n");
     for (const auto& request : service_.Received()) {
       order_.push_back(request.Page() + " " + request.QueryValue("options"));
@@ -100,6 +54,7 @@ class KvpageCustomersTest : public ::testing::Test {
 
   fs::path dir_;
   std::string company_;
+  kv::test::ProgramOptions qb_home_;
   kv::test::ServiceStandinProcess service_;
   std::vector<std::string> order_;
   std::vector<std::vector<Statement>> uploads_;

@@ -1,0 +1,104 @@
+#include "tests/support/programs/program_run.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "tests/support/service/service_standin.h"
+
+namespace kv::test {
+
+ProgramRun RunProgram(const std::string& name, const std::vector<std::string>& args, const ProgramOptions& options) {
+  const std::string program = BuildProgram(name).string();
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  int out_pipe[2], err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    throw std::runtime_error("pipe2 failed");
+  }
+  const auto started = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null_fd = open("/dev/null", O_RDONLY);
+    dup2(null_fd, STDIN_FILENO);
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(err_pipe[1], STDERR_FILENO);
+    for (const auto& [key, value] : options.env) setenv(key.c_str(), value.c_str(), 1);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (pid < 0) {
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    throw std::runtime_error("fork failed");
+  }
+  std::thread watcher;
+  if (options.during) watcher = std::thread([&options, pid] { options.during(pid); });
+
+  ProgramRun run;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  int open_fds = 2;
+  int status = 0;
+  bool exited = false;
+  // A grandchild may keep the pipes open after the program ended; its output is waited for only briefly.
+  std::chrono::steady_clock::time_point drain_until{};
+  for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+      exited = true;
+      run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - started);
+      drain_until = now + std::chrono::seconds(2);
+    }
+    if (!exited && now - started > options.time_limit) {
+      run.timed_out = true;
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      exited = true;
+      run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - started);
+      drain_until = now + std::chrono::seconds(2);
+    }
+    if (open_fds == 0 ? exited : exited && now > drain_until) break;
+    if (open_fds == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    if (poll(fds, 2, 20) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? run.out : run.err).append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_fds;
+      }
+    }
+  }
+  for (const auto& fd : fds) {
+    if (fd.fd >= 0) close(fd.fd);
+  }
+  if (watcher.joinable()) watcher.join();
+  if (WIFEXITED(status)) {
+    run.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    run.killed_by = WTERMSIG(status);
+  }
+  return run;
+}
+
+}  // namespace kv::test
