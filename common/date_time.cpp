@@ -45,7 +45,9 @@ Civil CivilFromDays(int64_t z) {
 
 const int64_t kZeroDateUnixDays = DaysFromCivil(1899, 12, 30);
 
-Civil CivilOf(DateTime dt) { return CivilFromDays(dt.Days() + kZeroDateUnixDays); }
+Civil CivilOf(DateTime dt) {
+  return CivilFromDays(dt.Days() + kZeroDateUnixDays);
+}
 
 // A small cursor over the text being parsed.
 class Scanner {
@@ -171,10 +173,18 @@ int64_t DateTime::Days() const {
   return seconds_ >= 0 ? seconds_ / kSecondsPerDay : -((-seconds_ + kSecondsPerDay - 1) / kSecondsPerDay);
 }
 
-int32_t DateTime::SecondsOfDay() const { return static_cast<int32_t>(seconds_ - Days() * kSecondsPerDay); }
-int DateTime::Year() const { return static_cast<int>(CivilOf(*this).year); }
-int DateTime::Month() const { return CivilOf(*this).month; }
-int DateTime::Day() const { return CivilOf(*this).day; }
+int32_t DateTime::SecondsOfDay() const {
+  return static_cast<int32_t>(seconds_ - Days() * kSecondsPerDay);
+}
+int DateTime::Year() const {
+  return static_cast<int>(CivilOf(*this).year);
+}
+int DateTime::Month() const {
+  return CivilOf(*this).month;
+}
+int DateTime::Day() const {
+  return CivilOf(*this).day;
+}
 
 std::string GeneralDateText(DateTime dt) {
   char buf[64];
@@ -239,9 +249,10 @@ DateTime ParseDateTime(std::string_view text) {
 std::string NumberText(double value) {
   if (std::isnan(value) || std::isinf(value)) throw Error(kErrOverflow, "Overflow");
   if (value == 0) return "0";
+  // to_chars, unlike printf, never takes the decimal sign from a locale a host may have set.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15g", value);
-  std::string s = buf;
+  const auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+  std::string s(buf, written.ptr);
   const auto e = s.find('e');
   if (e == std::string::npos) return s;
   // Exponent form as the platform writes it: "1.5E+15", "1E-05".

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "common/error.h"
 
@@ -71,16 +76,70 @@ TEST(DateTimeTest, GeneralTextRoundTrips) {
   }
 }
 
+// Builds a locale whose decimal sign is "," into a fresh folder, with a character map of its own, so that no
+// locale package needs to be installed; returns the folder, or "" when localedef cannot build it.
+std::string BuildCommaDecimalLocale() {
+  std::string dir = (std::filesystem::temp_directory_path() / "kv-locale-XXXXXX").string();
+  if (mkdtemp(dir.data()) == nullptr) return "";
+  std::ofstream charmap(dir + "/ascii.cm");
+  charmap << "<code_set_name> KV_ASCII\n<escape_char> /\n<mb_cur_min> 1\n<mb_cur_max> 1\nCHARMAP\n";
+  for (int c = 0; c < 128; ++c) {
+    char line[32];
+    std::snprintf(line, sizeof line, "<U%04X> /x%02x\n", c, c);
+    charmap << line;
+  }
+  charmap << "END CHARMAP\n";
+  charmap.close();
+  std::ofstream(dir + "/comma.def")
+      << "LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\ngrouping 3\nEND LC_NUMERIC\n";
+  // -c: the other categories are missing on purpose; localedef then warns and exits 1 but writes the locale.
+  const std::string command =
+      "localedef -c -f '" + dir + "/ascii.cm' -i '" + dir + "/comma.def' '" + dir + "/kv_comma' >/dev/null 2>&1";
+  (void)std::system(command.c_str());
+  if (!std::filesystem::exists(dir + "/kv_comma/LC_NUMERIC")) {
+    std::filesystem::remove_all(dir);
+    return "";
+  }
+  return dir;
+}
+
 TEST(DateTimeTest, IgnoresTheMachineLocale) {
-  // A day-first, comma-decimal locale must change nothing the system writes or reads.
+  // A comma-decimal locale set by a host must change nothing the system writes or reads.
+  const std::string dir = BuildCommaDecimalLocale();
+  if (dir.empty()) GTEST_SKIP() << "localedef could not build a test locale";
+  const char* old_path = std::getenv("LOCPATH");
+  const std::string saved_path = old_path ? old_path : "";
   const char* old = std::setlocale(LC_ALL, nullptr);
-  std::string saved = old ? old : "C";
-  std::setlocale(LC_ALL, "de_DE.UTF-8");
-  EXPECT_EQ(NumberText(1.5), "1.5");
-  EXPECT_EQ(ParseNumber("2.25"), 2.25);
-  EXPECT_EQ(ParseDateTime("08/02/1997").Month(), 8);
-  EXPECT_EQ(GetSystemDateOrder(), 1);
+  const std::string saved = old ? old : "C";
+  setenv("LOCPATH", dir.c_str(), 1);
+  const bool switched = std::setlocale(LC_NUMERIC, "kv_comma") != nullptr;
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+  const std::string printed = probe;
+  const std::string number = NumberText(1.5);
+  const std::string large = NumberText(-1234567.25);
+  const std::string exponent = NumberText(1.5e20);
+  double parsed = 0;
+  const bool parsed_ok = TryParseNumber("2.25", parsed);
+  const int month = ParseDateTime("08/02/1997").Month();
+  const int32_t order = GetSystemDateOrder();
   std::setlocale(LC_ALL, saved.c_str());
+  if (old_path) {
+    setenv("LOCPATH", saved_path.c_str(), 1);
+  } else {
+    unsetenv("LOCPATH");
+  }
+  std::filesystem::remove_all(dir);
+
+  ASSERT_TRUE(switched);
+  ASSERT_EQ(printed, "1,5") << "the test locale was not in effect";
+  EXPECT_EQ(number, "1.5");
+  EXPECT_EQ(large, "-1234567.25");
+  EXPECT_EQ(exponent, "1.5E+20");
+  EXPECT_TRUE(parsed_ok);
+  EXPECT_EQ(parsed, 2.25);
+  EXPECT_EQ(month, 8);
+  EXPECT_EQ(order, 1);
 }
 
 TEST(NumberTextTest, WritesFifteenSignificantDigitsWithoutTrailingZeros) {
