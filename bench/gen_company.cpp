@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "bench/company_names.h"
+
 namespace {
 
 class Writer {
@@ -98,15 +100,11 @@ std::string Stamp(long i, long salt, bool modified) {
   return text;
 }
 
-std::string Number(const char* prefix, long i) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%s %06ld", prefix, i + 1);
-  return text;
-}
+using kvbench::CustomerFullName;
+using kvbench::PersonName;
 
-// Every thirteenth name holds an apostrophe, as real names do.
-std::string PersonName(const char* first, long i) {
-  return (i % 13 == 5 ? std::string("O'") : std::string()) + Number(first, i);
+std::string Number(const char* prefix, long i) {
+  return kvbench::NumberedName(prefix, i);
 }
 
 void Header(Writer& w, int list, long i, const std::string& name, const std::string& fullName, bool active) {
@@ -121,15 +119,6 @@ void Header(Writer& w, int list, long i, const std::string& name, const std::str
 
 bool Active(long i) {
   return i % 10 != 9;
-}
-
-// Customers: a top-level customer, then its job, then the job's sub-job, and so on in threes.
-std::string CustomerFullName(long i) {
-  long top = i - i % 3;
-  std::string name = PersonName("Customer", top);
-  if (i % 3 >= 1) name += ":" + Number("Job", top + 1);
-  if (i % 3 == 2) name += ":" + Number("Phase", i);
-  return name;
 }
 
 void Generate(Writer& w, long n) {
@@ -191,13 +180,12 @@ void Generate(Writer& w, long n) {
     w.Leaf("StdDueDays", std::to_string(i % 90), 2);
     w.Close("StandardTermsRet", 1);
   }
-  static const char* kTypes[] = {"Bank", "Expense", "OtherExpense", "CostOfGoodsSold", "Income", "AccountsPayable"};
   for (long i = 0; i < n; ++i) {
     w.Open("AccountRet", 1);
     std::string name = Number("Account", i);
     Header(w, 6, i, name, name, Active(i));
     w.Leaf("Sublevel", "0", 2);
-    w.Leaf("AccountType", kTypes[i % 6], 2);
+    w.Leaf("AccountType", kvbench::AccountType(i), 2);
     w.Leaf("AccountNumber", std::to_string(1000 + i), 2);
     w.Leaf("Balance", std::to_string(i % 5000) + ".25", 2);
     w.Leaf("TotalBalance", std::to_string(i % 5000) + ".25", 2);

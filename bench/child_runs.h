@@ -1,0 +1,30 @@
+#pragma once
+
+// The measurements, each run in a process of its own (kv-bench child KIND --key value ...) so that its peak
+// memory is its own. Each prints its figures as "key=value" lines and exits 0 when it ran to its end.
+
+#include <map>
+#include <string>
+
+namespace kvbench {
+
+using ChildArgs = std::map<std::string, std::string>;
+
+// A sync of the company open in the QuickBooks stand-in to the service at --url, every list ticked (or those of
+// --lists, comma-separated: employees customers vendors payterms accounts items classes time expenses).
+// --response FILE keeps QuickBooks' answer for the reference.
+int SyncChild(const ChildArgs& args);
+// The sync's reference: --passes libxml2 parses of --response, then the requests recorded in --data sent again
+// to --url.
+int SyncReferenceChild(const ChildArgs& args);
+// A download of --mode time|expenses from the service at --url into --company, pressing Continue; --trace FILE
+// keeps the control's QuickBooks calls for the reference.
+int DownloadChild(const ChildArgs& args);
+// The download's reference: the calls of --trace through bare processors, then the requests recorded in --data
+// sent again to --url.
+int DownloadReferenceChild(const ChildArgs& args);
+
+// Dispatches "child KIND --key value ..." (argv from KIND on).
+int RunChildCommand(int argc, char** argv);
+
+}  // namespace kvbench

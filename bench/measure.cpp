@@ -1,0 +1,180 @@
+#include "bench/measure.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+#include "bench/pending_data.h"
+#include "bench/processes.h"
+
+namespace kvbench {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The converter passes of a sync with every list ticked: employees, customers, jobs, classes, accounts, items,
+// vendors, time, checks and bills each read the response once.
+constexpr int kConverterPasses = 10;
+constexpr const char* kSyncedMessage = "Quickbooks data synced with Kalvor successfully..";
+
+void WriteText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+// A generated company, opened in a QuickBooks stand-in whose state lives under `dir`.
+fs::path OpenCompany(const fs::path& dir, const std::string& file_name, long n) {
+  fs::create_directories(dir);
+  const fs::path company = dir / file_name;
+  if (RunProgram("kv-gen-company", {std::to_string(n), company.string()}) != 0) {
+    throw std::runtime_error("kv-gen-company could not write " + company.string());
+  }
+  setenv("QB_STANDIN_HOME", (dir / "qb").c_str(), 1);
+  std::string output;
+  if (RunProgram("qb-standin", {"open", company.string()}, &output) != 0) {
+    throw std::runtime_error("qb-standin could not open " + company.string() + ": " + output);
+  }
+  return company;
+}
+
+// "" when the child ran and its user saw exactly the one box of a sync that worked.
+std::string SyncProblem(const ChildReport& report) {
+  if (!report.ok) return "the sync did not run to its end";
+  if (report.Number("boxes") != 1 || report.Text("box.1") != kSyncedMessage) {
+    return "the sync ended with \"" + report.Text("box.1") + "\"";
+  }
+  return {};
+}
+
+void RemoveAll(const fs::path& path) {
+  std::error_code ec;
+  fs::remove_all(path, ec);
+}
+
+}  // namespace
+
+SyncFigures MeasureSync(const Workspace& work, long n) {
+  SyncFigures f;
+  f.n = n;
+  f.passes = kConverterPasses;
+  const fs::path dir = work.root / ("sync-" + std::to_string(n));
+  const fs::path company = OpenCompany(dir, "Bench Company.QBW", n);
+  const fs::path response = dir / "response.xml";
+
+  ChildReport sync;
+  {
+    ServiceProcess service(dir / "service");
+    sync =
+        RunChild("sync", {"--company", company.string(), "--url", service.BaseUrl(), "--response", response.string()});
+  }
+  f.problem = SyncProblem(sync);
+  f.response_bytes = sync.Number("response_bytes");
+  f.query_seconds = sync.Number("query_seconds");
+  f.own_seconds = sync.Number("own_seconds");
+  f.cpu_seconds = sync.Number("cpu_seconds");
+  f.peak_bytes = sync.Number("peak_bytes");
+  for (const auto& [key, value] : sync.values) {
+    if (key.rfind("sent.", 0) == 0) f.sent[key.substr(5)] = std::atol(value.c_str());
+  }
+  if (f.problem.empty()) {
+    ServiceProcess service(dir / "reference-service");
+    const ChildReport reference =
+        RunChild("sync-reference", {"--response", response.string(), "--passes", std::to_string(f.passes), "--data",
+                                    (dir / "service").string(), "--url", service.BaseUrl()});
+    if (!reference.ok) f.problem = "the reference did not run to its end";
+    f.requests = reference.Number("requests");
+    f.parse_seconds = reference.Number("parse_seconds");
+    f.post_seconds = reference.Number("post_seconds");
+    f.reference_seconds = reference.Number("reference_seconds");
+    f.reference_peak_bytes = reference.Number("peak_bytes");
+  }
+  if (!work.keep) RemoveAll(dir);
+  return f;
+}
+
+DownloadFigures MeasureDownload(const Workspace& work, const std::string& mode, long records, long company_n,
+                                int repeat) {
+  DownloadFigures f;
+  f.mode = mode;
+  f.records = records;
+  const fs::path dir = work.root / ("download-" + mode);
+  const fs::path company = OpenCompany(dir, "Download Company.QBW", company_n);
+  const fs::path pristine = dir / "pristine.xml";
+  fs::copy_file(company, pristine, fs::copy_options::overwrite_existing);
+  const std::string pending =
+      mode == "time" ? PendingTimeText(records, company_n) : PendingExpenseText(records, company_n);
+  const char* pending_file = mode == "time" ? "pending-time.txt" : "pending-expenses.txt";
+
+  for (int run = 0; run < repeat && f.problem.empty(); ++run) {
+    const fs::path run_dir = dir / ("run-" + std::to_string(run + 1));
+    const fs::path trace = run_dir / "qb-calls.trace";
+    WriteText(run_dir / "service" / pending_file, pending);
+    WriteText(run_dir / "reference-service" / pending_file, pending);
+
+    fs::copy_file(pristine, company, fs::copy_options::overwrite_existing);
+    ChildReport control;
+    {
+      ServiceProcess service(run_dir / "service");
+      control = RunChild("download", {"--mode", mode, "--company", company.string(), "--url", service.BaseUrl(),
+                                      "--trace", trace.string()});
+    }
+    if (!control.ok) {
+      f.problem = "the download did not run to its end";
+    } else if (control.Number("posted") != static_cast<double>(records) || control.Number("not_posted") != 0 ||
+               control.Number("qb_failed_calls") != 0) {
+      f.problem = "the download posted " + control.Text("posted") + " of " + std::to_string(records) + " records";
+    }
+
+    // The reference adds the same records to the same company as it was before the control's run.
+    fs::copy_file(pristine, company, fs::copy_options::overwrite_existing);
+    ChildReport reference;
+    if (f.problem.empty()) {
+      ServiceProcess service(run_dir / "reference-service");
+      reference = RunChild("download-reference", {"--trace", trace.string(), "--data", (run_dir / "service").string(),
+                                                  "--url", service.BaseUrl()});
+      if (!reference.ok || reference.Number("qb_failed_calls") != 0) f.problem = "the reference did not run cleanly";
+    }
+    if (!f.problem.empty()) break;
+    const double control_seconds = control.Number("total_seconds");
+    if (run == 0 || control_seconds < f.control_seconds) {
+      f.control_seconds = control_seconds;
+      f.control_qb_seconds = control.Number("qb_seconds");
+    }
+    const double reference_seconds = reference.Number("reference_seconds");
+    if (run == 0 || reference_seconds < f.reference_seconds) {
+      f.reference_seconds = reference_seconds;
+      f.reference_qb_seconds = reference.Number("qb_seconds");
+      f.reference_post_seconds = reference.Number("post_seconds");
+    }
+    f.requests = reference.Number("requests");
+    f.posted = static_cast<long>(control.Number("posted"));
+  }
+  if (!work.keep) RemoveAll(dir);
+  return f;
+}
+
+WaitFigures MeasureWait(const Workspace& work, long delay_ms) {
+  WaitFigures f;
+  f.delay_ms = static_cast<double>(delay_ms);
+  const fs::path dir = work.root / "wait";
+  const fs::path company = OpenCompany(dir, "Wait Company.QBW", 1);
+  // Only the first upload waits; the status report after it is answered at once.
+  WriteText(dir / "service" / "faults" / "brintavel.asp.1", "delay-ms " + std::to_string(delay_ms) + "\n");
+  ChildReport sync;
+  {
+    ServiceProcess service(dir / "service");
+    sync = RunChild("sync", {"--company", company.string(), "--url", service.BaseUrl(), "--lists", "classes"});
+  }
+  f.problem = SyncProblem(sync);
+  f.wall_seconds = sync.Number("total_seconds");
+  f.cpu_seconds = sync.Number("cpu_seconds");
+  if (f.problem.empty() && f.wall_seconds * 1000 < static_cast<double>(delay_ms)) {
+    f.problem = "the sync did not wait for the delayed answer";
+  }
+  if (!work.keep) RemoveAll(dir);
+  return f;
+}
+
+}  // namespace kvbench

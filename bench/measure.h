@@ -1,0 +1,63 @@
+#pragma once
+
+// The parent side of each measurement: prepares the company and the stand-ins, runs the measured child and its
+// reference side by side, and checks that both did what they should before any figure counts.
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace kvbench {
+
+struct SyncFigures {
+  long n = 0;
+  std::string problem;  // why the run does not count; "" when it does
+  double response_bytes = 0;
+  double requests = 0;       // requests the sync sent to the service
+  double query_seconds = 0;  // QuickBooks' part, left out of the sync's own time
+  double own_seconds = 0;
+  double cpu_seconds = 0;
+  double peak_bytes = 0;
+  double parse_seconds = 0;  // reference: libxml2 parses, one per converter pass
+  double post_seconds = 0;   // reference: the same requests sent again
+  double reference_seconds = 0;
+  double reference_peak_bytes = 0;
+  int passes = 0;
+  std::map<std::string, long> sent;  // records sent, by the progress caption of their list
+};
+
+struct DownloadFigures {
+  std::string mode;  // "time" or "expenses"
+  long records = 0;
+  std::string problem;
+  double control_seconds = 0;
+  double control_qb_seconds = 0;
+  double reference_seconds = 0;
+  double reference_qb_seconds = 0;
+  double reference_post_seconds = 0;
+  double requests = 0;  // service requests of the run
+  long posted = 0;
+};
+
+struct WaitFigures {
+  double delay_ms = 0;
+  std::string problem;
+  double wall_seconds = 0;
+  double cpu_seconds = 0;
+};
+
+struct Workspace {
+  std::filesystem::path root;
+  bool keep = false;  // leave companies, responses and request records behind
+};
+
+// A sync of a company of n records in every list, every list ticked, then its reference.
+SyncFigures MeasureSync(const Workspace& work, long n);
+// Downloads of `time_records` time records, then of `expenses` expenses, into a company of company_n records a
+// list, each against its reference; the best of `repeat` runs of each side.
+DownloadFigures MeasureDownload(const Workspace& work, const std::string& mode, long records, long company_n,
+                                int repeat);
+// A sync whose first upload is answered after delay_ms.
+WaitFigures MeasureWait(const Workspace& work, long delay_ms);
+
+}  // namespace kvbench
