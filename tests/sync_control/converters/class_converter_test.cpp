@@ -139,6 +139,25 @@ TEST_F(ClassConverterTest, MissingTimeStampsGiveTheZeroDateTexts) {
   EXPECT_EQ(statements[0].InsertValue("[CreatedDate]"), Text("12/30/1899 00:00:00"));
 }
 
+// A value that cannot be formed takes its column's own fallback, never the literal of the column before it.
+TEST_F(ClassConverterTest, UnreadableStampsAndSubLevelsTakeTheirFallbacks) {
+  Record r = OverheadClass("true");
+  r.Set("TimeCreated", "2005-02-30T09:00:00")
+      .Set("TimeModified", "16/03/2005 14:22:33")
+      .Set("Sublevel", std::string(400, '9'));
+  Module().sQBXMLResponse = Response({r});
+  GetClassesFromQB(*ctl);
+
+  const auto statements = AllStatements();
+  ASSERT_EQ(statements.size(), 1u);
+  const auto& s = statements[0];
+  EXPECT_EQ(s.InsertValue("[CreatedDate]"), Text("12/30/1899 00:00:00"));
+  EXPECT_EQ(s.InsertValue("[QBModifiedDate]"), Text("12:00:00 AM"));
+  EXPECT_EQ(s.SetValue("[UpdatedDate]"), Text("12/30/1899 00:00:00"));
+  EXPECT_EQ(s.SetValue("[SubLevel]"), Number("1"));
+  EXPECT_EQ(s.SetValue("[QBEditSequence]"), Text("7"));
+}
+
 TEST_F(ClassConverterTest, ClassWithoutListIdIsSkippedButKeepsItsPosition) {
   Record missing = OverheadClass("true");
   missing.Remove("ListID");

@@ -26,6 +26,32 @@ Record Vendor(int i, const std::string& is_active = "true") {
   return r;
 }
 
+std::string Repeat(const std::string& piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += (out.empty() ? "" : ",") + piece;
+  return out;
+}
+
+const std::string kVendorColumnList =
+    "[VendorID],[VendorCode],[VendorName],[VendorCompanyName],[Salutation],[FirstName],[MI],[LastName],[SubLevel],"
+    "[EditSequence],[QBModifiedDate],[QBListID],[Active],[VendorGroup],[ContactName],[PhoneNo],[PExt],"
+    "[AltPhoneNo],[AltExt],[FaxNo],[Email],[Website],[Reference],[BSA_Manager],[VendorAddress1],[VendorAddress2],"
+    "[VendorAddress3],[VendorAddress4],[VendorCity],[VendorState],[VendorZipCode],[VendorCountry],"
+    "[RemitAddress1],[RemitAddress2],[RemitAddress3],[RemitAddress4],[RemitCity],[RemitState],[RemitZipCode],"
+    "[RemitCountry],[BankName],[AccountNumber],[NameOnCheck],[PaymentMode],[PaymentTerms],[CreditLimit],"
+    "[CreditUsed],[TaxID],[Vendor1099],[FederalID],[DBNumber],[CreditRating],[OverdueInvoices],[ChargeFinance],"
+    "[MonthlyInterestRate],[DiscountPercentage],[GLAccount],[InvoicingTerms],[Notes],[CreatedDate],[CreatedBy],"
+    "[UpdatedDate],[UpdatedBy],[EmployeeID]";
+
+// The SET list of Vendor(0), split where an inactive vendor's [Active]=0 goes.
+const std::string kVendorSetHead =
+    "[VendorName]='Vendor 0',[VendorCompanyName]='Vendor Co',[Salutation]='Ms',[FirstName]='Ann',[MI]='B',"
+    "[LastName]='Lee',[EditSequence]='110',[QBModifiedDate]='2005-04-01T08:05:09',[QBListID]='V-0'";
+const std::string kVendorSetTail =
+    "[ContactName]='Ann Lee',[Reference]='Bob',[AccountNumber]='ACC-9',[NameOnCheck]='Vendor Co Ltd',"
+    "[CreatedDate]='03/15/2005 14:22:33',[CreatedBy]='syncuser',[UpdatedDate]='04/01/2005 08:05:09',"
+    "[UpdatedBy]='syncuser'";
+
 using VendorConverterTest = TransactionTest;
 
 TEST_F(VendorConverterTest, ActiveVendorInsertsOrUpdates) {
@@ -35,12 +61,18 @@ TEST_F(VendorConverterTest, ActiveVendorInsertsOrUpdates) {
   const auto uploads = Uploads();
   ASSERT_EQ(uploads.size(), 1u);
   EXPECT_EQ(uploads[0].QueryValue("options"), "V");
-  const std::string& body = uploads[0].body;
-  EXPECT_TRUE(
-      body.starts_with("IF (SELECT Count(VendorID) FROM [Vendors] WHERE [QBListID] = 'V-0') <= 0\r\n\t"
-                       "INSERT INTO Vendors ([VendorID],[VendorCode],[VendorName],"))
-      << body;
-  EXPECT_TRUE(body.ends_with("[UpdatedBy]='syncuser' WHERE [QBListId] = 'V-0'\r\n")) << body;
+  EXPECT_EQ(uploads[0].body,
+            "IF (SELECT Count(VendorID) FROM [Vendors] WHERE [QBListID] = 'V-0') <= 0\r\n"
+            "\tINSERT INTO Vendors (" +
+                kVendorColumnList +
+                ") VALUES (9000000,'','Vendor 0','Vendor Co','Ms','Ann','B','Lee',0,'110','2005-04-01T08:05:09',"
+                "'V-0',-1,0,'Ann Lee','',0,'',0,'','','','Bob'," +
+                Repeat("''", 18) +
+                ",'ACC-9','Vendor Co Ltd','','',0,0,'',0,'','','',0,0,0,0,'',0,'','03/15/2005 14:22:33','syncuser',"
+                "'04/01/2005 08:05:09','syncuser',0)\r\n"
+                "Else\r\n"
+                "\tUPDATE Vendors SET " +
+                kVendorSetHead + "," + kVendorSetTail + " WHERE [QBListId] = 'V-0'\r\n");
 
   const auto statements = AllStatements();
   ASSERT_EQ(statements.size(), 1u);
@@ -85,7 +117,9 @@ TEST_F(VendorConverterTest, InactiveOrUnflaggedVendorsAreOnlyUpdated) {
   // Without IsActive the vendor is written as active but its record is not, so the UPDATE has no [Active].
   EXPECT_FALSE(statements[2].InSet("[Active]"));
   EXPECT_EQ(statements[2].where_list_id, Text("V-2"));
-  EXPECT_TRUE(Uploads()[0].body.starts_with("UPDATE Vendors SET [VendorName]='Vendor 0',"));
+  const std::string body = Uploads()[0].body;
+  EXPECT_EQ(body.substr(0, body.find("\r\n") + 2),
+            "UPDATE Vendors SET " + kVendorSetHead + ",[Active]=0," + kVendorSetTail + " WHERE [QBListId] = 'V-0'\r\n");
 }
 
 TEST_F(VendorConverterTest, OnlyChangedVendorsKeepTheirPositionAsKey) {
