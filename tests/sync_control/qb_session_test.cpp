@@ -1,0 +1,141 @@
+// The QuickBooks session routines on their own, against a fake QuickBooks: what each leaves open, and what it
+// reports, when a step fails.
+
+#include <gtest/gtest.h>
+
+#include "platform/qb/qb_errors.h"
+#include "sync_control/brintavel_ctl.h"
+#include "tests/support/qb/fake_quickbooks.h"
+#include "tests/support/scripted_presenter_scope.h"
+
+namespace brintavel {
+namespace {
+
+constexpr const char* kFileNotOpen =
+    "Your Quickbooks file is not open, please open your Quickbooks file and try again.";
+
+class QBSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetModule();
+    qb_.companyFile = "/data/Acme.QBW";
+    ctl_.QBFilePath = "/data/Acme.QBW";
+  }
+  // The module holds the processor; it goes before the fake it came from.
+  void TearDown() override { ResetModule(); }
+
+  platform::qb::fake::FakeQuickBooks qb_;
+  kvtest::ScriptedUi ui_;
+  BrintavelCtl ctl_;
+};
+
+TEST_F(QBSessionTest, AnErrorAfterBeginSessionEndsThatSessionAndLeavesTheConnectionToClose) {
+  for (const char* step : {"GetCurrentCompanyFileName", "QBXMLVersionsForSession"}) {
+    SCOPED_TRACE(step);
+    qb_.ClearFailures();
+    qb_.FailOn(step, platform::qb::kErrCannotReachQuickBooks, "QuickBooks stopped answering");
+    Module().lngQBXMLVersion = 8;
+    EXPECT_EQ(ctl_.ContactQuickBooks(), 0);
+    const ModWizard& m = Module();
+    EXPECT_TRUE(m.bSyncError);
+    EXPECT_EQ(m.sSyncErrorText, "QuickBooks stopped answering");
+    EXPECT_EQ(m.sTicket, "");
+    EXPECT_EQ(m.lngQBXMLVersion, 8);
+    // The session is gone at once; the connection waits for CloseQBConnection, as the wizard calls it.
+    EXPECT_EQ(qb_.OpenSessions(), 0);
+    EXPECT_TRUE(m.bConnectionOpen);
+    EXPECT_EQ(qb_.OpenConnections(), 1);
+    EndQBSession();
+    EXPECT_FALSE(Module().bSyncError);
+    CloseQBConnection();
+    EXPECT_FALSE(Module().bConnectionOpen);
+    EXPECT_EQ(qb_.OpenConnections(), 0);
+  }
+}
+
+TEST_F(QBSessionTest, OnlyTheNotRunningTextIsReplaced) {
+  qb_.SetNotRunning();
+  EXPECT_EQ(ctl_.ContactQuickBooks(), 0);
+  EXPECT_EQ(Module().sSyncErrorText, kFileNotOpen);
+
+  qb_.ClearFailures();
+  qb_.FailOn("BeginSession", platform::qb::kErrAccessDenied, "Is QuickBooks running? If QuickBooks is not running");
+  EXPECT_EQ(ctl_.ContactQuickBooks(), 0);
+  EXPECT_EQ(Module().sSyncErrorText, "Is QuickBooks running? If QuickBooks is not running");
+  CloseQBConnection();
+  EXPECT_EQ(qb_.OpenConnections(), 0);
+}
+
+TEST_F(QBSessionTest, AMismatchLeavesTheSessionForTheCallerToEnd) {
+  qb_.companyFile = "/data/Other.QBW";
+  Module().lngQBXMLVersion = 7;
+  EXPECT_EQ(ctl_.ContactQuickBooks(), 0);
+  EXPECT_TRUE(Module().bSyncError);
+  EXPECT_FALSE(Module().sTicket.empty());
+  EXPECT_EQ(Module().lngQBXMLVersion, 7);
+  EXPECT_EQ(qb_.OpenSessions(), 1);
+  EndQBSession();
+  CloseQBConnection();
+  EXPECT_EQ(qb_.OpenSessions(), 0);
+  EXPECT_EQ(qb_.OpenConnections(), 0);
+}
+
+TEST_F(QBSessionTest, AnEmptyTicketIsAnErrorWithTheOldestHeader) {
+  qb_.ticket = "";
+  Module().lngQBXMLVersion = 2;
+  EXPECT_EQ(ctl_.ContactQuickBooks(), 0);
+  EXPECT_TRUE(Module().bSyncError);
+  EXPECT_EQ(Module().sSyncErrorText, kFileNotOpen);
+  EXPECT_EQ(Module().lngQBXMLVersion, 0);
+  EXPECT_EQ(qb_.CountOf("GetCurrentCompanyFileName"), 0);
+}
+
+TEST_F(QBSessionTest, RequestAnswersAndTheirFailures) {
+  ASSERT_EQ(ctl_.ContactQuickBooks(), 1);
+  ModWizard& m = Module();
+
+  // An empty request may get an empty answer without complaint.
+  m.sQBXMLRequest = "";
+  qb_.QueueResponse("");
+  ProcessQBRequest();
+  EXPECT_FALSE(m.bSyncError);
+
+  m.sQBXMLRequest = "<QBXML/>";
+  qb_.QueueResponse("");
+  ProcessQBRequest();
+  EXPECT_TRUE(m.bSyncError);
+  EXPECT_EQ(m.sSyncErrorText, "qbXML: no response!");
+
+  qb_.QueueResponse("<QBXML>old</QBXML>");
+  ProcessQBRequest();
+  EXPECT_FALSE(m.bSyncError);
+  EXPECT_EQ(m.sQBXMLResponse, "<QBXML>old</QBXML>");
+  qb_.FailOn("ProcessRequest", platform::qb::kErrCannotReachQuickBooks, "gone");
+  ProcessQBRequest();
+  EXPECT_TRUE(m.bSyncError);
+  EXPECT_EQ(m.sSyncErrorText, "gone");
+  EXPECT_EQ(m.sQBXMLResponse, "");  // never the answer of an earlier request
+}
+
+TEST_F(QBSessionTest, EndAndCloseFailuresAreStoredAndNothingIsRetried) {
+  ASSERT_EQ(ctl_.ContactQuickBooks(), 1);
+  qb_.FailOn("EndSession", platform::qb::kErrInvalidTicket, "end failed", 0, 1);
+  qb_.FailOn("CloseConnection", platform::qb::kErrNotConnected, "close failed", 0, 1);
+  EndQBSession();
+  EXPECT_TRUE(Module().bSyncError);
+  EXPECT_EQ(Module().sSyncErrorText, "end failed");
+  CloseQBConnection();
+  EXPECT_EQ(Module().sSyncErrorText, "close failed");
+  EXPECT_TRUE(Module().bConnectionOpen);
+  EXPECT_EQ(qb_.CountOf("EndSession"), 1);
+  EXPECT_EQ(qb_.CountOf("CloseConnection"), 1);
+
+  // The next contact ends and closes what the failed calls left open before it starts over.
+  ASSERT_EQ(ctl_.ContactQuickBooks(), 1);
+  EXPECT_EQ(qb_.OpenSessions(), 1);
+  EXPECT_EQ(qb_.OpenConnections(), 1);
+  EXPECT_EQ(qb_.processorsCreated, 2);
+}
+
+}  // namespace
+}  // namespace brintavel
