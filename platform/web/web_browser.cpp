@@ -65,6 +65,14 @@ struct WebBrowser::Impl final : forms::EventSource {
   // The answer of an in-process stand-in (ScopedWebAnswers); completes from the loop like pending_failure.
   std::optional<WebAnswer> canned;
 
+  // curl's own low-speed check averages over the last seconds, so after an upload a stall showed only seconds
+  // past its limit; the stall is measured here from the moment the request goes out: any byte up or down (headers
+  // included) restarts it.
+  std::chrono::milliseconds stall_limit{kDefaultStallTimeoutMs};
+  bool transferring = false;
+  curl_off_t bytes_moved = 0;
+  Clock::time_point last_moved;
+
   // The answer being received.
   std::string received;
   std::string status_reason;
@@ -188,6 +196,9 @@ struct WebBrowser::Impl final : forms::EventSource {
                      EnvMilliseconds("KV_WEB_CONNECT_TIMEOUT_MS", kDefaultConnectTimeoutMs));
     // curl measures a stall in whole seconds: below one byte a second for that long.
     const long stall_ms = EnvMilliseconds("KV_WEB_STALL_TIMEOUT_MS", kDefaultStallTimeoutMs);
+    stall_limit = std::chrono::milliseconds(stall_ms);
+    transferring = false;
+    bytes_moved = 0;
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, (stall_ms + 999) / 1000);
 
@@ -250,9 +261,37 @@ struct WebBrowser::Impl final : forms::EventSource {
       if (what & CURL_POLL_OUT) events |= POLLOUT;
       fds.push_back({socket, events, 0});
     }
-    if (!timer_armed) return -1;
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(timer_due - Clock::now()).count();
+    std::optional<Clock::time_point> due;
+    if (timer_armed) due = timer_due;
+    if (easy != nullptr && transferring)
+      due = std::min(due.value_or(Clock::time_point::max()), last_moved + stall_limit);
+    if (!due) return -1;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
     return static_cast<int>(std::clamp<int64_t>(wait, 0, 1 << 30));
+  }
+
+  // True once no byte moved for the stall limit since the request went out.
+  bool Stalled(Clock::time_point now) {
+    if (!transferring) {
+      curl_off_t pretransfer = 0;
+      if (curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer) != CURLE_OK || pretransfer <= 0) {
+        return false;  // still connecting: the connect time-out governs
+      }
+      transferring = true;
+      last_moved = now;
+    }
+    curl_off_t up = 0, down = 0;
+    long headers = 0;
+    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &up);
+    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &down);
+    curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
+    const curl_off_t moved = up + down + headers;
+    if (moved != bytes_moved) {
+      bytes_moved = moved;
+      last_moved = now;
+      return false;
+    }
+    return now - last_moved >= stall_limit;
   }
 
   void Dispatch(std::span<const pollfd> fds) override {
@@ -280,6 +319,10 @@ struct WebBrowser::Impl final : forms::EventSource {
         Complete(message->data.result, {});
         return;  // the handler may have destroyed this control
       }
+    }
+    if (easy != nullptr && Stalled(Clock::now())) {
+      Complete(std::nullopt, "Operation too slow: nothing was transferred for the last " +
+                                 std::to_string(stall_limit.count()) + " ms");
     }
   }
 

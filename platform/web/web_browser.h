@@ -31,8 +31,8 @@ inline constexpr std::string_view kPageCannotBeDisplayed = "The page cannot be d
 //
 // Time-outs (environment, read at each Navigate):
 //   KV_WEB_CONNECT_TIMEOUT_MS  connecting, name lookup and TLS handshake included (default 30000)
-//   KV_WEB_STALL_TIMEOUT_MS    the transfer is dropped when no byte moves for this long (default 120000; counted
-//                              in whole seconds, rounded up)
+//   KV_WEB_STALL_TIMEOUT_MS    the transfer is dropped when, once the request goes out, no byte moves either way
+//                              for this long (default 120000)
 //   KV_WEB_CA_FILE             a CA bundle to trust instead of the system's store (test servers only)
 // Certificates are always verified.
 class WebBrowser {
@@ -90,7 +90,6 @@ class WebBrowser {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
 
 // A navigation as an in-process stand-in for the network sees it.
 struct WebRequest {

@@ -239,6 +239,20 @@ TEST_F(WebBrowserTest, AStallPastTheTimeOutEndsTheWaitWithTheErrorPage) {
   EXPECT_LT(waited, 5s);
 }
 
+TEST_F(WebBrowserTest, AStallAfterAnUploadIsMeasuredFromTheLastByteSent) {
+  // The bytes of the upload must not make the wait for the answer look like a live transfer.
+  ScopedEnv stall("KV_WEB_STALL_TIMEOUT_MS", "1000");
+  service_.SetFault("brintavel.asp", "delay-ms 20000");
+  const auto start = std::chrono::steady_clock::now();
+  browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::string(200000, 'x'), kTextPlainHeader);
+  ASSERT_TRUE(WaitForCompletion());
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_THAT(browser_.BodyText(), StartsWith("The page cannot be displayed\r\nOperation too slow"));
+  EXPECT_TRUE(browser_.IsErrorPage());
+  EXPECT_GE(waited, 900ms);
+  EXPECT_LT(waited, 2500ms);
+}
+
 TEST_F(WebBrowserTest, AnswerTextsComeBackExactly) {
   service_.SetAnswer("brintavel.asp", "No data to upload. ");
   EXPECT_EQ(Get("brintavel.asp"), "No data to upload. ");
