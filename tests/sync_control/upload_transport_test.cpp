@@ -76,7 +76,9 @@ TEST_F(UploadTransport, SuccessfulUploadPostsTheStatementsWithItsKeys) {
   EXPECT_EQ(request.QueryValue("options"), "C");
   EXPECT_EQ(request.QueryValue("debugmode"), "False");
   kv::DateTime start;
-  EXPECT_TRUE(kv::TryParseDateTime(request.QueryValue("upstarttime"), start)) << request.QueryValue("upstarttime");
+  ASSERT_TRUE(kv::TryParseDateTime(request.QueryValue("upstarttime"), start)) << request.QueryValue("upstarttime");
+  // The general text of the fixed regional model ("M/D/YYYY h:mm:ss AM"), not the status request's fixed form.
+  EXPECT_EQ(request.QueryValue("upstarttime"), kv::GeneralDateText(start));
 }
 
 TEST_F(UploadTransport, StatusReportIsAGetWithItsOwnKeysAndTheFixedDateText) {

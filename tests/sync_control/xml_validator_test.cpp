@@ -75,6 +75,9 @@ TEST_F(XmlValidatorTest, StageFailuresCarryTheirPrefix) {
 }
 
 TEST_F(XmlValidatorTest, DashesInsideTheDeclarationKeepTheCommentWellFormed) {
+  // The declaration becomes one comment, with the word DOCTYPE in it once.
+  EXPECT_EQ(XMLValidator::CommentOutDoctype("<?xml version=\"1.0\"?><!DOCTYPE QBXML PUBLIC 'x'>" + kValidBody).document,
+            "<?xml version=\"1.0\"?><!-- <!DOCTYPE QBXML PUBLIC 'x'> -->" + kValidBody);
   const auto commented = XMLValidator::CommentOutDoctype("<!DOCTYPE QBXML PUBLIC 'a--b---c'>" + kValidBody);
   EXPECT_EQ(commented.declaration, "DOCTYPE QBXML PUBLIC 'a--b---c'");
   EXPECT_EQ(commented.document.find("--", 4), commented.document.find("-->"));
