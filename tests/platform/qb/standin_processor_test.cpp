@@ -190,6 +190,20 @@ TEST(StandinSessionManager, VersionAndCompanyFile) {
   manager->CloseConnection();
 }
 
+TEST(StandinSessionManager, ReleasingItEndsItsSessionAndClosesItsConnection) {
+  StandinEnv env;
+  env.Open(env.CopySample());
+  auto manager = CreateSessionManager();
+  manager->OpenConnection("", "Kalvor");
+  manager->BeginSession("", kOpenModeSingleUser);
+  auto processor = CreateRequestProcessor();
+  processor->OpenConnection("id", "next");
+  EXPECT_EQ(ErrorOf([&] { processor->BeginSession("", kOpenModeSingleUser); }).number(), kErrSingleUserConflict);
+  // Gone without EndSession or CloseConnection: the company file must be free again.
+  manager.reset();
+  EXPECT_FALSE(processor->BeginSession("", kOpenModeSingleUser).empty());
+}
+
 std::unique_ptr<SubscriptionMsgSetRequest> AddMenu(QBSessionManager& manager, const std::string& siteID) {
   auto set = manager.CreateSubscriptionMsgSetRequest(3, 0);
   UIExtensionSubscriptionAdd& add = set->AppendUIExtensionSubscriptionAddRq();
