@@ -6,11 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "tests/support/service/service_standin.h"
 
@@ -77,6 +79,34 @@ class KvpageTessarineTest : public ::testing::Test {
                Quote(company().string()) + " --param TsOrExpense=" + mode + " " + extra + " < /dev/null");
   }
 
+  // Runs kvpage itself (no shell between, so a signal reaches it) and sends it Ctrl-C once `requests` requests
+  // have reached the service.
+  Result KvpageInterrupted(const std::string& mode, size_t requests) const {
+    const fs::path out = dir_ / "interrupted.txt";
+    const std::string command =
+        "exec " + Program("kvpage") + " --control tessarine --param KVSecureServerURL=" + Quote(service_.BaseUrl()) +
+        " --param SiteCode=HLC --param SiteKey=K-42 --param QBFilePath=" + Quote(company().string()) +
+        " --param TsOrExpense=" + mode + " --continue < /dev/null > " + Quote(out.string()) + " 2>&1";
+    const std::string home = (dir_ / "qbhome").string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("QB_STANDIN_HOME", home.c_str(), 1);
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    Result result;
+    if (pid < 0) return result;
+    std::thread watcher([&] {
+      if (service_.WaitForReceived(requests, std::chrono::seconds(10))) kill(pid, SIGINT);
+    });
+    int status = 0;
+    waitpid(pid, &status, 0);
+    watcher.join();
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadWhole(out);
+    return result;
+  }
+
   fs::path dir_;
   kv::test::ServiceStandinProcess service_;
 };
@@ -131,6 +161,24 @@ TEST_F(KvpageTessarineTest, RecordsTheCompanyRejectsAreListedWithTheServicesReas
                          "Time | 6.25 | Employee not set up in QuickBooks"),
             std::string::npos)
       << run.out;
+}
+
+TEST_F(KvpageTessarineTest, CtrlCPressesCancelAndTheRunStopsAfterTheCurrentRecord) {
+  // The first status report waits on the service; Ctrl-C arrives while it waits.
+  service_.SetFault("kalvorupdatestatus.asp", "delay-ms 1500");
+  const Result run = KvpageInterrupted("True", 2);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Cancel pressed"), std::string::npos) << run.out;
+  // The record under way is finished and reported; no further one is posted, no results are shown and the page
+  // stays open.
+  size_t reports = 0;
+  for (const auto& request : service_.Received()) reports += request.Page() == "kalvorupdatestatus.asp" ? 1 : 0;
+  EXPECT_EQ(reports, 1u);
+  EXPECT_EQ(run.out.find("Number of Time/Leave transactions selected for Post"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("You can close this window to return to KV Dashboard now.."), std::string::npos);
+  const Result query = Run(Program("qb-standin") + " query TimeTracking");
+  EXPECT_NE(query.out.find("<TxnDate>2006-05-08</TxnDate>"), std::string::npos) << query.out;
+  EXPECT_EQ(query.out.find("<TxnDate>2006-05-09</TxnDate>"), std::string::npos) << query.out;
 }
 
 TEST_F(KvpageTessarineTest, WithoutContinueTheCountIsShownAndNothingIsPosted) {

@@ -223,4 +223,39 @@ TEST_F(SignInTest, CancelSignupHelpAndTheProgressBar) {
   EXPECT_FALSE(dialog.SignedIn());
 }
 
+// The service may sit behind https; a base URL configured without its final "/" gets one.
+class HttpsSignInTest : public menutest::AgentTest {
+ protected:
+  HttpsSignInTest()
+      : service_({"--tls-cert", kv::test::TestCertificate(), "--tls-key", kv::test::TestCertificateKey()}),
+        ca_env_("KV_WEB_CA_FILE", kv::test::TestCertificate()),
+        server_env_("CORVALINK_SERVER_URL", service_.BaseUrl().substr(0, service_.BaseUrl().size() - 1)) {
+    service_.WriteFile("accounts.txt", menutest::AccountLine("jane", "p&ss #1", "ACME", "K-77", "C:\\QB\\a.QBW"));
+  }
+  // The forms go before the service, so no kept-alive connection holds the stand-in at its stop.
+  ~HttpsSignInTest() override { platform::forms::ResetDefaultInstances(); }
+
+  kv::test::ServiceStandinProcess service_;
+  menutest::ScopedEnv ca_env_;
+  menutest::ScopedEnv server_env_;
+};
+
+TEST_F(HttpsSignInTest, SignsInOverHttps) {
+  ASSERT_EQ(service_.BaseUrl().rfind("https://", 0), 0u);
+  kvtest::ScriptedUi ui;  // no box may come
+  frmOnlineAccess& dialog = DefaultInstance<frmOnlineAccess>();
+  dialog.Load();
+  EXPECT_EQ(MainMod().ServerURL, service_.BaseUrl());
+  dialog.txtUserID.Type("jane");
+  dialog.txtPassword.Type("p&ss #1");
+  ASSERT_TRUE(dialog.Okey.Click());
+  EXPECT_TRUE(dialog.SignedIn());
+  EXPECT_EQ(MainMod().SiteCode, "ACME");
+  EXPECT_EQ(MainMod().SiteID, "K-77");
+  EXPECT_EQ(MainMod().QBFilePath, "C:\\QB\\a.QBW");
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].QueryValue("pwd"), "p&ss #1");
+}
+
 }  // namespace
