@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "common/error.h"
 #include "platform/activex/object_safety.h"
 #include "platform/activex/user_control.h"
@@ -110,6 +112,25 @@ TEST_F(ControlTest, PageStorageAndTheNoOpMethod) {
   EXPECT_EQ(ctl_.UpdateDataForKVRequirement(), kvurSuccess);
   EXPECT_EQ(ctl_.kvUtilitySet, kvurSystemError);
   EXPECT_EQ(ctl_.KVLastUploadDate, kv::DateTime::FromParts(2020, 5, 6));
+}
+
+TEST_F(ControlTest, ModuleStateIsSharedOnAThreadAndSeparateAcrossThreads) {
+  Module().lngQBXMLVersion = 8;
+  BrintavelCtl second;  // a second control on the same page
+  PropertyBag bag{{"TimeLastSyncDate", "5/6/2021"}};
+  second.ReadProperties(bag);
+  EXPECT_EQ(Module().TimeLastSyncDate, kv::DateTime::FromParts(2021, 5, 6));
+
+  int32_t other_version = -1;
+  bool other_date_zero = false;
+  std::thread([&] {
+    other_version = Module().lngQBXMLVersion;
+    other_date_zero = Module().TimeLastSyncDate.IsZero();
+    Module().lngQBXMLVersion = 2;
+  }).join();
+  EXPECT_EQ(other_version, 0);
+  EXPECT_TRUE(other_date_zero);
+  EXPECT_EQ(Module().lngQBXMLVersion, 8);
 }
 
 TEST_F(ControlTest, ReplaceSingleQuotesDoublesEveryApostropheAtAnyLength) {
