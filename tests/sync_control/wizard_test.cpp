@@ -352,6 +352,59 @@ TEST_F(WizardTest, ExpenseStatusIsReportedOnlyWhenNeitherPassFailed) {
   EXPECT_EQ(StatusLetters().size(), 1u);
 }
 
+// Notes, at each message box, whether the QuickBooks session was still open when the user saw it.
+class SessionWatchingUi : public kvtest::ScriptedUi {
+ public:
+  explicit SessionWatchingUi(const platform::qb::fake::FakeQuickBooks& qb) : qb_(qb) {}
+  int MessageBox(std::string_view prompt, int buttons, std::string_view title) override {
+    openAtBox.push_back(qb_.OpenSessions());
+    return ScriptedUi::MessageBox(prompt, buttons, title);
+  }
+  std::vector<int> openAtBox;
+
+ private:
+  const platform::qb::fake::FakeQuickBooks& qb_;
+};
+
+TEST_F(WizardTest, EveryEndOfARunClosesTheSessionAfterItsMessage) {
+  using Box = platform::forms::CheckBox BrintavelCtl::*;
+  const auto run = [this](const std::string& name, const std::function<void()>& arrange, Box tick,
+                          const std::string& box) {
+    SCOPED_TRACE(name);
+    converters_ = ConverterSet();
+    arrange();
+    Rebuild();
+    ((*ctl_).*tick).SetValue(vbChecked);
+    SessionWatchingUi ui(qb_);
+    ui.ExpectBoxContaining(box);
+    Start();
+    EXPECT_EQ(ui.openAtBox, std::vector<int>{1});
+    ExpectSessionClosed();
+    qb_.ClearFailures();
+  };
+  const auto upload_classes = [this] {
+    Recording(&ConverterSet::GetClassesFromQB, "classes",
+              [](BrintavelCtl& ctl) { UploadOne(ctl, "C", &ModWizard::varClassCount); });
+  };
+  run(
+      "already in sync", [] {}, &BrintavelCtl::chkQBPayTerms, kAlreadyInSync);
+  run("normal end", upload_classes, &BrintavelCtl::chkQBClasses, "Quickbooks data synced with Kalvor successfully..");
+  run(
+      "query failed",
+      [this] { qb_.FailOn("ProcessRequest", platform::qb::kErrCannotReachQuickBooks, "QuickBooks went away"); },
+      &BrintavelCtl::chkQBPayTerms, "QuickBooks went away");
+  run(
+      "aborted upload",
+      [&] {
+        service_.SetAnswer("brintavel.asp", "Invalid site code or site key. Kindly try again.");
+        upload_classes();
+      },
+      &BrintavelCtl::chkQBClasses, "Your account has not been setup or has expired.");
+  run(
+      "other company file", [this] { qb_.companyFile = "/other/Other.QBW"; }, &BrintavelCtl::chkQBPayTerms,
+      "does not match");
+}
+
 // ---- The QuickBooks session as the run sees it
 
 TEST_F(WizardTest, OtherCompanyFileOpenIsAMismatchAndTheSessionIsEnded) {
