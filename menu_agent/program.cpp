@@ -19,9 +19,10 @@ namespace {
 using platform::forms::Form;
 using platform::forms::TerminalPresenter;
 
-// The class id under which the callback class is registered; QuickBooks finds it by its ProgID.
+// The class id of the callback class, {0B01C3C5-B46F-4CFE-B42F-DA3D4E029F41}: other installations know the
+// class by it, so it never changes; QuickBooks finds it by its ProgID.
 constexpr platform::com::Guid kListenerClsid{
-    0x6E0C3F52, 0x8A1D, 0x4B57, {0x9C, 0x3E, 0x2F, 0x4A, 0x7D, 0x91, 0xB0, 0xC6}};
+    0x0B01C3C5, 0xB46F, 0x4CFE, {0xB4, 0x2F, 0xDA, 0x3D, 0x4E, 0x02, 0x9F, 0x41}};
 
 // The sign-in dialog in a terminal: the user name, then the password without echo, until a sign-in closes
 // the dialog. An empty user name offers the dialog's other buttons; the end of input is Cancel.

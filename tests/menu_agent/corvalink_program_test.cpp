@@ -7,6 +7,7 @@
 #include "menu_agent/menu_subscription.h"
 #include "platform/com/activation.h"
 #include "platform/com/class_registry.h"
+#include "platform/com/guid.h"
 #include "tests/menu_agent/program_test_support.h"
 
 namespace {
@@ -27,9 +28,11 @@ using menutest::Wait;
 using menutest::WriteAll;
 
 TEST_F(ProgramTest, RegistersItsClassUnderItsProgId) {
+  EXPECT_EQ(Corvalink({"/regserver"}).status, 0);
   const auto entry = platform::com::FindLocalServer("Corvalink.QBMenuListener");
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->program.filename(), "corvalink");
+  EXPECT_EQ(platform::com::GuidToString(entry->clsid), "{0B01C3C5-B46F-4CFE-B42F-DA3D4E029F41}");
   EXPECT_EQ(Corvalink({"/unregserver"}).status, 0);
   EXPECT_FALSE(platform::com::FindLocalServer("Corvalink.QBMenuListener"));
 }
