@@ -215,6 +215,16 @@ TEST_F(WizardTest, SummaryListsTheListsThatCouldNotBeSent) {
   ExpectSessionClosed();
 }
 
+TEST_F(WizardTest, FailuresWithoutAnyCountAreStillAlreadyInSync) {
+  // The count test comes before the summary: failures alone make no summary.
+  Recording(&ConverterSet::GetClassesFromQB, "classes", [](BrintavelCtl& ctl) { ctl.lngFailedClassCnt = 2; });
+  Rebuild();
+  ctl_->chkQBClasses.SetValue(vbChecked);
+  ui_.ExpectBox(kAlreadyInSync);
+  Start();
+  ExpectSessionClosed();
+}
+
 TEST_F(WizardTest, CountersOfAnEarlierRunAreNotReportedAgain) {
   Recording(&ConverterSet::GetClassesFromQB, "classes",
             [](BrintavelCtl& ctl) { UploadOne(ctl, "C", &ModWizard::varClassCount); });
