@@ -1,7 +1,16 @@
 // The program corvalink on its own: registration, the setup run's early ends, a start by hand, and the server's
 // lifetime and failures as QuickBooks sees them.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <string_view>
 
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_subscription.h"
@@ -50,6 +59,60 @@ TEST_F(ProgramTest, SetupReportsQuickBooksNotRunning) {
   EXPECT_EQ(setup.status, 1);
   EXPECT_NE(setup.output.find("QuickBooks must be open with the correct company file"), std::string::npos)
       << setup.output;
+}
+
+TEST_F(ProgramTest, OnATerminalThePasswordIsNotEchoed) {
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(grantpt(terminal), 0);
+  ASSERT_EQ(unlockpt(terminal), 0);
+  const std::string side = ptsname(terminal);
+  const std::string program = BuildProgram("corvalink").string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // The terminal becomes the program's controlling terminal and its standard streams, as in a shell.
+    setsid();
+    const int fd = open(side.c_str(), O_RDWR);
+    if (fd < 0) _exit(127);
+    dup2(fd, 0);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    close(terminal);
+    execl(program.c_str(), program.c_str(), "a", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  std::string screen;
+  // Reads what the terminal shows until the text appears or the program's side is gone.
+  const auto read_until = [&](std::string_view text, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (screen.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{terminal, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buffer[1024];
+      const ssize_t n = read(terminal, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      screen.append(buffer, static_cast<size_t>(n));
+    }
+    return screen.find(text) != std::string::npos;
+  };
+  const auto type = [&](std::string_view text) {
+    ASSERT_EQ(write(terminal, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  };
+  EXPECT_TRUE(read_until("User name:", std::chrono::seconds(10))) << screen;
+  type("jane\n");
+  EXPECT_TRUE(read_until("Password:", std::chrono::seconds(10))) << screen;
+  // A person types once the prompt stands; by then echo is off.
+  termios modes{};
+  for (int i = 0; i < 500 && tcgetattr(terminal, &modes) == 0 && (modes.c_lflag & ECHO) != 0; ++i) usleep(10000);
+  EXPECT_EQ(modes.c_lflag & ECHO, 0u);
+  type("s3cret&x\n");
+  read_until("\x01never shown", std::chrono::seconds(20));
+  close(terminal);
+  EXPECT_EQ(Wait(pid), 0) << screen;
+  EXPECT_NE(screen.find("User name: jane"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("s3cret"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("Kalvor menu items added to QuickBooks"), std::string::npos) << screen;
 }
 
 TEST_F(ProgramTest, StartedByHandNothingToServe) {
