@@ -321,6 +321,24 @@ TEST_F(WizardTest, ButtonsThatWouldStartOrChangeARunAreIgnoredDuringIt) {
   EXPECT_EQ(qb_.processorsCreated, 1);
 }
 
+TEST_F(WizardTest, TheDebugChoiceStaysLiveDuringARun) {
+  Recording(&ConverterSet::GetClassesFromQB, "classes", [](BrintavelCtl& ctl) {
+    ctl.chkDebugMode.Click();  // ignored: the debug box is locked during the run
+    EXPECT_TRUE(ctl.DebugMode);
+    ctl.optContinue.Click();
+    EXPECT_TRUE(ctl.optContinue.Value());
+    EXPECT_FALSE(ctl.optStop.Value());
+    ctl.optStop.Click();
+    EXPECT_TRUE(ctl.optStop.Value());
+  });
+  Rebuild();
+  ctl_->chkDebugMode.Click();
+  ctl_->chkQBClasses.SetValue(vbChecked);
+  ui_.ExpectBox(kAlreadyInSync);
+  Start();
+  EXPECT_EQ(calls_.size(), 1u);
+}
+
 TEST_F(WizardTest, ConverterErrorIsShownAndTheLaterConvertersDoNotRun) {
   Recording(&ConverterSet::GetEmployeesFromQB, "employees", [](BrintavelCtl&) {
     Module().bSyncError = true;
