@@ -1,6 +1,9 @@
 // The posting loop: Continue posts every record into QuickBooks, reports it, counts the service's verdict and ends
 // with the results form and the closing view; its preconditions, Cancel between records and its failures.
 
+#include <chrono>
+#include <cstdlib>
+
 #include "control_fixture.h"
 #include "download_control/results_form.h"
 #include "platform/forms/event_loop.h"
@@ -263,6 +266,31 @@ TEST_F(PostingTest, NoAnswerFromQuickBooksIsAFailedRequest) {
   ExpectResults(ui, seen);
   c.cmdStartDownload.Click();
   EXPECT_EQ(Reports().size(), 1u);
+}
+
+TEST_F(PostingTest, AStalledServiceFailsTheRecordInsteadOfHangingTheRun) {
+  service.WriteFile("pending-time.txt", "TA1\r\n4/3/2006|Ann|Acme|C|1|||n|True\r\nx\r\n");
+  KVRDowloadctl& c = Site(Params(true));
+  service.SetFault("kalvorupdatestatus.asp", "delay-ms 4000");
+  const char* old_stall = std::getenv("KV_WEB_STALL_TIMEOUT_MS");
+  const std::string saved = old_stall != nullptr ? old_stall : "";
+  setenv("KV_WEB_STALL_TIMEOUT_MS", "300", 1);
+  ResultsSeen seen;
+  ExpectResults(ui, seen);
+  const auto start = std::chrono::steady_clock::now();
+  c.cmdStartDownload.Click();
+  const auto took = std::chrono::steady_clock::now() - start;
+  if (old_stall != nullptr) {
+    setenv("KV_WEB_STALL_TIMEOUT_MS", saved.c_str(), 1);
+  } else {
+    unsetenv("KV_WEB_STALL_TIMEOUT_MS");
+  }
+  EXPECT_LT(took, std::chrono::milliseconds(3000));
+  EXPECT_EQ(seen.success, "0");
+  EXPECT_EQ(seen.failure, "1");
+  ASSERT_EQ(seen.rows.size(), 1u);
+  EXPECT_EQ(seen.rows[0][6].rfind("The page cannot be displayed", 0), 0u) << seen.rows[0][6];
+  EXPECT_TRUE(c.Closed());
 }
 
 TEST_F(PostingTest, CancelTakesEffectAfterTheCurrentRecordAndClearsTheCounts) {
