@@ -53,7 +53,11 @@ const kv::PageTable& KVGetQBMenuPageTable() {
        [](std::string_view answer) { return answer == "Success" ? PageVerdict::kGood : PageVerdict::kKeep; }},
       {kSignup3Page,
        [](std::string_view answer) {
-         return answer.find("CONGRATULATIONS") != std::string_view::npos ? PageVerdict::kGood : PageVerdict::kKeep;
+         // The browser's error page carries the body of a failed answer after its heading; a word in that body
+         // is no sign-up.
+         const bool error_page = kv::UpperPrefix(answer, 28) == "THE PAGE CANNOT BE DISPLAYED";
+         return !error_page && answer.find("CONGRATULATIONS") != std::string_view::npos ? PageVerdict::kGood
+                                                                                        : PageVerdict::kKeep;
        }},
   };
   return table;

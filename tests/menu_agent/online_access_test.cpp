@@ -37,6 +37,10 @@ TEST(PageTable, JudgesEachPageByItsRule) {
   // Sign-up: the word in capitals anywhere.
   EXPECT_TRUE(kv::JudgeAnswer(table, "KalvorSignup3.asp", "You did it. CONGRATULATIONS!", false));
   EXPECT_FALSE(kv::JudgeAnswer(table, "KalvorSignup3.asp", "Congratulations", false));
+  // An HTTP failure whose body holds the word is the browser's error page, never a sign-up.
+  EXPECT_FALSE(kv::JudgeAnswer(table, "KalvorSignup3.asp",
+                               "The page cannot be displayed\r\nHTTP 500 Internal Server Error\r\nCONGRATULATIONS",
+                               false));
   // Page names compare with letter case; unknown pages keep the flag.
   EXPECT_FALSE(kv::JudgeAnswer(table, "kvrgetqbmenuspecs.asp", "anything", false));
   EXPECT_TRUE(kv::JudgeAnswer(table, "other.asp", "ERROR", true));
