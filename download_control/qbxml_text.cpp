@@ -44,13 +44,46 @@ bool HasXMLSpecialChars(std::string_view text) {
   return text.find_first_of("<>&'\"") != std::string_view::npos;
 }
 
+namespace {
+
+// A control character that XML allows nowhere, not even as a character reference.
+bool IsForbiddenControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 && c != '\t' && c != '\n' && c != '\r';
+}
+
+// The length of U+FFFE or U+FFFF in UTF-8 at the start of the text (XML forbids both), else 0.
+size_t ForbiddenNonCharacterAt(std::string_view text) {
+  return text.size() >= 3 && text[0] == '\xEF' && text[1] == '\xBF' && (text[2] == '\xBE' || text[2] == '\xBF') ? 3 : 0;
+}
+
+bool NeedsEscaping(std::string_view text) {
+  if (HasXMLSpecialChars(text)) return true;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsForbiddenControl(text[i]) || ForbiddenNonCharacterAt(text.substr(i)) > 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string EscapeXMLText(std::string_view text) {
-  if (!HasXMLSpecialChars(text)) return std::string(text);
+  if (!NeedsEscaping(text)) return std::string(text);
   static constexpr std::string_view kMarker = "&#10";
   std::string out;
   out.reserve(text.size() + 16);
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
+    // A character XML cannot carry would make QuickBooks refuse the whole request; a blank keeps the rest.
+    if (IsForbiddenControl(c)) {
+      out += ' ';
+      continue;
+    }
+    if (const size_t length = ForbiddenNonCharacterAt(text.substr(i)); length > 0) {
+      out += ' ';
+      i += length - 1;
+      continue;
+    }
     if (c == '&' && text.substr(i, kMarker.size()) == kMarker) {
       out += "&#10;";
       i += kMarker.size() - 1;

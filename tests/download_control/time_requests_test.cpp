@@ -128,6 +128,10 @@ TEST(QBXMLTextTest, EscapingKeepsTheServiceLineBreakMarkerWellFormed) {
   EXPECT_EQ(EscapeXMLText("line1&#10line2"), "line1&#10;line2");
   EXPECT_EQ(EscapeXMLText("line1&#10;line2"), "line1&#10;line2");
   EXPECT_EQ(EscapeXMLText("end&#10"), "end&#10;");
+  // Characters XML cannot carry would make QuickBooks refuse the request: each becomes a blank, line ends stay.
+  EXPECT_EQ(EscapeXMLText(std::string("a\bb\x01" "c\0d", 7)), "a b c d");
+  EXPECT_EQ(EscapeXMLText("tab\tcr\rlf\n"), "tab\tcr\rlf\n");
+  EXPECT_EQ(EscapeXMLText("x\xEF\xBF\xBEy\xEF\xBF\xBFz & \xEF\xBF\xBD"), "x y z &amp; \xEF\xBF\xBD");
   EXPECT_EQ(EscapeXMLText("&#1 & &#10&#10"), "&amp;#1 &amp; &#10;&#10;");
   EXPECT_TRUE(HasXMLSpecialChars("'"));
   EXPECT_FALSE(HasXMLSpecialChars("a|b"));
