@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
 #include "platform/forms/event_loop.h"
@@ -125,6 +127,18 @@ TEST_F(SynchronizeTest, FailedRefreshStillOpensTheSyncPageWithTheOldValues) {
   service_.SetFault("kvrGetQBMenuSpecs.asp", "status 500");
   DispatchMenuEvent(2);
   EXPECT_EQ(Opened(), (std::vector<std::string>{SyncPage("ACME", "stale"), SyncPage("ACME", "stale")}));
+}
+
+TEST_F(SynchronizeTest, AStalledRefreshEndsAtTheWebTimeOutAndStillOpensTheSyncPage) {
+  kvtest::ScriptedUi ui;  // silent: no box may come
+  MainMod().SiteCode = "ACME";
+  MainMod().SiteID = "K-77";
+  menutest::ScopedEnv stall("KV_WEB_STALL_TIMEOUT_MS", "300");
+  service_.SetFault("kvrGetQBMenuSpecs.asp", "delay-ms 4000");
+  const auto start = std::chrono::steady_clock::now();
+  DispatchMenuEvent(2);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
+  EXPECT_EQ(Opened(), std::vector<std::string>{SyncPage("ACME", "K-77")});
 }
 
 TEST_F(SynchronizeTest, PickArrivingDuringTheWaitDispatchesNothing) {
