@@ -114,6 +114,8 @@ int RunTessarine(HostContext& context) {
     if (Options().pressContinue) {
       ShowControl(ctl, std::cout);
       PressContinue(ctl);
+      // A run that Cancel stopped leaves the page open with Continue available again.
+      if (!ctl.Closed()) ShowControl(ctl, std::cout);
     } else if (context.interactive) {
       Interact(ctl, presenter);
     } else {
