@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "common/date_time.h"
 #include "common/utility_result.h"
@@ -75,7 +76,9 @@ class BrintavelCtl : public platform::activex::UserControl, public platform::act
 
   // ---- What the converters share with the control.
   bool bAbortSync = false;
-  std::optional<platform::xml::NodeList> objSalesTaxCodes;
+  // Whether each sales-tax code of the last response that parsed is taxable, by name. Only the answers are
+  // kept: a node list would hold that response's whole tree for the rest of the run.
+  std::optional<std::unordered_map<std::string, bool>> objSalesTaxCodes;
   int32_t lngBatchCount = 0;
   std::string sStatement;
   std::string sInsertSQL;
