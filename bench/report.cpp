@@ -161,8 +161,9 @@ void WaitLine(const WaitFigures& w, std::string& out) {
 }
 
 std::string MachineLine(const MachineInfo& m) {
-  return std::to_string(m.cpus) + " CPUs (" + m.cpu_model + "), " + Fixed(m.memory_gib, 1) +
-         " GiB memory, load average at the start " + m.load;
+  std::string line = std::to_string(m.cpus) + " CPUs (" + m.cpu_model + "), " + Fixed(m.memory_gib, 1) + " GiB memory";
+  if (!m.load.empty()) line += ", load average at the start " + m.load;
+  return line;
 }
 
 }  // namespace

@@ -1,0 +1,185 @@
+// The benchmark's own parts whose faults would silently skew a reference or a verdict: the QuickBooks call
+// trace, the recorded requests read back for sending again, the pending data, and the report's verdicts.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "bench/pending_data.h"
+#include "bench/qb_probe.h"
+#include "bench/replay.h"
+#include "bench/report.h"
+#include "common/text.h"
+
+namespace kvbench {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BenchPartsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("kv-bench-parts-" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  void Write(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  fs::path dir_;
+};
+
+TEST_F(BenchPartsTest, TraceKeepsEveryByteOfEveryArgument) {
+  const std::vector<QBCall> trace{{0, "Create", {}},
+                                  {0, "BeginSession", {"C:\\Company Files\\A b.QBW", "2"}},
+                                  {0, "ProcessRequest", {std::string("<a>\n12 3\n</a>\r\n\0tail", 22)}},
+                                  {1, "OpenConnection", {"", "name with spaces"}},
+                                  {0, "Release", {}}};
+  WriteTrace(trace, dir_ / "t.trace");
+  const std::vector<QBCall> back = ReadTrace(dir_ / "t.trace");
+  ASSERT_EQ(back.size(), trace.size());
+  for (size_t i = 0; i < trace.size(); ++i) {
+    EXPECT_EQ(back[i].processor, trace[i].processor);
+    EXPECT_EQ(back[i].operation, trace[i].operation);
+    EXPECT_EQ(back[i].args, trace[i].args) << i;
+  }
+}
+
+TEST_F(BenchPartsTest, CutShortTraceIsRefused) {
+  WriteTrace({{0, "ProcessRequest", {"<QBXML>long enough</QBXML>"}}}, dir_ / "t.trace");
+  std::ifstream in(dir_ / "t.trace", std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Write(dir_ / "cut.trace", whole.substr(0, whole.size() - 10));
+  EXPECT_THROW(ReadTrace(dir_ / "cut.trace"), std::runtime_error);
+  EXPECT_THROW(ReadTrace(dir_ / "absent.trace"), std::runtime_error);
+}
+
+TEST_F(BenchPartsTest, RecordedRequestsReadBackInOrderWithTheirBodies) {
+  const fs::path data = dir_ / "service";
+  Write(data / "received" / "000002.txt", "GET /kalvordownload.asp?sitecode=A&x=1 HTTP/1.1\n\n");
+  Write(data / "received" / "000001.txt", "POST /brintavel.asp?sitecode=A HTTP/1.1\n\nline 1\r\n\nline 3");
+  Write(data / "received" / "000001.headers", "Content-Type: text/plain\n");
+  Write(data / "received" / "000003.txt.tmp", "half written");
+  const std::vector<fs::path> files = RecordedFiles(data);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].filename(), "000001.txt");
+
+  const RecordedRequest post = ReadRecorded(files[0]);
+  EXPECT_EQ(post.method, "POST");
+  EXPECT_EQ(post.target, "/brintavel.asp?sitecode=A");
+  EXPECT_EQ(post.body, "line 1\r\n\nline 3");  // a blank line inside the body stays in it
+  const RecordedRequest get = ReadRecorded(files[1]);
+  EXPECT_EQ(get.method, "GET");
+  EXPECT_EQ(get.body, "");
+
+  EXPECT_TRUE(RecordedFiles(dir_ / "nothing-here").empty());
+  Write(dir_ / "bad1.txt", "POST /x HTTP/1.1\nbody without the blank line");
+  Write(dir_ / "bad2.txt", "POST\n\nbody");
+  EXPECT_THROW(ReadRecorded(dir_ / "bad1.txt"), std::runtime_error);
+  EXPECT_THROW(ReadRecorded(dir_ / "bad2.txt"), std::runtime_error);
+  EXPECT_THROW(ReadRecorded(dir_ / "absent.txt"), std::runtime_error);
+}
+
+TEST(BenchParse, WellFormedOnly) {
+  EXPECT_TRUE(ParseOnce("<QBXML><a>1</a></QBXML>"));
+  EXPECT_FALSE(ParseOnce("<QBXML><a>1</QBXML>"));
+  EXPECT_FALSE(ParseOnce(""));
+}
+
+TEST(BenchPendingData, RecordsNameWhatTheCompanyHolds) {
+  // Three time records over a company of two: the third wraps round to the first employee.
+  const std::vector<std::string> time = kv::Split(PendingTimeText(3, 2), "\r\n");
+  ASSERT_EQ(time.size(), 10u);  // three lines a record, then the empty rest after the last CR LF
+  EXPECT_EQ(time[0], "TA100001");
+  EXPECT_EQ(time[1],
+            "05/01/2006|Employee 000001|Customer 000001|Service 000001|1.00|Class 000001|Wage 000001|"
+            "Benchmark entry 1|True");
+  EXPECT_EQ(time[4].substr(0, 42), "05/02/2006|Employee 000002|Customer 000001");  // the job's full name follows
+  EXPECT_NE(time[4].find("Customer 000001:Job 000002|"), std::string::npos);
+  EXPECT_EQ(time[7].substr(0, 27), "05/03/2006|Employee 000001|");
+  EXPECT_EQ(time[9], "");
+
+  // Bills and checks in turn; only a check names the bank account it is drawn on.
+  const std::vector<std::string> exp = kv::Split(PendingExpenseText(2, 5), "\r\n");
+  ASSERT_EQ(exp.size(), 7u);
+  EXPECT_EQ(exp[0], "EXP200001|Vendor 000001|05/01/2006|Benchmark expense 1|True|");
+  EXPECT_EQ(exp[3], "EXP200002|Vendor 000002|05/02/2006|Benchmark expense 2|False|Account 000001");
+  EXPECT_NE(exp[1].find("|Account 000002|Expense|"), std::string::npos) << exp[1];
+  EXPECT_EQ(exp[2].rfind("300002|", 0), 0u);
+  EXPECT_NE(exp[5].find("|Part 000002|"), std::string::npos) << exp[5];
+}
+
+Results SampleResults() {
+  Results r;
+  r.machine.cpus = 4;
+  r.machine.cpu_model = "Test CPU";
+  r.machine.memory_gib = 8;
+  SyncFigures small;
+  small.n = 5000;
+  small.passes = 10;
+  small.response_bytes = 10 * 1024 * 1024;
+  small.own_seconds = 1.0;
+  small.reference_seconds = 1.0;
+  small.peak_bytes = 50 * 1024 * 1024;
+  SyncFigures large = small;
+  large.n = 50000;
+  large.own_seconds = 16.0;  // 1.6 times its reference, and 16 times the smaller run
+  large.reference_seconds = 10.0;
+  large.peak_bytes = 90.0 * 1024 * 1024;  // over 2 x 10 MiB + 64 MiB
+  r.syncs = {small, large};
+  DownloadFigures time;
+  time.mode = "time";
+  time.records = 2000;
+  time.control_seconds = 1.2;
+  time.reference_seconds = 1.0;
+  DownloadFigures expenses = time;
+  expenses.mode = "expenses";
+  expenses.records = 500;
+  expenses.problem = "the download posted 3 of 500 records";
+  r.downloads = {time, expenses};
+  r.wait = WaitFigures{5000, "", 5.01, 0.060};
+  return r;
+}
+
+// The table with each run of spaces made one, so that checks do not depend on column widths.
+std::string Squeezed(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c != ' ' || out.empty() || out.back() != ' ') out += c;
+  }
+  return out;
+}
+
+TEST(BenchReport, VerdictsFollowTheTargets) {
+  const Results r = SampleResults();
+  const std::string text = Squeezed(TextReport(r));
+  EXPECT_NE(text.find("4 CPUs (Test CPU), 8.0 GiB"), std::string::npos) << text;
+  EXPECT_NE(text.find("N=50,000"), std::string::npos) << text;
+  // The small sync meets everything, the large one misses its ratio and its memory.
+  EXPECT_NE(text.find("own time / reference 1.00 1.60 <= 1.5\n verdict met MISSED\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("peak memory (MiB) 50 90\n2 x response + 64 MiB (MiB) 84 84 >= peak\n verdict met MISSED\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("own time N=50,000 / N=5,000: 16.00 (target <= 11.0: MISSED)"), std::string::npos) << text;
+  // A download that did not post everything shows no figures and says why; the total is left out.
+  EXPECT_NE(text.find("time records 2,000 1.20 1.00 1.20 <= 1.3 met\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("download of expenses does not count: the download posted 3 of 500 records"), std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("both"), std::string::npos) << text;
+  EXPECT_NE(text.find("CPU 60.0 ms in 5.01 s (target < 50 ms: MISSED)"), std::string::npos) << text;
+  EXPECT_FALSE(AllRan(r));
+
+  const std::string values = KeyValues(r);
+  EXPECT_NE(values.find("sync.50000.ratio=1.6\n"), std::string::npos) << values;
+  EXPECT_NE(values.find("download.expenses.ok=0\n"), std::string::npos) << values;
+  EXPECT_EQ(MarkdownSection(r).rfind("## Performance\n\n", 0), 0u);
+}
+
+}  // namespace
+}  // namespace kvbench
