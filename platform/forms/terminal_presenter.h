@@ -54,7 +54,8 @@ class TerminalPresenter : public Presenter {
   std::map<std::string, std::function<void(Form&, TerminalPresenter&)>> modal_handlers_;
 };
 
-// Text with CR LF, lone CR and lone LF all turned into "\n".
+// Text with CR LF, lone CR and lone LF all turned into "\n", and every other control character but the tab
+// shown in caret notation ("^[" for ESC, "^?" for DEL and the eight-bit controls).
 std::string TerminalLines(std::string_view text);
 
 }  // namespace platform::forms

@@ -182,5 +182,10 @@ TEST(TerminalPresenterTest, LineEndsOfEveryKindBecomeLineBreaks) {
   EXPECT_EQ(TerminalLines("a\r\nb\rc\nd\n\r"), "a\nb\nc\nd\n\n");
 }
 
+TEST(TerminalPresenterTest, ControlCharactersFromAnAnswerCannotDriveTheTerminal) {
+  const char raw[] = "\x1b[2J\x1b]0;t\x07\tx\0\x7f|\xc2\x9b|\xc3\xbf";
+  EXPECT_EQ(TerminalLines(std::string_view(raw, sizeof raw - 1)), "^[[2J^[]0;t^G\tx^@^?|^?|\xc3\xbf");
+}
+
 }  // namespace
 }  // namespace platform::forms
