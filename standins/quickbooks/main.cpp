@@ -248,6 +248,12 @@ int main(int argc, char** argv) {
   accessCmd->add_option("APPNAME", appName)->required();
   accessCmd->add_option("DECISION", access)->required()->check(CLI::IsMember({"allow", "deny"}));
 
+  std::vector<std::string> faultLines;
+  CLI::App* faultCmd = app.add_subcommand(
+      "fault", "Script failures for tests: the next event a LINE names takes it (see state.h for the lines)");
+  faultCmd->add_option("LINE", faultLines, "\"session refuse\", \"session ok\", \"add fail [CODE]\" or \"add ok\"")
+      ->required();
+
   CLI11_PARSE(app, argc, argv);
   try {
     if (*open) return CmdOpen(file);
@@ -269,6 +275,12 @@ int main(int argc, char** argv) {
     }
     if (*pick) return CmdPick(tag, subscriber, eventFile);
     if (*version) return CmdVersion(versionValue);
+    if (*faultCmd) {
+      qb::AddFaults(faultLines);
+      std::cout << "QuickBooks has " << faultLines.size() << " more scripted "
+                << (faultLines.size() == 1 ? "event" : "events") << ".\n";
+      return 0;
+    }
     if (*accessCmd) {
       qb::SetAccessDenied(appName, access == "deny");
       std::cout << "QuickBooks " << (access == "deny" ? "denies " : "allows ") << appName << " access.\n";

@@ -5,6 +5,8 @@
 
 #include <charconv>
 #include <ctime>
+#include <optional>
+#include <sstream>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -161,6 +163,18 @@ std::shared_ptr<const Company> LoadOrRaise(const std::filesystem::path& path) {
   }
 }
 
+// The error status of an add the faults file tells to fail.
+std::optional<Status> ScriptedAddFailure(const std::string& requestName) {
+  const std::optional<std::string> fault = TakeFault("add");
+  if (!fault || !fault->starts_with("fail")) return std::nullopt;
+  int code = kStatusCouldNotSave;
+  std::istringstream words(fault->substr(4));
+  words >> code;
+  const std::string kind = requestName.substr(0, requestName.size() - std::string_view("AddRq").size());
+  return Status::Error(code, "There was an error when saving a " + kind +
+                                 ". QuickBooks error message: the stand-in was told to fail this add.");
+}
+
 }  // namespace
 
 RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request) {
@@ -208,7 +222,8 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
     if (IsQuery(name)) {
       status = HandleQuery(name, message, workspace, out);
     } else if (IsAdd(name)) {
-      status = HandleAdd(name, message, workspace, out, result.added);
+      status = ScriptedAddFailure(name).value_or(Status{});
+      if (!status.IsError()) status = HandleAdd(name, message, workspace, out, result.added);
     } else {
       status = Status::Error(kStatusUnsupported, "The request " + name + " is not supported by QuickBooks.");
     }

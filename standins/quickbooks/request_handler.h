@@ -57,6 +57,7 @@ inline constexpr int kStatusOk = 0;
 inline constexpr int kStatusNoMatch = 1;          // Warn: a query found nothing
 inline constexpr int kStatusInvalidValue = 3000;  // a missing, unknown or unreadable element or value
 inline constexpr int kStatusInvalidReference = 3140;
+inline constexpr int kStatusCouldNotSave = 3180;
 inline constexpr int kStatusUnsupported = 3250;  // a request QuickBooks does not know
 
 }  // namespace standins::quickbooks

@@ -191,6 +191,10 @@ class Server {
       throw kv::Error(kErrAccessDenied, "The QuickBooks user has denied the application \"" + app_name_ +
                                             "\" access to the company file.");
     }
+    if (TakeFault("session") == "refuse") {
+      throw kv::Error(kErrAccessDenied, "The QuickBooks user has denied the application \"" + app_name_ +
+                                            "\" access to the company file (a scripted fault).");
+    }
     // Every session holds the sessions lock: shared for multi-user use, exclusive for single-user use, so the
     // two kinds exclude each other across processes and a session that dies releases its hold with its process.
     FileLock lock = FileLock::TryLock(EnsureStateDir() / "sessions.lock", mode == kOpenModeSingleUser);

@@ -100,6 +100,40 @@ void SetAccessDenied(const std::string& appName, bool denied) {
   WriteFileAtomically(EnsureStateDir() / "denied-applications", text);
 }
 
+std::optional<std::string> TakeFault(std::string_view event) {
+  const std::filesystem::path file = StateDir() / "faults";
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return std::nullopt;
+  // Sessions of several processes take from the same file: one at a time, so none takes a line twice.
+  FileLock lock = FileLock::Exclusive(StateDir() / "faults.lock");
+  std::istringstream in(ReadFile(file));
+  std::string kept;
+  std::optional<std::string> taken;
+  for (std::string line; std::getline(in, line);) {
+    if (!taken) {
+      std::istringstream words(line.substr(0, line.find('#')));
+      std::string word, rest;
+      if (words >> word && word == event) {
+        std::getline(words >> std::ws, rest);
+        taken = rest;
+        continue;
+      }
+    }
+    kept += line + "\n";
+  }
+  if (taken) WriteFileAtomically(file, kept);
+  return taken;
+}
+
+void AddFaults(const std::vector<std::string>& lines) {
+  const std::filesystem::path file = EnsureStateDir() / "faults";
+  FileLock lock = FileLock::Exclusive(StateDir() / "faults.lock");
+  std::error_code ec;
+  std::string text = std::filesystem::exists(file, ec) ? ReadFile(file) : "";
+  for (const std::string& line : lines) text += line + "\n";
+  WriteFileAtomically(file, text);
+}
+
 platform::qb::QBVersion LibraryVersion() {
   platform::qb::QBVersion version{3, 0, 0, 0};
   std::filesystem::path file = StateDir() / "library-version";

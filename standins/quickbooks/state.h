@@ -18,6 +18,13 @@ namespace standins::quickbooks {
 //   denied-applications       names of applications refused access, one a line
 //   sessions.lock             held shared by every open session, exclusively by a single-user one
 //   added-transactions        one line per transaction that an add request created: path TAB kind TAB TxnID
+//   faults                    failures scripted for tests, one a line ("#" starts a comment); each event takes
+//                             and removes the first line that names it, and goes on normally when none does:
+//                               session ok          BeginSession goes on
+//                               session refuse      BeginSession is refused as when the user denies access
+//                               add ok              an add message goes on
+//                               add fail [CODE]     an add message saves nothing and answers an error status
+//                                                   (CODE, default 3180: QuickBooks could not save it)
 std::filesystem::path StateDir();
 // Creates the state directory when missing and returns it.
 std::filesystem::path EnsureStateDir();
@@ -30,6 +37,12 @@ void ClearOpenCompanyFile();
 // Applications the user has refused access to the company file (by application name).
 bool IsAccessDenied(const std::string& appName);
 void SetAccessDenied(const std::string& appName, bool denied);
+
+// Takes the first line of the faults file that names the event ("session", "add") and returns the rest of it
+// ("refuse", "fail 3180"); nothing when no line names the event. Safe between processes.
+std::optional<std::string> TakeFault(std::string_view event);
+// Appends lines to the faults file.
+void AddFaults(const std::vector<std::string>& lines);
 
 platform::qb::QBVersion LibraryVersion();
 void SetLibraryVersion(const platform::qb::QBVersion& version);
