@@ -1,0 +1,125 @@
+// A sync that the service breaks off: kvpage sends employees, customers with their jobs, and classes while the
+// service stand-in fails the upload of the jobs, the second half of the customer list. Whatever the failure, the
+// run ends soon with a message that says what went wrong, the lists sent whole before the failure are reported,
+// and the customer list, half sent, is never reported as synced.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/support/programs/program_run.h"
+#include "tests/support/service/service_standin.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct SyncFault {
+  const char* name;
+  // What the service does on the failing upload: a fault file's text, or else an answer's bytes.
+  const char* fault;
+  const char* answer;
+  // The message tells the user this.
+  const char* shown;
+};
+
+void PrintTo(const SyncFault& fault, std::ostream* out) {
+  *out << fault.name;
+}
+
+// Uploads in order: employees (E), customers (P), jobs (P), classes (C).
+constexpr int kJobsUpload = 3;
+
+class SyncFaultsTest : public ::testing::TestWithParam<SyncFault> {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kv-e2e-sync-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    company_ = (dir_ / "Sample Company.QBW").string();
+    const char* source = std::getenv("KV_SOURCE_DIR");
+    ASSERT_NE(source, nullptr) << "KV_SOURCE_DIR names the source tree (ctest sets it)";
+    fs::copy_file(fs::path(source) / "samples" / "company.xml", company_);
+    options_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()},
+                    {"KV_WEB_CONNECT_TIMEOUT_MS", "1000"},
+                    {"KV_WEB_STALL_TIMEOUT_MS", "1000"}};
+    options_.time_limit = 20s;
+    const kv::test::ProgramRun opened = kv::test::RunProgram("qb-standin", {"open", company_}, options_);
+    ASSERT_EQ(opened.status, 0) << opened.out << opened.err;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // The uploads before the failing one go through; the failing one fails, and so does a retry of it.
+  void BreakUpload(int number, const SyncFault& fault) const {
+    if (fault.answer != nullptr) {
+      std::vector<std::string> answers(static_cast<size_t>(number - 1), "SUCCESS");
+      answers.push_back(fault.answer);
+      service_.QueueAnswers("brintavel.asp", answers);
+      return;
+    }
+    for (int i = 1; i <= number + 1; ++i) {
+      service_.WriteFile("faults/brintavel.asp." + std::to_string(i), i < number ? "# none\n" : fault.fault);
+    }
+  }
+
+  kv::test::ProgramRun Sync() const {
+    return kv::test::RunProgram(
+        "kvpage",
+        {"--control", "brintavel", "--param", "KVSecureServerURL=" + service_.BaseUrl(), "--param", "SiteCode=AC01",
+         "--param", "SiteKey=K9", "--param", "KalvorUser=pat", "--param", "QBFilePath=" + company_, "--select",
+         "employees,customers,classes", "--start"},
+        options_);
+  }
+
+  fs::path dir_;
+  std::string company_;
+  kv::test::ProgramOptions options_;
+  kv::test::ServiceStandinProcess service_;
+};
+
+TEST_P(SyncFaultsTest, TheRunEndsWithTheFailureAndTheHalfSentListIsNotReported) {
+  const SyncFault& fault = GetParam();
+  BreakUpload(kJobsUpload, fault);
+  const kv::test::ProgramRun run = Sync();
+
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_LT(run.elapsed, 8s);
+  EXPECT_EQ(run.killed_by, 0) << run.err;
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("[Critical]\nThe following error occured while executing ASP.\n\n", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find(fault.shown), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("successfully"), std::string::npos) << run.out;
+
+  std::vector<std::string> uploads, reported;
+  for (const auto& request : service_.Received()) {
+    const std::string options = request.QueryValue("options");
+    if (request.Page() == "brintavel.asp") uploads.push_back(options);
+    if (request.Page() == "brintavelupdatestatus.asp") reported.push_back(options);
+  }
+  // The employees went whole before the failure; the customers went, the jobs failed, the classes never went.
+  EXPECT_EQ(reported, std::vector<std::string>{"E"});
+  // A dropped connection may be tried once more, on a fresh one.
+  if (uploads.size() == 4) {
+    EXPECT_STREQ(fault.name, "Dropped");
+  }
+  uploads.resize(std::min<size_t>(uploads.size(), 3));
+  EXPECT_EQ(uploads, (std::vector<std::string>{"E", "P", "P"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(ServiceFaults, SyncFaultsTest,
+                         ::testing::Values(SyncFault{"Dropped", "drop\n", nullptr, "The page cannot be displayed"},
+                                           SyncFault{"Http500", "status 500\n", nullptr, "HTTP 500"},
+                                           SyncFault{"Stalled", "delay-ms 6000\n", nullptr, "Operation too slow"},
+                                           SyncFault{"Garbage", nullptr, "<h1>Serv\x01\x1b[2Jer Error</h1>\xff",
+                                                     "Serv^A^[[2Jer Error</h1>\xc3\xbf"},
+                                           SyncFault{"Truncated", nullptr, "SUCC", "SUCC"}),
+                         [](const ::testing::TestParamInfo<SyncFault>& info) { return std::string(info.param.name); });
+
+}  // namespace
