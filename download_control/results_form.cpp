@@ -6,6 +6,7 @@
 #include "common/date_time.h"
 #include "common/error.h"
 #include "download_control/module_state.h"
+#include "platform/forms/terminal_presenter.h"
 
 namespace tessarine {
 namespace {
@@ -204,8 +205,11 @@ void frmResults::DescribeForm(std::ostream& out) const {
   out << Label2.Caption() << " " << lblSuccess.Caption() << "\n";
   out << Label3.Caption() << " " << lblFailure.Caption() << "\n";
   if (ListView1.ItemCount() == 0) return;
+  // The reasons are the service's and QuickBooks' own texts: shown as terminal lines, never as raw bytes.
   auto write_row = [&out](const std::vector<std::string>& cells) {
-    for (size_t i = 0; i < cells.size(); ++i) out << (i == 0 ? "" : " | ") << cells[i];
+    for (size_t i = 0; i < cells.size(); ++i) {
+      out << (i == 0 ? "" : " | ") << platform::forms::TerminalLines(cells[i]);
+    }
     out << "\n";
   };
   std::vector<std::string> headers;

@@ -1,0 +1,267 @@
+// A download that the service or QuickBooks breaks off: kvpage posts the sample time, leave and expenses into a
+// copy of the sample company while the service stand-in or the QuickBooks stand-in fails in the middle. Whatever
+// the failure, the run ends soon with a message that says what went wrong, the service is told the truth about
+// every record it hears of, and the records reported as posted are exactly those the service confirmed, each of
+// them in the company file.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <ostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/programs/program_run.h"
+#include "tests/support/service/service_standin.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+struct DownloadFault {
+  const char* name;
+  bool time;  // time and leave, else expenses
+  // kalvordownload.asp: a fault file's text, or an answer's bytes, or a pending-time.txt of its own.
+  const char* download_fault = nullptr;
+  const char* download_answer = nullptr;
+  const char* pending_time = nullptr;
+  // kalvorupdatestatus.asp, one entry a call from the first: a fault file's text ("" none) and the service's
+  // verdict ("" the usual SUCCESS).
+  std::vector<std::string> status_faults = {};
+  std::vector<std::string> verdicts = {};
+  // Lines for "qb-standin fault".
+  std::vector<std::string> qb_faults = {};
+  // The terminal shows this, and "successfully posted" this many (-1: nothing is posted, the download failed).
+  const char* shown = "";
+  int posted = -1;
+};
+
+void PrintTo(const DownloadFault& fault, std::ostream* out) {
+  *out << fault.name;
+}
+
+// The date of each record's transaction, by the ids its status report carries.
+const std::map<std::string, std::string> kRecordDates = {{"5001", "2006-05-08"},      {"5002", "2006-05-09"},
+                                                         {"5003", "2006-05-10"},      {"6001", "2006-05-11"},
+                                                         {"7101,7102", "2006-05-08"}, {"7201,7202", "2006-05-09"}};
+
+std::string ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class DownloadFaultsTest : public ::testing::TestWithParam<DownloadFault> {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kv-e2e-download-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    company_ = (dir_ / "company.xml").string();
+    const char* source = std::getenv("KV_SOURCE_DIR");
+    ASSERT_NE(source, nullptr) << "KV_SOURCE_DIR names the source tree (ctest sets it)";
+    fs::copy_file(fs::path(source) / "samples" / "company.xml", company_);
+    service_.WriteFile("pending-time.txt", ReadWhole(fs::path(source) / "samples/service/pending-time.txt"));
+    service_.WriteFile("pending-expenses.txt", ReadWhole(fs::path(source) / "samples/service/pending-expenses.txt"));
+    options_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()},
+                    {"KV_WEB_CONNECT_TIMEOUT_MS", "1000"},
+                    {"KV_WEB_STALL_TIMEOUT_MS", "1000"}};
+    options_.time_limit = 20s;
+    const kv::test::ProgramRun opened = Qb({"open", company_});
+    ASSERT_EQ(opened.status, 0) << opened.out << opened.err;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  kv::test::ProgramRun Qb(const std::vector<std::string>& args) const {
+    return kv::test::RunProgram("qb-standin", args, options_);
+  }
+
+  void Arrange(const DownloadFault& fault) const {
+    if (fault.download_fault != nullptr) service_.SetFault("kalvordownload.asp", fault.download_fault);
+    if (fault.download_answer != nullptr) service_.SetAnswer("kalvordownload.asp", fault.download_answer);
+    if (fault.pending_time != nullptr) service_.WriteFile("pending-time.txt", fault.pending_time);
+    for (size_t i = 0; i < fault.status_faults.size(); ++i) {
+      const std::string& text = fault.status_faults[i];
+      service_.WriteFile("faults/kalvorupdatestatus.asp." + std::to_string(i + 1), text.empty() ? "# none\n" : text);
+    }
+    std::vector<std::string> verdicts;
+    for (const std::string& verdict : fault.verdicts) verdicts.push_back(verdict.empty() ? "SUCCESS" : verdict);
+    if (!verdicts.empty()) service_.QueueAnswers("kalvorupdatestatus.asp", verdicts);
+    if (!fault.qb_faults.empty()) {
+      std::vector<std::string> args = {"fault"};
+      args.insert(args.end(), fault.qb_faults.begin(), fault.qb_faults.end());
+      ASSERT_EQ(Qb(args).status, 0);
+    }
+  }
+
+  kv::test::ProgramRun Download(bool time) const {
+    return kv::test::RunProgram(
+        "kvpage",
+        {"--control", "tessarine", "--param", "KVSecureServerURL=" + service_.BaseUrl(), "--param", "SiteCode=HLC",
+         "--param", "SiteKey=K-42", "--param", "KalvorUser=dana", "--param", "QBFilePath=" + company_, "--param",
+         std::string("TsOrExpense=") + (time ? "True" : "False"), "--continue"},
+        options_);
+  }
+
+  // The dates of the transactions the run added to the company file.
+  std::multiset<std::string> CompanyDates() const {
+    std::multiset<std::string> dates;
+    std::istringstream lines(Qb({"txns"}).out);
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string kind, id, date;
+      if (words >> kind >> id >> date && (kind == "TimeTracking" || kind == "Bill" || kind == "Check")) {
+        dates.insert(date);
+      }
+    }
+    return dates;
+  }
+
+  fs::path dir_;
+  std::string company_;
+  kv::test::ProgramOptions options_;
+  kv::test::ServiceStandinProcess service_;
+};
+
+TEST_P(DownloadFaultsTest, TheRunEndsWithTheFailureAndReportsOnlyWhatTheServiceConfirmed) {
+  const DownloadFault& fault = GetParam();
+  Arrange(fault);
+  const kv::test::ProgramRun run = Download(fault.time);
+
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_LT(run.elapsed, 8s);
+  EXPECT_EQ(run.killed_by, 0) << run.err;
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(fault.shown), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("You can close this window to return to KV Dashboard now.."), std::string::npos) << run.out;
+  const std::multiset<std::string> in_company = CompanyDates();
+
+  std::vector<kv::test::ReceivedRequest> reports;
+  for (auto& request : service_.Received()) {
+    if (request.Page() == "kalvorupdatestatus.asp") reports.push_back(std::move(request));
+  }
+  if (fault.posted < 0) {
+    EXPECT_EQ(run.out.find("successfully posted"), std::string::npos) << run.out;
+    EXPECT_TRUE(reports.empty());
+    EXPECT_TRUE(in_company.empty());
+    return;
+  }
+
+  // The service hears QuickBooks' answer: a success exactly for the records that are in the company file.
+  std::set<std::string> confirmed;
+  for (size_t k = 0; k < reports.size(); ++k) {
+    const auto& report = reports[k];
+    const std::string ids = report.QueryValue("TAIDs") + report.QueryValue("LAIDs") + report.QueryValue("EEIIDs");
+    ASSERT_TRUE(kRecordDates.contains(ids)) << ids;
+    const std::string& date = kRecordDates.at(ids);
+    EXPECT_EQ(report.body.find("statusCode=\"0\"") != std::string::npos, in_company.contains(date))
+        << ids << ": " << report.body;
+    const bool faulted = k < fault.status_faults.size() && !fault.status_faults[k].empty();
+    const bool refused = k < fault.verdicts.size() && !fault.verdicts[k].empty() && fault.verdicts[k] != "SUCCESS";
+    if (!faulted && !refused) confirmed.insert(ids);
+  }
+  // Posted are exactly the records the service confirmed, and each of them is in the company file.
+  for (const auto& ids : confirmed) EXPECT_TRUE(in_company.contains(kRecordDates.at(ids))) << ids;
+  EXPECT_EQ(confirmed.size(), static_cast<size_t>(fault.posted));
+  const std::string kind = fault.time ? "Time/Leave" : "Expense";
+  EXPECT_NE(run.out.find(kind + " transactions successfully posted " + std::to_string(fault.posted) + "\n"),
+            std::string::npos)
+      << run.out;
+  const int records = fault.time ? 4 : 2;
+  EXPECT_NE(run.out.find("Transactions not posted " + std::to_string(records - fault.posted) + "\n"), std::string::npos)
+      << run.out;
+}
+
+// The pending time with the second record's data line cut short.
+constexpr const char* kTimeWithABrokenLine =
+    "TA5001\r\n05/08/2006|Dana Whitfield|Acme Widgets:Plant Expansion|Consulting|7.5|Consulting|Regular Pay|"
+    "Site survey|True\r\n05/09/2006 10:15:00 AM\r\n"
+    "TA5002\r\n05/09/2006|Marcus O'Neill|Baker's Dozen Bakery:Website Redesign\r\n05/10/2006 09:02:00 AM\r\n"
+    "TA5003\r\n05/10/2006|Priya Raman||Training|3|Training||Internal course preparation|False\r\n"
+    "05/11/2006 08:30:00 AM\r\n"
+    "LA6001\r\n05/11/2006|Dana Whitfield|||8||Vacation Pay||False\r\n05/12/2006 04:45:00 PM\r\n";
+
+constexpr const char* kCouldNotContact = "Could not contact the Kalvor site due to internet problems";
+constexpr const char* kNotTaken = "ERROR|3180|QuickBooks did not take the record";
+
+INSTANTIATE_TEST_SUITE_P(
+    ServiceFailsTheDownload, DownloadFaultsTest,
+    ::testing::Values(
+        DownloadFault{.name = "Dropped", .time = true, .download_fault = "drop", .shown = kCouldNotContact},
+        DownloadFault{.name = "Http500", .time = true, .download_fault = "status 500", .shown = kCouldNotContact},
+        DownloadFault{.name = "Stalled", .time = false, .download_fault = "delay-ms 6000", .shown = kCouldNotContact},
+        DownloadFault{.name = "Garbage",
+                      .time = true,
+                      .download_answer = "<html><body>Fatal\x1b[31m error</body></html>",
+                      .shown = kCouldNotContact}),
+    [](const ::testing::TestParamInfo<DownloadFault>& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    ServiceFailsAReport, DownloadFaultsTest,
+    ::testing::Values(
+        // A dropped request may be sent once more on a fresh connection: that one is dropped too.
+        DownloadFault{.name = "Dropped",
+                      .time = true,
+                      .status_faults = {"", "drop", "drop"},
+                      .shown = "Marcus O'Neill | Baker's Dozen Bakery:Website Redesign",
+                      .posted = 3},
+        DownloadFault{.name = "Http500",
+                      .time = true,
+                      .status_faults = {"", "status 500"},
+                      .shown = "| 6.25 | The page cannot be displayed\nHTTP 500 Internal Server Error\n",
+                      .posted = 3},
+        DownloadFault{.name = "Stalled",
+                      .time = true,
+                      .status_faults = {"", "delay-ms 6000"},
+                      .shown = "| 6.25 | The page cannot be displayed\nOperation too slow",
+                      .posted = 3},
+        DownloadFault{.name = "Garbage",
+                      .time = false,
+                      .verdicts = {"", "<html><body>\x01\xfe</body></html>"},
+                      .shown = "Riverside Travel Agency",
+                      .posted = 1}),
+    [](const ::testing::TestParamInfo<DownloadFault>& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(RecordsFailOnTheWayIn, DownloadFaultsTest,
+                         ::testing::Values(DownloadFault{.name = "BrokenLine",
+                                                         .time = true,
+                                                         .pending_time = kTimeWithABrokenLine,
+                                                         .verdicts = {"", kNotTaken},
+                                                         .shown = "where 9 are needed",
+                                                         .posted = 3},
+                                           DownloadFault{.name = "SessionRefused",
+                                                         .time = true,
+                                                         .verdicts = {"", kNotTaken},
+                                                         .qb_faults = {"session ok", "session ok", "session refuse"},
+                                                         .shown = "denied the application",
+                                                         .posted = 3},
+                                           DownloadFault{.name = "AddFailed",
+                                                         .time = true,
+                                                         .verdicts = {"", kNotTaken},
+                                                         .qb_faults = {"add ok", "add fail"},
+                                                         .shown = "QuickBooks did not take the record",
+                                                         .posted = 3},
+                                           DownloadFault{.name = "ExpenseAddFailed",
+                                                         .time = false,
+                                                         .verdicts = {"", kNotTaken},
+                                                         .qb_faults = {"add ok", "add fail"},
+                                                         .shown = "Riverside Travel Agency",
+                                                         .posted = 1},
+                                           DownloadFault{.name = "ExpenseSessionRefused",
+                                                         .time = false,
+                                                         .qb_faults = {"session ok", "session ok", "session refuse"},
+                                                         .shown = "denied the application",
+                                                         .posted = 1}),
+                         [](const ::testing::TestParamInfo<DownloadFault>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
