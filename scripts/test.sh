@@ -10,3 +10,6 @@ kv_build build
 kv_build build-asan -DKV_SANITIZE=ON
 (cd "$KV_ROOT/build-asan" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$(nproc)" --timeout 600)
+
+# Every fuzz target for a few seconds from its committed corpus (clang and libFuzzer, tree build-fuzz).
+"$KV_ROOT/scripts/fuzz.sh" "${KV_FUZZ_SECONDS:-8}"
