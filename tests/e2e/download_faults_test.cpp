@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +42,8 @@ struct DownloadFault {
   // The terminal shows this, and "successfully posted" this many (-1: nothing is posted, the download failed).
   const char* shown = "";
   int posted = -1;
+  // Those counted as not posted when not all the others (-1).
+  int not_posted = -1;
 };
 
 void PrintTo(const DownloadFault& fault, std::ostream* out) {
@@ -59,7 +62,7 @@ std::string ReadWhole(const fs::path& path) {
   return out.str();
 }
 
-class DownloadFaultsTest : public ::testing::TestWithParam<DownloadFault> {
+class DownloadRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "kv-e2e-download-XXXXXX").string();
@@ -131,6 +134,8 @@ class DownloadFaultsTest : public ::testing::TestWithParam<DownloadFault> {
   kv::test::ServiceStandinProcess service_;
 };
 
+class DownloadFaultsTest : public DownloadRunTest, public ::testing::WithParamInterface<DownloadFault> {};
+
 TEST_P(DownloadFaultsTest, TheRunEndsWithTheFailureAndReportsOnlyWhatTheServiceConfirmed) {
   const DownloadFault& fault = GetParam();
   Arrange(fault);
@@ -176,8 +181,37 @@ TEST_P(DownloadFaultsTest, TheRunEndsWithTheFailureAndReportsOnlyWhatTheServiceC
             std::string::npos)
       << run.out;
   const int records = fault.time ? 4 : 2;
-  EXPECT_NE(run.out.find("Transactions not posted " + std::to_string(records - fault.posted) + "\n"), std::string::npos)
-      << run.out;
+  const int not_posted = fault.not_posted >= 0 ? fault.not_posted : records - fault.posted;
+  EXPECT_NE(run.out.find("Transactions not posted " + std::to_string(not_posted) + "\n"), std::string::npos) << run.out;
+}
+
+TEST_F(DownloadRunTest, TheServiceGoingAwayMidRunLeavesTheUnreportedRecordsUnposted) {
+  // The third report hangs until the service ends. Whatever reaches the service while it ends (a retry of the
+  // third, the fourth) is dropped; after that nothing reaches it.
+  service_.WriteFile("faults/kalvorupdatestatus.asp.1", "# none\n");
+  service_.WriteFile("faults/kalvorupdatestatus.asp.2", "# none\n");
+  for (const char* n : {"3", "4", "5", "6"}) {
+    service_.WriteFile(std::string("faults/kalvorupdatestatus.asp.") + n, "delay-ms 60000\n");
+  }
+  options_.during = [this](pid_t) {
+    if (service_.WaitForReceived(4, 10s)) service_.Stop();
+  };
+  const kv::test::ProgramRun run = Download(true);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_LT(run.elapsed, 8s);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Time/Leave transactions successfully posted 2\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Transactions not posted 2\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("| 5/10/2006 | Time | 3 | The page cannot be displayed"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("| 5/11/2006 | Leave | 8 | The page cannot be displayed"), std::string::npos) << run.out;
+  // QuickBooks took all four; the service confirmed the first two only, so the other two stay pending there.
+  EXPECT_EQ(CompanyDates(), (std::multiset<std::string>{"2006-05-08", "2006-05-09", "2006-05-10", "2006-05-11"}));
+  std::vector<std::string> reported;
+  for (const auto& request : service_.Received()) {
+    if (request.Page() == "kalvorupdatestatus.asp") reported.push_back(request.QueryValue("TAIDs"));
+  }
+  reported.resize(std::min<size_t>(reported.size(), 3));
+  EXPECT_EQ(reported, (std::vector<std::string>{"5001", "5002", "5003"}));
 }
 
 // The pending time with the second record's data line cut short.
@@ -185,6 +219,15 @@ constexpr const char* kTimeWithABrokenLine =
     "TA5001\r\n05/08/2006|Dana Whitfield|Acme Widgets:Plant Expansion|Consulting|7.5|Consulting|Regular Pay|"
     "Site survey|True\r\n05/09/2006 10:15:00 AM\r\n"
     "TA5002\r\n05/09/2006|Marcus O'Neill|Baker's Dozen Bakery:Website Redesign\r\n05/10/2006 09:02:00 AM\r\n"
+    "TA5003\r\n05/10/2006|Priya Raman||Training|3|Training||Internal course preparation|False\r\n"
+    "05/11/2006 08:30:00 AM\r\n"
+    "LA6001\r\n05/11/2006|Dana Whitfield|||8||Vacation Pay||False\r\n05/12/2006 04:45:00 PM\r\n";
+
+// The pending time with the second record's header garbled: the records from there on cannot be told apart.
+constexpr const char* kTimeWithABrokenHeader =
+    "TA5001\r\n05/08/2006|Dana Whitfield|Acme Widgets:Plant Expansion|Consulting|7.5|Consulting|Regular Pay|"
+    "Site survey|True\r\n05/09/2006 10:15:00 AM\r\n"
+    "TA5002\n\x01garbage|||\xff|x|y\nnot a date\n"
     "TA5003\r\n05/10/2006|Priya Raman||Training|3|Training||Internal course preparation|False\r\n"
     "05/11/2006 08:30:00 AM\r\n"
     "LA6001\r\n05/11/2006|Dana Whitfield|||8||Vacation Pay||False\r\n05/12/2006 04:45:00 PM\r\n";
@@ -237,6 +280,14 @@ INSTANTIATE_TEST_SUITE_P(RecordsFailOnTheWayIn, DownloadFaultsTest,
                                                          .verdicts = {"", kNotTaken},
                                                          .shown = "where 9 are needed",
                                                          .posted = 3},
+                                           // The run stops at the garbled header; what follows stays pending on the
+                                           // service, neither posted nor listed as failed.
+                                           DownloadFault{.name = "BrokenHeader",
+                                                         .time = true,
+                                                         .pending_time = kTimeWithABrokenHeader,
+                                                         .shown = "carries no numeric id",
+                                                         .posted = 1,
+                                                         .not_posted = 0},
                                            DownloadFault{.name = "SessionRefused",
                                                          .time = true,
                                                          .verdicts = {"", kNotTaken},
