@@ -6,6 +6,10 @@ namespace brintavel {
 void BrintavelCtl::LoadSalesTaxCodes() {
   platform::xml::Document document;
   document.LoadXml(Module().sQBXMLResponse);
+  LoadSalesTaxCodes(document);
+}
+
+void BrintavelCtl::LoadSalesTaxCodes(const platform::xml::Document& document) {
   // A response that does not parse keeps the earlier list.
   if (!document.parsed()) return;
   const platform::xml::NodeList codes = document.getElementsByTagName("SalesTaxCodeRet");

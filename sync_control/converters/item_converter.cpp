@@ -93,12 +93,6 @@ int64_t TakeKindCount() {
 
 void GetTasksFromQB(BrintavelCtl& ctl) {
   ModWizard& m = Module();
-  // The lookup only ever answers for this run's response; a failure leaves every item not taxable.
-  try {
-    ctl.LoadSalesTaxCodes();
-  } catch (const kv::Error&) {
-  }
-
   platform::xml::Document document;
   try {
     document = LoadResponseDocument();
@@ -107,6 +101,9 @@ void GetTasksFromQB(BrintavelCtl& ctl) {
     m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
     return;
   }
+  // The sales-tax lookup reads the codes from the same tree: a second parse of a large response costs as much
+  // as the whole item run.
+  ctl.LoadSalesTaxCodes(document);
   ctl.lngFailedItemCnt = 0;
   if (!CheckResponseParsed(document)) return;
 
