@@ -6,7 +6,8 @@ set -euo pipefail
 source "$(dirname "$0")/setup.sh"
 kv_install_packages
 
+# kv_build's optimised build (-O2 with debug information, assertions off), without the tests.
 BUILD=${KV_BENCH_BUILD:-build-release}
-echo "Building $BUILD (release)..." >&2
-kv_build "$BUILD" -DCMAKE_BUILD_TYPE=Release -DKV_TESTS=OFF >/dev/null
+echo "Building $BUILD..." >&2
+kv_build "$BUILD" -DKV_TESTS=OFF >/dev/null
 exec "$KV_ROOT/$BUILD/bin/kv-bench" "$@"
