@@ -1,10 +1,11 @@
 // The download answer into the download control: its start-up download and, on Continue, the posting walk that
 // writes every record into QuickBooks and reports it. The first input byte picks time and leave (bit 0 clear)
-// or expenses, and whether QuickBooks refuses every add (bit 1); the rest is the answer of the download page.
+// or expenses, whether QuickBooks refuses every add (bit 1), and whether the service answers every status report
+// with its error text (bit 2) or an HTTP failure (bit 3); the rest is the answer of the download page.
 //
 // Whatever the answer: the downloaded lines are the answer's text split at CR LF, every request sent to
-// QuickBooks is well-formed XML, every record the walk hands out is counted once in the results, and nothing
-// of QuickBooks is left open.
+// QuickBooks is well-formed XML, every record the walk hands out is counted once in the results, none whose
+// report the service refused counts as a success, and nothing of QuickBooks is left open.
 
 #include <cstddef>
 #include <cstdint>
@@ -77,6 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const bool time_mode = (data[0] & 1) == 0;
   const bool refuse = (data[0] & 2) != 0;
+  const bool reports_fail = (data[0] & 12) != 0;
+  const platform::web::WebAnswer report_answer =
+      (data[0] & 8) != 0   ? platform::web::WebAnswer{500, "text/plain", "SUCCESS"}
+      : (data[0] & 4) != 0 ? platform::web::WebAnswer{200, "text/plain", "ERROR|12|The record is locked"}
+                           : platform::web::WebAnswer{200, "text/plain", "SUCCESS"};
   const std::string answer(kvfuzz::AsText(data + 1, size - 1));
 
   static const kvfuzz::ScratchDir scratch;
@@ -84,9 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ofstream(company_file).put('\n');
 
   kvfuzz::AnsweringUser user;
-  kvfuzz::InProcessService service([&answer](const platform::web::WebRequest& request) {
+  kvfuzz::InProcessService service([&](const platform::web::WebRequest& request) {
     if (kvfuzz::PageOf(request.url) == "kalvordownload.asp") return platform::web::WebAnswer{200, "text/plain", answer};
-    return platform::web::WebAnswer{200, "text/plain", "SUCCESS"};
+    return report_answer;
   });
   const kvfuzz::Reading reading =
       kvfuzz::ReadThroughBrowser(std::string(kvfuzz::InProcessService::kBaseUrl) + "kalvordownload.asp");
@@ -96,8 +102,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qb.companyFile = company_file;
   qb.responder = [refuse](const std::string& request) { return AddResponse(request, refuse); };
   std::string total = "none";
-  user.on_modal = [&total](platform::forms::Form& form) {
-    if (auto* results = dynamic_cast<tessarine::frmResults*>(&form)) total = results->lblTotal.Caption();
+  std::string successes;
+  user.on_modal = [&](platform::forms::Form& form) {
+    if (auto* results = dynamic_cast<tessarine::frmResults*>(&form)) {
+      total = results->lblTotal.Caption();
+      successes = results->lblSuccess.Caption();
+    }
   };
 
   tessarine::ResetModule();
@@ -139,6 +149,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (total != "none") {
     Require(total == std::to_string(records), "every record of the walk is counted once in the results",
             "total " + total + ", records " + std::to_string(records) + "\n" + answer);
+    size_t reports = 0;
+    for (const auto& request : service.requests) reports += request.page == "kalvorupdatestatus.asp" ? 1 : 0;
+    // A record with no ids has nothing to report and counts as posted; one whose report the service refused
+    // never does.
+    const long long refused = reports_fail ? static_cast<long long>(reports) : 0;
+    Require(std::stoll(successes) <= records - refused, "a record whose report the service refused is no success",
+            successes + " successes of " + std::to_string(records) + " records, " + std::to_string(refused) +
+                " reports refused\n" + answer);
   }
   return 0;
 }
