@@ -19,6 +19,7 @@ namespace kvbench {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 class BenchPartsTest : public ::testing::Test {
  protected:
@@ -38,7 +39,7 @@ class BenchPartsTest : public ::testing::Test {
 TEST_F(BenchPartsTest, TraceKeepsEveryByteOfEveryArgument) {
   const std::vector<QBCall> trace{{0, "Create", {}},
                                   {0, "BeginSession", {"C:\\Company Files\\A b.QBW", "2"}},
-                                  {0, "ProcessRequest", {std::string("<a>\n12 3\n</a>\r\n\0tail", 22)}},
+                                  {0, "ProcessRequest", {"<a>\n12 3\n</a>\r\n\0tail"s}},
                                   {1, "OpenConnection", {"", "name with spaces"}},
                                   {0, "Release", {}}};
   WriteTrace(trace, dir_ / "t.trace");
