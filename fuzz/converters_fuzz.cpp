@@ -104,11 +104,27 @@ void RunEveryConverter(const std::string& response) {
   ResetRecordSets();
 }
 
+// The service's answer to the uploads and status reports. It follows the input's length, so that mutations also
+// reach the converters' paths for an upload that found nothing to take or failed.
+platform::web::WebAnswer UploadAnswer(size_t input_size) {
+  switch (input_size % 8) {
+    case 5:
+      return {200, "text/plain", "No data to upload. "};
+    case 6:
+      return {500, "text/plain", "SUCCESS"};
+    case 7:
+      return {200, "text/plain", "SUCCESS1"};  // some lines of the batch were not taken
+    default:
+      return {200, "text/plain", "SUCCESS"};
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvfuzz::AnsweringUser user;
-  kvfuzz::InProcessService service;
+  const platform::web::WebAnswer answer = UploadAnswer(size);
+  kvfuzz::InProcessService service([&answer](const platform::web::WebRequest&) { return answer; });
   RunEveryConverter(std::string(kvfuzz::AsText(data, size)));
   for (const auto& request : service.requests) {
     if (request.page == "brintavel.asp") CheckUpload(request);
