@@ -12,4 +12,4 @@ kv_build build-asan -DKV_SANITIZE=ON
   ctest --output-on-failure -j "$(nproc)" --timeout 600)
 
 # Every fuzz target for a few seconds from its committed corpus (clang and libFuzzer, tree build-fuzz).
-"$KV_ROOT/scripts/fuzz.sh" "${KV_FUZZ_SECONDS:-8}"
+"$KV_ROOT/scripts/fuzz.sh" "${KV_FUZZ_SECONDS:-6}"
