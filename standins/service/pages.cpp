@@ -1,5 +1,7 @@
 #include "standins/service/pages.h"
 
+#include <algorithm>
+
 #include "common/text.h"
 
 namespace standins::service {
@@ -74,6 +76,32 @@ std::string EmbedPage(const DataDir& data, const PageRequest& request, const Emb
   return html;
 }
 
+// The value of the attribute NAME="..." within [from, to) of the text, entities of XML's five decoded.
+std::string AttributeIn(std::string_view text, size_t from, size_t to, std::string_view name) {
+  const std::string key = " " + std::string(name) + "=\"";
+  const size_t at = text.substr(0, to).find(key, from);
+  if (at == std::string_view::npos) return {};
+  const size_t start = at + key.size();
+  const size_t end = text.find('"', start);
+  if (end == std::string_view::npos || end > to) return {};
+  static constexpr std::pair<std::string_view, char> kEntities[] = {
+      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string value;
+  for (size_t i = start; i < end; ++i) {
+    bool decoded = false;
+    for (const auto& [entity, c] : kEntities) {
+      if (text.substr(i, entity.size()) == entity) {
+        value += c;
+        i += entity.size() - 1;
+        decoded = true;
+        break;
+      }
+    }
+    if (!decoded) value += text[i];
+  }
+  return value;
+}
+
 Answer Plain(std::string body) {
   return Answer{200, std::move(body), "text/plain"};
 }
@@ -87,6 +115,30 @@ std::string QueryValue(const PageRequest& request, std::string_view key) {
   return {};
 }
 
+std::string JudgeStatusReport(std::string_view ids, std::string_view body) {
+  std::string reason;
+  bool answered = false;
+  for (size_t at = body.find(" statusCode=\""); at != std::string_view::npos;
+       at = body.find(" statusCode=\"", at + 1)) {
+    answered = true;
+    const size_t open = body.rfind('<', at);
+    const size_t close = body.find('>', at);
+    if (open == std::string_view::npos || close == std::string_view::npos) continue;
+    if (AttributeIn(body, open, close, "statusSeverity") != "Error") continue;
+    reason = AttributeIn(body, open, close, "statusMessage");
+    if (reason.empty())
+      reason = "QuickBooks refused the record (status " + AttributeIn(body, open, close, "statusCode") + ").";
+    break;
+  }
+  if (!answered) reason = "No answer of QuickBooks came with the record.";
+  if (reason.empty()) return "SUCCESS";
+  // The answer's parts are separated by "|", so the reason may not hold one.
+  std::replace(reason.begin(), reason.end(), '|', '/');
+  std::replace_if(
+      reason.begin(), reason.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  return "ERROR|" + std::string(ids) + "|" + reason;
+}
+
 std::string ContentTypeOf(std::string_view body) {
   const size_t start = body.find_first_not_of(" \t\r\n");
   if (start == std::string_view::npos) return "text/plain";
@@ -96,8 +148,13 @@ std::string ContentTypeOf(std::string_view body) {
 
 Answer NormalAnswer(const DataDir& data, const PageRequest& request) {
   const std::string page = kv::ToLowerAscii(request.page);
-  if (page == "brintavel.asp" || page == "brintavelupdatestatus.asp" || page == "kalvorupdatestatus.asp") {
-    return Plain("SUCCESS");
+  if (page == "brintavel.asp" || page == "brintavelupdatestatus.asp") return Plain("SUCCESS");
+  if (page == "kalvorupdatestatus.asp") {
+    std::string ids;
+    for (const char* key : {"TAIDs", "LAIDs", "EEIIDs"}) {
+      if (const std::string value = QueryValue(request, key); !value.empty()) ids = value;
+    }
+    return Plain(JudgeStatusReport(ids, request.body));
   }
   if (page == "kalvordownload.asp") {
     const bool time = kv::EqualsIgnoreCase(QueryValue(request, "tsorexpense"), "True");

@@ -13,6 +13,7 @@ struct PageRequest {
   std::string page;                                        // last segment of the path, as sent
   std::vector<std::pair<std::string, std::string>> query;  // decoded, in order
   std::string base_url;                                    // the stand-in's own address, ending in "/"
+  std::string body;                                        // the posted bytes
 };
 
 struct Answer {
@@ -24,10 +25,16 @@ struct Answer {
 // The value of a query key, keys compared without regard to letter case; "" when absent.
 std::string QueryValue(const PageRequest& request, std::string_view key);
 
-// What the service answers when no scripted answer is given: "SUCCESS" for uploads and status reports, the pending
+// What the service answers when no scripted answer is given: "SUCCESS" for uploads, the judgement of a status
+// report (see JudgeStatusReport), the pending
 // lines for downloads, the account lines for sign-in, "Success" for the company-file registration, and the pages
 // that embed a control. Any other page: 404.
 Answer NormalAnswer(const DataDir& data, const PageRequest& request);
+
+// The service's answer to a download's status report, whose body is QuickBooks' answer to the record's add request:
+// "SUCCESS" when QuickBooks answered and no answer in it has the severity "Error", else "ERROR|ids|reason" with
+// QuickBooks' status message (or why there is none) as the reason.
+std::string JudgeStatusReport(std::string_view ids, std::string_view body);
 
 // An answer file's content type: HTML when it looks like a page, else plain text.
 std::string ContentTypeOf(std::string_view body);

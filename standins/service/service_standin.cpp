@@ -139,7 +139,7 @@ struct ServiceStandin::Server {
   void Handle(const httplib::Request& req, httplib::Response& res, const std::string& base_url) {
     log.Record(req.method + " " + req.target + " " + req.version, RecordedHeaders(req), req.body);
     t_recorded = true;
-    const PageRequest request{PageOf(req.path), ParseTargetQuery(req.target), base_url};
+    const PageRequest request{PageOf(req.path), ParseTargetQuery(req.target), base_url, req.body};
     const Fault fault = data.TakeFault(request.page);
     Answer answer;
     if (auto scripted = data.TakeAnswer(request.page)) {

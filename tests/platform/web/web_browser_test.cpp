@@ -288,11 +288,11 @@ TEST_F(WebBrowserTest, HostileValuesRoundTripThroughTheQuery) {
 }
 
 TEST_F(WebBrowserTest, QueuedAnswersComeInOrderThenTheNormalAnswer) {
-  service_.QueueAnswers("kalvorupdatestatus.asp", {"ERROR|x|first", "second", "SUCCESS|third"});
-  EXPECT_EQ(Get("kalvorupdatestatus.asp"), "ERROR|x|first");
-  EXPECT_EQ(Get("KALVORUPDATESTATUS.ASP"), "second");
-  EXPECT_EQ(Get("kalvorupdatestatus.asp"), "SUCCESS|third");
-  EXPECT_EQ(Get("kalvorupdatestatus.asp"), "SUCCESS");
+  service_.QueueAnswers("brintavelupdatestatus.asp", {"ERROR|x|first", "second", "SUCCESS|third"});
+  EXPECT_EQ(Get("brintavelupdatestatus.asp"), "ERROR|x|first");
+  EXPECT_EQ(Get("BRINTAVELUPDATESTATUS.ASP"), "second");
+  EXPECT_EQ(Get("brintavelupdatestatus.asp"), "SUCCESS|third");
+  EXPECT_EQ(Get("brintavelupdatestatus.asp"), "SUCCESS");
 }
 
 TEST(WebBrowserTlsTest, HttpsVerifiesTheCertificate) {

@@ -9,6 +9,7 @@
 
 #include "platform/web/query_builder.h"
 #include "standins/service/data_dir.h"
+#include "standins/service/pages.h"
 #include "standins/service/service_standin.h"
 #include "tests/support/service/service_standin.h"
 
@@ -79,17 +80,35 @@ TEST_F(StandinTest, DownloadServesThePendingLinesOfTheModeAndPagesMatchInAnyCase
 }
 
 TEST_F(StandinTest, UploadStatusAndRegistrationPagesAnswerTheirSuccessWords) {
-  for (const char* page : {"brintavel.asp", "brintavelupdatestatus.asp", "kalvorupdatestatus.asp"}) {
+  for (const char* page : {"brintavel.asp", "brintavelupdatestatus.asp"}) {
     auto answer = Post(page, "body");
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->body, "SUCCESS") << page;
   }
+  auto report = Post("kalvorupdatestatus.asp?sitecode=A&sitekey=B&TAIDs=7&LAIDs=&EEIDs=&EEIIDs=&TrnType=TA",
+                     "<QBXML><QBXMLMsgsRs><TimeTrackingAddRs requestID=\"1\" statusCode=\"0\" "
+                     "statusSeverity=\"Info\" statusMessage=\"Status OK\"></TimeTrackingAddRs></QBXMLMsgsRs></QBXML>");
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->body, "SUCCESS");
   auto answer = Get("kvrGetQBMenuUpdQBPath.asp?sCde=A&sKey=B&qbfile=C%3A%5Cx.QBW");
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->body, "Success");
   answer = Get("KalvorSignup3.asp");
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->status, 404);
+}
+
+// The service, not the control, decides whether a downloaded record was posted: it reads QuickBooks' answer.
+TEST(StandinStatusReportTest, ARecordQuickBooksRefusedOrNeverAnsweredIsJudgedNotPosted) {
+  EXPECT_EQ(JudgeStatusReport("7", "<BillAddRs statusCode=\"530\" statusSeverity=\"Warn\" statusMessage=\"x\" />"),
+            "SUCCESS");
+  EXPECT_EQ(JudgeStatusReport("10,11",
+                              "<BillAddRs requestID=\"1\" statusCode=\"3140\" statusSeverity=\"Error\" "
+                              "statusMessage=\"Vendor &quot;A|B&quot; not found\nagain\" />"),
+            "ERROR|10,11|Vendor \"A/B\" not found again");
+  EXPECT_EQ(JudgeStatusReport("7", "<TimeTrackingAddRs statusCode=\"3000\" statusSeverity=\"Error\" />"),
+            "ERROR|7|QuickBooks refused the record (status 3000).");
+  EXPECT_EQ(JudgeStatusReport("7", ""), "ERROR|7|No answer of QuickBooks came with the record.");
 }
 
 TEST_F(StandinTest, EmbeddingPagesCarryTheControlAndItsParameters) {
