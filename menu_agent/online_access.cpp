@@ -95,7 +95,7 @@ frmOnlineAccess::frmOnlineAccess() : Form("frmOnlineAccess") {
   Frame2.Move(60, 2600, kProgressWidth, 240);
   Shape1.Move(0, 0, 0, 240);
 
-  OnLoad = [this] { MainMod().ServerURL = CurrentConfiguration().serverUrl; };
+  OnLoad = [] { MainMod().ServerURL = CurrentConfiguration().serverUrl; };
   Okey.OnClick = [this] { OkeyClick(); };
   // Ends the setup: the setup run sees the dialog closed without a sign-in.
   cancel.OnClick = [this] {
