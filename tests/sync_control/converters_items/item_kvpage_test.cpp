@@ -3,38 +3,17 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <map>
 
+#include "tests/support/programs/program_run.h"
 #include "tests/support/service/service_standin.h"
 #include "tests/support/sql/sql_script.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// Runs a program of the build through the shell with stdin from /dev/null; its exit status and standard output.
-std::pair<int, std::string> RunProgram(const std::string& program, const std::vector<std::string>& args) {
-  std::string command = Quoted(kv::test::BuildProgram(program).string());
-  for (const auto& arg : args) command += " " + Quoted(arg);
-  command += " </dev/null 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {-1, "popen failed"};
-  std::string out;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
 
 TEST(ItemKvpageTest, SampleCompanySendsTheFourKindsAndReportsT) {
   std::string pattern = (fs::temp_directory_path() / "kv-items-XXXXXX").string();
@@ -44,18 +23,20 @@ TEST(ItemKvpageTest, SampleCompanySendsTheFourKindsAndReportsT) {
   const char* source = std::getenv("KV_SOURCE_DIR");
   ASSERT_NE(source, nullptr) << "KV_SOURCE_DIR names the source tree (ctest sets it)";
   fs::copy_file(fs::path(source) / "samples" / "company.xml", company);
-  setenv("QB_STANDIN_HOME", (dir / "qb").c_str(), 1);
-  setenv("KV_WEB_STALL_TIMEOUT_MS", "5000", 1);
+  kv::test::ProgramOptions options;
+  options.env = {{"QB_STANDIN_HOME", (dir / "qb").string()}, {"KV_WEB_STALL_TIMEOUT_MS", "5000"}};
 
-  const auto opened = RunProgram("qb-standin", {"open", company});
-  ASSERT_EQ(opened.first, 0) << opened.second;
+  const kv::test::ProgramRun opened = kv::test::RunProgram("qb-standin", {"open", company}, options);
+  ASSERT_EQ(opened.status, 0) << opened.out << opened.err;
   kv::test::ServiceStandinProcess service;
-  const auto run =
-      RunProgram("kvpage", {"--control", "brintavel", "--param", "KVSecureServerURL=" + service.BaseUrl(), "--param",
+  const kv::test::ProgramRun run =
+      kv::test::RunProgram("kvpage",
+                           {"--control", "brintavel", "--param", "KVSecureServerURL=" + service.BaseUrl(), "--param",
                             "SiteCode=AC01", "--param", "SiteKey=K9", "--param", "KalvorUser=pat", "--param",
-                            "QBFilePath=" + company, "--select", "items", "--start"});
-  EXPECT_EQ(run.first, 0) << run.second;
-  EXPECT_NE(run.second.find("[Information]"), std::string::npos) << run.second;
+                            "QBFilePath=" + company, "--select", "items", "--start"},
+                           options);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("[Information]"), std::string::npos) << run.out << run.err;
 
   std::string script;
   std::vector<std::string> report_options;
@@ -93,7 +74,7 @@ TEST(ItemKvpageTest, SampleCompanySendsTheFourKindsAndReportsT) {
     EXPECT_GE(ids_per_type["4"].front() - ids_per_type["3"].back(), 2);
   }
 
-  RunProgram("qb-standin", {"close"});
+  kv::test::RunProgram("qb-standin", {"close"}, options);
   fs::remove_all(dir);
 }
 

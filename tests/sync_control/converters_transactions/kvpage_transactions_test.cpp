@@ -1,32 +1,19 @@
 // Every list of the sample company as a user sends it: kvpage with the company open in the QuickBooks stand-in
 // and the service stand-in recording what arrives, vendors, time and expenses included.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
 #include "common/text.h"
+#include "tests/support/programs/program_run.h"
 #include "tests/support/service/service_standin.h"
 #include "tests/support/sql/sql_script.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-};
 
 class KvpageTransactionsTest : public ::testing::Test {
  protected:
@@ -36,57 +23,25 @@ class KvpageTransactionsTest : public ::testing::Test {
     dir_ = pattern;
     company_ = (dir_ / "Sample Company.QBW").string();
     fs::copy_file(fs::path(std::getenv("KV_SOURCE_DIR")) / "samples" / "company.xml", company_);
-    ASSERT_EQ(Run("qb-standin", {"open", company_}).status, 0);
+    qb_home_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()}};
+    ASSERT_EQ(kv::test::RunProgram("qb-standin", {"open", company_}, qb_home_).status, 0);
   }
   void TearDown() override {
-    Run("qb-standin", {"close"});
+    kv::test::RunProgram("qb-standin", {"close"}, qb_home_);
     fs::remove_all(dir_);
   }
 
-  // A program of the build with QB_STANDIN_HOME set, standard input from /dev/null and standard output into a
-  // file; killed after 25 s.
-  Outcome Run(const std::string& name, const std::vector<std::string>& args) {
-    const std::string program = kv::test::BuildProgram(name).string();
-    const std::string out_path = (dir_ / (name + ".out")).string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    setenv("QB_STANDIN_HOME", (dir_ / "qb").c_str(), 1);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    Outcome run;
-    if (spawned != 0) return run;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(25);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(out_path, std::ios::binary);
-    run.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return run;
-  }
-
-  Outcome Kvpage(const kv::test::ServiceStandinProcess& service, std::vector<std::string> more) {
+  kv::test::ProgramRun Kvpage(const kv::test::ServiceStandinProcess& service, std::vector<std::string> more) {
     std::vector<std::string> args{"--control", "brintavel",      "--param", "KVSecureServerURL=" + service.BaseUrl(),
                                   "--param",   "SiteCode=AC01",  "--param", "SiteKey=K9",
                                   "--param",   "KalvorUser=pat", "--param", "QBFilePath=" + company_};
     args.insert(args.end(), more.begin(), more.end());
-    return Run("kvpage", args);
+    return kv::test::RunProgram("kvpage", args, qb_home_);
   }
 
   fs::path dir_;
   std::string company_;
+  kv::test::ProgramOptions qb_home_;
 };
 
 // Page and options letter of every request, runs of the same one shown once.
@@ -108,8 +63,8 @@ std::vector<std::string> Lines(const std::string& body) {
 
 TEST_F(KvpageTransactionsTest, EveryListOfTheSampleCompany) {
   kv::test::ServiceStandinProcess service;
-  const Outcome run = Kvpage(service, {"--select-all", "--select", "time,expenses", "--start"});
-  EXPECT_EQ(run.status, 0);
+  const kv::test::ProgramRun run = Kvpage(service, {"--select-all", "--select", "time,expenses", "--start"});
+  EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "[Information]\nQuickbooks data synced with Kalvor successfully..\n\n");
 
   const auto requests = service.Received();
@@ -155,8 +110,8 @@ TEST_F(KvpageTransactionsTest, EveryListOfTheSampleCompany) {
 TEST_F(KvpageTransactionsTest, FlaggedExpenseAnswersGiveTheWarning) {
   kv::test::ServiceStandinProcess service;
   service.SetAnswer("brintavel.asp", "SUCCESS7");
-  const Outcome run = Kvpage(service, {"--select", "expenses", "--start"});
-  EXPECT_EQ(run.status, 0);
+  const kv::test::ProgramRun run = Kvpage(service, {"--select", "expenses", "--start"});
+  EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
             "[Information]\nQuickbooks data synced with Kalvor successfully..\n\nFew expense transactions could not be "
             "synchronized. This could be because Kalvor and QuickBooks are not in sync. Please synchronize all "
@@ -167,10 +122,10 @@ TEST_F(KvpageTransactionsTest, FlaggedExpenseAnswersGiveTheWarning) {
 
 TEST_F(KvpageTransactionsTest, NothingNewerThanTheLastSyncSendsNothing) {
   kv::test::ServiceStandinProcess service;
-  const Outcome run =
+  const kv::test::ProgramRun run =
       Kvpage(service, {"--param", "TimeLastSyncDate=1/1/2030", "--param", "ExpenseLastSyncDate=1/1/2030", "--param",
                        "VendorsLastSyncDate=1/1/2030", "--select", "vendors,time,expenses", "--start"});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "[Information]\nYour Kalvor data is already in sync with your Quickbooks data..\n\n");
   EXPECT_EQ(service.ReceivedCount(), 0u);
 }
