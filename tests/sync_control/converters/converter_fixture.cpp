@@ -1,5 +1,6 @@
 #include "tests/sync_control/converters/converter_fixture.h"
 
+#include "common/text.h"
 #include "sync_control/converters/list_converters.h"
 #include "sync_control/converters/record_sets.h"
 #include "sync_control/module_state.h"
@@ -21,6 +22,33 @@ Record& Record::Set(std::string name, std::string text) {
 Record& Record::Remove(const std::string& name) {
   std::erase_if(children, [&](const auto& child) { return child.first == name; });
   return *this;
+}
+
+std::string ChildText(const Record& r, std::string_view name) {
+  for (const auto& [n, text] : r.children) {
+    if (n == name) return text;
+  }
+  return {};
+}
+
+std::string Sent(std::string_view text, size_t width) {
+  const std::string_view cut = width == 0 ? text : kv::LeftChars(text, width);
+  std::string out;
+  for (const char ch : cut) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out += ch;
+    } else if ((c & 0xC0) != 0x80) {
+      out += '?';
+    }
+  }
+  return out;
+}
+
+std::string Repeat(const std::string& piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += (out.empty() ? "" : ",") + piece;
+  return out;
 }
 
 std::string XmlEscape(std::string_view text) {

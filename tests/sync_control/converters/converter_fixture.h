@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,11 +28,21 @@ struct Record {
   Record& Remove(const std::string& name);
 };
 
+// The text of the record's child `name`; empty without one.
+std::string ChildText(const Record& r, std::string_view name);
+
 // A qbXML response holding the records, wrapped as QuickBooks answers a query message set.
 std::string Response(const std::vector<Record>& records);
 
 // A text with XML's five special characters escaped.
 std::string XmlEscape(std::string_view text);
+
+// `piece` written `times` times with commas between: a run of like values in an expected statement.
+std::string Repeat(const std::string& piece, int times);
+
+// What the service receives of a text: its first `width` characters (all with 0), each non-ASCII one as "?", as
+// the us-ascii stream sends them.
+std::string Sent(std::string_view text, size_t width);
 
 class ConverterTest : public ::testing::Test {
  protected:

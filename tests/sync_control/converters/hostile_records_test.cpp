@@ -7,7 +7,6 @@
 #include <functional>
 #include <map>
 
-#include "common/text.h"
 #include "sync_control/converters/list_converters.h"
 #include "sync_control/module_state.h"
 #include "tests/sync_control/converters/converter_fixture.h"
@@ -19,21 +18,6 @@ using kv::test_support::sql::Literal;
 using kv::test_support::sql::Statement;
 
 const std::string kInjection = "'; DROP TABLE x; --";
-
-// What the service receives of a text: its first `width` characters, each non-ASCII one as "?".
-std::string Sent(std::string_view text, size_t width) {
-  const std::string_view cut = width == 0 ? text : kv::LeftChars(text, width);
-  std::string out;
-  for (size_t i = 0; i < cut.size(); ++i) {
-    const auto c = static_cast<unsigned char>(cut[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if ((c & 0xC0) != 0x80) {
-      out += '?';
-    }
-  }
-  return out;
-}
 
 // Texts that put apostrophes at and around the cut of a column of the given width.
 std::vector<std::string> HostileTexts(size_t width) {
@@ -76,13 +60,6 @@ std::vector<Record> HostileRecords(const std::string& element, std::span<const C
     out.push_back(r);
   }
   return out;
-}
-
-std::string ChildText(const Record& r, std::string_view name) {
-  for (const auto& [n, text] : r.children) {
-    if (n == name) return text;
-  }
-  return {};
 }
 
 void CheckStatement(const Statement& s, const Record& r, std::span<const Column> columns) {

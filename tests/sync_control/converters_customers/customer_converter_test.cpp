@@ -14,12 +14,6 @@ namespace {
 using kv::test_support::sql::Number;
 using kv::test_support::sql::Text;
 
-std::string Repeat(const std::string& piece, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += (out.empty() ? "" : ",") + piece;
-  return out;
-}
-
 const std::string kCustomerColumnList =
     "[CustomerID],[CustID],[Customer],[CompanyName],[Salutation],[FirstName],[MI],[LastName],[Active],[SubLevel],"
     "[QBModifiedDate],[QBListID],[QBEditSequence],[CustomerGroup],[ContactName],[PhoneNumber],[PExtno],"

@@ -19,19 +19,6 @@ using kv::test_support::sql::Text;
 
 const std::string kInjection = "'; DROP TABLE x; --";
 
-std::string Sent(std::string_view text, size_t width) {
-  const std::string_view cut = width == 0 ? text : kv::LeftChars(text, width);
-  std::string out;
-  for (unsigned char c : cut) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if ((c & 0xC0) != 0x80) {
-      out += '?';
-    }
-  }
-  return out;
-}
-
 // Texts with apostrophes at and around the cut of a column of the given width.
 std::string HostileText(size_t width, size_t variant) {
   switch (variant % 7) {
@@ -88,13 +75,6 @@ const Expect kJobTexts[] = {
     {"[QBListID]", "ListID", 50},      {"[QBEditSequence]", "EditSequence", 50},
     {"[QBFullName]", "FullName", 250}, {"[Description]", "JobDesc", 99},
 };
-
-std::string ChildText(const Record& r, std::string_view name) {
-  for (const auto& [n, text] : r.children) {
-    if (n == name) return text;
-  }
-  return {};
-}
 
 // Record i: customers and jobs in turn, every third "job" with a sub-level that is no number (a customer then).
 std::vector<Record> HostileList(size_t count) {

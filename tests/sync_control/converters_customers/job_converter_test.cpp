@@ -15,12 +15,6 @@ using kv::test_support::sql::Literal;
 using kv::test_support::sql::Number;
 using kv::test_support::sql::Text;
 
-std::string Repeat(const std::string& piece, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += (out.empty() ? "" : ",") + piece;
-  return out;
-}
-
 const std::string kJobColumnList =
     "[ProjID],[CustomerID],[ProjectID],[ProjectName],[ProjectManager],[Title],[PONumber],[BeginDate],[EndDate],"
     "[Status],[Address1],[Address2],[Address3],[Address4],[City],[State],[ZipCode],[Country],[Email],[Phone],"

@@ -19,21 +19,6 @@ using kv::test_support::sql::Text;
 
 const std::string kInjection = "'; DROP TABLE TaskInfo; --";
 
-// What the service receives of a text: its first `width` characters, each non-ASCII one as "?".
-std::string Sent(std::string_view text, size_t width) {
-  const std::string_view cut = width == 0 ? text : kv::LeftChars(text, width);
-  std::string out;
-  for (char ch : cut) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out += ch;
-    } else if ((c & 0xC0) != 0x80) {
-      out += '?';
-    }
-  }
-  return out;
-}
-
 // Texts with apostrophes at and around the cut of a column of the given width, and worse.
 std::vector<std::string> HostileTexts(size_t width) {
   std::vector<std::string> out = {kInjection, std::string(40000, '\''),
@@ -70,30 +55,23 @@ Record HostileItem(const std::string& element, size_t i) {
   return r;
 }
 
-std::string Child(const Record& r, std::string_view name) {
-  for (const auto& [n, text] : r.children) {
-    if (n == name) return text;
-  }
-  return {};
-}
-
 // Each column's expected literal of a hostile record.
 std::vector<std::pair<std::string, Literal>> Expected(const Record& r, const std::string& user) {
   const bool payroll = r.element == "PayrollItemWageRet";
-  const std::string name = Child(r, payroll ? "Name" : "FullName");
+  const std::string name = ChildText(r, payroll ? "Name" : "FullName");
   std::vector<std::pair<std::string, Literal>> out = {
       {"[Name]", Text(Sent(name, 159))},
       {"[QBFullName]", Text(Sent(name, 250))},
-      {"[QBListID]", Text(Sent(Child(r, "ListID"), 50))},
-      {"[QBEditSequence]", Text(Sent(Child(r, "EditSequence"), 50))},
+      {"[QBListID]", Text(Sent(ChildText(r, "ListID"), 50))},
+      {"[QBEditSequence]", Text(Sent(ChildText(r, "EditSequence"), 50))},
       {"[UpdatedBy]", Text(Sent(user, 50))},
-      {"[IsActive]", Number(Child(r, "IsActive") == "true" ? "-1" : "0")},
+      {"[IsActive]", Number(ChildText(r, "IsActive") == "true" ? "-1" : "0")},
   };
   if (payroll) {
-    out.push_back({"[Description]", Text(Sent(Child(r, "WageType"), 0))});
+    out.push_back({"[Description]", Text(Sent(ChildText(r, "WageType"), 0))});
   } else {
-    out.push_back({"[Description]", Text(Sent(Child(r, "SalesOrPurchase/Desc"), 0))});
-    out.push_back({"[GLAccount]", Text(Sent(Child(r, "SalesOrPurchase/AccountRef/FullName"), 159))});
+    out.push_back({"[Description]", Text(Sent(ChildText(r, "SalesOrPurchase/Desc"), 0))});
+    out.push_back({"[GLAccount]", Text(Sent(ChildText(r, "SalesOrPurchase/AccountRef/FullName"), 159))});
     out.push_back({"[BillRate]", Number("0")});
     out.push_back({"[Taxable]", Number("0")});
     out.push_back({"[SubLevel]", Number("1")});
@@ -120,7 +98,7 @@ TEST_F(ItemHostileTest, EveryLiteralReadsBackAsItsTextCutToWidth) {
   for (size_t i = 0; i < records.size(); ++i) {
     SCOPED_TRACE("record " + std::to_string(i));
     const Statement& s = statements[i];
-    const Literal list_id = Text(Sent(Child(records[i], "ListID"), 50));
+    const Literal list_id = Text(Sent(ChildText(records[i], "ListID"), 50));
     EXPECT_EQ(s.where_list_id, list_id);
     EXPECT_EQ(s.has_insert, i % 2 == 0);
     if (s.has_insert) {

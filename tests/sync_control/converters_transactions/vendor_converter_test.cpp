@@ -26,12 +26,6 @@ Record Vendor(int i, const std::string& is_active = "true") {
   return r;
 }
 
-std::string Repeat(const std::string& piece, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += (out.empty() ? "" : ",") + piece;
-  return out;
-}
-
 const std::string kVendorColumnList =
     "[VendorID],[VendorCode],[VendorName],[VendorCompanyName],[Salutation],[FirstName],[MI],[LastName],[SubLevel],"
     "[EditSequence],[QBModifiedDate],[QBListID],[Active],[VendorGroup],[ContactName],[PhoneNo],[PExt],"
