@@ -11,18 +11,12 @@
 
 namespace {
 
-// The menu as a setup run leaves it, subscribed through the QuickBooks stand-in from this process.
-void SubscribeMenu() {
-  corvalink::MainMod().SiteCode = "ACME";
-  corvalink::MainMod().SiteID = "K-77";
-  ASSERT_TRUE(corvalink::AddMenu(true));
-}
-
 using kv::test::BuildProgram;
 using menutest::Outcome;
 using menutest::ProgramTest;
 using menutest::ReadAll;
 using menutest::Start;
+using menutest::SubscribeMenu;
 using menutest::Wait;
 using menutest::WriteAll;
 

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "menu_agent/main_mod.h"
+#include "menu_agent/menu_subscription.h"
 #include "platform/com/activation.h"
 #include "platform/com/class_registry.h"
 #include "tests/menu_agent/menu_test_support.h"
@@ -67,6 +68,13 @@ inline int Wait(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(20)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The menu as a setup run leaves it, subscribed through the QuickBooks stand-in from this process.
+inline void SubscribeMenu() {
+  corvalink::MainMod().SiteCode = "ACME";
+  corvalink::MainMod().SiteID = "K-77";
+  ASSERT_TRUE(corvalink::AddMenu(true));
 }
 
 class ProgramTest : public AgentTest {
