@@ -2,18 +2,16 @@
 // and the service stand-in (the sample pending lines); the records land in the company file and are reported.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <csignal>
-#include <cstdio>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 
+#include "tests/support/programs/program_run.h"
 #include "tests/support/service/service_standin.h"
 
 namespace {
@@ -27,12 +25,6 @@ std::string ReadWhole(const fs::path& path) {
   return out.str();
 }
 
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 class KvpageTessarineTest : public ::testing::Test {
  protected:
   KvpageTessarineTest() {
@@ -40,11 +32,12 @@ class KvpageTessarineTest : public ::testing::Test {
     std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kv-kvpage-XXXXXX";
     dir_ = mkdtemp(pattern.data());
     fs::create_directories(dir_ / "qbhome");
+    qb_home_.env = {{"QB_STANDIN_HOME", (dir_ / "qbhome").string()}};
     const fs::path source = std::getenv("KV_SOURCE_DIR") ? std::getenv("KV_SOURCE_DIR") : KV_SOURCE_DIR_FALLBACK;
     fs::copy_file(source / "samples/company.xml", company());
     service_.WriteFile("pending-time.txt", ReadWhole(source / "samples/service/pending-time.txt"));
     service_.WriteFile("pending-expenses.txt", ReadWhole(source / "samples/service/pending-expenses.txt"));
-    EXPECT_EQ(Run(Program("qb-standin") + " open " + Quote(company().string())).status, 0);
+    EXPECT_EQ(Run("qb-standin", {"open", company().string()}).status, 0);
   }
   ~KvpageTessarineTest() override {
     std::error_code ec;
@@ -53,61 +46,46 @@ class KvpageTessarineTest : public ::testing::Test {
 
   struct Result {
     int status = -1;
-    std::string out;
+    std::string out;  // standard output, then standard error
   };
 
   fs::path company() const { return dir_ / "company.xml"; }
-  static std::string Program(const std::string& name) { return Quote(kv::test::BuildProgram(name).string()); }
 
-  // Runs a command with the QuickBooks stand-in's state in this test's directory; output and errors together.
-  Result Run(const std::string& command) const {
-    const std::string full = "QB_STANDIN_HOME=" + Quote((dir_ / "qbhome").string()) + " " + command + " 2>&1";
-    Result result;
-    FILE* pipe = popen(full.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+  // Runs a program of the build with the QuickBooks stand-in's state in this test's directory.
+  Result Run(const std::string& name, const std::vector<std::string>& args) const { return Run(name, args, qb_home_); }
+  static Result Run(const std::string& name, const std::vector<std::string>& args,
+                    const kv::test::ProgramOptions& options) {
+    const kv::test::ProgramRun run = kv::test::RunProgram(name, args, options);
+    return {run.status, run.out + run.err};
+  }
+
+  std::vector<std::string> KvpageArgs(const std::string& mode, bool with_user = true) const {
+    std::vector<std::string> args{"--control", "tessarine",    "--param", "KVSecureServerURL=" + service_.BaseUrl(),
+                                  "--param",   "SiteCode=HLC", "--param", "SiteKey=K-42"};
+    if (with_user) args.insert(args.end(), {"--param", "KalvorUser=dana"});
+    args.insert(args.end(), {"--param", "QBFilePath=" + company().string(), "--param", "TsOrExpense=" + mode});
+    return args;
   }
 
   Result Kvpage(const std::string& mode, const std::string& extra = "--continue") const {
-    return Run(Program("kvpage") + " --control tessarine --param KVSecureServerURL=" + Quote(service_.BaseUrl()) +
-               " --param SiteCode=HLC --param SiteKey=K-42 --param KalvorUser=dana --param QBFilePath=" +
-               Quote(company().string()) + " --param TsOrExpense=" + mode + " " + extra + " < /dev/null");
+    std::vector<std::string> args = KvpageArgs(mode);
+    if (!extra.empty()) args.push_back(extra);
+    return Run("kvpage", args);
   }
 
-  // Runs kvpage itself (no shell between, so a signal reaches it) and sends it Ctrl-C once `requests` requests
-  // have reached the service.
+  // Runs kvpage and sends it Ctrl-C once `requests` requests have reached the service.
   Result KvpageInterrupted(const std::string& mode, size_t requests) const {
-    const fs::path out = dir_ / "interrupted.txt";
-    const std::string command =
-        "exec " + Program("kvpage") + " --control tessarine --param KVSecureServerURL=" + Quote(service_.BaseUrl()) +
-        " --param SiteCode=HLC --param SiteKey=K-42 --param QBFilePath=" + Quote(company().string()) +
-        " --param TsOrExpense=" + mode + " --continue < /dev/null > " + Quote(out.string()) + " 2>&1";
-    const std::string home = (dir_ / "qbhome").string();
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setenv("QB_STANDIN_HOME", home.c_str(), 1);
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    Result result;
-    if (pid < 0) return result;
-    std::thread watcher([&] {
+    std::vector<std::string> args = KvpageArgs(mode, false);
+    args.push_back("--continue");
+    kv::test::ProgramOptions options = qb_home_;
+    options.during = [this, requests](pid_t pid) {
       if (service_.WaitForReceived(requests, std::chrono::seconds(10))) kill(pid, SIGINT);
-    });
-    int status = 0;
-    waitpid(pid, &status, 0);
-    watcher.join();
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadWhole(out);
-    return result;
+    };
+    return Run("kvpage", args, options);
   }
 
   fs::path dir_;
+  kv::test::ProgramOptions qb_home_;
   kv::test::ServiceStandinProcess service_;
 };
 
@@ -119,7 +97,7 @@ TEST_F(KvpageTessarineTest, TimeAndLeaveReachTheCompanyFileAndAreReported) {
   EXPECT_NE(run.out.find("Time/Leave transactions successfully posted 4"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("You can close this window to return to KV Dashboard now.."), std::string::npos);
 
-  const Result query = Run(Program("qb-standin") + " query TimeTracking");
+  const Result query = Run("qb-standin", {"query", "TimeTracking"});
   EXPECT_NE(query.out.find("<TxnDate>2006-05-09</TxnDate>"), std::string::npos);
   EXPECT_NE(query.out.find("Baker's Dozen Bakery:Website Redesign"), std::string::npos) << query.out;
   EXPECT_NE(query.out.find("<Notes>Site survey&#10;Report drafted</Notes>"), std::string::npos);
@@ -139,10 +117,10 @@ TEST_F(KvpageTessarineTest, ExpensesBecomeABillAndACheck) {
   const Result run = Kvpage("False");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("Expense transactions successfully posted 2"), std::string::npos) << run.out;
-  const Result bills = Run(Program("qb-standin") + " query Bill --lines");
+  const Result bills = Run("qb-standin", {"query", "Bill", "--lines"});
   EXPECT_NE(bills.out.find("<TxnDate>2006-05-08</TxnDate>"), std::string::npos) << bills.out;
   EXPECT_NE(bills.out.find("Binders and folders for the plant office"), std::string::npos);
-  const Result checks = Run(Program("qb-standin") + " query Check --lines");
+  const Result checks = Run("qb-standin", {"query", "Check", "--lines"});
   EXPECT_NE(checks.out.find("Lunch with the client"), std::string::npos) << checks.out;
   std::vector<std::string> reported;
   for (const auto& request : service_.Received()) {
@@ -176,7 +154,7 @@ TEST_F(KvpageTessarineTest, CtrlCPressesCancelAndTheRunStopsAfterTheCurrentRecor
   EXPECT_EQ(reports, 1u);
   EXPECT_EQ(run.out.find("Number of Time/Leave transactions selected for Post"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("You can close this window to return to KV Dashboard now.."), std::string::npos);
-  const Result query = Run(Program("qb-standin") + " query TimeTracking");
+  const Result query = Run("qb-standin", {"query", "TimeTracking"});
   EXPECT_NE(query.out.find("<TxnDate>2006-05-08</TxnDate>"), std::string::npos) << query.out;
   EXPECT_EQ(query.out.find("<TxnDate>2006-05-09</TxnDate>"), std::string::npos) << query.out;
 }
@@ -191,9 +169,8 @@ TEST_F(KvpageTessarineTest, WithoutContinueTheCountIsShownAndNothingIsPosted) {
 
 TEST_F(KvpageTessarineTest, TheServicePageGivesTheParameters) {
   service_.WriteFile("page-params.txt", "KalvorUser=dana\nQBFilePath=" + company().string() + "\n");
-  const Result run =
-      Run(Program("kvpage") + " --control tessarine --page " +
-          Quote(service_.BaseUrl() + "exppenddownlist.asp?sitecode=HLC&siteid=K-42") + " --continue < /dev/null");
+  const Result run = Run("kvpage", {"--control", "tessarine", "--page",
+                                    service_.BaseUrl() + "exppenddownlist.asp?sitecode=HLC&siteid=K-42", "--continue"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("Expense transactions successfully posted 2"), std::string::npos) << run.out;
 }
