@@ -2,56 +2,33 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
 
 #include "tests/support/programs/program_run.h"
+#include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using kv::test::ProgramRun;
 using kv::test::RunProgram;
 
 class KvpageTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kv-kvpage-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    company_ = (dir_ / "Sample Company.QBW").string();
-    const char* source = std::getenv("KV_SOURCE_DIR");
-    ASSERT_NE(source, nullptr) << "KV_SOURCE_DIR names the source tree (ctest sets it)";
-    fs::copy_file(fs::path(source) / "samples" / "company.xml", company_);
-    options_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()},
-                    {"KV_WEB_CONNECT_TIMEOUT_MS", "2000"},
-                    {"KV_WEB_STALL_TIMEOUT_MS", "5000"}};
-    const ProgramRun opened = RunProgram("qb-standin", {"open", company_}, options_);
-    ASSERT_EQ(opened.status, 0) << opened.out << opened.err;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::vector<std::string> PageArgs(const std::string& url) const {
-    return {"--control", "brintavel",  "--param", "KVSecureServerURL=" + url, "--param", "SiteCode=AC01",
-            "--param",   "SiteKey=K9", "--param", "KalvorUser=pat",           "--param", "QBFilePath=" + company_};
-  }
-  static std::vector<std::string> Plus(std::vector<std::string> args, std::initializer_list<std::string> more) {
-    args.insert(args.end(), more);
-    return args;
+  static kv::test::ProgramOptions WithWebTimeouts(kv::test::ProgramOptions options) {
+    options.env.insert(options.env.end(), {{"KV_WEB_CONNECT_TIMEOUT_MS", "2000"}, {"KV_WEB_STALL_TIMEOUT_MS", "5000"}});
+    return options;
   }
 
-  fs::path dir_;
-  std::string company_;
-  kv::test::ProgramOptions options_;
+  const kv::test::SampleCompany company_{"kv-kvpage"};
+  const kv::test::ProgramOptions options_ = WithWebTimeouts(company_.options());
 };
 
 TEST_F(KvpageTest, PaymentTermsRunIsAlreadyInSync) {
   kv::test::ServiceStandinProcess service;
   const ProgramRun run =
-      RunProgram("kvpage", Plus(PageArgs(service.BaseUrl()), {"--select", "payterms", "--start"}), options_);
+      RunProgram("kvpage", company_.SyncArgs(service.BaseUrl(), {"--select", "payterms", "--start"}), options_);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "[Information]\nYour Kalvor data is already in sync with your Quickbooks data..\n\n");
   EXPECT_EQ(service.ReceivedCount(), 0u);
@@ -59,7 +36,7 @@ TEST_F(KvpageTest, PaymentTermsRunIsAlreadyInSync) {
 
 TEST_F(KvpageTest, ParametersFromTheServicePage) {
   kv::test::ServiceStandinProcess service;
-  service.WriteFile("page-params.txt", "KalvorUser=pat\nQBFilePath=" + company_ + "\n");
+  service.WriteFile("page-params.txt", "KalvorUser=pat\nQBFilePath=" + company_.file() + "\n");
   const ProgramRun run =
       RunProgram("kvpage",
                  {"--control", "brintavel", "--page", service.BaseUrl() + "BrintavelCall.asp?sitecode=AC01&siteid=K9",
@@ -72,7 +49,7 @@ TEST_F(KvpageTest, ParametersFromTheServicePage) {
 TEST_F(KvpageTest, StoppedServiceShowsTheFailureInsteadOfHanging) {
   // Classes are in the sample company, so the run has something to upload.
   const ProgramRun run =
-      RunProgram("kvpage", Plus(PageArgs("http://127.0.0.1:1/"), {"--select", "classes", "--start"}), options_);
+      RunProgram("kvpage", company_.SyncArgs("http://127.0.0.1:1/", {"--select", "classes", "--start"}), options_);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out.rfind(
                 "[Critical]\nThe following error occured while executing ASP.\n\nThe page cannot be displayed\n", 0),
@@ -90,7 +67,7 @@ TEST_F(KvpageTest, CtrlCDuringAnUploadPressesCancel) {
     if (service.WaitForReceived(1, std::chrono::seconds(10))) kill(pid, SIGINT);
   };
   const ProgramRun run =
-      RunProgram("kvpage", Plus(PageArgs(service.BaseUrl()), {"--select", "classes", "--start"}), options);
+      RunProgram("kvpage", company_.SyncArgs(service.BaseUrl(), {"--select", "classes", "--start"}), options);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(7));
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "[Critical]\nSync process cancelled on user request.\n\n");
@@ -107,8 +84,10 @@ TEST_F(KvpageTest, UsageAndHostFailures) {
       RunProgram("kvpage", {"--control", "brintavel", "--param", "ResetKalvor=perhaps"}, options_);
   EXPECT_EQ(mismatch.status, 1);
   EXPECT_NE(mismatch.err.find("ResetKalvor"), std::string::npos) << mismatch.err;
-  EXPECT_EQ(RunProgram("kvpage", {"--control", "brintavel", "--page", (dir_ / "none.html").string()}, options_).status,
-            1);
+  EXPECT_EQ(
+      RunProgram("kvpage", {"--control", "brintavel", "--page", (company_.dir() / "none.html").string()}, options_)
+          .status,
+      1);
 
   // Without a terminal and without Start the page shows itself with what the options ticked.
   const ProgramRun shown =

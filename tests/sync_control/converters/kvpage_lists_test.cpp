@@ -2,35 +2,20 @@
 // service stand-in recording what arrives.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
 
 #include "tests/support/programs/program_run.h"
+#include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
 #include "tests/support/sql/sql_script.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 TEST(KvpageListsTest, SampleCompanySendsEmployeesClassesAndAccounts) {
-  std::string pattern = (fs::temp_directory_path() / "kv-conv-kvpage-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const fs::path dir = pattern;
-  const std::string company = (dir / "Sample Company.QBW").string();
-  fs::copy_file(fs::path(std::getenv("KV_SOURCE_DIR")) / "samples" / "company.xml", company);
-  kv::test::ProgramOptions qb_home;
-  qb_home.env = {{"QB_STANDIN_HOME", (dir / "qb").string()}};
-  ASSERT_EQ(kv::test::RunProgram("qb-standin", {"open", company}, qb_home).status, 0);
-
+  const kv::test::SampleCompany company("kv-conv-kvpage");
   kv::test::ServiceStandinProcess service;
-  const kv::test::ProgramRun run =
-      kv::test::RunProgram("kvpage",
-                           {"--control", "brintavel", "--param", "KVSecureServerURL=" + service.BaseUrl(), "--param",
-                            "SiteCode=AC01", "--param", "SiteKey=K9", "--param", "KalvorUser=pat", "--param",
-                            "QBFilePath=" + company, "--select", "classes,accounts,employees", "--start"},
-                           qb_home);
+  const kv::test::ProgramRun run = kv::test::RunProgram(
+      "kvpage", company.SyncArgs(service.BaseUrl(), {"--select", "classes,accounts,employees", "--start"}),
+      company.options());
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "[Information]\nQuickbooks data synced with Kalvor successfully..\n\n");
 
@@ -49,7 +34,6 @@ TEST(KvpageListsTest, SampleCompanySendsEmployeesClassesAndAccounts) {
                                              "brintavelupdatestatus.asp C", "brintavel.asp G",
                                              "brintavelupdatestatus.asp G"}));
   EXPECT_EQ(tables, (std::vector<std::string>{"EmployeeInfo 4", "ClassInfo 4", "GLChartOfAccounts 12"}));
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -2,46 +2,29 @@
 // the service stand-in recording what arrives.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
 
 #include "tests/support/programs/program_run.h"
+#include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
 #include "tests/support/sql/sql_script.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using kv::test_support::sql::Number;
 using kv::test_support::sql::Statement;
 using kv::test_support::sql::Text;
 
 class KvpageCustomersTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kv-cust-kvpage-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    company_ = (dir_ / "Sample Company.QBW").string();
-    fs::copy_file(fs::path(std::getenv("KV_SOURCE_DIR")) / "samples" / "company.xml", company_);
-    qb_home_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()}};
-    ASSERT_EQ(kv::test::RunProgram("qb-standin", {"open", company_}, qb_home_).status, 0);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // Syncs the customer list; the requests the service received, uploads read back into statements.
   void Sync(std::vector<std::string> extra_params) {
-    std::vector<std::string> args = {
-        "--control", "brintavel",      "--param", "KVSecureServerURL=" + service_.BaseUrl(),
-        "--param",   "SiteCode=AC01",  "--param", "SiteKey=K9",
-        "--param",   "KalvorUser=pat", "--param", "QBFilePath=" + company_};
+    std::vector<std::string> args = company_.SyncArgs(service_.BaseUrl());
     for (auto& param : extra_params) {
       args.push_back("--param");
       args.push_back(std::move(param));
     }
     args.insert(args.end(), {"--select", "customers", "--start"});
-    const kv::test::ProgramRun run = kv::test::RunProgram("kvpage", args, qb_home_);
+    const kv::test::ProgramRun run = kv::test::RunProgram("kvpage", args, company_.options());
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "[Information]\nQuickbooks data synced with Kalvor successfully..\n\n");
     for (const auto& request : service_.Received()) {
@@ -52,9 +35,7 @@ class KvpageCustomersTest : public ::testing::Test {
     }
   }
 
-  fs::path dir_;
-  std::string company_;
-  kv::test::ProgramOptions qb_home_;
+  const kv::test::SampleCompany company_{"kv-cust-kvpage"};
   kv::test::ServiceStandinProcess service_;
   std::vector<std::string> order_;
   std::vector<std::vector<Statement>> uploads_;

@@ -2,39 +2,22 @@
 // service stand-in.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <map>
 
 #include "tests/support/programs/program_run.h"
+#include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
 #include "tests/support/sql/sql_script.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 TEST(ItemKvpageTest, SampleCompanySendsTheFourKindsAndReportsT) {
-  std::string pattern = (fs::temp_directory_path() / "kv-items-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const fs::path dir = pattern;
-  const std::string company = (dir / "company.QBW").string();
-  const char* source = std::getenv("KV_SOURCE_DIR");
-  ASSERT_NE(source, nullptr) << "KV_SOURCE_DIR names the source tree (ctest sets it)";
-  fs::copy_file(fs::path(source) / "samples" / "company.xml", company);
-  kv::test::ProgramOptions options;
-  options.env = {{"QB_STANDIN_HOME", (dir / "qb").string()}, {"KV_WEB_STALL_TIMEOUT_MS", "5000"}};
-
-  const kv::test::ProgramRun opened = kv::test::RunProgram("qb-standin", {"open", company}, options);
-  ASSERT_EQ(opened.status, 0) << opened.out << opened.err;
+  kv::test::SampleCompany company("kv-items");
+  company.options().env.emplace_back("KV_WEB_STALL_TIMEOUT_MS", "5000");
   kv::test::ServiceStandinProcess service;
-  const kv::test::ProgramRun run =
-      kv::test::RunProgram("kvpage",
-                           {"--control", "brintavel", "--param", "KVSecureServerURL=" + service.BaseUrl(), "--param",
-                            "SiteCode=AC01", "--param", "SiteKey=K9", "--param", "KalvorUser=pat", "--param",
-                            "QBFilePath=" + company, "--select", "items", "--start"},
-                           options);
+  const kv::test::ProgramRun run = kv::test::RunProgram(
+      "kvpage", company.SyncArgs(service.BaseUrl(), {"--select", "items", "--start"}), company.options());
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("[Information]"), std::string::npos) << run.out << run.err;
 
@@ -73,9 +56,6 @@ TEST(ItemKvpageTest, SampleCompanySendsTheFourKindsAndReportsT) {
   if (!ids_per_type["3"].empty() && !ids_per_type["4"].empty()) {
     EXPECT_GE(ids_per_type["4"].front() - ids_per_type["3"].back(), 2);
   }
-
-  kv::test::RunProgram("qb-standin", {"close"}, options);
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -2,46 +2,22 @@
 // and the service stand-in recording what arrives, vendors, time and expenses included.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
 
 #include "common/text.h"
 #include "tests/support/programs/program_run.h"
+#include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
 #include "tests/support/sql/sql_script.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class KvpageTransactionsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kv-vte-kvpage-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    company_ = (dir_ / "Sample Company.QBW").string();
-    fs::copy_file(fs::path(std::getenv("KV_SOURCE_DIR")) / "samples" / "company.xml", company_);
-    qb_home_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()}};
-    ASSERT_EQ(kv::test::RunProgram("qb-standin", {"open", company_}, qb_home_).status, 0);
-  }
-  void TearDown() override {
-    kv::test::RunProgram("qb-standin", {"close"}, qb_home_);
-    fs::remove_all(dir_);
+  kv::test::ProgramRun Kvpage(const kv::test::ServiceStandinProcess& service, const std::vector<std::string>& more) {
+    return kv::test::RunProgram("kvpage", company_.SyncArgs(service.BaseUrl(), more), company_.options());
   }
 
-  kv::test::ProgramRun Kvpage(const kv::test::ServiceStandinProcess& service, std::vector<std::string> more) {
-    std::vector<std::string> args{"--control", "brintavel",      "--param", "KVSecureServerURL=" + service.BaseUrl(),
-                                  "--param",   "SiteCode=AC01",  "--param", "SiteKey=K9",
-                                  "--param",   "KalvorUser=pat", "--param", "QBFilePath=" + company_};
-    args.insert(args.end(), more.begin(), more.end());
-    return kv::test::RunProgram("kvpage", args, qb_home_);
-  }
-
-  fs::path dir_;
-  std::string company_;
-  kv::test::ProgramOptions qb_home_;
+  const kv::test::SampleCompany company_{"kv-vte-kvpage"};
 };
 
 // Page and options letter of every request, runs of the same one shown once.

@@ -1,0 +1,46 @@
+#pragma once
+
+// The sample company (samples/company.xml) copied into a temporary directory of its own and open in the
+// QuickBooks stand-in, whose state lives in that directory too, for the end-to-end tests that run kvpage:
+//
+//   kv::test::SampleCompany company("kv-items");
+//   kv::test::RunProgram("kvpage", company.SyncArgs(service.BaseUrl(), {"--select", "items", "--start"}),
+//                        company.options());
+//
+// The directory goes with the object.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/programs/program_run.h"
+
+namespace kv::test {
+
+class SampleCompany {
+ public:
+  // `tag` begins the directory's name. Throws std::runtime_error when KV_SOURCE_DIR (set by ctest) is missing or
+  // the company cannot be copied or opened.
+  explicit SampleCompany(const std::string& tag);
+  ~SampleCompany();
+  SampleCompany(const SampleCompany&) = delete;
+  SampleCompany& operator=(const SampleCompany&) = delete;
+
+  const std::filesystem::path& dir() const { return dir_; }
+  // The company file, with a blank in its name as users' files often have.
+  const std::string& file() const { return file_; }
+  // QB_STANDIN_HOME names the stand-in's state in dir(); add to env as a test needs.
+  ProgramOptions& options() { return options_; }
+  const ProgramOptions& options() const { return options_; }
+
+  // kvpage's arguments for the sync control against the service at `service_url` with this company, followed by
+  // `more`.
+  std::vector<std::string> SyncArgs(const std::string& service_url, const std::vector<std::string>& more = {}) const;
+
+ private:
+  std::filesystem::path dir_;
+  std::string file_;
+  ProgramOptions options_;
+};
+
+}  // namespace kv::test
