@@ -1,12 +1,29 @@
 #include "platform/xml/dom.h"
+#include "platform/xml/element_stream.h"
 #include "sync_control/brintavel_ctl.h"
 
 namespace brintavel {
+namespace {
+
+// The first code of a name decides, as a lookup in document order would.
+void AddSalesTaxCode(const platform::xml::Node& code, std::unordered_map<std::string, bool>& taxable_by_name) {
+  const platform::xml::Node code_name = code.selectSingleNode("Name");
+  // A record without a name cannot be the one asked about.
+  if (code_name.IsNull()) return;
+  const platform::xml::Node taxable = code.selectSingleNode("IsTaxable");
+  taxable_by_name.try_emplace(code_name.text(), !taxable.IsNull() && taxable.text() == "true");
+}
+
+}  // namespace
 
 void BrintavelCtl::LoadSalesTaxCodes() {
-  platform::xml::Document document;
-  document.LoadXml(Module().sQBXMLResponse);
-  LoadSalesTaxCodes(document);
+  // The codes are a few records of what may be a very large item response: read one at a time, never as a tree.
+  platform::xml::ElementStream codes(Module().sQBXMLResponse, {"SalesTaxCodeRet"});
+  std::unordered_map<std::string, bool> taxable_by_name;
+  for (platform::xml::Node code = codes.Next(); code; code = codes.Next()) AddSalesTaxCode(code, taxable_by_name);
+  // A response that does not parse keeps the earlier list.
+  if (codes.failed()) return;
+  objSalesTaxCodes = std::move(taxable_by_name);
 }
 
 void BrintavelCtl::LoadSalesTaxCodes(const platform::xml::Document& document) {
@@ -14,15 +31,7 @@ void BrintavelCtl::LoadSalesTaxCodes(const platform::xml::Document& document) {
   if (!document.parsed()) return;
   const platform::xml::NodeList codes = document.getElementsByTagName("SalesTaxCodeRet");
   std::unordered_map<std::string, bool> taxable_by_name;
-  for (size_t i = 0; i < codes.length(); ++i) {
-    const platform::xml::Node code = codes.item(i);
-    const platform::xml::Node code_name = code.selectSingleNode("Name");
-    // A record without a name cannot be the one asked about.
-    if (code_name.IsNull()) continue;
-    const platform::xml::Node taxable = code.selectSingleNode("IsTaxable");
-    // The first code of a name decides, as a lookup in document order would.
-    taxable_by_name.try_emplace(code_name.text(), !taxable.IsNull() && taxable.text() == "true");
-  }
+  for (size_t i = 0; i < codes.length(); ++i) AddSalesTaxCode(codes.item(i), taxable_by_name);
   objSalesTaxCodes = std::move(taxable_by_name);
 }
 

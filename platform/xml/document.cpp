@@ -96,13 +96,11 @@ struct Document::State {
   std::string baseUrl;  // of the file being loaded, so a schema's relative includes resolve
 };
 
-namespace {
-
 // Entity declarations are the only way a small text can grow without bound; libxml2's amplification guard is
 // off under XML_PARSE_HUGE, so huge mode (needed for very large answers) is kept for texts that declare none.
 // Only a document type declaration can declare them, and it stands before the root element, so the scan of a
 // large answer usually ends at its first tag.
-bool DeclaresEntities(std::string_view text) {
+static bool DeclaresEntities(std::string_view text) {
   size_t i = 0;
   while ((i = text.find('<', i)) != std::string_view::npos) {
     if (text.compare(i, 4, "<!--") == 0) {
@@ -124,6 +122,8 @@ int LoadOptions(std::string_view text) {
   if (!DeclaresEntities(text)) options |= XML_PARSE_HUGE;
   return options;
 }
+
+namespace {
 
 struct ParseResult {
   xmlDocPtr doc = nullptr;  // owned by the caller
@@ -176,8 +176,6 @@ Document::~Document() = default;
 Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;
 
-namespace {
-
 ParseError ErrorFrom(const CapturedError* e, std::string_view text, std::string fallback) {
   ParseError error;
   if (e == nullptr) {
@@ -192,8 +190,6 @@ ParseError ErrorFrom(const CapturedError* e, std::string_view text, std::string 
   error.srcText = SourceLine(text, e->line);
   return error;
 }
-
-}  // namespace
 
 bool Document::LoadXml(std::string_view text) {
   EnsureLibxml();

@@ -93,6 +93,7 @@ class Node {
  private:
   friend class NodeList;
   friend class Document;
+  friend class ElementStream;
   Node(std::shared_ptr<DocHolder> doc, _xmlNode* node) : doc_(std::move(doc)), node_(node) {}
 
   std::shared_ptr<DocHolder> doc_;

@@ -74,6 +74,13 @@ class ErrorCapture {
 // The source line the error points at, without its line end ("" when the line is out of range).
 std::string SourceLine(std::string_view text, int64_t line);
 
+// The parse options of every load of a text: no network, no DTD load, no entity substitution, the text read as
+// UTF-8, and huge mode unless the text declares entities.
+int LoadOptions(std::string_view text);
+
+// The parse error of a failed load from its first captured error; `fallback` is the reason when there is none.
+ParseError ErrorFrom(const CapturedError* e, std::string_view text, std::string fallback);
+
 // A compiled schema keeps pointers into the tree it was compiled from (annotations among them), so the
 // tree lives exactly as long as the schema. Shared, so a validation in progress keeps its schema even when
 // the cache entry is replaced meanwhile.

@@ -23,19 +23,20 @@ std::optional<int32_t> WholeNumber(std::string_view text) {
   return value;
 }
 
-// The document of the run's response, or nothing when it cannot be read (bSyncError then says why).
-std::optional<platform::xml::Document> ReadResponse() {
-  platform::xml::Document document;
+// The run's response as a checked stream of the records, or nothing when it cannot be read (bSyncError then
+// says why).
+std::optional<platform::xml::ElementStream> ReadResponse(std::string_view record_element) {
+  std::optional<platform::xml::ElementStream> stream;
   try {
-    document = LoadResponseDocument();
+    stream.emplace(LoadResponseStream({std::string(record_element)}));
   } catch (const kv::Error& e) {
     ModWizard& m = Module();
     m.bSyncError = true;
     m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
     return std::nullopt;
   }
-  if (!CheckResponseParsed(document)) return std::nullopt;
-  return document;
+  if (!CheckResponseParsed(*stream)) return std::nullopt;
+  return stream;
 }
 
 }  // namespace
@@ -57,15 +58,14 @@ void RunCustomerListHalf(BrintavelCtl& ctl, const ListConverterSpec& spec, const
   RecordSet& records = ModuleRecordSets().*spec.record_set;
 
   failures = 0;
-  const std::optional<platform::xml::Document> document = ReadResponse();
-  if (!document) {
+  std::optional<platform::xml::ElementStream> stream = ReadResponse(spec.record_element);
+  if (!stream) {
     // No values of an earlier run may stand in for a response that could not be read.
     records.Resize(0, "Empty");
     return;
   }
 
-  const platform::xml::NodeList elements = document->getElementsByTagName(spec.record_element);
-  const size_t n = elements.length();
+  const size_t n = stream->Count(spec.record_element);
   if (n < 1) {
     records.Resize(0, "Empty");
     return;
@@ -81,7 +81,7 @@ void RunCustomerListHalf(BrintavelCtl& ctl, const ListConverterSpec& spec, const
   for (size_t i = 0; i < n; ++i) {
     builder.Clear();
     ShowRecordProgress(ctl, i, spec.progress);
-    const ElementChildren children(elements.item(i));
+    const ElementChildren children(stream->Next());
     // The other half's records are left untouched, defaults and all; their positions still count for the keys.
     const int32_t sublevel = CustomerSubLevel(children);
     if (!half.takes(sublevel)) continue;

@@ -92,11 +92,10 @@ void GetExpensesFromQB(BrintavelCtl& ctl, int16_t pass) {
   }
   // The dispatcher adds the count of each pass; a pass that finds nothing must not leave the previous pass's.
   m.varExpenseCount = 0;
-  platform::xml::Document document;
-  if (!OpenResponseDocument(document)) return;
+  std::optional<platform::xml::ElementStream> stream = OpenResponseStream(kind.element);
+  if (!stream) return;
 
-  const platform::xml::NodeList elements = document.getElementsByTagName(kind.element);
-  const size_t n = elements.length();
+  const size_t n = stream->Count(kind.element);
   RecordSet& records = ModuleRecordSets().ExpenseRecords;
   if (n < 1) {
     records.Resize(0, "Empty");
@@ -114,7 +113,7 @@ void GetExpensesFromQB(BrintavelCtl& ctl, int16_t pass) {
   for (size_t i = 0; i < n; ++i) {
     pieces.Clear();
     ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
-    const platform::xml::Node element = elements.item(i);
+    const platform::xml::Node element = stream->Next();
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillExpenseRecord(ElementChildren(element), record);
     if (!PassesLastSync(record, m.ExpenseLastSyncDate)) continue;

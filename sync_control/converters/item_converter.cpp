@@ -1,6 +1,8 @@
 #include "sync_control/converters/item_converter.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "common/error.h"
 #include "sync_control/brintavel_ctl.h"
@@ -35,12 +37,17 @@ void BeginKindProgress(BrintavelCtl& ctl, size_t n, const ItemKind& kind) {
   if (kind.payroll) ctl.lblProcess.SetVisible(label_was_visible);
 }
 
-// One kind's walk. `first_task` is the TaskID of its first converted item less 9000000. Returns false when an
-// upload ended the run (bAbortSync is set); varTaskCount then holds this kind's count so far.
-bool ConvertKind(BrintavelCtl& ctl, const platform::xml::Document& document, const ItemKind& kind, int64_t first_task) {
+// The record elements of the kinds, in the order they are converted.
+const std::vector<std::string> kItemElements{"ItemServiceRet", "ItemNonInventoryRet", "ItemOtherChargeRet",
+                                             "PayrollItemWageRet"};
+
+// One kind's walk, over the checked response whose count of this kind's elements `response` holds. `first_task`
+// is the TaskID of its first converted item less 9000000. Returns false when an upload ended the run (bAbortSync
+// is set); varTaskCount then holds this kind's count so far.
+bool ConvertKind(BrintavelCtl& ctl, const platform::xml::ElementStream& response, const ItemKind& kind,
+                 int64_t first_task) {
   ModWizard& m = Module();
-  const platform::xml::NodeList elements = document.getElementsByTagName(kind.element);
-  const size_t n = elements.length();
+  const size_t n = response.Count(kind.element);
   RecordSet& records = ModuleRecordSets().*kind.record_set;
   if (n < 1) {
     records.Resize(10, "Empty");
@@ -51,13 +58,15 @@ bool ConvertKind(BrintavelCtl& ctl, const platform::xml::Document& document, con
   BeginKindProgress(ctl, n, kind);
   ctl.lngBatchCount = 0;
 
+  // Each kind reads the response again: a walk keeps only the record at hand.
+  platform::xml::ElementStream stream(m.sQBXMLResponse, {std::string(kind.element)});
   StatementBuilder builder = ControlStatementBuilder(ctl);
   StatementUploader uploader(ctl, std::string(kItemLetter), &BrintavelCtl::lngFailedItemCnt);
   uploader.upload_full_batches = !kind.payroll;
   for (size_t i = 0; i < n; ++i) {
     builder.Clear();
     ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
-    const ElementChildren children(elements.item(i));
+    const ElementChildren children(stream.Next());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillTimesAndActive(children, record, kItemActive);
     if (!PassesLastSync(record, m.TasksLastSyncDate)) continue;
@@ -93,19 +102,18 @@ int64_t TakeKindCount() {
 
 void GetTasksFromQB(BrintavelCtl& ctl) {
   ModWizard& m = Module();
-  platform::xml::Document document;
+  std::optional<platform::xml::ElementStream> response;
   try {
-    document = LoadResponseDocument();
+    response.emplace(LoadResponseStream(kItemElements));
   } catch (const kv::Error& e) {
     m.bSyncError = true;
     m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
     return;
   }
-  // The sales-tax lookup reads the codes from the same tree: a second parse of a large response costs as much
-  // as the whole item run.
-  ctl.LoadSalesTaxCodes(document);
+  // A response that does not parse keeps the earlier sales-tax codes.
+  if (response->parsed()) ctl.LoadSalesTaxCodes();
   ctl.lngFailedItemCnt = 0;
-  if (!CheckResponseParsed(document)) return;
+  if (!CheckResponseParsed(*response)) return;
 
   // The wizard clears the count before a run; a converter called again without it still numbers from 9000000.
   m.varTaskCount = 0;
@@ -127,13 +135,13 @@ void GetTasksFromQB(BrintavelCtl& ctl) {
 
   // TaskIDs run on over the kinds, except that the number after the last non-inventory item is given to none;
   // the service has always numbered the other-charge items from there.
-  if (!ConvertKind(ctl, document, service, 0)) return;
+  if (!ConvertKind(ctl, *response, service, 0)) return;
   const int64_t s = TakeKindCount();
-  if (!ConvertKind(ctl, document, non_inventory, s)) return;
+  if (!ConvertKind(ctl, *response, non_inventory, s)) return;
   const int64_t n = TakeKindCount();
-  if (!ConvertKind(ctl, document, other_charge, s + n + 1)) return;
+  if (!ConvertKind(ctl, *response, other_charge, s + n + 1)) return;
   const int64_t o = TakeKindCount();
-  if (!ConvertKind(ctl, document, payroll, s + n + o + 1)) return;
+  if (!ConvertKind(ctl, *response, payroll, s + n + o + 1)) return;
 
   m.varTaskCount += s + n + o;
   EndList(ctl, kItemLetter, ctl.lngFailedItemCnt == 0 && m.varTaskCount > 0);

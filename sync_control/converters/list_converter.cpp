@@ -31,17 +31,17 @@ void ReadTimeStamp(const RecordChildren& children, std::string_view name, kv::Da
 
 }  // namespace
 
-platform::xml::Document LoadResponseDocument() {
-  platform::xml::Document document;
-  document.LoadXml(Module().sQBXMLResponse);
-  return document;
+platform::xml::ElementStream LoadResponseStream(std::vector<std::string> names) {
+  platform::xml::ElementStream stream(Module().sQBXMLResponse, std::move(names));
+  stream.Check();
+  return stream;
 }
 
-bool CheckResponseParsed(const platform::xml::Document& document) {
-  if (document.parsed()) return true;
+bool CheckResponseParsed(const platform::xml::ElementStream& stream) {
+  if (stream.parsed()) return true;
   ModWizard& m = Module();
   m.bSyncError = true;
-  m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + document.parseError().reason;
+  m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + stream.parseError().reason;
   return false;
 }
 
@@ -177,12 +177,13 @@ void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& spec) {
   int32_t& failures = ctl.*spec.failure_counter;
   int64_t& converted = m.*spec.converted_counter;
 
-  platform::xml::Document document;
+  std::optional<platform::xml::ElementStream> stream;
+  const std::vector<std::string> names{std::string(spec.record_element)};
   if (spec.load_errors_to_caller) {
-    document = LoadResponseDocument();
+    stream.emplace(LoadResponseStream(names));
   } else {
     try {
-      document = LoadResponseDocument();
+      stream.emplace(LoadResponseStream(names));
     } catch (const kv::Error& e) {
       m.bSyncError = true;
       m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
@@ -190,10 +191,9 @@ void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& spec) {
     }
   }
   if (!spec.reset_failures_after_counters) failures = 0;
-  if (!CheckResponseParsed(document)) return;
+  if (!CheckResponseParsed(*stream)) return;
 
-  const platform::xml::NodeList elements = document.getElementsByTagName(spec.record_element);
-  const size_t n = elements.length();
+  const size_t n = stream->Count(spec.record_element);
   RecordSet& records = ModuleRecordSets().*spec.record_set;
   if (n < 1) {
     records.Resize(0, "Empty");
@@ -211,7 +211,7 @@ void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& spec) {
   for (size_t i = 0; i < n; ++i) {
     builder.Clear();
     ShowRecordProgress(ctl, i, spec.progress);
-    const ElementChildren children(elements.item(i));
+    const ElementChildren children(stream->Next());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillTimesAndActive(children, record, records.active_member());
     if (spec.last_sync && !PassesLastSync(record, *spec.last_sync)) continue;

@@ -4,7 +4,7 @@
 //
 // A converter with no deviations from the template describes itself with a ListConverterSpec and calls
 // RunListConverter. A converter that walks its records differently (several record kinds one after the other,
-// keys counted otherwise, lines instead of statements) drives the pieces itself: LoadResponseDocument, BeginProgress,
+// keys counted otherwise, lines instead of statements) drives the pieces itself: LoadResponseStream, BeginProgress,
 // FillTimesAndActive, PassesLastSync, AppendColumns, FinishStatement, StatementUploader and EndList.
 
 #include <cstdint>
@@ -13,10 +13,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/date_time.h"
 #include "common/utility_result.h"
 #include "platform/xml/dom.h"
+#include "platform/xml/element_stream.h"
 #include "sync_control/converters/column_table.h"
 #include "sync_control/converters/record_sets.h"
 #include "sync_control/converters/statement_script.h"
@@ -57,12 +59,15 @@ void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& spec);
 
 // ---- The pieces.
 
-// The response text of the run as a new document. Loading happens apart from the parsed test, since converters
-// set their failure counter between the two.
-platform::xml::Document LoadResponseDocument();
-// True when the document parsed; otherwise sets bSyncError and sSyncErrorText (the parser's reason after
+// The response text of the run as a stream over the record elements named, read through once, so that whether
+// it parses and how many records of each name it holds are known before the first record is read. A tree of a
+// large response would take about ten times its text; the stream keeps one record at a time. Loading happens
+// apart from the parsed test, since converters set their failure counter between the two. The stream reads
+// Module().sQBXMLResponse in place, which nothing changes while a converter runs.
+platform::xml::ElementStream LoadResponseStream(std::vector<std::string> names);
+// True when the response parsed; otherwise sets bSyncError and sSyncErrorText (the parser's reason after
 // kResponseUnreadablePrefix) and returns false.
-bool CheckResponseParsed(const platform::xml::Document& document);
+bool CheckResponseParsed(const platform::xml::ElementStream& stream);
 inline constexpr std::string_view kResponseUnreadablePrefix = "qbXML response could not be read: ";
 
 // The children of one record element, read through its first child of each name or path.

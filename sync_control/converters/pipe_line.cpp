@@ -48,16 +48,18 @@ StatementUploader LineUploader(BrintavelCtl& ctl, std::string letter, int32_t Br
   return uploader;
 }
 
-bool OpenResponseDocument(platform::xml::Document& document) {
+std::optional<platform::xml::ElementStream> OpenResponseStream(std::string_view record_element) {
+  std::optional<platform::xml::ElementStream> stream;
   try {
-    document = LoadResponseDocument();
+    stream.emplace(LoadResponseStream({std::string(record_element)}));
   } catch (const kv::Error& e) {
     ModWizard& m = Module();
     m.bSyncError = true;
     m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
-    return false;
+    return std::nullopt;
   }
-  return CheckResponseParsed(document);
+  if (!CheckResponseParsed(*stream)) return std::nullopt;
+  return stream;
 }
 
 double ParseQBNumber(std::string_view text) {

@@ -160,11 +160,10 @@ void GetTimeFromQB(BrintavelCtl& ctl) {
   ModWizard& m = Module();
   ctl.mDisplayTSError = false;
   ctl.lngFailedTimeCnt = 0;
-  platform::xml::Document document;
-  if (!OpenResponseDocument(document)) return;
+  std::optional<platform::xml::ElementStream> stream = OpenResponseStream("TimeTrackingRet");
+  if (!stream) return;
 
-  const platform::xml::NodeList elements = document.getElementsByTagName("TimeTrackingRet");
-  const size_t n = elements.length();
+  const size_t n = stream->Count("TimeTrackingRet");
   RecordSet& records = ModuleRecordSets().TimeRecords;
   if (n < 1) {
     records.Resize(0, "Empty");
@@ -182,7 +181,7 @@ void GetTimeFromQB(BrintavelCtl& ctl) {
   for (size_t i = 0; i < n; ++i) {
     pieces.Clear();
     ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
-    const ElementChildren children(elements.item(i));
+    const ElementChildren children(stream->Next());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillTimeRecord(children, record);
     if (!PassesLastSync(record, m.TimeLastSyncDate)) continue;

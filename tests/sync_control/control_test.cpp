@@ -207,6 +207,11 @@ TEST_F(ControlTest, SalesTaxLookupFirstMatchingNameDecidesExactly) {
   Module().sQBXMLResponse = "<QBXML/>";
   ctl_.LoadSalesTaxCodes();
   EXPECT_FALSE(ctl_.IsSalesTaxCodeTaxable("Tax"));
+  // Codes read before the text breaks off are not taken either.
+  Module().sQBXMLResponse =
+      "<QBXML><SalesTaxCodeRet><Name>Other</Name><IsTaxable>true</IsTaxable></SalesTaxCodeRet><Broken></QBXML>";
+  ctl_.LoadSalesTaxCodes();
+  EXPECT_FALSE(ctl_.IsSalesTaxCodeTaxable("Other"));
 }
 
 }  // namespace
