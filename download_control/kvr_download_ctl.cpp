@@ -127,26 +127,9 @@ void KVRDowloadctl::Terminate() {
 
 // ------------------------------------------------------------------------------------------ IObjectSafety
 
-namespace {
-
 using platform::activex::INTERFACESAFE_FOR_UNTRUSTED_CALLER;
 using platform::activex::INTERFACESAFE_FOR_UNTRUSTED_DATA;
-using platform::com::GuidToString;
-
-// The option an interface is safe for, or 0 for one the control says nothing about; compared on the registry
-// text, as hosts hand over ids in any form.
-uint32_t SafetyOptionFor(const platform::com::Guid& riid) {
-  const std::string id = GuidToString(riid);
-  if (id.empty()) return 0;
-  if (id == GuidToString(platform::com::IID_IDispatch)) return INTERFACESAFE_FOR_UNTRUSTED_CALLER;
-  if (id == GuidToString(platform::com::IID_IPersistStorage) || id == GuidToString(platform::com::IID_IPersistStream) ||
-      id == GuidToString(platform::com::IID_IPersistPropertyBag)) {
-    return INTERFACESAFE_FOR_UNTRUSTED_DATA;
-  }
-  return 0;
-}
-
-}  // namespace
+using platform::activex::SafetyOptionFor;
 
 void KVRDowloadctl::GetInterfaceSafetyOptions(const platform::com::Guid& riid, uint32_t& supported_options,
                                               uint32_t& enabled_options) {

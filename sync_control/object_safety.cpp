@@ -7,20 +7,7 @@ namespace {
 
 using platform::activex::INTERFACESAFE_FOR_UNTRUSTED_CALLER;
 using platform::activex::INTERFACESAFE_FOR_UNTRUSTED_DATA;
-using platform::com::GuidToString;
-
-// The option that belongs to an interface id, or 0 for an interface the control says nothing about. The
-// comparison is on the registry text, as the host may hand over ids in any form.
-uint32_t OptionFor(const platform::com::Guid& riid) {
-  const std::string id = GuidToString(riid);
-  if (id.empty()) return 0;
-  if (id == GuidToString(platform::com::IID_IDispatch)) return INTERFACESAFE_FOR_UNTRUSTED_CALLER;
-  if (id == GuidToString(platform::com::IID_IPersistStorage) || id == GuidToString(platform::com::IID_IPersistStream) ||
-      id == GuidToString(platform::com::IID_IPersistPropertyBag)) {
-    return INTERFACESAFE_FOR_UNTRUSTED_DATA;
-  }
-  return 0;
-}
+using platform::activex::SafetyOptionFor;
 
 [[noreturn]] void Fail(platform::com::HRESULT hr, const char* text) {
   throw kv::Error(hr, text);
@@ -31,14 +18,14 @@ uint32_t OptionFor(const platform::com::Guid& riid) {
 void BrintavelCtl::GetInterfaceSafetyOptions(const platform::com::Guid& riid, uint32_t& supported_options,
                                              uint32_t& enabled_options) {
   supported_options = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
-  const uint32_t option = OptionFor(riid);
+  const uint32_t option = SafetyOptionFor(riid);
   if (option == 0) Fail(platform::com::E_NOINTERFACE, "No such interface supported");
   enabled_options = option;
 }
 
 void BrintavelCtl::SetInterfaceSafetyOptions(const platform::com::Guid& riid, uint32_t options_set_mask,
                                              uint32_t enabled_options) {
-  const uint32_t option = OptionFor(riid);
+  const uint32_t option = SafetyOptionFor(riid);
   if (option == 0) Fail(platform::com::E_NOINTERFACE, "No such interface supported");
   // Each interface is made safe for its own option only; asking for both or for none is refused.
   if ((options_set_mask & enabled_options) != option) Fail(platform::com::E_FAIL, "Unspecified error");

@@ -1,10 +1,23 @@
 #include "platform/activex/object_safety.h"
 
 #include <limits>
+#include <string>
 
 #include "common/error.h"
 
 namespace platform::activex {
+
+uint32_t SafetyOptionFor(const platform::com::Guid& riid) {
+  using platform::com::GuidToString;
+  const std::string id = GuidToString(riid);
+  if (id.empty()) return 0;
+  if (id == GuidToString(platform::com::IID_IDispatch)) return INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+  if (id == GuidToString(platform::com::IID_IPersistStorage) || id == GuidToString(platform::com::IID_IPersistStream) ||
+      id == GuidToString(platform::com::IID_IPersistPropertyBag)) {
+    return INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  }
+  return 0;
+}
 
 platform::com::HRESULT CallForHResult(const std::function<void()>& call) {
   try {

@@ -21,6 +21,12 @@ class IObjectSafety {
                                          uint32_t enabled_options) = 0;
 };
 
+// The option a control that is safe for scripting and for initialisation declares for an interface:
+// INTERFACESAFE_FOR_UNTRUSTED_CALLER for IDispatch, INTERFACESAFE_FOR_UNTRUSTED_DATA for the persistence
+// interfaces, 0 for any other (and for the null Guid). Compared on the registry text, as hosts hand over ids in
+// any form.
+uint32_t SafetyOptionFor(const platform::com::Guid& riid);
+
 // Runs a call as a COM caller sees it: S_OK, or the HRESULT of the kv::Error it threw (E_FAIL for an error
 // number that is no HRESULT).
 platform::com::HRESULT CallForHResult(const std::function<void()>& call);
