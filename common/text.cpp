@@ -5,7 +5,9 @@
 
 namespace kv {
 namespace {
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
 }  // namespace
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -32,7 +34,9 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
          });
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
 
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
   if (from.empty()) return std::string(text);
@@ -75,6 +79,25 @@ std::string_view LeftChars(std::string_view utf8, size_t n) {
     }
   }
   return utf8;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp > 0x10FFFF) cp = 0xFFFD;
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
 }
 
 }  // namespace kv

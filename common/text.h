@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,8 @@ std::vector<std::string> Split(std::string_view text, std::string_view separator
 
 // Characters (UTF-8 code points) of a text; widths that cut texts count these, never bytes.
 size_t CodePointCount(std::string_view utf8);
+// Appends a code point as UTF-8; one beyond U+10FFFF becomes U+FFFD.
+void AppendUtf8(std::string& out, uint32_t cp);
 // The first n code points of a text.
 std::string_view LeftChars(std::string_view utf8, size_t n);
 

@@ -18,25 +18,6 @@ bool IsNameChar(char c) {
   return !IsSpace(c) && c != '=' && c != '>' && c != '/' && c != '"' && c != '\'';
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp == 0 || cp > 0x10FFFF) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // Character references of attribute values; an unknown or broken one stays as written.
 std::string DecodeEntities(std::string_view text) {
   static const std::pair<std::string_view, std::string_view> kNamed[] = {
@@ -60,7 +41,8 @@ std::string DecodeEntities(std::string_view text) {
       if (!digits.empty() &&
           digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") == std::string::npos &&
           digits.size() <= 7) {
-        AppendUtf8(out, static_cast<uint32_t>(std::stoul(digits, nullptr, hex ? 16 : 10)));
+        const auto cp = static_cast<uint32_t>(std::stoul(digits, nullptr, hex ? 16 : 10));
+        kv::AppendUtf8(out, cp == 0 ? 0xFFFD : cp);
         decoded = true;
       }
     } else {

@@ -63,24 +63,6 @@ void ForEachCodePoint(std::string_view text, Emit emit) {
   }
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 void AppendUtf16(std::string& out, uint32_t cp) {
   auto unit = [&](uint32_t u) {
     out += static_cast<char>(u & 0xFF);
@@ -199,7 +181,7 @@ void Stream::WriteText(std::string_view text, StreamWriteEnum option) {
         scratch_ += cp < 0x80 ? static_cast<char>(cp) : '?';
         break;
       case Encoding::kUtf8:
-        AppendUtf8(scratch_, cp);
+        kv::AppendUtf8(scratch_, cp);
         break;
       case Encoding::kUtf16:
         AppendUtf16(scratch_, cp);
@@ -271,7 +253,7 @@ std::string Stream::ReadText(int64_t count) {
       }
       if (cp >= 0xD800 && cp <= 0xDFFF) cp = '?';
     }
-    AppendUtf8(out, cp);
+    kv::AppendUtf8(out, cp);
     ++chars;
   }
   position_ = pos;

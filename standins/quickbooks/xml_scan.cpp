@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/text.h"
+
 namespace standins::quickbooks {
 
 namespace {
@@ -64,24 +66,6 @@ size_t SkipSpecial(std::string_view text, size_t pos) {
   return std::string_view::npos;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 void AppendDecoded(std::string& out, std::string_view text) {
   size_t pos = 0;
   while (pos < text.size()) {
@@ -111,7 +95,7 @@ void AppendDecoded(std::string& out, std::string_view text) {
       std::string_view digits = entity.substr(hex ? 2 : 1);
       auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
       if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty() && cp <= 0x10FFFF) {
-        AppendUtf8(out, cp);
+        kv::AppendUtf8(out, cp);
       } else {
         done = false;
       }

@@ -35,5 +35,15 @@ TEST(TextTest, CaseHelpers) {
   EXPECT_EQ(ToUpperAscii("abC1"), "ABC1");
 }
 
+TEST(TextTest, AppendUtf8EncodesEachLengthAndReplacesWhatIsNoCodePoint) {
+  std::string out;
+  for (uint32_t cp : {0x41u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFFu, 0x10000u, 0x10FFFFu}) AppendUtf8(out, cp);
+  EXPECT_EQ(out, "A\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
+  EXPECT_EQ(CodePointCount(out), 8u);
+  out.clear();
+  AppendUtf8(out, 0x110000);
+  EXPECT_EQ(out, "\xEF\xBF\xBD");
+}
+
 }  // namespace
 }  // namespace kv
