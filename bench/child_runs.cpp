@@ -17,9 +17,6 @@
 #include "sync_control/converters/list_converters.h"
 
 namespace kvbench {
-namespace {
-
-using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -30,6 +27,8 @@ const std::string& Required(const ChildArgs& args, const std::string& key) {
   if (it == args.end()) throw std::runtime_error("the child needs --" + key);
   return it->second;
 }
+
+namespace {
 
 std::string Optional(const ChildArgs& args, const std::string& key, std::string fallback = {}) {
   auto it = args.find(key);

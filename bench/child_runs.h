@@ -3,12 +3,19 @@
 // The measurements, each run in a process of its own (kv-bench child KIND --key value ...) so that its peak
 // memory is its own. Each prints its figures as "key=value" lines and exits 0 when it ran to its end.
 
+#include <chrono>
 #include <map>
 #include <string>
 
 namespace kvbench {
 
 using ChildArgs = std::map<std::string, std::string>;
+using Clock = std::chrono::steady_clock;
+
+// Seconds since a moment of the steady clock.
+double Since(Clock::time_point start);
+// The value of --key; throws std::runtime_error naming the key when the child was started without it.
+const std::string& Required(const ChildArgs& args, const std::string& key);
 
 // A sync of the company open in the QuickBooks stand-in to the service at --url, every list ticked (or those of
 // --lists, comma-separated: employees customers vendors payterms accounts items classes time expenses).

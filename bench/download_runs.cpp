@@ -12,21 +12,6 @@
 #include "platform/activex/user_control.h"
 
 namespace kvbench {
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-const std::string& Required(const ChildArgs& args, const std::string& key) {
-  auto it = args.find(key);
-  if (it == args.end()) throw std::runtime_error("the child needs --" + key);
-  return it->second;
-}
-
-}  // namespace
 
 int DownloadChild(const ChildArgs& args) {
   const std::string& mode = Required(args, "mode");
