@@ -17,35 +17,11 @@
 #include "common/text.h"
 #include "menu_agent/main_mod.h"
 #include "platform/forms/form.h"
+#include "tests/support/scoped_env.h"
 
 namespace menutest {
 
-// Sets (or with nullptr removes) an environment variable for a scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using kv::test::ScopedEnv;
 
 class TempDir {
  public:

@@ -13,13 +13,14 @@
 
 #include "common/error.h"
 #include "common/text.h"
-#include "tests/platform/web/scoped_env.h"
+#include "tests/support/scoped_env.h"
 
 namespace platform::web {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using kv::test::ScopedEnv;
 
 std::string ReadWhole(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -15,13 +15,14 @@
 
 #include "platform/forms/event_loop.h"
 #include "platform/web/query_builder.h"
-#include "tests/platform/web/scoped_env.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/service/service_standin.h"
 
 namespace platform::web {
 namespace {
 
 using namespace std::chrono_literals;
+using kv::test::ScopedEnv;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 

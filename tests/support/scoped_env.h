@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace platform::web {
+namespace kv::test {
 
 // Sets (or, with nullptr, removes) an environment variable for one test and puts the old value back.
 class ScopedEnv {
@@ -17,6 +17,7 @@ class ScopedEnv {
       unsetenv(name);
     }
   }
+  ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
   ~ScopedEnv() {
     if (old_) {
       setenv(name_, old_->c_str(), 1);
@@ -32,4 +33,4 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-}  // namespace platform::web
+}  // namespace kv::test
