@@ -16,7 +16,7 @@ constexpr const char* kAnswer = R"(<?xml version="1.0" encoding="utf-16"?>
 <QBXML xmlns:q="urn:q">
   <QBXMLMsgsRs>
     <ItemQueryRs>
-      <ItemServiceRet><ListID>S-1</ListID><Name>Caf&#xe9; &amp; Co</Name></ItemServiceRet>
+      <ItemServiceRet><ListID>S-1</ListID><Name>Caf&#xe9; &amp; Co</Name><Desc>Tom’s</Desc></ItemServiceRet>
       <ItemServiceRet><ListID>S-2</ListID>
         <Nested><ItemServiceRet><ListID>S-3</ListID></ItemServiceRet></Nested>
       </ItemServiceRet>
@@ -88,6 +88,7 @@ TEST(ElementStreamTest, RecordsReadLikeTheirDocumentNodes) {
   ASSERT_TRUE(first);
   // Entities decoded, declared encoding ignored for the UTF-8 text.
   EXPECT_EQ(first.selectSingleNode("Name").text(), "Caf\u00e9 & Co");
+  EXPECT_EQ(first.selectSingleNode("Desc").text(), "Tom\u2019s");
   const Node second = stream.Next();
   // The nested record stays inside the one holding it.
   EXPECT_EQ(second.getElementsByTagName("ItemServiceRet").length(), 1u);
