@@ -1,6 +1,7 @@
 #include "sync_control/converters/record_sets.h"
 
 #include <memory>
+#include <type_traits>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -40,38 +41,60 @@ thread_local std::unique_ptr<RecordSets> t_sets;
 
 }  // namespace
 
+// Where each member lives: its index among the texts or among the other members.
+struct RecordRow::Slots {
+  struct Slot {
+    bool text;
+    uint32_t index;
+  };
+  std::vector<Slot> members;
+};
+
 RecordRow::RecordRow(const std::vector<MemberType>& layout) {
-  values_.reserve(layout.size());
+  auto slots = std::make_shared<Slots>();
+  slots->members.reserve(layout.size());
   for (MemberType type : layout) {
+    if (type == MemberType::Text) {
+      slots->members.push_back({true, static_cast<uint32_t>(texts_.size())});
+      texts_.emplace_back();
+      continue;
+    }
+    slots->members.push_back({false, static_cast<uint32_t>(scalars_.size())});
     switch (type) {
       case MemberType::Text:
-        values_.emplace_back(std::string());
         break;
       case MemberType::Date:
-        values_.emplace_back(kv::DateTime());
+        scalars_.emplace_back(kv::DateTime());
         break;
       case MemberType::Flag:
-        values_.emplace_back(false);
+        scalars_.emplace_back(false);
         break;
       case MemberType::Int16:
-        values_.emplace_back(int16_t{0});
+        scalars_.emplace_back(int16_t{0});
         break;
       case MemberType::Int32:
-        values_.emplace_back(int32_t{0});
+        scalars_.emplace_back(int32_t{0});
         break;
       case MemberType::Double:
-        values_.emplace_back(0.0);
+        scalars_.emplace_back(0.0);
         break;
     }
   }
+  slots_ = std::move(slots);
 }
 
 template <class T>
 T& RecordRow::Get(int member) {
-  if (member < 1 || static_cast<size_t>(member) > values_.size()) throw SubscriptOutOfRange();
-  T* value = std::get_if<T>(&values_[static_cast<size_t>(member - 1)]);
-  if (value == nullptr) throw kv::TypeMismatch();
-  return *value;
+  if (member < 1 || static_cast<size_t>(member) > slots_->members.size()) throw SubscriptOutOfRange();
+  const Slots::Slot slot = slots_->members[static_cast<size_t>(member - 1)];
+  if constexpr (std::is_same_v<T, std::string>) {
+    if (!slot.text) throw kv::TypeMismatch();
+    return texts_[slot.index];
+  } else {
+    T* value = slot.text ? nullptr : std::get_if<T>(&scalars_[slot.index]);
+    if (value == nullptr) throw kv::TypeMismatch();
+    return *value;
+  }
 }
 
 template std::string& RecordRow::Get<std::string>(int);
@@ -94,10 +117,15 @@ void RecordSet::Resize(int32_t count, const std::string& mode) {
   if (count < 1) throw SubscriptOutOfRange();
   if (blank || !rows_) {
     // Preserve on a set without arrays has nothing to keep: it makes fresh rows like the blank mode.
-    rows_.emplace(static_cast<size_t>(count), RecordRow(layout_));
+    rows_.emplace(static_cast<size_t>(count), BlankRow());
     return;
   }
-  rows_->resize(static_cast<size_t>(count), RecordRow(layout_));
+  rows_->resize(static_cast<size_t>(count), BlankRow());
+}
+
+const RecordRow& RecordSet::BlankRow() {
+  if (!blank_row_) blank_row_.emplace(layout_);
+  return *blank_row_;
 }
 
 int32_t RecordSet::UpperBound() const {

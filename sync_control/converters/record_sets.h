@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -18,8 +19,6 @@ enum class MemberType { Text, Date, Flag, Int16, Int32, Double };
 // type-mismatch kv::Error, asking for a member the set does not have is subscript out of range.
 class RecordRow {
  public:
-  using Value = std::variant<std::string, kv::DateTime, bool, int16_t, int32_t, double>;
-
   explicit RecordRow(const std::vector<MemberType>& layout);
 
   std::string& Text(int member) { return Get<std::string>(member); }
@@ -38,9 +37,16 @@ class RecordRow {
   kv::DateTime& TimeModified() { return Date(3); }
 
  private:
+  // A sync keeps a row for every record of every list to its end, so a row is kept compact: texts apart from
+  // the other members, which need no room for a text beside them; the layout's slot table is shared.
+  using Scalar = std::variant<kv::DateTime, bool, int16_t, int32_t, double>;
+  struct Slots;
+
   template <class T>
   T& Get(int member);
-  std::vector<Value> values_;
+  std::shared_ptr<const Slots> slots_;
+  std::vector<std::string> texts_;
+  std::vector<Scalar> scalars_;
 };
 
 // A set of parallel arrays indexed 1..n, one element per record element of a list's response, held as one row
@@ -67,8 +73,11 @@ class RecordSet {
   int active_member() const { return active_member_; }
 
  private:
+  const RecordRow& BlankRow();
+
   std::vector<MemberType> layout_;
   int active_member_;
+  std::optional<RecordRow> blank_row_;  // the row fresh rows are copied from, made once
   std::optional<std::vector<RecordRow>> rows_;
 };
 
