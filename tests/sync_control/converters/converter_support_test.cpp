@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "common/error.h"
@@ -65,6 +66,50 @@ TEST(RecordSetTest, PreserveKeepsTheLowerRowsAndEmptyDropsEverything) {
   accounts.Resize(-7, "Empty");  // the count is not used
   EXPECT_FALSE(accounts.HasArrays());
   EXPECT_THROW(accounts[1], kv::Error);
+}
+
+int64_t ErrorNumber(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const kv::Error& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+TEST(RecordSetTest, MembersKeepTheirTypeAndPlaceInEveryRow) {
+  RecordSets sets;
+  // Items: 1 text, 2-3 dates, 4-5 texts, 6 flag, 7 Int16, 8-9 texts, 10 double, 11 text, 12 Int16, 13 text.
+  RecordSet& items = sets.ServiceItemRecords;
+  items.Resize(2, "");
+  RecordRow& row = items[1];
+  row.Text(13) = "last";
+  row.Text(11) = "eleven";
+  row.Int16(12) = 7;
+  row.Double(10) = 2.5;
+  row.Flag(6) = true;
+  row.Date(3) = kv::DateTime::FromSeconds(86400);
+  EXPECT_EQ(row.Text(13), "last");
+  EXPECT_EQ(row.Text(11), "eleven");
+  EXPECT_EQ(row.Text(9), "");
+  EXPECT_EQ(row.Int16(7), 0);
+  EXPECT_EQ(row.Int16(12), 7);
+  EXPECT_EQ(row.Double(10), 2.5);
+  EXPECT_TRUE(row.Flag(6));
+  EXPECT_TRUE(row.Date(2).IsZero());
+  EXPECT_EQ(row.Date(3).seconds(), 86400);
+  // The other row shares nothing with it.
+  EXPECT_EQ(items[2].Text(13), "");
+  EXPECT_EQ(items[2].Int16(12), 0);
+  EXPECT_FALSE(items[2].Flag(6));
+
+  EXPECT_EQ(ErrorNumber([&] { row.Text(2); }), kv::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumber([&] { row.Int32(7); }), kv::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumber([&] { row.Flag(13); }), kv::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumber([&] { row.Double(12); }), kv::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumber([&] { row.Text(0); }), 9);
+  EXPECT_EQ(ErrorNumber([&] { row.Text(14); }), 9);
+  EXPECT_EQ(ErrorNumber([&] { row.Int16(14); }), 9);
 }
 
 TEST(RecordSetTest, ModesCompareExactlyAndCountsMustBePositive) {
