@@ -1,5 +1,7 @@
 #include "platform/xml/element_stream.h"
 
+#include <libxml/entities.h>
+#include <libxml/hash.h>
 #include <libxml/parserInternals.h>
 #include <libxml/xmlreader.h>
 
@@ -106,6 +108,22 @@ struct ReaderErrors {
   const CapturedError* First() const { return first ? &*first : nullptr; }
 };
 
+// A copied DTD keeps each entity's declared text only; the parsed content, which is what a reference reads as
+// (markup in the declaration left out), comes along here.
+void CopyParsedEntity(void* payload, void* source, const xmlChar* name) {
+  auto* copy = static_cast<xmlEntityPtr>(payload);
+  auto* from = static_cast<xmlEntityPtr>(xmlHashLookup(static_cast<xmlHashTablePtr>(source), name));
+  if (copy == nullptr || from == nullptr || from->children == nullptr || copy->children != nullptr) return;
+  xmlNodePtr children = xmlDocCopyNodeList(copy->doc, from->children);
+  if (children == nullptr) return;
+  copy->children = children;
+  copy->owner = 1;
+  for (xmlNodePtr child = children; child != nullptr; child = child->next) {
+    child->parent = reinterpret_cast<xmlNodePtr>(copy);
+    copy->last = child;
+  }
+}
+
 // A copy of the record in a document of its own. The internal DTD goes along, so that entity references in the
 // record still read as their text.
 std::shared_ptr<DocHolder> CopyRecord(const xmlNode* record) {
@@ -118,6 +136,10 @@ std::shared_ptr<DocHolder> CopyRecord(const xmlNode* record) {
       xmlSetTreeDoc(reinterpret_cast<xmlNodePtr>(dtd), doc);
       doc->intSubset = dtd;
       xmlAddChild(reinterpret_cast<xmlNodePtr>(doc), reinterpret_cast<xmlNodePtr>(dtd));
+      const xmlDtd* source = record->doc->intSubset;
+      if (dtd->entities != nullptr && source->entities != nullptr) {
+        xmlHashScan(static_cast<xmlHashTablePtr>(dtd->entities), &CopyParsedEntity, source->entities);
+      }
     }
   }
   xmlNodePtr copy = xmlDocCopyNode(const_cast<xmlNode*>(record), doc, 1);

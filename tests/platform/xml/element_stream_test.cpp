@@ -160,6 +160,14 @@ TEST(ElementStreamTest, EntitiesAreRefusedAsTheDocumentRefusesThem) {
   ASSERT_TRUE(stream.Check()) << stream.parseError().reason;
   EXPECT_EQ(stream.Count("a"), 1u);
   EXPECT_EQ(stream.Next().text(), "|inner");
+
+  // An entity holding markup reads as its character data, as in the document, in every record that uses it.
+  const std::string markup =
+      "<!DOCTYPE r [<!ENTITY m \"<b>x</b>y\"><!ENTITY n \"[&m;]\">]><r><a>1&m;2</a><a>&n;</a></r>";
+  ElementStream records(markup, {"a"});
+  EXPECT_EQ(records.Next().text(), "1xy2");
+  EXPECT_EQ(records.Next().text(), "[xy]");
+  EXPECT_EQ(WalkDocument(markup, {"a"}).size(), 2u);
 }
 
 TEST(ElementStreamTest, DeepNestingOutsideHugeModeFailsAsTheLoadDoes) {
