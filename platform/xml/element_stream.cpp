@@ -179,7 +179,9 @@ ElementStream::ElementStream(std::string_view text, std::vector<std::string> nam
   impl_->text = text;
   impl_->names = std::move(names);
   impl_->counts.assign(impl_->names.size(), 0);
-  impl_->source.text = text;
+  // The parser of a load takes a NUL byte after the root element for the end of the text; the reader would read
+  // on and call what follows extra content.
+  impl_->source.text = text.substr(0, text.find('\0'));
 }
 
 ElementStream::~ElementStream() = default;
@@ -274,8 +276,9 @@ Node ElementStream::Next() {
   while (true) {
     const int step = s.skipSubtree ? xmlTextReaderNext(s.reader) : xmlTextReaderRead(s.reader);
     s.skipSubtree = false;
-    if (step != 1 || s.readerErrors->First() != nullptr) {
-      if (step != 0 || s.readerErrors->First() != nullptr) {
+    // Only what makes the text not well-formed ends the walk: a load, too, parses a text with namespace errors.
+    if (step != 1) {
+      if (step != 0) {
         s.Fail(kUnparsed);
       } else {
         s.ended = true;

@@ -170,6 +170,24 @@ TEST(ElementStreamTest, EntitiesAreRefusedAsTheDocumentRefusesThem) {
   EXPECT_EQ(WalkDocument(markup, {"a"}).size(), 2u);
 }
 
+// Texts a load takes although a stricter reader would not; the walk must take them too, or a lookup that walks
+// without a check would drop what a load keeps.
+TEST(ElementStreamTest, WalksWhatALoadTakes) {
+  using namespace std::string_literals;
+  for (const std::string& text : {"<r><a>1</a><a>2</a></r>\0\0<a<>junk"s, "<r><b:/><a>1</a></r>"s}) {
+    Document doc;
+    ASSERT_TRUE(doc.LoadXml(text));
+    ElementStream stream(text, {"a"});
+    EXPECT_TRUE(stream.Check());
+    std::vector<std::string> texts;
+    for (Node n = stream.Next(); n; n = stream.Next()) texts.push_back(n.text());
+    EXPECT_FALSE(stream.failed()) << stream.parseError().reason;
+    EXPECT_EQ(texts.size(), doc.getElementsByTagName("a").length());
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.front(), "1");
+  }
+}
+
 TEST(ElementStreamTest, DeepNestingOutsideHugeModeFailsAsTheLoadDoes) {
   // A text that declares entities is parsed without huge mode, whose depth limit then applies to both.
   std::string deep = "<!DOCTYPE d [<!ENTITY e \"x\">]>";
