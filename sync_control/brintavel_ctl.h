@@ -96,8 +96,6 @@ class BrintavelCtl : public platform::activex::UserControl, public platform::act
   // Collects the response's SalesTaxCodeRet records once per item run; a response that does not parse keeps
   // the earlier list.
   void LoadSalesTaxCodes();
-  // The same from a tree of the response already loaded.
-  void LoadSalesTaxCodes(const platform::xml::Document& document);
   bool IsSalesTaxCodeTaxable(const std::string& name) const;
 
   // ---- The wizard's steps (called by its buttons; public for the host and the tests).

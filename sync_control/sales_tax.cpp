@@ -26,15 +26,6 @@ void BrintavelCtl::LoadSalesTaxCodes() {
   objSalesTaxCodes = std::move(taxable_by_name);
 }
 
-void BrintavelCtl::LoadSalesTaxCodes(const platform::xml::Document& document) {
-  // A response that does not parse keeps the earlier list.
-  if (!document.parsed()) return;
-  const platform::xml::NodeList codes = document.getElementsByTagName("SalesTaxCodeRet");
-  std::unordered_map<std::string, bool> taxable_by_name;
-  for (size_t i = 0; i < codes.length(); ++i) AddSalesTaxCode(codes.item(i), taxable_by_name);
-  objSalesTaxCodes = std::move(taxable_by_name);
-}
-
 bool BrintavelCtl::IsSalesTaxCodeTaxable(const std::string& name) const {
   if (!objSalesTaxCodes) return false;
   const auto found = objSalesTaxCodes->find(name);

@@ -69,7 +69,7 @@ std::span<const Column> GLAccountColumns() {
 }
 
 void GetGLAccountsFromQB(BrintavelCtl& ctl) {
-  ListConverterSpec spec{
+  ListConverterSpec list{
       .record_element = "AccountRet",
       .table = {"GLChartOfAccounts", "AccRowID"},
       .columns = kGLAccountColumns,
@@ -83,7 +83,7 @@ void GetGLAccountsFromQB(BrintavelCtl& ctl) {
       .reset_failures_after_counters = true,
       .load_errors_to_caller = true,
   };
-  RunListConverter(ctl, spec);
+  RunListConverter(ctl, list);
 }
 
 }  // namespace brintavel

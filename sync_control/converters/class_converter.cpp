@@ -56,7 +56,7 @@ std::span<const Column> ClassColumns() {
 }
 
 void GetClassesFromQB(BrintavelCtl& ctl) {
-  ListConverterSpec spec{
+  ListConverterSpec list{
       .record_element = "ClassRet",
       .table = {"ClassInfo", "ClassRowID"},
       .columns = kClassColumns,
@@ -68,7 +68,7 @@ void GetClassesFromQB(BrintavelCtl& ctl) {
       .failure_counter = &BrintavelCtl::lngFailedClassCnt,
       .converted_counter = &ModWizard::varClassCount,
   };
-  RunListConverter(ctl, spec);
+  RunListConverter(ctl, list);
 }
 
 }  // namespace brintavel

@@ -161,7 +161,7 @@ std::span<const Column> CustomerColumns() {
 }
 
 void GetCustomersFromQB(BrintavelCtl& ctl) {
-  const ListConverterSpec spec{
+  const ListConverterSpec list{
       .record_element = "CustomerRet",
       .table = {"Customers", "CustomerID"},
       .columns = kCustomerColumns,
@@ -181,7 +181,7 @@ void GetCustomersFromQB(BrintavelCtl& ctl) {
       // The job converter reports "P" for customers and jobs together.
       .report_status = nullptr,
   };
-  RunCustomerListHalf(ctl, spec, customers);
+  RunCustomerListHalf(ctl, list, customers);
 }
 
 }  // namespace brintavel

@@ -44,7 +44,7 @@ struct CustomerListHalf {
   std::function<bool(int32_t sublevel)> takes;
   // Asked for a record the last-sync filter left out: true sends it all the same.
   std::function<bool(const RecordChildren&)> send_unchanged;
-  // Appends the columns of a taken record; by default every column of the spec as its table says.
+  // Appends the columns of a taken record; by default every column of the list as its table says.
   std::function<void(StatementBuilder&, const ColumnContext&)> append_columns;
   // After the last column of a taken record: the members kept beyond those the columns fill.
   std::function<void(const RecordChildren&, RecordRow&)> after_columns;
@@ -55,6 +55,6 @@ struct CustomerListHalf {
 // One pass over the CustomerRet elements by the converter template, for one half of the list. The record set is
 // emptied when the response cannot be read, as when it holds no CustomerRet, and kept with every value after the
 // pass.
-void RunCustomerListHalf(BrintavelCtl& ctl, const ListConverterSpec& spec, const CustomerListHalf& half);
+void RunCustomerListHalf(BrintavelCtl& ctl, const ListConverterSpec& list, const CustomerListHalf& half);
 
 }  // namespace brintavel

@@ -133,7 +133,7 @@ std::span<const Column> EmployeeColumns() {
 }
 
 void GetEmployeesFromQB(BrintavelCtl& ctl) {
-  ListConverterSpec spec{
+  ListConverterSpec list{
       .record_element = "EmployeeRet",
       .table = {"EmployeeInfo", "EmployeeID"},
       .columns = kEmployeeColumns,
@@ -146,7 +146,7 @@ void GetEmployeesFromQB(BrintavelCtl& ctl) {
       .converted_counter = &ModWizard::varEmployeeCount,
       .progress = ProgressStyle::FromOne,
   };
-  RunListConverter(ctl, spec);
+  RunListConverter(ctl, list);
 }
 
 }  // namespace brintavel

@@ -187,7 +187,7 @@ bool IsProjectListIDKnown(const std::string& list_id) {
 }
 
 void GetProjectsFromQB(BrintavelCtl& ctl) {
-  const ListConverterSpec spec{
+  const ListConverterSpec list{
       .record_element = "CustomerRet",
       .table = {"CustProjInfo", "ProjID"},
       .columns = kJobColumns,
@@ -214,7 +214,7 @@ void GetProjectsFromQB(BrintavelCtl& ctl) {
                    (m.varCustomerCount > 0 || m.varProjectCount > 0);
           },
   };
-  RunCustomerListHalf(ctl, spec, jobs);
+  RunCustomerListHalf(ctl, list, jobs);
 }
 
 }  // namespace brintavel

@@ -172,14 +172,14 @@ void EndList(BrintavelCtl& ctl, std::string_view letter, bool report_status) {
   ctl.fraProgress.SetVisible(false);
 }
 
-void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& spec) {
+void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list) {
   ModWizard& m = Module();
-  int32_t& failures = ctl.*spec.failure_counter;
-  int64_t& converted = m.*spec.converted_counter;
+  int32_t& failures = ctl.*list.failure_counter;
+  int64_t& converted = m.*list.converted_counter;
 
   std::optional<platform::xml::ElementStream> stream;
-  const std::vector<std::string> names{std::string(spec.record_element)};
-  if (spec.load_errors_to_caller) {
+  const std::vector<std::string> names{std::string(list.record_element)};
+  if (list.load_errors_to_caller) {
     stream.emplace(LoadResponseStream(names));
   } else {
     try {
@@ -190,47 +190,47 @@ void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& spec) {
       return;
     }
   }
-  if (!spec.reset_failures_after_counters) failures = 0;
+  if (!list.reset_failures_after_counters) failures = 0;
   if (!CheckResponseParsed(*stream)) return;
 
-  const size_t n = stream->Count(spec.record_element);
-  RecordSet& records = ModuleRecordSets().*spec.record_set;
+  const size_t n = stream->Count(list.record_element);
+  RecordSet& records = ModuleRecordSets().*list.record_set;
   if (n < 1) {
     records.Resize(0, "Empty");
     return;
   }
   records.Resize(static_cast<int32_t>(n), "");
 
-  BeginProgress(ctl, n, spec.start_caption, spec.progress);
+  BeginProgress(ctl, n, list.start_caption, list.progress);
   ctl.lngBatchCount = 0;
   converted = 0;
-  if (spec.reset_failures_after_counters) failures = 0;
+  if (list.reset_failures_after_counters) failures = 0;
 
   StatementBuilder builder = ControlStatementBuilder(ctl);
-  StatementUploader uploader(ctl, std::string(spec.letter), spec.failure_counter);
+  StatementUploader uploader(ctl, std::string(list.letter), list.failure_counter);
   for (size_t i = 0; i < n; ++i) {
     builder.Clear();
-    ShowRecordProgress(ctl, i, spec.progress);
+    ShowRecordProgress(ctl, i, list.progress);
     const ElementChildren children(stream->Next());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillTimesAndActive(children, record, records.active_member());
-    if (spec.last_sync && !PassesLastSync(record, *spec.last_sync)) continue;
+    if (list.last_sync && !PassesLastSync(record, *list.last_sync)) continue;
     // A record without a ListID cannot be matched on the service: its UPDATE would compare with the empty id and
     // overwrite every row that has none. It is skipped like a record the filter leaves out.
     const std::optional<std::string> list_id = children.Child("ListID");
     if (!list_id || list_id->empty()) continue;
 
     const ColumnContext context{children, record, static_cast<int64_t>(i), ctl.KalvorUser};
-    AppendColumns(builder, spec.columns, context);
+    AppendColumns(builder, list.columns, context);
     if (!builder.HasColumns()) continue;
     ++converted;
-    ShowCountCaption(ctl, spec.count_caption, converted);
+    ShowCountCaption(ctl, list.count_caption, converted);
     const bool active = records.active_member() != 0 && record.Flag(records.active_member());
-    const std::string& statement = FinishStatement(builder, spec.table, record, active, spec.list_id_width);
+    const std::string& statement = FinishStatement(builder, list.table, record, active, list.list_id_width);
     if (!uploader.Write(statement)) return;
   }
   if (!uploader.Flush()) return;
-  EndList(ctl, spec.letter, failures == 0 && converted > 0);
+  EndList(ctl, list.letter, failures == 0 && converted > 0);
 }
 
 }  // namespace brintavel

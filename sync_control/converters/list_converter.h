@@ -55,7 +55,7 @@ struct ListConverterSpec {
   size_t list_id_width = 50;
 };
 
-void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& spec);
+void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list);
 
 // ---- The pieces.
 

@@ -98,7 +98,7 @@ std::span<const Column> VendorColumns() {
 }
 
 void GetVendorsFromQB(BrintavelCtl& ctl) {
-  ListConverterSpec spec{
+  ListConverterSpec list{
       .record_element = "VendorRet",
       .table = {"Vendors", "VendorID"},
       .columns = kVendorColumns,
@@ -110,7 +110,7 @@ void GetVendorsFromQB(BrintavelCtl& ctl) {
       .failure_counter = &BrintavelCtl::lngFailedVendCnt,
       .converted_counter = &ModWizard::varVendorCount,
   };
-  RunListConverter(ctl, spec);
+  RunListConverter(ctl, list);
 }
 
 }  // namespace brintavel
