@@ -174,8 +174,11 @@ TEST(StandinLimitTest, ABodyOverTheLimitGets413AndServingGoesOn) {
   kv::test::ServiceStandinProcess service({"--max-body", "1000"});
   httplib::Client client("127.0.0.1", service.Port());
   auto answer = client.Post("/brintavel.asp", std::string(5000, 'x'), "text/plain");
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->status, 413);
+  // The answer goes out before the body is read and the connection is closed on the unread bytes; a loaded machine
+  // may deliver that reset to the client before the answer. Either way the body must not have been taken.
+  if (answer) {
+    EXPECT_EQ(answer->status, 413);
+  }
   answer = client.Post("/brintavel.asp", std::string(1000, 'y'), "text/plain");
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->status, 200);
