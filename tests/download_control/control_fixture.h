@@ -97,6 +97,7 @@ class PostingTest : public ControlTest {
     std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kv-company-XXXXXX";
     const int fd = mkstemp(pattern.data());
     if (fd >= 0) close(fd);
+    created_file_ = pattern;
     company_file = pattern;
     qb.companyFile = company_file;
     qb.responder = [](const std::string& request) {
@@ -111,7 +112,7 @@ class PostingTest : public ControlTest {
     control.reset();
     ResetModule();
     std::error_code ec;
-    std::filesystem::remove(company_file, ec);
+    std::filesystem::remove(created_file_, ec);
   }
 
   // The status reports the service received, in order.
@@ -124,6 +125,10 @@ class PostingTest : public ControlTest {
   }
 
   platform::qb::fake::FakeQuickBooks qb;
+
+ private:
+  // A test may point company_file elsewhere; the file made here still goes.
+  std::string created_file_;
 };
 
 }  // namespace tessarine::test
