@@ -23,22 +23,6 @@ std::optional<int32_t> WholeNumber(std::string_view text) {
   return value;
 }
 
-// The run's response as a checked stream of the records, or nothing when it cannot be read (bSyncError then
-// says why).
-std::optional<platform::xml::ElementStream> ReadResponse(std::string_view record_element) {
-  std::optional<platform::xml::ElementStream> stream;
-  try {
-    stream.emplace(LoadResponseStream({std::string(record_element)}));
-  } catch (const kv::Error& e) {
-    ModWizard& m = Module();
-    m.bSyncError = true;
-    m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
-    return std::nullopt;
-  }
-  if (!CheckResponseParsed(*stream)) return std::nullopt;
-  return stream;
-}
-
 }  // namespace
 
 std::optional<std::string> WholeNumberText(std::string_view text) {
@@ -58,7 +42,7 @@ void RunCustomerListHalf(BrintavelCtl& ctl, const ListConverterSpec& list, const
   RecordSet& records = ModuleRecordSets().*list.record_set;
 
   failures = 0;
-  std::optional<platform::xml::ElementStream> stream = ReadResponse(list.record_element);
+  std::optional<platform::xml::ElementStream> stream = OpenResponseStream(list.record_element);
   if (!stream) {
     // No values of an earlier run may stand in for a response that could not be read.
     records.Resize(0, "Empty");

@@ -102,14 +102,8 @@ int64_t TakeKindCount() {
 
 void GetTasksFromQB(BrintavelCtl& ctl) {
   ModWizard& m = Module();
-  std::optional<platform::xml::ElementStream> response;
-  try {
-    response.emplace(LoadResponseStream(kItemElements));
-  } catch (const kv::Error& e) {
-    m.bSyncError = true;
-    m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
-    return;
-  }
+  std::optional<platform::xml::ElementStream> response = TryLoadResponseStream(kItemElements);
+  if (!response) return;
   // A response that does not parse keeps the earlier sales-tax codes.
   if (response->parsed()) ctl.LoadSalesTaxCodes();
   ctl.lngFailedItemCnt = 0;

@@ -45,6 +45,23 @@ bool CheckResponseParsed(const platform::xml::ElementStream& stream) {
   return false;
 }
 
+std::optional<platform::xml::ElementStream> TryLoadResponseStream(std::vector<std::string> names) {
+  try {
+    return LoadResponseStream(std::move(names));
+  } catch (const kv::Error& e) {
+    ModWizard& m = Module();
+    m.bSyncError = true;
+    m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
+    return std::nullopt;
+  }
+}
+
+std::optional<platform::xml::ElementStream> OpenResponseStream(std::string_view record_element) {
+  std::optional<platform::xml::ElementStream> stream = TryLoadResponseStream({std::string(record_element)});
+  if (!stream || !CheckResponseParsed(*stream)) return std::nullopt;
+  return stream;
+}
+
 std::optional<std::string> ElementChildren::Child(std::string_view path) const {
   const platform::xml::Node node = element_.selectSingleNode(path);
   if (!node) return std::nullopt;
@@ -177,19 +194,10 @@ void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list) {
   int32_t& failures = ctl.*list.failure_counter;
   int64_t& converted = m.*list.converted_counter;
 
-  std::optional<platform::xml::ElementStream> stream;
-  const std::vector<std::string> names{std::string(list.record_element)};
-  if (list.load_errors_to_caller) {
-    stream.emplace(LoadResponseStream(names));
-  } else {
-    try {
-      stream.emplace(LoadResponseStream(names));
-    } catch (const kv::Error& e) {
-      m.bSyncError = true;
-      m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
-      return;
-    }
-  }
+  std::vector<std::string> names{std::string(list.record_element)};
+  std::optional<platform::xml::ElementStream> stream =
+      list.load_errors_to_caller ? LoadResponseStream(std::move(names)) : TryLoadResponseStream(std::move(names));
+  if (!stream) return;
   if (!list.reset_failures_after_counters) failures = 0;
   if (!CheckResponseParsed(*stream)) return;
 

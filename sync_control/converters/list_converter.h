@@ -69,6 +69,11 @@ platform::xml::ElementStream LoadResponseStream(std::vector<std::string> names);
 // kResponseUnreadablePrefix) and returns false.
 bool CheckResponseParsed(const platform::xml::ElementStream& stream);
 inline constexpr std::string_view kResponseUnreadablePrefix = "qbXML response could not be read: ";
+// LoadResponseStream with an error of the load (not a parse error) put in bSyncError and sSyncErrorText, after
+// kResponseUnreadablePrefix: nothing then.
+std::optional<platform::xml::ElementStream> TryLoadResponseStream(std::vector<std::string> names);
+// TryLoadResponseStream of one record element, checked: nothing also when the response does not parse.
+std::optional<platform::xml::ElementStream> OpenResponseStream(std::string_view record_element);
 
 // The children of one record element, read through its first child of each name or path.
 class ElementChildren : public RecordChildren {

@@ -48,20 +48,6 @@ StatementUploader LineUploader(BrintavelCtl& ctl, std::string letter, int32_t Br
   return uploader;
 }
 
-std::optional<platform::xml::ElementStream> OpenResponseStream(std::string_view record_element) {
-  std::optional<platform::xml::ElementStream> stream;
-  try {
-    stream.emplace(LoadResponseStream({std::string(record_element)}));
-  } catch (const kv::Error& e) {
-    ModWizard& m = Module();
-    m.bSyncError = true;
-    m.sSyncErrorText = std::string(kResponseUnreadablePrefix) + e.description();
-    return std::nullopt;
-  }
-  if (!CheckResponseParsed(*stream)) return std::nullopt;
-  return stream;
-}
-
 double ParseQBNumber(std::string_view text) {
   return kv::ParseNumber(kv::TrimBlanks(text));
 }

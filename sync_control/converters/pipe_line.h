@@ -47,10 +47,6 @@ bool AnswerFlagsUnsyncedLines(std::string_view answer);
 StatementUploader LineUploader(BrintavelCtl& ctl, std::string letter, int32_t BrintavelCtl::*failure_counter,
                                bool BrintavelCtl::*unsynced_flag);
 
-// The run's response as a checked stream of the record elements named (see LoadResponseStream). Nothing, with
-// bSyncError and the parser's reason in sSyncErrorText, when it cannot be read.
-std::optional<platform::xml::ElementStream> OpenResponseStream(std::string_view record_element);
-
 // The number of a qbXML amount, quantity or cost text (blanks around it allowed); throws a type-mismatch
 // kv::Error when the text is no number.
 double ParseQBNumber(std::string_view text);
