@@ -44,17 +44,22 @@ ErrorCapture::~ErrorCapture() {
   xmlSetGenericErrorFunc(oldGenericContext_, oldGeneric_);
 }
 
+CapturedError CapturedError::From(const xmlError& error) {
+  CapturedError e;
+  e.code = error.code;
+  e.level = error.level;
+  e.message = error.message ? error.message : "Unknown XML error";
+  while (!e.message.empty() && (e.message.back() == '\n' || e.message.back() == '\r')) e.message.pop_back();
+  e.line = error.line;
+  e.column = error.int2;
+  return e;
+}
+
 void ErrorCapture::OnStructured(void* self, xmlErrorPtr error) {
   if (self == nullptr || error == nullptr) return;
   auto* capture = static_cast<ErrorCapture*>(self);
   if (capture->errors_.size() >= 100) return;  // a broken document can report an error per line
-  CapturedError e;
-  e.code = error->code;
-  e.level = error->level;
-  e.message = error->message ? error->message : "Unknown XML error";
-  while (!e.message.empty() && (e.message.back() == '\n' || e.message.back() == '\r')) e.message.pop_back();
-  e.line = error->line;
-  e.column = error->int2;
+  CapturedError e = CapturedError::From(*error);
   if (error->domain == XML_FROM_SCHEMASV && capture->parser_ != nullptr && capture->parser_->input != nullptr) {
     e.line = capture->parser_->input->line;
     e.column = capture->parser_->input->col;

@@ -96,14 +96,7 @@ struct ReaderErrors {
   static void Capture(void* self, xmlErrorPtr error) {
     auto* errors = static_cast<ReaderErrors*>(self);
     if (errors == nullptr || error == nullptr || errors->first || error->level < XML_ERR_ERROR) return;
-    CapturedError e;
-    e.code = error->code;
-    e.level = error->level;
-    e.message = error->message ? error->message : "Unknown XML error";
-    while (!e.message.empty() && (e.message.back() == '\n' || e.message.back() == '\r')) e.message.pop_back();
-    e.line = error->line;
-    e.column = error->int2;
-    errors->first = std::move(e);
+    errors->first = CapturedError::From(*error);
   }
   const CapturedError* First() const { return first ? &*first : nullptr; }
 };

@@ -41,6 +41,9 @@ struct CapturedError {
   std::string message;
   int64_t line = 0;
   int64_t column = 0;
+
+  // libxml2's report as kept: message without its line end, line and column where the parser was.
+  static CapturedError From(const xmlError& error);
 };
 
 // For the lifetime of the object, this thread's libxml2 diagnostics land here instead of on stderr.
