@@ -58,6 +58,14 @@ void KVRDowloadctl::cmdStartDownload_Click() {
     return;
   }
 
+  // Before the first record: QuickBooks is let go and the window stays, so Continue may be pressed again.
+  auto keep_window = [this] {
+    StopBlinking();
+    EndQBSession();
+    CloseQBConnection();
+    objResults.reset();
+    cmdStartDownload.SetEnabled(true);
+  };
   try {
     ProgressBar1.SetMax(record_count);
     ProgressBar1.SetValue(0);
@@ -75,22 +83,13 @@ void KVRDowloadctl::cmdStartDownload_Click() {
     lngSuccessCount = 0;
     CheckQuickBooks();
     if (bQBError) {
-      StopBlinking();
-      EndQBSession();
-      CloseQBConnection();
-      objResults.reset();
-      cmdStartDownload.SetEnabled(true);
+      keep_window();
       return;
     }
     currentExpense = CurrentExpense{};
   } catch (const std::exception& e) {
-    // Nothing was posted yet: the window stays and Continue may be pressed again.
     MsgBox(ErrorText(e), vbInformation);
-    StopBlinking();
-    EndQBSession();
-    CloseQBConnection();
-    objResults.reset();
-    cmdStartDownload.SetEnabled(true);
+    keep_window();
     return;
   }
 
