@@ -17,11 +17,11 @@ bool KVRDowloadctl::PostTimeActivity(const std::string& type, int32_t id, const 
   sRequestXML.clear();
   sResponseXML.clear();
   BuildQBXMLRequest(type, id, data);
-  if (bQBError) {
-    MsgBox(sQBErrorText, vbOKOnly);
-    return false;
-  }
-  SendQBRequest();
+  return SendBuiltRequest();
+}
+
+bool KVRDowloadctl::SendBuiltRequest() {
+  if (!bQBError) SendQBRequest();
   if (bQBError) {
     MsgBox(sQBErrorText, vbOKOnly);
     return false;
@@ -58,16 +58,7 @@ bool KVRDowloadctl::PostExpense() {
   } else {
     CreateCheckAddRq();
   }
-  if (bQBError) {
-    MsgBox(sQBErrorText, vbOKOnly);
-    return false;
-  }
-  SendQBRequest();
-  if (bQBError) {
-    MsgBox(sQBErrorText, vbOKOnly);
-    return false;
-  }
-  return true;
+  return SendBuiltRequest();
 }
 
 void KVRDowloadctl::CreateBillAddRq() {

@@ -124,6 +124,8 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
   bool PostTimeActivity(const std::string& type, int32_t id, const std::string& data);
   void BuildQBXMLRequest(const std::string& type, int32_t id, const std::string& data);
   bool PostExpense();
+  // After a request was built: shows a build error, else sends it and shows a send error. True when sent.
+  bool SendBuiltRequest();
 
   // QuickBooks session (qb_session.cpp).
   void CheckQuickBooks();
