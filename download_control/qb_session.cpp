@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "common/error.h"
-#include "common/text.h"
+#include "common/file_identity.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
 #include "download_control/qbxml_text.h"
@@ -41,7 +41,7 @@ int32_t KVRDowloadctl::ContactQuickBooks() {
     if (s.sTicket.empty()) s.QBXMLVersionCode = 0;
     RequireTicket(s.sTicket);
     const std::string current = s.objRequestProcessor->GetCurrentCompanyFileName(s.sTicket);
-    if (kv::ToUpperAscii(kv::TrimBlanks(qb_file_path)) != kv::ToUpperAscii(kv::TrimBlanks(current))) {
+    if (!kv::SameFile(qb_file_path, current)) {
       bQBError = true;
       sQBErrorText = "Your Current Quickbooks file '" + current +
                      "' does not match with the QB file you are using with Kalvor '" + qb_file_path + "'. " +

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/error.h"
+#include "common/file_identity.h"
 #include "common/text.h"
 #include "common/web_form/web_request_form.h"
 #include "menu_agent/host_form.h"
@@ -24,14 +25,11 @@ using platform::forms::vbInformation;
 using platform::forms::vbOKOnly;
 namespace qb = platform::qb;
 
-// A company file the way the platform's directory search with normal attributes finds it: a regular file
-// whose name does not mark it hidden.
-bool NormalFileExists(const std::string& path) {
+// A company file is a regular file (or a link to one), whatever its name: a leading "." hides a name from
+// listings here, not from QuickBooks.
+bool CompanyFileExists(const std::string& path) {
   std::error_code ec;
-  const std::filesystem::path file(path);
-  if (!std::filesystem::is_regular_file(file, ec)) return false;
-  const std::string name = file.filename().string();
-  return !name.empty() && name.front() != '.';
+  return std::filesystem::is_regular_file(std::filesystem::path(path), ec);
 }
 
 // The session manager the run holds now, so that the error handler can close it.
@@ -161,7 +159,7 @@ SetupOutcome RunSetupSteps(CurrentManager& manager) {
   }
 
   manager.New().OpenConnection("", kAppName);
-  if (!state.QBFilePath.empty() && !NormalFileExists(state.QBFilePath)) {
+  if (!state.QBFilePath.empty() && !CompanyFileExists(state.QBFilePath)) {
     AgentMsgBox(S2(state.QBFilePath));
     manager.Close();
     return SetupOutcome::kEnded;
@@ -172,7 +170,7 @@ SetupOutcome RunSetupSteps(CurrentManager& manager) {
   if (kv::TrimBlanks(state.QBFilePath).empty()) {
     RegisterCompanyFile();
     state.QBFilePath = state.CurrentQBFile;
-  } else if (state.QBFilePath != state.CurrentQBFile) {
+  } else if (!kv::SameFile(state.QBFilePath, state.CurrentQBFile)) {
     // The session is left for the release to end, as QuickBooks ends it with the connection.
     manager.Close();
     AgentMsgBox(S3(state.QBFilePath));

@@ -1,4 +1,5 @@
 #include "common/error.h"
+#include "common/file_identity.h"
 #include "common/text.h"
 #include "platform/qb/class_factory.h"
 #include "platform/qb/qb_errors.h"
@@ -79,7 +80,7 @@ int32_t BrintavelCtl::ContactQuickBooks() {
     }
 
     const std::string current = m.objRequestProcessor->GetCurrentCompanyFileName(m.sTicket);
-    if (kv::ToUpperAscii(kv::TrimBlanks(current)) != kv::ToUpperAscii(kv::TrimBlanks(QBFilePath))) {
+    if (!kv::SameFile(current, QBFilePath)) {
       SetError(m, "Your Current Quickbooks file '" + current +
                       "' does not match with the QB file you are using with "
                       "Kalvor '" +

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "common/error.h"
+#include "common/file_identity.h"
 #include "platform/com/activation.h"
 #include "platform/qb/qb_errors.h"
 #include "standins/quickbooks/company_file.h"
@@ -125,12 +126,17 @@ int CmdTxns(bool xml) {
   std::filesystem::path journal = qb::StateDir() / "added-transactions";
   std::error_code ec;
   if (std::filesystem::exists(journal, ec)) {
+    // Lines name the company file as the request named it; each name is looked up once.
+    std::map<std::string, bool> same;
     std::istringstream in(qb::ReadFile(journal));
     for (std::string line; std::getline(in, line);) {
       size_t tab = line.find('\t');
       size_t second = line.find('\t', tab + 1);
       if (tab == std::string::npos || second == std::string::npos) continue;
-      if (line.substr(0, tab) == company.string()) ids.insert(line.substr(second + 1));
+      const std::string path = line.substr(0, tab);
+      auto known = same.find(path);
+      if (known == same.end()) known = same.emplace(path, kv::SameFile(path, company.string())).first;
+      if (known->second) ids.insert(line.substr(second + 1));
     }
   }
   std::shared_ptr<const qb::Company> loaded = qb::Company::Load(company);

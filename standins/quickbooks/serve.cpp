@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "common/error.h"
+#include "common/file_identity.h"
 #include "platform/com/guid.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/qb/request_processor.h"
@@ -39,12 +40,6 @@ std::string NewTicket() {
   guid.data3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
   for (size_t i = 0; i < 8; ++i) guid.data4[i] = bytes[8 + i];
   return platform::com::GuidToString(guid);
-}
-
-bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-  std::error_code ec;
-  if (std::filesystem::equivalent(a, b, ec)) return true;
-  return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
 }
 
 // One connection's state: the stand-in serves exactly one client per process.
@@ -180,7 +175,7 @@ class Server {
                           ", a call to BeginSession must name a company file, and no company file is open in "
                           "QuickBooks (the stand-in opens one with \"qb-standin open FILE\").");
     }
-    if (!fileName.empty() && !SameFile(fileName, *open)) {
+    if (!fileName.empty() && !kv::SameFile(fileName, open->string())) {
       throw kv::Error(kErrDifferentFileOpen,
                       "A company file is already open in QuickBooks and it is not the one "
                       "requested: open is " +

@@ -59,18 +59,27 @@ class KvpageTessarineTest : public ::testing::Test {
     return {run.status, run.out + run.err};
   }
 
-  std::vector<std::string> KvpageArgs(const std::string& mode, bool with_user = true) const {
+  std::vector<std::string> KvpageArgs(const std::string& mode, bool with_user = true,
+                                      const fs::path& company_file = {}) const {
     std::vector<std::string> args{"--control", "tessarine",    "--param", "KVSecureServerURL=" + service_.BaseUrl(),
                                   "--param",   "SiteCode=HLC", "--param", "SiteKey=K-42"};
     if (with_user) args.insert(args.end(), {"--param", "KalvorUser=dana"});
-    args.insert(args.end(), {"--param", "QBFilePath=" + company().string(), "--param", "TsOrExpense=" + mode});
+    const fs::path named = company_file.empty() ? company() : company_file;
+    args.insert(args.end(), {"--param", "QBFilePath=" + named.string(), "--param", "TsOrExpense=" + mode});
     return args;
   }
 
-  Result Kvpage(const std::string& mode, const std::string& extra = "--continue") const {
-    std::vector<std::string> args = KvpageArgs(mode);
+  Result Kvpage(const std::string& mode, const std::string& extra = "--continue",
+                const fs::path& company_file = {}) const {
+    std::vector<std::string> args = KvpageArgs(mode, true, company_file);
     if (!extra.empty()) args.push_back(extra);
     return Run("kvpage", args);
+  }
+
+  size_t StatusReports() const {
+    size_t reports = 0;
+    for (const auto& request : service_.Received()) reports += request.Page() == "kalvorupdatestatus.asp" ? 1 : 0;
+    return reports;
   }
 
   // Runs kvpage and sends it Ctrl-C once `requests` requests have reached the service.
@@ -165,6 +174,38 @@ TEST_F(KvpageTessarineTest, WithoutContinueTheCountIsShownAndNothingIsPosted) {
   EXPECT_NE(run.out.find("4 time/leave activity rows to be downloaded.."), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("Results"), std::string::npos);
   EXPECT_EQ(service_.ReceivedCount(), 1u);
+}
+
+// With Books.xml open and books.xml beside it, a page naming books.xml names another company file.
+TEST_F(KvpageTessarineTest, APageNamingAnotherFileThanTheOpenOnePostsNothing) {
+  const fs::path open = dir_ / "Books.xml";
+  const fs::path named = dir_ / "books.xml";
+  fs::copy_file(company(), open);
+  fs::copy_file(company(), named);
+  ASSERT_EQ(Run("qb-standin", {"open", open.string()}).status, 0);
+  const std::string before = ReadWhole(open);
+
+  const Result run = Kvpage("True", "--continue", named);
+  EXPECT_NE(run.out.find("[Critical]\nYour Current Quickbooks file '" + open.string() +
+                         "' does not match with the QB file you are using with Kalvor '" + named.string() +
+                         "'. \nPlease open the correct Quickbooks file and try again."),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("successfully posted"), std::string::npos) << run.out;
+  EXPECT_EQ(StatusReports(), 0u);
+  EXPECT_EQ(ReadWhole(open), before);
+  EXPECT_EQ(ReadWhole(named), ReadWhole(company()));
+}
+
+TEST_F(KvpageTessarineTest, APageNamingALinkToTheOpenFilePostsIntoIt) {
+  const fs::path link = dir_ / "linked company.xml";
+  fs::create_symlink(company(), link);
+  const Result run = Kvpage("True", "--continue", link);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Time/Leave transactions successfully posted 4"), std::string::npos) << run.out;
+  EXPECT_EQ(StatusReports(), 4u);
+  const Result query = Run("qb-standin", {"query", "TimeTracking"});
+  EXPECT_NE(query.out.find("<TxnDate>2006-05-09</TxnDate>"), std::string::npos) << query.out;
 }
 
 TEST_F(KvpageTessarineTest, TheServicePageGivesTheParameters) {

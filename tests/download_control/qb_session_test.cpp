@@ -1,6 +1,9 @@
 // The QuickBooks session of the download control: the check session, version codes, the company-file check,
 // and how failures are reported and cleaned up.
 
+#include <filesystem>
+#include <fstream>
+
 #include "common/text.h"
 #include "control_fixture.h"
 #include "platform/qb/qb_errors.h"
@@ -55,10 +58,35 @@ TEST_F(QBSessionTest, VersionCodesComeFromTheLastVersionOfTheList) {
   }
 }
 
-TEST_F(QBSessionTest, PathsDifferingOnlyInLetterCaseAndBlanksAreTheSameFile) {
+// Names that differ only in letter case or blanks are two files here; a link to the company file, or a file
+// whose name starts with ".", is named by what it is.
+TEST_F(QBSessionTest, TheOpenFileMustBeTheCompanyFileItself) {
   KVRDowloadctl& c = Idle();
-  qb.companyFile = "  " + kv::ToUpperAscii(company_file) + " ";
+  const std::filesystem::path file = company_file;
+  const std::filesystem::path dir = file.parent_path();
+  const std::filesystem::path upper = dir / kv::ToUpperAscii(file.filename().string());
+  const std::filesystem::path link = file.string() + ".link";
+  const std::filesystem::path dot = dir / ("." + file.filename().string());
+  std::ofstream(upper) << "another company";
+  std::ofstream(dot) << "a company";
+  std::filesystem::create_symlink(file, link);
+
+  for (const std::string& other : {upper.string(), "  " + company_file + " "}) {
+    qb.companyFile = other;
+    EXPECT_EQ(c.ContactQuickBooks(), 0) << other;
+    EXPECT_EQ(c.QBErrorText(), "Your Current Quickbooks file '" + other +
+                                   "' does not match with the QB file you are using with Kalvor '" + company_file +
+                                   "'. \r\nPlease open the correct Quickbooks file and try again.");
+  }
+  qb.companyFile = link.string();
   EXPECT_EQ(c.ContactQuickBooks(), 1);
+  EXPECT_FALSE(c.QBError());
+  qb.companyFile = (dir / "." / dot.filename()).string();
+  Module().params.QBFilePath = dot.string();
+  EXPECT_EQ(c.ContactQuickBooks(), 1);
+  EXPECT_FALSE(c.QBError());
+
+  for (const auto& made : {upper, link, dot}) std::filesystem::remove(made);
 }
 
 TEST_F(QBSessionTest, AnotherOpenFileIsNamedInTheMismatchMessage) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "menu_agent/main_mod.h"
 #include "menu_agent/online_access.h"
 #include "platform/qb/qb_errors.h"
@@ -184,6 +186,31 @@ TEST_F(SetupTest, FileOnRecordDifferingInLetterCaseEnds) {
   EXPECT_EQ(qb_.CountOf("EndSession"), 0);
   EXPECT_EQ(qb_.CountOf("CloseConnection"), 1);
   EXPECT_FALSE(qb_.SubscriptionOf(corvalink::kSubscriberID));
+}
+
+// The file on record and the open one are compared as files: a link to the open file names it.
+TEST_F(SetupTest, ALinkOnRecordToTheOpenFileIsTheOpenFile) {
+  const std::string link = (Dir() / "Books link.QBW").string();
+  std::filesystem::create_symlink(company_, link);
+  OnRecord(link);
+  kvtest::ScriptedUi ui;
+  QueueSignIn(ui);
+  ui.ExpectBox(kAdded);
+  EXPECT_EQ(corvalink::RunSetup(), SetupOutcome::kMenuAdded);
+  EXPECT_EQ(Requests().size(), 1u);  // nothing to record
+  EXPECT_EQ(MainMod().QBFilePath, link);
+}
+
+TEST_F(SetupTest, ADotFileOnRecordIsFoundLikeAnyOther) {
+  const std::string dot = (Dir() / ".books.QBW").string();
+  menutest::WriteAll(dot, "<QBStandinCompany/>");
+  qb_.companyFile = dot;
+  OnRecord(dot);
+  kvtest::ScriptedUi ui;
+  QueueSignIn(ui);
+  ui.ExpectBox(kAdded);
+  EXPECT_EQ(corvalink::RunSetup(), SetupOutcome::kMenuAdded);
+  EXPECT_EQ(qb_.CountOf("BeginSession"), 1);
 }
 
 TEST_F(SetupTest, DialogClosedWithoutSignInEndsLikeCancel) {

@@ -2,6 +2,10 @@
 // reports, when a step fails.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "platform/qb/qb_errors.h"
 #include "sync_control/brintavel_ctl.h"
@@ -135,6 +139,45 @@ TEST_F(QBSessionTest, EndAndCloseFailuresAreStoredAndNothingIsRetried) {
   EXPECT_EQ(qb_.OpenSessions(), 1);
   EXPECT_EQ(qb_.OpenConnections(), 1);
   EXPECT_EQ(qb_.processorsCreated, 2);
+}
+
+// Which file is open is told by the file itself: two names differing only in letter case or blanks are two
+// files here, while a link to the open file, or a file whose name starts with ".", is the company file.
+TEST_F(QBSessionTest, TheOpenFileMustBeTheCompanyFileItself) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kv-session-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const std::filesystem::path dir = pattern;
+  for (const char* name : {"Books.xml", "books.xml", ".books.xml"}) std::ofstream(dir / name) << name;
+  std::filesystem::create_symlink(dir / "Books.xml", dir / "link.xml");
+  const std::string open = (dir / "Books.xml").string();
+  struct Case {
+    std::string open;
+    std::string on_record;
+    int32_t result;
+  };
+  const std::vector<Case> cases = {
+      {open, (dir / "books.xml").string(), 0},
+      {open, " " + open + " ", 0},
+      {(dir / "link.xml").string(), open, 1},
+      {open, (dir / "link.xml").string(), 1},
+      {(dir / ".books.xml").string(), (dir / "." / ".books.xml").string(), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.open + " | " + c.on_record);
+    qb_.companyFile = c.open;
+    ctl_.QBFilePath = c.on_record;
+    EXPECT_EQ(ctl_.ContactQuickBooks(), c.result);
+    EXPECT_EQ(Module().bSyncError, c.result == 0);
+    if (c.result == 0) {
+      EXPECT_EQ(Module().sSyncErrorText, "Your Current Quickbooks file '" + c.open +
+                                             "' does not match with the QB file you are using with Kalvor '" +
+                                             c.on_record +
+                                             "'. \r\nPlease open the correct Quickbooks file and try again.");
+    }
+    EndQBSession();
+    CloseQBConnection();
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

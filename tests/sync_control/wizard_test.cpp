@@ -50,7 +50,7 @@ class WizardTest : public ::testing::Test {
     dir_ = pattern;
     company_ = (dir_ / "Acme Plumbing.QBW").string();
     std::ofstream(company_) << "company";
-    qb_.companyFile = "  " + kv::ToUpperAscii(company_) + " ";  // case and blanks do not matter
+    qb_.companyFile = company_;
 
     ctl_ = std::make_unique<BrintavelCtl>(converters_);
     ctl_->KVSecureServerURL = service_.BaseUrl();
