@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -24,6 +25,7 @@
 #include "menu_agent/menu_actions.h"
 #include "menu_agent/menu_listener.h"
 #include "menu_agent/menu_subscription.h"
+#include "menu_agent/pick_queue.h"
 #include "platform/forms/form.h"
 #include "tests/support/qb/fake_quickbooks.h"
 
@@ -122,5 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(url.find_first_of("\r ") == std::string::npos, "an opened address is one line without blanks", url);
   }
   Require(PickLockFree(), "the pick lock is free after the pick");
+  std::error_code ec;
+  Require(std::filesystem::is_empty(corvalink::PickQueuePath(), ec) || ec, "no pick is left in the queue");
   return 0;
 }

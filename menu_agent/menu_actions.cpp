@@ -1,15 +1,14 @@
 #include "menu_agent/menu_actions.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
+#include <deque>
+#include <exception>
+#include <iostream>
 
-#include <system_error>
-
+#include "common/error.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_subscription.h"
 #include "menu_agent/online_access.h"
-#include "platform/com/state_directory.h"
+#include "menu_agent/pick_queue.h"
 #include "platform/forms/form.h"
 #include "platform/web/open_browser.h"
 #include "platform/web/query_builder.h"
@@ -17,45 +16,19 @@
 namespace corvalink {
 namespace {
 
-// Set while this thread waits on the service for a pick.
-thread_local bool t_waiting_on_service = false;
+// Set while this thread handles a pick; picks that come meanwhile (its waits pump events) wait in the list.
+thread_local bool t_handling_pick = false;
+thread_local std::deque<long> t_waiting_picks;
 
-// The cross-process mark of a pick waiting on the service. An unusable state directory leaves only the
-// in-process mark: a pick is never refused for a file it could not open.
-class PickLock {
+class HandlingPick {
  public:
-  PickLock() {
-    std::error_code ec;
-    const std::filesystem::path path = PickLockPath();
-    std::filesystem::create_directories(path.parent_path(), ec);
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
-    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      held_elsewhere_ = errno == EWOULDBLOCK;
-      close(fd_);
-      fd_ = -1;
-    }
+  HandlingPick() { t_handling_pick = true; }
+  ~HandlingPick() {
+    t_handling_pick = false;
+    t_waiting_picks.clear();
   }
-  ~PickLock() {
-    if (fd_ >= 0) close(fd_);  // closing drops the lock
-  }
-  PickLock(const PickLock&) = delete;
-  PickLock& operator=(const PickLock&) = delete;
-
-  // Another pick holds the lock: it is waiting on the service now.
-  bool HeldElsewhere() const { return held_elsewhere_; }
-
- private:
-  int fd_ = -1;
-  bool held_elsewhere_ = false;
-};
-
-class WaitingOnService {
- public:
-  WaitingOnService() { t_waiting_on_service = true; }
-  ~WaitingOnService() { t_waiting_on_service = false; }
-  WaitingOnService(const WaitingOnService&) = delete;
-  WaitingOnService& operator=(const WaitingOnService&) = delete;
+  HandlingPick(const HandlingPick&) = delete;
+  HandlingPick& operator=(const HandlingPick&) = delete;
 };
 
 void OpenSitePage(const std::string& page) {
@@ -63,10 +36,6 @@ void OpenSitePage(const std::string& page) {
 }
 
 }  // namespace
-
-std::filesystem::path PickLockPath() {
-  return platform::com::StateDirectory() / "corvalink-pick.lock";
-}
 
 std::string SitePageUrl(const std::string& page) {
   const MainModState& state = MainMod();
@@ -118,26 +87,35 @@ void Synchronize() {
   OpenSitePage("BrintavelCall.asp");
 }
 
-void DispatchMenuEvent(long item) {
-  if (t_waiting_on_service) return;
-  if (item == kPickSynchronize) {
-    PickLock lock;
-    if (lock.HeldElsewhere()) return;
-    WaitingOnService waiting;
-    Synchronize();
-    return;
+namespace {
+
+bool HasAction(long item) {
+  switch (item) {
+    case kPickGetTimesheets:
+    case kPickGetExpenses:
+    case kPickSynchronize:
+    case kPickSetupEmployee:
+    case kPickStaffProject:
+    case kPickCustomize:
+    case kPickOnlineHelp:
+    case kPickUninstall:
+    case kPickGoToPortal:
+      return true;
+    default:
+      return false;
   }
-  {
-    // The other actions do not wait on the service; they only must not start beside one that does.
-    PickLock lock;
-    if (lock.HeldElsewhere()) return;
-  }
+}
+
+void RunMenuAction(long item) {
   switch (item) {
     case kPickGetTimesheets:
       GetTimesheets();
       break;
     case kPickGetExpenses:
       GetExpenses();
+      break;
+    case kPickSynchronize:
+      Synchronize();
       break;
     case kPickSetupEmployee:
       SetupEmployee();
@@ -160,6 +138,38 @@ void DispatchMenuEvent(long item) {
     default:
       break;
   }
+}
+
+}  // namespace
+
+void DispatchMenuEvent(long item) {
+  if (!HasAction(item)) return;
+  if (t_handling_pick) {
+    t_waiting_picks.push_back(item);
+    return;
+  }
+  PickTurn turn;
+  HandlingPick handling;
+  std::exception_ptr failure;
+  try {
+    RunMenuAction(item);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // The picks that came meanwhile were taken from QuickBooks as delivered: each runs, whatever the others do,
+  // and a failure of one has no caller left to go back to but the log.
+  while (!t_waiting_picks.empty()) {
+    const long next = t_waiting_picks.front();
+    t_waiting_picks.pop_front();
+    try {
+      RunMenuAction(next);
+    } catch (const kv::Error& e) {
+      std::cerr << "corvalink: the pick of item " << next << " failed: " << e.description() << "\n";
+    } catch (const std::exception& e) {
+      std::cerr << "corvalink: the pick of item " << next << " failed: " << e.what() << "\n";
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace corvalink

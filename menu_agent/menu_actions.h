@@ -3,7 +3,6 @@
 // What each item of the Kalvor menu does: most open a service or portal page in a new browser window with the
 // site code and site id; Syncronize refreshes the site values first; Uninstall removes the menu.
 
-#include <filesystem>
 #include <string>
 
 namespace corvalink {
@@ -20,8 +19,9 @@ inline constexpr long kPickUninstall = 10;
 inline constexpr long kPickGoToPortal = 11;
 
 // Runs the action of an item number; numbers without an action (the separator lines 3 and 7, anything else)
-// do nothing. A pick that arrives while an earlier pick still waits on the service, in this process or in
-// another server process of this user, does nothing either (see PickLockPath). Failures raise kv::Error.
+// do nothing. Picks are handled one at a time in the order they arrive: one that comes while an earlier pick
+// is still handled (waiting on the service, say) waits for it, in this process or in another server process
+// of this user (see PickTurn), and is never dropped. Failures raise kv::Error.
 void DispatchMenuEvent(long item);
 
 void GetTimesheets();
@@ -36,10 +36,5 @@ void Synchronize();
 // The page addresses the actions open, with the module's current values.
 std::string SitePageUrl(const std::string& page);
 std::string PortalPageUrl();
-
-// QuickBooks starts one server process per pick, so a pick that waits on the service is marked by an exclusive
-// lock on this file (in the QuickBooks state directory) for as long as it waits; a later pick that finds the
-// lock held dispatches nothing.
-std::filesystem::path PickLockPath();
 
 }  // namespace corvalink

@@ -25,7 +25,8 @@ constexpr platform::com::Guid kListenerClsid{
     0x0B01C3C5, 0xB46F, 0x4CFE, {0xB4, 0x2F, 0xDA, 0x3D, 0x4E, 0x02, 0x9F, 0x41}};
 
 // The sign-in dialog in a terminal: the user name, then the password without echo, until a sign-in closes
-// the dialog. An empty user name offers the dialog's other buttons; the end of input is Cancel.
+// the dialog. A user name of blanks is OK pressed with it, which tells the user that both are required; then
+// the dialog's other buttons are offered. The end of input is Cancel.
 void PresentSignIn(Form& form, TerminalPresenter& terminal) {
   auto& dialog = static_cast<frmOnlineAccess&>(form);
   terminal.Out() << "== " << dialog.Caption() << " ==\n" << dialog.Label2.Caption() << "\n\n";
@@ -36,6 +37,10 @@ void PresentSignIn(Form& form, TerminalPresenter& terminal) {
       return;
     }
     if (kv::TrimBlanks(*user).empty()) {
+      dialog.txtUserID.Type(*user);
+      dialog.txtPassword.Type("");
+      dialog.Okey.Click();
+      if (!dialog.Loaded() || !dialog.Visible()) return;
       const std::optional<std::string> choice =
           platform::forms::AskText("Signup (s), Help (h), Cancel (c), or Enter to sign in:");
       const std::string word = choice ? kv::ToLowerAscii(kv::TrimBlanks(*choice)) : "c";

@@ -47,6 +47,23 @@ TEST_F(ProgramTest, SetupEndsWithoutCredentials) {
   EXPECT_EQ(Received().size(), 0u);
 }
 
+TEST_F(ProgramTest, AUserNameOfBlanksIsToldBothAreRequiredAndSendsNothing) {
+  constexpr std::string_view kRequired =
+      "This information is required to proceed with this setup..\nPlease press cancel to exit the setup..";
+  const Outcome cancelled = Corvalink({"a"}, "   \nc\n");
+  EXPECT_EQ(cancelled.status, 1) << cancelled.output;
+  EXPECT_NE(cancelled.output.find(kRequired), std::string::npos) << cancelled.output;
+  EXPECT_EQ(Received().size(), 0u);
+
+  // Enter at the buttons asks for the user name again.
+  const Outcome retried = Corvalink({"a"}, "\n\njane\ns3cret&x\n");
+  EXPECT_EQ(retried.status, 0) << retried.output;
+  EXPECT_NE(retried.output.find(kRequired), std::string::npos) << retried.output;
+  const auto received = Received();
+  ASSERT_EQ(received.size(), 2u);  // the sign-in and the file registration, nothing for the blank name
+  EXPECT_EQ(received[0].QueryValue("user"), "jane");
+}
+
 TEST_F(ProgramTest, SetupReportsQuickBooksNotRunning) {
   EXPECT_EQ(Qb({"close"}).status, 0);
   const Outcome setup = Corvalink({"a"}, "jane\ns3cret&x\n");

@@ -1,18 +1,18 @@
 // Each menu number's action: the page it opens, the site refresh before synchronising, and picks that arrive
-// while another waits on the service.
+// while another is under way, which wait for it.
 
 #include "menu_agent/menu_actions.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <optional>
+#include <thread>
 
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
+#include "menu_agent/pick_queue.h"
 #include "platform/forms/event_loop.h"
 #include "tests/menu_agent/menu_test_support.h"
 #include "tests/support/qb/fake_quickbooks.h"
@@ -79,19 +79,57 @@ TEST_F(DispatchTest, UninstallAsksBeforeRemoving) {
   corvalink::HostForm().Unload();
 }
 
-TEST_F(DispatchTest, PickWhileAnotherWaitsOnTheServiceDoesNothing) {
+// Runs a pick on a thread of its own, as another server process would: the queue's locks tell the two apart
+// as they tell processes apart.
+std::thread PickElsewhere(long item) {
+  return std::thread([item] {
+    MainMod().ServerURL = "http://kalvor.test/";
+    DispatchMenuEvent(item);
+  });
+}
+
+size_t PicksInQueue() {
+  std::error_code ec;
+  size_t count = 0;
+  for (std::filesystem::directory_iterator it(corvalink::PickQueuePath(), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    ++count;
+  }
+  return count;
+}
+
+bool WaitForPicksInQueue(size_t count) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (PicksInQueue() != count) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+TEST_F(DispatchTest, PicksWaitForThePickAheadAndRunInTheOrderTheyCame) {
   kvtest::ScriptedUi ui;
-  // Another server process holds the mark of a pick waiting on the service.
-  std::filesystem::create_directories(corvalink::PickLockPath().parent_path());
-  const int fd = open(corvalink::PickLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-  DispatchMenuEvent(0);
-  DispatchMenuEvent(2);
+  std::optional<corvalink::PickTurn> ahead(std::in_place);  // a pick of another process, still under way
+  std::thread first = PickElsewhere(0);
+  ASSERT_TRUE(WaitForPicksInQueue(2));
+  std::thread second = PickElsewhere(1);
+  ASSERT_TRUE(WaitForPicksInQueue(3));
   EXPECT_TRUE(Opened().empty());
-  close(fd);
+  ahead.reset();
+  first.join();
+  second.join();
+  EXPECT_EQ(Opened(), (std::vector<std::string>{"http://kalvor.test/tspenddownlist.asp?sitecode=&siteid=",
+                                                "http://kalvor.test/exppenddownlist.asp?sitecode=&siteid="}));
+  EXPECT_EQ(PicksInQueue(), 0u);
+}
+
+TEST_F(DispatchTest, APlaceLeftByADeadProcessIsPassedOver) {
+  kvtest::ScriptedUi ui;
+  std::filesystem::create_directories(corvalink::PickQueuePath());
+  menutest::WriteAll(corvalink::PickQueuePath() / "00000000000000000001", "");
   DispatchMenuEvent(0);
   EXPECT_EQ(Opened().size(), 1u);
+  EXPECT_EQ(PicksInQueue(), 0u);
 }
 
 class SynchronizeTest : public DispatchTest {
@@ -141,7 +179,7 @@ TEST_F(SynchronizeTest, AStalledRefreshEndsAtTheWebTimeOutAndStillOpensTheSyncPa
   EXPECT_EQ(Opened(), std::vector<std::string>{SyncPage("ACME", "K-77")});
 }
 
-TEST_F(SynchronizeTest, PickArrivingDuringTheWaitDispatchesNothing) {
+TEST_F(SynchronizeTest, PicksArrivingDuringTheWaitRunAfterItInOrder) {
   kvtest::ScriptedUi ui;
   service_.SetFault("kvrGetQBMenuSpecs.asp", "delay-ms 300");
   // Something run by the event loop while the refresh waits picks again.
@@ -150,11 +188,12 @@ TEST_F(SynchronizeTest, PickArrivingDuringTheWaitDispatchesNothing) {
     DispatchMenuEvent(2);
   });
   DispatchMenuEvent(2);
-  EXPECT_EQ(Opened(), std::vector<std::string>{SyncPage("ACME", "K-99")});
-  EXPECT_EQ(service_.ReceivedCount(), 1u);
-  // Once the wait is over, picks work again.
+  EXPECT_EQ(Opened(), (std::vector<std::string>{SyncPage("ACME", "K-99"),
+                                                service_.BaseUrl() + "tspenddownlist.asp?sitecode=ACME&siteid=K-99",
+                                                SyncPage("ACME", "K-99")}));
+  EXPECT_EQ(service_.ReceivedCount(), 2u);
   DispatchMenuEvent(0);
-  EXPECT_EQ(Opened().size(), 2u);
+  EXPECT_EQ(Opened().size(), 4u);
 }
 
 }  // namespace
