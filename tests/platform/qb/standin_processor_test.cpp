@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "common/error.h"
 #include "platform/qb/class_factory.h"
 #include "platform/qb/qb_errors.h"
@@ -86,9 +88,16 @@ TEST(StandinProcessor, NamedCompanyFileMustBeTheOpenOne) {
   processor->OpenConnection("id", "app");
   EXPECT_EQ(ErrorOf([&] { processor->BeginSession((env.dir() / "other.xml").string(), 2); }).number(),
             kErrDifferentFileOpen);
-  // The same file by another spelling of its path is the open one.
+  // A name that differs in letter case is another file, even when both are on disk.
+  std::filesystem::copy_file(company, env.dir() / "Company.xml");
+  EXPECT_EQ(ErrorOf([&] { processor->BeginSession((env.dir() / "Company.xml").string(), 2); }).number(),
+            kErrDifferentFileOpen);
+  // The same file by another spelling of its path, or through a link, is the open one.
   std::string ticket = processor->BeginSession((env.dir() / "." / "company.xml").string(), 2);
   EXPECT_FALSE(ticket.empty());
+  processor->EndSession(ticket);
+  std::filesystem::create_symlink(company, env.dir() / "link.xml");
+  EXPECT_FALSE(processor->BeginSession((env.dir() / "link.xml").string(), 2).empty());
 }
 
 TEST(StandinProcessor, SingleUserSessionsExcludeOthersUntilReleased) {
