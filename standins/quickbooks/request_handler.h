@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "standins/quickbooks/qbxml_status.h"
+
 namespace standins::quickbooks {
 
 // A response built from pieces: texts of its own and views into a company file's text (kept alive with it),
@@ -51,13 +53,5 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
 
 // Appends the transactions to the state directory's record of adds (for "qb-standin txns").
 void JournalAddedTransactions(const std::filesystem::path& companyPath, const std::vector<AddedTransaction>& added);
-
-// Status codes of the ...Rs elements.
-inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusNoMatch = 1;          // Warn: a query found nothing
-inline constexpr int kStatusInvalidValue = 3000;  // a missing, unknown or unreadable element or value
-inline constexpr int kStatusInvalidReference = 3140;
-inline constexpr int kStatusCouldNotSave = 3180;
-inline constexpr int kStatusUnsupported = 3250;  // a request QuickBooks does not know
 
 }  // namespace standins::quickbooks
