@@ -86,6 +86,7 @@ class RegistryLock {
   explicit RegistryLock(const std::filesystem::path& path) {
     fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFileMode);
     if (fd_ < 0) throw FileError(errno, "locked", path);
+    fchmod(fd_, kPrivateFileMode);  // open() applies the umask
     int rc;
     do {
       rc = flock(fd_, LOCK_EX);

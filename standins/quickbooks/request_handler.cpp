@@ -11,7 +11,6 @@
 
 #include "common/error.h"
 #include "common/text.h"
-#include "platform/com/state_directory.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/qb/xml_text.h"
 #include "standins/quickbooks/handlers.h"
@@ -263,7 +262,7 @@ void JournalAddedTransactions(const std::filesystem::path& companyPath, const st
   }
   try {
     std::filesystem::path journal = EnsureStateDir() / "added-transactions";
-    int fd = open(journal.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, platform::com::kPrivateFileMode);
+    int fd = OpenPrivate(journal, O_WRONLY | O_APPEND);
     if (fd < 0) return;
     // One write with O_APPEND: lines of concurrent writers never interleave.
     ssize_t written = write(fd, lines.data(), lines.size());

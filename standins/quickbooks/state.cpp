@@ -33,6 +33,17 @@ void WriteFully(int fd, std::string_view bytes, const std::filesystem::path& pat
   }
 }
 
+}  // namespace
+
+int OpenPrivate(const std::filesystem::path& path, int flags) {
+  int fd = open(path.c_str(), flags | O_CREAT | O_CLOEXEC, platform::com::kPrivateFileMode);
+  // open() applies the umask to a new file; fchmod does not.
+  if (fd >= 0) fchmod(fd, platform::com::kPrivateFileMode);
+  return fd;
+}
+
+namespace {
+
 std::string TrimLine(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
   return text;
@@ -247,7 +258,7 @@ FileLock::~FileLock() {
 }
 
 FileLock FileLock::Exclusive(const std::filesystem::path& path) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, platform::com::kPrivateFileMode);
+  int fd = OpenPrivate(path, O_RDWR);
   if (fd < 0) throw FileError("cannot open the lock file", path, errno);
   while (flock(fd, LOCK_EX) != 0) {
     if (errno != EINTR) {
@@ -260,7 +271,7 @@ FileLock FileLock::Exclusive(const std::filesystem::path& path) {
 }
 
 FileLock FileLock::TryLock(const std::filesystem::path& path, bool exclusive) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, platform::com::kPrivateFileMode);
+  int fd = OpenPrivate(path, O_RDWR);
   if (fd < 0) throw FileError("cannot open the lock file", path, errno);
   if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
     int error = errno;

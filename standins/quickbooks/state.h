@@ -55,6 +55,8 @@ std::string ReadFile(const std::filesystem::path& path);
 void WriteFileAtomically(const std::filesystem::path& path, std::string_view content);
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces,
                          std::optional<unsigned> mode = std::nullopt);
+// Opens (creating when missing) a file of the state directory, readable by its owner only; -1 with errno set.
+int OpenPrivate(const std::filesystem::path& path, int flags);
 // A file of the state directory: readable by its owner only.
 void WriteStateFile(const std::filesystem::path& path, std::string_view content);
 
