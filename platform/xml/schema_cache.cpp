@@ -105,7 +105,8 @@ struct ViolationSink {
 SchemaCheck SchemaCache::Validate(std::string_view namespaceUri, std::string_view text) const {
   std::shared_ptr<CompiledSchema> schema = FindSchema(*impl_, namespaceUri);
   if (schema == nullptr) {
-    throw kv::Error(kXmlFailure, "There is no schema in the cache for the namespace \"" + std::string(namespaceUri) + "\"");
+    throw kv::Error(kXmlFailure,
+                    "There is no schema in the cache for the namespace \"" + std::string(namespaceUri) + "\"");
   }
   EnsureLibxml();
   SchemaCheck check;

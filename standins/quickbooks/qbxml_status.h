@@ -13,7 +13,8 @@ namespace standins::quickbooks {
 // The description of error 0x80040400 (kErrRequestNotXml): the whole request is refused, before any message is
 // read, when its text is not XML, names no version or one QuickBooks does not serve, or does not fit the
 // message set of its version.
-inline constexpr std::string_view kParseErrorText = "QuickBooks found an error when parsing the provided XML text stream.";
+inline constexpr std::string_view kParseErrorText =
+    "QuickBooks found an error when parsing the provided XML text stream.";
 
 // Status codes of the ...Rs elements.
 inline constexpr int kStatusOk = 0;

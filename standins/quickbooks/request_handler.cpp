@@ -222,8 +222,8 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
     size_t tag = out.Placeholder();
     size_t before = out.Pieces().size();
     Status status;
-    auto overLength = std::find_if(tooLong.begin(), tooLong.end(),
-                                   [&](const TooLongText& text) { return text.message == position; });
+    auto overLength =
+        std::find_if(tooLong.begin(), tooLong.end(), [&](const TooLongText& text) { return text.message == position; });
     if (overLength != tooLong.end()) {
       status = Status::Error(kStatusStringTooLong, StringTooLongMessage(overLength->value, overLength->field));
     } else if (IsQuery(name)) {

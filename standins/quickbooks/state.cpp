@@ -164,8 +164,8 @@ platform::qb::QBVersion LibraryVersion() {
 
 void SetLibraryVersion(const platform::qb::QBVersion& version) {
   WriteStateFile(EnsureStateDir() / "library-version",
-                      std::to_string(version.major) + " " + std::to_string(version.minor) + " " +
-                          std::to_string(version.releaseLevel) + " " + std::to_string(version.releaseNumber) + "\n");
+                 std::to_string(version.major) + " " + std::to_string(version.minor) + " " +
+                     std::to_string(version.releaseLevel) + " " + std::to_string(version.releaseNumber) + "\n");
 }
 
 std::string ReadFile(const std::filesystem::path& path) {

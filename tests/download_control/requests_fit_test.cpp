@@ -13,7 +13,7 @@ namespace tessarine {
 namespace {
 
 const std::vector<std::string> kEveryVersion = {"1.0",   "1.1",   "2.0",   "CA1.0", "CA1.1",
-                                                 "CA2.0", "UK1.0", "UK1.1", "UK2.0"};
+                                                "CA2.0", "UK1.0", "UK1.1", "UK2.0"};
 constexpr int32_t kVersionCodes[] = {0, 1, 2, 6, 7, 8, 9, 10, 11};
 
 void ExpectFits(const std::string& request) {
@@ -27,8 +27,8 @@ void ExpectFits(const std::string& request) {
 // Time and leave lines: date|employee|customer|service item|hours|class|payroll item|notes|billable.
 const char* const kTimeLines[] = {
     "5/1/2006|Ann Lee|Acme:Roof|Consulting|7.5|Admin|Regular Pay|Site visit|True",
-    "5/1/2006|Ann Lee|||8||||True",                   // no customer, no service item: an internal hour
-    "5/1/2006|Ann Lee|Acme:Roof||1.25| | |x|False",   // a customer without a service item
+    "5/1/2006|Ann Lee|||8||||True",                     // no customer, no service item: an internal hour
+    "5/1/2006|Ann Lee|Acme:Roof||1.25| | |x|False",     // a customer without a service item
     "5/1/2006|Ann Lee||Consulting|2|Admin||note|True",  // a service item without a customer
     "5/1/2006|O'Brien & Sons|Acme \"Roof\"|A<B>|0.5|C&D|Wage's|line1&#10line2\rcr|True",
 };
@@ -80,10 +80,9 @@ TEST(RequestsFitTest, ExpenseLinesAreWrittenBeforeItemLinesEachKindInTheServices
   CurrentExpense e;
   e.sCurExpPayee = "Vendor A";
   e.sCurExpDate = "5/2/2006";
-  e.sExpenseItemLines = {"1|5/1/2006|item one||0|||Expense|False|True|1|1",
-                         "2|5/1/2006|expense two||2|||Expense|False|False||",
-                         "3|5/1/2006|item three||0|||Expense|False|True|1|1",
-                         "4|5/1/2006|expense four||4|||Expense|False|False||"};
+  e.sExpenseItemLines = {
+      "1|5/1/2006|item one||0|||Expense|False|True|1|1", "2|5/1/2006|expense two||2|||Expense|False|False||",
+      "3|5/1/2006|item three||0|||Expense|False|True|1|1", "4|5/1/2006|expense four||4|||Expense|False|False||"};
   const std::string rq = BuildBillAddRq(e, 2);
   const size_t two = rq.find("expense two");
   const size_t four = rq.find("expense four");

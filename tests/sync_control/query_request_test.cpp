@@ -91,10 +91,10 @@ TEST(QueryRequest, HeaderFollowsTheVersionCode) {
 
 // QuickBooks checks the request against the message set of its version before it answers any list.
 TEST(QueryRequest, EveryListAloneAndAllTogetherFitTheMessageSetOfEveryVersion) {
-  bool ModWizard::*const lists[] = {&ModWizard::bSyncCustomers, &ModWizard::bSyncEmployees, &ModWizard::bSyncVendors,
-                                    &ModWizard::bSyncPaymentTerms, &ModWizard::bSyncGLAccounts, &ModWizard::bSyncTasks,
-                                    &ModWizard::bSyncClasses, &ModWizard::bSyncSalesReps, &ModWizard::bSyncTime,
-                                    &ModWizard::bSyncExpense};
+  bool ModWizard::*const lists[] = {
+      &ModWizard::bSyncCustomers,  &ModWizard::bSyncEmployees, &ModWizard::bSyncVendors, &ModWizard::bSyncPaymentTerms,
+      &ModWizard::bSyncGLAccounts, &ModWizard::bSyncTasks,     &ModWizard::bSyncClasses, &ModWizard::bSyncSalesReps,
+      &ModWizard::bSyncTime,       &ModWizard::bSyncExpense};
   const std::vector<std::string> versions = {"1.0", "1.1", "2.0", "CA1.0", "CA1.1", "CA2.0", "UK1.0", "UK1.1", "UK2.0"};
   for (int32_t code : {0, 1, 2, 6, 7, 8, 9, 10, 11}) {
     std::vector<ModWizard> runs(std::size(lists) + 1);

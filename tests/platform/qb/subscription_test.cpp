@@ -39,7 +39,8 @@ TEST(SubscriptionResponses, ListCanBeMissingAndGetAtIsChecked) {
   EXPECT_EQ(responses.ResponseList(), nullptr);
 }
 
-SubscriptionMsgSetRequest MenuRequests(const std::string& siteCode = "A&B <co> \"x\"", const std::string& progID = "Corvalink.QBMenuListener",
+SubscriptionMsgSetRequest MenuRequests(const std::string& siteCode = "A&B <co> \"x\"",
+                                       const std::string& progID = "Corvalink.QBMenuListener",
                                        const std::string& clsID = "") {
   SubscriptionMsgSetRequest set(3, 0);
   UIExtensionSubscriptionAdd& add = set.AppendUIExtensionSubscriptionAddRq();
@@ -90,12 +91,14 @@ TEST(SubscriptionXml, LineBreaksAndTabsComeBackUnchanged) {
             "K\r77\r\n8\n\t9\r");
   UIExtensionSubscriptionRet kept;
   kept.MenuExtensionSubscription = add.MenuExtensionSubscription;
-  EXPECT_EQ(SubscriptionRetFromXml(SubscriptionRetToXml(kept)).MenuExtensionSubscription, kept.MenuExtensionSubscription);
+  EXPECT_EQ(SubscriptionRetFromXml(SubscriptionRetToXml(kept)).MenuExtensionSubscription,
+            kept.MenuExtensionSubscription);
 
   SubscriptionMsgSetResponse responses;
   responses.MutableResponseList().Append(
       SubscriptionResponse(kRtSubscriptionDelRs, 3120, "Error", "line one\r\nline\ttwo\r"));
-  std::unique_ptr<SubscriptionMsgSetResponse> back = SubscriptionResponsesFromXml(SubscriptionResponsesToXml(responses));
+  std::unique_ptr<SubscriptionMsgSetResponse> back =
+      SubscriptionResponsesFromXml(SubscriptionResponsesToXml(responses));
   EXPECT_EQ(back->ResponseList()->GetAt(0).StatusMessage(), "line one\r\nline\ttwo\r");
 }
 

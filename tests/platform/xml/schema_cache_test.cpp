@@ -173,9 +173,10 @@ TEST(SchemaCacheTest, ValidateReportsEveryViolationWithTheElementItConcerns) {
   EXPECT_TRUE(fits.Valid());
 
   // Two texts over their length (counted in characters, not bytes) and nothing else.
-  SchemaCheck long_texts = cache.Validate(
-      "", "<Set><Entry><Name>ab</Name></Entry><Entry><Name>\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9</Name>"
-          "<Note>abcde</Note></Entry></Set>");
+  SchemaCheck long_texts =
+      cache.Validate("",
+                     "<Set><Entry><Name>ab</Name></Entry><Entry><Name>\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9</Name>"
+                     "<Note>abcde</Note></Entry></Set>");
   ASSERT_TRUE(long_texts.wellFormed);
   ASSERT_FALSE(long_texts.violations.empty());
   bool note_seen = false;

@@ -43,8 +43,8 @@ std::string Bill(const std::string& lines, const std::string& head = "") {
   return "<BillAddRq requestID=\"2\"><BillAdd>" + Ref("VendorRef", "Cascade Office Supply") + kDate + head + lines +
          "</BillAdd></BillAddRq>\r\n";
 }
-const std::string kExpenseLine = "<ExpenseLineAdd>" + Ref("AccountRef", "Travel Expense") +
-                                 "<Amount>5.00</Amount></ExpenseLineAdd>";
+const std::string kExpenseLine =
+    "<ExpenseLineAdd>" + Ref("AccountRef", "Travel Expense") + "<Amount>5.00</Amount></ExpenseLineAdd>";
 const std::string kItemLine =
     "<ItemLineAdd>" + Ref("ItemRef", "Printer Paper") + "<Quantity>1.00</Quantity><Cost>2.00</Cost></ItemLineAdd>";
 
@@ -91,10 +91,10 @@ TEST_F(StrictTest, ADocumentThatDoesNotFitItsMessageSetIsRefusedWhole) {
        Time("<EntityRef><FullName>Dana Whitfield</FullName><FullName>Marcus O'Neill</FullName></EntityRef>" +
             kDuration)},
       {"an unknown enumerated value", "<EmployeeQueryRq><ActiveStatus>Some</ActiveStatus></EmployeeQueryRq>"},
-      {"an unknown billable status",
-       Bill("<ExpenseLineAdd>" + Ref("AccountRef", "Travel Expense") + "<BillableStatus>Maybe</BillableStatus>" +
-            "</ExpenseLineAdd>")},
-      {"a filter the message does not have", "<TimeTrackingQueryRq><ActiveStatus>All</ActiveStatus></TimeTrackingQueryRq>"},
+      {"an unknown billable status", Bill("<ExpenseLineAdd>" + Ref("AccountRef", "Travel Expense") +
+                                          "<BillableStatus>Maybe</BillableStatus>" + "</ExpenseLineAdd>")},
+      {"a filter the message does not have",
+       "<TimeTrackingQueryRq><ActiveStatus>All</ActiveStatus></TimeTrackingQueryRq>"},
       {"an element QuickBooks does not know", Time(kEmployee + kDuration + "<Colour>red</Colour>")},
       {"a message QuickBooks does not know", "<NoSuchQueryRq requestID=\"3\"/>"},
   };
@@ -136,36 +136,37 @@ TEST_F(StrictTest, ATextOneOverItsLengthFailsOnlyItsMessage) {
   ASSERT_EQ(statuses.size(), 2u) << response;
   EXPECT_EQ(statuses[0].attributes["statusCode"], "3070");
   EXPECT_EQ(statuses[0].attributes["statusSeverity"], "Error");
-  EXPECT_EQ(statuses[0].attributes["statusMessage"], "The string \"" + notes + "\" in the field \"Notes\" is too long.");
+  EXPECT_EQ(statuses[0].attributes["statusMessage"],
+            "The string \"" + notes + "\" in the field \"Notes\" is too long.");
   EXPECT_EQ(statuses[1].attributes["statusCode"], "0");
   EXPECT_EQ(probe::Document(response).All("TimeTrackingRet").size(), 1u);
 
   // A full name of 209 characters is read (and names nobody); one of 210 is too long.
   const std::string name(209, 'x');
-  EXPECT_EQ(Status(Answer(Request(Time(Ref("EntityRef", name) + kDuration))), "TimeTrackingAddRs")
-                .attributes["statusCode"],
-            "3140");
+  EXPECT_EQ(
+      Status(Answer(Request(Time(Ref("EntityRef", name) + kDuration))), "TimeTrackingAddRs").attributes["statusCode"],
+      "3140");
   probe::Element over = Status(Answer(Request(Time(Ref("EntityRef", name + "x") + kDuration))), "TimeTrackingAddRs");
   EXPECT_EQ(over.attributes["statusCode"], "3070");
   EXPECT_THAT(over.attributes["statusMessage"], HasSubstr("\"FullName\""));
 
-  EXPECT_EQ(Status(Answer(Request(Bill(kExpenseLine, "<RefNumber>" + std::string(21, '7') + "</RefNumber>"))),
-                   "BillAddRs")
-                .attributes["statusCode"],
-            "3070");
-  EXPECT_EQ(Status(Answer(Request(Bill(kExpenseLine, "<RefNumber>" + std::string(20, '7') + "</RefNumber>"))),
-                   "BillAddRs")
-                .attributes["statusCode"],
-            "0");
-  const std::string desc = "<ItemLineAdd>" + Ref("ItemRef", "Printer Paper") + "<Desc>" + std::string(4096, 'd') +
-                           "</Desc></ItemLineAdd>";
+  EXPECT_EQ(
+      Status(Answer(Request(Bill(kExpenseLine, "<RefNumber>" + std::string(21, '7') + "</RefNumber>"))), "BillAddRs")
+          .attributes["statusCode"],
+      "3070");
+  EXPECT_EQ(
+      Status(Answer(Request(Bill(kExpenseLine, "<RefNumber>" + std::string(20, '7') + "</RefNumber>"))), "BillAddRs")
+          .attributes["statusCode"],
+      "0");
+  const std::string desc =
+      "<ItemLineAdd>" + Ref("ItemRef", "Printer Paper") + "<Desc>" + std::string(4096, 'd') + "</Desc></ItemLineAdd>";
   EXPECT_EQ(Status(Answer(Request(Bill(desc))), "BillAddRs").attributes["statusCode"], "3070");
 }
 
 TEST_F(StrictTest, ATooLongTextInADocumentThatDoesNotFitIsStillAParseError) {
-  EXPECT_THAT(Refusal(Request(Time(kEmployee + kEmployee + kDuration + "<Notes>" + std::string(4096, 'n') +
-                                   "</Notes>"))),
-              StartsWith(kParseError));
+  EXPECT_THAT(
+      Refusal(Request(Time(kEmployee + kEmployee + kDuration + "<Notes>" + std::string(4096, 'n') + "</Notes>"))),
+      StartsWith(kParseError));
 }
 
 TEST(StrictSubscriptionTest, SubscriptionRequestsFitTheirMessageSet) {
@@ -187,14 +188,15 @@ TEST(StrictSubscriptionTest, SubscriptionRequestsFitTheirMessageSet) {
       {"a version before subscriptions", set("<?qbxml version=\"2.0\"?>", add)},
       {"a version after the library's", set("<?qbxml version=\"4.0\"?>", add)},
       {"a delete without its type",
-       set(v3, "<SubscriptionDelRq><SubscriberID>{B5492484-1401-4EDA-AF03-62F1627C094A}</SubscriberID>"
-               "</SubscriptionDelRq>")},
-      {"an unknown menu",
-       set(v3, std::string(add).replace(add.find("File"), 4, "Tools"))},
+       set(v3,
+           "<SubscriptionDelRq><SubscriberID>{B5492484-1401-4EDA-AF03-62F1627C094A}</SubscriberID>"
+           "</SubscriptionDelRq>")},
+      {"an unknown menu", set(v3, std::string(add).replace(add.find("File"), 4, "Tools"))},
       {"a submenu without items",
        set(v3, std::string(add).replace(add.find("<MenuItem>"), add.find("</Submenu>") - add.find("<MenuItem>"), ""))},
       {"both a ProgID and a CLSID",
-       set(v3, std::string(add).replace(add.find("</COMCallbackInfo>"), 0, "<CLSID>{B5492484-1401-4EDA-AF03-62F1627C094A}</CLSID>"))},
+       set(v3, std::string(add).replace(add.find("</COMCallbackInfo>"), 0,
+                                        "<CLSID>{B5492484-1401-4EDA-AF03-62F1627C094A}</CLSID>"))},
   };
   for (const auto& [what, text] : refused) {
     try {
