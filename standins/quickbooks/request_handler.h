@@ -47,8 +47,11 @@ struct RequestResult {
 // Every message gets its ...Rs with requestID echoed and a status; onError="stopOnError" stops after the first
 // error status. Adds are written to the company file under its lock, re-read under that lock, so that
 // concurrent writers never lose each other's records.
-// Raises kv::Error: kErrRequestNotXml when the text is not a qbXML request, kErrCannotOpenFile when the company
-// file cannot be read or written.
+// The document is first checked against the message set of the version its header names (qbxml_schema.h): a
+// message with a text over its field's length gets status 3070 and is not read.
+// Raises kv::Error: kErrRequestNotXml when the text is not a qbXML request QuickBooks takes (no or an unknown
+// version, or a document that does not fit its message set), kErrCannotOpenFile when the company file cannot be
+// read or written.
 RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request);
 
 // Appends the transactions to the state directory's record of adds (for "qb-standin txns").
