@@ -9,7 +9,12 @@ namespace {
 
 // One item line as a line group of the request: an amount booked to an account, or a quantity of an item at
 // a cost.
-std::string LineGroup(std::string_view line, int32_t version_code) {
+struct ExpenseLineGroup {
+  bool item_line = false;
+  std::string text;
+};
+
+ExpenseLineGroup LineGroup(std::string_view line, int32_t version_code) {
   const std::vector<std::string> f = kv::Split(line, "|");
   if (f.size() < kExpenseItemFields) {
     throw kv::Error(9, "The expense line has " + std::to_string(f.size()) + " field(s) where " +
@@ -49,7 +54,7 @@ std::string LineGroup(std::string_view line, int32_t version_code) {
         billable ? "<BillableStatus>Billable</BillableStatus>\r\n" : "<BillableStatus>NotBillable</BillableStatus>\r\n";
   }
   group += item_line ? "</ItemLineAdd>\r\n" : "</ExpenseLineAdd>\r\n";
-  return group;
+  return {item_line, std::move(group)};
 }
 
 std::string BuildExpenseAddRq(const CurrentExpense& e, int32_t version_code, bool bill) {
@@ -64,9 +69,15 @@ std::string BuildExpenseAddRq(const CurrentExpense& e, int32_t version_code, boo
   }
   rq += "<TxnDate>" + QBDateText(ReadServiceDate(e.sCurExpDate)) + "</TxnDate>\r\n";
   if (!kv::TrimBlanks(e.sCurExpMemo).empty()) rq += "<Memo>" + EscapeXMLText(e.sCurExpMemo) + "</Memo>\r\n";
-  std::string groups;
-  for (const std::string& line : e.sExpenseItemLines) groups += LineGroup(line, version_code);
-  rq += groups;
+  // QuickBooks takes every expense line before the first item line; each kind keeps the service's order.
+  std::string expense_groups;
+  std::string item_groups;
+  for (const std::string& line : e.sExpenseItemLines) {
+    const ExpenseLineGroup group = LineGroup(line, version_code);
+    (group.item_line ? item_groups : expense_groups) += group.text;
+  }
+  rq += expense_groups;
+  rq += item_groups;
   rq += "</" + kind + "Add>\r\n</" + kind + "AddRq>\r\n";
   return QBXMLDocumentHeader(version_code) + QBXMLBody(rq);
 }

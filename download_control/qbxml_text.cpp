@@ -58,7 +58,7 @@ size_t ForbiddenNonCharacterAt(std::string_view text) {
 }
 
 bool NeedsEscaping(std::string_view text) {
-  if (HasXMLSpecialChars(text)) return true;
+  if (HasXMLSpecialChars(text) || text.find('\r') != std::string_view::npos) return true;
   for (size_t i = 0; i < text.size(); ++i) {
     if (IsForbiddenControl(text[i]) || ForbiddenNonCharacterAt(text.substr(i)) > 0) return true;
   }
@@ -105,6 +105,10 @@ std::string EscapeXMLText(std::string_view text) {
         break;
       case '"':
         out += "&quot;";
+        break;
+      case '\r':
+        // An XML reader turns a bare CR into LF; the reference keeps it.
+        out += "&#13;";
         break;
       default:
         out += c;

@@ -18,8 +18,8 @@ bool HasXMLSpecialChars(std::string_view text);
 
 // The text made safe inside a qbXML element. The service marks line breaks inside its texts with "&#10"
 // (sometimes without the closing ";"); that marker reaches QuickBooks as the character reference "&#10;",
-// every other "&" as "&amp;". A character that XML allows nowhere (a control character other than TAB, LF and
-// CR, U+FFFE, U+FFFF) becomes a blank.
+// every other "&" as "&amp;", and a CR as "&#13;". A character that XML allows nowhere (a control character other than
+// TAB, LF and CR, U+FFFE, U+FFFF) becomes a blank.
 std::string EscapeXMLText(std::string_view text);
 
 // The qbXML version code of a version text from QuickBooks' list of versions for the session.

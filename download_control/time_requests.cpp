@@ -46,8 +46,10 @@ std::string BuildActivity(std::string_view data, int32_t request_id, CurrentTime
   rq += "<TxnDate>" + QBDateText(r.dtActivityDate) + "</TxnDate>\r\n";
   rq += FullNameElement("EntityRef", EscapeXMLText(r.sEmployeeName));
   if (time && !r.sCustomerJob.empty()) rq += FullNameElement("CustomerRef", EscapeXMLText(r.sCustomerJob));
-  // QuickBooks wants the service item on every time entry, even an empty one.
-  if (time) rq += FullNameElement("ItemServiceRef", EscapeXMLText(r.sServiceItem));
+  // An empty reference names no item and QuickBooks refuses it; time without a service item simply has none.
+  if (time && !kv::TrimBlanks(r.sServiceItem).empty()) {
+    rq += FullNameElement("ItemServiceRef", EscapeXMLText(r.sServiceItem));
+  }
   rq += "<Duration>" + DurationText({r.lngWholeHours, r.lngMinutes}) + "</Duration>";
   if (!kv::TrimBlanks(r.sClassName).empty()) rq += FullNameElement("ClassRef", EscapeXMLText(r.sClassName));
   if (!kv::TrimBlanks(r.sPayrollItem).empty()) {

@@ -84,8 +84,9 @@ std::vector<Line> ReadLines(const std::filesystem::path& path) {
 class RegistryLock {
  public:
   explicit RegistryLock(const std::filesystem::path& path) {
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFileMode);
     if (fd_ < 0) throw FileError(errno, "locked", path);
+    fchmod(fd_, kPrivateFileMode);  // open() applies the umask
     int rc;
     do {
       rc = flock(fd_, LOCK_EX);
@@ -124,7 +125,7 @@ void ReplaceFile(const std::filesystem::path& path, const std::vector<Line>& lin
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) throw FileError(errno, "written", path);
   try {
-    fchmod(fd, 0644);
+    fchmod(fd, kPrivateFileMode);
     WriteAll(fd, text, path);
     if (fsync(fd) < 0) throw FileError(errno, "written", path);
     if (close(fd) < 0) {
@@ -148,9 +149,11 @@ void ReplaceFile(const std::filesystem::path& path, const std::vector<Line>& lin
 template <typename Change>
 bool ChangeRegistry(Change change) {
   const std::filesystem::path path = ClassRegistryPath();
-  std::error_code ec;
-  std::filesystem::create_directories(path.parent_path(), ec);
-  if (ec) throw FileError(ec.value(), "created", path.parent_path());
+  try {
+    CreatePrivateDirectory(path.parent_path());
+  } catch (const std::filesystem::filesystem_error& e) {
+    throw FileError(e.code().value(), "created", path.parent_path());
+  }
   RegistryLock lock(path.string() + ".lock");
   std::vector<Line> lines = ReadLines(path);
   if (!change(lines)) return false;

@@ -1,6 +1,8 @@
 #include "platform/com/state_directory.h"
 
+#include <errno.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -31,6 +33,18 @@ std::filesystem::path StateDirectory() {
     return xdg / "qb-standin";
   }
   return HomeDirectory() / ".local" / "state" / "qb-standin";
+}
+
+void CreatePrivateDirectory(const std::filesystem::path& dir) {
+  if (dir.has_parent_path() && dir.parent_path() != dir) std::filesystem::create_directories(dir.parent_path());
+  if (mkdir(dir.c_str(), 0700) == 0) {
+    // mkdir applies the umask; chmod does not.
+    chmod(dir.c_str(), 0700);
+    return;
+  }
+  if (errno == EEXIST && std::filesystem::is_directory(dir)) return;
+  throw std::filesystem::filesystem_error("cannot create the directory", dir,
+                                          std::error_code(errno, std::generic_category()));
 }
 
 }  // namespace platform::com

@@ -75,8 +75,12 @@ void Subscription(std::string& out, const std::string& subscriberID, const COMCa
   Element(out, "SubscriberID", subscriberID);
   Open(out, "COMCallbackInfo");
   Element(out, "AppName", callback.AppName);
-  Element(out, "ProgID", callback.ProgID);
-  if (!callback.CLSID.empty()) Element(out, "CLSID", callback.CLSID);
+  // QuickBooks takes one of the two: the ProgID when there is one.
+  if (!callback.ProgID.empty() || callback.CLSID.empty()) {
+    Element(out, "ProgID", callback.ProgID);
+  } else {
+    Element(out, "CLSID", callback.CLSID);
+  }
   Close(out, "COMCallbackInfo");
   Open(out, "MenuExtensionSubscription");
   if (extension.AddToMenu != -1) {

@@ -19,6 +19,17 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
       case '"':
         entity = attribute ? "&quot;" : nullptr;
         break;
+      // A reader turns a bare CR into LF, and in an attribute every line break and tab into a blank; the
+      // references come back as they were.
+      case '\r':
+        entity = "&#13;";
+        break;
+      case '\n':
+        entity = attribute ? "&#10;" : nullptr;
+        break;
+      case '\t':
+        entity = attribute ? "&#9;" : nullptr;
+        break;
       default:
         break;
     }

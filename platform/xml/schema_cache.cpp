@@ -1,3 +1,4 @@
+#include <climits>
 #include <map>
 #include <mutex>
 
@@ -63,6 +64,82 @@ void SchemaCache::AddText(std::string_view namespaceUri, std::string_view xsdTex
                                      (e.line > 0 ? " (line " + std::to_string(e.line) + ")" : ""));
   }
   Add(namespaceUri, schema);
+}
+
+namespace {
+
+struct ViolationSink {
+  std::vector<SchemaViolation> violations;
+
+  static void OnError(void* self, xmlErrorPtr error) {
+    if (self == nullptr || error == nullptr || error->level < XML_ERR_ERROR) return;
+    auto* sink = static_cast<ViolationSink*>(self);
+    if (sink->violations.size() >= 1000) return;
+    SchemaViolation v;
+    v.code = error->code;
+    v.tooLong = error->code == XML_SCHEMAV_CVC_MAXLENGTH_VALID;
+    v.message = error->message ? error->message : "Unknown schema error";
+    while (!v.message.empty() && (v.message.back() == '\n' || v.message.back() == '\r')) v.message.pop_back();
+    v.line = error->line;
+    auto* node = static_cast<xmlNodePtr>(error->node);
+    if (node != nullptr && node->type != XML_ELEMENT_NODE) node = node->parent;
+    if (node != nullptr && node->type == XML_ELEMENT_NODE) {
+      v.element = reinterpret_cast<const char*>(node->name);
+      xmlChar* content = xmlNodeGetContent(node);
+      v.text = content != nullptr ? reinterpret_cast<const char*>(content) : "";
+      xmlFree(content);
+      for (xmlNodePtr at = node; at->parent != nullptr && at->parent->type == XML_ELEMENT_NODE; at = at->parent) {
+        size_t position = 0;
+        for (xmlNodePtr sibling = at->prev; sibling != nullptr; sibling = sibling->prev) {
+          if (sibling->type == XML_ELEMENT_NODE) ++position;
+        }
+        v.path.insert(v.path.begin(), position);
+      }
+    }
+    sink->violations.push_back(std::move(v));
+  }
+};
+
+}  // namespace
+
+SchemaCheck SchemaCache::Validate(std::string_view namespaceUri, std::string_view text) const {
+  std::shared_ptr<CompiledSchema> schema = FindSchema(*impl_, namespaceUri);
+  if (schema == nullptr) {
+    throw kv::Error(kXmlFailure,
+                    "There is no schema in the cache for the namespace \"" + std::string(namespaceUri) + "\"");
+  }
+  EnsureLibxml();
+  SchemaCheck check;
+  if (text.size() > static_cast<size_t>(INT_MAX)) {
+    check.parseError = "The document is larger than 2 GB";
+    return check;
+  }
+  ErrorCapture capture;
+  xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8", LoadOptions(text));
+  if (doc == nullptr) {
+    check.parseError = capture.Describe();
+    if (check.parseError.empty()) check.parseError = "The document could not be parsed";
+    return check;
+  }
+  check.wellFormed = true;
+  ViolationSink sink;
+  xmlSchemaValidCtxtPtr valid = xmlSchemaNewValidCtxt(schema->schema);
+  if (valid == nullptr) {
+    xmlFreeDoc(doc);
+    throw kv::Error(kXmlFailure, "Out of memory while validating");
+  }
+  xmlSchemaSetValidStructuredErrors(valid, &ViolationSink::OnError, &sink);
+  int result = xmlSchemaValidateDoc(valid, doc);
+  xmlSchemaFreeValidCtxt(valid);
+  xmlFreeDoc(doc);
+  check.violations = std::move(sink.violations);
+  if (result != 0 && check.violations.empty()) {
+    SchemaViolation v;
+    v.code = result;
+    v.message = "The document does not fit its schema";
+    check.violations.push_back(std::move(v));
+  }
+  return check;
 }
 
 size_t SchemaCache::length() const {

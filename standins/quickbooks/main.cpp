@@ -97,7 +97,11 @@ int CmdQuery(const std::string& list, const std::string& active, bool lines, con
   if (!active.empty()) body += "<ActiveStatus>" + active + "</ActiveStatus>\n";
   if (lines) body += "<IncludeLineItems>true</IncludeLineItems>\n";
   body += "</" + name + ">\n";
-  return PrintResponse(company, "<?xml version=\"1.0\" ?>\n<QBXML>\n<QBXMLMsgsRq onError=\"stopOnError\">\n" + body +
+  // Asked in the newest version the company file speaks, as an application would after QBXMLVersionsForSession.
+  const std::vector<std::string>& versions = qb::LoadCompanyCached(company)->versions();
+  std::string version = versions.empty() ? "1.0" : versions.back();
+  return PrintResponse(company, "<?xml version=\"1.0\" ?>\n<?qbxml version=\"" + version +
+                                    "\"?>\n<QBXML>\n<QBXMLMsgsRq onError=\"stopOnError\">\n" + body +
                                     "</QBXMLMsgsRq>\n</QBXML>\n");
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <ctime>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "platform/qb/qb_errors.h"
 #include "platform/qb/xml_text.h"
 #include "standins/quickbooks/handlers.h"
+#include "standins/quickbooks/qbxml_schema.h"
 #include "standins/quickbooks/state.h"
 #include "standins/quickbooks/xml_scan.h"
 
@@ -151,8 +153,7 @@ std::string StatusTag(const std::string& name, const std::optional<std::string>&
 }
 
 [[noreturn]] void NotARequest(const std::string& why) {
-  throw kv::Error(platform::qb::kErrRequestNotXml,
-                  "QuickBooks found an error when parsing the provided XML text stream: " + why);
+  throw kv::Error(platform::qb::kErrRequestNotXml, std::string(kParseErrorText) + " " + why);
 }
 
 std::shared_ptr<const Company> LoadOrRaise(const std::filesystem::path& path) {
@@ -178,6 +179,7 @@ std::optional<Status> ScriptedAddFailure(const std::string& requestName) {
 }  // namespace
 
 RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request) {
+  const std::vector<TooLongText> tooLong = CheckQBXMLRequest(request, LoadOrRaise(companyPath)->versions());
   std::optional<XmlDocument> document;
   try {
     document = XmlDocument::Parse(request);
@@ -212,14 +214,19 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
   out.KeepAlive(workspace.shared_base());
   out.KeepAlive(workspace.AddedStorage());
   out.Add("<?xml version=\"1.0\" ?>\n<QBXML>\n<QBXMLMsgsRs>\n");
-  for (const XmlNode& message : messages) {
+  for (size_t position = 0; position < messages.size(); ++position) {
+    const XmlNode& message = messages[position];
     std::string name = message.Name();
     std::string responseName = ResponseName(name);
     std::optional<std::string> requestID = message.Attribute("requestID");
     size_t tag = out.Placeholder();
     size_t before = out.Pieces().size();
     Status status;
-    if (IsQuery(name)) {
+    auto overLength =
+        std::find_if(tooLong.begin(), tooLong.end(), [&](const TooLongText& text) { return text.message == position; });
+    if (overLength != tooLong.end()) {
+      status = Status::Error(kStatusStringTooLong, StringTooLongMessage(overLength->value, overLength->field));
+    } else if (IsQuery(name)) {
       status = HandleQuery(name, message, workspace, out);
     } else if (IsAdd(name)) {
       status = ScriptedAddFailure(name).value_or(Status{});
@@ -255,7 +262,7 @@ void JournalAddedTransactions(const std::filesystem::path& companyPath, const st
   }
   try {
     std::filesystem::path journal = EnsureStateDir() / "added-transactions";
-    int fd = open(journal.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = OpenPrivate(journal, O_WRONLY | O_APPEND);
     if (fd < 0) return;
     // One write with O_APPEND: lines of concurrent writers never interleave.
     ssize_t written = write(fd, lines.data(), lines.size());

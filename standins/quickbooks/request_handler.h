@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "standins/quickbooks/qbxml_status.h"
+
 namespace standins::quickbooks {
 
 // A response built from pieces: texts of its own and views into a company file's text (kept alive with it),
@@ -45,19 +47,14 @@ struct RequestResult {
 // Every message gets its ...Rs with requestID echoed and a status; onError="stopOnError" stops after the first
 // error status. Adds are written to the company file under its lock, re-read under that lock, so that
 // concurrent writers never lose each other's records.
-// Raises kv::Error: kErrRequestNotXml when the text is not a qbXML request, kErrCannotOpenFile when the company
-// file cannot be read or written.
+// The document is first checked against the message set of the version its header names (qbxml_schema.h): a
+// message with a text over its field's length gets status 3070 and is not read.
+// Raises kv::Error: kErrRequestNotXml when the text is not a qbXML request QuickBooks takes (no or an unknown
+// version, or a document that does not fit its message set), kErrCannotOpenFile when the company file cannot be
+// read or written.
 RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request);
 
 // Appends the transactions to the state directory's record of adds (for "qb-standin txns").
 void JournalAddedTransactions(const std::filesystem::path& companyPath, const std::vector<AddedTransaction>& added);
-
-// Status codes of the ...Rs elements.
-inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusNoMatch = 1;          // Warn: a query found nothing
-inline constexpr int kStatusInvalidValue = 3000;  // a missing, unknown or unreadable element or value
-inline constexpr int kStatusInvalidReference = 3140;
-inline constexpr int kStatusCouldNotSave = 3180;
-inline constexpr int kStatusUnsupported = 3250;  // a request QuickBooks does not know
 
 }  // namespace standins::quickbooks

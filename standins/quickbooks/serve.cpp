@@ -16,6 +16,7 @@
 #include "platform/qb/standin_wire.h"
 #include "platform/qb/subscription_xml.h"
 #include "standins/quickbooks/company_file.h"
+#include "standins/quickbooks/qbxml_schema.h"
 #include "standins/quickbooks/request_handler.h"
 #include "standins/quickbooks/state.h"
 #include "standins/quickbooks/subscription_service.h"
@@ -142,6 +143,8 @@ class Server {
     } else if (operation == "DoSubscriptionRequests") {
       Arguments(message, 1);
       RequireConnected();
+      QBVersion library = LibraryVersion();
+      CheckSubscriptionRequest(message[1], library.major, library.minor);
       SubscriptionMsgSetRequest requests = SubscriptionRequestsFromXml(message[1]);
       FileSubscriptionStore store;
       Reply({"ok", SubscriptionResponsesToXml(ProcessSubscriptionRequests(requests, store))});

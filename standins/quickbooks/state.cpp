@@ -33,6 +33,17 @@ void WriteFully(int fd, std::string_view bytes, const std::filesystem::path& pat
   }
 }
 
+}  // namespace
+
+int OpenPrivate(const std::filesystem::path& path, int flags) {
+  int fd = open(path.c_str(), flags | O_CREAT | O_CLOEXEC, platform::com::kPrivateFileMode);
+  // open() applies the umask to a new file; fchmod does not.
+  if (fd >= 0) fchmod(fd, platform::com::kPrivateFileMode);
+  return fd;
+}
+
+namespace {
+
 std::string TrimLine(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
   return text;
@@ -46,9 +57,11 @@ std::filesystem::path StateDir() {
 
 std::filesystem::path EnsureStateDir() {
   std::filesystem::path dir = StateDir();
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) throw std::runtime_error("cannot create the state directory " + dir.string() + ": " + ec.message());
+  try {
+    platform::com::CreatePrivateDirectory(dir);
+  } catch (const std::filesystem::filesystem_error& e) {
+    throw std::runtime_error("cannot create the state directory " + dir.string() + ": " + e.code().message());
+  }
   return dir;
 }
 
@@ -62,7 +75,7 @@ std::optional<std::filesystem::path> OpenCompanyFile() {
 }
 
 void SetOpenCompanyFile(const std::filesystem::path& path) {
-  WriteFileAtomically(EnsureStateDir() / "open-company", path.string() + "\n");
+  WriteStateFile(EnsureStateDir() / "open-company", path.string() + "\n");
 }
 
 void ClearOpenCompanyFile() {
@@ -97,7 +110,7 @@ void SetAccessDenied(const std::string& appName, bool denied) {
   if (denied) names.push_back(appName);
   std::string text;
   for (const std::string& name : names) text += name + "\n";
-  WriteFileAtomically(EnsureStateDir() / "denied-applications", text);
+  WriteStateFile(EnsureStateDir() / "denied-applications", text);
 }
 
 std::optional<std::string> TakeFault(std::string_view event) {
@@ -121,7 +134,7 @@ std::optional<std::string> TakeFault(std::string_view event) {
     }
     kept += line + "\n";
   }
-  if (taken) WriteFileAtomically(file, kept);
+  if (taken) WriteStateFile(file, kept);
   return taken;
 }
 
@@ -131,7 +144,7 @@ void AddFaults(const std::vector<std::string>& lines) {
   std::error_code ec;
   std::string text = std::filesystem::exists(file, ec) ? ReadFile(file) : "";
   for (const std::string& line : lines) text += line + "\n";
-  WriteFileAtomically(file, text);
+  WriteStateFile(file, text);
 }
 
 platform::qb::QBVersion LibraryVersion() {
@@ -150,9 +163,9 @@ platform::qb::QBVersion LibraryVersion() {
 }
 
 void SetLibraryVersion(const platform::qb::QBVersion& version) {
-  WriteFileAtomically(EnsureStateDir() / "library-version",
-                      std::to_string(version.major) + " " + std::to_string(version.minor) + " " +
-                          std::to_string(version.releaseLevel) + " " + std::to_string(version.releaseNumber) + "\n");
+  WriteStateFile(EnsureStateDir() / "library-version",
+                 std::to_string(version.major) + " " + std::to_string(version.minor) + " " +
+                     std::to_string(version.releaseLevel) + " " + std::to_string(version.releaseNumber) + "\n");
 }
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -194,7 +207,12 @@ void WriteFileAtomically(const std::filesystem::path& path, std::string_view con
   WriteFileAtomically(path, std::vector<std::string_view>{content});
 }
 
-void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces) {
+void WriteStateFile(const std::filesystem::path& path, std::string_view content) {
+  WriteFileAtomically(path, std::vector<std::string_view>{content}, platform::com::kPrivateFileMode);
+}
+
+void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces,
+                         std::optional<unsigned> mode) {
   std::filesystem::path dir = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
   std::string pattern = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());
@@ -203,11 +221,14 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::vector<st
   if (fd < 0) throw FileError("cannot create a temporary file beside", path, errno);
   std::filesystem::path temporary(name.data());
   try {
-    // Keep the permissions of the file being replaced, else the usual ones of a new file.
+    // Unless told, keep the permissions of the file being replaced, else the usual ones of a new file.
     struct stat info {};
-    mode_t mode = 0644;
-    if (stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
-    fchmod(fd, mode);
+    mode_t fileMode = 0644;
+    if (mode)
+      fileMode = static_cast<mode_t>(*mode);
+    else if (stat(path.c_str(), &info) == 0)
+      fileMode = info.st_mode & 07777;
+    fchmod(fd, fileMode);
     for (std::string_view piece : pieces) WriteFully(fd, piece, temporary);
     if (fsync(fd) != 0) throw FileError("cannot flush", temporary, errno);
     if (close(fd) != 0) {
@@ -237,7 +258,7 @@ FileLock::~FileLock() {
 }
 
 FileLock FileLock::Exclusive(const std::filesystem::path& path) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int fd = OpenPrivate(path, O_RDWR);
   if (fd < 0) throw FileError("cannot open the lock file", path, errno);
   while (flock(fd, LOCK_EX) != 0) {
     if (errno != EINTR) {
@@ -250,7 +271,7 @@ FileLock FileLock::Exclusive(const std::filesystem::path& path) {
 }
 
 FileLock FileLock::TryLock(const std::filesystem::path& path, bool exclusive) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int fd = OpenPrivate(path, O_RDWR);
   if (fd < 0) throw FileError("cannot open the lock file", path, errno);
   if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
     int error = errno;

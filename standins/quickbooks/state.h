@@ -51,8 +51,14 @@ void SetLibraryVersion(const platform::qb::QBVersion& version);
 std::string ReadFile(const std::filesystem::path& path);
 // Writes through a temporary file in the same directory, flushed to disk, then renamed over the target, so a
 // reader sees either the old or the new file, never a part.
+// With a mode the file gets exactly that one; without, the replaced file's (0644 for a new file).
 void WriteFileAtomically(const std::filesystem::path& path, std::string_view content);
-void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces);
+void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces,
+                         std::optional<unsigned> mode = std::nullopt);
+// Opens (creating when missing) a file of the state directory, readable by its owner only; -1 with errno set.
+int OpenPrivate(const std::filesystem::path& path, int flags);
+// A file of the state directory: readable by its owner only.
+void WriteStateFile(const std::filesystem::path& path, std::string_view content);
 
 // An flock held for the lifetime of the object.
 class FileLock {

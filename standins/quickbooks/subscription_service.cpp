@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/com/guid.h"
+#include "platform/com/state_directory.h"
 #include "platform/qb/subscription_xml.h"
 #include "standins/quickbooks/request_handler.h"
 #include "standins/quickbooks/state.h"
@@ -129,8 +130,8 @@ std::optional<UIExtensionSubscriptionRet> FileSubscriptionStore::Get(const std::
 
 void FileSubscriptionStore::Put(const std::string& key, const UIExtensionSubscriptionRet& subscription) {
   EnsureStateDir();
-  std::filesystem::create_directories(dir_);
-  WriteFileAtomically(FileOf(key), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + SubscriptionRetToXml(subscription));
+  platform::com::CreatePrivateDirectory(dir_);
+  WriteStateFile(FileOf(key), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + SubscriptionRetToXml(subscription));
 }
 
 bool FileSubscriptionStore::Remove(const std::string& key) {

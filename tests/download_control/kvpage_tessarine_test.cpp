@@ -140,6 +140,47 @@ TEST_F(KvpageTessarineTest, ExpensesBecomeABillAndACheck) {
   EXPECT_EQ(reported, (std::vector<std::string>{"7101,7102/True", "7201,7202/False"}));
 }
 
+TEST_F(KvpageTessarineTest, ABillWhoseItemLineComesFirstIsPostedWithBothLines) {
+  service_.WriteFile("pending-expenses.txt",
+                     "EXP7301|Cascade Office Supply|05/08/2006|Item line first|True|\r\n"
+                     "7302|05/08/2006|Printer paper|Acme Widgets|20|0|Printer Paper|Expense|False|True|4|5\r\n"
+                     "7301|05/08/2006|Binders|Acme Widgets:Plant Expansion|42.75|Consulting|Office Supplies|Expense|"
+                     "True|False|0|0\r\n");
+  const Result run = Kvpage("False");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Expense transactions successfully posted 1"), std::string::npos) << run.out;
+  const Result bills = Run("qb-standin", {"query", "Bill", "--lines"});
+  const size_t bill = bills.out.find("<Memo>Item line first</Memo>");
+  ASSERT_NE(bill, std::string::npos) << bills.out;
+  const std::string posted = bills.out.substr(bill, bills.out.find("</BillRet>", bill) - bill);
+  EXPECT_NE(posted.find("<ExpenseLineRet>"), std::string::npos) << posted;
+  EXPECT_NE(posted.find("<Memo>Binders</Memo>"), std::string::npos) << posted;
+  EXPECT_NE(posted.find("<ItemLineRet>"), std::string::npos) << posted;
+  EXPECT_NE(posted.find("<Desc>Printer paper</Desc>"), std::string::npos) << posted;
+  std::vector<std::string> reported;
+  for (const auto& request : service_.Received()) {
+    if (request.Page() != "kalvorupdatestatus.asp") continue;
+    reported.push_back(request.QueryValue("EEIIDs"));
+    EXPECT_NE(request.body.find("statusCode=\"0\""), std::string::npos) << request.body;
+  }
+  EXPECT_EQ(reported, std::vector<std::string>{"7302,7301"});
+}
+
+TEST_F(KvpageTessarineTest, TimeWithoutCustomerAndServiceItemIsPosted) {
+  service_.WriteFile("pending-time.txt",
+                     "TA5101\r\n05/10/2006|Priya Raman|||2|||Internal meeting|False\r\n05/11/2006 08:30:00 AM\r\n");
+  const Result run = Kvpage("True");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Time/Leave transactions successfully posted 1"), std::string::npos) << run.out;
+  const Result query = Run("qb-standin", {"query", "TimeTracking"});
+  const size_t entry = query.out.find("<Notes>Internal meeting</Notes>");
+  ASSERT_NE(entry, std::string::npos) << query.out;
+  const size_t start = query.out.rfind("<TimeTrackingRet>", entry);
+  const std::string posted = query.out.substr(start, query.out.find("</TimeTrackingRet>", entry) - start);
+  EXPECT_EQ(posted.find("<ItemServiceRef>"), std::string::npos) << posted;
+  EXPECT_EQ(posted.find("<CustomerRef>"), std::string::npos) << posted;
+}
+
 TEST_F(KvpageTessarineTest, RecordsTheCompanyRejectsAreListedWithTheServicesReason) {
   service_.QueueAnswers("kalvorupdatestatus.asp", {"SUCCESS", "ERROR|4|Employee not set up in QuickBooks"});
   const Result run = Kvpage("True");

@@ -37,11 +37,12 @@ TEST(TimeRequestsTest, TimeRecordWritesEveryElementInOrder) {
   EXPECT_EQ(r.lngMinutes, 30);
 }
 
-TEST(TimeRequestsTest, TimeWithoutCustomerIsNeverBillableButKeepsItsServiceItem) {
+TEST(TimeRequestsTest, TimeWithoutCustomerIsNeverBillableAndWithoutServiceItemNamesNone) {
   CurrentTimeRecord r;
   const std::string rq = BuildTimeTrackingAddRq("2006-04-13||||8| | |n|True", 1, r);
   EXPECT_EQ(rq.find("<CustomerRef>"), std::string::npos);
-  EXPECT_NE(rq.find("<ItemServiceRef>\r\n<FullName></FullName>\r\n</ItemServiceRef>\r\n"), std::string::npos);
+  EXPECT_EQ(rq.find("<ItemServiceRef>"), std::string::npos);
+  EXPECT_EQ(BuildTimeTrackingAddRq("2006-04-13|Ann|| |8| | |n|True", 1, r).find("<ItemServiceRef>"), std::string::npos);
   EXPECT_NE(rq.find("<IsBillable>0</IsBillable>"), std::string::npos);
   EXPECT_NE(rq.find("<TxnDate>2006-04-13</TxnDate>"), std::string::npos);
   EXPECT_NE(rq.find("<Duration>PT8H0M</Duration><Notes>"), std::string::npos);  // blank class and payroll item
@@ -130,7 +131,9 @@ TEST(QBXMLTextTest, EscapingKeepsTheServiceLineBreakMarkerWellFormed) {
   EXPECT_EQ(EscapeXMLText("end&#10"), "end&#10;");
   // Characters XML cannot carry would make QuickBooks refuse the request: each becomes a blank, line ends stay.
   EXPECT_EQ(EscapeXMLText(std::string("a\bb\x01" "c\0d", 7)), "a b c d");
-  EXPECT_EQ(EscapeXMLText("tab\tcr\rlf\n"), "tab\tcr\rlf\n");
+  // A bare CR would reach QuickBooks as LF; its reference keeps it.
+  EXPECT_EQ(EscapeXMLText("tab\tcr\rlf\n"), "tab\tcr&#13;lf\n");
+  EXPECT_EQ(EscapeXMLText("a\r\nb"), "a&#13;\nb");
   EXPECT_EQ(EscapeXMLText("x\xEF\xBF\xBEy\xEF\xBF\xBFz & \xEF\xBF\xBD"), "x y z &amp; \xEF\xBF\xBD");
   EXPECT_EQ(EscapeXMLText("&#1 & &#10&#10"), "&amp;#1 &amp; &#10;&#10;");
   EXPECT_TRUE(HasXMLSpecialChars("'"));

@@ -11,6 +11,8 @@
 #include "menu_agent/menu_subscription.h"
 #include "platform/com/local_server.h"
 #include "platform/qb/subscription.h"
+#include "platform/qb/subscription_xml.h"
+#include "standins/quickbooks/qbxml_schema.h"
 #include "tests/menu_agent/menu_test_support.h"
 #include "tests/support/qb/fake_quickbooks.h"
 #include "tests/support/scripted_presenter_scope.h"
@@ -67,6 +69,7 @@ TEST_F(ListenerTest, ReadsTheSiteBackThenDispatchesTheTag) {
   ASSERT_EQ(request.Requests().Count(), 1);
   EXPECT_EQ(request.Requests().GetAt(0).kind, qb::SubscriptionRequest::Kind::kUIExtensionQuery);
   EXPECT_EQ(request.Requests().GetAt(0).query.SubscriberID, corvalink::kSubscriberID);
+  EXPECT_NO_THROW(standins::quickbooks::CheckSubscriptionRequest(qb::SubscriptionRequestsToXml(request), 3, 0));
   EXPECT_EQ(qb_.CountOf("BeginSession"), 0);
   EXPECT_EQ(qb_.OpenConnections(), 0);
 }

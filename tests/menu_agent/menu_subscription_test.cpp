@@ -8,6 +8,8 @@
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
 #include "platform/qb/subscription.h"
+#include "platform/qb/subscription_xml.h"
+#include "standins/quickbooks/qbxml_schema.h"
 #include "tests/menu_agent/menu_test_support.h"
 #include "tests/support/qb/fake_quickbooks.h"
 #include "tests/support/scripted_presenter_scope.h"
@@ -173,6 +175,24 @@ TEST(MenuItemText, GivesTheTableTextsAndNothingOutside) {
   EXPECT_EQ(corvalink::MenuItemText(12), "Sitecode");
   EXPECT_EQ(corvalink::MenuItemText(13), "");
   EXPECT_EQ(corvalink::MenuItemText(-1), "");
+}
+
+// QuickBooks checks a subscription request against its message set before it reads it: the add and the delete
+// the agent writes fit it, whatever the site values hold.
+TEST_F(SubscriptionTest, TheAddAndTheDeleteFitTheSubscriptionMessageSet) {
+  MainMod().SiteCode = "A<&>\"'\r\nZ";
+  MainMod().SiteID = "";
+  EXPECT_TRUE(corvalink::AddMenu(true));
+  corvalink::RemoveMenu(true);
+  ASSERT_EQ(qb_.subscriptionRequests.size(), 2u);
+  for (const qb::SubscriptionMsgSetRequest& set : qb_.subscriptionRequests) {
+    const std::string xml = qb::SubscriptionRequestsToXml(set);
+    try {
+      standins::quickbooks::CheckSubscriptionRequest(xml, 3, 0);
+    } catch (const kv::Error& e) {
+      ADD_FAILURE() << e.description() << "\n" << xml;
+    }
+  }
 }
 
 }  // namespace

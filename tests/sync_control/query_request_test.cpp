@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/error.h"
+#include "standins/quickbooks/qbxml_schema.h"
+
 namespace brintavel {
 namespace {
 
@@ -83,6 +86,31 @@ TEST(QueryRequest, HeaderFollowsTheVersionCode) {
   for (const auto& c : cases) {
     m.lngQBXMLVersion = c.code;
     EXPECT_EQ(BuildQueryRequestText(m), c.header + body) << "code " << c.code;
+  }
+}
+
+// QuickBooks checks the request against the message set of its version before it answers any list.
+TEST(QueryRequest, EveryListAloneAndAllTogetherFitTheMessageSetOfEveryVersion) {
+  bool ModWizard::*const lists[] = {
+      &ModWizard::bSyncCustomers,  &ModWizard::bSyncEmployees, &ModWizard::bSyncVendors, &ModWizard::bSyncPaymentTerms,
+      &ModWizard::bSyncGLAccounts, &ModWizard::bSyncTasks,     &ModWizard::bSyncClasses, &ModWizard::bSyncSalesReps,
+      &ModWizard::bSyncTime,       &ModWizard::bSyncExpense};
+  const std::vector<std::string> versions = {"1.0", "1.1", "2.0", "CA1.0", "CA1.1", "CA2.0", "UK1.0", "UK1.1", "UK2.0"};
+  for (int32_t code : {0, 1, 2, 6, 7, 8, 9, 10, 11}) {
+    std::vector<ModWizard> runs(std::size(lists) + 1);
+    for (size_t i = 0; i < std::size(lists); ++i) {
+      runs[i].*lists[i] = true;
+      runs.back().*lists[i] = true;
+    }
+    for (ModWizard& m : runs) {
+      m.lngQBXMLVersion = code;
+      const std::string text = BuildQueryRequestText(m);
+      try {
+        EXPECT_TRUE(standins::quickbooks::CheckQBXMLRequest(text, versions).empty()) << text;
+      } catch (const kv::Error& e) {
+        ADD_FAILURE() << code << ": " << e.description() << "\n" << text;
+      }
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -73,6 +74,24 @@ TEST(StateDirectoryTest, OwnVariableThenXdgStateThenHome) {
   }
   ScopedVariable xdg("XDG_STATE_HOME", nullptr);
   EXPECT_EQ(StateDirectory(), fs::path("/home/clerk/.local/state/qb-standin"));
+}
+
+// The registry lives beside the subscriptions that hold the site's sign-in values: the owner's only.
+TEST_F(ClassRegistryTest, TheRegistryAndItsDirectoryAreTheOwnersOnlyWhateverTheUmask) {
+  for (mode_t mask : {mode_t{0}, mode_t{0777}}) {
+    fs::remove_all(dir_ / "state");
+    const mode_t old = umask(mask);
+    RegisterLocalServer({"Corvalink.QBMenuListener", Guid{}, "/opt/kalvor/corvalink"});
+    umask(old);
+    struct stat info {};
+    ASSERT_EQ(stat((dir_ / "state").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u) << mask;
+    for (const fs::path& file : {ClassRegistryPath(), fs::path(ClassRegistryPath().string() + ".lock")}) {
+      ASSERT_EQ(stat(file.c_str(), &info), 0) << file;
+      EXPECT_EQ(info.st_mode & 07777, 0600u) << file << " " << mask;
+    }
+    EXPECT_TRUE(FindLocalServer("Corvalink.QBMenuListener"));
+  }
 }
 
 TEST_F(ClassRegistryTest, RegistersFindsReplacesAndRemovesIgnoringLetterCase) {

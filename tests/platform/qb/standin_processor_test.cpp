@@ -280,11 +280,25 @@ TEST(StandinSessionManager, BadSubscriptionGetsAnErrorStatus) {
             kErrNotConnected);
   manager->OpenConnection("", "Kalvor");
   auto set = AddMenu(*manager, "x");
-  set->AppendUIExtensionSubscriptionAddRq().SubscriberID = "not a guid";
+  UIExtensionSubscriptionAdd& bad = set->AppendUIExtensionSubscriptionAddRq();
+  bad = set->Requests().GetAt(0).add;
+  bad.SubscriberID = "not a guid";
   auto responses = manager->DoSubscriptionRequests(*set);
   EXPECT_EQ(responses->ResponseList()->GetAt(0).StatusCode(), 0);
   EXPECT_NE(responses->ResponseList()->GetAt(1).StatusCode(), 0);
   EXPECT_THAT(responses->ResponseList()->GetAt(1).StatusMessage(), HasSubstr("not a GUID"));
+}
+
+TEST(StandinSessionManager, ASubscriptionRequestThatDoesNotFitIsRefusedWhole) {
+  StandinEnv env;
+  auto manager = CreateSessionManager();
+  manager->OpenConnection("", "Kalvor");
+  auto set = AddMenu(*manager, "x");
+  set->AppendSubscriptionDelRq().SubscriberID = "{B5492484-1401-4EDA-AF03-62F1627C094A}";  // no type
+  EXPECT_EQ(ErrorOf([&] { manager->DoSubscriptionRequests(*set); }).number(), kErrRequestNotXml);
+  auto query = manager->CreateSubscriptionMsgSetRequest(3, 0);
+  query->AppendUIExtensionSubscriptionQueryRq().SubscriberID = "{B5492484-1401-4EDA-AF03-62F1627C094A}";
+  EXPECT_EQ(manager->DoSubscriptionRequests(*query)->ResponseList()->GetAt(0).StatusCode(), 1);  // nothing was added
 }
 
 }  // namespace

@@ -39,12 +39,15 @@ TEST(SubscriptionResponses, ListCanBeMissingAndGetAtIsChecked) {
   EXPECT_EQ(responses.ResponseList(), nullptr);
 }
 
-SubscriptionMsgSetRequest MenuRequests() {
+SubscriptionMsgSetRequest MenuRequests(const std::string& siteCode = "A&B <co> \"x\"",
+                                       const std::string& progID = "Corvalink.QBMenuListener",
+                                       const std::string& clsID = "") {
   SubscriptionMsgSetRequest set(3, 0);
   UIExtensionSubscriptionAdd& add = set.AppendUIExtensionSubscriptionAddRq();
   add.SubscriberID = "{B5492484-1401-4EDA-AF03-62F1627C094A}";
   add.COMCallbackInfo.AppName = "Kalvor";
-  add.COMCallbackInfo.ProgID = "Corvalink.QBMenuListener";
+  add.COMCallbackInfo.ProgID = progID;
+  add.COMCallbackInfo.CLSID = clsID;
   add.MenuExtensionSubscription.AddToMenu = kAddToMenuFile;
   SubmenuData& submenu = add.MenuExtensionSubscription.SetSubmenu();
   submenu.MenuItemList.Append().MenuText = "Get Timesheets";
@@ -52,7 +55,7 @@ SubscriptionMsgSetRequest MenuRequests() {
   submenu.MenuItemList.Append().MenuText = "------------------------";
   submenu.MenuItemList.GetAt(1).EventTag = "3";
   submenu.MenuItemList.Append().MenuText = "Sitecode";
-  submenu.MenuItemList.GetAt(2).EventTag = "A&B <co> \"x\"";
+  submenu.MenuItemList.GetAt(2).EventTag = siteCode;
   submenu.MenuItemList.GetAt(2).DisplayCondition.VisibleIfNot.Add(kVisibleIfNotHidden);
   SubscriptionDel& del = set.AppendSubscriptionDelRq();
   del.SubscriberID = add.SubscriberID;
@@ -74,6 +77,39 @@ TEST(SubscriptionXml, RequestsTravelWhole) {
   EXPECT_EQ(received.Requests().GetAt(1).kind, SubscriptionRequest::Kind::kDel);
   EXPECT_EQ(received.Requests().GetAt(1).del, sent.Requests().GetAt(1).del);
   EXPECT_EQ(received.Requests().GetAt(2).query.SubscriberID, "{B5492484-1401-4EDA-AF03-62F1627C094A}");
+}
+
+// A reader turns a bare CR into LF, and line breaks and tabs of an attribute into blanks: a site value with a
+// lone CR must come back as it was sent, and so must a status text QuickBooks writes into an attribute.
+TEST(SubscriptionXml, LineBreaksAndTabsComeBackUnchanged) {
+  SubscriptionMsgSetRequest sent = MenuRequests("K\r77\r\n8\n\t9\r");
+  const UIExtensionSubscriptionAdd& add = sent.Requests().GetAt(0).add;
+  const std::string xml = SubscriptionRequestsToXml(sent);
+  EXPECT_NE(xml.find("K&#13;77&#13;\n8\n\t9&#13;"), std::string::npos) << xml;
+  SubscriptionMsgSetRequest received = SubscriptionRequestsFromXml(xml);
+  EXPECT_EQ(received.Requests().GetAt(0).add.MenuExtensionSubscription.Submenu->MenuItemList.GetAt(2).EventTag,
+            "K\r77\r\n8\n\t9\r");
+  UIExtensionSubscriptionRet kept;
+  kept.MenuExtensionSubscription = add.MenuExtensionSubscription;
+  EXPECT_EQ(SubscriptionRetFromXml(SubscriptionRetToXml(kept)).MenuExtensionSubscription,
+            kept.MenuExtensionSubscription);
+
+  SubscriptionMsgSetResponse responses;
+  responses.MutableResponseList().Append(
+      SubscriptionResponse(kRtSubscriptionDelRs, 3120, "Error", "line one\r\nline\ttwo\r"));
+  std::unique_ptr<SubscriptionMsgSetResponse> back =
+      SubscriptionResponsesFromXml(SubscriptionResponsesToXml(responses));
+  EXPECT_EQ(back->ResponseList()->GetAt(0).StatusMessage(), "line one\r\nline\ttwo\r");
+}
+
+TEST(SubscriptionXml, ACallbackNamesItsProgIDOrElseItsCLSID) {
+  const std::string clsID = "{2D0E74B6-021A-11D5-9054-00508BF70A94}";
+  std::string xml = SubscriptionRequestsToXml(MenuRequests("c", "Corvalink.QBMenuListener", clsID));
+  EXPECT_NE(xml.find("<ProgID>Corvalink.QBMenuListener</ProgID>"), std::string::npos);
+  EXPECT_EQ(xml.find("<CLSID>"), std::string::npos);
+  xml = SubscriptionRequestsToXml(MenuRequests("c", "", clsID));
+  EXPECT_EQ(xml.find("<ProgID>"), std::string::npos);
+  EXPECT_NE(xml.find("<CLSID>{2D0E74B6-021A-11D5-9054-00508BF70A94}</CLSID>"), std::string::npos);
 }
 
 TEST(SubscriptionXml, ValuesWithoutANameTravelAsNumbersAndUnknownRequestsAreRefused) {

@@ -144,5 +144,62 @@ TEST(SchemaCacheTest, ValidationOnSeveralThreads) {
   for (int f : failures) EXPECT_EQ(f, 0);
 }
 
+constexpr const char* kNotesSchema = R"(<?xml version="1.0"?>
+<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema">
+  <xs:simpleType name="Short">
+    <xs:restriction base="xs:string"><xs:maxLength value="4"/></xs:restriction>
+  </xs:simpleType>
+  <xs:element name="Set">
+    <xs:complexType>
+      <xs:sequence>
+        <xs:element name="Entry" maxOccurs="unbounded">
+          <xs:complexType>
+            <xs:sequence>
+              <xs:element name="Name" type="Short"/>
+              <xs:element name="Note" type="Short" minOccurs="0"/>
+            </xs:sequence>
+          </xs:complexType>
+        </xs:element>
+      </xs:sequence>
+    </xs:complexType>
+  </xs:element>
+</xs:schema>
+)";
+
+TEST(SchemaCacheTest, ValidateReportsEveryViolationWithTheElementItConcerns) {
+  SchemaCache cache;
+  cache.AddText("", kNotesSchema);
+  SchemaCheck fits = cache.Validate("", "<Set><Entry><Name>abcd</Name></Entry></Set>");
+  EXPECT_TRUE(fits.Valid());
+
+  // Two texts over their length (counted in characters, not bytes) and nothing else.
+  SchemaCheck long_texts =
+      cache.Validate("",
+                     "<Set><Entry><Name>ab</Name></Entry><Entry><Name>\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9</Name>"
+                     "<Note>abcde</Note></Entry></Set>");
+  ASSERT_TRUE(long_texts.wellFormed);
+  ASSERT_FALSE(long_texts.violations.empty());
+  bool note_seen = false;
+  for (const SchemaViolation& v : long_texts.violations) {
+    if (!v.tooLong) continue;
+    EXPECT_EQ(v.element, "Note");
+    EXPECT_EQ(v.text, "abcde");
+    EXPECT_EQ(v.path, (std::vector<size_t>{1, 1}));
+    note_seen = true;
+  }
+  EXPECT_TRUE(note_seen);
+
+  SchemaCheck out_of_order = cache.Validate("", "<Set><Entry><Note>a</Note><Name>b</Name></Entry></Set>");
+  ASSERT_FALSE(out_of_order.violations.empty());
+  EXPECT_FALSE(out_of_order.violations[0].tooLong);
+  EXPECT_EQ(out_of_order.violations[0].element, "Note");
+  EXPECT_EQ(out_of_order.violations[0].path, (std::vector<size_t>{0, 0}));
+
+  SchemaCheck broken = cache.Validate("", "<Set><Entry>");
+  EXPECT_FALSE(broken.wellFormed);
+  EXPECT_FALSE(broken.parseError.empty());
+  EXPECT_THROW(cache.Validate("urn:other", "<Set/>"), kv::Error);
+}
+
 }  // namespace
 }  // namespace platform::xml

@@ -63,7 +63,8 @@ TEST(StandinCli, OpenRefusesWhatIsNoCompanyFile) {
 }
 
 std::string TimeAddRequest(int count, const std::string& notes) {
-  std::string text = "<?xml version=\"1.0\"?>\n<QBXML>\n<QBXMLMsgsRq onError=\"stopOnError\">\n";
+  std::string text =
+      "<?xml version=\"1.0\"?>\n<?qbxml version=\"2.0\"?>\n<QBXML>\n<QBXMLMsgsRq onError=\"stopOnError\">\n";
   for (int i = 0; i < count; ++i) {
     text += "<TimeTrackingAddRq requestID=\"" + std::to_string(i + 1) +
             "\"><TimeTrackingAdd><TxnDate>2006-05-01</TxnDate><EntityRef><FullName>Priya Raman</FullName>"

@@ -1,0 +1,68 @@
+// The state directory holds the site code and site id of the menu subscription, which sign in to the service:
+// nobody but its owner may read it, whatever the umask of the process that made it.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/qb/subscription.h"
+#include "standins/quickbooks/request_handler.h"
+#include "standins/quickbooks/state.h"
+#include "standins/quickbooks/subscription_service.h"
+#include "tests/support/qb/standin_env.h"
+
+namespace standins::quickbooks {
+namespace {
+
+namespace fs = std::filesystem;
+
+unsigned ModeOf(const fs::path& path) {
+  struct stat info {};
+  EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 07777;
+}
+
+class UmaskScope {
+ public:
+  explicit UmaskScope(mode_t mask) : old_(umask(mask)) {}
+  ~UmaskScope() { umask(old_); }
+
+ private:
+  mode_t old_;
+};
+
+TEST(StateFilesTest, TheDirectoryAndEveryFileInItAreTheOwnersOnly) {
+  for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0777}}) {
+    SCOPED_TRACE(mask);
+    platform::qb::testing::StandinEnv env;
+    fs::path company = env.CopySample();
+    {
+      UmaskScope scope(mask);
+      SetOpenCompanyFile(company);
+      SetAccessDenied("Somebody", true);
+      AddFaults({"add ok"});
+      SetLibraryVersion({3, 0, 0, 0});
+      platform::qb::UIExtensionSubscriptionRet subscription;
+      subscription.SubscriberID = "{B5492484-1401-4EDA-AF03-62F1627C094A}";
+      FileSubscriptionStore().Put(*SubscriberKey(subscription.SubscriberID), subscription);
+      JournalAddedTransactions(company, {{"Bill", "1-1"}});
+      TakeFault("session");
+      FileLock::TryLock(EnsureStateDir() / "sessions.lock", false);
+    }
+    size_t files = 0;
+    EXPECT_EQ(ModeOf(env.StateDir()), 0700u);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(env.StateDir())) {
+      if (entry.is_directory()) {
+        EXPECT_EQ(ModeOf(entry.path()), 0700u) << entry.path();
+      } else {
+        EXPECT_EQ(ModeOf(entry.path()), 0600u) << entry.path();
+        ++files;
+      }
+    }
+    EXPECT_GE(files, 8u);
+    // The company file is the user's document, not state: it keeps the usual permissions of a new file.
+    EXPECT_EQ(ModeOf(company) & 0700, 0600u);
+  }
+}
+
+}  // namespace
+}  // namespace standins::quickbooks
