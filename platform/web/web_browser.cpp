@@ -52,8 +52,8 @@ bool IsSecure(std::string_view url) {
 }
 
 // The reason of a request that was answered with a redirect that is not followed.
-std::string NotFollowedReason(std::string_view to, bool has_body) {
-  if (has_body) return "The page moved to " + std::string(to) + "; the request was not sent there.";
+std::string NotFollowedReason(std::string_view to, bool has_body, bool follow) {
+  if (has_body || !follow) return "The page moved to " + std::string(to) + "; the request was not sent there.";
   return "The page moved to " + std::string(to) + "; a secure page is never left for one that is not.";
 }
 
@@ -74,6 +74,7 @@ struct WebBrowser::Impl final : forms::EventSource {
   int flags = 0;
   std::string headers;
   int redirects = 0;
+  bool follow_redirects = true;
   // The answer broke the size limit; the transfer was ended there.
   bool too_large = false;
   size_t max_answer = kDefaultMaxAnswerBytes;
@@ -322,7 +323,7 @@ struct WebBrowser::Impl final : forms::EventSource {
     if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &to) != CURLE_OK || to == nullptr) return false;
     const std::string next = to;
     redirect_target = next;
-    if (has_post || (IsSecure(location) && !IsSecure(next)) || !HasWebScheme(next)) return false;
+    if (has_post || !follow_redirects || (IsSecure(location) && !IsSecure(next)) || !HasWebScheme(next)) return false;
     if (++redirects > kMaxRedirects) return false;
     ReleaseEasy();
     location = next;
@@ -473,7 +474,7 @@ struct WebBrowser::Impl final : forms::EventSource {
         const std::string reason = status_reason.empty() ? std::string(ReasonPhrase(status)) : status_reason;
         body_text = redirect_target.empty()
                         ? HttpErrorPage(status, reason, page_text)
-                        : HttpErrorPage(status, reason, NotFollowedReason(redirect_target, has_post));
+                        : HttpErrorPage(status, reason, NotFollowedReason(redirect_target, has_post, follow_redirects));
       } else {
         body_text = page_text;
       }
@@ -513,6 +514,10 @@ void WebBrowser::Navigate(const std::string& url, int flags, const std::string& 
 void WebBrowser::Navigate(const std::string& url, int flags, const std::string& target,
                           const std::vector<uint8_t>& post_data, const std::string& headers) {
   Navigate(url, flags, target, std::optional<std::string>(std::string(post_data.begin(), post_data.end())), headers);
+}
+
+void WebBrowser::SetFollowRedirects(bool follow) {
+  impl_->follow_redirects = follow;
 }
 
 void WebBrowser::Stop() {
