@@ -51,11 +51,6 @@ bool IsSecure(std::string_view url) {
   return kv::ToLowerAscii(url.substr(0, 8)).starts_with("https://");
 }
 
-// The reason of a request that was answered with a redirect that is not followed.
-std::string NotFollowedReason(std::string_view to, bool has_body, bool follow) {
-  if (has_body || !follow) return "The page moved to " + std::string(to) + "; the request was not sent there.";
-  return "The page moved to " + std::string(to) + "; a secure page is never left for one that is not.";
-}
 
 }  // namespace
 
@@ -101,7 +96,8 @@ struct WebBrowser::Impl final : forms::EventSource {
   // The answer being received.
   std::string received;
   std::string status_reason;
-  std::string redirect_target;
+  // Why the redirect that ended the navigation was not followed.
+  std::string redirect_failure;
 
   // What the caller reads.
   DocumentCompleteHandler handler;
@@ -322,9 +318,19 @@ struct WebBrowser::Impl final : forms::EventSource {
     char* to = nullptr;
     if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &to) != CURLE_OK || to == nullptr) return false;
     const std::string next = to;
-    redirect_target = next;
-    if (has_post || !follow_redirects || (IsSecure(location) && !IsSecure(next)) || !HasWebScheme(next)) return false;
-    if (++redirects > kMaxRedirects) return false;
+    const std::string moved = "The page moved to " + next;
+    if (has_post || !follow_redirects) {
+      redirect_failure = moved + "; the request was not sent there.";
+      return false;
+    }
+    if (!HasWebScheme(next) || (IsSecure(location) && !IsSecure(next))) {
+      redirect_failure = moved + "; a secure page is never left for one that is not.";
+      return false;
+    }
+    if (++redirects > kMaxRedirects) {
+      redirect_failure = moved + " after " + std::to_string(kMaxRedirects) + " moves; it was not followed further.";
+      return false;
+    }
     ReleaseEasy();
     location = next;
     Launch(next);
@@ -416,7 +422,7 @@ struct WebBrowser::Impl final : forms::EventSource {
 
   // Stores the document and raises DocumentComplete; must be the last thing a dispatch does.
   void Complete(std::optional<CURLcode> result, const std::string& failure) {
-    redirect_target.clear();
+    redirect_failure.clear();
     if (result.has_value() && *result == CURLE_OK) {
       long code = 0;
       curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
@@ -430,7 +436,6 @@ struct WebBrowser::Impl final : forms::EventSource {
     if (result.has_value()) {
       long code = 0;
       curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
-
       char* effective = nullptr;
       if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective != nullptr) {
         location = effective;
@@ -472,9 +477,7 @@ struct WebBrowser::Impl final : forms::EventSource {
       error_page = status < 200 || status > 299;
       if (error_page) {
         const std::string reason = status_reason.empty() ? std::string(ReasonPhrase(status)) : status_reason;
-        body_text = redirect_target.empty()
-                        ? HttpErrorPage(status, reason, page_text)
-                        : HttpErrorPage(status, reason, NotFollowedReason(redirect_target, has_post, follow_redirects));
+        body_text = HttpErrorPage(status, reason, redirect_failure.empty() ? page_text : redirect_failure);
       } else {
         body_text = page_text;
       }
