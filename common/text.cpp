@@ -16,6 +16,11 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
+std::string_view TrimTrailingLineBreaks(std::string_view text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
+  return text;
+}
+
 std::string ToUpperAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -11,6 +11,9 @@ inline constexpr std::string_view kCrLf = "\r\n";
 
 // Blanks only (the platform's Trim), not tabs or line ends.
 std::string_view TrimBlanks(std::string_view text);
+// Without the CR and LF characters at its end: a service answer judged as a whole reads the same with or without
+// the line break a server ends it with.
+std::string_view TrimTrailingLineBreaks(std::string_view text);
 std::string ToUpperAscii(std::string_view text);
 std::string ToLowerAscii(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

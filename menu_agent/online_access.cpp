@@ -14,7 +14,9 @@ namespace {
 
 using platform::forms::vbInformation;
 
+// The sign-in's messages are judged by how the answer ends, whatever line break the server put after it.
 bool EndsWith(std::string_view text, std::string_view tail) {
+  text = kv::TrimTrailingLineBreaks(text);
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
@@ -47,10 +49,13 @@ const kv::PageTable& KVGetQBMenuPageTable() {
       {kUpdateStatusPage,
        [](std::string_view answer) {
          if (kv::BeginsWithError(answer)) return PageVerdict::kBad;
-         return kv::ToUpperAscii(answer) == "SUCCESS" ? PageVerdict::kGood : PageVerdict::kKeep;
+         return kv::ToUpperAscii(kv::TrimTrailingLineBreaks(answer)) == "SUCCESS" ? PageVerdict::kGood
+                                                                                   : PageVerdict::kKeep;
        }},
       {kUpdQBPathPage,
-       [](std::string_view answer) { return answer == "Success" ? PageVerdict::kGood : PageVerdict::kKeep; }},
+       [](std::string_view answer) {
+         return kv::TrimTrailingLineBreaks(answer) == "Success" ? PageVerdict::kGood : PageVerdict::kKeep;
+       }},
       {kSignup3Page,
        [](std::string_view answer) {
          // The browser's error page carries the body of a failed answer after its heading; a word in that body

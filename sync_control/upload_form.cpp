@@ -33,6 +33,8 @@ FrmKVUpload::FrmKVUpload() : Form("frmKVUpload") {
     lblTransfer2.SetVisible(!lblTransfer2.Visible());
     lblTransfer2.Refresh();
   };
+  // Uploads and status reports both tell the service something; a moved page is their failure.
+  WebBrowser1.SetFollowRedirects(false);
   WebBrowser1.OnDocumentComplete([this](platform::web::WebBrowser& browser, const std::string& url) {
     WebBrowser1_DocumentComplete(browser, url);
   });

@@ -20,18 +20,19 @@ PageVerdict JudgePage(std::string_view bodyText) {
 
 UploadDecision DecideUploadResult(const FormOutcome& form) {
   UploadDecision decision;
+  const std::string_view answer = kv::TrimTrailingLineBreaks(form.sUploadStatus);
   if (form.bUploadStatus) {
     decision.result = kvurSuccess;
   } else if (form.bIsInterrupted) {
     decision.result = kvurProcessInterrupted;
-  } else if (form.sUploadStatus == "Error") {
+  } else if (answer == "Error") {
     // The form could not read any answer. The run must stop as a failure, never read as a success.
     decision.result = kvurAspFailed;
     decision.showCouldNotSync = true;
     decision.clearUploadStatus = false;
   } else {
     decision.serverMessage = form.sUploadStatus;
-    decision.result = form.sUploadStatus == kNoDataToUpload ? kvurNoDataToUpload : kvurAspFailed;
+    decision.result = answer == kNoDataToUpload ? kvurNoDataToUpload : kvurAspFailed;
   }
   return decision;
 }

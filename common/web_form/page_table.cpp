@@ -32,13 +32,13 @@ const PageTable& KVRDownloadPageTable() {
       {"kalvordownload.asp",
        [](std::string_view answer) {
          // The pending lines begin with a record header; an empty answer means nothing is pending.
-         const std::string prefix = UpperPrefix(answer, 2);
+         const std::string prefix = UpperPrefix(TrimTrailingLineBreaks(answer), 2);
          const bool lines = prefix.empty() || prefix == "EX" || prefix == "LA" || prefix == "TA";
          return !BeginsWithError(answer) && lines ? PageVerdict::kGood : PageVerdict::kKeep;
        }},
       {"kalvorupdatestatus.asp",
        [](std::string_view answer) {
-         if (ToUpperAscii(answer) == "SUCCESS") return PageVerdict::kGood;
+         if (ToUpperAscii(TrimTrailingLineBreaks(answer)) == "SUCCESS") return PageVerdict::kGood;
          return BeginsWithError(answer) ? PageVerdict::kBad : PageVerdict::kKeep;
        }},
   };

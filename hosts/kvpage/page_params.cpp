@@ -6,6 +6,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "platform/forms/event_loop.h"
+#include "platform/web/http_text.h"
 #include "platform/web/web_browser.h"
 
 namespace kvpage {
@@ -168,7 +169,7 @@ std::string ReadPage(const std::string& file_or_url) {
     browser.Navigate(file_or_url, platform::web::kNavNoHistory | platform::web::kNavNoReadFromCache);
     platform::forms::EventLoop::Current().WaitWhile([&done] { return !done; });
     if (browser.IsErrorPage()) {
-      throw kv::Error(kv::kErrInvalidArgument, "The page " + file_or_url + " could not be read: " +
+      throw kv::Error(kv::kErrInvalidArgument, "The page " + platform::web::HideSecrets(file_or_url) + " could not be read: " +
                                                    kv::ReplaceAll(browser.BodyText(), "\r\n", " "));
     }
     return browser.RawBody();

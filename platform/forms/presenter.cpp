@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "common/text.h"
 #include "platform/forms/terminal_presenter.h"
 
 namespace platform::forms {
@@ -34,6 +35,10 @@ Presenter* SetCurrentPresenter(Presenter* presenter) {
 }
 
 int MsgBox(std::string_view prompt, int buttons, std::string_view title) {
+  if (kv::CodePointCount(prompt) > kMsgBoxPromptLimit) {
+    const std::string cut = std::string(kv::LeftChars(prompt, kMsgBoxPromptLimit - 3)) + "...";
+    return CurrentPresenter().MessageBox(cut, buttons, title);
+  }
   return CurrentPresenter().MessageBox(prompt, buttons, title);
 }
 

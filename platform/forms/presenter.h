@@ -69,7 +69,9 @@ class PresenterScope {
   Presenter* previous_;
 };
 
-// The platform's MsgBox on the current presenter.
+// The platform's MsgBox on the current presenter. Like the platform's, it shows at most about 1024 characters of
+// its prompt: a longer one (a whole web page of an answer) is cut there and ends in "...".
+inline constexpr size_t kMsgBoxPromptLimit = 1024;
 int MsgBox(std::string_view prompt, int buttons = vbOKOnly, std::string_view title = "");
 // A text prompt on the current presenter.
 std::optional<std::string> AskText(std::string_view prompt, bool hidden = false);

@@ -5,31 +5,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <memory>
 
 #include "common/text.h"
+#include "platform/web/charset.h"
 #include "platform/web/web_browser.h"
 
 namespace platform::web {
 namespace {
-
-std::string CharsetOf(std::string_view content_type) {
-  const std::string lower = kv::ToLowerAscii(content_type);
-  const size_t at = lower.find("charset=");
-  if (at == std::string::npos) return {};
-  std::string value = lower.substr(at + 8);
-  const size_t end = value.find_first_of("; \t");
-  if (end != std::string::npos) value.resize(end);
-  std::erase(value, '"');
-  std::erase(value, '\'');
-  return value;
-}
-
-bool IsLatin1Charset(std::string_view charset) {
-  static constexpr std::array<std::string_view, 6> kNames = {"iso-8859-1", "iso8859-1",    "latin1",
-                                                             "latin-1",    "windows-1252", "us-ascii"};
-  return std::find(kNames.begin(), kNames.end(), charset) != kNames.end();
-}
 
 // Elements whose start and end separate lines of the page's text.
 bool IsBlockElement(std::string_view name) {
@@ -45,17 +29,47 @@ bool IsHiddenElement(std::string_view name) {
          name == "template";
 }
 
+bool IsSourceWhiteSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+
+// Builds the document text as a browser lays it out: a blank or a line break is only written once the next
+// visible character comes, so none is left at the start or end of the text or of a line.
 struct TextCollector {
   std::string out;
   bool pending_break = false;
+  bool pending_blank = false;
+  int preformatted = 0;
 
   bool EndsWithLineBreak() const { return out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0; }
 
-  void Append(std::string_view text) {
-    if (text.empty()) return;
-    if (pending_break && !out.empty() && !EndsWithLineBreak()) out += "\r\n";
+  void Visible(char c) {
+    if (pending_break && !out.empty() && !EndsWithLineBreak()) {
+      out += "\r\n";
+    } else if (pending_blank && !out.empty() && !EndsWithLineBreak()) {
+      out += ' ';
+    }
     pending_break = false;
-    out += text;
+    pending_blank = false;
+    out += c;
+  }
+
+  void Append(std::string_view text) {
+    for (char c : text) {
+      if (preformatted > 0) {
+        if (c == '\n') {
+          if (pending_break && !out.empty() && !EndsWithLineBreak()) out += "\r\n";
+          pending_break = false;
+          out += "\r\n";
+        } else if (c != '\r') {
+          Visible(c);
+        }
+      } else if (IsSourceWhiteSpace(c)) {
+        pending_blank = true;
+      } else {
+        Visible(c);
+      }
+    }
   }
 
   void Walk(xmlNode* node) {
@@ -68,11 +82,15 @@ struct TextCollector {
         if (name == "br") {
           out += "\r\n";
           pending_break = false;
+          pending_blank = false;
           continue;
         }
         const bool block = IsBlockElement(name);
+        const bool pre = name == "pre" || name == "textarea";
         if (block) pending_break = true;
+        if (pre) ++preformatted;
         Walk(n->children);
+        if (pre) --preformatted;
         if (block) pending_break = true;
       } else if (n->type == XML_ENTITY_REF_NODE) {
         Walk(n->children);
@@ -80,6 +98,13 @@ struct TextCollector {
     }
   }
 };
+
+constexpr std::string_view kHidden = "(hidden)";
+
+bool IsPasswordName(std::string_view name) {
+  const std::string lower = kv::ToLowerAscii(name);
+  return lower.ends_with("pwd") || lower.ends_with("password") || lower.ends_with("passwd");
+}
 
 xmlNode* FindElement(xmlNode* node, std::string_view wanted) {
   for (xmlNode* n = node; n != nullptr; n = n->next) {
@@ -92,62 +117,38 @@ xmlNode* FindElement(xmlNode* node, std::string_view wanted) {
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t extra;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      const auto cc = static_cast<unsigned char>(text[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
-std::string Latin1ToUtf8(std::string_view bytes) {
+std::string HideSecrets(std::string_view text) {
   std::string out;
-  out.reserve(bytes.size() + bytes.size() / 4);
-  for (char ch : bytes) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out.push_back(ch);
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  out.reserve(text.size());
+  size_t copied = 0;
+  for (size_t eq = text.find('='); eq != std::string_view::npos; eq = text.find('=', eq + 1)) {
+    size_t name_start = eq;
+    while (name_start > 0) {
+      const char c = text[name_start - 1];
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') break;
+      --name_start;
     }
+    if (name_start == eq || !IsPasswordName(text.substr(name_start, eq - name_start))) continue;
+    if (text.substr(eq + 1).starts_with(kHidden)) continue;
+    if (name_start > 0 && std::string_view("?&; \t\r\n\"'(:").find(text[name_start - 1]) == std::string_view::npos) {
+      continue;
+    }
+    size_t value_end = text.find_first_of("&# \t\r\n\"'<>)", eq + 1);
+    if (value_end == std::string_view::npos) value_end = text.size();
+    if (value_end == eq + 1) continue;
+    out.append(text.substr(copied, eq + 1 - copied));
+    out += kHidden;
+    copied = value_end;
+    eq = value_end - 1;
   }
+  out.append(text.substr(copied));
   return out;
 }
 
 std::string DecodeBodyBytes(std::string_view bytes, std::string_view content_type) {
-  if (IsLatin1Charset(CharsetOf(content_type))) return Latin1ToUtf8(bytes);
-  if (!IsValidUtf8(bytes)) return Latin1ToUtf8(bytes);
-  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-  return std::string(bytes);
+  std::string charset = CharsetOf(content_type);
+  if (charset.empty() && IsHtmlAnswer(content_type, bytes)) charset = MetaCharsetOf(bytes);
+  return DecodeCharset(bytes, charset);
 }
 
 bool IsHtmlAnswer(std::string_view content_type, std::string_view body) {
@@ -244,7 +245,7 @@ std::string_view ReasonPhrase(int status) {
 }
 
 std::string TransportErrorPage(std::string_view reason) {
-  std::string line(reason);
+  std::string line = HideSecrets(reason);
   std::replace(line.begin(), line.end(), '\r', ' ');
   std::replace(line.begin(), line.end(), '\n', ' ');
   return std::string(kPageCannotBeDisplayed) + "\r\n" + line;
@@ -254,7 +255,7 @@ std::string HttpErrorPage(int status, std::string_view reason, std::string_view 
   std::string page = std::string(kPageCannotBeDisplayed) + "\r\nHTTP " + std::to_string(status);
   if (!reason.empty()) page += " " + std::string(reason);
   if (!body_text.empty()) page += "\r\n" + std::string(body_text);
-  return page;
+  return HideSecrets(page);
 }
 
 }  // namespace platform::web

@@ -12,6 +12,7 @@
 
 #include "common/error.h"
 #include "common/text.h"
+#include "platform/web/http_text.h"
 
 namespace platform::web {
 namespace {
@@ -68,7 +69,7 @@ std::string ResolveProgram(const std::string& name) {
 
 void OpenBrowser(const std::string& url) {
   if (const char* log = std::getenv("KV_BROWSER_LOG"); log != nullptr && *log != '\0') {
-    AppendToLog(log, url);
+    AppendToLog(log, HideSecrets(url));
     return;
   }
   const std::vector<std::string> args = BrowserCommand(url);

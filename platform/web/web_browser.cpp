@@ -20,6 +20,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr long kDefaultConnectTimeoutMs = 30000;
 constexpr long kDefaultStallTimeoutMs = 120000;
+constexpr long kDefaultRequestTimeoutMs = 600000;
+constexpr long kDefaultMaxAnswerBytes = 64L * 1024 * 1024;
+constexpr int kMaxRedirects = 10;
 
 long EnvMilliseconds(const char* name, long fallback) {
   const char* text = std::getenv(name);
@@ -44,6 +47,11 @@ bool HasWebScheme(std::string_view url) {
   return lower.starts_with("http://") || lower.starts_with("https://");
 }
 
+bool IsSecure(std::string_view url) {
+  return kv::ToLowerAscii(url.substr(0, 8)).starts_with("https://");
+}
+
+
 }  // namespace
 
 struct WebBrowser::Impl final : forms::EventSource {
@@ -53,6 +61,18 @@ struct WebBrowser::Impl final : forms::EventSource {
   CURL* easy = nullptr;
   curl_slist* header_list = nullptr;
   std::string post_body;
+  bool has_post = false;
+  // How much of the body libcurl has taken. A resend of the request needs it from the start again; the refusal of
+  // that rewind is what keeps libcurl from sending a request a second time on a new connection after its reused
+  // connection dropped.
+  size_t post_sent = 0;
+  int flags = 0;
+  std::string headers;
+  int redirects = 0;
+  bool follow_redirects = true;
+  // The answer broke the size limit; the transfer was ended there.
+  bool too_large = false;
+  size_t max_answer = kDefaultMaxAnswerBytes;
   char error_buffer[CURL_ERROR_SIZE] = {};
 
   // Sockets curl wants watched, with CURL_POLL_IN/OUT bits.
@@ -76,6 +96,8 @@ struct WebBrowser::Impl final : forms::EventSource {
   // The answer being received.
   std::string received;
   std::string status_reason;
+  // Why the redirect that ended the navigation was not followed.
+  std::string redirect_failure;
 
   // What the caller reads.
   DocumentCompleteHandler handler;
@@ -125,8 +147,28 @@ struct WebBrowser::Impl final : forms::EventSource {
   }
 
   static size_t OnBody(char* data, size_t size, size_t count, void* self) {
-    static_cast<Impl*>(self)->received.append(data, size * count);
+    auto* impl = static_cast<Impl*>(self);
+    if (impl->received.size() + size * count > impl->max_answer) {
+      impl->too_large = true;
+      impl->received.clear();
+      impl->received.shrink_to_fit();
+      return 0;
+    }
+    impl->received.append(data, size * count);
     return size * count;
+  }
+
+  static size_t OnRead(char* buffer, size_t size, size_t count, void* self) {
+    auto* impl = static_cast<Impl*>(self);
+    const size_t n = std::min(size * count, impl->post_body.size() - impl->post_sent);
+    std::copy_n(impl->post_body.data() + impl->post_sent, n, buffer);
+    impl->post_sent += n;
+    return n;
+  }
+
+  static int OnSeek(void* self, curl_off_t offset, int origin) {
+    auto* impl = static_cast<Impl*>(self);
+    return offset == 0 && origin == SEEK_SET && impl->post_sent == 0 ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
   }
 
   // Keeps the reason phrase of the last status line; redirects and interim answers bring several.
@@ -149,13 +191,12 @@ struct WebBrowser::Impl final : forms::EventSource {
     return size * count;
   }
 
-  void Start(const std::string& url, int flags, const std::string* post, const std::string& headers) {
+  void Start(const std::string& url, int nav_flags, const std::string* post, const std::string& header_text) {
     Cancel();
     busy = true;
     location = url;
     received.clear();
     status_reason.clear();
-    error_buffer[0] = '\0';
     loop.AddSource(this);
     registered = true;
     if (!HasWebScheme(url)) {
@@ -167,7 +208,21 @@ struct WebBrowser::Impl final : forms::EventSource {
       canned = answers->Answer({url, post != nullptr ? std::optional<std::string>(*post) : std::nullopt});
       return;
     }
+    flags = nav_flags;
+    headers = header_text;
+    has_post = post != nullptr;
+    if (has_post) post_body = *post;
+    redirects = 0;
+    Launch(url);
+  }
 
+  // Starts the transfer of one request; the request of a followed redirect starts here too.
+  void Launch(const std::string& url) {
+    received.clear();
+    status_reason.clear();
+    error_buffer[0] = '\0';
+    too_large = false;
+    post_sent = 0;
     easy = curl_easy_init();
     if (easy == nullptr) {
       pending_failure = true;
@@ -179,9 +234,9 @@ struct WebBrowser::Impl final : forms::EventSource {
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    // Redirects are followed here, one request at a time, so that none turns a request with a body into one
+    // without it and none leaves https for http.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "Kalvor-Connector/4.06");
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
@@ -201,14 +256,23 @@ struct WebBrowser::Impl final : forms::EventSource {
     bytes_moved = 0;
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, (stall_ms + 999) / 1000);
+    // A trickle of bytes never counts as a stall; this bounds the whole request.
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, EnvMilliseconds("KV_WEB_REQUEST_TIMEOUT_MS", kDefaultRequestTimeoutMs));
+    max_answer = static_cast<size_t>(EnvMilliseconds("KV_WEB_MAX_ANSWER_BYTES", kDefaultMaxAnswerBytes));
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(max_answer));
 
-    if (post != nullptr) {
-      post_body = *post;
+    if (has_post) {
       curl_easy_setopt(easy, CURLOPT_POST, 1L);
       curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post_body.size()));
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, post_body.data());
+      curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Impl::OnRead);
+      curl_easy_setopt(easy, CURLOPT_READDATA, this);
+      curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &Impl::OnSeek);
+      curl_easy_setopt(easy, CURLOPT_SEEKDATA, this);
     } else {
       curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+      // libcurl sends a request again by itself when a reused connection drops before the answer; a request
+      // without a body has no rewind to refuse, so it never goes over a reused connection.
+      curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
     }
 
     for (const std::string& line : NormalizeHeaderLines(headers)) {
@@ -230,6 +294,12 @@ struct WebBrowser::Impl final : forms::EventSource {
   }
 
   void ReleaseTransfer() {
+    ReleaseEasy();
+    post_body.clear();
+    post_body.shrink_to_fit();
+  }
+
+  void ReleaseEasy() {
     if (easy != nullptr) {
       curl_multi_remove_handle(multi, easy);
       curl_easy_cleanup(easy);
@@ -239,8 +309,32 @@ struct WebBrowser::Impl final : forms::EventSource {
       curl_slist_free_all(header_list);
       header_list = nullptr;
     }
-    post_body.clear();
-    post_body.shrink_to_fit();
+  }
+
+  // Follows a redirect of a request without a body to the same or a more secure scheme: true when the next
+  // request started (no completion now); false leaves the redirect to complete as the request's failure.
+  bool FollowRedirect(long code) {
+    if (code < 300 || code > 399 || code == 304) return false;
+    char* to = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &to) != CURLE_OK || to == nullptr) return false;
+    const std::string next = to;
+    const std::string moved = "The page moved to " + next;
+    if (has_post || !follow_redirects) {
+      redirect_failure = moved + "; the request was not sent there.";
+      return false;
+    }
+    if (!HasWebScheme(next) || (IsSecure(location) && !IsSecure(next))) {
+      redirect_failure = moved + "; a secure page is never left for one that is not.";
+      return false;
+    }
+    if (++redirects > kMaxRedirects) {
+      redirect_failure = moved + " after " + std::to_string(kMaxRedirects) + " moves; it was not followed further.";
+      return false;
+    }
+    ReleaseEasy();
+    location = next;
+    Launch(next);
+    return easy != nullptr || pending_failure;
   }
 
   // Ends the navigation in flight without a completion.
@@ -328,6 +422,12 @@ struct WebBrowser::Impl final : forms::EventSource {
 
   // Stores the document and raises DocumentComplete; must be the last thing a dispatch does.
   void Complete(std::optional<CURLcode> result, const std::string& failure) {
+    redirect_failure.clear();
+    if (result.has_value() && *result == CURLE_OK) {
+      long code = 0;
+      curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+      if (FollowRedirect(code)) return;
+    }
     has_document = true;
     status = 0;
     content_type.clear();
@@ -342,7 +442,12 @@ struct WebBrowser::Impl final : forms::EventSource {
       }
       char* type = nullptr;
       if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) content_type = type;
-      if (*result != CURLE_OK) {
+      if (too_large || *result == CURLE_FILESIZE_EXCEEDED) {
+        transport_error = "The answer is larger than the limit of " + std::to_string(max_answer) +
+                          " bytes (KV_WEB_MAX_ANSWER_BYTES); it was not read.";
+      } else if (*result == CURLE_SEND_FAIL_REWIND) {
+        transport_error = "The connection closed before the answer came; the request was not sent again.";
+      } else if (*result != CURLE_OK) {
         transport_error = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(*result);
       } else {
         status = static_cast<int>(code);
@@ -363,6 +468,7 @@ struct WebBrowser::Impl final : forms::EventSource {
     received.clear();
 
     if (!transport_error.empty()) {
+      transport_error = HideSecrets(transport_error);
       error_page = true;
       body_text = TransportErrorPage(transport_error);
     } else {
@@ -371,7 +477,7 @@ struct WebBrowser::Impl final : forms::EventSource {
       error_page = status < 200 || status > 299;
       if (error_page) {
         const std::string reason = status_reason.empty() ? std::string(ReasonPhrase(status)) : status_reason;
-        body_text = HttpErrorPage(status, reason, page_text);
+        body_text = HttpErrorPage(status, reason, redirect_failure.empty() ? page_text : redirect_failure);
       } else {
         body_text = page_text;
       }
@@ -411,6 +517,10 @@ void WebBrowser::Navigate(const std::string& url, int flags, const std::string& 
 void WebBrowser::Navigate(const std::string& url, int flags, const std::string& target,
                           const std::vector<uint8_t>& post_data, const std::string& headers) {
   Navigate(url, flags, target, std::optional<std::string>(std::string(post_data.begin(), post_data.end())), headers);
+}
+
+void WebBrowser::SetFollowRedirects(bool follow) {
+  impl_->follow_redirects = follow;
 }
 
 void WebBrowser::Stop() {

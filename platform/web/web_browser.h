@@ -33,8 +33,18 @@ inline constexpr std::string_view kPageCannotBeDisplayed = "The page cannot be d
 //   KV_WEB_CONNECT_TIMEOUT_MS  connecting, name lookup and TLS handshake included (default 30000)
 //   KV_WEB_STALL_TIMEOUT_MS    the transfer is dropped when, once the request goes out, no byte moves either way
 //                              for this long (default 120000)
+//   KV_WEB_REQUEST_TIMEOUT_MS  the whole request, however the bytes trickle (default 600000)
+//   KV_WEB_MAX_ANSWER_BYTES    an answer larger than this ends its request unread (default 64 MiB)
 //   KV_WEB_CA_FILE             a CA bundle to trust instead of the system's store (test servers only)
 // Certificates are always verified.
+//
+// At most once: a request is never sent a second time. libcurl sends a request again when the connection it
+// reused drops before an answer; a request with a body refuses the rewind that needs, and a request without one
+// always gets a connection of its own, so such a drop completes as a failure of that request.
+// Redirects: a request with a body is never sent on (its redirect completes as an error page naming the new
+// address); one without a body follows up to 10 redirects to the same or a more secure scheme, never https to
+// http, unless SetFollowRedirects(false) made its redirects failures too.
+// Every text of an error page and TransportError has its password values hidden (HideSecrets).
 class WebBrowser {
  public:
   // browser: the control whose document completed; url: the address of that document (after redirects).
@@ -57,6 +67,9 @@ class WebBrowser {
                 const std::optional<std::string>& post_data = std::nullopt, const std::string& headers = {});
   void Navigate(const std::string& url, int flags, const std::string& target, const std::vector<uint8_t>& post_data,
                 const std::string& headers);
+  // Whether a request without a body follows its redirects (the default); a request that reports something to the
+  // service is sent to the address it was meant for, or not at all.
+  void SetFollowRedirects(bool follow);
   // Cancels the navigation in flight, if any; harmless otherwise.
   void Stop();
 
@@ -68,9 +81,9 @@ class WebBrowser {
   // The address of the current document (the address being navigated to while Busy).
   const std::string& LocationURL() const;
 
-  // The completed document's body text, as UTF-8: a text/plain answer as it came, an HTML answer as the text of
-  // its body (tags dropped, entities decoded, <br> and block ends as CR LF). Bytes that are not UTF-8 are read as
-  // Latin-1. For an error page: kPageCannotBeDisplayed, CR LF, then the reason (see IsErrorPage).
+  // The completed document's body text, as UTF-8: a text/plain answer as it came, an HTML answer as a browser's
+  // document text of its body (HtmlBodyText). The bytes are read by the answer's charset (DecodeBodyBytes). For an
+  // error page: kPageCannotBeDisplayed, CR LF, then the reason (see IsErrorPage).
   const std::string& BodyText() const;
   const std::string& DocumentText() const { return BodyText(); }
   // False until a document has completed.

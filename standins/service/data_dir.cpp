@@ -88,6 +88,12 @@ Fault ParseFault(std::string_view text) {
       fault.drop = true;
     } else if (word == "delay-ms") {
       if (const auto ms = ParseNumber(arg)) fault.delay = std::chrono::milliseconds(*ms);
+    } else if (word == "chunked") {
+      fault.chunked = true;
+    } else if (word == "redirect") {
+      fault.redirect = std::string(arg);
+    } else if (word == "trickle-ms") {
+      if (const auto ms = ParseNumber(arg)) fault.trickle = std::chrono::milliseconds(*ms);
     } else if (word == "status") {
       if (const auto code = ParseNumber(arg); code && *code >= 100 && *code <= 999)
         fault.status = static_cast<int>(*code);

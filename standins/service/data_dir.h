@@ -10,6 +10,9 @@
 //                            delay-ms N       wait N ms before answering
 //                            drop             close the connection without an answer
 //                            status N         answer with HTTP status N (the body is the answer it would give)
+//                            redirect URL     answer with a redirect to URL (status 302 unless a status is given)
+//                            trickle-ms N     send the answer one byte every N ms
+//                            chunked          send the answer in chunks, without a length ahead of it
 //   faults/<page>.<N>      a queue of fault files, taken like the answer queue
 //   pending-time.txt       answer of kalvordownload.asp when tsorexpense=True
 //   pending-expenses.txt   answer of kalvordownload.asp otherwise
@@ -36,6 +39,9 @@ struct Fault {
   std::chrono::milliseconds delay{0};
   bool drop = false;
   int status = 0;  // 0: the normal status
+  std::string redirect;
+  std::chrono::milliseconds trickle{0};
+  bool chunked = false;
 };
 
 class DataDir {

@@ -7,9 +7,11 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <memory>
 #include <iostream>
 #include <mutex>
 #include <stdexcept>
@@ -158,6 +160,29 @@ struct ServiceStandin::Server {
       return;
     }
     res.status = fault.status != 0 ? fault.status : answer.status;
+    if (!fault.redirect.empty()) {
+      if (fault.status == 0) res.status = 302;
+      res.set_header("Location", fault.redirect);
+    }
+    if (fault.trickle.count() > 0) {
+      auto body = std::make_shared<std::string>(std::move(answer.body));
+      res.set_content_provider(body->size(), answer.content_type,
+                               [this, body, trickle = fault.trickle](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (!Delay(trickle)) return false;
+                                 return sink.write(body->data() + offset, 1);
+                               });
+      return;
+    }
+    if (fault.chunked) {
+      auto body = std::make_shared<std::string>(std::move(answer.body));
+      res.set_chunked_content_provider(answer.content_type, [body](size_t offset, httplib::DataSink& sink) {
+        const size_t n = std::min<size_t>(16384, body->size() - offset);
+        if (n > 0 && !sink.write(body->data() + offset, n)) return false;
+        if (offset + n >= body->size()) sink.done();
+        return true;
+      });
+      return;
+    }
     res.set_content(answer.body, answer.content_type.c_str());
   }
 };

@@ -34,6 +34,13 @@ TEST(PageTable, JudgesEachPageByItsRule) {
   // Company-file registration: exactly "Success".
   EXPECT_TRUE(kv::JudgeAnswer(table, "kvrGetQBMenuUpdQBPath.asp", "Success", false));
   EXPECT_FALSE(kv::JudgeAnswer(table, "kvrGetQBMenuUpdQBPath.asp", "SUCCESS", false));
+  // A line break after the answer changes no verdict.
+  EXPECT_TRUE(kv::JudgeAnswer(table, "kvrGetQBMenuUpdQBPath.asp", "Success\r\n", false));
+  EXPECT_FALSE(kv::JudgeAnswer(table, "kvrGetQBMenuUpdQBPath.asp", "Success.\r\n", false));
+  EXPECT_TRUE(kv::JudgeAnswer(table, "kvrGetQBMenuupdatestatus.asp", "SUCCESS\r\n", false));
+  EXPECT_FALSE(kv::JudgeAnswer(table, "kvrGetQBMenuupdatestatus.asp", "ERROR\r\n", true));
+  EXPECT_TRUE(kv::JudgeAnswer(table, "kvrGetQBMenuSpecs.asp", "A\r\nB\r\n", false));
+  EXPECT_TRUE(kv::JudgeAnswer(table, "KalvorSignup3.asp", "CONGRATULATIONS\r\n", false));
   // Sign-up: the word in capitals anywhere.
   EXPECT_TRUE(kv::JudgeAnswer(table, "KalvorSignup3.asp", "You did it. CONGRATULATIONS!", false));
   EXPECT_FALSE(kv::JudgeAnswer(table, "KalvorSignup3.asp", "Congratulations", false));
@@ -163,6 +170,56 @@ TEST_F(SignInTest, AnswersWithoutExactlyFiveLinesAreRefused) {
   EXPECT_EQ(dialog.DownloadFromKV("jane", "p&ss #1", false), corvalink::kSignInRefused);
   EXPECT_EQ(MainMod().SiteCode, "");
   EXPECT_TRUE(dialog.Loaded());
+}
+
+TEST_F(SignInTest, AnswersAsRealPagesAndWithALineBreakAtTheEnd) {
+  kvtest::ScriptedUi ui;
+  frmOnlineAccess& dialog = Dialog();
+  // The site lines as an HTML page: the source's own line breaks are no lines, the <br> are.
+  service_->SetAnswer("kvrGetQBMenuSpecs.asp",
+                      "<html>\r\n  <body>\r\n    ACME<br>\r\n    K-77<br>\r\n    C:\\QB\\b.QBW<br>\r\n    x<br>\r\n"
+                      "    y\r\n  </body>\r\n</html>\r\n");
+  EXPECT_EQ(dialog.DownloadFromKV("jane", "p&ss #1", true), corvalink::kSignInOk);
+  EXPECT_EQ(MainMod().QBFilePath, "C:\\QB\\b.QBW");
+
+  for (const std::string& refusal :
+       {std::string("ERROR:") + kRefusal + "\r\n",
+        std::string("<html>\r\n<body>\r\n  ERROR:") + kRefusal + "\r\n</body>\r\n</html>"}) {
+    service_->SetAnswer("kvrGetQBMenuSpecs.asp", refusal);
+    ui.ExpectBoxContaining(kRefusal);
+    EXPECT_EQ(dialog.DownloadFromKV("jane", "p&ss #1", false), corvalink::kSignInRefused);
+  }
+  ASSERT_EQ(ui.Boxes().size(), 2u);
+  EXPECT_EQ(ui.Boxes()[1].prompt, kRefusal);
+  EXPECT_EQ(ui.Boxes()[1].buttons, platform::forms::vbInformation);
+  EXPECT_EQ(ui.Boxes()[0].buttons, platform::forms::vbInformation);
+}
+
+TEST_F(SignInTest, APasswordNeverShowsInWhatTheSignInShows) {
+  kvtest::ScriptedUi ui;
+  frmOnlineAccess& dialog = Dialog();
+  const auto sign_in = [&] {
+    ui.ExpectBoxContaining("The page cannot be displayed");
+    EXPECT_EQ(dialog.DownloadFromKV("jane", "S3cret!", false), corvalink::kSignInRefused);
+  };
+  MainMod().ServerURL = "127.0.0.1:1/";
+  sign_in();
+  MainMod().ServerURL = "http://127.0.0.1:1/";
+  sign_in();
+  MainMod().ServerURL = service_->BaseUrl();
+  {
+    menutest::ScopedEnv stall("KV_WEB_STALL_TIMEOUT_MS", "300");
+    service_->SetFault("kvrGetQBMenuSpecs.asp", "delay-ms 3000");
+    sign_in();
+  }
+  service_->SetFault("kvrGetQBMenuSpecs.asp", "status 500");
+  service_->SetAnswer("kvrGetQBMenuSpecs.asp", "<body>No page for /kvrGetQBMenuSpecs.asp?user=jane&pwd=S3cret%21</body>");
+  sign_in();
+  ASSERT_EQ(ui.Boxes().size(), 4u);
+  for (const auto& box : ui.Boxes()) {
+    EXPECT_EQ(box.prompt.find("S3cret"), std::string::npos) << box.prompt;
+  }
+  EXPECT_NE(ui.Boxes()[0].prompt.find("pwd=(hidden)"), std::string::npos) << ui.Boxes()[0].prompt;
 }
 
 TEST_F(SignInTest, BlankCredentialsSendNothing) {

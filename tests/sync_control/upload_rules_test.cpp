@@ -67,5 +67,25 @@ TEST(UploadDecision, EveryRowOfTheAnswerTable) {
   EXPECT_EQ(d.serverMessage, "error");
 }
 
+TEST(UploadDecision, AServersLineBreakAfterTheAnswerChangesNoVerdict) {
+  for (const std::string end : {"\r\n", "\n", "\r\n\r\n"}) {
+    SCOPED_TRACE(testing::PrintToString(end));
+    UploadDecision d = DecideUploadResult({false, false, "No data to upload. " + end});
+    EXPECT_EQ(d.result, kvurNoDataToUpload);
+    d = DecideUploadResult({false, false, "No data to upload." + end});
+    EXPECT_EQ(d.result, kvurAspFailed);
+    d = DecideUploadResult({false, false, "Error" + end});
+    EXPECT_EQ(d.result, kvurAspFailed);
+    EXPECT_TRUE(d.showCouldNotSync);
+    EXPECT_FALSE(d.clearUploadStatus);
+    d = DecideUploadResult({false, false, "Failed: no site" + end});
+    EXPECT_EQ(d.result, kvurAspFailed);
+    EXPECT_FALSE(d.showCouldNotSync);
+    EXPECT_TRUE(JudgePage("SUCCESS" + end).success);
+    EXPECT_TRUE(JudgePage("success" + end).success);
+    EXPECT_FALSE(JudgePage("SUCCES" + end).success);
+  }
+}
+
 }  // namespace
 }  // namespace brintavel

@@ -129,6 +129,49 @@ TEST_F(UploadTransport, AnswersOtherThanSuccess) {
   EXPECT_TRUE(Module().varProjectsAdded);
 }
 
+// Pages as web servers write them: the source's line breaks and indentation around the answer.
+TEST_F(UploadTransport, AnswersAsRealPagesAndWithALineBreakAtTheEnd) {
+  const auto page = [](const std::string& text) {
+    return "<html>\r\n<head><title>Upload</title></head>\r\n<body>\r\n    " + text + "\r\n</body>\r\n</html>\r\n";
+  };
+  service_.QueueAnswers("brintavel.asp", {page("SUCCESS"), page("SUCCESST"), page("No data to upload."),
+                                          page("<p>\r\n  Failed:\r\n  no site\r\n</p>"), "No data to upload. \r\n",
+                                          "SUCCESS\r\n", "Failed\r\n"});
+  EXPECT_EQ(Upload("a"), kvurSuccess);
+  EXPECT_FALSE(Module().varTasksAdded);
+  EXPECT_EQ(Upload("a"), kvurSuccess);
+  EXPECT_TRUE(Module().varTasksAdded);
+  EXPECT_EQ(Upload("a"), kvurAspFailed);
+  EXPECT_EQ(Module().sServerMessage, "No data to upload.");
+  EXPECT_EQ(Upload("a"), kvurAspFailed);
+  EXPECT_EQ(Module().sServerMessage, "Failed: no site");
+  EXPECT_EQ(Upload("a"), kvurNoDataToUpload);
+  EXPECT_EQ(Upload("a"), kvurSuccess);
+  EXPECT_EQ(Upload("a"), kvurAspFailed);
+
+  service_.QueueAnswers("brintavelupdatestatus.asp", {page("SUCCESS"), "SUCCESS\r\n", page("Error: no site")});
+  EXPECT_EQ(ctl_.SendSyncStatus("C"), kvurSuccess);
+  EXPECT_EQ(ctl_.SendSyncStatus("C"), kvurSuccess);
+  EXPECT_EQ(ctl_.SendSyncStatus("C"), kvurAspFailed);
+}
+
+TEST_F(UploadTransport, ARedirectedUploadFailsAndNamesTheNewAddress) {
+  const std::string moved = service_.BaseUrl() + "v2/brintavel.asp";
+  for (const std::string& fault : {"redirect " + moved, "status 307\nredirect " + moved}) {
+    service_.SetFault("brintavel.asp", fault);
+    EXPECT_EQ(Upload("INSERT 1"), kvurAspFailed);
+    EXPECT_TRUE(kv::StartsWith(Module().sServerMessage, "The page cannot be displayed\r\nHTTP 30"))
+        << Module().sServerMessage;
+    EXPECT_NE(Module().sServerMessage.find(moved), std::string::npos) << Module().sServerMessage;
+  }
+  service_.ClearFault("brintavel.asp");
+  service_.SetFault("brintavelupdatestatus.asp", "redirect " + service_.BaseUrl() + "v2/brintavelupdatestatus.asp");
+  EXPECT_EQ(ctl_.SendSyncStatus("C"), kvurAspFailed);
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 3u);  // the moved pages were never asked
+  for (const auto& request : received) EXPECT_EQ(request.target.find("/v2/"), std::string::npos);
+}
+
 TEST_F(UploadTransport, ServiceErrorsAndAStoppedServiceEndTheWaitAsFailures) {
   service_.SetFault("brintavel.asp", "status 500");
   EXPECT_EQ(Upload("a"), kvurAspFailed);

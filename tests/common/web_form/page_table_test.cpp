@@ -32,6 +32,21 @@ TEST(PageTableTest, StatusAnswersAreGoodOnlyForSuccessAndBadOnlyForErrors) {
   EXPECT_FALSE(Judge("kalvorupdatestatus.asp", "Error|1|Unknown vendor", true));
 }
 
+TEST(PageTableTest, AServersLineBreakAfterTheAnswerChangesNoVerdict) {
+  for (const std::string_view end : {"", "\r\n", "\n", "\r\n\r\n"}) {
+    SCOPED_TRACE(testing::Message() << "ending " << testing::PrintToString(std::string(end)));
+    const auto with_end = [&](std::string_view answer) { return std::string(answer) + std::string(end); };
+    EXPECT_TRUE(Judge("kalvordownload.asp", with_end("")));
+    EXPECT_TRUE(Judge("kalvordownload.asp", with_end("TA12\r\n1|2")));
+    EXPECT_FALSE(Judge("kalvordownload.asp", with_end("ERROR|1|Site not found")));
+    EXPECT_TRUE(Judge("kalvorupdatestatus.asp", with_end("SUCCESS")));
+    EXPECT_TRUE(Judge("kalvorupdatestatus.asp", with_end("Success")));
+    EXPECT_FALSE(Judge("kalvorupdatestatus.asp", with_end("SUCCESS|more")));
+    EXPECT_TRUE(Judge("kalvorupdatestatus.asp", with_end("SUCCESS|more"), true));
+    EXPECT_FALSE(Judge("kalvorupdatestatus.asp", with_end("ERROR|1|Unknown vendor"), true));
+  }
+}
+
 TEST(PageTableTest, PagesOutsideTheTableAndOtherLetterCasesKeepTheFlag) {
   EXPECT_TRUE(Judge("brintavel.asp", "ERROR", true));
   EXPECT_FALSE(Judge("brintavel.asp", "SUCCESS", false));

@@ -65,6 +65,29 @@ TEST_F(WebRequestFormTest, PostDataIsSentAsBytesAndStatusAnswersAreJudged) {
   EXPECT_EQ(received[0].body, "<a>?");
 }
 
+TEST_F(WebRequestFormTest, PagesAsServersWriteThemAreJudgedByTheirText) {
+  KVRDownloadForm& form = Form();
+  const std::vector<uint8_t> body = {'x'};
+  const std::string url = service.BaseUrl() + "kalvorupdatestatus.asp";
+  service.QueueAnswers("kalvorupdatestatus.asp",
+                       {"<html>\r\n<head><title>Status</title></head>\r\n<body>\r\n    SUCCESS\r\n</body>\r\n</html>\r\n",
+                        "SUCCESS\r\n", "<html>\r\n  <body>\r\n    <p>ERROR|1|Bad</p>\r\n  </body>\r\n</html>",
+                        "ERROR|1|Bad\r\n"});
+  EXPECT_TRUE(form.Request("kalvorupdatestatus.asp", url, body));
+  EXPECT_EQ(form.sReceivedText, "SUCCESS");
+  EXPECT_TRUE(form.Request("kalvorupdatestatus.asp", url, body));
+  EXPECT_FALSE(form.Request("kalvorupdatestatus.asp", url, body));
+  EXPECT_EQ(form.sReceivedText, "ERROR|1|Bad");
+  EXPECT_FALSE(form.Request("kalvorupdatestatus.asp", url, body));
+
+  // Nothing pending, in a page or as a bare line break.
+  const std::string download = service.BaseUrl() + "kalvordownload.asp";
+  service.QueueAnswers("kalvordownload.asp", {"<html>\r\n<body>\r\n</body>\r\n</html>\r\n", "\r\n"});
+  EXPECT_TRUE(form.Request("kalvordownload.asp", download));
+  EXPECT_EQ(form.sReceivedText, "");
+  EXPECT_TRUE(form.Request("kalvordownload.asp", download));
+}
+
 TEST_F(WebRequestFormTest, AnErrorPageIsNeverJudgedGood) {
   service.SetFault("kalvordownload.asp", "status 500");
   KVRDownloadForm& form = Form();

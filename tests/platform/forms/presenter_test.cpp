@@ -25,6 +25,26 @@ TEST(ScriptedPresenterTest, RecordsBoxesAndAnswersFromTheQueue) {
   EXPECT_EQ(ui.Boxes()[1].answer, vbNo);
 }
 
+TEST(ScriptedPresenterTest, ALongPromptIsCutToWhatABoxCanShow) {
+  kvtest::ScriptedUi ui;
+  // 1,024 characters, each of two bytes, fit; one more does not.
+  const std::string fits = [] {
+    std::string text;
+    for (int i = 0; i < 1024; ++i) text += "\xC3\xA9";
+    return text;
+  }();
+  ui.ExpectBox(fits);
+  EXPECT_EQ(MsgBox(fits, vbCritical), vbOK);
+  ui.ExpectBoxContaining("The following error");
+  MsgBox("The following error occured while executing ASP.\r\n\r\n" + std::string(200 * 1024 * 1024 / 100, 'x'),
+         vbCritical);
+  ASSERT_EQ(ui.Boxes().size(), 2u);
+  const std::string& cut = ui.Boxes()[1].prompt;
+  EXPECT_EQ(cut.size(), 1024u);
+  EXPECT_TRUE(cut.starts_with("The following error occured while executing ASP.\r\n\r\nxxx"));
+  EXPECT_TRUE(cut.ends_with("xxx..."));
+}
+
 TEST(ScriptedPresenterTest, WhatNobodyScriptedIsReportedAndAnsweredCautiously) {
   ScriptedPresenter ui;
   PresenterScope scope(ui);

@@ -261,7 +261,7 @@ TEST_F(WebBrowserTest, AnswerTextsComeBackExactly) {
   service_.SetAnswer("brintavel.asp",
                      "<html><head><title>x</title><script>var a = 1;</script></head>"
                      "<body>SUCCESS &amp; more<br>line  two<div>block</div>tail</body></html>");
-  EXPECT_EQ(Get("brintavel.asp"), "SUCCESS & more\r\nline  two\r\nblock\r\ntail");
+  EXPECT_EQ(Get("brintavel.asp"), "SUCCESS & more\r\nline two\r\nblock\r\ntail");
   EXPECT_EQ(browser_.ContentType(), "text/html");
 
   service_.SetAnswer("brintavel.asp", "Caf\xE9 ERROR");
@@ -296,6 +296,141 @@ TEST_F(WebBrowserTest, QueuedAnswersComeInOrderThenTheNormalAnswer) {
   EXPECT_EQ(Get("brintavelupdatestatus.asp"), "SUCCESS");
 }
 
+TEST_F(WebBrowserTest, ARequestWhoseConnectionDropsIsAFailureAndNeverSentAgain) {
+  // The second upload goes over the connection the first one left open; the service reads it and hangs up.
+  service_.WriteFile("faults/brintavel.asp.1", "# none");
+  service_.WriteFile("faults/brintavel.asp.2", "drop");
+  const auto post = [&](const std::string& body) {
+    browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", body, kTextPlainHeader);
+    EXPECT_TRUE(WaitForCompletion(completions_ + 1));
+    return browser_.BodyText();
+  };
+  EXPECT_EQ(post("first"), "SUCCESS");
+  EXPECT_THAT(post("second"), StartsWith("The page cannot be displayed\r\n"));
+  EXPECT_TRUE(browser_.IsErrorPage());
+  EXPECT_EQ(post("third"), "SUCCESS");
+
+  service_.WriteFile("faults/brintavelupdatestatus.asp.1", "# none");
+  service_.WriteFile("faults/brintavelupdatestatus.asp.2", "drop");
+  EXPECT_EQ(Get("brintavelupdatestatus.asp?options=C"), "SUCCESS");
+  EXPECT_THAT(Get("brintavelupdatestatus.asp?options=E"), StartsWith("The page cannot be displayed\r\n"));
+
+  PumpFor(300ms);
+  std::vector<std::string> sent;
+  for (const auto& request : service_.Received()) sent.push_back(request.body + request.QueryValue("options"));
+  EXPECT_EQ(sent, (std::vector<std::string>{"first", "second", "third", "C", "E"}));
+}
+
+TEST_F(WebBrowserTest, ARedirectOfARequestWithABodyIsItsFailure) {
+  const std::string moved = service_.BaseUrl() + "new/brintavel.asp";
+  for (const std::string& fault : {"redirect " + moved, "status 307\nredirect " + moved}) {
+    service_.SetFault("brintavel.asp", fault);
+    browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::string("statements"), kTextPlainHeader);
+    ASSERT_TRUE(WaitForCompletion(completions_ + 1));
+    EXPECT_TRUE(browser_.IsErrorPage());
+    EXPECT_THAT(browser_.BodyText(), StartsWith("The page cannot be displayed\r\nHTTP 30"));
+    EXPECT_THAT(browser_.BodyText(), HasSubstr("The page moved to " + moved + "; the request was not sent there."));
+  }
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].body, "statements");
+  EXPECT_EQ(received[1].body, "statements");
+}
+
+TEST_F(WebBrowserTest, APageWithoutABodyFollowsItsRedirect) {
+  const std::string moved = service_.BaseUrl() + "kvrGetQBMenuUpdQBPath.asp?moved=1";
+  service_.SetFault("kvrGetQBMenuSpecs.asp", "redirect " + moved);
+  EXPECT_EQ(Get("kvrGetQBMenuSpecs.asp?user=u"), "Success");
+  EXPECT_FALSE(browser_.IsErrorPage());
+  EXPECT_EQ(completed_url_, moved);
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[1].method, "GET");
+  EXPECT_EQ(received[1].QueryValue("moved"), "1");
+
+  // A redirect that never ends is cut off.
+  service_.SetFault("brintavel.asp", "redirect " + service_.BaseUrl() + "brintavel.asp");
+  EXPECT_EQ(Get("brintavel.asp"), "The page cannot be displayed\r\nHTTP 302 Found\r\nThe page moved to " +
+                                      service_.BaseUrl() + "brintavel.asp after 10 moves; it was not followed further.");
+  EXPECT_EQ(service_.Received().size(), 2u + 11u);
+}
+
+TEST_F(WebBrowserTest, ATrickleEndsAtTheRequestsBound) {
+  ScopedEnv bound("KV_WEB_REQUEST_TIMEOUT_MS", "800");
+  service_.SetAnswer("kalvordownload.asp", std::string(200, 'x'));
+  service_.SetFault("kalvordownload.asp", "trickle-ms 50");
+  const std::string text = Get("kalvordownload.asp");
+  EXPECT_TRUE(browser_.IsErrorPage());
+  EXPECT_THAT(text, StartsWith("The page cannot be displayed\r\n"));
+  EXPECT_THAT(text, HasSubstr("timed out"));
+}
+
+TEST_F(WebBrowserTest, AnAnswerOverTheSizeLimitEndsWithItsMessage) {
+  ScopedEnv limit("KV_WEB_MAX_ANSWER_BYTES", "100000");
+  service_.SetAnswer("kalvordownload.asp", std::string(100000, 'x'));
+  EXPECT_EQ(Get("kalvordownload.asp"), std::string(100000, 'x'));
+  const std::string over =
+      "The page cannot be displayed\r\nThe answer is larger than the limit of 100000 bytes (KV_WEB_MAX_ANSWER_BYTES); "
+      "it was not read.";
+  service_.SetAnswer("kalvordownload.asp", std::string(100001, 'x'));
+  EXPECT_EQ(Get("kalvordownload.asp"), over);
+  // Without a length ahead of it, the answer is cut off while it comes.
+  service_.SetAnswer("kalvordownload.asp", std::string(300000, 'x'));
+  service_.SetFault("kalvordownload.asp", "chunked");
+  EXPECT_EQ(Get("kalvordownload.asp"), over);
+  EXPECT_TRUE(browser_.IsErrorPage());
+  EXPECT_TRUE(browser_.RawBody().empty());
+}
+
+TEST_F(WebBrowserTest, APasswordNeverShowsInAFailure) {
+  const std::string query = "kvrGetQBMenuSpecs.asp?user=demo&pwd=S3cret%21&storuser=0";
+  const auto expect_hidden = [&](const std::string& what) {
+    SCOPED_TRACE(what);
+    EXPECT_TRUE(browser_.IsErrorPage());
+    EXPECT_THAT(browser_.BodyText(), StartsWith("The page cannot be displayed\r\n"));
+    EXPECT_EQ(browser_.BodyText().find("S3cret"), std::string::npos) << browser_.BodyText();
+    EXPECT_EQ(browser_.TransportError().find("S3cret"), std::string::npos) << browser_.TransportError();
+  };
+  const auto navigate = [&](const std::string& url) {
+    browser_.Navigate(url, 6, "", std::nullopt, kTextPlainHeader);
+    EXPECT_TRUE(WaitForCompletion(completions_ + 1));
+  };
+
+  navigate("127.0.0.1:1/" + query);
+  EXPECT_EQ(browser_.BodyText(),
+            "The page cannot be displayed\r\nThe address is not a web address: "
+            "127.0.0.1:1/kvrGetQBMenuSpecs.asp?user=demo&pwd=(hidden)&storuser=0");
+  expect_hidden("not a web address");
+
+  navigate("http://127.0.0.1:1/" + query);
+  expect_hidden("refused");
+
+  {
+    ScopedEnv stall("KV_WEB_STALL_TIMEOUT_MS", "300");
+    service_.SetFault("kvrGetQBMenuSpecs.asp", "delay-ms 5000");
+    navigate(service_.BaseUrl() + query);
+    expect_hidden("stalled");
+  }
+
+  // A server's error page that echoes the request.
+  service_.SetAnswer("kvrGetQBMenuSpecs.asp", "<html><body>Failed: /" + query + "</body></html>");
+  service_.SetFault("kvrGetQBMenuSpecs.asp", "status 500");
+  navigate(service_.BaseUrl() + query);
+  expect_hidden("HTTP 500");
+  EXPECT_THAT(browser_.BodyText(), HasSubstr("&pwd=(hidden)&storuser=0"));
+
+  service_.SetFault("kvrGetQBMenuSpecs.asp", "redirect http://127.0.0.1:1/" + query);
+  browser_.Navigate(service_.BaseUrl() + query, 6, "", std::string("x"), kTextPlainHeader);
+  ASSERT_TRUE(WaitForCompletion(completions_ + 1));
+  expect_hidden("redirect");
+
+  kv::test::ServiceStandinProcess tls(
+      {"--tls-cert", kv::test::TestCertificate(), "--tls-key", kv::test::TestCertificateKey()});
+  ScopedEnv no_ca("KV_WEB_CA_FILE", nullptr);
+  navigate(tls.BaseUrl() + query);
+  expect_hidden("TLS");
+}
+
 TEST(WebBrowserTlsTest, HttpsVerifiesTheCertificate) {
   kv::test::ServiceStandinProcess service(
       {"--tls-cert", kv::test::TestCertificate(), "--tls-key", kv::test::TestCertificateKey()});
@@ -325,6 +460,36 @@ TEST(WebBrowserTlsTest, HttpsVerifiesTheCertificate) {
   }
   ASSERT_EQ(service.Received().size(), 1u);
   EXPECT_EQ(service.Received()[0].body, "body");
+}
+
+TEST(WebBrowserTlsTest, ARedirectNeverLeavesHttpsForHttp) {
+  kv::test::ServiceStandinProcess plain;
+  kv::test::ServiceStandinProcess service(
+      {"--tls-cert", kv::test::TestCertificate(), "--tls-key", kv::test::TestCertificateKey()});
+  ScopedEnv ca("KV_WEB_CA_FILE", kv::test::TestCertificate().c_str());
+  forms::EventLoop loop;
+  WebBrowser browser(loop);
+  int completions = 0;
+  browser.OnDocumentComplete([&](WebBrowser&, const std::string&) { ++completions; });
+  const std::string moved = plain.BaseUrl() + "kalvordownload.asp";
+  service.SetFault("kalvordownload.asp", "status 307\nredirect " + moved);
+  for (const bool with_body : {false, true}) {
+    const int wanted = completions + 1;
+    browser.Navigate(service.BaseUrl() + "kalvordownload.asp", 6, "",
+                     with_body ? std::optional<std::string>("statements") : std::nullopt, kTextPlainHeader);
+    bool late = false;
+    const auto timer = loop.StartTimer(10s, [&] { late = true; });
+    loop.WaitWhile([&] { return completions < wanted && !late; });
+    loop.StopTimer(timer);
+    EXPECT_TRUE(browser.IsErrorPage());
+    EXPECT_THAT(browser.BodyText(), StartsWith("The page cannot be displayed\r\nHTTP 307 Temporary Redirect\r\n"
+                                               "The page moved to " + moved));
+    if (!with_body) {
+      EXPECT_THAT(browser.BodyText(), HasSubstr("; a secure page is never left for one that is not."));
+    }
+  }
+  EXPECT_EQ(service.Received().size(), 2u);
+  EXPECT_TRUE(plain.Received().empty());
 }
 
 TEST_F(WebBrowserTest, WaitingForADelayedAnswerUsesAlmostNoCpu) {
