@@ -87,8 +87,8 @@ std::optional<RunLock> RunLock::TryTake(const std::string& site_code, const std:
     }
     // A run that ended meanwhile removed the file it held: this lock is on a file no one else will open, so
     // take the one that is there now.
-    struct stat held {
-    }, named{};
+    struct stat held {};
+    struct stat named {};
     if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
         held.st_ino == named.st_ino) {
       return RunLock(fd, path);
