@@ -84,7 +84,7 @@ class DownloadOnceTest : public ::testing::Test {
 
 TEST_F(DownloadOnceTest, ASecondDownloadWhileOneRunsIsRefusedAndEveryRecordIsPostedOnce) {
   // The first run's first report waits, so that the second page starts while the first is posting.
-  service_.WriteFile("faults/kalvorupdatestatus.asp.1", "delay-ms 2000\n");
+  service_.WriteFile("faults/kalvorupdatestatus.asp.1", "delay-ms 4000\n");
   kv::test::ProgramRun second;
   kv::test::ProgramOptions first_options = options_;
   first_options.during = [this, &second](pid_t) {
