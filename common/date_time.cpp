@@ -54,8 +54,12 @@ class Scanner {
  public:
   explicit Scanner(std::string_view text) : text_(text) {}
   bool AtEnd() const { return pos_ == text_.size(); }
-  void SkipBlanks() {
+  char Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
+  // Skips blanks; true when there was at least one.
+  bool SkipBlanks() {
+    const size_t start = pos_;
     while (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
+    return pos_ != start;
   }
   bool Take(char c) {
     if (pos_ < text_.size() && text_[pos_] == c) {
@@ -64,19 +68,29 @@ class Scanner {
     }
     return false;
   }
-  // Reads between min and max digits.
-  bool Number(int min_digits, int max_digits, int& out) {
-    int n = 0;
+  // Reads a run of digits of between min and max; a longer run is no match. count is the number read.
+  bool Digits(int min_digits, int max_digits, int& out, int& count) {
+    count = 0;
     int value = 0;
-    while (pos_ < text_.size() && n < max_digits && std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
+    while (pos_ < text_.size() && count < max_digits && std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
       value = value * 10 + (text_[pos_] - '0');
       ++pos_;
-      ++n;
+      ++count;
     }
-    if (n < min_digits) return false;
+    if (count < min_digits) return false;
     if (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) return false;
     out = value;
     return true;
+  }
+  bool Number(int min_digits, int max_digits, int& out) {
+    int count = 0;
+    return Digits(min_digits, max_digits, out, count);
+  }
+  // A run of ASCII letters, possibly empty.
+  std::string_view Letters() {
+    const size_t start = pos_;
+    while (pos_ < text_.size() && std::isalpha(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    return text_.substr(start, pos_ - start);
   }
   // Case-insensitive "AM" or "PM": 0 none, 1 AM, 2 PM.
   int Meridiem() {
@@ -95,13 +109,18 @@ class Scanner {
   size_t pos_ = 0;
 };
 
-// "h:mm[:ss] [AM|PM]" into seconds of the day.
+// "h:mm[:ss] [AM|PM]" or "h AM|PM" into seconds of the day.
 bool ParseTime(Scanner& s, int32_t& seconds_of_day) {
   int h = 0, mi = 0, sec = 0;
-  if (!s.Number(1, 2, h) || !s.Take(':') || !s.Number(2, 2, mi)) return false;
-  if (s.Take(':') && !s.Number(2, 2, sec)) return false;
+  if (!s.Number(1, 2, h)) return false;
+  const bool has_minutes = s.Take(':');
+  if (has_minutes) {
+    if (!s.Number(2, 2, mi)) return false;
+    if (s.Take(':') && !s.Number(2, 2, sec)) return false;
+  }
   s.SkipBlanks();
   const int meridiem = s.Meridiem();
+  if (!has_minutes && meridiem == 0) return false;
   if (mi > 59 || sec > 59 || h > 23) return false;
   if (meridiem == 1) {
     if (h > 12) return false;
@@ -113,32 +132,104 @@ bool ParseTime(Scanner& s, int32_t& seconds_of_day) {
   return true;
 }
 
-bool ParseIso(Scanner& s, DateTime& out) {
-  int y = 0, m = 0, d = 0;
-  if (!s.Number(4, 4, y) || !s.Take('-') || !s.Number(1, 2, m) || !s.Take('-') || !s.Number(1, 2, d)) return false;
-  if (!DateTime::IsValidDate(y, m, d)) return false;
-  int h = 0, mi = 0, sec = 0;
-  if (s.Take('T')) {
-    if (!s.Number(1, 2, h) || !s.Take(':') || !s.Number(2, 2, mi)) return false;
-    if (s.Take(':') && !s.Number(2, 2, sec)) return false;
-    if (h > 23 || mi > 59 || sec > 59) return false;
-  }
-  s.SkipBlanks();
-  if (!s.AtEnd()) return false;
-  out = DateTime::FromParts(y, m, d, h, mi, sec);
+// A year of four digits, or of two read in the platform's window: 00 to 29 are 2000 to 2029, 30 to 99 are 1930
+// to 1999.
+bool ParseYear(Scanner& s, int& year) {
+  int count = 0;
+  if (!s.Digits(2, 4, year, count) || count == 3) return false;
+  if (count == 2) year += year < 30 ? 2000 : 1900;
   return true;
 }
 
-bool ParseMonthFirst(Scanner& s, DateTime& out) {
-  int m = 0, d = 0, y = 0;
-  if (!s.Number(1, 2, m) || !s.Take('/') || !s.Number(1, 2, d) || !s.Take('/') || !s.Number(4, 4, y)) return false;
-  if (!DateTime::IsValidDate(y, m, d)) return false;
-  int32_t tod = 0;
+// English month names, whole or as their first three letters; "Sept" too.
+int MonthOfName(std::string_view word) {
+  static constexpr std::array<std::string_view, 12> kNames = {"january",   "february", "march",    "april",
+                                                              "may",       "june",     "july",     "august",
+                                                              "september", "october",  "november", "december"};
+  const std::string lower = ToLowerAscii(word);
+  if (lower == "sept") return 9;
+  for (size_t i = 0; i < kNames.size(); ++i) {
+    if (lower == kNames[i] || (lower.size() == 3 && kNames[i].substr(0, 3) == lower)) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
+struct DateParts {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  bool year_first = false;
+};
+
+// "M/D/Y", "M-D-Y", "M.D.Y" (the same separator twice; a two- or four-digit year) or the year first: "Y-M-D",
+// "Y/M/D", "Y.M.D" with four digits.
+bool ParseNumericDate(Scanner& s, DateParts& date) {
+  int first = 0, count = 0;
+  if (!s.Digits(1, 4, first, count) || count == 3) return false;
+  const char sep = s.Peek();
+  if (sep != '/' && sep != '-' && sep != '.') return false;
+  s.Take(sep);
+  int second = 0;
+  if (!s.Number(1, 2, second) || !s.Take(sep)) return false;
+  if (count == 4) {
+    date.year_first = true;
+    date.year = first;
+    date.month = second;
+    return s.Number(1, 2, date.day);
+  }
+  date.month = first;
+  date.day = second;
+  return ParseYear(s, date.year);
+}
+
+// Between the words of a date with a month name: blanks, or one "-".
+bool TakeGap(Scanner& s) {
+  return s.Take('-') || s.SkipBlanks();
+}
+// Before the year, a comma may come too: "May 2, 2006", "2 May, 2006".
+bool TakeGapBeforeYear(Scanner& s) {
+  if (s.Take('-')) return true;
+  const size_t start = s.pos();
   s.SkipBlanks();
-  if (!s.AtEnd() && !ParseTime(s, tod)) return false;
+  s.Take(',');
+  s.SkipBlanks();
+  return s.pos() != start;
+}
+
+// "May 2, 2006", "May 2 2006", "2 May 2006", "02-May-2006".
+bool ParseNamedDate(Scanner& s, DateParts& date) {
+  const std::string_view word = s.Letters();
+  if (!word.empty()) {
+    date.month = MonthOfName(word);
+    if (date.month == 0 || !TakeGap(s) || !s.Number(1, 2, date.day)) return false;
+  } else {
+    if (!s.Number(1, 2, date.day) || !TakeGap(s)) return false;
+    date.month = MonthOfName(s.Letters());
+    if (date.month == 0) return false;
+  }
+  return TakeGapBeforeYear(s) && ParseYear(s, date.year);
+}
+
+// A date in any form above, then a time after blanks (or after a "T" when the year came first).
+bool ParseDateAndTime(Scanner& s, DateTime& out) {
+  DateParts date;
+  const size_t start = s.pos();
+  if (!ParseNumericDate(s, date)) {
+    s.Reset(start);
+    date = DateParts{};
+    if (!ParseNamedDate(s, date)) return false;
+  }
+  if (!DateTime::IsValidDate(date.year, date.month, date.day)) return false;
+  int32_t tod = 0;
+  const bool gap = s.SkipBlanks();
+  if (date.year_first && !gap && s.Take('T')) {
+    if (!ParseTime(s, tod)) return false;
+  } else if (!s.AtEnd()) {
+    if (!gap || !ParseTime(s, tod)) return false;
+  }
   s.SkipBlanks();
   if (!s.AtEnd()) return false;
-  out = DateTime::FromParts(y, m, d).AddSeconds(tod);
+  out = DateTime::FromParts(date.year, date.month, date.day).AddSeconds(tod);
   return true;
 }
 
@@ -225,9 +316,7 @@ bool TryParseDateTime(std::string_view text, DateTime& out) {
   text = TrimBlanks(text);
   if (text.empty()) return false;
   Scanner s(text);
-  if (ParseIso(s, out)) return true;
-  s.Reset(0);
-  if (ParseMonthFirst(s, out)) return true;
+  if (ParseDateAndTime(s, out)) return true;
   s.Reset(0);
   int32_t tod = 0;
   if (ParseTime(s, tod)) {

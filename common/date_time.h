@@ -49,8 +49,15 @@ std::string FixedDateTimeText(DateTime dt);
 // "yyyy-mm-dd".
 std::string IsoDateText(DateTime dt);
 
-// Reads "M/D/YYYY" with an optional "h:mm" or "h:mm:ss" and an optional AM/PM, a time alone, or
-// "YYYY-MM-DD" with an optional "Thh:mm:ss". Anything else throws a type-mismatch Error.
+// Reads the forms the platform's date conversion reads under these settings:
+//   month first: "M/D/Y", "M-D-Y" or "M.D.Y", the year of four digits or of two (00-29 are 2000-2029, 30-99
+//     are 1930-1999);
+//   year first: "YYYY-M-D" (also with "/" or "."), its time after a blank or a "T";
+//   a month name in English, whole or cut to three letters: "May 2, 2006", "May 2 2006", "2 May 2006",
+//     "02-May-2006";
+// each with an optional time after blanks, "h:mm", "h:mm:ss" or "h AM", with or without AM/PM; or a time alone.
+// The day must exist in its month. Anything else (a day-first date, a month without a year, a word that is no
+// month) throws a type-mismatch Error.
 DateTime ParseDateTime(std::string_view text);
 bool TryParseDateTime(std::string_view text, DateTime& out);
 

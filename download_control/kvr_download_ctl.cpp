@@ -1,5 +1,7 @@
 #include "download_control/kvr_download_ctl.h"
 
+#include <filesystem>
+
 #include "common/error.h"
 #include "common/text.h"
 #include "download_control/module_state.h"
@@ -11,6 +13,7 @@
 namespace tessarine {
 
 using platform::forms::MsgBox;
+using platform::forms::vbCritical;
 using platform::forms::vbInformation;
 
 KVRDowloadctl::KVRDowloadctl()
@@ -100,11 +103,38 @@ void KVRDowloadctl::Startup() {
   default_word(p.SubProjLexicon, "Sub Project");
   default_word(p.SILexicon, "Service Item");
 
+  // Lines downloaded while another page posts the same records would be posted a second time. A company file
+  // that is not there yet cannot be posted into; Continue takes the lock then.
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(p.QBFilePath, ec) && !TakeRunLock()) {
+    CloseWindow();
+    return;
+  }
   lngLastResult = DownloadFromServer();
+  if (!bDownloaded) runLock_.reset();
   if (lblGather.Caption() == kCollectingInformation) MsgBox(kCouldNotContactMessage, vbInformation);
 }
 
+bool KVRDowloadctl::TakeRunLock() {
+  if (runLock_) return true;
+  const DownloadParameters& p = Module().params;
+  try {
+    runLock_ = RunLock::TryTake(p.SiteCode, p.QBFilePath);
+    if (runLock_) return true;
+    MsgBox("Another download for the site " + p.SiteCode + " and the company file '" + p.QBFilePath +
+               "' is running on this computer. Its records would be posted into QuickBooks twice, so this one does "
+               "not go on.\r\nWait until the other download has ended, then open this page again.",
+           vbInformation);
+  } catch (const kv::Error& e) {
+    MsgBox("The download could not make sure that no other download of the same records is running: " + e.description(),
+           vbCritical);
+  }
+  return false;
+}
+
 void KVRDowloadctl::CloseWindow() {
+  // The closed page posts nothing more.
+  runLock_.reset();
   cmdStartDownload.SetVisible(false);
   framClose.Move(25, 170, Width() - 70, Height() - 250);
   lblMessage.SetVisible(true);
@@ -121,6 +151,7 @@ void KVRDowloadctl::Timer1_Timer() {
 }
 
 void KVRDowloadctl::Terminate() {
+  runLock_.reset();
   EndQBSession();
   CloseQBConnection();
 }

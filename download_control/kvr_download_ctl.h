@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "common/utility_result.h"
 #include "download_control/expense_requests.h"
 #include "download_control/line_walk.h"
+#include "download_control/run_lock.h"
 #include "platform/activex/object_safety.h"
 #include "platform/activex/user_control.h"
 #include "platform/forms/control.h"
@@ -103,6 +105,9 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
   // Start-up, download (download.cpp).
   void Startup();
   PLKVUtilityResult DownloadFromServer();
+  // Takes the lock of the site and company file for this page, telling the user when another run holds it.
+  // True when the page holds it.
+  bool TakeRunLock();
 
   // The posting loop (posting_loop.cpp).
   void cmdStartDownload_Click();
@@ -156,6 +161,8 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
   int32_t iLastLineIndex = -1;
   bool bStartupDone = false;
   bool bDownloaded = false;  // the start-up download was judged good
+  // Held from the download of the pending records until they are posted or the page lets them go.
+  std::optional<RunLock> runLock_;
 };
 
 }  // namespace tessarine

@@ -145,6 +145,13 @@ void PostingWalk::AddItemLine(const std::string& line) {
   pending_.expense.sExpenseItemLines.push_back(line);
   if (!pending_.ids.empty()) pending_.ids += ",";
   pending_.ids += f[0];
+  // The status report names the expense by its lines' ids. A line without one could never be reported, so the
+  // service would hand the expense out again and it would be posted a second time.
+  if (kv::TrimBlanks(f[0]).empty() && pending_.failure.empty()) {
+    pending_.failure = "The expense line '" + line +
+                       "' carries no id, so the Kalvor service could not be told that it was posted. The expense "
+                       "was not posted.";
+  }
   // A wrong total would be reported to the service as this expense's amount; fail the expense instead.
   if (f.size() < 5) {
     if (pending_.failure.empty()) pending_.failure = "The expense line '" + line + "' has no amount.";

@@ -43,7 +43,7 @@ struct TimeStep {
 struct ExpenseStep {
   CurrentExpense expense;
   std::string ids;      // the item lines' ids joined by ","
-  std::string failure;  // why the expense cannot be posted (a bad header or amount); "" when it can
+  std::string failure;  // why the expense cannot be posted (a bad header, amount or line id); "" when it can
 };
 struct WalkEnd {};
 using WalkStep = std::variant<WalkEnd, TimeStep, ExpenseStep>;

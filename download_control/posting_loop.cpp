@@ -57,6 +57,10 @@ void KVRDowloadctl::cmdStartDownload_Click() {
     CloseWindow();
     return;
   }
+  if (!TakeRunLock()) {
+    cmdStartDownload.SetEnabled(true);
+    return;
+  }
 
   // Before the first record: QuickBooks is let go and the window stays, so Continue may be pressed again.
   auto keep_window = [this] {
@@ -199,6 +203,8 @@ void KVRDowloadctl::CancelRun() {
   StopBlinking();
   ClearRecordCounts();
   objResults.reset();
+  // The counts are gone, so this page cannot post the lines any more.
+  runLock_.reset();
   cmdStartDownload.SetEnabled(true);
 }
 

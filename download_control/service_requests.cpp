@@ -3,6 +3,7 @@
 #include "common/text.h"
 #include "common/web_form/page_table.h"
 #include "platform/web/query_builder.h"
+#include "platform/xml/dom.h"
 
 namespace tessarine {
 
@@ -49,6 +50,38 @@ std::string FailureReason(std::string_view answer, const std::string& type) {
   }
   if (three && kv::BeginsWithError(answer)) return parts[2];
   return std::string(answer);
+}
+
+namespace {
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+}  // namespace
+
+bool QuickBooksTookRecord(std::string_view response) {
+  platform::xml::Document doc;
+  if (response.empty() || !doc.LoadXml(response)) return false;
+  const platform::xml::Node messages = doc.documentElement().selectSingleNode("QBXMLMsgsRs");
+  if (!messages) return false;
+  for (platform::xml::Node rs = messages.firstChild(); rs; rs = rs.nextSibling()) {
+    if (rs.nodeType() != platform::xml::NodeType::kElement || !EndsWith(rs.nodeName(), "AddRs")) continue;
+    if (rs.getAttribute("statusCode") == "0") return true;
+    for (platform::xml::Node ret = rs.firstChild(); ret; ret = ret.nextSibling()) {
+      if (ret.nodeType() == platform::xml::NodeType::kElement && EndsWith(ret.nodeName(), "Ret") &&
+          ret.selectSingleNode("TxnID")) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+std::string NotToldReason(std::string_view transport_reason) {
+  return "Posted into QuickBooks, but the Kalvor service could not be told, so it still lists the record as "
+         "pending. Do not post it again.\r\n" +
+         std::string(transport_reason);
 }
 
 }  // namespace tessarine

@@ -33,4 +33,12 @@ std::string StatusUrl(const DownloadParameters& params, const StatusIds& ids, co
 // answer of three parts where the service put its reason there, else the whole answer.
 std::string FailureReason(std::string_view answer, const std::string& type);
 
+// Whether QuickBooks' answer to an add request says it added the transaction: an add response with status code 0
+// or with the transaction it made.
+bool QuickBooksTookRecord(std::string_view response);
+
+// The grid's reason for a record that is in QuickBooks while its status report never reached a verdict of the
+// service: the service still has it pending and would hand it out again, so the user must not post it again.
+std::string NotToldReason(std::string_view transport_reason);
+
 }  // namespace tessarine

@@ -39,7 +39,11 @@ PLKVUtilityResult KVRDowloadctl::UpdateServerStatus(const std::string& ids, cons
   t2 = static_cast<float>(kv::DateTime::Now().SecondsOfDay());
   if (form.Request(kStatusPage, url, body)) return kvurSuccess;
 
-  const std::string reason = FailureReason(form.sReceivedText, type);
+  std::string reason = FailureReason(form.sReceivedText, type);
+  // Without the service's own answer the record stays pending there and would be handed out again; when
+  // QuickBooks took it, the user must learn that it is in QuickBooks already.
+  const bool verdict = !form.bIsInterrupted && form.WebBrowser1.HasDocument() && !form.WebBrowser1.IsErrorPage();
+  if (!verdict && QuickBooksTookRecord(sResponseXML)) reason = NotToldReason(reason);
   if (type == "EXP") {
     AddFailedExpenseRow(reason);
   } else if (objResults) {

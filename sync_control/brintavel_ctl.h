@@ -91,7 +91,7 @@ class BrintavelCtl : public platform::activex::UserControl, public platform::act
   std::unique_ptr<StatementStream> objUploadStream;
   int32_t lngUploadResult = kvurSuccess;
 
-  // Reports a list as sent to the status page.
+  // Reports a list as sent to the status page. A Cancel while it waits sets bAbortSync.
   PLKVUtilityResult SendSyncStatus(const std::string& options);
   // Collects the response's SalesTaxCodeRet records once per item run; a response that does not parse keeps
   // the earlier list.

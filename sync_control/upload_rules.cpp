@@ -26,9 +26,11 @@ UploadDecision DecideUploadResult(const FormOutcome& form) {
   } else if (form.bIsInterrupted) {
     decision.result = kvurProcessInterrupted;
   } else if (answer == "Error") {
-    // The form could not read any answer. The run must stop as a failure, never read as a success.
+    // The form could not read any answer. The run must stop as a failure, never read as a success, and the
+    // critical box that follows must say why rather than show the text of some earlier failure.
     decision.result = kvurAspFailed;
     decision.showCouldNotSync = true;
+    decision.serverMessage = std::string(kServiceAnsweredError);
     decision.clearUploadStatus = false;
   } else {
     decision.serverMessage = form.sUploadStatus;

@@ -40,6 +40,8 @@ struct UploadDecision {
 UploadDecision DecideUploadResult(const FormOutcome& form);
 
 inline constexpr std::string_view kCouldNotSyncMessage = "Could not sync QB's data with Kalvor. Please try later.";
+// What the run's critical box says after the answer "Error".
+inline constexpr std::string_view kServiceAnsweredError = "The Kalvor service answered \"Error\".";
 // The one answer that means the service found nothing to take; the trailing blank is part of it.
 inline constexpr std::string_view kNoDataToUpload = "No data to upload. ";
 

@@ -91,7 +91,11 @@ PLKVUtilityResult BrintavelCtl::SendSyncStatus(const std::string& options) {
   std::shared_ptr<FrmKVUpload> form = LoadedUploadForm();
   form->bIsUploading = true;
   form->WebBrowser1.Navigate(url, kNavFlags, "", std::nullopt, kTextPlainHeader);
-  return AwaitAnswer(*form);
+  const PLKVUtilityResult result = AwaitAnswer(*form);
+  // Cancel in this wait ends the run as it does in an upload's: the callers of a status report go on whatever
+  // it answered, so they would send the next list.
+  if (result == kvurProcessInterrupted) bAbortSync = true;
+  return result;
 }
 
 }  // namespace brintavel

@@ -54,9 +54,79 @@ TEST(DateTimeTest, ParsesIsoWithOptionalTime) {
   EXPECT_EQ(ParseDateTime("2024-02-29T17:45:10"), DateTime::FromParts(2024, 2, 29, 17, 45, 10));
 }
 
+TEST(DateTimeTest, ReadsTheOtherFormsOfThePlatformsDateConversion) {
+  const DateTime may2 = DateTime::FromParts(2006, 5, 2);
+  const DateTime may2_1640 = DateTime::FromParts(2006, 5, 2, 16, 40, 12);
+  // Month first with each separator and either width of year.
+  for (const char* text : {"05/02/06", "5/2/06", "5-2-2006", "05-02-06", "5.2.2006", "05.02.06"}) {
+    EXPECT_EQ(ParseDateTime(text), may2) << text;
+  }
+  // Year first with a blank or a T before the time.
+  EXPECT_EQ(ParseDateTime("2006-05-02 16:40:12"), may2_1640);
+  EXPECT_EQ(ParseDateTime("2006-05-02T16:40:12"), may2_1640);
+  EXPECT_EQ(ParseDateTime("2006-5-2 4:40:12 PM"), may2_1640);
+  EXPECT_EQ(ParseDateTime("2006/05/02"), may2);
+  // English month names, whole and short, in either order.
+  for (const char* text : {"May 2, 2006", "May 2 2006", "2 May 2006", "02-May-2006", "may 2, 06", "2 MAY, 2006"}) {
+    EXPECT_EQ(ParseDateTime(text), may2) << text;
+  }
+  EXPECT_EQ(ParseDateTime("Sep 30, 2006"), DateTime::FromParts(2006, 9, 30));
+  EXPECT_EQ(ParseDateTime("Sept 30, 2006"), DateTime::FromParts(2006, 9, 30));
+  EXPECT_EQ(ParseDateTime("30 September 2006"), DateTime::FromParts(2006, 9, 30));
+  EXPECT_EQ(ParseDateTime("February 29, 2004 11:05 PM"), DateTime::FromParts(2004, 2, 29, 23, 5, 0));
+  EXPECT_EQ(ParseDateTime("Dec 31, 1999 23:59:59"), DateTime::FromParts(1999, 12, 31, 23, 59, 59));
+  // With or without seconds and AM/PM, and an hour with AM/PM alone.
+  EXPECT_EQ(ParseDateTime("05/02/06 4:40 PM"), DateTime::FromParts(2006, 5, 2, 16, 40, 0));
+  EXPECT_EQ(ParseDateTime("5-2-2006 16:40:12"), may2_1640);
+  EXPECT_EQ(ParseDateTime("May 2, 2006 4 PM"), DateTime::FromParts(2006, 5, 2, 16, 0, 0));
+  EXPECT_EQ(ParseDateTime("1.1.2000"), DateTime::FromParts(2000, 1, 1));
+}
+
+TEST(DateTimeTest, TwoDigitYearsFollowThePlatformsWindow) {
+  EXPECT_EQ(ParseDateTime("1/1/00").Year(), 2000);
+  EXPECT_EQ(ParseDateTime("1/1/24").Year(), 2024);
+  EXPECT_EQ(ParseDateTime("12/31/29").Year(), 2029);
+  EXPECT_EQ(ParseDateTime("1/1/30").Year(), 1930);
+  EXPECT_EQ(ParseDateTime("Jan 5, 99").Year(), 1999);
+  EXPECT_EQ(ParseDateTime("2/29/00"), DateTime::FromParts(2000, 2, 29));  // 2000 was a leap year
+  DateTime out;
+  EXPECT_FALSE(TryParseDateTime("2/29/01", out));
+}
+
 TEST(DateTimeTest, RejectsWhatIsNotADate) {
-  for (const char* bad : {"", "   ", "2/30/2024", "13/1/2024", "2023-02-29", "1/1/24", "1/1/2000 24:00",
-                          "1/1/2000 10:60", "1/1/2000 13:00 AM", "yesterday", "1/1/2000x", "2000-01-01T", "1.1.2000"}) {
+  for (const char* bad : {"",
+                          "   ",
+                          "2/30/2024",
+                          "13/1/2024",
+                          "2023-02-29",
+                          "1/1/2000 24:00",
+                          "1/1/2000 10:60",
+                          "1/1/2000 13:00 AM",
+                          "yesterday",
+                          "1/1/2000x",
+                          "2000-01-01T",
+                          "5/2/206",
+                          "5/2/6",
+                          "5/2/20060",
+                          "5/2",
+                          "5/2-2006",
+                          "5.2/2006",
+                          "05/02/06T16:40",
+                          "2006-05-02T",
+                          "2006-05-02 T16:40",
+                          "Mai 2, 2006",
+                          "Ma 2, 2006",
+                          "May 32, 2006",
+                          "May 2",
+                          "May, 2006",
+                          "2 May",
+                          "Feb 29, 2005",
+                          "May 2, 2006 4",
+                          "May 2, 2006 16:40 XM",
+                          "2006-13-01",
+                          "10000-01-01",
+                          "5 / 2 / 2006",
+                          "-5/2/2006"}) {
     DateTime out;
     EXPECT_FALSE(TryParseDateTime(bad, out)) << bad;
   }

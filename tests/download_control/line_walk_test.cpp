@@ -144,6 +144,24 @@ TEST(LineWalkTest, BadHeadersAndAmountsFailTheirExpenseOnly) {
   EXPECT_EQ(std::get<ExpenseStep>(steps[3]).ids, "5");
 }
 
+// The status report names an expense by its lines' ids; one that cannot be named must not be posted.
+TEST(LineWalkTest, AnExpenseWithALineWithoutAnIdFails) {
+  const auto steps = WalkAll(SplitDownloadLines("EXP1|A|5/2/2006|m|True|\r\n"
+                                                "|5/1/2006|t||2||Travel|Expense|False|False||\r\n"
+                                                " |5/1/2006|t||3||Travel|Expense|False|False||\r\n"
+                                                "EXP2|B|5/2/2006|m|True|\r\n"
+                                                "7|5/1/2006|t||2||Travel|Expense|False|False||\r\n"
+                                                "|5/1/2006|t||2||Travel|Expense|False|False||\r\n"
+                                                "EXP3|C|5/2/2006|m|True|\r\n"
+                                                "8|5/1/2006|t||2||Travel|Expense|False|False||\r\n"),
+                             false);
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_NE(std::get<ExpenseStep>(steps[0]).failure.find("carries no id"), std::string::npos);
+  EXPECT_NE(std::get<ExpenseStep>(steps[1]).failure.find("carries no id"), std::string::npos);
+  EXPECT_TRUE(std::get<ExpenseStep>(steps[2]).failure.empty());
+  EXPECT_EQ(std::get<ExpenseStep>(steps[2]).ids, "8");
+}
+
 TEST(LineWalkTest, ModesShareTheRulesAndDifferOnlyAtTheEnd) {
   // In time mode an expense is still posted when a later header closes it, but the end closes nothing.
   const auto lines = SplitDownloadLines("EXP1|A|5/2/2006|m|True|\r\n1|x||2\r\nEXP2|B|5/2/2006|m|True|\r\n2|x||3\r\n");

@@ -144,6 +144,82 @@ TEST_F(PostingTest, RejectedRecordsBecomeGridRowsWithTheServicesReason) {
   EXPECT_EQ(seen.rows[1][6], "SUCCESS|but more");
 }
 
+// A report that never reached the service's verdict: the user must learn which records are in QuickBooks already,
+// since the service hands them out again.
+TEST_F(PostingTest, ALostReportOfARecordQuickBooksTookSaysItIsInQuickBooks) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  service.WriteFile("faults/kalvorupdatestatus.asp.1", "status 500\n");
+  service.WriteFile("faults/kalvorupdatestatus.asp.2", "status 500\n");
+  service.QueueAnswers("kalvorupdatestatus.asp", {"SUCCESS", "SUCCESS", "ERROR|7|Customer Acme:Roof not found"});
+  int added = 0;
+  qb.responder = [&added](const std::string&) {
+    // The second record is refused by QuickBooks.
+    return ++added == 2 ? AddResponse("TimeTracking", 3140, "There is an invalid reference")
+                        : AddResponse("TimeTracking");
+  };
+  KVRDowloadctl& c = Site(Params(true));
+  ResultsSeen seen;
+  ExpectResults(ui, seen);
+  c.cmdStartDownload.Click();
+  EXPECT_EQ(seen.success, "1");
+  ASSERT_EQ(seen.rows.size(), 3u);
+  const std::string kNotTold = "Posted into QuickBooks, but the Kalvor service could not be told";
+  EXPECT_EQ(seen.rows[0][6].rfind(kNotTold, 0), 0u) << seen.rows[0][6];
+  EXPECT_NE(seen.rows[0][6].find("HTTP 500"), std::string::npos) << seen.rows[0][6];
+  // Not in QuickBooks: the transport's reason alone.
+  EXPECT_EQ(seen.rows[1][6].rfind("The page cannot be displayed", 0), 0u) << seen.rows[1][6];
+  // The service's own verdict is no lost report.
+  EXPECT_EQ(seen.rows[2][6], "Customer Acme:Roof not found");
+}
+
+TEST_F(PostingTest, AnExpenseWhoseLinesCarryNoIdsIsNotPostedAndSaysWhy) {
+  service.WriteFile("pending-expenses.txt",
+                    "EXP1|Vendor A|5/2/2006|Trip|True|\r\n|5/1/2006|Taxi||25.00||Travel|Expense|False|False||\r\n"
+                    "|5/1/2006|Tip||5.50||Travel|Expense|False|False||\r\n"
+                    "EXP2|Vendor B|5/3/2006|Lunch|False|Checking\r\n12|5/3/2006|Lunch||12||Meals|Expense|False|"
+                    "False||\r\n");
+  ui.ExpectBoxContaining("carries no id, so the Kalvor service could not be told that it was posted");
+  KVRDowloadctl& c = Site(Params(false));
+  ResultsSeen seen;
+  ExpectResults(ui, seen);
+  c.cmdStartDownload.Click();
+  ASSERT_EQ(qb.requests.size(), 1u);  // only Vendor B's check
+  EXPECT_NE(qb.requests[0].find("<CheckAddRq"), std::string::npos);
+  ASSERT_EQ(Reports().size(), 1u);
+  EXPECT_EQ(Reports()[0].QueryValue("EEIIDs"), "12");
+  EXPECT_EQ(seen.success, "1");
+  EXPECT_EQ(seen.failure, "1");
+  ASSERT_EQ(seen.rows.size(), 1u);
+  EXPECT_EQ(seen.rows[0][0], "Vendor A");
+  EXPECT_NE(seen.rows[0][6].find("carries no id"), std::string::npos) << seen.rows[0][6];
+}
+
+// Two pages of the same site and company file: the second downloads nothing while the first may still post.
+TEST_F(PostingTest, ASecondPageOfTheSameSiteAndFileIsRefusedUntilTheFirstIsDone) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  KVRDowloadctl& first = Site(Params(true));
+  ui.ExpectBoxContaining("Another download for the site ACME and the company file '" + company_file +
+                         "' is running on this computer.");
+  {
+    KVRDowloadctl second;
+    platform::activex::ControlHost second_host(second);
+    second_host.Site(Params(true), 7200, 3600);
+    EXPECT_TRUE(second.Closed());
+    second_host.Teardown();
+  }
+  size_t downloads = 0;
+  for (const auto& request : service.Received()) downloads += request.Page() == "kalvordownload.asp" ? 1 : 0;
+  EXPECT_EQ(downloads, 1u);
+
+  ResultsSeen seen;
+  ExpectResults(ui, seen);
+  first.cmdStartDownload.Click();
+  EXPECT_EQ(seen.success, "4");
+  EXPECT_EQ(Reports().size(), 4u);
+  // The first page is done: a new one may download what is pending now.
+  EXPECT_TRUE(RunLock::TryTake("ACME", company_file).has_value());
+}
+
 TEST_F(PostingTest, TheRemainingCountDropsOnlyForAcceptedRecords) {
   service.WriteFile("pending-time.txt", kTimeLines);
   service.QueueAnswers("kalvorupdatestatus.asp", {"SUCCESS", "ERROR|1|No", "SUCCESS", "SUCCESS"});
@@ -289,7 +365,10 @@ TEST_F(PostingTest, AStalledServiceFailsTheRecordInsteadOfHangingTheRun) {
   EXPECT_EQ(seen.success, "0");
   EXPECT_EQ(seen.failure, "1");
   ASSERT_EQ(seen.rows.size(), 1u);
-  EXPECT_EQ(seen.rows[0][6].rfind("The page cannot be displayed", 0), 0u) << seen.rows[0][6];
+  // QuickBooks took the record, so the reason says it is there and the service was not told.
+  EXPECT_EQ(seen.rows[0][6].rfind("Posted into QuickBooks, but the Kalvor service could not be told", 0), 0u)
+      << seen.rows[0][6];
+  EXPECT_NE(seen.rows[0][6].find("\r\nThe page cannot be displayed"), std::string::npos) << seen.rows[0][6];
   EXPECT_TRUE(c.Closed());
 }
 

@@ -74,6 +74,24 @@ TEST_F(ControlTest, LastSyncDatesDefaultToTheStartOf2000AndKeepGivenDates) {
   EXPECT_EQ(m.ExpenseLastSyncDate, fallback);
 }
 
+// The service's pages write last-sync dates in more forms than one; the page must still show the wizard.
+TEST_F(ControlTest, LastSyncDatesInTheOtherFormsOfThePlatformsConversion) {
+  Site(PropertyBag{{"CustomerLastSyncDate", "2006-05-02 16:40:12"},
+                   {"EmployeeLastSyncDate", "05/02/06"},
+                   {"GLAccountsLastSyncDate", "May 2, 2006"},
+                   {"TasksLastSyncDate", "2 May 2006 4:40 PM"},
+                   {"ClassLastSyncDate", "5-2-2006"},
+                   {"VendorsLastSyncDate", "5.2.2006 16:40:12"}});
+  const ModWizard& m = Module();
+  const kv::DateTime may2 = kv::DateTime::FromParts(2006, 5, 2);
+  EXPECT_EQ(m.CustomerLastSyncDate, kv::DateTime::FromParts(2006, 5, 2, 16, 40, 12));
+  EXPECT_EQ(m.EmployeeLastSyncDate, may2);
+  EXPECT_EQ(m.GLAccountsLastSyncDate, may2);
+  EXPECT_EQ(m.TasksLastSyncDate, kv::DateTime::FromParts(2006, 5, 2, 16, 40, 0));
+  EXPECT_EQ(m.ClassLastSyncDate, may2);
+  EXPECT_EQ(m.VendorsLastSyncDate, kv::DateTime::FromParts(2006, 5, 2, 16, 40, 12));
+}
+
 TEST_F(ControlTest, ReadingResetsTheListFailureCountersButNotTimeAndExpenses) {
   ctl_.lngFailedCustCnt = ctl_.lngFailedEmpCnt = ctl_.lngFailedProjCnt = ctl_.lngFailedItemCnt = 1;
   ctl_.lngFailedGLCnt = ctl_.lngFailedClassCnt = ctl_.lngFailedVendCnt = 1;

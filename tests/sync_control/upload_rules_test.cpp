@@ -50,7 +50,8 @@ TEST(UploadDecision, EveryRowOfTheAnswerTable) {
   d = DecideUploadResult({false, false, "Error"});
   EXPECT_EQ(d.result, kvurAspFailed);  // never an unassigned value that reads as success
   EXPECT_TRUE(d.showCouldNotSync);
-  EXPECT_FALSE(d.serverMessage.has_value());
+  // The critical box that ends the run says what the service answered, never an earlier failure's text.
+  EXPECT_EQ(d.serverMessage, "The Kalvor service answered \"Error\".");
   EXPECT_FALSE(d.clearUploadStatus);
 
   d = DecideUploadResult({false, false, "No data to upload. "});

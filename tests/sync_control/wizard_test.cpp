@@ -305,6 +305,48 @@ TEST_F(WizardTest, CancelDuringAnUploadEndsTheRun) {
   ExpectSessionClosed();
 }
 
+// The callers of a status report go on whatever it answers; a Cancel in its wait must still end the run.
+TEST_F(WizardTest, CancelDuringAStatusReportEndsTheRunAndNothingMoreIsSent) {
+  service_.SetFault("brintavelupdatestatus.asp", "delay-ms 5000");
+  Recording(&ConverterSet::GetClassesFromQB, "classes", [](BrintavelCtl& ctl) {
+    UploadOne(ctl, "C", &ModWizard::varClassCount);
+    ctl.lngUploadResult = ctl.SendSyncStatus("C");
+  });
+  Recording(&ConverterSet::GetGLAccountsFromQB, "accounts",
+            [](BrintavelCtl& ctl) { UploadOne(ctl, "G", &ModWizard::varGLAccountCount); });
+  Rebuild();
+  ctl_->chkQBClasses.SetValue(vbChecked);
+  ctl_->chkQBCOA.SetValue(vbChecked);
+  const auto cancel_timer = platform::forms::EventLoop::Current().StartTimer(std::chrono::milliseconds(150), [this] {
+    if (ctl_ && ctl_->RunActive() && HasUploadForm() && UploadForm().bIsUploading && !StatusLetters().empty()) {
+      ctl_->cmdNav[1].Click();
+    }
+  });
+  ui_.ExpectBox("Sync process cancelled on user request.");
+  Start();
+  platform::forms::EventLoop::Current().StopTimer(cancel_timer);
+  EXPECT_EQ(calls_, (std::vector<std::string>{"classes"}));
+  std::vector<std::string> pages;
+  for (const auto& request : service_.Received()) pages.push_back(request.Page() + " " + request.QueryValue("options"));
+  EXPECT_EQ(pages, (std::vector<std::string>{"brintavel.asp C", "brintavelupdatestatus.asp C"}));
+  ExpectSessionClosed();
+}
+
+// A refusal that the service gave before the user pressed Cancel is the run's outcome.
+TEST_F(WizardTest, CancelAfterARefusedUploadKeepsTheRefusal) {
+  service_.SetAnswer("brintavel.asp", "Invalid statement");
+  Recording(&ConverterSet::GetClassesFromQB, "classes", [this](BrintavelCtl& ctl) {
+    UploadOne(ctl, "C", &ModWizard::varClassCount);
+    ctl_->cmdNav[1].Click();  // nothing in flight any more
+  });
+  Rebuild();
+  ctl_->chkQBClasses.SetValue(vbChecked);
+  ui_.ExpectBox("The following error occured while executing ASP.\r\n\r\nInvalid statement");
+  Start();
+  EXPECT_EQ(StatusLetters(), std::vector<std::string>{});
+  ExpectSessionClosed();
+}
+
 TEST_F(WizardTest, ButtonsThatWouldStartOrChangeARunAreIgnoredDuringIt) {
   Recording(&ConverterSet::GetClassesFromQB, "classes", [](BrintavelCtl& ctl) {
     ctl.cmdNav[3].RaiseClick();  // a second Start Sync inside the run

@@ -55,6 +55,35 @@ TEST(PropertyBagTest, DatesAndNumbersGoThroughTheRegionalModel) {
   }
 }
 
+TEST(PropertyBagTest, DateParametersInEveryFormTheServicesPagesWrite) {
+  const kv::DateTime may2 = kv::DateTime::FromParts(2006, 5, 2);
+  const kv::DateTime may2_1640 = kv::DateTime::FromParts(2006, 5, 2, 16, 40, 12);
+  PropertyBag bag{{"iso_blank", "2006-05-02 16:40:12"},
+                  {"iso_t", "2006-05-02T16:40:12"},
+                  {"short_year", "05/02/06"},
+                  {"dashes", "5-2-2006 4:40:12 PM"},
+                  {"dots", "5.2.2006"},
+                  {"name_first", "May 2, 2006"},
+                  {"day_first_name", " 2 May 2006 "},
+                  {"short_name", "2-May-06 16:40:12"}};
+  EXPECT_EQ(bag.ReadDate("iso_blank"), may2_1640);
+  EXPECT_EQ(bag.ReadDate("iso_t"), may2_1640);
+  EXPECT_EQ(bag.ReadDate("short_year"), may2);
+  EXPECT_EQ(bag.ReadDate("dashes"), may2_1640);
+  EXPECT_EQ(bag.ReadDate("dots"), may2);
+  EXPECT_EQ(bag.ReadDate("name_first"), may2);
+  EXPECT_EQ(bag.ReadDate("day_first_name"), may2);
+  EXPECT_EQ(bag.ReadDate("short_name"), may2_1640);
+  EXPECT_EQ(bag.FailedKey(), "");
+
+  // Still refused: a day-first date, a month without its year, a word that is no month.
+  for (const char* text : {"31/12/2006", "May 2", "2 Mai 2006", "2006-05-02T", "05/02/2006 4:40 XM"}) {
+    PropertyBag bad{{"TimeLastSyncDate", text}};
+    EXPECT_THROW(bad.ReadDate("TimeLastSyncDate"), kv::Error) << text;
+    EXPECT_EQ(bad.FailedKey(), "TimeLastSyncDate") << text;
+  }
+}
+
 TEST(PropertyBagTest, TextsThatDoNotConvertAreATypeMismatchNamingTheKey) {
   PropertyBag bag{{"ResetKalvor", "yes"}, {"TimeLastSyncDate", "13/45/2000"}, {"Amount", "12abc"}, {"Text", "ok"}};
   for (const char* key : {"ResetKalvor", "TimeLastSyncDate", "Amount"}) {
