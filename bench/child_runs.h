@@ -19,10 +19,10 @@ const std::string& Required(const ChildArgs& args, const std::string& key);
 
 // A sync of the company open in the QuickBooks stand-in to the service at --url, every list ticked (or those of
 // --lists, comma-separated: employees customers vendors payterms accounts items classes time expenses).
-// --response FILE keeps QuickBooks' answer for the reference.
+// --response FILE keeps QuickBooks' answer for the reference; --since DATE gives every list that last-sync date.
 int SyncChild(const ChildArgs& args);
-// The sync's reference: --passes libxml2 parses of --response, then the requests recorded in --data sent again
-// to --url.
+// The sync's references: --passes libxml2 parses of --response into a tree, one streaming parse of it (no tree),
+// then the requests recorded in --data sent again to --url; each reference is its parses plus the requests.
 int SyncReferenceChild(const ChildArgs& args);
 // A download of --mode time|expenses from the service at --url into --company, pressing Continue; --trace FILE
 // keeps the control's QuickBooks calls for the reference.

@@ -1,7 +1,9 @@
 // kv-gen-company N OUT: writes a synthetic company file for the QuickBooks stand-in with N records in each list
 // the sync asks for (customers with jobs and sub-jobs, employees, vendors, terms, accounts, the four item kinds,
 // classes, sales reps, time-tracking entries, checks and bills with expense and item lines). The output depends
-// on N alone, so benchmark runs are comparable.
+// on N alone, so benchmark runs are comparable. With --changed the same company has since been worked on: 1% of
+// the records of every list, and one customer with its job and sub-job, were modified in 2007, after every time
+// stamp of the unchanged company, so that a sync with a last-sync date of 1 January 2007 is the incremental one.
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -100,6 +102,20 @@ std::string Stamp(long i, long salt, bool modified) {
   return text;
 }
 
+// The company after the last sync (--changed).
+bool g_changed = false;
+constexpr int kCustomerList = 3;
+
+bool Changed(int list, long i) {
+  if (!g_changed) return false;
+  // The first customer, its job and the job's sub-job; elsewhere one record in a hundred.
+  return list == kCustomerList ? i < 3 : i % 100 == 0;
+}
+
+std::string Modified(long i, long list) {
+  return Changed(static_cast<int>(list), i) ? "2007-03-15T10:00:00-05:00" : Stamp(i, list, true);
+}
+
 using kvbench::CustomerFullName;
 using kvbench::PersonName;
 
@@ -110,7 +126,7 @@ std::string Number(const char* prefix, long i) {
 void Header(Writer& w, int list, long i, const std::string& name, const std::string& fullName, bool active) {
   w.Leaf("ListID", ListID(list, i), 2);
   w.Leaf("TimeCreated", Stamp(i, list, false), 2);
-  w.Leaf("TimeModified", Stamp(i, list, true), 2);
+  w.Leaf("TimeModified", Modified(i, list), 2);
   w.Leaf("EditSequence", std::to_string(1100000000 + i), 2);
   w.Leaf("Name", name, 2);
   if (!fullName.empty()) w.Leaf("FullName", fullName, 2);
@@ -152,7 +168,7 @@ void Generate(Writer& w, long n) {
   for (long i = 0; i < n; ++i) {
     w.Open("CustomerRet", 1);
     std::string full = CustomerFullName(i);
-    Header(w, 3, i, full.substr(full.rfind(':') == std::string::npos ? 0 : full.rfind(':') + 1), full, Active(i));
+    Header(w, kCustomerList, i, full.substr(full.rfind(':') == std::string::npos ? 0 : full.rfind(':') + 1), full, Active(i));
     if (i % 3 >= 1) w.Ref("ParentRef", ListID(3, i - 1), CustomerFullName(i - 1), 2);
     w.Leaf("Sublevel", std::to_string(i % 3), 2);
     w.Leaf("CompanyName", Number("Company", i - i % 3), 2);
@@ -224,7 +240,7 @@ void Generate(Writer& w, long n) {
     w.Open("TimeTrackingRet", 1);
     w.Leaf("TxnID", Hex(i + 1) + "-1104190000", 2);
     w.Leaf("TimeCreated", Stamp(i, 12, false), 2);
-    w.Leaf("TimeModified", Stamp(i, 12, true), 2);
+    w.Leaf("TimeModified", Modified(i, 12), 2);
     w.Leaf("EditSequence", std::to_string(1100000000 + i), 2);
     w.Leaf("TxnDate", Stamp(i, 12, false).substr(0, 10), 2);
     w.Ref("EntityRef", ListID(1, i), PersonName("Employee", i), 2);
@@ -246,7 +262,7 @@ void Generate(Writer& w, long n) {
       std::string prefix = Hex(static_cast<long>(n) * (kind + 1) + i + 1);
       w.Leaf("TxnID", prefix + "-1104190000", 2);
       w.Leaf("TimeCreated", Stamp(i, list, false), 2);
-      w.Leaf("TimeModified", Stamp(i, list, true), 2);
+      w.Leaf("TimeModified", Modified(i, list), 2);
       w.Leaf("EditSequence", std::to_string(1100000000 + i), 2);
       if (kind == 0) {
         w.Ref("AccountRef", ListID(6, (i * 6) % n), Number("Account", (i * 6) % n), 2);
@@ -292,6 +308,7 @@ int main(int argc, char** argv) {
   std::string out;
   app.add_option("N", n, "Records per list")->required()->check(CLI::Range(1L, 10000000L));
   app.add_option("OUT", out, "The company file to write (- for standard output)")->required();
+  app.add_flag("--changed", g_changed, "The same company after work since a last sync on 1 January 2007");
   CLI11_PARSE(app, argc, argv);
 
   std::FILE* file = out == "-" ? stdout : std::fopen(out.c_str(), "wb");

@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 // vendors, time, checks and bills each read the response once.
 constexpr int kConverterPasses = 10;
 constexpr const char* kSyncedMessage = "Quickbooks data synced with Kalvor successfully..";
+// The last sync of an incremental run: after every time stamp of the unchanged company, before the changes.
+constexpr const char* kLastSync = "01/01/2007 12:00:00 AM";
 
 void WriteText(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
@@ -25,10 +27,12 @@ void WriteText(const fs::path& path, const std::string& text) {
 }
 
 // A generated company, opened in a QuickBooks stand-in whose state lives under `dir`.
-fs::path OpenCompany(const fs::path& dir, const std::string& file_name, long n) {
+fs::path OpenCompany(const fs::path& dir, const std::string& file_name, long n, bool changed = false) {
   fs::create_directories(dir);
   const fs::path company = dir / file_name;
-  if (RunProgram("kv-gen-company", {std::to_string(n), company.string()}) != 0) {
+  std::vector<std::string> args{std::to_string(n), company.string()};
+  if (changed) args.emplace_back("--changed");
+  if (RunProgram("kv-gen-company", args) != 0) {
     throw std::runtime_error("kv-gen-company could not write " + company.string());
   }
   setenv("QB_STANDIN_HOME", (dir / "qb").c_str(), 1);
@@ -55,19 +59,22 @@ void RemoveAll(const fs::path& path) {
 
 }  // namespace
 
-SyncFigures MeasureSync(const Workspace& work, long n) {
+SyncFigures MeasureSync(const Workspace& work, long n, bool incremental) {
   SyncFigures f;
   f.n = n;
+  f.incremental = incremental;
   f.passes = kConverterPasses;
-  const fs::path dir = work.root / ("sync-" + std::to_string(n));
-  const fs::path company = OpenCompany(dir, "Bench Company.QBW", n);
+  const fs::path dir = work.root / ((incremental ? "incremental-" : "sync-") + std::to_string(n));
+  const fs::path company = OpenCompany(dir, "Bench Company.QBW", n, incremental);
   const fs::path response = dir / "response.xml";
 
   ChildReport sync;
   {
     ServiceProcess service(dir / "service");
-    sync =
-        RunChild("sync", {"--company", company.string(), "--url", service.BaseUrl(), "--response", response.string()});
+    std::vector<std::string> args{"--company", company.string(), "--url", service.BaseUrl(), "--response",
+                                  response.string()};
+    if (incremental) args.insert(args.end(), {"--since", kLastSync});
+    sync = RunChild("sync", args);
   }
   f.problem = SyncProblem(sync);
   f.response_bytes = sync.Number("response_bytes");
@@ -86,8 +93,10 @@ SyncFigures MeasureSync(const Workspace& work, long n) {
     if (!reference.ok) f.problem = "the reference did not run to its end";
     f.requests = reference.Number("requests");
     f.parse_seconds = reference.Number("parse_seconds");
+    f.stream_seconds = reference.Number("stream_seconds");
     f.post_seconds = reference.Number("post_seconds");
     f.reference_seconds = reference.Number("reference_seconds");
+    f.one_parse_reference_seconds = reference.Number("one_parse_reference_seconds");
     f.reference_peak_bytes = reference.Number("peak_bytes");
   }
   if (!work.keep) RemoveAll(dir);

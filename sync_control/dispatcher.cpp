@@ -1,4 +1,5 @@
 #include "platform/forms/presenter.h"
+#include "platform/xml/element_index.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/query_request.h"
 
@@ -30,8 +31,15 @@ void BrintavelCtl::ProcessQueryResponse() {
   m.bSyncError = false;
   m.sSyncErrorText.clear();
   auto show_error = [&m] { platform::forms::MsgBox(m.sSyncErrorText, platform::forms::vbCritical); };
+  // Released however the run ends; nothing after the run reads it.
+  struct IndexRelease {
+    ModWizard& m;
+    ~IndexRelease() { m.responseIndex.reset(); }
+  } release{m};
   try {
     objUploadStream = NewStatementStream();
+    // One parse of the response for the whole run, however many converters read it.
+    m.responseIndex = std::make_shared<const platform::xml::ElementIndex>(m.sQBXMLResponse, ConvertedRecordElements(m));
 
     const struct {
       bool flag;

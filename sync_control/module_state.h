@@ -13,6 +13,9 @@
 namespace platform::qb {
 class RequestProcessor;
 }
+namespace platform::xml {
+class ElementIndex;
+}
 
 namespace brintavel {
 
@@ -70,6 +73,9 @@ struct ModWizard {
 
   std::string sQBXMLRequest;
   std::string sQBXMLResponse;
+  // sQBXMLResponse read once for the converters of a run: whether it parses and where their records stand. Held
+  // by the dispatcher while the converters run.
+  std::shared_ptr<const platform::xml::ElementIndex> responseIndex;
 
   // Records created or modified at or after these are sent; customers and jobs share CustomerLastSyncDate.
   kv::DateTime CustomerLastSyncDate;

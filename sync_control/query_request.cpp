@@ -12,25 +12,26 @@ constexpr std::string_view kLineItemsFilter = "<IncludeLineItems>true</IncludeLi
 struct QueryMessage {
   bool ModWizard::*flag;
   std::string_view element;
-  std::string_view filter;  // empty: the message has no filter line
+  std::string_view filter;   // empty: the message has no filter line
+  std::string_view records;  // the record element of its answer that a converter reads; empty: none reads it
 };
 
 // The order QuickBooks answers in is the order the converters expect; keep it.
 constexpr QueryMessage kMessages[] = {
-    {&ModWizard::bSyncCustomers, "CustomerQueryRq", kActiveFilter},
-    {&ModWizard::bSyncEmployees, "EmployeeQueryRq", kActiveFilter},
-    {&ModWizard::bSyncVendors, "VendorQueryRq", kActiveFilter},
-    {&ModWizard::bSyncPaymentTerms, "StandardTermsQueryRq", kActiveFilter},
-    {&ModWizard::bSyncGLAccounts, "AccountQueryRq", kActiveFilter},
-    {&ModWizard::bSyncTasks, "ItemServiceQueryRq", kActiveFilter},
-    {&ModWizard::bSyncTasks, "ItemNonInventoryQueryRq", kActiveFilter},
-    {&ModWizard::bSyncTasks, "ItemOtherChargeQueryRq", kActiveFilter},
-    {&ModWizard::bSyncTasks, "PayrollItemWageQueryRq", kActiveFilter},
-    {&ModWizard::bSyncClasses, "ClassQueryRq", kActiveFilter},
-    {&ModWizard::bSyncSalesReps, "SalesRepQueryRq", kActiveFilter},
-    {&ModWizard::bSyncTime, "TimeTrackingQueryRq", ""},
-    {&ModWizard::bSyncExpense, "CheckQueryRq", kLineItemsFilter},
-    {&ModWizard::bSyncExpense, "BillQueryRq", kLineItemsFilter},
+    {&ModWizard::bSyncCustomers, "CustomerQueryRq", kActiveFilter, "CustomerRet"},
+    {&ModWizard::bSyncEmployees, "EmployeeQueryRq", kActiveFilter, "EmployeeRet"},
+    {&ModWizard::bSyncVendors, "VendorQueryRq", kActiveFilter, "VendorRet"},
+    {&ModWizard::bSyncPaymentTerms, "StandardTermsQueryRq", kActiveFilter, ""},
+    {&ModWizard::bSyncGLAccounts, "AccountQueryRq", kActiveFilter, "AccountRet"},
+    {&ModWizard::bSyncTasks, "ItemServiceQueryRq", kActiveFilter, "ItemServiceRet"},
+    {&ModWizard::bSyncTasks, "ItemNonInventoryQueryRq", kActiveFilter, "ItemNonInventoryRet"},
+    {&ModWizard::bSyncTasks, "ItemOtherChargeQueryRq", kActiveFilter, "ItemOtherChargeRet"},
+    {&ModWizard::bSyncTasks, "PayrollItemWageQueryRq", kActiveFilter, "PayrollItemWageRet"},
+    {&ModWizard::bSyncClasses, "ClassQueryRq", kActiveFilter, "ClassRet"},
+    {&ModWizard::bSyncSalesReps, "SalesRepQueryRq", kActiveFilter, ""},
+    {&ModWizard::bSyncTime, "TimeTrackingQueryRq", "", "TimeTrackingRet"},
+    {&ModWizard::bSyncExpense, "CheckQueryRq", kLineItemsFilter, "CheckRet"},
+    {&ModWizard::bSyncExpense, "BillQueryRq", kLineItemsFilter, "BillRet"},
 };
 
 std::string Header(int32_t version) {
@@ -81,6 +82,16 @@ std::string BuildQueryRequestText(const ModWizard& state) {
   }
   body += "</QBXMLMsgsRq>\r\n</QBXML>";
   return Header(state.lngQBXMLVersion) + body;
+}
+
+std::vector<std::string> ConvertedRecordElements(const ModWizard& state) {
+  std::vector<std::string> names;
+  for (const QueryMessage& message : kMessages) {
+    if (state.*message.flag && !message.records.empty()) names.emplace_back(message.records);
+  }
+  // The item converter looks up each item's sales-tax code among the response's codes.
+  if (state.bSyncTasks) names.emplace_back("SalesTaxCodeRet");
+  return names;
 }
 
 }  // namespace brintavel

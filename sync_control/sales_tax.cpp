@@ -1,6 +1,7 @@
 #include "platform/xml/dom.h"
 #include "platform/xml/element_stream.h"
 #include "sync_control/brintavel_ctl.h"
+#include "sync_control/response_index.h"
 
 namespace brintavel {
 namespace {
@@ -18,7 +19,8 @@ void AddSalesTaxCode(const platform::xml::Node& code, std::unordered_map<std::st
 
 void BrintavelCtl::LoadSalesTaxCodes() {
   // The codes are a few records of what may be a very large item response: read one at a time, never as a tree.
-  platform::xml::ElementStream codes(Module().sQBXMLResponse, {"SalesTaxCodeRet"});
+  const std::vector<std::string> names{"SalesTaxCodeRet"};
+  platform::xml::ElementStream codes(ResponseIndex(names), names);
   std::unordered_map<std::string, bool> taxable_by_name;
   for (platform::xml::Node code = codes.Next(); code; code = codes.Next()) AddSalesTaxCode(code, taxable_by_name);
   // A response that does not parse keeps the earlier list.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 
 #include "common/error.h"
@@ -80,6 +81,26 @@ std::string ErrorCapture::Describe() const {
   return e->line > 0 ? e->message + " (line " + std::to_string(e->line) + ")" : e->message;
 }
 
+bool DepthGuard::Enter(xmlParserCtxtPtr ctxt) {
+  if (error) return false;
+  if (depth >= kMaxElementDepth) {
+    CapturedError e;
+    e.code = XML_ERR_INTERNAL_ERROR;
+    e.level = XML_ERR_FATAL;
+    e.message = "Excessive depth in document: " + std::to_string(kMaxElementDepth);
+    if (ctxt->input != nullptr) {
+      e.line = ctxt->input->line;
+      e.column = ctxt->input->col;
+    }
+    error = std::move(e);
+    xmlStopParser(ctxt);
+    ctxt->wellFormed = 0;
+    return false;
+  }
+  ++depth;
+  return true;
+}
+
 std::string SourceLine(std::string_view text, int64_t line) {
   if (line < 1) return {};
   size_t start = 0;
@@ -133,7 +154,30 @@ namespace {
 struct ParseResult {
   xmlDocPtr doc = nullptr;  // owned by the caller
   bool wellFormed = false;
+  std::optional<CapturedError> depthError;
 };
+
+// The tree builder's element handlers behind the depth guard; the parser's _private leads here.
+struct GuardedTree {
+  DepthGuard guard;
+  startElementNsSAX2Func start = nullptr;
+  endElementNsSAX2Func end = nullptr;
+};
+
+void GuardedStart(void* context, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
+                  int namespaces, const xmlChar** declared, int attributes, int defaulted,
+                  const xmlChar** values) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+  auto* tree = static_cast<GuardedTree*>(ctxt->_private);
+  if (!tree->guard.Enter(ctxt)) return;
+  tree->start(context, localname, prefix, uri, namespaces, declared, attributes, defaulted, values);
+}
+
+void GuardedEnd(void* context, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
+  auto* tree = static_cast<GuardedTree*>(static_cast<xmlParserCtxtPtr>(context)->_private);
+  tree->guard.Leave();
+  tree->end(context, localname, prefix, uri);
+}
 
 // One parse of the text as UTF-8; with a schema, validation runs alongside so an error carries the parser's
 // position (at the end of the offending tag), which is what a reader of the message needs.
@@ -149,6 +193,13 @@ ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, E
   }
   xmlCtxtUseOptions(ctxt, LoadOptions(text));
   xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
+  // Wrapped before a schema plugs in: the plug passes each element on to the handlers it found in place.
+  GuardedTree tree;
+  tree.start = ctxt->sax->startElementNs;
+  tree.end = ctxt->sax->endElementNs;
+  ctxt->_private = &tree;
+  ctxt->sax->startElementNs = &GuardedStart;
+  ctxt->sax->endElementNs = &GuardedEnd;
   if (schema != nullptr) {
     valid = xmlSchemaNewValidCtxt(schema);
     if (valid != nullptr) {
@@ -167,7 +218,8 @@ ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, E
     schemaValid = false;
   }
   if (valid != nullptr) xmlSchemaFreeValidCtxt(valid);
-  result.wellFormed = ctxt->wellFormed != 0 && schemaValid;
+  result.wellFormed = ctxt->wellFormed != 0 && schemaValid && !tree.guard.error;
+  result.depthError = tree.guard.error;
   result.doc = ctxt->myDoc;
   ctxt->myDoc = nullptr;
   xmlFreeParserCtxt(ctxt);
@@ -212,7 +264,8 @@ bool Document::LoadXml(std::string_view text) {
     ParseResult probe = Parse(text, nullptr, nullptr, probeCapture);
     if (!probe.wellFormed || probe.doc == nullptr) {
       if (probe.doc != nullptr) xmlFreeDoc(probe.doc);
-      state_->error = ErrorFrom(probeCapture.FirstError(), text, "The document could not be parsed");
+      state_->error = ErrorFrom(probe.depthError ? &*probe.depthError : probeCapture.FirstError(), text,
+                              "The document could not be parsed");
       return false;
     }
     xmlNodePtr root = xmlDocGetRootElement(probe.doc);
@@ -234,7 +287,8 @@ bool Document::LoadXml(std::string_view text) {
                              schema ? schema->schema : nullptr, capture);
   if (!parsed.wellFormed || parsed.doc == nullptr) {
     if (parsed.doc != nullptr) xmlFreeDoc(parsed.doc);
-    state_->error = ErrorFrom(capture.FirstError(), text, "The document could not be parsed");
+    state_->error =
+        ErrorFrom(parsed.depthError ? &*parsed.depthError : capture.FirstError(), text, "The document could not be parsed");
     return false;
   }
   state_->doc = std::make_shared<DocHolder>(parsed.doc);

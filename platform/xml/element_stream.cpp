@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/xml/element_index.h"
 #include "platform/xml/libxml_private.h"
 
 namespace platform::xml {
@@ -18,43 +19,10 @@ namespace {
 constexpr const char* kUnparsed = "The document could not be parsed";
 constexpr const char* kTooLarge = "The document is larger than 2 GB";
 
-// The text handed to libxml2 piece by piece, so that neither pass keeps a copy of it.
-struct TextSource {
-  std::string_view text;
-  size_t offset = 0;
-
-  static int Read(void* context, char* buffer, int length) {
-    auto* self = static_cast<TextSource*>(context);
-    const size_t n = std::min(static_cast<size_t>(std::max(length, 0)), self->text.size() - self->offset);
-    std::memcpy(buffer, self->text.data() + self->offset, n);
-    self->offset += n;
-    return static_cast<int>(n);
-  }
-  static int Close(void*) { return 0; }
-};
-
-std::string_view View(const xmlChar* s) {
-  return s ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
-}
-
-// The qualified name as getElementsByTagName compares it.
-bool QualifiedNameIs(std::string_view prefix, std::string_view local, std::string_view name) {
-  if (prefix.empty()) return local == name;
-  return name.size() == prefix.size() + 1 + local.size() && name.substr(0, prefix.size()) == prefix &&
-         name[prefix.size()] == ':' && name.substr(prefix.size() + 1) == local;
-}
-
-std::optional<size_t> NameIndex(const std::vector<std::string>& names, std::string_view prefix,
-                                std::string_view local) {
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (QualifiedNameIs(prefix, local, names[i])) return i;
-  }
-  return std::nullopt;
-}
-
 bool IsWanted(const std::vector<std::string>& names, const xmlNode* node) {
-  const std::string_view prefix = node->ns != nullptr ? View(node->ns->prefix) : std::string_view();
-  return NameIndex(names, prefix, View(node->name)).has_value();
+  const std::string_view prefix =
+      node->ns != nullptr && node->ns->prefix != nullptr ? reinterpret_cast<const char*>(node->ns->prefix) : "";
+  return WantedName(names, prefix, reinterpret_cast<const char*>(node->name)).has_value();
 }
 
 bool HasWantedDescendant(const std::vector<std::string>& names, const xmlNode* top) {
@@ -70,24 +38,6 @@ bool HasWantedDescendant(const std::vector<std::string>& names, const xmlNode* t
   }
   return false;
 }
-
-// The check pass builds no tree: these take the place of the SAX2 handlers that would add nodes. Everything
-// else (the document, its DTD and entities) is left to the defaults, so the parser sees what a load sees.
-struct CheckState {
-  const std::vector<std::string>* names;
-  std::vector<size_t>* counts;
-};
-
-void CountElement(void* context, const xmlChar* localname, const xmlChar* prefix, const xmlChar*, int, const xmlChar**,
-                  int, int, const xmlChar**) {
-  auto* state = static_cast<CheckState*>(static_cast<xmlParserCtxtPtr>(context)->_private);
-  if (const std::optional<size_t> i = NameIndex(*state->names, View(prefix), View(localname))) ++(*state->counts)[*i];
-}
-void IgnoreEnd(void*, const xmlChar*, const xmlChar*, const xmlChar*) {}
-void IgnoreCharacters(void*, const xmlChar*, int) {}
-void IgnoreComment(void*, const xmlChar*) {}
-void IgnoreInstruction(void*, const xmlChar*, const xmlChar*) {}
-void IgnoreReference(void*, const xmlChar*) {}
 
 // The reader's first error; the reader outlives any one call, so it cannot use the per-call ErrorCapture.
 struct ReaderErrors {
@@ -141,24 +91,52 @@ std::shared_ptr<DocHolder> CopyRecord(const xmlNode* record) {
   return holder;
 }
 
+// A record read from its place in the text, as a small document of its own, with the parser of the records
+// before it (which keeps its dictionary of names from one record to the next).
+std::shared_ptr<DocHolder> ParseRecord(xmlParserCtxtPtr& parser, std::string& scratch, std::string_view prolog,
+                                       std::string_view markup, int options) {
+  std::string_view source = markup;
+  if (!prolog.empty()) {
+    scratch.assign(prolog);
+    scratch.append(markup);
+    source = scratch;
+  }
+  if (parser == nullptr) parser = xmlNewParserCtxt();
+  if (parser == nullptr) return nullptr;
+  xmlDocPtr doc = xmlCtxtReadMemory(parser, source.data(), static_cast<int>(source.size()), nullptr, nullptr, options);
+  if (doc == nullptr) return nullptr;
+  auto holder = std::make_shared<DocHolder>(doc);
+  if (xmlDocGetRootElement(doc) == nullptr) return nullptr;
+  return holder;
+}
+
 }  // namespace
 
 struct ElementStream::Impl {
   std::string_view text;
   std::vector<std::string> names;
-  std::vector<size_t> counts;
   ParseError error;
+  std::optional<ElementIndex> index;  // after a check, or given
 
+  // Reading from the index.
+  std::vector<ElementIndex::SpanReader> spans;
+  std::vector<std::optional<ElementIndex::Span>> upcoming;
+  xmlParserCtxtPtr recordParser = nullptr;
+  std::string scratch;
+  bool spansReady = false;
+
+  // Walking the text, when the index has no positions.
   TextSource source;
   xmlTextReaderPtr reader = nullptr;
   std::unique_ptr<ReaderErrors> readerErrors = std::make_unique<ReaderErrors>();
-  bool parsed = false;
   bool skipSubtree = false;  // the last record yielded holds no wanted element: step over it
+
   bool ended = false;
   bool failed = false;
 
   ~Impl() {
     if (reader != nullptr) xmlFreeTextReader(reader);
+    if (recordParser != nullptr) xmlFreeParserCtxt(recordParser);
   }
 
   void Fail(std::string fallback) {
@@ -166,15 +144,26 @@ struct ElementStream::Impl {
     failed = true;
     error = ErrorFrom(readerErrors->First(), text, std::move(fallback));
   }
+
+  Node NextFromIndex();
+  Node NextFromText();
 };
 
 ElementStream::ElementStream(std::string_view text, std::vector<std::string> names) : impl_(std::make_unique<Impl>()) {
   impl_->text = text;
   impl_->names = std::move(names);
-  impl_->counts.assign(impl_->names.size(), 0);
   // The parser of a load takes a NUL byte after the root element for the end of the text; the reader would read
   // on and call what follows extra content.
   impl_->source.text = text.substr(0, text.find('\0'));
+}
+
+ElementStream::ElementStream(const ElementIndex& index, std::vector<std::string> names)
+    : ElementStream(index.text(), std::move(names)) {
+  const bool holdsAll = std::all_of(impl_->names.begin(), impl_->names.end(),
+                                    [&index](const std::string& name) { return index.Holds(name); });
+  if (!holdsAll) return;
+  impl_->index = index;
+  impl_->error = index.parseError();
 }
 
 ElementStream::~ElementStream() = default;
@@ -182,56 +171,16 @@ ElementStream::ElementStream(ElementStream&&) noexcept = default;
 ElementStream& ElementStream::operator=(ElementStream&&) noexcept = default;
 
 bool ElementStream::Check() {
-  EnsureLibxml();
   Impl& s = *impl_;
-  s.error = ParseError{};
-  s.parsed = false;
-  std::fill(s.counts.begin(), s.counts.end(), 0);
-  if (s.text.size() > static_cast<size_t>(INT_MAX)) {
-    s.error = ErrorFrom(nullptr, s.text, kTooLarge);
-    return false;
-  }
-  if (s.text.empty()) {
-    // libxml2 makes no parser for an empty text, so a load reports it without a position.
-    s.error = ErrorFrom(nullptr, s.text, kUnparsed);
-    return false;
-  }
-  TextSource source{s.text};
-  ErrorCapture capture;
-  xmlParserCtxtPtr ctxt =
-      xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
-  if (ctxt == nullptr) {
-    s.error = ErrorFrom(nullptr, s.text, kUnparsed);
-    return false;
-  }
-  xmlCtxtUseOptions(ctxt, LoadOptions(s.text));
-  xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
-  CheckState state{&s.names, &s.counts};
-  ctxt->_private = &state;
-  ctxt->sax->startElementNs = &CountElement;
-  ctxt->sax->endElementNs = &IgnoreEnd;
-  ctxt->sax->characters = &IgnoreCharacters;
-  ctxt->sax->ignorableWhitespace = &IgnoreCharacters;
-  ctxt->sax->cdataBlock = &IgnoreCharacters;
-  ctxt->sax->comment = &IgnoreComment;
-  ctxt->sax->processingInstruction = &IgnoreInstruction;
-  ctxt->sax->reference = &IgnoreReference;
-  xmlParseDocument(ctxt);
-  const bool ok = ctxt->wellFormed != 0 && ctxt->myDoc != nullptr;
-  if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
-  ctxt->myDoc = nullptr;
-  xmlFreeParserCtxt(ctxt);
-  if (!ok) {
-    s.error = ErrorFrom(capture.FirstError(), s.text, kUnparsed);
-    std::fill(s.counts.begin(), s.counts.end(), 0);
-  }
-  s.parsed = ok;
-  return ok;
+  if (!s.index) s.index.emplace(s.text, s.names);
+  s.error = s.index->parseError();
+  return s.index->parsed();
 }
 
 size_t ElementStream::Count(std::string_view name) const {
-  for (size_t i = 0; i < impl_->names.size(); ++i) {
-    if (impl_->names[i] == name) return impl_->counts[i];
+  if (!impl_->index) return 0;
+  for (const std::string& mine : impl_->names) {
+    if (mine == name) return impl_->index->Count(name);
   }
   return 0;
 }
@@ -241,7 +190,7 @@ const ParseError& ElementStream::parseError() const {
 }
 
 bool ElementStream::parsed() const {
-  return impl_->parsed;
+  return impl_->index && impl_->index->parsed();
 }
 
 bool ElementStream::failed() const {
@@ -251,48 +200,96 @@ bool ElementStream::failed() const {
 Node ElementStream::Next() {
   Impl& s = *impl_;
   if (s.ended) return {};
+  // A record is only ever read from a text known to be well-formed and nested no deeper than a load allows.
+  if (!s.index) Check();
+  if (!s.index->parsed()) {
+    s.ended = true;
+    s.failed = true;
+    s.error = s.index->parseError();
+    return {};
+  }
+  return s.index->positioned() ? s.NextFromIndex() : s.NextFromText();
+}
+
+Node ElementStream::Impl::NextFromIndex() {
+  if (!spansReady) {
+    spansReady = true;
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (std::find(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i), names[i]) !=
+          names.begin() + static_cast<std::ptrdiff_t>(i)) {
+        continue;  // a name given twice yields its records once
+      }
+      spans.push_back(index->Reader(names[i]));
+      ElementIndex::Span span;
+      upcoming.push_back(spans.back().Next(span) ? std::optional(span) : std::nullopt);
+    }
+  }
+  std::optional<size_t> first;
+  for (size_t i = 0; i < upcoming.size(); ++i) {
+    if (upcoming[i] && (!first || upcoming[i]->start < upcoming[*first]->start)) first = i;
+  }
+  if (!first) {
+    ended = true;
+    return {};
+  }
+  const ElementIndex::Span span = *upcoming[*first];
+  ElementIndex::Span after;
+  upcoming[*first] = spans[*first].Next(after) ? std::optional(after) : std::nullopt;
+
+  EnsureLibxml();
+  ErrorCapture quiet;
+  std::shared_ptr<DocHolder> record = ParseRecord(recordParser, scratch, index->Prolog(),
+                                                  index->text().substr(span.start, span.length), LoadOptions(text));
+  if (record == nullptr) {
+    Fail(kUnparsed);
+    return {};
+  }
+  return Node(record, xmlDocGetRootElement(record->doc));
+}
+
+Node ElementStream::Impl::NextFromText() {
   EnsureLibxml();
   // Keeps libxml2's own diagnostics off stderr while the reader runs.
   ErrorCapture quiet;
-  if (s.reader == nullptr) {
-    if (s.text.size() > static_cast<size_t>(INT_MAX)) {
-      s.Fail(kTooLarge);
+  if (reader == nullptr) {
+    if (text.size() > static_cast<size_t>(INT_MAX)) {
+      Fail(kTooLarge);
       return {};
     }
-    s.reader = xmlReaderForIO(&TextSource::Read, &TextSource::Close, &s.source, nullptr, "UTF-8", LoadOptions(s.text));
-    if (s.reader == nullptr) {
-      s.Fail(kUnparsed);
+    reader = xmlReaderForIO(&TextSource::Read, &TextSource::Close, &source, nullptr, "UTF-8", LoadOptions(text));
+    if (reader == nullptr) {
+      Fail(kUnparsed);
       return {};
     }
-    xmlTextReaderSetStructuredErrorHandler(s.reader, &ReaderErrors::Capture, s.readerErrors.get());
+    xmlTextReaderSetStructuredErrorHandler(reader, &ReaderErrors::Capture, readerErrors.get());
   }
   while (true) {
-    const int step = s.skipSubtree ? xmlTextReaderNext(s.reader) : xmlTextReaderRead(s.reader);
-    s.skipSubtree = false;
+    const int step = skipSubtree ? xmlTextReaderNext(reader) : xmlTextReaderRead(reader);
+    skipSubtree = false;
     // Only what makes the text not well-formed ends the walk: a load, too, parses a text with namespace errors.
     if (step != 1) {
       if (step != 0) {
-        s.Fail(kUnparsed);
+        Fail(kUnparsed);
       } else {
-        s.ended = true;
+        ended = true;
       }
-      xmlFreeTextReader(s.reader);
-      s.reader = nullptr;
+      xmlFreeTextReader(reader);
+      reader = nullptr;
       return {};
     }
-    if (xmlTextReaderNodeType(s.reader) != XML_READER_TYPE_ELEMENT) continue;
-    xmlNodePtr current = xmlTextReaderCurrentNode(s.reader);
-    if (current == nullptr || !IsWanted(s.names, current)) continue;
-    xmlNodePtr record = xmlTextReaderExpand(s.reader);
+    if (xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT) continue;
+    xmlNodePtr current = xmlTextReaderCurrentNode(reader);
+    if (current == nullptr || !IsWanted(names, current)) continue;
+    xmlNodePtr record = xmlTextReaderExpand(reader);
     std::shared_ptr<DocHolder> copy = record != nullptr ? CopyRecord(record) : nullptr;
     if (copy == nullptr) {
-      s.Fail(kUnparsed);
-      xmlFreeTextReader(s.reader);
-      s.reader = nullptr;
+      Fail(kUnparsed);
+      xmlFreeTextReader(reader);
+      reader = nullptr;
       return {};
     }
     xmlNodePtr root = xmlDocGetRootElement(copy->doc);
-    s.skipSubtree = !HasWantedDescendant(s.names, root);
+    skipSubtree = !HasWantedDescendant(names, root);
     return Node(std::move(copy), root);
   }
 }

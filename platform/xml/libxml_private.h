@@ -8,8 +8,11 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,6 +76,41 @@ class ErrorCapture {
   xmlGenericErrorFunc oldGeneric_;
   void* oldGenericContext_;
 };
+
+// Huge mode, needed for very long texts, also lifts libxml2's limit on nesting, and a copy of a record nested
+// without bound (a hundred thousand levels) overflows the stack. The guard keeps a limit in every mode, far above
+// any real document's nesting and far below what a recursive copy or walk can take: called at each element start,
+// it refuses an element nested deeper than kMaxElementDepth with a parse error and stops the parser.
+inline constexpr unsigned kMaxElementDepth = 10000;
+
+struct DepthGuard {
+  unsigned depth = 0;
+  std::optional<CapturedError> error;
+
+  bool Enter(xmlParserCtxtPtr ctxt);
+  void Leave() {
+    if (depth > 0) --depth;
+  }
+};
+
+// A text handed to libxml2 piece by piece from where it lies, so that a parse keeps no copy of it.
+struct TextSource {
+  std::string_view text;
+  size_t offset = 0;
+
+  static int Read(void* context, char* buffer, int length) {
+    auto* self = static_cast<TextSource*>(context);
+    const size_t n = std::min(static_cast<size_t>(std::max(length, 0)), self->text.size() - self->offset);
+    std::memcpy(buffer, self->text.data() + self->offset, n);
+    self->offset += n;
+    return static_cast<int>(n);
+  }
+  static int Close(void*) { return 0; }
+};
+
+// Index of the qualified name in names, compared as getElementsByTagName compares it.
+std::optional<size_t> WantedName(const std::vector<std::string>& names, std::string_view prefix,
+                                 std::string_view local);
 
 // The source line the error points at, without its line end ("" when the line is out of range).
 std::string SourceLine(std::string_view text, int64_t line);

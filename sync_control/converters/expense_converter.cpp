@@ -75,7 +75,7 @@ class ExpenseLine {
 
 void FillExpenseRecord(const RecordChildren& children, RecordRow& record) {
   FillTimesAndActive(children, record, 0);
-  if (auto text = children.Child("TxnID")) record.Text(1) = *text;
+  if (auto text = children.Child("TxnID")) record.Keep(1, *text);
   if (auto text = children.Child("EditSequence")) record.Text(kExpenseEditSequence) = *text;
 }
 

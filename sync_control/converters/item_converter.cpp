@@ -8,6 +8,7 @@
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converter.h"
 #include "sync_control/module_state.h"
+#include "sync_control/response_index.h"
 
 namespace brintavel {
 namespace {
@@ -41,10 +42,10 @@ void BeginKindProgress(BrintavelCtl& ctl, size_t n, const ItemKind& kind) {
 const std::vector<std::string> kItemElements{"ItemServiceRet", "ItemNonInventoryRet", "ItemOtherChargeRet",
                                              "PayrollItemWageRet"};
 
-// One kind's walk, over the checked response whose count of this kind's elements `response` holds. `first_task`
+// One kind's walk, over the checked response whose index `response` holds. `first_task`
 // is the TaskID of its first converted item less 9000000. Returns false when an upload ended the run (bAbortSync
 // is set); varTaskCount then holds this kind's count so far.
-bool ConvertKind(BrintavelCtl& ctl, const platform::xml::ElementStream& response, const ItemKind& kind,
+bool ConvertKind(BrintavelCtl& ctl, const platform::xml::ElementIndex& response, const ItemKind& kind,
                  int64_t first_task) {
   ModWizard& m = Module();
   const size_t n = response.Count(kind.element);
@@ -58,8 +59,7 @@ bool ConvertKind(BrintavelCtl& ctl, const platform::xml::ElementStream& response
   BeginKindProgress(ctl, n, kind);
   ctl.lngBatchCount = 0;
 
-  // Each kind reads the response again: a walk keeps only the record at hand.
-  platform::xml::ElementStream stream(m.sQBXMLResponse, {std::string(kind.element)});
+  platform::xml::ElementStream stream(response, {std::string(kind.element)});
   StatementBuilder builder = ControlStatementBuilder(ctl);
   StatementUploader uploader(ctl, std::string(kItemLetter), &BrintavelCtl::lngFailedItemCnt);
   uploader.upload_full_batches = !kind.payroll;
@@ -102,12 +102,11 @@ int64_t TakeKindCount() {
 
 void GetTasksFromQB(BrintavelCtl& ctl) {
   ModWizard& m = Module();
-  std::optional<platform::xml::ElementStream> response = TryLoadResponseStream(kItemElements);
-  if (!response) return;
+  const platform::xml::ElementIndex index = ResponseIndex(kItemElements);
   // A response that does not parse keeps the earlier sales-tax codes.
-  if (response->parsed()) ctl.LoadSalesTaxCodes();
+  if (index.parsed()) ctl.LoadSalesTaxCodes();
   ctl.lngFailedItemCnt = 0;
-  if (!CheckResponseParsed(*response)) return;
+  if (!CheckResponseParsed(platform::xml::ElementStream(index, kItemElements))) return;
 
   // The wizard clears the count before a run; a converter called again without it still numbers from 9000000.
   m.varTaskCount = 0;
@@ -129,13 +128,13 @@ void GetTasksFromQB(BrintavelCtl& ctl) {
 
   // TaskIDs run on over the kinds, except that the number after the last non-inventory item is given to none;
   // the service has always numbered the other-charge items from there.
-  if (!ConvertKind(ctl, *response, service, 0)) return;
+  if (!ConvertKind(ctl, index, service, 0)) return;
   const int64_t s = TakeKindCount();
-  if (!ConvertKind(ctl, *response, non_inventory, s)) return;
+  if (!ConvertKind(ctl, index, non_inventory, s)) return;
   const int64_t n = TakeKindCount();
-  if (!ConvertKind(ctl, *response, other_charge, s + n + 1)) return;
+  if (!ConvertKind(ctl, index, other_charge, s + n + 1)) return;
   const int64_t o = TakeKindCount();
-  if (!ConvertKind(ctl, *response, payroll, s + n + o + 1)) return;
+  if (!ConvertKind(ctl, index, payroll, s + n + o + 1)) return;
 
   m.varTaskCount += s + n + o;
   EndList(ctl, kItemLetter, ctl.lngFailedItemCnt == 0 && m.varTaskCount > 0);

@@ -177,13 +177,9 @@ std::span<const Column> JobColumns() {
 }
 
 bool IsProjectListIDKnown(const std::string& list_id) {
-  if (list_id.empty()) return false;
-  const RecordSet& records = ModuleRecordSets().ProjectRecords;
-  if (!records.HasArrays()) return false;
-  for (int32_t k = 1; k <= records.UpperBound(); ++k) {
-    if (records[k].Text(1) == list_id) return true;
-  }
-  return false;
+  // Asked for every unchanged job of a list that may hold a hundred thousand: a walk of the rows each time
+  // would make the pass quadratic.
+  return ModuleRecordSets().ProjectRecords.HoldsListID(list_id);
 }
 
 void GetProjectsFromQB(BrintavelCtl& ctl) {

@@ -5,6 +5,7 @@
 #include "sync_control/converters/qb_date_time.h"
 #include "sync_control/converters/sql_literal.h"
 #include "sync_control/module_state.h"
+#include "sync_control/response_index.h"
 
 namespace brintavel {
 namespace {
@@ -32,9 +33,8 @@ void ReadTimeStamp(const RecordChildren& children, std::string_view name, kv::Da
 }  // namespace
 
 platform::xml::ElementStream LoadResponseStream(std::vector<std::string> names) {
-  platform::xml::ElementStream stream(Module().sQBXMLResponse, std::move(names));
-  stream.Check();
-  return stream;
+  const platform::xml::ElementIndex index = ResponseIndex(names);
+  return platform::xml::ElementStream(index, std::move(names));
 }
 
 bool CheckResponseParsed(const platform::xml::ElementStream& stream) {

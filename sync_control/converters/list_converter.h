@@ -59,11 +59,8 @@ void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list);
 
 // ---- The pieces.
 
-// The response text of the run as a stream over the record elements named, read through once, so that whether
-// it parses and how many records of each name it holds are known before the first record is read. A tree of a
-// large response would take about ten times its text; the stream keeps one record at a time. Loading happens
-// apart from the parsed test, since converters set their failure counter between the two. The stream reads
-// Module().sQBXMLResponse in place, which nothing changes while a converter runs.
+// The response as a stream over the record elements named, checked (ResponseIndex), reading each record from its
+// place. Loading happens apart from the parsed test, since converters set their failure counter between the two.
 platform::xml::ElementStream LoadResponseStream(std::vector<std::string> names);
 // True when the response parsed; otherwise sets bSyncError and sSyncErrorText (the parser's reason after
 // kResponseUnreadablePrefix) and returns false.

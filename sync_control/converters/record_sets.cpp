@@ -97,6 +97,18 @@ T& RecordRow::Get(int member) {
   }
 }
 
+void RecordRow::Keep(int member, std::string value) {
+  std::string& target = Text(member);
+  if (member == 1 && list_ids_ != nullptr && target != value) {
+    if (!target.empty()) {
+      const auto old = list_ids_->find(target);
+      if (old != list_ids_->end() && --old->second == 0) list_ids_->erase(old);
+    }
+    if (!value.empty()) ++(*list_ids_)[value];
+  }
+  target = std::move(value);
+}
+
 template std::string& RecordRow::Get<std::string>(int);
 template kv::DateTime& RecordRow::Get<kv::DateTime>(int);
 template bool& RecordRow::Get<bool>(int);
@@ -110,6 +122,7 @@ RecordSet::RecordSet(std::vector<MemberType> layout, int active_member)
 void RecordSet::Resize(int32_t count, const std::string& mode) {
   if (mode == "Empty") {
     rows_.reset();
+    list_ids_->clear();
     return;
   }
   const bool blank = kv::TrimBlanks(mode).empty();
@@ -118,14 +131,24 @@ void RecordSet::Resize(int32_t count, const std::string& mode) {
   if (blank || !rows_) {
     // Preserve on a set without arrays has nothing to keep: it makes fresh rows like the blank mode.
     rows_.emplace(static_cast<size_t>(count), BlankRow());
+    list_ids_->clear();
     return;
   }
+  // The rows cut off take their ListIDs with them.
+  for (size_t i = static_cast<size_t>(count); i < rows_->size(); ++i) (*rows_)[i].Keep(1, std::string());
   rows_->resize(static_cast<size_t>(count), BlankRow());
 }
 
 const RecordRow& RecordSet::BlankRow() {
-  if (!blank_row_) blank_row_.emplace(layout_);
+  if (!blank_row_) {
+    blank_row_.emplace(layout_);
+    blank_row_->list_ids_ = list_ids_.get();
+  }
   return *blank_row_;
+}
+
+bool RecordSet::HoldsListID(const std::string& list_id) const {
+  return !list_id.empty() && rows_ && list_ids_->count(list_id) > 0;
 }
 
 int32_t RecordSet::UpperBound() const {

@@ -4,12 +4,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
 #include "common/date_time.h"
 
 namespace brintavel {
+
+// How many rows of a set hold each ListID in member 1 (empty ones left out), so that a lookup by ListID costs the
+// same however long the list.
+using ListIDCounts = std::unordered_map<std::string, int32_t>;
 
 // The element types a member of a record set can have.
 enum class MemberType { Text, Date, Flag, Int16, Int32, Double };
@@ -31,6 +36,9 @@ class RecordRow {
   kv::DateTime Date(int member) const { return const_cast<RecordRow*>(this)->Date(member); }
   bool Flag(int member) const { return const_cast<RecordRow*>(this)->Flag(member); }
 
+  // Stores a text member. Member 1 is written through here, so that its set's lookup by ListID knows it.
+  void Keep(int member, std::string value);
+
   // Member 1 (ListID, or TxnID for transactions), 2 (TimeCreated) and 3 (TimeModified) of every set.
   std::string& ListID() { return Text(1); }
   kv::DateTime& TimeCreated() { return Date(2); }
@@ -44,7 +52,9 @@ class RecordRow {
 
   template <class T>
   T& Get(int member);
+  friend class RecordSet;
   std::shared_ptr<const Slots> slots_;
+  ListIDCounts* list_ids_ = nullptr;  // its set's, for a row of a set
   std::vector<std::string> texts_;
   std::vector<Scalar> scalars_;
 };
@@ -62,6 +72,8 @@ class RecordSet {
   void Resize(int32_t count, const std::string& mode);
 
   bool HasArrays() const { return rows_.has_value(); }
+  // Whether a row holds this ListID in member 1 (as RecordRow::Keep stored it); false for the empty text.
+  bool HoldsListID(const std::string& list_id) const;
   // Raises subscript out of range when the set holds no arrays, like the upper bound of an empty array.
   int32_t UpperBound() const;
   // Index from 1; outside 1..UpperBound raises subscript out of range.
@@ -79,6 +91,7 @@ class RecordSet {
   int active_member_;
   std::optional<RecordRow> blank_row_;  // the row fresh rows are copied from, made once
   std::optional<std::vector<RecordRow>> rows_;
+  std::unique_ptr<ListIDCounts> list_ids_ = std::make_unique<ListIDCounts>();  // of rows_, at a fixed address
 };
 
 // The record-array sets of the library, one copy per host thread like all of its module state.

@@ -56,7 +56,7 @@ bool ReadDecimal(std::string_view text, size_t& pos, Exact& out) {
 // field at the fresh value.
 void FillTimeRecord(const RecordChildren& children, RecordRow& record) {
   FillTimesAndActive(children, record, 0);
-  if (auto text = children.Child("TxnID")) record.Text(1) = *text;
+  if (auto text = children.Child("TxnID")) record.Keep(1, *text);
   if (auto text = children.Child("EditSequence")) record.Text(kTimeEditSequence) = *text;
   if (auto text = children.Child("TxnDate")) {
     try {

@@ -132,7 +132,7 @@ Results SampleResults() {
   large.n = 50000;
   large.own_seconds = 16.0;  // 1.6 times its reference, and 16 times the smaller run
   large.reference_seconds = 10.0;
-  large.peak_bytes = 90.0 * 1024 * 1024;  // over 2 x 10 MiB + 64 MiB
+  large.peak_bytes = 90.0 * 1024 * 1024;  // over 1.3 x 10 MiB + 64 MiB
   r.syncs = {small, large};
   DownloadFigures time;
   time.mode = "time";
@@ -164,7 +164,7 @@ TEST(BenchReport, VerdictsFollowTheTargets) {
   EXPECT_NE(text.find("N=50,000"), std::string::npos) << text;
   // The small sync meets everything, the large one misses its ratio and its memory.
   EXPECT_NE(text.find("own time / reference 1.00 1.60 <= 1.5\n verdict met MISSED\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("peak memory (MiB) 50 90\n2 x response + 64 MiB (MiB) 84 84 >= peak\n verdict met MISSED\n"),
+  EXPECT_NE(text.find("peak memory (MiB) 50 90\n1.3 x response + 64 MiB (MiB) 77 77 >= peak\n verdict met MISSED\n"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("own time N=50,000 / N=5,000: 16.00 (target <= 11.0: MISSED)"), std::string::npos) << text;
@@ -180,6 +180,47 @@ TEST(BenchReport, VerdictsFollowTheTargets) {
   EXPECT_NE(values.find("sync.50000.ratio=1.6\n"), std::string::npos) << values;
   EXPECT_NE(values.find("download.expenses.ok=0\n"), std::string::npos) << values;
   EXPECT_EQ(MarkdownSection(r).rfind("## Performance\n\n", 0), 0u);
+}
+
+TEST(BenchReport, OneParseReferenceAndIncrementalSyncsHaveTheirOwnVerdicts) {
+  Results r;
+  SyncFigures full;
+  full.n = 50000;
+  full.passes = 10;
+  full.response_bytes = 100 * 1024 * 1024;
+  full.own_seconds = 30.0;
+  full.reference_seconds = 60.0;
+  full.one_parse_reference_seconds = 14.0;  // 30 / 14 = 2.14: over 2.0
+  full.peak_bytes = 180.0 * 1024 * 1024;    // under 1.3 x 100 MiB + 64 MiB = 194 MiB
+  SyncFigures small_incremental = full;
+  small_incremental.incremental = true;
+  small_incremental.n = 5000;
+  small_incremental.own_seconds = 0.5;
+  small_incremental.one_parse_reference_seconds = 0.5;
+  SyncFigures incremental = small_incremental;
+  incremental.n = 50000;
+  incremental.own_seconds = 6.0;  // 12 times the smaller run: over 11
+  incremental.one_parse_reference_seconds = 3.0;
+  r.syncs = {full, small_incremental, incremental};
+
+  const std::string text = Squeezed(TextReport(r));
+  EXPECT_NE(text.find("Sync, every list ticked N=50,000 incr. N=5,000 incr. N=50,000 target\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("own time / one-parse reference 2.14 1.00 2.00 <= 2.0\n verdict MISSED met met\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("own time / reference 0.50 0.01 0.10 <= 1.5\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("1.3 x response + 64 MiB (MiB) 194 194 194 >= peak\n verdict met met met\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("incremental sync, own time N=50,000 / N=5,000: 12.00 (target <= 11.0: MISSED)"),
+            std::string::npos)
+      << text;
+  // One full size alone gives no growth line for the full syncs.
+  EXPECT_EQ(text.find("\nown time N="), std::string::npos) << text;
+
+  const std::string values = KeyValues(r);
+  EXPECT_NE(values.find("incremental.50000.one_parse_ratio=2\n"), std::string::npos) << values;
+  EXPECT_NE(values.find("sync.50000.one_parse_reference_seconds=14\n"), std::string::npos) << values;
 }
 
 }  // namespace

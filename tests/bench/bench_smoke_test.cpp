@@ -79,6 +79,20 @@ TEST_F(BenchSmokeTest, EveryMeasurementRunsBesideItsReference) {
   }
   EXPECT_GT(Number(values, "sync.60.response_bytes"), Number(values, "sync.30.response_bytes"));
 
+  // The incremental syncs: of every list the one record in a hundred that changed (the first), of the customer
+  // list the first customer with its job and sub-job, and the classes whole, as they are always sent.
+  for (const long n : {30L, 60L}) {
+    const std::string p = "incremental." + std::to_string(n) + ".";
+    EXPECT_EQ(Number(values, p + "ok"), 1);
+    EXPECT_EQ(Number(values, p + "sent.Getting Classes from QB"), n);
+    EXPECT_EQ(Number(values, p + "sent.Getting Employees from QB"), 1);
+    EXPECT_EQ(Number(values, p + "sent.Getting Time Info from QB"), 1);
+    EXPECT_EQ(Number(values, p + "sent.Getting Customers from QB"), 1);
+    EXPECT_EQ(Number(values, p + "sent.Getting Projects from QB"), 2);
+    EXPECT_EQ(Number(values, p + "sent.Getting Expenses from QB"), 2);
+    EXPECT_GT(Number(values, p + "one_parse_reference_seconds"), 0);
+  }
+
   EXPECT_EQ(Number(values, "download.time.ok"), 1);
   EXPECT_EQ(Number(values, "download.time.posted"), 12);
   EXPECT_EQ(Number(values, "download.expenses.ok"), 1);

@@ -1,0 +1,330 @@
+#include "platform/xml/element_index.h"
+
+#include <libxml/parserInternals.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <optional>
+
+#include "platform/xml/libxml_private.h"
+
+namespace platform::xml {
+namespace {
+
+constexpr const char* kUnparsed = "The document could not be parsed";
+constexpr const char* kTooLarge = "The document is larger than 2 GB";
+// A prolog read again before every record must stay small beside the records.
+constexpr size_t kMaxProlog = 64 * 1024;
+
+std::string_view View(const xmlChar* s) {
+  return s ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
+}
+
+void PutVarint(std::vector<uint8_t>& out, uint64_t value) {
+  while (value >= 0x80) {
+    out.push_back(static_cast<uint8_t>(value | 0x80));
+    value >>= 7;
+  }
+  out.push_back(static_cast<uint8_t>(value));
+}
+
+uint64_t GetVarint(const std::vector<uint8_t>& in, size_t& offset) {
+  uint64_t value = 0;
+  for (int shift = 0; offset < in.size(); shift += 7) {
+    const uint8_t byte = in[offset++];
+    value |= static_cast<uint64_t>(byte & 0x7f) << shift;
+    if ((byte & 0x80) == 0) break;
+  }
+  return value;
+}
+
+// Elements close inner first, so a name whose elements nest gets its positions out of document order; the
+// start is kept as a signed step from the one before, whichever way it goes.
+uint64_t ZigZag(int64_t v) {
+  return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63);
+}
+int64_t UnZigZag(uint64_t v) {
+  return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1);
+}
+
+}  // namespace
+
+std::optional<size_t> WantedName(const std::vector<std::string>& names, std::string_view prefix,
+                                 std::string_view local) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    if (prefix.empty() ? name == local
+                       : name.size() == prefix.size() + 1 + local.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+                             name[prefix.size()] == ':' && name.compare(prefix.size() + 1, local.size(), local) == 0) {
+      return i;
+    }
+  }
+  return std::nullopt;
+}
+
+struct ElementIndex::Impl {
+  std::string_view text;
+  std::vector<std::string> names;
+  std::vector<size_t> counts;
+  ParseError error;
+  bool parsed = false;
+
+  bool positioned = false;
+  std::vector<std::vector<uint8_t>> positions;  // per name: (start step, length) pairs in closing order
+  std::vector<size_t> previousStart;
+  std::vector<bool> nests;  // an element of the name opened inside another of the same name
+  std::string_view prolog;
+  size_t positionBytes = 0;
+  size_t budget = 0;
+
+  // The parse in progress.
+  xmlParserCtxtPtr main = nullptr;
+  DepthGuard depth;
+  struct Open {
+    int32_t name;  // -1 when not one of the names
+    bool declaresNamespaces;
+    size_t start;
+  };
+  std::vector<Open> open;
+  std::vector<uint32_t> openOfName;
+  size_t openDeclaring = 0;
+  bool rootSeen = false;
+
+  void DropPositions() {
+    positioned = false;
+    positions.clear();
+    positions.shrink_to_fit();
+    positionBytes = 0;
+  }
+
+  size_t Position() const {
+    const xmlParserInputPtr in = main->input;
+    return static_cast<size_t>(in->consumed) + static_cast<size_t>(in->cur - in->base);
+  }
+
+  void Start(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix, int namespaces) {
+    const std::optional<size_t> wanted = WantedName(names, View(prefix), View(localname));
+    if (wanted) ++counts[*wanted];
+    Open element{wanted ? static_cast<int32_t>(*wanted) : -1, namespaces > 0, 0};
+    if (positioned && ctxt != main) {
+      // Inside an entity's replacement text: a record there has no place in the text.
+      if (wanted) DropPositions();
+    } else if (positioned) {
+      const size_t here = Position();
+      const size_t start = here <= text.size() ? text.rfind('<', here) : std::string_view::npos;
+      if (!rootSeen) {
+        rootSeen = true;
+        if (start != std::string_view::npos && start > 0 && (LoadOptions(text) & XML_PARSE_HUGE) == 0) {
+          prolog = text.substr(0, start);
+          if (prolog.size() > kMaxProlog) DropPositions();
+        }
+      }
+      if (wanted && (start == std::string_view::npos || openDeclaring > 0)) DropPositions();
+      element.start = start;
+    }
+    if (wanted && positioned) {
+      if (openOfName[*wanted] > 0) nests[*wanted] = true;
+      ++openOfName[*wanted];
+    }
+    if (element.declaresNamespaces) ++openDeclaring;
+    open.push_back(element);
+  }
+
+  void End(xmlParserCtxtPtr ctxt) {
+    if (open.empty()) return;
+    const Open element = open.back();
+    open.pop_back();
+    if (element.declaresNamespaces) --openDeclaring;
+    if (element.name < 0 || !positioned || ctxt != main) return;
+    const auto name = static_cast<size_t>(element.name);
+    --openOfName[name];
+    const size_t end = Position();
+    if (end > text.size() || end <= element.start || text[end - 1] != '>' || text[element.start] != '<') {
+      DropPositions();
+      return;
+    }
+    std::vector<uint8_t>& bytes = positions[name];
+    const size_t before = bytes.size();
+    PutVarint(bytes, ZigZag(static_cast<int64_t>(element.start) - static_cast<int64_t>(previousStart[name])));
+    PutVarint(bytes, end - element.start);
+    previousStart[name] = element.start;
+    positionBytes += bytes.size() - before;
+    if (positionBytes > budget) DropPositions();
+  }
+};
+
+namespace {
+
+ElementIndex::Impl& StateOf(void* context) {
+  return *static_cast<ElementIndex::Impl*>(static_cast<xmlParserCtxtPtr>(context)->_private);
+}
+
+// The scan builds no tree: these take the place of the SAX2 handlers that would add nodes. Everything else (the
+// document, its DTD and entities) is left to the defaults, so the parser sees what a load sees.
+void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix, const xmlChar*, int namespaces,
+                  const xmlChar**, int, int, const xmlChar**) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+  ElementIndex::Impl& state = StateOf(context);
+  if (!state.depth.Enter(ctxt)) return;
+  state.Start(ctxt, localname, prefix, namespaces);
+}
+void EndElement(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+  ElementIndex::Impl& state = StateOf(context);
+  state.depth.Leave();
+  state.End(static_cast<xmlParserCtxtPtr>(context));
+}
+void IgnoreCharacters(void*, const xmlChar*, int) {}
+void IgnoreComment(void*, const xmlChar*) {}
+void IgnoreInstruction(void*, const xmlChar*, const xmlChar*) {}
+void IgnoreReference(void*, const xmlChar*) {}
+
+}  // namespace
+
+ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions)
+    : impl_(std::make_shared<Impl>()) {
+  EnsureLibxml();
+  Impl& s = *impl_;
+  s.text = text;
+  s.names = std::move(names);
+  s.counts.assign(s.names.size(), 0);
+  if (text.size() > static_cast<size_t>(INT_MAX)) {
+    s.error = ErrorFrom(nullptr, text, kTooLarge);
+    return;
+  }
+  if (text.empty()) {
+    // libxml2 makes no parser for an empty text, so a load reports it without a position.
+    s.error = ErrorFrom(nullptr, text, kUnparsed);
+    return;
+  }
+  s.positioned = keepPositions;
+  s.positions.assign(keepPositions ? s.names.size() : 0, {});
+  s.previousStart.assign(s.names.size(), 0);
+  s.nests.assign(s.names.size(), false);
+  s.openOfName.assign(s.names.size(), 0);
+  s.budget = text.size() / 20;
+
+  // The parser of a load takes a NUL byte after the root element for the end of the text.
+  TextSource source{text.substr(0, text.find('\0'))};
+  ErrorCapture capture;
+  xmlParserCtxtPtr ctxt =
+      xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
+  if (ctxt == nullptr) {
+    s.error = ErrorFrom(nullptr, text, kUnparsed);
+    s.DropPositions();
+    return;
+  }
+  xmlCtxtUseOptions(ctxt, LoadOptions(text));
+  xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
+  s.main = ctxt;
+  ctxt->_private = &s;
+  ctxt->sax->startElementNs = &StartElement;
+  ctxt->sax->endElementNs = &EndElement;
+  ctxt->sax->characters = &IgnoreCharacters;
+  ctxt->sax->ignorableWhitespace = &IgnoreCharacters;
+  ctxt->sax->cdataBlock = &IgnoreCharacters;
+  ctxt->sax->comment = &IgnoreComment;
+  ctxt->sax->processingInstruction = &IgnoreInstruction;
+  ctxt->sax->reference = &IgnoreReference;
+  xmlParseDocument(ctxt);
+  const bool ok = ctxt->wellFormed != 0 && ctxt->myDoc != nullptr && !s.depth.error;
+  if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
+  ctxt->myDoc = nullptr;
+  xmlFreeParserCtxt(ctxt);
+  s.main = nullptr;
+  s.open.clear();
+  s.open.shrink_to_fit();
+  if (!ok) {
+    s.error = s.depth.error ? ErrorFrom(&*s.depth.error, text, kUnparsed)
+                            : ErrorFrom(capture.FirstError(), text, kUnparsed);
+    std::fill(s.counts.begin(), s.counts.end(), 0);
+    s.DropPositions();
+    return;
+  }
+  s.parsed = true;
+  for (std::vector<uint8_t>& bytes : s.positions) bytes.shrink_to_fit();
+}
+
+bool ElementIndex::parsed() const {
+  return impl_->parsed;
+}
+
+const ParseError& ElementIndex::parseError() const {
+  return impl_->error;
+}
+
+size_t ElementIndex::Count(std::string_view name) const {
+  for (size_t i = 0; i < impl_->names.size(); ++i) {
+    if (impl_->names[i] == name) return impl_->counts[i];
+  }
+  return 0;
+}
+
+bool ElementIndex::Holds(std::string_view name) const {
+  return std::find(impl_->names.begin(), impl_->names.end(), name) != impl_->names.end();
+}
+
+const std::vector<std::string>& ElementIndex::names() const {
+  return impl_->names;
+}
+
+std::string_view ElementIndex::text() const {
+  return impl_->text;
+}
+
+bool ElementIndex::positioned() const {
+  return impl_->positioned;
+}
+
+size_t ElementIndex::PositionBytes() const {
+  size_t bytes = 0;
+  for (const std::vector<uint8_t>& v : impl_->positions) bytes += v.capacity();
+  return bytes;
+}
+
+std::string_view ElementIndex::Prolog() const {
+  return impl_->prolog;
+}
+
+ElementIndex::SpanReader ElementIndex::Reader(std::string_view name) const {
+  SpanReader reader;
+  if (!impl_->positioned) return reader;
+  for (size_t i = 0; i < impl_->names.size(); ++i) {
+    if (impl_->names[i] != name) continue;
+    reader.keep_ = impl_;
+    reader.bytes_ = &impl_->positions[i];
+    if (impl_->nests[i]) {
+      Span span;
+      while (reader.Next(span)) reader.sorted_.push_back(span);
+      std::sort(reader.sorted_.begin(), reader.sorted_.end(),
+                [](const Span& a, const Span& b) { return a.start < b.start; });
+      reader.use_sorted_ = true;
+    }
+    break;
+  }
+  return reader;
+}
+
+bool ElementIndex::SpanReader::Next(Span& span) {
+  if (use_sorted_) {
+    if (next_sorted_ >= sorted_.size()) return false;
+    span = sorted_[next_sorted_++];
+    return true;
+  }
+  if (bytes_ == nullptr || offset_ >= bytes_->size()) return false;
+  const int64_t step = UnZigZag(GetVarint(*bytes_, offset_));
+  span.start = static_cast<size_t>(static_cast<int64_t>(previous_) + step);
+  span.length = static_cast<size_t>(GetVarint(*bytes_, offset_));
+  previous_ = span.start;
+  return true;
+}
+
+std::vector<ElementIndex::Span> ElementIndex::Spans(std::string_view name) const {
+  std::vector<Span> spans;
+  SpanReader reader = Reader(name);
+  Span span;
+  while (reader.Next(span)) spans.push_back(span);
+  return spans;
+}
+
+}  // namespace platform::xml
