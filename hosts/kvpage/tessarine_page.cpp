@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -134,7 +135,12 @@ int RunTessarine(HostContext& context) {
   presenter.OnModal("frmResults", [&session, interactive = context.interactive, terminal = context.terminalOut](
                                       platform::forms::Form& form, platform::forms::TerminalPresenter& p) {
     auto& results = dynamic_cast<tessarine::frmResults&>(form);
-    session.notPosted = std::strtol(results.lblFailure.Caption().c_str(), nullptr, 10);
+    // Records the run did not reach (it stopped at a line it could not read) are not posted either; the bar
+    // counts the records the run set out to post.
+    const long failed = std::strtol(results.lblFailure.Caption().c_str(), nullptr, 10);
+    const long handled = std::strtol(results.lblTotal.Caption().c_str(), nullptr, 10);
+    const auto planned = static_cast<long>(session.ctl.ProgressBar1.Max());
+    session.notPosted = failed + std::max(0L, planned - handled);
     if (terminal) {
       ShowResultsOnTerminal(results, p, interactive);
     } else {

@@ -119,6 +119,18 @@ TEST_F(KvpageTerminalTest, TwoSyncsInOneSessionBothPrintTheirSteps) {
   EXPECT_EQ(Count(run.out, "100%\x1b[K\r\n"), 2u) << run.out;
 }
 
+TEST_F(KvpageTerminalTest, ATerminalWithoutCursorControlGetsOneLinePerList) {
+  kv::test::ProgramOptions options = company_.options();
+  options.env.emplace_back("TERM", "dumb");
+  const ProgramRun run = RunProgramOnTerminal(
+      "kvpage", company_.SyncArgs(service_.BaseUrl(), {"--select", "classes,accounts", "--start"}), options, "");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
+  EXPECT_EQ(Count(run.out, "\r"), Count(run.out, "\r\n")) << run.out;
+  EXPECT_EQ(Count(run.out, "Getting Classes from QB"), 1u) << run.out;
+  EXPECT_EQ(Count(run.out, "100%"), 2u) << run.out;
+}
+
 TEST_F(KvpageTerminalTest, TheResultsGridShowsEveryRecordReadablyAndPagesByKey) {
   service_.WriteFile("pending-time.txt", SourceFile("samples/service/pending-time.txt"));
   std::string long_reason;
