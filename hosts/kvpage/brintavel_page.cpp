@@ -182,8 +182,8 @@ int RunBrintavel(HostContext& context) {
                                   STDOUT_FILENO);
   }
   if (context.interactive || context.terminalOut) {
-    presenter.OnRefresh = [&ctl, &session, &presenter, status_line = context.terminalOut](
-                              platform::forms::Control& control) {
+    presenter.OnRefresh = [&ctl, &session, &presenter,
+                           status_line = context.terminalOut](platform::forms::Control& control) {
       // The steps reached and the converters' own captions; the captions a reset puts back are no news.
       static const std::set<std::string> kReached = {"Contacted QuickBooks", "Response Received", "Response Processed",
                                                      "Transferred data"};

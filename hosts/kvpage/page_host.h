@@ -16,12 +16,12 @@ class App;
 namespace kvpage {
 
 // Exit status of the program.
-inline constexpr int kExitRan = 0;          // the run succeeded, or the page was only shown
-inline constexpr int kExitHostFailed = 1;   // the page or its parameters could not be hosted
-inline constexpr int kExitUsage = 2;        // the command line was wrong
-inline constexpr int kExitRunFailed = 3;    // the run ended in an error (a critical message, nothing connected)
-inline constexpr int kExitCancelled = 4;    // the run was cancelled
-inline constexpr int kExitNotPosted = 5;    // the run finished, but some records were not sent or not posted
+inline constexpr int kExitRan = 0;         // the run succeeded, or the page was only shown
+inline constexpr int kExitHostFailed = 1;  // the page or its parameters could not be hosted
+inline constexpr int kExitUsage = 2;       // the command line was wrong
+inline constexpr int kExitRunFailed = 3;   // the run ended in an error (a critical message, nothing connected)
+inline constexpr int kExitCancelled = 4;   // the run was cancelled
+inline constexpr int kExitNotPosted = 5;   // the run finished, but some records were not sent or not posted
 
 // A usage error found after the command line was parsed (a list name that does not exist, ...).
 struct UsageError {

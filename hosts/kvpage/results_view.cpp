@@ -34,11 +34,11 @@ void ShowSummary(tessarine::frmResults& form, std::ostream& out, size_t width) {
 // The details panel as the form shows it at full height: the counter, then each caption beside its box.
 void ShowDetails(tessarine::frmResults& form, std::ostream& out, size_t width) {
   out << "\n" << form.lblCounter.Caption() << "\n";
-  const std::vector<std::string> labels = {Label(form.lblEmp),   Label(form.lblCust),  Label(form.lblSI),
-                                           Label(form.lblDate),  Label(form.lblType),  Label(form.lblHours),
+  const std::vector<std::string> labels = {Label(form.lblEmp),   Label(form.lblCust), Label(form.lblSI),
+                                           Label(form.lblDate),  Label(form.lblType), Label(form.lblHours),
                                            Label(form.lblReason)};
-  const std::vector<std::string> values = {form.txtEmp.Text(),  form.txtCust.Text(), form.txtService.Text(),
-                                           form.txtType.Text(), form.txtDate.Text(), form.txtHrs.Text(),
+  const std::vector<std::string> values = {form.txtEmp.Text(),   form.txtCust.Text(), form.txtService.Text(),
+                                           form.txtType.Text(),  form.txtDate.Text(), form.txtHrs.Text(),
                                            form.txtReason.Text()};
   platform::forms::WriteFields(out, labels, values, width);
 }

@@ -164,7 +164,8 @@ int RunTessarine(HostContext& context) {
     return kExitHostFailed;
   }
   // Closed at start-up: the connection parameters are missing. Still collecting: the download failed.
-  if (ctl.Closed() || ctl.lblGather.Caption() == tessarine::kCollectingInformation) session.outcome.Record(kExitRunFailed);
+  if (ctl.Closed() || ctl.lblGather.Caption() == tessarine::kCollectingInformation)
+    session.outcome.Record(kExitRunFailed);
 
   if (!ctl.Closed()) {
     if (Options().pressContinue) {

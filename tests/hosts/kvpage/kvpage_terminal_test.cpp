@@ -62,8 +62,8 @@ TEST_F(KvpageTerminalTest, ASyncOfThousandsOfRecordsLeavesOneLinePerListWithItsB
   const std::string big = (company_.dir() / "Big Company.xml").string();
   ASSERT_EQ(RunProgram("kv-gen-company", {"2000", big}, company_.options()).status, 0);
   ASSERT_EQ(RunProgram("qb-standin", {"open", big}, company_.options()).status, 0);
-  std::vector<std::string> args = company_.SyncArgs(service_.BaseUrl(), {"--select-all", "--select", "time,expenses",
-                                                                         "--start"});
+  std::vector<std::string> args =
+      company_.SyncArgs(service_.BaseUrl(), {"--select-all", "--select", "time,expenses", "--start"});
   std::replace(args.begin(), args.end(), std::string("QBFilePath=" + company_.file()), "QBFilePath=" + big);
 
   kv::test::ProgramOptions options = company_.options();
@@ -138,13 +138,13 @@ TEST_F(KvpageTerminalTest, TheResultsGridShowsEveryRecordReadablyAndPagesByKey) 
   long_reason.resize(300);
   service_.WriteFile("faults/kalvorupdatestatus.asp.1", "status 500\n");
   service_.WriteFile("faults/kalvorupdatestatus.asp.2", "# none\n");
-  service_.QueueAnswers("kalvorupdatestatus.asp", {"Internal error while saving the entry",
-                                                   "ERROR|5002|5003|Project closed", "ERROR|5003|" + long_reason,
-                                                   "SUCCESS"});
+  service_.QueueAnswers("kalvorupdatestatus.asp",
+                        {"Internal error while saving the entry", "ERROR|5002|5003|Project closed",
+                         "ERROR|5003|" + long_reason, "SUCCESS"});
   const std::vector<std::string> args = {
-      "--control", "tessarine",    "--param", "KVSecureServerURL=" + service_.BaseUrl(),
-      "--param",   "SiteCode=HLC", "--param", "SiteKey=K-42",
-      "--param",   "KalvorUser=dana", "--param", "QBFilePath=" + company_.file(),
+      "--control", "tessarine",        "--param",   "KVSecureServerURL=" + service_.BaseUrl(),
+      "--param",   "SiteCode=HLC",     "--param",   "SiteKey=K-42",
+      "--param",   "KalvorUser=dana",  "--param",   "QBFilePath=" + company_.file(),
       "--param",   "TsOrExpense=True", "--continue"};
   const ProgramRun run = RunProgramOnTerminal("kvpage", args, company_.options(), "d\nn\nn\nn\np\no\n", 100);
   EXPECT_EQ(run.status, 5) << run.out;
@@ -163,7 +163,8 @@ TEST_F(KvpageTerminalTest, TheResultsGridShowsEveryRecordReadablyAndPagesByKey) 
   // Details, then Next three times (the last changes nothing), then Previous.
   std::vector<size_t> at;
   size_t from = 0;
-  for (const char* counter : {"\r\n1 of 3\r\n", "\r\n2 of 3\r\n", "\r\n3 of 3\r\n", "\r\n3 of 3\r\n", "\r\n2 of 3\r\n"}) {
+  for (const char* counter :
+       {"\r\n1 of 3\r\n", "\r\n2 of 3\r\n", "\r\n3 of 3\r\n", "\r\n3 of 3\r\n", "\r\n2 of 3\r\n"}) {
     from = out.find(counter, from);
     ASSERT_NE(from, std::string::npos) << counter << "\n" << out;
     at.push_back(from++);

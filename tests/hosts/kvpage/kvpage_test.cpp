@@ -102,28 +102,29 @@ TEST_F(KvpageTest, TheExitStatusTellsHowTheRunEnded) {
   // No list ticked: the run does not start.
   EXPECT_EQ(RunProgram("kvpage", company_.SyncArgs(service.BaseUrl(), {"--start"}), options_).status, 3);
   // A parameter missing.
-  EXPECT_EQ(RunProgram("kvpage", {"--control", "brintavel", "--param", "SiteCode=AC01", "--select", "classes", "--start"},
-                       options_)
-                .status,
-            3);
+  EXPECT_EQ(
+      RunProgram("kvpage", {"--control", "brintavel", "--param", "SiteCode=AC01", "--select", "classes", "--start"},
+                 options_)
+          .status,
+      3);
   // Debug mode going on after a failed upload: the summary lists what could not be sent.
   service.SetAnswer("brintavel.asp", "The statement failed");
-  const ProgramRun failed =
-      RunProgram("kvpage",
-                 company_.SyncArgs(service.BaseUrl(), {"--select", "classes", "--debug", "--continue-on-error", "--start"}),
-                 options_);
+  const ProgramRun failed = RunProgram(
+      "kvpage",
+      company_.SyncArgs(service.BaseUrl(), {"--select", "classes", "--debug", "--continue-on-error", "--start"}),
+      options_);
   EXPECT_EQ(failed.status, 5) << failed.out;
   EXPECT_NE(failed.out.find("Following data could not be sent.."), std::string::npos) << failed.out;
   // The download: connection parameters missing, then a page whose service cannot be reached.
   EXPECT_EQ(RunProgram("kvpage", {"--control", "tessarine", "--param", "SiteCode=AC01", "--continue"}, options_).status,
             3);
-  EXPECT_EQ(RunProgram("kvpage",
-                       {"--control", "tessarine", "--param", "KVSecureServerURL=http://127.0.0.1:1/", "--param",
-                        "SiteCode=AC01", "--param", "SiteKey=K9", "--param", "QBFilePath=" + company_.file(),
-                        "--continue"},
-                       options_)
-                .status,
-            3);
+  EXPECT_EQ(
+      RunProgram("kvpage",
+                 {"--control", "tessarine", "--param", "KVSecureServerURL=http://127.0.0.1:1/", "--param",
+                  "SiteCode=AC01", "--param", "SiteKey=K9", "--param", "QBFilePath=" + company_.file(), "--continue"},
+                 options_)
+          .status,
+      3);
 }
 
 }  // namespace

@@ -78,7 +78,8 @@ TEST(ProgressLineTextTest, TheBlinkingLabelDoesNotMoveTheBar) {
 TEST(StatusLineTest, ManyMovesMakeFewDrawsAndOneLineThatEndsFull) {
   std::ostringstream out;
   // An interval no test run reaches: only the first move is drawn, the step's end draws its last frame.
-  StatusLine line(out, true, [] { return size_t{80}; }, std::chrono::hours(1));
+  StatusLine line(
+      out, true, [] { return size_t{80}; }, std::chrono::hours(1));
   for (int i = 0; i <= 2000; ++i) {
     line.Update(MakeFrame(std::string("Getting Vendors from QB (").append(std::to_string(i)) + ")", i, 2000));
   }

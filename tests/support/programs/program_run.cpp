@@ -150,8 +150,7 @@ ProgramRun RunProgramOnTerminal(const std::string& name, const std::vector<std::
     }
     if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
       exited = true;
-      run.elapsed =
-          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+      run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     }
   }
   close(master);
