@@ -11,14 +11,15 @@ std::string NumberedName(const char* prefix, long i) {
 }
 
 std::string PersonName(const char* first, long i) {
-  return (i % 13 == 5 ? std::string("O'") : std::string()) + NumberedName(first, i);
+  std::string name = i % 13 == 5 ? "O'" : "";
+  return name + NumberedName(first, i);
 }
 
 std::string CustomerFullName(long i) {
   long top = i - i % 3;
   std::string name = PersonName("Customer", top);
-  if (i % 3 >= 1) name += ":" + NumberedName("Job", top + 1);
-  if (i % 3 == 2) name += ":" + NumberedName("Phase", i);
+  if (i % 3 >= 1) name.append(":").append(NumberedName("Job", top + 1));
+  if (i % 3 == 2) name.append(":").append(NumberedName("Phase", i));
   return name;
 }
 

@@ -349,8 +349,9 @@ std::string NumberText(double value) {
   const char sign = s[e + 1];
   std::string digits = s.substr(e + 2);
   while (digits.size() > 2 && digits.front() == '0') digits.erase(0, 1);
-  if (digits.size() < 2) digits.insert(0, "0");
-  return mantissa + "E" + sign + digits;
+  std::string text = mantissa + "E" + sign;
+  if (digits.size() < 2) text += '0';
+  return text + digits;
 }
 
 bool TryParseNumber(std::string_view text, double& out) {

@@ -21,7 +21,7 @@ kv_install_packages() {
 kv_build() {
   local dir=$1
   shift
-  cmake -S "$KV_ROOT" -B "$KV_ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$KV_ROOT" -B "$KV_ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_WERROR=ON "$@" >/dev/null
   cmake --build "$KV_ROOT/$dir" -j "$(nproc)"
 }
 

@@ -1,5 +1,7 @@
 // The page that embeds the sync control BrintavelCtl.
 
+#include <unistd.h>
+
 #include <csignal>
 #include <iostream>
 #include <map>
@@ -72,17 +74,49 @@ void ShowWizard(brintavel::BrintavelCtl& ctl, std::ostream& out) {
   out << "  h <" << Shown(ctl.cmdNav[0].Caption()) << ">  g <" << Shown(ctl.cmdNav[3].Caption()) << ">  q Quit\n";
 }
 
-// Presses Start Sync; Ctrl-C meanwhile presses Cancel.
-void StartSync(brintavel::BrintavelCtl& ctl) {
-  platform::forms::EventLoop& loop = platform::forms::EventLoop::Current();
-  loop.OnInterrupt([&ctl] {
-    if (ctl.RunActive()) ctl.cmdNav[1].Click();
-  });
-  ctl.cmdNav[3].Click();
-  std::signal(SIGINT, SIG_DFL);
+// How a Start Sync click ended, told by the box that ended it.
+int SyncStatus(std::string_view last_box, int buttons, bool cancelled) {
+  // Ctrl-C counts only when it ended the run: outside an upload wait Cancel does nothing.
+  if ((buttons & 0x70) == platform::forms::vbCritical) return cancelled ? kExitCancelled : kExitRunFailed;
+  if (kv::StartsWith(last_box, "Your Kalvor data is already in sync")) return kExitRan;
+  if (last_box.find("could not be sent") != std::string_view::npos ||
+      last_box.find("could not be synchronized") != std::string_view::npos) {
+    return kExitNotPosted;
+  }
+  if (last_box.find("synced with Kalvor successfully") != std::string_view::npos) return kExitRan;
+  // A missing parameter or no list ticked: the run did not start.
+  return kExitRunFailed;
 }
 
-void Interact(brintavel::BrintavelCtl& ctl, platform::forms::TerminalPresenter& presenter) {
+struct SyncSession {
+  brintavel::BrintavelCtl& ctl;
+  RunOutcome outcome;
+  std::string lastBox;
+  int lastButtons = 0;
+  // The step captions printed in this run: a step is printed once however often it is repainted.
+  std::map<const platform::forms::Control*, std::string> printed;
+};
+
+// Presses Start Sync; Ctrl-C meanwhile presses Cancel.
+void StartSync(SyncSession& session) {
+  brintavel::BrintavelCtl& ctl = session.ctl;
+  platform::forms::EventLoop& loop = platform::forms::EventLoop::Current();
+  bool cancelled = false;
+  loop.OnInterrupt([&ctl, &cancelled] {
+    if (!ctl.RunActive()) return;
+    cancelled = true;
+    ctl.cmdNav[1].Click();
+  });
+  session.lastBox.clear();
+  session.lastButtons = 0;
+  session.printed.clear();
+  ctl.cmdNav[3].Click();
+  std::signal(SIGINT, SIG_DFL);
+  session.outcome.Record(SyncStatus(session.lastBox, session.lastButtons, cancelled));
+}
+
+void Interact(SyncSession& session, platform::forms::TerminalPresenter& presenter) {
+  brintavel::BrintavelCtl& ctl = session.ctl;
   std::ostream& out = presenter.Out();
   const auto boxes = ListBoxes(ctl);
   for (;;) {
@@ -103,7 +137,7 @@ void Interact(brintavel::BrintavelCtl& ctl, platform::forms::TerminalPresenter& 
     } else if (typed == "h") {
       ctl.cmdNav[0].Click();
     } else if (typed == "g") {
-      StartSync(ctl);
+      StartSync(session);
     } else if (typed.size() == 1 && typed[0] >= '1' && typed[0] <= '9') {
       boxes[static_cast<size_t>(typed[0] - '1')].second->Click();
     } else if (!typed.empty()) {
@@ -136,19 +170,31 @@ int RunBrintavel(HostContext& context) {
 
   platform::forms::TerminalPresenter presenter(std::cout, std::cin, context.interactive);
   platform::forms::PresenterScope scope(presenter);
-  if (context.interactive) {
-    // Progress goes to the terminal as the step labels change.
-    auto last = std::make_shared<std::map<const platform::forms::Control*, std::string>>();
-    presenter.OnRefresh = [&ctl, last](platform::forms::Control& control) {
+  SyncSession session{ctl, {}, {}, 0, {}};
+  presenter.OnMessageBox = [&session](std::string_view prompt, int buttons) {
+    session.lastBox = prompt;
+    session.lastButtons = buttons;
+  };
+  if (context.terminalOut) {
+    // The converters' caption, the bar and "Please wait..." share one status line; the steps reached stay as
+    // lines of their own.
+    presenter.ShowProgressInPlace(ctl.lblProcess, ctl.ProgressBar1, &ctl.lblTransfer2, context.cursorControl,
+                                  STDOUT_FILENO);
+  }
+  if (context.interactive || context.terminalOut) {
+    presenter.OnRefresh = [&ctl, &session, &presenter,
+                           status_line = context.terminalOut](platform::forms::Control& control) {
       // The steps reached and the converters' own captions; the captions a reset puts back are no news.
       static const std::set<std::string> kReached = {"Contacted QuickBooks", "Response Received", "Response Processed",
                                                      "Transferred data"};
-      const bool shown = &control == &ctl.lblProcess ? control.Visible() : kReached.count(control.Caption()) != 0;
+      const bool is_process = &control == &ctl.lblProcess;
+      if (is_process && status_line) return;
+      const bool shown = is_process ? control.Visible() : kReached.count(control.Caption()) != 0;
       if (!shown || control.Caption().empty()) return;
-      std::string& seen = (*last)[&control];
+      std::string& seen = session.printed[&control];
       if (seen == control.Caption()) return;
       seen = control.Caption();
-      std::cout << "  ... " << seen << "\n" << std::flush;
+      presenter.PrintLine("  ... " + seen);
     };
   }
 
@@ -168,14 +214,15 @@ int RunBrintavel(HostContext& context) {
   if (options.continueOnError) ctl.optContinue.Click();
 
   if (options.start) {
-    StartSync(ctl);
+    StartSync(session);
   } else if (context.interactive) {
-    Interact(ctl, presenter);
+    Interact(session, presenter);
   } else {
     ShowWizard(ctl, std::cout);
   }
   host.Teardown();
-  return kExitRan;
+  presenter.EndProgressLine();
+  return session.outcome.Status();
 }
 
 }  // namespace

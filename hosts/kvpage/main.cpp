@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <iostream>
+#include <string_view>
 #include <vector>
 
 #include "common/error.h"
@@ -46,6 +48,9 @@ int Run(int argc, char** argv) {
 
   kvpage::HostContext context;
   context.interactive = isatty(STDIN_FILENO) != 0;
+  context.terminalOut = isatty(STDOUT_FILENO) != 0;
+  const char* term = std::getenv("TERM");
+  context.cursorControl = term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
   // Command-line parameters come first: with a name given twice the first one counts.
   if (!params.empty() || !page_source.empty()) context.bag.emplace();
   for (const std::string& param : params) {

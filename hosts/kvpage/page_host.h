@@ -16,9 +16,12 @@ class App;
 namespace kvpage {
 
 // Exit status of the program.
-inline constexpr int kExitRan = 0;
-inline constexpr int kExitHostFailed = 1;
-inline constexpr int kExitUsage = 2;
+inline constexpr int kExitRan = 0;         // the run succeeded, or the page was only shown
+inline constexpr int kExitHostFailed = 1;  // the page or its parameters could not be hosted
+inline constexpr int kExitUsage = 2;       // the command line was wrong
+inline constexpr int kExitRunFailed = 3;   // the run ended in an error (a critical message, nothing connected)
+inline constexpr int kExitCancelled = 4;   // the run was cancelled
+inline constexpr int kExitNotPosted = 5;   // the run finished, but some records were not sent or not posted
 
 // A usage error found after the command line was parsed (a list name that does not exist, ...).
 struct UsageError {
@@ -32,6 +35,34 @@ struct HostContext {
   bool interactive = false;
   // The class id named by the page's <object>, when the parameters came from a page.
   std::string pageClassId;
+  // Standard output is a terminal: progress is drawn on one status line.
+  bool terminalOut = false;
+  // The terminal can move its cursor (TERM is set and not "dumb"): the status line is redrawn in place.
+  bool cursorControl = false;
+};
+
+// How a hosted run ended, to be told by the exit status; the worst of several runs counts.
+class RunOutcome {
+ public:
+  void Record(int status) {
+    if (Rank(status) > Rank(status_)) status_ = status;
+  }
+  int Status() const { return status_; }
+
+ private:
+  static int Rank(int status) {
+    switch (status) {
+      case kExitRunFailed:
+        return 3;
+      case kExitCancelled:
+        return 2;
+      case kExitNotPosted:
+        return 1;
+      default:
+        return 0;
+    }
+  }
+  int status_ = kExitRan;
 };
 
 struct PageDefinition {

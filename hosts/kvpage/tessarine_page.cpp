@@ -1,9 +1,15 @@
 // The pages that embed the download control KVRDowloadctl (pending time and leave, pending expenses).
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
@@ -12,6 +18,7 @@
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/results_form.h"
 #include "hosts/kvpage/page_host.h"
+#include "hosts/kvpage/results_view.h"
 #include "platform/activex/user_control.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/presenter.h"
@@ -39,18 +46,44 @@ void ShowControl(tessarine::KVRDowloadctl& ctl, std::ostream& out) {
   if (ctl.lblTransfer1.Visible()) out << ctl.lblTransfer1.Caption() << "\n";
 }
 
+struct DownloadSession {
+  tessarine::KVRDowloadctl& ctl;
+  RunOutcome outcome;
+  std::string lastBox;
+  // The results form closed the run; with this many records not posted.
+  std::optional<long> notPosted;
+  bool posting = false;
+};
+
 // Presses Continue; Ctrl-C meanwhile presses Cancel, which the run honours between records.
-void PressContinue(tessarine::KVRDowloadctl& ctl) {
+void PressContinue(DownloadSession& session, platform::forms::TerminalPresenter& presenter) {
+  tessarine::KVRDowloadctl& ctl = session.ctl;
   platform::forms::EventLoop& loop = platform::forms::EventLoop::Current();
-  loop.OnInterrupt([&ctl] {
-    std::cout << "  ... Cancel pressed; the run stops after the current record\n" << std::flush;
+  bool cancelled = false;
+  loop.OnInterrupt([&ctl, &cancelled, &presenter] {
+    cancelled = true;
+    presenter.PrintLine("  ... Cancel pressed; the run stops after the current record");
     ctl.Command1.Click();
   });
+  session.lastBox.clear();
+  session.notPosted.reset();
+  session.posting = true;
   ctl.cmdStartDownload.Click();
+  session.posting = false;
   std::signal(SIGINT, SIG_DFL);
+  presenter.EndProgressLine();
+  if (session.notPosted) {
+    session.outcome.Record(*session.notPosted > 0 ? kExitNotPosted : kExitRan);
+  } else if (cancelled) {
+    session.outcome.Record(kExitCancelled);
+  } else if (!kv::StartsWith(session.lastBox, "No time/leave data available") &&
+             !kv::StartsWith(session.lastBox, "No expenses available")) {
+    session.outcome.Record(kExitRunFailed);
+  }
 }
 
-void Interact(tessarine::KVRDowloadctl& ctl, platform::forms::TerminalPresenter& presenter) {
+void Interact(DownloadSession& session, platform::forms::TerminalPresenter& presenter) {
+  tessarine::KVRDowloadctl& ctl = session.ctl;
   std::ostream& out = presenter.Out();
   while (!ctl.Closed()) {
     ShowControl(ctl, out);
@@ -62,7 +95,7 @@ void Interact(tessarine::KVRDowloadctl& ctl, platform::forms::TerminalPresenter&
     if (typed == "q") return;
     if (typed == "c") {
       if (ctl.cmdStartDownload.Enabled()) {
-        PressContinue(ctl);
+        PressContinue(session, presenter);
       } else {
         out << "Continue is not available now.\n";
       }
@@ -78,27 +111,48 @@ int RunTessarine(HostContext& context) {
   tessarine::KVRDowloadctl ctl;
   platform::forms::TerminalPresenter presenter(std::cout, std::cin, context.interactive);
   platform::forms::PresenterScope scope(presenter);
+  DownloadSession session{ctl, {}, {}, {}, false};
+  presenter.OnMessageBox = [&session](std::string_view prompt, int) { session.lastBox = prompt; };
 
+  if (context.terminalOut) {
+    // "Posting data to QuickBooks..", the bar and "Please wait..." share one status line.
+    presenter.ShowProgressInPlace(ctl.lblTransfer1, ctl.ProgressBar1, &ctl.lblTransfer2, context.cursorControl,
+                                  STDOUT_FILENO);
+  }
   // Progress goes to the terminal as the labels change.
   auto seen = std::make_shared<std::map<const platform::forms::Control*, std::string>>();
-  presenter.OnRefresh = [&ctl, seen](platform::forms::Control& control) {
-    const bool watched = &control == &ctl.lblGather || &control == &ctl.lblTransfer1;
+  presenter.OnRefresh = [&ctl, &session, &presenter, seen,
+                         status_line = context.terminalOut](platform::forms::Control& control) {
+    bool watched = &control == &ctl.lblGather || &control == &ctl.lblTransfer1;
+    // On the status line the bar counts the records; the count of the rows left would be a line per record.
+    if (status_line && (&control == &ctl.lblTransfer1 || session.posting)) watched = false;
     if (!watched || !control.Visible() || control.Caption().empty()) return;
     std::string& last = (*seen)[&control];
     if (last == control.Caption()) return;
     last = control.Caption();
-    std::cout << "  ... " << last << "\n" << std::flush;
+    presenter.PrintLine("  ... " + last);
   };
-  presenter.OnModal("frmResults", [interactive = context.interactive](platform::forms::Form& form,
-                                                                      platform::forms::TerminalPresenter& p) {
-    form.DescribeForm(p.Out());
-    p.Out() << "\n";
-    if (interactive) {
-      p.Out() << "Press Enter to close the results." << std::flush;
-      std::string line;
-      p.ReadLine(line);
+  presenter.OnModal("frmResults", [&session, interactive = context.interactive, terminal = context.terminalOut](
+                                      platform::forms::Form& form, platform::forms::TerminalPresenter& p) {
+    auto& results = dynamic_cast<tessarine::frmResults&>(form);
+    // Records the run did not reach (it stopped at a line it could not read) are not posted either; the bar
+    // counts the records the run set out to post.
+    const long failed = std::strtol(results.lblFailure.Caption().c_str(), nullptr, 10);
+    const long handled = std::strtol(results.lblTotal.Caption().c_str(), nullptr, 10);
+    const auto planned = static_cast<long>(session.ctl.ProgressBar1.Max());
+    session.notPosted = failed + std::max(0L, planned - handled);
+    if (terminal) {
+      ShowResultsOnTerminal(results, p, interactive);
+    } else {
+      form.DescribeForm(p.Out());
+      p.Out() << "\n";
+      if (interactive) {
+        p.Out() << "Press Enter to close the results." << std::flush;
+        std::string line;
+        p.ReadLine(line);
+      }
     }
-    form.Unload();
+    if (form.Loaded()) form.Unload();
   });
 
   platform::activex::ControlHost host(ctl);
@@ -109,22 +163,25 @@ int RunTessarine(HostContext& context) {
     std::cerr << "kvpage: the control could not read its page parameters: " << e.description() << '\n';
     return kExitHostFailed;
   }
+  // Closed at start-up: the connection parameters are missing. Still collecting: the download failed.
+  if (ctl.Closed() || ctl.lblGather.Caption() == tessarine::kCollectingInformation)
+    session.outcome.Record(kExitRunFailed);
 
   if (!ctl.Closed()) {
     if (Options().pressContinue) {
       ShowControl(ctl, std::cout);
-      PressContinue(ctl);
+      PressContinue(session, presenter);
       // A run that Cancel stopped leaves the page open with Continue available again.
       if (!ctl.Closed()) ShowControl(ctl, std::cout);
     } else if (context.interactive) {
-      Interact(ctl, presenter);
+      Interact(session, presenter);
     } else {
       ShowControl(ctl, std::cout);
     }
   }
   if (ctl.Closed()) std::cout << ctl.lblMessage.Caption() << "\n";
   host.Teardown();
-  return kExitRan;
+  return session.outcome.Status();
 }
 
 }  // namespace

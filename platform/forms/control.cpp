@@ -205,17 +205,20 @@ void ProgressBar::SetMin(double min) {
   if (min >= max_) InvalidPropertyValue();
   min_ = min;
   value_ = std::max(value_, min_);
+  CurrentPresenter().ProgressChanged(*this, true);
 }
 
 void ProgressBar::SetMax(double max) {
   if (max <= min_) InvalidPropertyValue();
   max_ = max;
   value_ = std::min(value_, max_);
+  CurrentPresenter().ProgressChanged(*this, true);
 }
 
 void ProgressBar::SetValue(double value) {
   if (value < min_ || value > max_) InvalidPropertyValue();
   value_ = value;
+  CurrentPresenter().ProgressChanged(*this, false);
 }
 
 void ProgressBar::DescribeLine(std::ostream& out) const {

@@ -8,6 +8,7 @@ namespace platform::forms {
 
 class Control;
 class Form;
+class ProgressBar;
 
 // Message box buttons (the low bits of the style).
 inline constexpr int vbOKOnly = 0;
@@ -48,6 +49,9 @@ class Presenter {
   virtual std::optional<std::string> AskText(std::string_view prompt, bool hidden) = 0;
   // A control or form asked to be repainted now.
   virtual void Refresh(Control&) {}
+  // A progress bar moved; range_set: its Min or Max was set, which starts the bar over. A real progress bar
+  // repaints itself on every move, without a Refresh.
+  virtual void ProgressChanged(ProgressBar&, bool /*range_set*/) {}
   // A form was shown modeless.
   virtual void ShowModeless(Form&) {}
 };

@@ -26,7 +26,9 @@ std::vector<int> ButtonsOf(int buttons) {
 }
 
 std::string Quoted(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
+  std::string quoted = "\"";
+  quoted.append(text);
+  return quoted + '"';
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "platform/forms/control.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/form.h"
 
@@ -125,6 +126,7 @@ TerminalPresenter::TerminalPresenter(std::ostream& out, std::istream& in, bool i
     : out_(&out), in_(&in), interactive_(interactive), uses_stdin_(&in == &std::cin) {}
 
 bool TerminalPresenter::ReadLine(std::string& line, bool hidden) {
+  EndProgressLine();
   out_->flush();
   bool ok;
   if (hidden && interactive_ && uses_stdin_ && isatty(STDIN_FILENO)) {
@@ -139,6 +141,8 @@ bool TerminalPresenter::ReadLine(std::string& line, bool hidden) {
 }
 
 int TerminalPresenter::MessageBox(std::string_view prompt, int buttons, std::string_view title) {
+  EndProgressLine();
+  if (OnMessageBox) OnMessageBox(prompt, buttons);
   std::ostream& out = *out_;
   out << '[' << IconName(buttons) << ']';
   if (!title.empty()) out << ' ' << title;
@@ -149,7 +153,10 @@ int TerminalPresenter::MessageBox(std::string_view prompt, int buttons, std::str
     return choices.front().result;
   }
   std::string question;
-  for (const Choice& choice : choices) question += (question.empty() ? "" : "/") + std::string(choice.word);
+  for (const Choice& choice : choices) {
+    if (!question.empty()) question += '/';
+    question += choice.word;
+  }
   question += "? ";
   const size_t default_index = std::min<size_t>(static_cast<size_t>((buttons >> 8) & 3), choices.size() - 1);
   for (;;) {
@@ -181,6 +188,7 @@ int TerminalPresenter::MessageBox(std::string_view prompt, int buttons, std::str
 }
 
 std::optional<std::string> TerminalPresenter::AskText(std::string_view prompt, bool hidden) {
+  EndProgressLine();
   *out_ << prompt;
   if (!prompt.empty() && prompt.back() != ' ') *out_ << ' ';
   std::string line;
@@ -193,7 +201,55 @@ std::optional<std::string> TerminalPresenter::AskText(std::string_view prompt, b
 }
 
 void TerminalPresenter::Refresh(Control& control) {
+  if (status_) {
+    if (&control == watch_.caption) watch_.await_caption = false;
+    const bool watched = &control == watch_.caption || &control == watch_.bar || &control == watch_.blink ||
+                         &control == watch_.bar->Container();
+    if (watched) UpdateProgressLine();
+  }
   if (OnRefresh) OnRefresh(control);
+}
+
+void TerminalPresenter::ProgressChanged(ProgressBar& bar, bool range_set) {
+  if (!status_ || &bar != watch_.bar) return;
+  const bool restarted = range_set || bar.Value() < watch_.last_value;
+  watch_.last_value = bar.Value();
+  if (restarted) {
+    status_->Commit();
+    watch_.await_caption = true;
+    return;
+  }
+  UpdateProgressLine();
+}
+
+void TerminalPresenter::ShowProgressInPlace(const Control& caption, const ProgressBar& bar, const Control* blink,
+                                            bool in_place, int width_fd) {
+  watch_ = ProgressWatch{&caption, &bar, blink, bar.Value(), false};
+  status_ = std::make_unique<StatusLine>(*out_, in_place, [width_fd] { return TerminalColumns(width_fd); });
+}
+
+void TerminalPresenter::UpdateProgressLine() {
+  if (watch_.await_caption) return;
+  ProgressFrame frame;
+  if (watch_.caption->Visible()) frame.caption = watch_.caption->Caption();
+  frame.bar_shown = watch_.bar->Visible() && !frame.caption.empty();
+  frame.min = watch_.bar->Min();
+  frame.max = watch_.bar->Max();
+  frame.value = watch_.bar->Value();
+  if (watch_.blink && !frame.Empty()) {
+    frame.blink_room = kv::CodePointCount(watch_.blink->Caption());
+    if (watch_.blink->Visible()) frame.blink = watch_.blink->Caption();
+  }
+  status_->Update(frame);
+}
+
+void TerminalPresenter::EndProgressLine() {
+  if (status_) status_->Commit();
+}
+
+void TerminalPresenter::PrintLine(std::string_view text) {
+  EndProgressLine();
+  *out_ << text << '\n' << std::flush;
 }
 
 void TerminalPresenter::OnModal(std::string form_name, std::function<void(Form&, TerminalPresenter&)> handler) {
@@ -201,6 +257,7 @@ void TerminalPresenter::OnModal(std::string form_name, std::function<void(Form&,
 }
 
 void TerminalPresenter::ShowModal(Form& form) {
+  EndProgressLine();
   auto shown = [&form] { return form.Loaded() && form.Visible(); };
   auto it = modal_handlers_.find(form.Name());
   if (it != modal_handlers_.end()) {

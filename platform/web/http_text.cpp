@@ -253,8 +253,8 @@ std::string TransportErrorPage(std::string_view reason) {
 
 std::string HttpErrorPage(int status, std::string_view reason, std::string_view body_text) {
   std::string page = std::string(kPageCannotBeDisplayed) + "\r\nHTTP " + std::to_string(status);
-  if (!reason.empty()) page += " " + std::string(reason);
-  if (!body_text.empty()) page += "\r\n" + std::string(body_text);
+  if (!reason.empty()) page.append(" ").append(reason);
+  if (!body_text.empty()) page.append("\r\n").append(body_text);
   return HideSecrets(page);
 }
 

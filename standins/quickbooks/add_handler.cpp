@@ -41,19 +41,19 @@ class RecordWriter {
  public:
   void Open(std::string_view name) {
     Indent();
-    out_ += "<" + std::string(name) + ">\n";
+    out_.append("<").append(name).append(">\n");
     ++depth_;
   }
   void Close(std::string_view name) {
     --depth_;
     Indent();
-    out_ += "</" + std::string(name) + ">\n";
+    out_.append("</").append(name).append(">\n");
   }
   // Line breaks and tabs in a value are written as character references, so the record's indentation never
   // reaches its text.
   void Leaf(std::string_view name, std::string_view text) {
     Indent();
-    out_ += "<" + std::string(name) + ">";
+    out_.append("<").append(name).append(">");
     for (char c : text) {
       switch (c) {
         case '&':
@@ -78,7 +78,7 @@ class RecordWriter {
           out_ += c;
       }
     }
-    out_ += "</" + std::string(name) + ">\n";
+    out_.append("</").append(name).append(">\n");
   }
   void Ref(std::string_view name, const ListEntry& entry) {
     Open(name);

@@ -78,7 +78,7 @@ std::string EmbedPage(const DataDir& data, const PageRequest& request, const Emb
 
 // The value of the attribute NAME="..." within [from, to) of the text, entities of XML's five decoded.
 std::string AttributeIn(std::string_view text, size_t from, size_t to, std::string_view name) {
-  const std::string key = " " + std::string(name) + "=\"";
+  const std::string key = std::string(" ").append(name) + "=\"";
   const size_t at = text.substr(0, to).find(key, from);
   if (at == std::string_view::npos) return {};
   const size_t start = at + key.size();

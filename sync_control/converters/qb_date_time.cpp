@@ -39,7 +39,7 @@ kv::DateTime ParseQBDateTime(const std::string& text) {
   // Month first, the hour kept on the 24-hour clock with a meridiem that agrees with it, so the reading
   // depends neither on the day order nor turns 14 into 2.
   std::string built = Mid(text, 6, 2) + "/" + Mid(text, 9, 2) + "/" + Mid(text, 1, 4);
-  built += " " + std::to_string(hour) + minute_second;
+  built.append(" ").append(std::to_string(hour)).append(minute_second);
   built += hour >= 12 ? " PM" : " AM";
   return kv::ParseDateTime(built);
 }

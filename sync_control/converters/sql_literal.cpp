@@ -26,7 +26,9 @@ std::string KeyLiteral(int64_t position) {
 }
 
 std::string TextLiteral(std::string_view text, size_t width) {
-  return "'" + DoubleApostrophes(CutToWidth(text, width)) + "'";
+  std::string literal = "'";
+  literal += DoubleApostrophes(CutToWidth(text, width));
+  return literal + "'";
 }
 
 bool IsActiveText(std::string_view is_active) {
@@ -38,7 +40,9 @@ std::string ActiveFlagLiteral(const std::optional<std::string>& is_active) {
 }
 
 std::string FormattedDateLiteral(kv::DateTime value) {
-  return "'" + kv::FixedDateTimeText(value) + "'";
+  std::string literal = "'";
+  literal += kv::FixedDateTimeText(value);
+  return literal + "'";
 }
 
 std::string GeneralDateLiteral(kv::DateTime value, size_t width) {

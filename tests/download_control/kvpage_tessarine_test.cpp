@@ -184,6 +184,7 @@ TEST_F(KvpageTessarineTest, TimeWithoutCustomerAndServiceItemIsPosted) {
 TEST_F(KvpageTessarineTest, RecordsTheCompanyRejectsAreListedWithTheServicesReason) {
   service_.QueueAnswers("kalvorupdatestatus.asp", {"SUCCESS", "ERROR|4|Employee not set up in QuickBooks"});
   const Result run = Kvpage("True");
+  EXPECT_EQ(run.status, 5) << run.out;
   EXPECT_NE(run.out.find("Transactions not posted 1"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Marcus O'Neill | Baker's Dozen Bakery:Website Redesign | Project Management | 5/9/2006 | "
                          "Time | 6.25 | Employee not set up in QuickBooks"),
@@ -195,7 +196,7 @@ TEST_F(KvpageTessarineTest, CtrlCPressesCancelAndTheRunStopsAfterTheCurrentRecor
   // The first status report waits on the service; Ctrl-C arrives while it waits.
   service_.SetFault("kalvorupdatestatus.asp", "delay-ms 1500");
   const Result run = KvpageInterrupted("True", 2);
-  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.status, 4) << run.out;
   EXPECT_NE(run.out.find("Cancel pressed"), std::string::npos) << run.out;
   // The record under way is finished and reported; no further one is posted, no results are shown and the page
   // stays open.

@@ -92,7 +92,7 @@ TEST_P(SyncFaultsTest, TheRunEndsWithTheFailureAndTheHalfSentListIsNotReported) 
   EXPECT_FALSE(run.timed_out);
   EXPECT_LT(run.elapsed, 8s);
   EXPECT_EQ(run.killed_by, 0) << run.err;
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 3) << run.err;
   EXPECT_EQ(run.out.rfind("[Critical]\nThe following error occured while executing ASP.\n\n", 0), 0u) << run.out;
   EXPECT_NE(run.out.find(fault.shown), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("successfully"), std::string::npos) << run.out;

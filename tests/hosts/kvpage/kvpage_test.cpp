@@ -50,7 +50,7 @@ TEST_F(KvpageTest, StoppedServiceShowsTheFailureInsteadOfHanging) {
   // Classes are in the sample company, so the run has something to upload.
   const ProgramRun run =
       RunProgram("kvpage", company_.SyncArgs("http://127.0.0.1:1/", {"--select", "classes", "--start"}), options_);
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 3) << run.err;
   EXPECT_EQ(run.out.rfind(
                 "[Critical]\nThe following error occured while executing ASP.\n\nThe page cannot be displayed\n", 0),
             0u)
@@ -69,7 +69,7 @@ TEST_F(KvpageTest, CtrlCDuringAnUploadPressesCancel) {
   const ProgramRun run =
       RunProgram("kvpage", company_.SyncArgs(service.BaseUrl(), {"--select", "classes", "--start"}), options);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(7));
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 4) << run.err;
   EXPECT_EQ(run.out, "[Critical]\nSync process cancelled on user request.\n\n");
 }
 
@@ -95,6 +95,36 @@ TEST_F(KvpageTest, UsageAndHostFailures) {
   EXPECT_EQ(shown.status, 0);
   EXPECT_NE(shown.out.find("[x] Time"), std::string::npos) << shown.out;
   EXPECT_NE(shown.out.find("(o) Continue on error"), std::string::npos) << shown.out;
+}
+
+TEST_F(KvpageTest, TheExitStatusTellsHowTheRunEnded) {
+  kv::test::ServiceStandinProcess service;
+  // No list ticked: the run does not start.
+  EXPECT_EQ(RunProgram("kvpage", company_.SyncArgs(service.BaseUrl(), {"--start"}), options_).status, 3);
+  // A parameter missing.
+  EXPECT_EQ(
+      RunProgram("kvpage", {"--control", "brintavel", "--param", "SiteCode=AC01", "--select", "classes", "--start"},
+                 options_)
+          .status,
+      3);
+  // Debug mode going on after a failed upload: the summary lists what could not be sent.
+  service.SetAnswer("brintavel.asp", "The statement failed");
+  const ProgramRun failed = RunProgram(
+      "kvpage",
+      company_.SyncArgs(service.BaseUrl(), {"--select", "classes", "--debug", "--continue-on-error", "--start"}),
+      options_);
+  EXPECT_EQ(failed.status, 5) << failed.out;
+  EXPECT_NE(failed.out.find("Following data could not be sent.."), std::string::npos) << failed.out;
+  // The download: connection parameters missing, then a page whose service cannot be reached.
+  EXPECT_EQ(RunProgram("kvpage", {"--control", "tessarine", "--param", "SiteCode=AC01", "--continue"}, options_).status,
+            3);
+  EXPECT_EQ(
+      RunProgram("kvpage",
+                 {"--control", "tessarine", "--param", "KVSecureServerURL=http://127.0.0.1:1/", "--param",
+                  "SiteCode=AC01", "--param", "SiteKey=K9", "--param", "QBFilePath=" + company_.file(), "--continue"},
+                 options_)
+          .status,
+      3);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -91,6 +92,71 @@ ProgramRun RunProgram(const std::string& name, const std::vector<std::string>& a
   }
   for (const auto& fd : fds) {
     if (fd.fd >= 0) close(fd.fd);
+  }
+  if (watcher.joinable()) watcher.join();
+  if (WIFEXITED(status)) {
+    run.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    run.killed_by = WTERMSIG(status);
+  }
+  return run;
+}
+
+ProgramRun RunProgramOnTerminal(const std::string& name, const std::vector<std::string>& args,
+                                const ProgramOptions& options, const std::string& input, unsigned short columns) {
+  const std::string program = BuildProgram(name).string();
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  winsize size{};
+  size.ws_row = 30;
+  size.ws_col = columns;
+  int master = -1;
+  const auto started = std::chrono::steady_clock::now();
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+  if (pid == 0) {
+    setenv("TERM", "xterm", 1);
+    for (const auto& [key, value] : options.env) setenv(key.c_str(), value.c_str(), 1);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  if (pid < 0) throw std::runtime_error("forkpty failed");
+  std::thread watcher;
+  if (options.during) watcher = std::thread([&options, pid] { options.during(pid); });
+
+  ProgramRun run;
+  size_t typed = 0;
+  int status = 0;
+  bool exited = false;
+  for (;;) {
+    if (!exited && std::chrono::steady_clock::now() - started > options.time_limit) {
+      run.timed_out = true;
+      kill(pid, SIGKILL);
+    }
+    pollfd fd{master, static_cast<short>(POLLIN | (typed < input.size() ? POLLOUT : 0)), 0};
+    if (poll(&fd, 1, 20) > 0) {
+      if (fd.revents & POLLOUT) {
+        const ssize_t n = write(master, input.data() + typed, input.size() - typed);
+        if (n > 0) typed += static_cast<size_t>(n);
+      }
+      if (fd.revents & (POLLIN | POLLHUP | POLLERR)) {
+        char buffer[4096];
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        // EIO: the program and everything it started let go of the terminal.
+        if (n <= 0) break;
+        run.out.append(buffer, static_cast<size_t>(n));
+      }
+    }
+    if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+      exited = true;
+      run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    }
+  }
+  close(master);
+  if (!exited) {
+    waitpid(pid, &status, 0);
+    run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   }
   if (watcher.joinable()) watcher.join();
   if (WIFEXITED(status)) {

@@ -40,4 +40,10 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::string& name, const std::vector<std::string>& args,
                       const ProgramOptions& options = {});
 
+// Runs a program on a pseudo-terminal of `columns` columns, as from a terminal window: standard input, output and
+// error are the terminal, `input` is typed at it from the start (echoed back as a terminal does) and out holds
+// everything the terminal showed, with the terminal's CR LF line ends. TERM is "xterm" unless options.env sets it.
+ProgramRun RunProgramOnTerminal(const std::string& name, const std::vector<std::string>& args,
+                                const ProgramOptions& options, const std::string& input, unsigned short columns = 100);
+
 }  // namespace kv::test

@@ -87,7 +87,8 @@ TEST_F(KvpageTransactionsTest, FlaggedExpenseAnswersGiveTheWarning) {
   kv::test::ServiceStandinProcess service;
   service.SetAnswer("brintavel.asp", "SUCCESS7");
   const kv::test::ProgramRun run = Kvpage(service, {"--select", "expenses", "--start"});
-  EXPECT_EQ(run.status, 0) << run.err;
+  // Some transactions did not make it: a script sees that in the exit status.
+  EXPECT_EQ(run.status, 5) << run.err;
   EXPECT_EQ(run.out,
             "[Information]\nQuickbooks data synced with Kalvor successfully..\n\nFew expense transactions could not be "
             "synchronized. This could be because Kalvor and QuickBooks are not in sync. Please synchronize all "
