@@ -97,7 +97,7 @@ TEST_F(DownloadOnceTest, ASecondDownloadWhileOneRunsIsRefusedAndEveryRecordIsPos
   EXPECT_FALSE(first.timed_out);
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_NE(first.out.find("Time/Leave transactions successfully posted 4\n"), std::string::npos) << first.out;
-  EXPECT_EQ(second.status, 0) << second.out << second.err;
+  EXPECT_EQ(second.status, 3) << second.out << second.err;
   EXPECT_NE(second.out.find("Another download for the site HLC and the company file '" + company_ +
                             "' is running on this computer."),
             std::string::npos)
@@ -127,7 +127,7 @@ TEST_F(DownloadOnceTest, AnExpenseWhoseLinesCarryNoIdsIsNotPostedAndTheGridSaysW
   const kv::test::ProgramRun run = Download(false, options_);
 
   EXPECT_FALSE(run.timed_out);
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 5) << run.err;
   EXPECT_NE(run.out.find("Expense transactions successfully posted 1\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Transactions not posted 1\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Cascade Office Supply"), std::string::npos) << run.out;

@@ -69,7 +69,7 @@ TEST_F(SyncStopsTest, CtrlCDuringAStatusReportEndsTheRunAndNothingIsSentAfterIt)
 
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.killed_by, 0) << run.err;
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 4) << run.err;
   EXPECT_NE(run.out.find("[Critical]\nSync process cancelled on user request.\n"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("successfully"), std::string::npos) << run.out;
   EXPECT_EQ(Requests(), (std::vector<std::string>{"brintavel.asp E", "brintavelupdatestatus.asp E"}));
@@ -80,7 +80,7 @@ TEST_F(SyncStopsTest, TheAnswerErrorEndsTheRunWithABoxThatSaysSo) {
   const kv::test::ProgramRun run = Sync();
 
   EXPECT_FALSE(run.timed_out);
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 3) << run.err;
   EXPECT_EQ(run.out.rfind("[Information]\nCould not sync QB's data with Kalvor. Please try later.\n\n"
                           "[Critical]\nThe following error occured while executing ASP.\n\n"
                           "The Kalvor service answered \"Error\".\n",

@@ -155,7 +155,7 @@ TEST_F(KvpageTerminalTest, TheResultsGridShowsEveryRecordReadablyAndPagesByKey) 
   EXPECT_NE(out.find("Transactions not posted 3"), std::string::npos) << out;
   // The grid: a block per record, as the long reason does not fit a line of 100.
   EXPECT_NE(out.find("Row 1 of 3"), std::string::npos) << out;
-  EXPECT_NE(out.find("The page cannot be displayed\u21B5HTTP 500"), std::string::npos) << out;
+  EXPECT_NE(out.find("displayed\u21B5HTTP 500 Internal Server Error\u21B5Internal error"), std::string::npos) << out;
   EXPECT_NE(out.find(": ERROR|5002|5003|Project closed"), std::string::npos) << out;
   EXPECT_NE(out.find("detail0 detail1"), std::string::npos) << out;
   EXPECT_NE(out.find("d <Details>"), std::string::npos) << out;
@@ -170,7 +170,7 @@ TEST_F(KvpageTerminalTest, TheResultsGridShowsEveryRecordReadablyAndPagesByKey) 
     at.push_back(from++);
   }
   const std::string first_panel = out.substr(at[0], at[1] - at[0]);
-  EXPECT_NE(first_panel.find("Reason of failure : The page cannot be displayed\u21B5HTTP 500"), std::string::npos)
+  EXPECT_NE(first_panel.find("Reason of failure : Posted into QuickBooks, but the Kalvor service could not be told"), std::string::npos)
       << first_panel;
   EXPECT_NE(out.find("p <Previous>  n <Next>"), std::string::npos);
   EXPECT_NE(out.find("You can close this window to return to KV Dashboard now.."), std::string::npos) << out;
