@@ -51,7 +51,6 @@ bool IsSecure(std::string_view url) {
   return kv::ToLowerAscii(url.substr(0, 8)).starts_with("https://");
 }
 
-
 }  // namespace
 
 struct WebBrowser::Impl final : forms::EventSource {
