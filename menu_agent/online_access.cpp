@@ -50,7 +50,7 @@ const kv::PageTable& KVGetQBMenuPageTable() {
        [](std::string_view answer) {
          if (kv::BeginsWithError(answer)) return PageVerdict::kBad;
          return kv::ToUpperAscii(kv::TrimTrailingLineBreaks(answer)) == "SUCCESS" ? PageVerdict::kGood
-                                                                                   : PageVerdict::kKeep;
+                                                                                  : PageVerdict::kKeep;
        }},
       {kUpdQBPathPage,
        [](std::string_view answer) {

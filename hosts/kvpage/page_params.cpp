@@ -169,8 +169,9 @@ std::string ReadPage(const std::string& file_or_url) {
     browser.Navigate(file_or_url, platform::web::kNavNoHistory | platform::web::kNavNoReadFromCache);
     platform::forms::EventLoop::Current().WaitWhile([&done] { return !done; });
     if (browser.IsErrorPage()) {
-      throw kv::Error(kv::kErrInvalidArgument, "The page " + platform::web::HideSecrets(file_or_url) + " could not be read: " +
-                                                   kv::ReplaceAll(browser.BodyText(), "\r\n", " "));
+      throw kv::Error(kv::kErrInvalidArgument,
+                      "The page " + platform::web::HideSecrets(file_or_url) +
+                          " could not be read: " + kv::ReplaceAll(browser.BodyText(), "\r\n", " "));
     }
     return browser.RawBody();
   }

@@ -10,10 +10,10 @@ namespace platform::web {
 namespace {
 
 // 0x80-0x9F of windows-1252.
-constexpr std::array<uint16_t, 32> kWindows1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<uint16_t, 32> kWindows1252High = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                                       0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 void AppendWindows1252(std::string& out, unsigned char c) {
   if (c < 0x80) {
@@ -125,8 +125,8 @@ std::string MixedUtf8ToUtf8(std::string_view bytes) {
 
 std::string DecodeCharset(std::string_view bytes, std::string_view charset) {
   static constexpr std::array<std::string_view, 12> kWindows1252Labels = {
-      "windows-1252", "cp1252",   "x-cp1252", "iso-8859-1", "iso8859-1", "iso_8859-1",
-      "latin1",       "latin-1",  "l1",       "us-ascii",   "ascii",     "cp819"};
+      "windows-1252", "cp1252",  "x-cp1252", "iso-8859-1", "iso8859-1", "iso_8859-1",
+      "latin1",       "latin-1", "l1",       "us-ascii",   "ascii",     "cp819"};
   if (std::find(kWindows1252Labels.begin(), kWindows1252Labels.end(), charset) != kWindows1252Labels.end()) {
     return Windows1252ToUtf8(bytes);
   }

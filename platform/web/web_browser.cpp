@@ -24,7 +24,7 @@ constexpr long kDefaultRequestTimeoutMs = 600000;
 constexpr long kDefaultMaxAnswerBytes = 64L * 1024 * 1024;
 constexpr int kMaxRedirects = 10;
 
-long EnvMilliseconds(const char* name, long fallback) {
+long EnvNumber(const char* name, long fallback) {
   const char* text = std::getenv(name);
   if (text == nullptr || *text == '\0') return fallback;
   char* end = nullptr;
@@ -50,7 +50,6 @@ bool HasWebScheme(std::string_view url) {
 bool IsSecure(std::string_view url) {
   return kv::ToLowerAscii(url.substr(0, 8)).starts_with("https://");
 }
-
 
 }  // namespace
 
@@ -247,18 +246,17 @@ struct WebBrowser::Impl final : forms::EventSource {
     if (const char* ca = std::getenv("KV_WEB_CA_FILE"); ca != nullptr && *ca != '\0') {
       curl_easy_setopt(easy, CURLOPT_CAINFO, ca);
     }
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
-                     EnvMilliseconds("KV_WEB_CONNECT_TIMEOUT_MS", kDefaultConnectTimeoutMs));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, EnvNumber("KV_WEB_CONNECT_TIMEOUT_MS", kDefaultConnectTimeoutMs));
     // curl measures a stall in whole seconds: below one byte a second for that long.
-    const long stall_ms = EnvMilliseconds("KV_WEB_STALL_TIMEOUT_MS", kDefaultStallTimeoutMs);
+    const long stall_ms = EnvNumber("KV_WEB_STALL_TIMEOUT_MS", kDefaultStallTimeoutMs);
     stall_limit = std::chrono::milliseconds(stall_ms);
     transferring = false;
     bytes_moved = 0;
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, (stall_ms + 999) / 1000);
     // A trickle of bytes never counts as a stall; this bounds the whole request.
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, EnvMilliseconds("KV_WEB_REQUEST_TIMEOUT_MS", kDefaultRequestTimeoutMs));
-    max_answer = static_cast<size_t>(EnvMilliseconds("KV_WEB_MAX_ANSWER_BYTES", kDefaultMaxAnswerBytes));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, EnvNumber("KV_WEB_REQUEST_TIMEOUT_MS", kDefaultRequestTimeoutMs));
+    max_answer = static_cast<size_t>(EnvNumber("KV_WEB_MAX_ANSWER_BYTES", kDefaultMaxAnswerBytes));
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(max_answer));
 
     if (has_post) {

@@ -11,8 +11,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
-#include <memory>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 

@@ -242,10 +242,11 @@ TEST_F(DownloadRunTest, NotesInAWindowsCodePageAndAStrayByteArriveAsWritten) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("Time/Leave transactions successfully posted 3\n"), std::string::npos) << run.out;
   const std::string company = ReadWhole(company_);
-  for (const std::string notes :
-       {"<Notes>Dana\xE2\x80\x99s survey \xE2\x80\x9Cphase 2\xE2\x80\x9D \xE2\x82\xAC" "40</Notes>",
-        "<Notes>Marcus\xE2\x80\x99 \xE2\x80\x9Ckick-off\xE2\x80\x9D \xE2\x82\xAC" "12</Notes>",
-        "<Notes>Caf\xC3\xA9 course</Notes>"}) {
+  for (const std::string notes : {"<Notes>Dana\xE2\x80\x99s survey \xE2\x80\x9Cphase 2\xE2\x80\x9D \xE2\x82\xAC"
+                                  "40</Notes>",
+                                  "<Notes>Marcus\xE2\x80\x99 \xE2\x80\x9Ckick-off\xE2\x80\x9D \xE2\x82\xAC"
+                                  "12</Notes>",
+                                  "<Notes>Caf\xC3\xA9 course</Notes>"}) {
     EXPECT_NE(company.find(notes), std::string::npos) << notes;
   }
 }

@@ -126,20 +126,20 @@ TEST_F(SyncFaultsTest, AStatusReportWhoseConnectionDropsIsSentOnce) {
   EXPECT_EQ(std::count(uploads.begin(), uploads.end(), "E"), 1) << run.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(ServiceFaults, SyncFaultsTest,
-                         ::testing::Values(SyncFault{"Dropped", "drop\n", nullptr, "The page cannot be displayed"},
-                                           SyncFault{"Http500", "status 500\n", nullptr, "HTTP 500"},
-                                           SyncFault{"Redirect302", "redirect http://127.0.0.1:1/v2/brintavel.asp\n",
-                                                     nullptr, "HTTP 302 Found\nThe page moved to "
-                                                              "http://127.0.0.1:1/v2/brintavel.asp; the request was "
-                                                              "not sent there."},
-                                           SyncFault{"Redirect307",
-                                                     "status 307\nredirect https://127.0.0.1:1/v2/brintavel.asp\n",
-                                                     nullptr, "The page moved to https://127.0.0.1:1/v2/brintavel.asp"},
-                                           SyncFault{"Stalled", "delay-ms 6000\n", nullptr, "Operation too slow"},
-                                           SyncFault{"Garbage", nullptr, "<h1>Serv\x01\x1b[2Jer Error</h1>\xff",
-                                                     "Serv^A^[[2Jer Error</h1>\xc3\xbf"},
-                                           SyncFault{"Truncated", nullptr, "SUCC", "SUCC"}),
-                         [](const ::testing::TestParamInfo<SyncFault>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    ServiceFaults, SyncFaultsTest,
+    ::testing::Values(SyncFault{"Dropped", "drop\n", nullptr, "The page cannot be displayed"},
+                      SyncFault{"Http500", "status 500\n", nullptr, "HTTP 500"},
+                      SyncFault{"Redirect302", "redirect http://127.0.0.1:1/v2/brintavel.asp\n", nullptr,
+                                "HTTP 302 Found\nThe page moved to "
+                                "http://127.0.0.1:1/v2/brintavel.asp; the request was "
+                                "not sent there."},
+                      SyncFault{"Redirect307", "status 307\nredirect https://127.0.0.1:1/v2/brintavel.asp\n", nullptr,
+                                "The page moved to https://127.0.0.1:1/v2/brintavel.asp"},
+                      SyncFault{"Stalled", "delay-ms 6000\n", nullptr, "Operation too slow"},
+                      SyncFault{"Garbage", nullptr, "<h1>Serv\x01\x1b[2Jer Error</h1>\xff",
+                                "Serv^A^[[2Jer Error</h1>\xc3\xbf"},
+                      SyncFault{"Truncated", nullptr, "SUCC", "SUCC"}),
+    [](const ::testing::TestParamInfo<SyncFault>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -213,7 +213,8 @@ TEST_F(SignInTest, APasswordNeverShowsInWhatTheSignInShows) {
     sign_in();
   }
   service_->SetFault("kvrGetQBMenuSpecs.asp", "status 500");
-  service_->SetAnswer("kvrGetQBMenuSpecs.asp", "<body>No page for /kvrGetQBMenuSpecs.asp?user=jane&pwd=S3cret%21</body>");
+  service_->SetAnswer("kvrGetQBMenuSpecs.asp",
+                      "<body>No page for /kvrGetQBMenuSpecs.asp?user=jane&pwd=S3cret%21</body>");
   sign_in();
   ASSERT_EQ(ui.Boxes().size(), 4u);
   for (const auto& box : ui.Boxes()) {

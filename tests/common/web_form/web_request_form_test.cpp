@@ -69,10 +69,10 @@ TEST_F(WebRequestFormTest, PagesAsServersWriteThemAreJudgedByTheirText) {
   KVRDownloadForm& form = Form();
   const std::vector<uint8_t> body = {'x'};
   const std::string url = service.BaseUrl() + "kalvorupdatestatus.asp";
-  service.QueueAnswers("kalvorupdatestatus.asp",
-                       {"<html>\r\n<head><title>Status</title></head>\r\n<body>\r\n    SUCCESS\r\n</body>\r\n</html>\r\n",
-                        "SUCCESS\r\n", "<html>\r\n  <body>\r\n    <p>ERROR|1|Bad</p>\r\n  </body>\r\n</html>",
-                        "ERROR|1|Bad\r\n"});
+  service.QueueAnswers(
+      "kalvorupdatestatus.asp",
+      {"<html>\r\n<head><title>Status</title></head>\r\n<body>\r\n    SUCCESS\r\n</body>\r\n</html>\r\n", "SUCCESS\r\n",
+       "<html>\r\n  <body>\r\n    <p>ERROR|1|Bad</p>\r\n  </body>\r\n</html>", "ERROR|1|Bad\r\n"});
   EXPECT_TRUE(form.Request("kalvorupdatestatus.asp", url, body));
   EXPECT_EQ(form.sReceivedText, "SUCCESS");
   EXPECT_TRUE(form.Request("kalvorupdatestatus.asp", url, body));

@@ -37,7 +37,10 @@ TEST(CharsetTest, StrayBytesChangeOnlyThemselves) {
   EXPECT_EQ(MixedUtf8ToUtf8(good), good);
   EXPECT_EQ(MixedUtf8ToUtf8(good + "\r\n\x92\r\n" + good), good + "\r\n" + kQuote + "\r\n" + good);
   // A lead byte without its continuation, a continuation byte on its own, an overlong form, a surrogate.
-  EXPECT_EQ(MixedUtf8ToUtf8("\xC3" "A"), "\xC3\x83" "A");
+  EXPECT_EQ(MixedUtf8ToUtf8("\xC3"
+                            "A"),
+            "\xC3\x83"
+            "A");
   EXPECT_EQ(MixedUtf8ToUtf8("\xA9"), "\xC2\xA9");
   EXPECT_EQ(MixedUtf8ToUtf8("\xC0\xAF"), "\xC3\x80\xC2\xAF");
   EXPECT_EQ(MixedUtf8ToUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0" + std::string(kEuro));

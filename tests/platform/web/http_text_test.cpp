@@ -23,9 +23,9 @@ TEST(HttpTextTest, BodyBytesFollowTheAnswersCharset) {
   EXPECT_EQ(DecodeBodyBytes("\x92\x80", "text/plain; charset=\"windows-1252\""), "\xE2\x80\x99\xE2\x82\xAC");
   EXPECT_EQ(DecodeBodyBytes("\xEF\xBB\xBFSUCCESS", "text/plain"), "SUCCESS");
   // An HTML page without a charset in its content type may name one in a <meta> element.
-  EXPECT_EQ(DecodeBodyBytes("<html><head><meta charset=\"windows-1252\"></head><body>\x93x\x94</body></html>",
-                            "text/html"),
-            "<html><head><meta charset=\"windows-1252\"></head><body>\xE2\x80\x9Cx\xE2\x80\x9D</body></html>");
+  EXPECT_EQ(
+      DecodeBodyBytes("<html><head><meta charset=\"windows-1252\"></head><body>\x93x\x94</body></html>", "text/html"),
+      "<html><head><meta charset=\"windows-1252\"></head><body>\xE2\x80\x9Cx\xE2\x80\x9D</body></html>");
   EXPECT_EQ(DecodeBodyBytes("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=ISO-8859-1\">\xE9",
                             "text/html; charset=utf-8"),
             "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=ISO-8859-1\">\xC3\xA9");

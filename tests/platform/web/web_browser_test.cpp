@@ -351,7 +351,8 @@ TEST_F(WebBrowserTest, APageWithoutABodyFollowsItsRedirect) {
   // A redirect that never ends is cut off.
   service_.SetFault("brintavel.asp", "redirect " + service_.BaseUrl() + "brintavel.asp");
   EXPECT_EQ(Get("brintavel.asp"), "The page cannot be displayed\r\nHTTP 302 Found\r\nThe page moved to " +
-                                      service_.BaseUrl() + "brintavel.asp after 10 moves; it was not followed further.");
+                                      service_.BaseUrl() +
+                                      "brintavel.asp after 10 moves; it was not followed further.");
   EXPECT_EQ(service_.Received().size(), 2u + 11u);
 }
 
@@ -483,7 +484,8 @@ TEST(WebBrowserTlsTest, ARedirectNeverLeavesHttpsForHttp) {
     loop.StopTimer(timer);
     EXPECT_TRUE(browser.IsErrorPage());
     EXPECT_THAT(browser.BodyText(), StartsWith("The page cannot be displayed\r\nHTTP 307 Temporary Redirect\r\n"
-                                               "The page moved to " + moved));
+                                               "The page moved to " +
+                                               moved));
     if (!with_body) {
       EXPECT_THAT(browser.BodyText(), HasSubstr("; a secure page is never left for one that is not."));
     }
