@@ -73,6 +73,23 @@ TEST_F(KvpageTest, CtrlCDuringAnUploadPressesCancel) {
   EXPECT_EQ(run.out, "[Critical]\nSync process cancelled on user request.\n\n");
 }
 
+// A page that writes its last-sync dates in another usual form still shows the wizard; a text that is no date
+// still stops it.
+TEST_F(KvpageTest, LastSyncDatesInTheUsualFormsShowTheWizard) {
+  const ProgramRun shown = RunProgram(
+      "kvpage",
+      {"--control", "brintavel", "--param", "CustomerLastSyncDate=May 2, 2006", "--param",
+       "EmployeeLastSyncDate=05/02/06", "--param", "TimeLastSyncDate=2006-05-02 16:40:12", "--select", "classes"},
+      options_);
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_NE(shown.out.find("[x] Classes"), std::string::npos) << shown.out;
+
+  const ProgramRun refused =
+      RunProgram("kvpage", {"--control", "brintavel", "--param", "CustomerLastSyncDate=2 Mai 2006"}, options_);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("CustomerLastSyncDate"), std::string::npos) << refused.err;
+}
+
 TEST_F(KvpageTest, UsageAndHostFailures) {
   EXPECT_EQ(RunProgram("kvpage", {}, options_).status, 2);
   EXPECT_EQ(RunProgram("kvpage", {"--control", "nothing"}, options_).status, 2);
