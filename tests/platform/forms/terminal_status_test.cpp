@@ -95,6 +95,24 @@ TEST(StatusLineTest, ManyMovesMakeFewDrawsAndOneLineThatEndsFull) {
   EXPECT_EQ(out.str(), text);
 }
 
+TEST(StatusLineTest, TheLineFollowsTheTerminalsWidthAsItIsResized) {
+  std::ostringstream out;
+  size_t columns = 100;
+  StatusLine line(
+      out, true, [&columns] { return columns; }, std::chrono::milliseconds(0));
+  const std::string caption = "Getting Non-inventory items from QB (40)";
+  line.Update(MakeFrame(caption, 40, 80));
+  const std::string wide = out.str().substr(1, out.str().find("\x1b[K") - 1);
+  EXPECT_EQ(wide.rfind(caption, 0), 0u) << wide;
+  columns = 40;
+  line.Update(MakeFrame(caption, 41, 80));
+  const std::string drawn = out.str();
+  const size_t from = drawn.rfind('\r') + 1;
+  const std::string narrow = drawn.substr(from, drawn.rfind("\x1b[K") - from);
+  EXPECT_LT(kv::CodePointCount(narrow), 40u) << narrow;
+  EXPECT_NE(narrow.find("41/80"), std::string::npos) << narrow;
+}
+
 TEST(StatusLineTest, WithoutCursorControlOnlyTheStepsLastFramesAreWritten) {
   std::ostringstream out;
   StatusLine line(out, false, [] { return size_t{60}; });

@@ -275,7 +275,8 @@ TEST_F(WebBrowserTest, HostileValuesRoundTripThroughTheQuery) {
   const std::vector<std::string> hostile = {
       "a&b=c", "x#y", "1+1 = 2", "100%", "C:\\Company Files\\A&B.QBW", "Jos\xC3\xA9 O'Neil", "", "?&="};
   QueryBuilder builder("kvrGetQBMenuSpecs.asp");
-  for (size_t i = 0; i < hostile.size(); ++i) builder.Add("k" + std::to_string(i), hostile[i]);
+  auto key = [](size_t i) { return std::string("k").append(std::to_string(i)); };
+  for (size_t i = 0; i < hostile.size(); ++i) builder.Add(key(i), hostile[i]);
   Get(builder.PageAndQuery());
   const auto received = service_.Received();
   ASSERT_EQ(received.size(), 1u);
@@ -283,7 +284,7 @@ TEST_F(WebBrowserTest, HostileValuesRoundTripThroughTheQuery) {
   const auto pairs = received[0].Query();
   ASSERT_EQ(pairs.size(), hostile.size());
   for (size_t i = 0; i < hostile.size(); ++i) {
-    EXPECT_EQ(pairs[i].first, "k" + std::to_string(i));
+    EXPECT_EQ(pairs[i].first, key(i));
     EXPECT_EQ(pairs[i].second, hostile[i]);
   }
 }

@@ -174,7 +174,7 @@ void ServiceStandinProcess::Stop() {
 void ServiceStandinProcess::WriteFile(const std::string& relative, std::string_view content) const {
   const fs::path path = data_dir_ / relative;
   fs::create_directories(path.parent_path());
-  const fs::path temp = path.parent_path() / ("." + path.filename().string() + ".writing");
+  const fs::path temp = path.parent_path() / std::string(".").append(path.filename().string()).append(".writing");
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
