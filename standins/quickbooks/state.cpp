@@ -214,7 +214,9 @@ void WriteStateFile(const std::filesystem::path& path, std::string_view content)
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces,
                          std::optional<unsigned> mode) {
   std::filesystem::path dir = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
-  std::string pattern = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::string hidden_name(".");
+  hidden_name.append(path.filename().string()).append(".XXXXXX");
+  std::string pattern = (dir / hidden_name).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   int fd = mkstemp(name.data());

@@ -29,7 +29,7 @@ class FileIdentityTest : public ::testing::Test {
 
 TEST_F(FileIdentityTest, NamesDifferingInLetterCaseOrBlanksAreTwoFiles) {
   EXPECT_FALSE(SameFile(In("Books.xml"), In("books.xml")));
-  EXPECT_FALSE(SameFile(In("Books.xml"), " " + In("Books.xml") + " "));
+  EXPECT_FALSE(SameFile(In("Books.xml"), std::string(" ").append(In("Books.xml")).append(" ")));
   EXPECT_TRUE(SameFile(In("Books.xml"), In("Books.xml")));
 }
 

@@ -5,15 +5,16 @@
 
 namespace brintavel::testing {
 
+std::string Node(std::string_view name, std::string_view inner) {
+  std::string node;
+  node.append("<").append(name).append(">").append(inner).append("</").append(name).append(">");
+  return node;
+}
+
 std::string Leaf(std::string_view name, std::string_view text) {
   // A CR written as it is would reach the converter as LF (XML's line-end rule); QuickBooks writes it as a
   // character reference.
-  return "<" + std::string(name) + ">" + kv::ReplaceAll(XmlEscape(text), "\r", "&#13;") + "</" + std::string(name) +
-         ">";
-}
-
-std::string Node(std::string_view name, std::string_view inner) {
-  return "<" + std::string(name) + ">" + std::string(inner) + "</" + std::string(name) + ">";
+  return Node(name, kv::ReplaceAll(XmlEscape(text), "\r", "&#13;"));
 }
 
 std::string Ref(std::string_view name, std::string_view list_id, std::string_view full_name) {
