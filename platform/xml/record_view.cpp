@@ -1,5 +1,8 @@
 #include "platform/xml/record_view.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "platform/xml/libxml_private.h"
 
 namespace platform::xml {
@@ -41,22 +44,23 @@ size_t SkipMarkup(std::string_view markup, size_t open) {
 
 // The element children of the element whose markup this is, in document order, each with its plain text where
 // the text needs nothing decoded: no markup inside, no reference, no carriage return (a parser turns those into
-// line feeds). Empty when the markup is not what a well-formed element looks like.
+// line feeds). Nothing when the markup is not what a well-formed element looks like.
 template <class Child>
-std::vector<Child> ScanChildren(std::string_view markup) {
+std::optional<std::vector<Child>> ScanChildren(std::string_view markup) {
   std::vector<Child> children;
-  if (markup.empty() || markup[0] != '<') return children;
+  if (markup.empty() || markup[0] != '<') return std::nullopt;
   size_t pos = TagEnd(markup, 0);
-  if (pos == std::string_view::npos || markup[pos - 1] == '/') return children;
+  if (pos == std::string_view::npos) return std::nullopt;
+  if (markup[pos - 1] == '/') return children;
   ++pos;
   size_t depth = 0;
   size_t childStart = 0;
   while (true) {
     const size_t open = markup.find('<', pos);
-    if (open == std::string_view::npos) return {};
+    if (open == std::string_view::npos) return std::nullopt;
     if (markup.compare(open, 2, "</") == 0) {
       const size_t end = TagEnd(markup, open);
-      if (end == std::string_view::npos) return {};
+      if (end == std::string_view::npos) return std::nullopt;
       if (depth == 0) return children;  // the record's own end tag
       if (--depth == 0) children.back().markup = markup.substr(childStart, end + 1 - childStart);
       pos = end + 1;
@@ -64,11 +68,11 @@ std::vector<Child> ScanChildren(std::string_view markup) {
     }
     if (markup.compare(open, 2, "<!") == 0 || markup.compare(open, 2, "<?") == 0) {
       pos = SkipMarkup(markup, open);
-      if (pos == std::string_view::npos) return {};
+      if (pos == std::string_view::npos) return std::nullopt;
       continue;
     }
     const size_t end = TagEnd(markup, open);
-    if (end == std::string_view::npos) return {};
+    if (end == std::string_view::npos) return std::nullopt;
     const bool empty = markup[end - 1] == '/';
     if (depth == 0) {
       size_t nameEnd = open + 1;
@@ -81,7 +85,7 @@ std::vector<Child> ScanChildren(std::string_view markup) {
         child.plain = true;
       } else {
         const size_t textEnd = markup.find('<', end + 1);
-        if (textEnd == std::string_view::npos) return {};
+        if (textEnd == std::string_view::npos) return std::nullopt;
         const std::string_view text = markup.substr(end + 1, textEnd - end - 1);
         child.plain = markup.compare(textEnd, 2, "</") == 0 && text.find_first_of("&\r") == std::string_view::npos;
         if (child.plain) child.text = text;
@@ -91,6 +95,28 @@ std::vector<Child> ScanChildren(std::string_view markup) {
     if (!empty) ++depth;
     pos = end + 1;
   }
+}
+
+// All character data below the element whose markup this is, when none of it needs decoding and no comment,
+// processing instruction or CDATA section stands among it; nothing otherwise.
+std::optional<std::string> PlainText(std::string_view markup) {
+  size_t pos = TagEnd(markup, 0);
+  if (pos == std::string_view::npos) return std::nullopt;
+  std::string text;
+  if (markup[pos - 1] == '/') return text;
+  const size_t last = markup.rfind("</");
+  for (++pos; pos < last;) {
+    const size_t open = markup.find('<', pos);
+    const std::string_view piece = markup.substr(pos, std::min(open, last) - pos);
+    if (piece.find_first_of("&\r") != std::string_view::npos) return std::nullopt;
+    text.append(piece);
+    if (open >= last) break;
+    if (markup.compare(open, 2, "<!") == 0 || markup.compare(open, 2, "<?") == 0) return std::nullopt;
+    const size_t end = TagEnd(markup, open);
+    if (end == std::string_view::npos) return std::nullopt;
+    pos = end + 1;
+  }
+  return text;
 }
 
 }  // namespace
@@ -134,9 +160,33 @@ Node RecordView::node() const {
   return *node_;
 }
 
-const std::vector<RecordView::Child>& RecordView::Children() const {
+const std::vector<RecordView::Child>* RecordView::Children() const {
   if (!children_) children_ = ScanChildren<Child>(markup_);
-  return *children_;
+  return children_->has_value() ? &**children_ : nullptr;
+}
+
+RecordView::Lookup RecordView::Find(const std::vector<Child>& children, std::span<const std::string_view> steps,
+                                    std::string& text) {
+  for (const Child& child : children) {
+    if (child.name != steps.front()) continue;
+    if (steps.size() == 1) {
+      if (child.plain) {
+        text.assign(child.text);
+        return Lookup::kFound;
+      }
+      std::optional<std::string> plain = PlainText(child.markup);
+      if (!plain) return Lookup::kUnknown;
+      text = std::move(*plain);
+      return Lookup::kFound;
+    }
+    // The first match below the first step that has one: the first in document order.
+    if (child.plain) continue;
+    const std::optional<std::vector<Child>> grandchildren = ScanChildren<Child>(child.markup);
+    if (!grandchildren) return Lookup::kUnknown;
+    const Lookup below = Find(*grandchildren, steps.subspan(1), text);
+    if (below != Lookup::kNone) return below;
+  }
+  return Lookup::kNone;
 }
 
 std::optional<std::string> RecordView::ChildText(std::string_view path) const {
@@ -145,33 +195,36 @@ std::optional<std::string> RecordView::ChildText(std::string_view path) const {
     if (!found) return std::nullopt;
     return found.text();
   };
-  // Anything but one or two plain names, or a record that is a tree already, is the tree's to answer.
-  const size_t slash = path.find('/');
-  const std::string_view first = path.substr(0, slash);
-  const std::string_view second = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
-  const bool simple = !first.empty() && first.find_first_of("*:") == std::string_view::npos &&
-                      (slash == std::string_view::npos ||
-                       (!second.empty() && second.find_first_of("*:/") == std::string_view::npos));
-  if (node_ || markup_.empty() || !simple) return fromTree();
-
-  for (const Child& child : Children()) {
-    if (child.name != first) continue;
-    if (second.empty()) {
-      if (!child.plain) return fromTree();
-      return std::string(child.text);
+  // Plain names alone: anything else, or a record that is a tree already, is the tree's to answer.
+  std::string_view steps[8];
+  size_t count = 0;
+  bool too_deep = false;
+  for (std::string_view rest = path;;) {
+    if (count == std::size(steps)) {
+      too_deep = true;
+      break;
     }
-    // The first B below the first A that has one: the first in document order.
-    const std::vector<Child> grandchildren = ScanChildren<Child>(child.markup);
-    if (grandchildren.empty() && !child.plain) return fromTree();
-    for (const Child& grandchild : grandchildren) {
-      if (grandchild.name != second) continue;
-      if (!grandchild.plain) return fromTree();
-      return std::string(grandchild.text);
-    }
+    const size_t slash = rest.find('/');
+    steps[count++] = rest.substr(0, slash);
+    if (slash == std::string_view::npos) break;
+    rest.remove_prefix(slash + 1);
   }
-  // Nothing found by the scan: a tree would find nothing either, unless the scan could not read the markup.
-  if (Children().empty()) return fromTree();
-  return std::nullopt;
+  const bool simple = !too_deep && std::all_of(steps, steps + count, [](std::string_view step) {
+                        return !step.empty() && step.find_first_of("*:") == std::string_view::npos;
+                      });
+  if (node_ || markup_.empty() || !simple) return fromTree();
+  const std::vector<Child>* children = Children();
+  if (children == nullptr) return fromTree();
+  std::string text;
+  switch (Find(*children, std::span<const std::string_view>(steps, count), text)) {
+    case Lookup::kFound:
+      return text;
+    case Lookup::kNone:
+      return std::nullopt;
+    case Lookup::kUnknown:
+      break;
+  }
+  return fromTree();
 }
 
 }  // namespace platform::xml
