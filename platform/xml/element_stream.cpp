@@ -131,9 +131,6 @@ struct ElementStream::Impl {
 ElementStream::ElementStream(std::string_view text, std::vector<std::string> names) : impl_(std::make_unique<Impl>()) {
   impl_->text = text;
   impl_->names = std::move(names);
-  // The parser of a load takes a NUL byte after the root element for the end of the text; the reader would read
-  // on and call what follows extra content.
-  impl_->source.text = text.substr(0, text.find('\0'));
 }
 
 ElementStream::ElementStream(const ElementIndex& index, std::vector<std::string> names)
@@ -232,6 +229,9 @@ Node ElementStream::Impl::NextFromText() {
   // Keeps libxml2's own diagnostics off stderr while the reader runs.
   ErrorCapture quiet;
   if (reader == nullptr) {
+    // The parser of a load takes a NUL byte after the root element for the end of the text; the reader would
+    // read on and call what follows extra content.
+    source.text = text.substr(0, text.find('\0'));
     if (text.size() > static_cast<size_t>(INT_MAX)) {
       Fail(kTooLarge);
       return {};
