@@ -210,8 +210,8 @@ std::optional<std::string> RecordView::ChildText(std::string_view path) const {
     rest.remove_prefix(slash + 1);
   }
   const bool simple = !too_deep && std::all_of(steps, steps + count, [](std::string_view step) {
-                        return !step.empty() && step.find_first_of("*:") == std::string_view::npos;
-                      });
+    return !step.empty() && step.find_first_of("*:") == std::string_view::npos;
+  });
   if (node_ || markup_.empty() || !simple) return fromTree();
   const std::vector<Child>* children = Children();
   if (children == nullptr) return fromTree();
