@@ -78,9 +78,9 @@ int SyncChild(const ChildArgs& args) {
                                       {"KalvorUser", "bench"},
                                       {"QBFilePath", Required(args, "company")}};
   if (args.count("since")) {
-    for (const char* list : {"CustomerLastSyncDate", "EmployeeLastSyncDate", "GLAccountsLastSyncDate",
-                             "TasksLastSyncDate", "ClassLastSyncDate", "VendorsLastSyncDate", "TimeLastSyncDate",
-                             "ExpenseLastSyncDate"}) {
+    for (const char* list :
+         {"CustomerLastSyncDate", "EmployeeLastSyncDate", "GLAccountsLastSyncDate", "TasksLastSyncDate",
+          "ClassLastSyncDate", "VendorsLastSyncDate", "TimeLastSyncDate", "ExpenseLastSyncDate"}) {
       page.Add(list, args.at("since"));
     }
   }

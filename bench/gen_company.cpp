@@ -168,7 +168,8 @@ void Generate(Writer& w, long n) {
   for (long i = 0; i < n; ++i) {
     w.Open("CustomerRet", 1);
     std::string full = CustomerFullName(i);
-    Header(w, kCustomerList, i, full.substr(full.rfind(':') == std::string::npos ? 0 : full.rfind(':') + 1), full, Active(i));
+    Header(w, kCustomerList, i, full.substr(full.rfind(':') == std::string::npos ? 0 : full.rfind(':') + 1), full,
+           Active(i));
     if (i % 3 >= 1) w.Ref("ParentRef", ListID(3, i - 1), CustomerFullName(i - 1), 2);
     w.Leaf("Sublevel", std::to_string(i % 3), 2);
     w.Leaf("CompanyName", Number("Company", i - i % 3), 2);

@@ -71,8 +71,8 @@ SyncFigures MeasureSync(const Workspace& work, long n, bool incremental) {
   ChildReport sync;
   {
     ServiceProcess service(dir / "service");
-    std::vector<std::string> args{"--company", company.string(), "--url", service.BaseUrl(), "--response",
-                                  response.string()};
+    std::vector<std::string> args{"--company",       company.string(), "--url",
+                                  service.BaseUrl(), "--response",     response.string()};
     if (incremental) args.insert(args.end(), {"--since", kLastSync});
     sync = RunChild("sync", args);
   }

@@ -12,7 +12,7 @@ namespace kvbench {
 struct SyncFigures {
   long n = 0;
   bool incremental = false;  // the company changed in 1% of its records since the last-sync dates given
-  std::string problem;  // why the run does not count; "" when it does
+  std::string problem;       // why the run does not count; "" when it does
   double response_bytes = 0;
   double requests = 0;       // requests the sync sent to the service
   double query_seconds = 0;  // QuickBooks' part, left out of the sync's own time

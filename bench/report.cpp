@@ -11,8 +11,8 @@ namespace kvbench {
 namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
-constexpr double kSyncRatioTarget = 2.0;          // own time against the one-parse reference
-constexpr double kTenParseRatioTarget = 1.5;      // own time against the ten-parse reference
+constexpr double kSyncRatioTarget = 2.0;      // own time against the one-parse reference
+constexpr double kTenParseRatioTarget = 1.5;  // own time against the ten-parse reference
 constexpr double kMemoryPerResponseByte = 1.3;
 constexpr double kDownloadRatioTarget = 1.3;
 constexpr double kWaitCpuTargetSeconds = 0.050;
@@ -134,8 +134,7 @@ void SyncTable(const std::vector<SyncFigures>& syncs, std::string& out) {
       [](const SyncFigures& s) { return Verdict(Ratio(s.own_seconds, s.reference_seconds) <= kTenParseRatioTarget); });
   row("peak memory (MiB)", [](const SyncFigures& s) { return Fixed(s.peak_bytes / kMiB, 0); });
   row(
-      "1.3 x response + 64 MiB (MiB)", [](const SyncFigures& s) { return Fixed(MemoryLimit(s) / kMiB, 0); },
-      ">= peak");
+      "1.3 x response + 64 MiB (MiB)", [](const SyncFigures& s) { return Fixed(MemoryLimit(s) / kMiB, 0); }, ">= peak");
   row("  verdict", [](const SyncFigures& s) { return Verdict(s.peak_bytes <= MemoryLimit(s)); });
   row("reference peak memory (MiB)", [](const SyncFigures& s) { return Fixed(s.reference_peak_bytes / kMiB, 0); });
   out += t.Text();

@@ -39,7 +39,9 @@ void BrintavelCtl::ProcessQueryResponse() {
   try {
     objUploadStream = NewStatementStream();
     // One parse of the response for the whole run, however many converters read it.
-    m.responseIndex = std::make_shared<const platform::xml::ElementIndex>(m.sQBXMLResponse, ConvertedRecordElements(m));
+    const std::vector<std::string> records = ConvertedRecordElements(m);
+    if (!records.empty())
+      m.responseIndex = std::make_shared<const platform::xml::ElementIndex>(m.sQBXMLResponse, records);
 
     const struct {
       bool flag;

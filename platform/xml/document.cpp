@@ -164,9 +164,8 @@ struct GuardedTree {
   endElementNsSAX2Func end = nullptr;
 };
 
-void GuardedStart(void* context, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
-                  int namespaces, const xmlChar** declared, int attributes, int defaulted,
-                  const xmlChar** values) {
+void GuardedStart(void* context, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri, int namespaces,
+                  const xmlChar** declared, int attributes, int defaulted, const xmlChar** values) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
   auto* tree = static_cast<GuardedTree*>(ctxt->_private);
   if (!tree->guard.Enter(ctxt)) return;
@@ -265,7 +264,7 @@ bool Document::LoadXml(std::string_view text) {
     if (!probe.wellFormed || probe.doc == nullptr) {
       if (probe.doc != nullptr) xmlFreeDoc(probe.doc);
       state_->error = ErrorFrom(probe.depthError ? &*probe.depthError : probeCapture.FirstError(), text,
-                              "The document could not be parsed");
+                                "The document could not be parsed");
       return false;
     }
     xmlNodePtr root = xmlDocGetRootElement(probe.doc);
@@ -287,8 +286,8 @@ bool Document::LoadXml(std::string_view text) {
                              schema ? schema->schema : nullptr, capture);
   if (!parsed.wellFormed || parsed.doc == nullptr) {
     if (parsed.doc != nullptr) xmlFreeDoc(parsed.doc);
-    state_->error =
-        ErrorFrom(parsed.depthError ? &*parsed.depthError : capture.FirstError(), text, "The document could not be parsed");
+    state_->error = ErrorFrom(parsed.depthError ? &*parsed.depthError : capture.FirstError(), text,
+                              "The document could not be parsed");
     return false;
   }
   state_->doc = std::make_shared<DocHolder>(parsed.doc);

@@ -94,6 +94,7 @@ class Node {
   friend class NodeList;
   friend class Document;
   friend class ElementStream;
+  friend class RecordView;
   Node(std::shared_ptr<DocHolder> doc, _xmlNode* node) : doc_(std::move(doc)), node_(node) {}
 
   std::shared_ptr<DocHolder> doc_;

@@ -54,9 +54,10 @@ std::optional<size_t> WantedName(const std::vector<std::string>& names, std::str
                                  std::string_view local) {
   for (size_t i = 0; i < names.size(); ++i) {
     const std::string& name = names[i];
-    if (prefix.empty() ? name == local
-                       : name.size() == prefix.size() + 1 + local.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-                             name[prefix.size()] == ':' && name.compare(prefix.size() + 1, local.size(), local) == 0) {
+    if (prefix.empty()
+            ? name == local
+            : name.size() == prefix.size() + 1 + local.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+                  name[prefix.size()] == ':' && name.compare(prefix.size() + 1, local.size(), local) == 0) {
       return i;
     }
   }
@@ -235,8 +236,8 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   s.open.clear();
   s.open.shrink_to_fit();
   if (!ok) {
-    s.error = s.depth.error ? ErrorFrom(&*s.depth.error, text, kUnparsed)
-                            : ErrorFrom(capture.FirstError(), text, kUnparsed);
+    s.error =
+        s.depth.error ? ErrorFrom(&*s.depth.error, text, kUnparsed) : ErrorFrom(capture.FirstError(), text, kUnparsed);
     std::fill(s.counts.begin(), s.counts.end(), 0);
     s.DropPositions();
     return;

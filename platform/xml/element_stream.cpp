@@ -91,25 +91,6 @@ std::shared_ptr<DocHolder> CopyRecord(const xmlNode* record) {
   return holder;
 }
 
-// A record read from its place in the text, as a small document of its own, with the parser of the records
-// before it (which keeps its dictionary of names from one record to the next).
-std::shared_ptr<DocHolder> ParseRecord(xmlParserCtxtPtr& parser, std::string& scratch, std::string_view prolog,
-                                       std::string_view markup, int options) {
-  std::string_view source = markup;
-  if (!prolog.empty()) {
-    scratch.assign(prolog);
-    scratch.append(markup);
-    source = scratch;
-  }
-  if (parser == nullptr) parser = xmlNewParserCtxt();
-  if (parser == nullptr) return nullptr;
-  xmlDocPtr doc = xmlCtxtReadMemory(parser, source.data(), static_cast<int>(source.size()), nullptr, nullptr, options);
-  if (doc == nullptr) return nullptr;
-  auto holder = std::make_shared<DocHolder>(doc);
-  if (xmlDocGetRootElement(doc) == nullptr) return nullptr;
-  return holder;
-}
-
 }  // namespace
 
 struct ElementStream::Impl {
@@ -121,8 +102,7 @@ struct ElementStream::Impl {
   // Reading from the index.
   std::vector<ElementIndex::SpanReader> spans;
   std::vector<std::optional<ElementIndex::Span>> upcoming;
-  xmlParserCtxtPtr recordParser = nullptr;
-  std::string scratch;
+  std::shared_ptr<RecordParser> records;
   bool spansReady = false;
 
   // Walking the text, when the index has no positions.
@@ -136,7 +116,6 @@ struct ElementStream::Impl {
 
   ~Impl() {
     if (reader != nullptr) xmlFreeTextReader(reader);
-    if (recordParser != nullptr) xmlFreeParserCtxt(recordParser);
   }
 
   void Fail(std::string fallback) {
@@ -145,16 +124,13 @@ struct ElementStream::Impl {
     error = ErrorFrom(readerErrors->First(), text, std::move(fallback));
   }
 
-  Node NextFromIndex();
+  RecordView NextFromIndex();
   Node NextFromText();
 };
 
 ElementStream::ElementStream(std::string_view text, std::vector<std::string> names) : impl_(std::make_unique<Impl>()) {
   impl_->text = text;
   impl_->names = std::move(names);
-  // The parser of a load takes a NUL byte after the root element for the end of the text; the reader would read
-  // on and call what follows extra content.
-  impl_->source.text = text.substr(0, text.find('\0'));
 }
 
 ElementStream::ElementStream(const ElementIndex& index, std::vector<std::string> names)
@@ -198,6 +174,10 @@ bool ElementStream::failed() const {
 }
 
 Node ElementStream::Next() {
+  return NextRecord().node();
+}
+
+RecordView ElementStream::NextRecord() {
   Impl& s = *impl_;
   if (s.ended) return {};
   // A record is only ever read from a text known to be well-formed and nested no deeper than a load allows.
@@ -208,12 +188,17 @@ Node ElementStream::Next() {
     s.error = s.index->parseError();
     return {};
   }
-  return s.index->positioned() ? s.NextFromIndex() : s.NextFromText();
+  if (s.index->positioned()) return s.NextFromIndex();
+  Node node = s.NextFromText();
+  return node ? RecordView(std::move(node)) : RecordView();
 }
 
-Node ElementStream::Impl::NextFromIndex() {
+RecordView ElementStream::Impl::NextFromIndex() {
   if (!spansReady) {
     spansReady = true;
+    records = std::make_shared<RecordParser>();
+    records->prolog = index->Prolog();
+    records->options = LoadOptions(text);
     for (size_t i = 0; i < names.size(); ++i) {
       if (std::find(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i), names[i]) !=
           names.begin() + static_cast<std::ptrdiff_t>(i)) {
@@ -236,15 +221,7 @@ Node ElementStream::Impl::NextFromIndex() {
   ElementIndex::Span after;
   upcoming[*first] = spans[*first].Next(after) ? std::optional(after) : std::nullopt;
 
-  EnsureLibxml();
-  ErrorCapture quiet;
-  std::shared_ptr<DocHolder> record = ParseRecord(recordParser, scratch, index->Prolog(),
-                                                  index->text().substr(span.start, span.length), LoadOptions(text));
-  if (record == nullptr) {
-    Fail(kUnparsed);
-    return {};
-  }
-  return Node(record, xmlDocGetRootElement(record->doc));
+  return RecordView::FromMarkup(index->text().substr(span.start, span.length), records);
 }
 
 Node ElementStream::Impl::NextFromText() {
@@ -252,6 +229,9 @@ Node ElementStream::Impl::NextFromText() {
   // Keeps libxml2's own diagnostics off stderr while the reader runs.
   ErrorCapture quiet;
   if (reader == nullptr) {
+    // The parser of a load takes a NUL byte after the root element for the end of the text; the reader would
+    // read on and call what follows extra content.
+    source.text = text.substr(0, text.find('\0'));
     if (text.size() > static_cast<size_t>(INT_MAX)) {
       Fail(kTooLarge);
       return {};

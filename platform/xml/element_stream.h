@@ -19,6 +19,7 @@
 
 #include "platform/xml/dom.h"
 #include "platform/xml/element_index.h"
+#include "platform/xml/record_view.h"
 
 namespace platform::xml {
 
@@ -50,6 +51,9 @@ class ElementStream {
   // parent element. The empty node at the end of the text, and when the text is malformed (failed() then says
   // so and parseError() why). Checks the text first when that was not done.
   Node Next();
+  // The same record as a view that reads its children's plain texts without a tree; the empty view where Next
+  // gives the empty node. A view of a record read from its place needs the text alive.
+  RecordView NextRecord();
   bool failed() const;
 
  private:

@@ -108,6 +108,24 @@ struct TextSource {
   static int Close(void*) { return 0; }
 };
 
+// Parses records of a text from their places, each as a small document of its own, keeping its dictionary of
+// names from one record to the next. The prolog (the text's entity declarations, when it has any) goes before
+// each record.
+struct RecordParser {
+  std::string_view prolog;
+  int options = 0;
+  xmlParserCtxtPtr ctxt = nullptr;
+  std::string scratch;
+
+  RecordParser() = default;
+  ~RecordParser();
+  RecordParser(const RecordParser&) = delete;
+  RecordParser& operator=(const RecordParser&) = delete;
+
+  // nullptr when the markup does not parse.
+  std::shared_ptr<DocHolder> Parse(std::string_view markup);
+};
+
 // Index of the qualified name in names, compared as getElementsByTagName compares it.
 std::optional<size_t> WantedName(const std::vector<std::string>& names, std::string_view prefix,
                                  std::string_view local);

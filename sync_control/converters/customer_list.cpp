@@ -65,7 +65,7 @@ void RunCustomerListHalf(BrintavelCtl& ctl, const ListConverterSpec& list, const
   for (size_t i = 0; i < n; ++i) {
     builder.Clear();
     ShowRecordProgress(ctl, i, list.progress);
-    const ElementChildren children(stream->Next());
+    const ElementChildren children(stream->NextRecord());
     // The other half's records are left untouched, defaults and all; their positions still count for the keys.
     const int32_t sublevel = CustomerSubLevel(children);
     if (!half.takes(sublevel)) continue;

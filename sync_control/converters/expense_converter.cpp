@@ -113,10 +113,11 @@ void GetExpensesFromQB(BrintavelCtl& ctl, int16_t pass) {
   for (size_t i = 0; i < n; ++i) {
     pieces.Clear();
     ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
-    const platform::xml::Node element = stream->Next();
+    const platform::xml::RecordView expense = stream->NextRecord();
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
-    FillExpenseRecord(ElementChildren(element), record);
+    FillExpenseRecord(ElementChildren(expense), record);
     if (!PassesLastSync(record, m.ExpenseLastSyncDate)) continue;
+    const platform::xml::Node element = expense.node();
 
     // Lines are numbered within their transaction as they are sent; a dropped line takes no number.
     int64_t number = 0;

@@ -66,7 +66,7 @@ bool ConvertKind(BrintavelCtl& ctl, const platform::xml::ElementIndex& response,
   for (size_t i = 0; i < n; ++i) {
     builder.Clear();
     ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
-    const ElementChildren children(stream.Next());
+    const ElementChildren children(stream.NextRecord());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillTimesAndActive(children, record, kItemActive);
     if (!PassesLastSync(record, m.TasksLastSyncDate)) continue;

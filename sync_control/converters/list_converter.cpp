@@ -63,9 +63,7 @@ std::optional<platform::xml::ElementStream> OpenResponseStream(std::string_view 
 }
 
 std::optional<std::string> ElementChildren::Child(std::string_view path) const {
-  const platform::xml::Node node = element_.selectSingleNode(path);
-  if (!node) return std::nullopt;
-  return node.text();
+  return record_.ChildText(path);
 }
 
 void BeginProgress(BrintavelCtl& ctl, size_t n, const std::string& caption, ProgressStyle style) {
@@ -219,7 +217,7 @@ void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list) {
   for (size_t i = 0; i < n; ++i) {
     builder.Clear();
     ShowRecordProgress(ctl, i, list.progress);
-    const ElementChildren children(stream->Next());
+    const ElementChildren children(stream->NextRecord());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillTimesAndActive(children, record, records.active_member());
     if (list.last_sync && !PassesLastSync(record, *list.last_sync)) continue;

@@ -75,11 +75,12 @@ std::optional<platform::xml::ElementStream> OpenResponseStream(std::string_view 
 // The children of one record element, read through its first child of each name or path.
 class ElementChildren : public RecordChildren {
  public:
-  explicit ElementChildren(platform::xml::Node element) : element_(std::move(element)) {}
+  explicit ElementChildren(platform::xml::Node element) : record_(std::move(element)) {}
+  explicit ElementChildren(platform::xml::RecordView record) : record_(std::move(record)) {}
   std::optional<std::string> Child(std::string_view path) const override;
 
  private:
-  platform::xml::Node element_;
+  platform::xml::RecordView record_;
 };
 
 // Shows the progress frame, bar and label for a list of n records.

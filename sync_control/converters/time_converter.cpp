@@ -181,7 +181,7 @@ void GetTimeFromQB(BrintavelCtl& ctl) {
   for (size_t i = 0; i < n; ++i) {
     pieces.Clear();
     ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
-    const ElementChildren children(stream->Next());
+    const ElementChildren children(stream->NextRecord());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillTimeRecord(children, record);
     if (!PassesLastSync(record, m.TimeLastSyncDate)) continue;

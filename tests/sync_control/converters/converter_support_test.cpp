@@ -48,6 +48,35 @@ TEST(RecordSetTest, BlankModeMakesFreshRowsAtTheirDefaults) {
   EXPECT_THROW(classes[6], kv::Error);
 }
 
+TEST(RecordSetTest, ListIDLookupFollowsWhatTheRowsHold) {
+  RecordSets sets;
+  RecordSet& jobs = sets.ProjectRecords;
+  EXPECT_FALSE(jobs.HoldsListID("A"));  // no arrays
+  jobs.Resize(4, "");
+  EXPECT_FALSE(jobs.HoldsListID(""));  // every fresh row holds the empty text, which is never a match
+  jobs[2].Keep(1, "A");
+  jobs[4].Keep(1, "A");
+  EXPECT_TRUE(jobs.HoldsListID("A"));
+  EXPECT_FALSE(jobs.HoldsListID("a"));
+  jobs[2].Keep(1, "B");  // overwritten in one row, still held by the other
+  EXPECT_TRUE(jobs.HoldsListID("A"));
+  EXPECT_TRUE(jobs.HoldsListID("B"));
+  jobs.Resize(3, "Preserve");  // row 4 goes, with its A
+  EXPECT_FALSE(jobs.HoldsListID("A"));
+  EXPECT_TRUE(jobs.HoldsListID("B"));
+  jobs.Resize(6, "Preserve");
+  EXPECT_TRUE(jobs.HoldsListID("B"));
+  jobs[1].Keep(4, "A");  // another member is no ListID
+  EXPECT_FALSE(jobs.HoldsListID("A"));
+  jobs.Resize(6, "");
+  EXPECT_FALSE(jobs.HoldsListID("B"));
+  jobs[1].Keep(1, "C");
+  jobs.Resize(0, "Empty");
+  EXPECT_FALSE(jobs.HoldsListID("C"));
+  jobs.Resize(1, "Preserve");  // on no arrays: fresh rows
+  EXPECT_FALSE(jobs.HoldsListID("C"));
+}
+
 TEST(RecordSetTest, PreserveKeepsTheLowerRowsAndEmptyDropsEverything) {
   RecordSets sets;
   RecordSet& accounts = sets.GLAccountRecords;

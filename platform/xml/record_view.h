@@ -1,0 +1,60 @@
+#pragma once
+
+// One record of a large answer, read from its markup in place.
+//
+// Most reads of a record ask for the plain text of a few children (its time stamps, whether it is active), and
+// most records of an incremental sync are dropped after just that. A view answers such reads from a scan of the
+// record's markup, and parses the record into a tree only when a read needs one (text with references, line ends
+// to normalise, comments or CDATA sections, a path with more than names, or the node itself). Its answers are
+// those of the tree.
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/xml/dom.h"
+
+namespace platform::xml {
+
+struct RecordParser;  // private: the parser a stream's records share
+
+class RecordView {
+ public:
+  RecordView() = default;
+  // A record that is a tree already.
+  explicit RecordView(Node node);
+  // The markup of one element of a well-formed text (start tag to end tag), parsed when needed by the parser of
+  // its stream; the text must outlive the view.
+  static RecordView FromMarkup(std::string_view markup, std::shared_ptr<RecordParser> parser);
+
+  explicit operator bool() const { return !markup_.empty() || static_cast<bool>(node_); }
+
+  // The text of node().selectSingleNode(path) (a child name or a path of names "A/B/C"), nullopt when it selects
+  // nothing.
+  std::optional<std::string> ChildText(std::string_view path) const;
+  // The record as the root of a small document of its own; the empty node when it cannot be parsed.
+  Node node() const;
+
+ private:
+  struct Child {
+    std::string_view name;
+    std::string_view markup;  // the whole element
+    std::string_view text;    // its text, when it is character data alone with nothing to decode
+    bool plain = false;
+  };
+  // The record's children, or nullptr when its markup could not be scanned.
+  const std::vector<Child>* Children() const;
+  enum class Lookup { kFound, kNone, kUnknown };  // unknown: only a tree can tell
+  static Lookup Find(const std::vector<Child>& children, std::span<const std::string_view> steps, std::string& text);
+
+  std::string_view markup_;
+  std::shared_ptr<RecordParser> parser_;
+  mutable std::optional<Node> node_;
+  mutable std::optional<std::optional<std::vector<Child>>> children_;
+};
+
+}  // namespace platform::xml

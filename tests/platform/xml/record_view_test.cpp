@@ -1,0 +1,68 @@
+#include "platform/xml/record_view.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/xml/dom.h"
+#include "platform/xml/element_index.h"
+#include "platform/xml/element_stream.h"
+
+namespace platform::xml {
+namespace {
+
+// Children that a scan of the markup can read, and children only a tree can: every read must match the tree's.
+constexpr const char* kRecord =
+    "<Rec a=\"x > y\">"
+    "<Plain>Kitchen</Plain><Empty/><Blank></Blank><Spaces>  lead </Spaces>"
+    "<Amp>Tom &amp; Jerry</Amp><Char>caf&#233;</Char><Cdata><![CDATA[<b>]]></Cdata>"
+    "<Crlf>one\r\ntwo</Crlf><Commented>a<!-- c -->b</Commented><Pi>a<?p x?>b</Pi>"
+    "<Ref><FullName>Only name</FullName></Ref>"
+    "<Ref attr='1'>\n  <ListID>P-2</ListID>\n  <FullName>Parent</FullName>\n</Ref>"
+    "<Deep><A><B><C>three</C></B></A></Deep>"
+    "<Plain>second</Plain><q:Pre xmlns:q=\"urn:q\">ns</q:Pre>"
+    "</Rec>";
+
+std::vector<std::string> Paths() {
+  return {"Plain",     "Empty",       "Blank", "Spaces",     "Amp",          "Char",       "Cdata", "Crlf",
+          "Commented", "Pi",          "Ref",   "Ref/ListID", "Ref/FullName", "Deep/A/B/C", "Deep",  "Deep/A/X",
+          "Missing",   "Ref/Missing", "q:Pre", "*",          "*/ListID"};
+}
+
+TEST(RecordViewTest, ChildTextsAreThoseOfTheTree) {
+  // Enough records that the index keeps their places, so each view reads from the markup.
+  std::string text = "<r>";
+  for (int i = 0; i < 20; ++i) text += kRecord + std::string(60, ' ');
+  text += "</r>";
+  const ElementIndex index(text, {"Rec"});
+  ASSERT_TRUE(index.positioned());
+  Document doc;
+  ASSERT_TRUE(doc.LoadXml(text));
+  const Node tree = doc.getElementsByTagName("Rec").item(0);
+
+  ElementStream stream(index, {"Rec"});
+  const RecordView view = stream.NextRecord();
+  ASSERT_TRUE(view);
+  for (const std::string& path : Paths()) {
+    const Node expected = tree.selectSingleNode(path);
+    const std::optional<std::string> got = view.ChildText(path);
+    if (!expected) {
+      EXPECT_FALSE(got.has_value()) << path;
+    } else {
+      ASSERT_TRUE(got.has_value()) << path;
+      EXPECT_EQ(*got, expected.text()) << path;
+    }
+  }
+  // The node itself, for reads a name cannot express.
+  EXPECT_EQ(view.node().nodeName(), "Rec");
+  EXPECT_EQ(view.node().getAttribute("a"), "x > y");
+
+  // A view of a record that is a tree already answers from the tree.
+  const RecordView of_tree(tree);
+  EXPECT_EQ(of_tree.ChildText("Ref/ListID"), "P-2");
+  EXPECT_FALSE(RecordView());
+}
+
+}  // namespace
+}  // namespace platform::xml
