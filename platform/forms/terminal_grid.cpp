@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "common/text.h"
+#include "platform/forms/caret_escape.h"
 #include "platform/forms/list_view.h"
 
 namespace platform::forms {
@@ -39,26 +40,7 @@ std::vector<std::string> Wrap(std::string_view text, size_t width) {
 }  // namespace
 
 std::string VisibleCell(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\r' || c == '\n') {
-      out += "\u21B5";
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else if (c < 0x20 || c == 0x7F) {
-      // The cells carry the service's answers: an escape sequence in one must not drive the user's terminal.
-      out += '^';
-      out += static_cast<char>(c ^ 0x40);
-    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-      out += "^?";
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
+  return CaretEscape(text, LineBreaks::kMarked);
 }
 
 void WriteGrid(std::ostream& out, const std::vector<std::string>& headers,

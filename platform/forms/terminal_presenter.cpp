@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "platform/forms/caret_escape.h"
 #include "platform/forms/control.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/form.h"
@@ -96,27 +97,7 @@ class EchoOff {
 }  // namespace
 
 std::string TerminalLines(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
-      // Messages carry the service's answers: an escape sequence in one must not drive the user's terminal.
-      out += '^';
-      out += static_cast<char>(c ^ 0x40);
-    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-      // The eight-bit controls (U+0080 to U+009F) start sequences on some terminals too.
-      out += "^?";
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
+  return CaretEscape(text, LineBreaks::kKept);
 }
 
 TerminalPresenter::TerminalPresenter()

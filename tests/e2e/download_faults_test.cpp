@@ -5,12 +5,9 @@
 // them in the company file.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <ostream>
 #include <set>
@@ -19,11 +16,11 @@
 #include <vector>
 
 #include "tests/support/programs/program_run.h"
+#include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 struct DownloadFault {
@@ -55,36 +52,19 @@ const std::map<std::string, std::string> kRecordDates = {{"5001", "2006-05-08"},
                                                          {"5003", "2006-05-10"},      {"6001", "2006-05-11"},
                                                          {"7101,7102", "2006-05-08"}, {"7201,7202", "2006-05-09"}};
 
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 // The start of the grid's reason for a record that is in QuickBooks while its report never reached the service.
 constexpr const char* kNotTold = "Posted into QuickBooks, but the Kalvor service could not be told";
 
 class DownloadRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kv-e2e-download-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    company_ = (dir_ / "company.xml").string();
-    const char* source = std::getenv("KV_SOURCE_DIR");
-    ASSERT_NE(source, nullptr) << "KV_SOURCE_DIR names the source tree (ctest sets it)";
-    fs::copy_file(fs::path(source) / "samples" / "company.xml", company_);
-    service_.WriteFile("pending-time.txt", ReadWhole(fs::path(source) / "samples/service/pending-time.txt"));
-    service_.WriteFile("pending-expenses.txt", ReadWhole(fs::path(source) / "samples/service/pending-expenses.txt"));
-    options_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()},
-                    {"KV_WEB_CONNECT_TIMEOUT_MS", "1000"},
-                    {"KV_WEB_STALL_TIMEOUT_MS", "1000"}};
+    service_.WriteFile("pending-time.txt", kv::test::ReadSourceFile("samples/service/pending-time.txt"));
+    service_.WriteFile("pending-expenses.txt", kv::test::ReadSourceFile("samples/service/pending-expenses.txt"));
+    options_ = company_.options();
+    options_.env.insert(options_.env.end(),
+                        {{"KV_WEB_CONNECT_TIMEOUT_MS", "1000"}, {"KV_WEB_STALL_TIMEOUT_MS", "1000"}});
     options_.time_limit = 20s;
-    const kv::test::ProgramRun opened = Qb({"open", company_});
-    ASSERT_EQ(opened.status, 0) << opened.out << opened.err;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   kv::test::ProgramRun Qb(const std::vector<std::string>& args) const {
     return kv::test::RunProgram("qb-standin", args, options_);
@@ -111,9 +91,8 @@ class DownloadRunTest : public ::testing::Test {
   kv::test::ProgramRun Download(bool time) const {
     return kv::test::RunProgram(
         "kvpage",
-        {"--control", "tessarine", "--param", "KVSecureServerURL=" + service_.BaseUrl(), "--param", "SiteCode=HLC",
-         "--param", "SiteKey=K-42", "--param", "KalvorUser=dana", "--param", "QBFilePath=" + company_, "--param",
-         std::string("TsOrExpense=") + (time ? "True" : "False"), "--continue"},
+        company_.DownloadArgs(service_.BaseUrl(),
+                              {"--param", std::string("TsOrExpense=") + (time ? "True" : "False"), "--continue"}),
         options_);
   }
 
@@ -131,8 +110,7 @@ class DownloadRunTest : public ::testing::Test {
     return dates;
   }
 
-  fs::path dir_;
-  std::string company_;
+  const kv::test::SampleCompany company_{"kv-e2e-download"};
   kv::test::ProgramOptions options_;
   kv::test::ServiceStandinProcess service_;
 };
@@ -241,7 +219,7 @@ TEST_F(DownloadRunTest, NotesInAWindowsCodePageAndAStrayByteArriveAsWritten) {
   const kv::test::ProgramRun run = Download(true);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("Time/Leave transactions successfully posted 3\n"), std::string::npos) << run.out;
-  const std::string company = ReadWhole(company_);
+  const std::string company = company_.Contents();
   for (const std::string notes : {"<Notes>Dana\xE2\x80\x99s survey \xE2\x80\x9Cphase 2\xE2\x80\x9D \xE2\x82\xAC"
                                   "40</Notes>",
                                   "<Notes>Marcus\xE2\x80\x99 \xE2\x80\x9Ckick-off\xE2\x80\x9D \xE2\x82\xAC"

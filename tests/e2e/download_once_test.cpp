@@ -3,55 +3,35 @@
 // its status report needs. Each record ends up in the company file at most once, and what was not posted says why.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/programs/program_run.h"
+#include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 class DownloadOnceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kv-e2e-once-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    company_ = (dir_ / "company.xml").string();
-    const char* source = std::getenv("KV_SOURCE_DIR");
-    ASSERT_NE(source, nullptr) << "KV_SOURCE_DIR names the source tree (ctest sets it)";
-    fs::copy_file(fs::path(source) / "samples" / "company.xml", company_);
-    service_.WriteFile("pending-time.txt", ReadWhole(fs::path(source) / "samples/service/pending-time.txt"));
-    options_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()}, {"KV_RUN_LOCK_DIR", (dir_ / "locks").string()}};
+    service_.WriteFile("pending-time.txt", kv::test::ReadSourceFile("samples/service/pending-time.txt"));
+    options_ = company_.options();
+    options_.env.emplace_back("KV_RUN_LOCK_DIR", (company_.dir() / "locks").string());
     options_.time_limit = 20s;
-    const kv::test::ProgramRun opened = kv::test::RunProgram("qb-standin", {"open", company_}, options_);
-    ASSERT_EQ(opened.status, 0) << opened.out << opened.err;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   kv::test::ProgramRun Download(bool time, const kv::test::ProgramOptions& options) const {
     return kv::test::RunProgram(
         "kvpage",
-        {"--control", "tessarine", "--param", "KVSecureServerURL=" + service_.BaseUrl(), "--param", "SiteCode=HLC",
-         "--param", "SiteKey=K-42", "--param", "KalvorUser=dana", "--param", "QBFilePath=" + company_, "--param",
-         std::string("TsOrExpense=") + (time ? "True" : "False"), "--continue"},
+        company_.DownloadArgs(service_.BaseUrl(),
+                              {"--param", std::string("TsOrExpense=") + (time ? "True" : "False"), "--continue"}),
         options);
   }
 
@@ -76,8 +56,7 @@ class DownloadOnceTest : public ::testing::Test {
     return requests;
   }
 
-  fs::path dir_;
-  std::string company_;
+  const kv::test::SampleCompany company_{"kv-e2e-once"};
   kv::test::ProgramOptions options_;
   kv::test::ServiceStandinProcess service_;
 };
@@ -98,7 +77,7 @@ TEST_F(DownloadOnceTest, ASecondDownloadWhileOneRunsIsRefusedAndEveryRecordIsPos
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_NE(first.out.find("Time/Leave transactions successfully posted 4\n"), std::string::npos) << first.out;
   EXPECT_EQ(second.status, 3) << second.out << second.err;
-  EXPECT_NE(second.out.find("Another download for the site HLC and the company file '" + company_ +
+  EXPECT_NE(second.out.find("Another download for the site HLC and the company file '" + company_.file() +
                             "' is running on this computer."),
             std::string::npos)
       << second.out;

@@ -4,21 +4,19 @@
 // and the customer list, half sent, is never reported as synced.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "tests/support/programs/program_run.h"
+#include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 struct SyncFault {
@@ -40,21 +38,11 @@ constexpr int kJobsUpload = 3;
 class SyncFaultsTest : public ::testing::TestWithParam<SyncFault> {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kv-e2e-sync-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    company_ = (dir_ / "Sample Company.QBW").string();
-    const char* source = std::getenv("KV_SOURCE_DIR");
-    ASSERT_NE(source, nullptr) << "KV_SOURCE_DIR names the source tree (ctest sets it)";
-    fs::copy_file(fs::path(source) / "samples" / "company.xml", company_);
-    options_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()},
-                    {"KV_WEB_CONNECT_TIMEOUT_MS", "1000"},
-                    {"KV_WEB_STALL_TIMEOUT_MS", "1000"}};
+    options_ = company_.options();
+    options_.env.insert(options_.env.end(),
+                        {{"KV_WEB_CONNECT_TIMEOUT_MS", "1000"}, {"KV_WEB_STALL_TIMEOUT_MS", "1000"}});
     options_.time_limit = 20s;
-    const kv::test::ProgramRun opened = kv::test::RunProgram("qb-standin", {"open", company_}, options_);
-    ASSERT_EQ(opened.status, 0) << opened.out << opened.err;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // The uploads before the failing one go through; the failing one fails.
   void BreakUpload(int number, const SyncFault& fault) const {
@@ -71,15 +59,11 @@ class SyncFaultsTest : public ::testing::TestWithParam<SyncFault> {
 
   kv::test::ProgramRun Sync() const {
     return kv::test::RunProgram(
-        "kvpage",
-        {"--control", "brintavel", "--param", "KVSecureServerURL=" + service_.BaseUrl(), "--param", "SiteCode=AC01",
-         "--param", "SiteKey=K9", "--param", "KalvorUser=pat", "--param", "QBFilePath=" + company_, "--select",
-         "employees,customers,classes", "--start"},
+        "kvpage", company_.SyncArgs(service_.BaseUrl(), {"--select", "employees,customers,classes", "--start"}),
         options_);
   }
 
-  fs::path dir_;
-  std::string company_;
+  const kv::test::SampleCompany company_{"kv-e2e-sync"};
   kv::test::ProgramOptions options_;
   kv::test::ServiceStandinProcess service_;
 };

@@ -4,44 +4,30 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tests/support/programs/program_run.h"
+#include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 class SyncStopsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kv-e2e-stops-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    company_ = (dir_ / "Sample Company.QBW").string();
-    const char* source = std::getenv("KV_SOURCE_DIR");
-    ASSERT_NE(source, nullptr) << "KV_SOURCE_DIR names the source tree (ctest sets it)";
-    fs::copy_file(fs::path(source) / "samples" / "company.xml", company_);
-    options_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()}};
+    // A copy, so that what a test sets for kvpage (a signal while it runs) never reaches the stand-in's close.
+    options_ = company_.options();
     options_.time_limit = 20s;
-    const kv::test::ProgramRun opened = kv::test::RunProgram("qb-standin", {"open", company_}, options_);
-    ASSERT_EQ(opened.status, 0) << opened.out << opened.err;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   kv::test::ProgramRun Sync() const {
-    return kv::test::RunProgram("kvpage",
-                                {"--control", "brintavel", "--param", "KVSecureServerURL=" + service_.BaseUrl(),
-                                 "--param", "SiteCode=AC01", "--param", "SiteKey=K9", "--param", "KalvorUser=pat",
-                                 "--param", "QBFilePath=" + company_, "--select", "employees,classes", "--start"},
-                                options_);
+    return kv::test::RunProgram(
+        "kvpage", company_.SyncArgs(service_.BaseUrl(), {"--select", "employees,classes", "--start"}), options_);
   }
 
   // Every request the service received: its page and options letter.
@@ -53,8 +39,7 @@ class SyncStopsTest : public ::testing::Test {
     return requests;
   }
 
-  fs::path dir_;
-  std::string company_;
+  const kv::test::SampleCompany company_{"kv-e2e-stops"};
   kv::test::ProgramOptions options_;
   kv::test::ServiceStandinProcess service_;
 };

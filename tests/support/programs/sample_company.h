@@ -33,14 +33,24 @@ class SampleCompany {
   ProgramOptions& options() { return options_; }
   const ProgramOptions& options() const { return options_; }
 
+  // What the company file holds now, as the stand-in last saved it.
+  std::string Contents() const;
+
   // kvpage's arguments for the sync control against the service at `service_url` with this company, followed by
   // `more`.
   std::vector<std::string> SyncArgs(const std::string& service_url, const std::vector<std::string>& more = {}) const;
+  // The same for the download control.
+  std::vector<std::string> DownloadArgs(const std::string& service_url,
+                                        const std::vector<std::string>& more = {}) const;
 
  private:
   std::filesystem::path dir_;
   std::string file_;
   ProgramOptions options_;
 };
+
+// The bytes of a file of the source tree, `relative` to its top (e.g. "samples/service/pending-time.txt"). Throws
+// std::runtime_error when KV_SOURCE_DIR is missing or the file cannot be read.
+std::string ReadSourceFile(const std::string& relative);
 
 }  // namespace kv::test
