@@ -182,10 +182,11 @@ TEST(StandinLimitTest, ABodyOverTheLimitGets413AndServingGoesOn) {
   answer = client.Post("/brintavel.asp", std::string(1000, 'y'), "text/plain");
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->status, 200);
+  // A refused request is recorded once its answer is out, so the next request may be numbered before it.
   const auto received = service.Received();
   ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[0].body, "");
-  EXPECT_EQ(received[1].body, std::string(1000, 'y'));
+  std::multiset<std::string> bodies{received[0].body, received[1].body};
+  EXPECT_EQ(bodies, (std::multiset<std::string>{"", std::string(1000, 'y')}));
 }
 
 TEST(StandinRecordTest, ConcurrentRequestsAreRecordedWholeAndNumberedOnce) {
