@@ -69,6 +69,8 @@ void JudgeUploadAnswers(const Reading& reading) {
 
 // The rule of each page, as the service's answers are documented.
 bool GoodByRule(std::string_view page, std::string_view trimmed) {
+  // A server's closing line break never changes the verdict of a rule that reads the whole answer.
+  trimmed = kv::TrimTrailingLineBreaks(trimmed);
   const std::string upper = Upper(trimmed);
   const bool error = upper.starts_with("ERROR");
   if (page == "kalvordownload.asp") {
