@@ -20,17 +20,18 @@ std::string EveryList() {
   const char* kinds[] = {"EmployeeRet", "CustomerRet", "VendorRet", "AccountRet",      "ItemServiceRet",
                          "ClassRet",    "BillRet",     "CheckRet",  "TimeTrackingRet", "SalesTaxCodeRet"};
   for (int round = 0; round < 3; ++round) {
-    for (const char* kind : kinds) {
-      const std::string id = std::string(kind).substr(0, 2) + std::to_string(round);
-      text += "<" + std::string(kind) + "><ListID>" + id + "</ListID><Name>A &amp; B &#233; <![CDATA[<raw>]]></Name>";
-      if (std::string(kind) == "BillRet") {
+    for (const std::string kind : kinds) {
+      const std::string id = kind.substr(0, 2).append(std::to_string(round));
+      text.append("<").append(kind).append("><ListID>").append(id);
+      text += "</ListID><Name>A &amp; B &#233; <![CDATA[<raw>]]></Name>";
+      if (kind == "BillRet") {
         text += "<ItemLineRet><ListID>line-" + id + "</ListID><ItemLineRet><ListID>inner-" + id +
                 "</ListID></ItemLineRet></ItemLineRet>";
       }
-      if (std::string(kind) == "CustomerRet" && round == 1) {
+      if (kind == "CustomerRet" && round == 1) {
         text += "<Nested><CustomerRet><ListID>nested-" + id + "</ListID></CustomerRet></Nested>";
       }
-      text += "<!-- " + padding + " --></" + std::string(kind) + ">\n";
+      text.append("<!-- ").append(padding).append(" --></").append(kind).append(">\n");
     }
   }
   return text + "</QBXMLMsgsRs>\n</QBXML>\n";
