@@ -110,7 +110,8 @@ int32_t BrintavelCtl::ContactQuickBooks() {
 void ProcessQBRequest() {
   ModWizard& m = Module();
   ClearError(m);
-  m.sQBXMLResponse.clear();
+  // Released, not just emptied, so the last answer does not stay beside the next one while it arrives.
+  std::string().swap(m.sQBXMLResponse);
   try {
     if (!m.objRequestProcessor) throw kv::Error(kv::kErrObjectRequired, "Object required");
     m.sQBXMLResponse = m.objRequestProcessor->ProcessRequest(m.sTicket, m.sQBXMLRequest);

@@ -10,11 +10,11 @@ std::unique_ptr<StatementStream> NewStatementStream() {
   return stream;
 }
 
-std::vector<uint8_t> ReadAllBytes(StatementStream& stream) {
+std::string ReadAllBytes(StatementStream& stream) {
   // The type can be switched only at the start of the stream.
   stream.SetPosition(0);
   stream.SetType(platform::stream::adTypeBinary);
-  return stream.Read(platform::stream::adReadAll);
+  return stream.ReadString(platform::stream::adReadAll);
 }
 
 }  // namespace brintavel

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <vector>
+#include <string>
 
 #include "platform/stream/text_stream.h"
 
@@ -14,6 +13,6 @@ using StatementStream = platform::stream::Stream;
 // A fresh statement stream: character set "us-ascii", text type, open and empty.
 std::unique_ptr<StatementStream> NewStatementStream();
 // Everything written so far as us-ascii bytes; leaves the stream in binary mode at its end.
-std::vector<uint8_t> ReadAllBytes(StatementStream& stream);
+std::string ReadAllBytes(StatementStream& stream);
 
 }  // namespace brintavel

@@ -1,6 +1,7 @@
 #include "platform/qb/class_factory.h"
 
 #include <charconv>
+#include <utility>
 
 #include "common/error.h"
 #include "platform/qb/qb_errors.h"
@@ -23,11 +24,12 @@ std::filesystem::path RequireStandin() {
   return *program;
 }
 
-std::string Single(const std::vector<std::string>& result) {
+// Takes the answer over: a response runs to hundreds of megabytes, and a copy would double the peak.
+std::string Single(std::vector<std::string>&& result) {
   if (result.size() != 1) {
     throw kv::Error(kErrCannotReachQuickBooks, "Could not access QuickBooks: it sent an answer of unknown form.");
   }
-  return result[0];
+  return std::move(result[0]);
 }
 
 // The connection and session rules both objects keep on their side, so a call in the wrong order fails the same

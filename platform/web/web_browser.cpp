@@ -190,7 +190,7 @@ struct WebBrowser::Impl final : forms::EventSource {
     return size * count;
   }
 
-  void Start(const std::string& url, int nav_flags, const std::string* post, const std::string& header_text) {
+  void Start(const std::string& url, int nav_flags, std::optional<std::string> post, const std::string& header_text) {
     Cancel();
     busy = true;
     location = url;
@@ -204,13 +204,13 @@ struct WebBrowser::Impl final : forms::EventSource {
       return;
     }
     if (ScopedWebAnswers* answers = ScopedWebAnswers::Current()) {
-      canned = answers->Answer({url, post != nullptr ? std::optional<std::string>(*post) : std::nullopt});
+      canned = answers->Answer({url, std::move(post)});
       return;
     }
     flags = nav_flags;
     headers = header_text;
-    has_post = post != nullptr;
-    if (has_post) post_body = *post;
+    has_post = post.has_value();
+    if (has_post) post_body = std::move(*post);
     redirects = 0;
     Launch(url);
   }
@@ -508,8 +508,8 @@ WebBrowser::WebBrowser(forms::EventLoop& loop) : impl_(std::make_unique<Impl>(*t
 WebBrowser::~WebBrowser() = default;
 
 void WebBrowser::Navigate(const std::string& url, int flags, const std::string& /*target*/,
-                          const std::optional<std::string>& post_data, const std::string& headers) {
-  impl_->Start(url, flags, post_data ? &*post_data : nullptr, headers);
+                          std::optional<std::string> post_data, const std::string& headers) {
+  impl_->Start(url, flags, std::move(post_data), headers);
 }
 
 void WebBrowser::Navigate(const std::string& url, int flags, const std::string& target,

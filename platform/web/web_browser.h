@@ -63,8 +63,9 @@ class WebBrowser {
   // headers: header lines separated by CR and/or LF ("Content-Type:text/plain" LF CR included); each line
   //   "Name:value" is sent as the well-formed "Name: value"; lines without a colon are dropped.
   // An address that is not http:// or https:// completes with an error page, like a transport failure.
+  // The body is taken by value: a caller done with a large one moves it in and the transfer sends it in place.
   void Navigate(const std::string& url, int flags = 0, const std::string& target = {},
-                const std::optional<std::string>& post_data = std::nullopt, const std::string& headers = {});
+                std::optional<std::string> post_data = std::nullopt, const std::string& headers = {});
   void Navigate(const std::string& url, int flags, const std::string& target, const std::vector<uint8_t>& post_data,
                 const std::string& headers);
   // Whether a request without a body follows its redirects (the default); a request that reports something to the
