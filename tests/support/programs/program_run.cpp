@@ -15,11 +15,29 @@
 
 namespace kv::test {
 
-ProgramRun RunProgram(const std::string& name, const std::vector<std::string>& args, const ProgramOptions& options) {
-  const std::string program = BuildProgram(name).string();
+namespace {
+
+// execv's argument vector; it points into `program` and `args`, which must outlive it.
+std::vector<char*> ArgumentVector(const std::string& program, const std::vector<std::string>& args) {
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  return argv;
+}
+
+void TakeExitStatus(int status, ProgramRun& run) {
+  if (WIFEXITED(status)) {
+    run.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    run.killed_by = WTERMSIG(status);
+  }
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::string& name, const std::vector<std::string>& args, const ProgramOptions& options) {
+  const std::string program = BuildProgram(name).string();
+  std::vector<char*> argv = ArgumentVector(program, args);
 
   int out_pipe[2], err_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
@@ -94,20 +112,14 @@ ProgramRun RunProgram(const std::string& name, const std::vector<std::string>& a
     if (fd.fd >= 0) close(fd.fd);
   }
   if (watcher.joinable()) watcher.join();
-  if (WIFEXITED(status)) {
-    run.status = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    run.killed_by = WTERMSIG(status);
-  }
+  TakeExitStatus(status, run);
   return run;
 }
 
 ProgramRun RunProgramOnTerminal(const std::string& name, const std::vector<std::string>& args,
                                 const ProgramOptions& options, const std::string& input, unsigned short columns) {
   const std::string program = BuildProgram(name).string();
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
+  std::vector<char*> argv = ArgumentVector(program, args);
 
   winsize size{};
   size.ws_row = 30;
@@ -159,11 +171,7 @@ ProgramRun RunProgramOnTerminal(const std::string& name, const std::vector<std::
     run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   }
   if (watcher.joinable()) watcher.join();
-  if (WIFEXITED(status)) {
-    run.status = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    run.killed_by = WTERMSIG(status);
-  }
+  TakeExitStatus(status, run);
   return run;
 }
 
