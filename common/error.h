@@ -23,6 +23,7 @@ class Error : public std::runtime_error {
 
 // Run-time error numbers the system's own code raises.
 inline constexpr int64_t kErrOverflow = 6;
+inline constexpr int64_t kErrOutOfMemory = 7;
 inline constexpr int64_t kErrTypeMismatch = 13;
 inline constexpr int64_t kErrInvalidArgument = 5;
 inline constexpr int64_t kErrObjectRequired = 424;

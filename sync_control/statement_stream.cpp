@@ -10,11 +10,11 @@ std::unique_ptr<StatementStream> NewStatementStream() {
   return stream;
 }
 
-std::string ReadAllBytes(StatementStream& stream) {
+std::string TakeAllBytes(StatementStream& stream) {
   // The type can be switched only at the start of the stream.
   stream.SetPosition(0);
   stream.SetType(platform::stream::adTypeBinary);
-  return stream.ReadString(platform::stream::adReadAll);
+  return stream.TakeString();
 }
 
 }  // namespace brintavel

@@ -12,7 +12,7 @@ using StatementStream = platform::stream::Stream;
 
 // A fresh statement stream: character set "us-ascii", text type, open and empty.
 std::unique_ptr<StatementStream> NewStatementStream();
-// Everything written so far as us-ascii bytes; leaves the stream in binary mode at its end.
-std::string ReadAllBytes(StatementStream& stream);
+// Everything written so far as us-ascii bytes, handed over: the stream is left empty, in binary mode.
+std::string TakeAllBytes(StatementStream& stream);
 
 }  // namespace brintavel

@@ -54,7 +54,7 @@ PLKVUtilityResult BrintavelCtl::UploadNow(StatementStream& myStream) {
     const std::string url = query.Url(KVSecureServerURL);
     bSendClientVersion = false;
 
-    std::string body = ReadAllBytes(myStream);
+    std::string body = TakeAllBytes(myStream);
 
     Timer1.SetInterval(500);
     Timer1.SetEnabled(true);
@@ -62,7 +62,7 @@ PLKVUtilityResult BrintavelCtl::UploadNow(StatementStream& myStream) {
 
     std::shared_ptr<FrmKVUpload> form = LoadedUploadForm();
     form->bIsUploading = true;
-    // A whole list's statements in one body: moved on, so the transfer holds the only copy beside the stream.
+    // A whole list's statements in one body: moved on, so the transfer holds the only copy.
     form->WebBrowser1.Navigate(url, kNavFlags, "", std::move(body), kTextPlainHeader);
     return AwaitAnswer(*form);
   } catch (const kv::Error& e) {

@@ -217,6 +217,15 @@ std::string Stream::ReadString(int64_t count) {
   return std::string(TakeBytes(count, "Read"));
 }
 
+std::string Stream::TakeString() {
+  RequireOpen("Read");
+  RequireType(adTypeBinary, "Read");
+  std::string bytes = position_ == 0 ? std::move(data_) : data_.substr(position_);
+  data_.clear();
+  position_ = 0;
+  return bytes;
+}
+
 std::string Stream::ReadText(int64_t count) {
   RequireOpen("ReadText");
   RequireType(adTypeText, "ReadText");

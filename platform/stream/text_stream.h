@@ -72,6 +72,9 @@ class Stream {
   std::vector<uint8_t> Read(int64_t count = adReadAll);
   // The same bytes as a string, for callers that post them as a body.
   std::string ReadString(int64_t count = adReadAll);
+  // Binary type only: every byte from the position handed over, leaving the stream open, empty and at 0. From
+  // position 0 nothing is copied, so a caller done with a long stream never holds its bytes twice.
+  std::string TakeString();
   // Text type only: the characters from the position as UTF-8, all or at most count characters.
   std::string ReadText(int64_t count = adReadAll);
 

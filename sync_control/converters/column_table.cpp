@@ -46,7 +46,7 @@ bool ReadsChild(ColumnKind kind) {
 ColumnValue EvaluateColumn(const Column& column, const ColumnContext& context) {
   std::optional<std::string> child;
   if (ReadsChild(column.kind) && !column.source.empty()) child = context.children.Child(column.source);
-  if (child && column.keep_in != 0) context.record.Keep(column.keep_in, *child);
+  if (child && column.keep_in != 0) context.record.SetText(column.keep_in, *child);
 
   ColumnValue out;
   // A custom value and the active flag decide for themselves what a missing child means.

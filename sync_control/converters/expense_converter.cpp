@@ -29,7 +29,7 @@ class ExpenseLine {
   // whose cost, is below 0.
   bool Build(PipeLine& line, const ExpenseKind& kind, const RecordRow& record, int64_t number,
              bool billable_status_known) {
-    line.Add(record.Text(1) + ", " + std::to_string(number));
+    line.Add(std::string(record.Text(1)).append(", ").append(std::to_string(number)));
     line.Add(kind.name).Add(item_ ? "Item" : "Expense");
     line.AddChild(children_, "CustomerRef/ListID").AddChild(children_, "ClassRef/ListID");
     // Versions before 2.0 do not send the status; "9" tells the service it is not known.
@@ -75,8 +75,8 @@ class ExpenseLine {
 
 void FillExpenseRecord(const RecordChildren& children, RecordRow& record) {
   FillTimesAndActive(children, record, 0);
-  if (auto text = children.Child("TxnID")) record.Keep(1, *text);
-  if (auto text = children.Child("EditSequence")) record.Text(kExpenseEditSequence) = *text;
+  if (auto text = children.Child("TxnID")) record.SetText(1, *text);
+  if (auto text = children.Child("EditSequence")) record.SetText(kExpenseEditSequence, *text);
 }
 
 }  // namespace

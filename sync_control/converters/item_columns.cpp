@@ -180,7 +180,7 @@ void ReadRate(const std::optional<std::string>& text, RecordRow& record) {
 // A description of blanks only says nothing; the item's full name stands in for it.
 std::string DescriptionOr(const std::optional<std::string>& text, const RecordRow& record) {
   if (text && !kv::TrimBlanks(*text).empty()) return *text;
-  return record.Text(kItemFullName);
+  return std::string(record.Text(kItemFullName));
 }
 
 }  // namespace
@@ -199,10 +199,10 @@ std::span<const Column> PayrollItemColumns() {
 }
 
 void ReadSalesItemFields(const BrintavelCtl& ctl, const RecordChildren& children, RecordRow& record) {
-  if (const auto full_name = children.Child("FullName")) record.Text(kItemFullName) = *full_name;
+  if (const auto full_name = children.Child("FullName")) record.SetText(kItemFullName, *full_name);
 
   if (children.Child("SalesOrPurchase")) {
-    record.Text(kItemDescription) = DescriptionOr(children.Child("SalesOrPurchase/Desc"), record);
+    record.SetText(kItemDescription, DescriptionOr(children.Child("SalesOrPurchase/Desc"), record));
     // A price wins over a percentage; with neither the rate stays 0.
     if (auto price = children.Child("SalesOrPurchase/Price")) {
       ReadRate(price, record);
@@ -210,23 +210,23 @@ void ReadSalesItemFields(const BrintavelCtl& ctl, const RecordChildren& children
       ReadRate(children.Child("SalesOrPurchase/PricePercent"), record);
     }
     if (const auto account = children.Child("SalesOrPurchase/AccountRef/FullName")) {
-      record.Text(kItemAccount) = *account;
+      record.SetText(kItemAccount, *account);
     }
   } else if (children.Child("SalesAndPurchase")) {
-    record.Text(kItemDescription) = DescriptionOr(children.Child("SalesAndPurchase/SalesDesc"), record);
+    record.SetText(kItemDescription, DescriptionOr(children.Child("SalesAndPurchase/SalesDesc"), record));
     ReadRate(children.Child("SalesAndPurchase/SalesPrice"), record);
     if (const auto account = children.Child("SalesAndPurchase/IncomeAccountRef/FullName")) {
-      record.Text(kItemAccount) = *account;
+      record.SetText(kItemAccount, *account);
     }
   }
 
   // A tax-code reference without a name cannot be looked up: the field keeps its fresh empty text, which is not
   // taxable either.
   if (!children.Child("SalesTaxCodeRef")) {
-    record.Text(kItemTaxable) = "False";
+    record.SetText(kItemTaxable, "False");
   } else if (const auto code = children.Child("SalesTaxCodeRef/FullName")) {
     try {
-      record.Text(kItemTaxable) = ctl.IsSalesTaxCodeTaxable(*code) ? "True" : "False";
+      record.SetText(kItemTaxable, ctl.IsSalesTaxCodeTaxable(*code) ? "True" : "False");
     } catch (const kv::Error&) {
     }
   }

@@ -167,7 +167,7 @@ std::string ParentListId(const RecordChildren& children) {
 }
 
 void KeepJobStatus(const RecordChildren& children, RecordRow& record) {
-  if (const auto status = children.Child("JobStatus")) record.Text(kJobStatusMember) = *status;
+  if (const auto status = children.Child("JobStatus")) record.SetText(kJobStatusMember, *status);
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ struct RecordRow::Slots {
     uint32_t index;
   };
   std::vector<Slot> members;
+  uint32_t texts = 0;
 };
 
 RecordRow::RecordRow(const std::vector<MemberType>& layout) {
@@ -55,8 +56,7 @@ RecordRow::RecordRow(const std::vector<MemberType>& layout) {
   slots->members.reserve(layout.size());
   for (MemberType type : layout) {
     if (type == MemberType::Text) {
-      slots->members.push_back({true, static_cast<uint32_t>(texts_.size())});
-      texts_.emplace_back();
+      slots->members.push_back({true, slots->texts++});
       continue;
     }
     slots->members.push_back({false, static_cast<uint32_t>(scalars_.size())});
@@ -83,33 +83,47 @@ RecordRow::RecordRow(const std::vector<MemberType>& layout) {
   slots_ = std::move(slots);
 }
 
-template <class T>
-T& RecordRow::Get(int member) {
+uint32_t RecordRow::SlotOf(int member, bool text) const {
   if (member < 1 || static_cast<size_t>(member) > slots_->members.size()) throw SubscriptOutOfRange();
   const Slots::Slot slot = slots_->members[static_cast<size_t>(member - 1)];
-  if constexpr (std::is_same_v<T, std::string>) {
-    if (!slot.text) throw kv::TypeMismatch();
-    return texts_[slot.index];
-  } else {
-    T* value = slot.text ? nullptr : std::get_if<T>(&scalars_[slot.index]);
-    if (value == nullptr) throw kv::TypeMismatch();
-    return *value;
-  }
+  if (slot.text != text) throw kv::TypeMismatch();
+  return slot.index;
 }
 
-void RecordRow::Keep(int member, std::string value) {
-  std::string& target = Text(member);
-  if (member == 1 && list_ids_ != nullptr && target != value) {
-    if (!target.empty()) {
-      const auto old = list_ids_->find(target);
-      if (old != list_ids_->end() && --old->second == 0) list_ids_->erase(old);
+template <class T>
+T& RecordRow::Get(int member) {
+  T* value = std::get_if<T>(&scalars_[SlotOf(member, false)]);
+  if (value == nullptr) throw kv::TypeMismatch();
+  return *value;
+}
+
+std::string_view RecordRow::Text(int member) const {
+  const uint32_t slot = SlotOf(member, true);
+  if (text_ends_.empty()) return {};
+  const uint32_t begin = slot == 0 ? 0 : text_ends_[slot - 1];
+  return std::string_view(texts_).substr(begin, text_ends_[slot] - begin);
+}
+
+void RecordRow::SetText(int member, std::string_view value) {
+  const uint32_t slot = SlotOf(member, true);
+  const std::string_view old = Text(member);
+  if (old == value) return;
+  if (member == 1 && list_ids_ != nullptr) {
+    if (!old.empty()) {
+      const auto found = list_ids_->find(std::string(old));
+      if (found != list_ids_->end() && --found->second == 0) list_ids_->erase(found);
     }
-    if (!value.empty()) ++(*list_ids_)[value];
+    if (!value.empty()) ++(*list_ids_)[std::string(value)];
   }
-  target = std::move(value);
+  // The ends are 32-bit: a row's texts all come from one record of a response, far below 4 GiB.
+  if (texts_.size() - old.size() + value.size() > UINT32_MAX) throw kv::Error(kv::kErrOutOfMemory, "Out of memory");
+  if (text_ends_.empty()) text_ends_.assign(slots_->texts, 0);
+  const uint32_t begin = slot == 0 ? 0 : text_ends_[slot - 1];
+  texts_.replace(begin, old.size(), value);
+  const uint32_t grown = static_cast<uint32_t>(value.size() - old.size());  // wraps for a shorter text, as meant
+  for (uint32_t i = slot; i < text_ends_.size(); ++i) text_ends_[i] += grown;
 }
 
-template std::string& RecordRow::Get<std::string>(int);
 template kv::DateTime& RecordRow::Get<kv::DateTime>(int);
 template bool& RecordRow::Get<bool>(int);
 template int16_t& RecordRow::Get<int16_t>(int);
@@ -135,7 +149,7 @@ void RecordSet::Resize(int32_t count, const std::string& mode) {
     return;
   }
   // The rows cut off take their ListIDs with them.
-  for (size_t i = static_cast<size_t>(count); i < rows_->size(); ++i) (*rows_)[i].Keep(1, std::string());
+  for (size_t i = static_cast<size_t>(count); i < rows_->size(); ++i) (*rows_)[i].SetText(1, {});
   rows_->resize(static_cast<size_t>(count), BlankRow());
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <variant>
 #include <vector>
@@ -26,36 +27,40 @@ class RecordRow {
  public:
   explicit RecordRow(const std::vector<MemberType>& layout);
 
-  std::string& Text(int member) { return Get<std::string>(member); }
+  // A text member's value; the view lasts until the next SetText on this row.
+  std::string_view Text(int member) const;
+  // Stores a text member. Member 1 is written through here too, so that its set's lookup by ListID knows it.
+  void SetText(int member, std::string_view value);
+
   kv::DateTime& Date(int member) { return Get<kv::DateTime>(member); }
   bool& Flag(int member) { return Get<bool>(member); }
   int16_t& Int16(int member) { return Get<int16_t>(member); }
   int32_t& Int32(int member) { return Get<int32_t>(member); }
   double& Double(int member) { return Get<double>(member); }
-  const std::string& Text(int member) const { return const_cast<RecordRow*>(this)->Text(member); }
   kv::DateTime Date(int member) const { return const_cast<RecordRow*>(this)->Date(member); }
   bool Flag(int member) const { return const_cast<RecordRow*>(this)->Flag(member); }
 
-  // Stores a text member. Member 1 is written through here, so that its set's lookup by ListID knows it.
-  void Keep(int member, std::string value);
-
   // Member 1 (ListID, or TxnID for transactions), 2 (TimeCreated) and 3 (TimeModified) of every set.
-  std::string& ListID() { return Text(1); }
+  std::string_view ListID() const { return Text(1); }
   kv::DateTime& TimeCreated() { return Date(2); }
   kv::DateTime& TimeModified() { return Date(3); }
 
  private:
-  // A sync keeps a row for every record of every list to its end, so a row is kept compact: texts apart from
-  // the other members, which need no room for a text beside them; the layout's slot table is shared.
+  // A sync keeps a row for every record of every list to its end, and most text members of a list are empty or
+  // short, so a row keeps its texts end to end in one buffer (nothing at all while every one is empty) and the
+  // other members apart; the layout's slot table is shared.
   using Scalar = std::variant<kv::DateTime, bool, int16_t, int32_t, double>;
   struct Slots;
 
+  // The slot of a member of this type; raises subscript out of range or type mismatch.
+  uint32_t SlotOf(int member, bool text) const;
   template <class T>
   T& Get(int member);
   friend class RecordSet;
   std::shared_ptr<const Slots> slots_;
   ListIDCounts* list_ids_ = nullptr;  // its set's, for a row of a set
-  std::vector<std::string> texts_;
+  std::string texts_;                 // the text members one after another
+  std::vector<uint32_t> text_ends_;   // where each text member ends in texts_; empty while all are empty
   std::vector<Scalar> scalars_;
 };
 
@@ -72,7 +77,7 @@ class RecordSet {
   void Resize(int32_t count, const std::string& mode);
 
   bool HasArrays() const { return rows_.has_value(); }
-  // Whether a row holds this ListID in member 1 (as RecordRow::Keep stored it); false for the empty text.
+  // Whether a row holds this ListID in member 1 (as RecordRow::SetText stored it); false for the empty text.
   bool HoldsListID(const std::string& list_id) const;
   // Raises subscript out of range when the set holds no arrays, like the upper bound of an empty array.
   int32_t UpperBound() const;

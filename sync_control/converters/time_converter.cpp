@@ -56,8 +56,8 @@ bool ReadDecimal(std::string_view text, size_t& pos, Exact& out) {
 // field at the fresh value.
 void FillTimeRecord(const RecordChildren& children, RecordRow& record) {
   FillTimesAndActive(children, record, 0);
-  if (auto text = children.Child("TxnID")) record.Keep(1, *text);
-  if (auto text = children.Child("EditSequence")) record.Text(kTimeEditSequence) = *text;
+  if (auto text = children.Child("TxnID")) record.SetText(1, *text);
+  if (auto text = children.Child("EditSequence")) record.SetText(kTimeEditSequence, *text);
   if (auto text = children.Child("TxnDate")) {
     try {
       record.Date(kTimeTxnDate) = ParseQBDate(*text);
@@ -66,15 +66,15 @@ void FillTimeRecord(const RecordChildren& children, RecordRow& record) {
   }
   // The entity's name goes only with its id, so the service never gets a name it cannot match.
   if (auto id = children.Child("EntityRef/ListID")) {
-    record.Text(kTimeEntityId) = *id;
-    record.Text(kTimeEntityName) = children.Child("EntityRef/FullName").value_or(std::string());
+    record.SetText(kTimeEntityId, *id);
+    record.SetText(kTimeEntityName, children.Child("EntityRef/FullName").value_or(std::string()));
   }
-  if (auto id = children.Child("CustomerRef/ListID")) record.Text(7) = *id;
-  if (auto id = children.Child("ItemServiceRef/ListID")) record.Text(8) = *id;
+  if (auto id = children.Child("CustomerRef/ListID")) record.SetText(7, *id);
+  if (auto id = children.Child("ItemServiceRef/ListID")) record.SetText(8, *id);
   if (auto text = children.Child("Duration")) record.Double(kTimeHours) = DurationToHours(*text);
-  if (auto id = children.Child("ClassRef/ListID")) record.Text(10) = *id;
-  if (auto id = children.Child("PayrollItemWageRef/ListID")) record.Text(11) = *id;
-  if (auto text = children.Child("Notes")) record.Text(12) = *text;
+  if (auto id = children.Child("ClassRef/ListID")) record.SetText(10, *id);
+  if (auto id = children.Child("PayrollItemWageRef/ListID")) record.SetText(11, *id);
+  if (auto text = children.Child("Notes")) record.SetText(12, *text);
   for (const auto& [name, member] : {std::pair{"IsBillable", kTimeBillable}, std::pair{"IsBilled", kTimeBilled}}) {
     if (auto text = children.Child(name)) {
       try {

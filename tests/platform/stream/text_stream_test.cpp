@@ -74,6 +74,24 @@ TEST(TextStreamTest, WritesAppendWithoutSeparatorAndReadReturnsEverything) {
   EXPECT_EQ(stream.ReadString(1000), "ET [x]='1'\r\nline\r\n");
 }
 
+TEST(TextStreamTest, TakeHandsOverTheRestAndLeavesTheStreamEmpty) {
+  Stream stream = AsciiStream();
+  stream.WriteText("UPDATE A\r\n");
+  EXPECT_EQ(ErrorNumberOf([&] { stream.TakeString(); }), adErrIllegalOperation);  // text type
+  stream.SetPosition(0);
+  stream.SetType(adTypeBinary);
+  stream.SetPosition(7);
+  EXPECT_EQ(stream.TakeString(), "A\r\n");
+  EXPECT_EQ(stream.Size(), 0);
+  EXPECT_EQ(stream.Position(), 0);
+  stream.Write(std::string_view("bytes"));
+  stream.SetPosition(0);
+  EXPECT_EQ(stream.TakeString(), "bytes");
+  EXPECT_EQ(stream.TakeString(), "");
+  stream.Close();
+  EXPECT_EQ(ErrorNumberOf([&] { stream.TakeString(); }), adErrObjectClosed);
+}
+
 TEST(TextStreamTest, EmptyStreamReadsNoBytes) {
   Stream stream = AsciiStream();
   EXPECT_EQ(ReadAll(stream), "");

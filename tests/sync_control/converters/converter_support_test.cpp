@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+#include <string>
 #include <thread>
 
 #include "common/error.h"
@@ -37,7 +39,7 @@ TEST(RecordSetTest, BlankModeMakesFreshRowsAtTheirDefaults) {
 
   classes.Resize(5, "");
   ASSERT_EQ(classes.UpperBound(), 5);
-  classes[5].ListID() = "X";
+  classes[5].SetText(1, "X");
   classes[5].Flag(7) = true;
   classes.Resize(5, "   ");  // blanks count as the blank mode
   EXPECT_EQ(classes[5].ListID(), "");
@@ -54,11 +56,11 @@ TEST(RecordSetTest, ListIDLookupFollowsWhatTheRowsHold) {
   EXPECT_FALSE(jobs.HoldsListID("A"));  // no arrays
   jobs.Resize(4, "");
   EXPECT_FALSE(jobs.HoldsListID(""));  // every fresh row holds the empty text, which is never a match
-  jobs[2].Keep(1, "A");
-  jobs[4].Keep(1, "A");
+  jobs[2].SetText(1, "A");
+  jobs[4].SetText(1, "A");
   EXPECT_TRUE(jobs.HoldsListID("A"));
   EXPECT_FALSE(jobs.HoldsListID("a"));
-  jobs[2].Keep(1, "B");  // overwritten in one row, still held by the other
+  jobs[2].SetText(1, "B");  // overwritten in one row, still held by the other
   EXPECT_TRUE(jobs.HoldsListID("A"));
   EXPECT_TRUE(jobs.HoldsListID("B"));
   jobs.Resize(3, "Preserve");  // row 4 goes, with its A
@@ -66,11 +68,11 @@ TEST(RecordSetTest, ListIDLookupFollowsWhatTheRowsHold) {
   EXPECT_TRUE(jobs.HoldsListID("B"));
   jobs.Resize(6, "Preserve");
   EXPECT_TRUE(jobs.HoldsListID("B"));
-  jobs[1].Keep(4, "A");  // another member is no ListID
+  jobs[1].SetText(4, "A");  // another member is no ListID
   EXPECT_FALSE(jobs.HoldsListID("A"));
   jobs.Resize(6, "");
   EXPECT_FALSE(jobs.HoldsListID("B"));
-  jobs[1].Keep(1, "C");
+  jobs[1].SetText(1, "C");
   jobs.Resize(0, "Empty");
   EXPECT_FALSE(jobs.HoldsListID("C"));
   jobs.Resize(1, "Preserve");  // on no arrays: fresh rows
@@ -81,7 +83,7 @@ TEST(RecordSetTest, PreserveKeepsTheLowerRowsAndEmptyDropsEverything) {
   RecordSets sets;
   RecordSet& accounts = sets.GLAccountRecords;
   accounts.Resize(5, "");
-  for (int i = 1; i <= 5; ++i) accounts[i].Text(8) = "type" + std::to_string(i);
+  for (int i = 1; i <= 5; ++i) accounts[i].SetText(8, "type" + std::to_string(i));
   accounts[2].Double(11) = 12.5;
 
   accounts.Resize(3, "Preserve");
@@ -112,8 +114,8 @@ TEST(RecordSetTest, MembersKeepTheirTypeAndPlaceInEveryRow) {
   RecordSet& items = sets.ServiceItemRecords;
   items.Resize(2, "");
   RecordRow& row = items[1];
-  row.Text(13) = "last";
-  row.Text(11) = "eleven";
+  row.SetText(13, "last");
+  row.SetText(11, "eleven");
   row.Int16(12) = 7;
   row.Double(10) = 2.5;
   row.Flag(6) = true;
@@ -139,6 +141,36 @@ TEST(RecordSetTest, MembersKeepTheirTypeAndPlaceInEveryRow) {
   EXPECT_EQ(ErrorNumber([&] { row.Text(0); }), 9);
   EXPECT_EQ(ErrorNumber([&] { row.Text(14); }), 9);
   EXPECT_EQ(ErrorNumber([&] { row.Int16(14); }), 9);
+}
+
+TEST(RecordSetTest, RewritingATextLeavesEveryOtherTextAsItWas) {
+  RecordSets sets;
+  // Customers: member 1 text, 4-6 texts, 9-47 texts, 51 text; the others are no texts.
+  RecordSet& customers = sets.CustomerRecords;
+  customers.Resize(1, "");
+  RecordRow& row = customers[1];
+  std::map<int, std::string> expected;
+  auto set = [&](int member, const std::string& value) {
+    row.SetText(member, value);
+    expected[member] = value;
+    for (const auto& [m, text] : expected) ASSERT_EQ(row.Text(m), text) << "member " << m << " after " << member;
+  };
+  set(51, "last");
+  set(1, "ID-1");
+  set(20, "a middle text");
+  set(20, "short");                      // shrinks
+  set(4, std::string(5000, 'x'));        // grows far, in front of the others
+  set(20, "");                           // empties one between others
+  set(9, "ninth");
+  set(4, "");
+  set(47, "forty-seven");
+  set(1, "");
+  row.SetText(5, row.Text(9));  // from its own text
+  EXPECT_EQ(row.Text(5), "ninth");
+  EXPECT_EQ(row.Text(9), "ninth");
+  EXPECT_EQ(row.Text(51), "last");
+  EXPECT_EQ(ErrorNumber([&] { row.SetText(7, "x"); }), kv::kErrTypeMismatch);
+  EXPECT_EQ(ErrorNumber([&] { row.SetText(52, "x"); }), 9);
 }
 
 TEST(RecordSetTest, ModesCompareExactlyAndCountsMustBePositive) {
