@@ -4,7 +4,6 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <ctime>
 
 #include "common/error.h"
@@ -233,6 +232,19 @@ bool ParseDateAndTime(Scanner& s, DateTime& out) {
   return true;
 }
 
+// Appends a number as printf's "%0*lld" writes it: at least `width` characters, zeros after any sign. A sync
+// formats a few dates for every record it sends, so this stays clear of printf.
+void AppendNumber(std::string& out, long long value, int width = 1) {
+  char digits[24];
+  const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, value);
+  const std::string_view text(digits, static_cast<size_t>(r.ptr - digits));
+  const std::string_view magnitude = value < 0 ? text.substr(1) : text;
+  if (value < 0) out += '-';
+  const int pad = width - static_cast<int>(text.size());
+  if (pad > 0) out.append(static_cast<size_t>(pad), '0');
+  out += magnitude;
+}
+
 }  // namespace
 
 bool DateTime::IsValidDate(int year, int month, int day) {
@@ -278,38 +290,57 @@ int DateTime::Day() const {
 }
 
 std::string GeneralDateText(DateTime dt) {
-  char buf[64];
   std::string out;
   const Civil c = CivilOf(dt);
   const bool has_date = dt.Days() != 0;
   const bool has_time = dt.SecondsOfDay() != 0;
   if (has_date) {
-    std::snprintf(buf, sizeof buf, "%d/%d/%lld", c.month, c.day, static_cast<long long>(c.year));
-    out = buf;
+    AppendNumber(out, c.month);
+    out += '/';
+    AppendNumber(out, c.day);
+    out += '/';
+    AppendNumber(out, static_cast<long long>(c.year));
   }
   if (has_time || !has_date) {
     const int h = dt.Hour();
-    const int h12 = h % 12 == 0 ? 12 : h % 12;
-    std::snprintf(buf, sizeof buf, "%d:%02d:%02d %s", h12, dt.Minute(), dt.Second(), h < 12 ? "AM" : "PM");
     if (!out.empty()) out += ' ';
-    out += buf;
+    AppendNumber(out, h % 12 == 0 ? 12 : h % 12);
+    out += ':';
+    AppendNumber(out, dt.Minute(), 2);
+    out += ':';
+    AppendNumber(out, dt.Second(), 2);
+    out += h < 12 ? " AM" : " PM";
   }
   return out;
 }
 
 std::string FixedDateTimeText(DateTime dt) {
-  char buf[64];
   const Civil c = CivilOf(dt);
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04lld %02d:%02d:%02d", c.month, c.day, static_cast<long long>(c.year),
-                dt.Hour(), dt.Minute(), dt.Second());
-  return buf;
+  std::string out;
+  out.reserve(19);
+  AppendNumber(out, c.month, 2);
+  out += '/';
+  AppendNumber(out, c.day, 2);
+  out += '/';
+  AppendNumber(out, static_cast<long long>(c.year), 4);
+  out += ' ';
+  AppendNumber(out, dt.Hour(), 2);
+  out += ':';
+  AppendNumber(out, dt.Minute(), 2);
+  out += ':';
+  AppendNumber(out, dt.Second(), 2);
+  return out;
 }
 
 std::string IsoDateText(DateTime dt) {
-  char buf[32];
   const Civil c = CivilOf(dt);
-  std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d", static_cast<long long>(c.year), c.month, c.day);
-  return buf;
+  std::string out;
+  AppendNumber(out, static_cast<long long>(c.year), 4);
+  out += '-';
+  AppendNumber(out, c.month, 2);
+  out += '-';
+  AppendNumber(out, c.day, 2);
+  return out;
 }
 
 bool TryParseDateTime(std::string_view text, DateTime& out) {

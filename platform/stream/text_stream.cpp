@@ -78,10 +78,16 @@ void AppendUtf16(std::string& out, uint32_t cp) {
 }
 
 bool AllAscii(std::string_view text) {
-  for (unsigned char c : text) {
-    if (c >= 0x80) return false;
+  // Eight bytes at a time: every statement of a sync passes through here.
+  uint64_t high = 0;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    high |= word;
   }
-  return true;
+  for (; i < text.size(); ++i) high |= static_cast<unsigned char>(text[i]);
+  return (high & 0x8080808080808080ULL) == 0;
 }
 
 }  // namespace

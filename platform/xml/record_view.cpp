@@ -160,6 +160,20 @@ Node RecordView::node() const {
   return *node_;
 }
 
+std::vector<RecordView::Element> RecordView::ChildElements() const {
+  std::vector<Element> elements;
+  const bool scan = !node_ && !markup_.empty() && markup_.find("xmlns") == std::string_view::npos;
+  if (const std::vector<Child>* children = scan ? Children() : nullptr) {
+    elements.reserve(children->size());
+    for (const Child& child : *children) elements.push_back({std::string(child.name), FromMarkup(child.markup, parser_)});
+    return elements;
+  }
+  for (Node child = node().firstChild(); child; child = child.nextSibling()) {
+    if (child.nodeType() == NodeType::kElement) elements.push_back({child.nodeName(), RecordView(child)});
+  }
+  return elements;
+}
+
 const std::vector<RecordView::Child>* RecordView::Children() const {
   if (!children_) children_ = ScanChildren<Child>(markup_);
   return children_->has_value() ? &**children_ : nullptr;

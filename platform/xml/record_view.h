@@ -39,6 +39,12 @@ class RecordView {
   // The record as the root of a small document of its own; the empty node when it cannot be parsed.
   Node node() const;
 
+  // The record's element children in document order, each a view of its own under its qualified name: read from
+  // the markup in place when it scans and declares no namespace (a child read alone would lose it), else from the
+  // tree.
+  struct Element;
+  std::vector<Element> ChildElements() const;
+
  private:
   struct Child {
     std::string_view name;
@@ -55,6 +61,11 @@ class RecordView {
   std::shared_ptr<RecordParser> parser_;
   mutable std::optional<Node> node_;
   mutable std::optional<std::optional<std::vector<Child>>> children_;
+};
+
+struct RecordView::Element {
+  std::string name;
+  RecordView view;
 };
 
 }  // namespace platform::xml

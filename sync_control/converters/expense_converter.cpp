@@ -117,15 +117,12 @@ void GetExpensesFromQB(BrintavelCtl& ctl, int16_t pass) {
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillExpenseRecord(ElementChildren(expense), record);
     if (!PassesLastSync(record, m.ExpenseLastSyncDate)) continue;
-    const platform::xml::Node element = expense.node();
-
     // Lines are numbered within their transaction as they are sent; a dropped line takes no number.
     int64_t number = 0;
-    for (platform::xml::Node child = element.firstChild(); child; child = child.nextSibling()) {
-      const std::string name = child.nodeName();
-      const bool item = name == "ItemLineRet";
-      if (!item && name != "ExpenseLineRet") continue;
-      const ElementChildren line_children(child);
+    for (platform::xml::RecordView::Element& child : expense.ChildElements()) {
+      const bool item = child.name == "ItemLineRet";
+      if (!item && child.name != "ExpenseLineRet") continue;
+      const ElementChildren line_children(std::move(child.view));
       ExpenseLine expense_line(line_children, item);
       PipeLine line(ctl.sValueList);
       if (!expense_line.Build(line, kind, record, number, billable_status_known)) continue;

@@ -108,12 +108,13 @@ void RecordRow::SetText(int member, std::string_view value) {
   const uint32_t slot = SlotOf(member, true);
   const std::string_view old = Text(member);
   if (old == value) return;
-  if (member == 1 && list_ids_ != nullptr) {
+  if (member == 1 && list_ids_ != nullptr && list_ids_->counted) {
+    auto& counts = list_ids_->counts;
     if (!old.empty()) {
-      const auto found = list_ids_->find(std::string(old));
-      if (found != list_ids_->end() && --found->second == 0) list_ids_->erase(found);
+      const auto found = counts.find(std::string(old));
+      if (found != counts.end() && --found->second == 0) counts.erase(found);
     }
-    if (!value.empty()) ++(*list_ids_)[std::string(value)];
+    if (!value.empty()) ++counts[std::string(value)];
   }
   // The ends are 32-bit: a row's texts all come from one record of a response, far below 4 GiB.
   if (texts_.size() - old.size() + value.size() > UINT32_MAX) throw kv::Error(kv::kErrOutOfMemory, "Out of memory");
@@ -136,21 +137,24 @@ RecordSet::RecordSet(std::vector<MemberType> layout, int active_member)
 void RecordSet::Resize(int32_t count, const std::string& mode) {
   if (mode == "Empty") {
     rows_.reset();
-    list_ids_->clear();
+    ForgetListIDs();
     return;
   }
   const bool blank = kv::TrimBlanks(mode).empty();
   if (!blank && mode != "Preserve") throw kv::Error(kv::kErrInvalidArgument, "Invalid procedure call or argument");
   if (count < 1) throw SubscriptOutOfRange();
+  ForgetListIDs();
   if (blank || !rows_) {
     // Preserve on a set without arrays has nothing to keep: it makes fresh rows like the blank mode.
     rows_.emplace(static_cast<size_t>(count), BlankRow());
-    list_ids_->clear();
     return;
   }
-  // The rows cut off take their ListIDs with them.
-  for (size_t i = static_cast<size_t>(count); i < rows_->size(); ++i) (*rows_)[i].SetText(1, {});
   rows_->resize(static_cast<size_t>(count), BlankRow());
+}
+
+void RecordSet::ForgetListIDs() {
+  list_ids_->counted = false;
+  list_ids_->counts.clear();
 }
 
 const RecordRow& RecordSet::BlankRow() {
@@ -162,7 +166,15 @@ const RecordRow& RecordSet::BlankRow() {
 }
 
 bool RecordSet::HoldsListID(const std::string& list_id) const {
-  return !list_id.empty() && rows_ && list_ids_->count(list_id) > 0;
+  if (list_id.empty() || !rows_) return false;
+  if (!list_ids_->counted) {
+    for (const RecordRow& row : *rows_) {
+      const std::string_view held = row.ListID();
+      if (!held.empty()) ++list_ids_->counts[std::string(held)];
+    }
+    list_ids_->counted = true;
+  }
+  return list_ids_->counts.count(list_id) > 0;
 }
 
 int32_t RecordSet::UpperBound() const {

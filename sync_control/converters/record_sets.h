@@ -14,8 +14,12 @@
 namespace brintavel {
 
 // How many rows of a set hold each ListID in member 1 (empty ones left out), so that a lookup by ListID costs the
-// same however long the list.
-using ListIDCounts = std::unordered_map<std::string, int32_t>;
+// same however long the list. Counted when the set is first asked and kept up to date from then on, so that the
+// sets nobody asks pay nothing.
+struct ListIDCounts {
+  bool counted = false;
+  std::unordered_map<std::string, int32_t> counts;
+};
 
 // The element types a member of a record set can have.
 enum class MemberType { Text, Date, Flag, Int16, Int32, Double };
@@ -91,6 +95,7 @@ class RecordSet {
 
  private:
   const RecordRow& BlankRow();
+  void ForgetListIDs();  // counted again when next asked
 
   std::vector<MemberType> layout_;
   int active_member_;

@@ -26,9 +26,16 @@ std::string KeyLiteral(int64_t position) {
 }
 
 std::string TextLiteral(std::string_view text, size_t width) {
-  std::string literal = "'";
-  literal += DoubleApostrophes(CutToWidth(text, width));
-  return literal + "'";
+  text = CutToWidth(text, width);
+  std::string literal;
+  literal.reserve(text.size() + 2);
+  literal += '\'';
+  for (size_t apostrophe; (apostrophe = text.find('\'')) != std::string_view::npos;) {
+    literal.append(text.substr(0, apostrophe + 1)).append(1, '\'');
+    text.remove_prefix(apostrophe + 1);
+  }
+  literal.append(text).append(1, '\'');
+  return literal;
 }
 
 bool IsActiveText(std::string_view is_active) {
@@ -40,9 +47,9 @@ std::string ActiveFlagLiteral(const std::optional<std::string>& is_active) {
 }
 
 std::string FormattedDateLiteral(kv::DateTime value) {
-  std::string literal = "'";
-  literal += kv::FixedDateTimeText(value);
-  return literal + "'";
+  std::string literal = kv::FixedDateTimeText(value);
+  literal.insert(literal.begin(), '\'');
+  return literal.append(1, '\'');
 }
 
 std::string GeneralDateLiteral(kv::DateTime value, size_t width) {

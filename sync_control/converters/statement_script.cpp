@@ -33,15 +33,12 @@ void StatementBuilder::AppendColumn(std::string_view name, std::string value, bo
 }
 
 const std::string& StatementBuilder::Finish(const TableLiterals& table, std::string_view list_id_literal, bool active) {
-  insert_sql_ = "INSERT INTO ";
-  insert_sql_ += table.table;
-  insert_sql_ += " (" + column_list_ + ") VALUES (" + value_list_ + ")";
+  insert_sql_.assign("INSERT INTO ").append(table.table).append(" (").append(column_list_);
+  insert_sql_.append(") VALUES (").append(value_list_).append(")");
 
-  std::string update = "UPDATE ";
-  update += table.table;
-  update += " SET " + update_sql_ + " WHERE [QBListId] = ";
-  update += list_id_literal;
-  update_sql_ = std::move(update);
+  // The SET list is still in update_sql_: the head goes in front of it.
+  update_sql_.insert(0, std::string("UPDATE ").append(table.table).append(" SET "));
+  update_sql_.append(" WHERE [QBListId] = ").append(list_id_literal);
 
   statement_.clear();
   if (active) {

@@ -64,5 +64,50 @@ TEST(RecordViewTest, ChildTextsAreThoseOfTheTree) {
   EXPECT_FALSE(RecordView());
 }
 
+// The names and texts of the element children, as a list to compare.
+std::vector<std::string> Elements(const RecordView& view) {
+  std::vector<std::string> out;
+  for (const RecordView::Element& child : view.ChildElements()) {
+    out.push_back(child.name + "=" + child.view.ChildText("ListID").value_or("-") + "/" +
+                  child.view.ChildText("Memo").value_or("-"));
+  }
+  return out;
+}
+
+TEST(RecordViewTest, ChildElementsAreTheTreesElementChildrenInOrder) {
+  constexpr const char* kBill =
+      "<BillRet><TxnID>T-1</TxnID>text between<!-- a comment -->"
+      "<ItemLineRet><ListID>I-1</ListID><Memo>a &amp; b</Memo></ItemLineRet>"
+      "<ExpenseLineRet><ListID>E-1</ListID><ItemLineRet><ListID>nested</ListID></ItemLineRet></ExpenseLineRet>"
+      "<ExpenseLineRet/><![CDATA[<ItemLineRet>not one</ItemLineRet>]]>"
+      "<ItemLineRet><ListID><![CDATA[I-2]]></ListID></ItemLineRet></BillRet>";
+  const std::vector<std::string> expected = {"TxnID=-/-", "ItemLineRet=I-1/a & b", "ExpenseLineRet=E-1/-",
+                                             "ExpenseLineRet=-/-", "ItemLineRet=I-2/-"};
+  std::string text = "<r>";
+  for (int i = 0; i < 20; ++i) text += kBill + std::string(60, ' ');
+  text += "</r>";
+  const ElementIndex index(text, {"BillRet"});
+  ASSERT_TRUE(index.positioned());
+  ElementStream stream(index, {"BillRet"});
+  EXPECT_EQ(Elements(stream.NextRecord()), expected);
+
+  Document doc;
+  ASSERT_TRUE(doc.LoadXml(text));
+  EXPECT_EQ(Elements(RecordView(doc.getElementsByTagName("BillRet").item(0))), expected);
+
+  // Children that use a prefix declared on the record keep their names, whichever way they are read.
+  std::string prefixed = "<r>";
+  for (int i = 0; i < 20; ++i) {
+    prefixed += "<q:BillRet xmlns:q=\"urn:q\"><q:ItemLineRet><q:ListID>Q</q:ListID></q:ItemLineRet></q:BillRet>";
+  }
+  prefixed += "</r>";
+  const ElementIndex prefixed_index(prefixed, {"q:BillRet"});
+  ElementStream prefixed_stream(prefixed_index, {"q:BillRet"});
+  const std::vector<RecordView::Element> children = prefixed_stream.NextRecord().ChildElements();
+  ASSERT_EQ(children.size(), 1u);
+  EXPECT_EQ(children[0].name, "q:ItemLineRet");
+  EXPECT_EQ(children[0].view.node().selectSingleNode("q:ListID").text(), "Q");
+}
+
 }  // namespace
 }  // namespace platform::xml
