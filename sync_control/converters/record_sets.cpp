@@ -1,6 +1,9 @@
 #include "sync_control/converters/record_sets.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <type_traits>
 
 #include "common/error.h"
@@ -41,88 +44,146 @@ thread_local std::unique_ptr<RecordSets> t_sets;
 
 }  // namespace
 
-// Where each member lives: its index among the texts or among the other members.
+// Where each member lives: its index among the texts or among the other members. One table per set.
 struct RecordRow::Slots {
   struct Slot {
-    bool text;
+    MemberType type;
     uint32_t index;
   };
   std::vector<Slot> members;
-  uint32_t texts = 0;
+  ListIDCounts* list_ids = nullptr;  // the set's
 };
 
-RecordRow::RecordRow(const std::vector<MemberType>& layout) {
-  auto slots = std::make_shared<Slots>();
-  slots->members.reserve(layout.size());
-  for (MemberType type : layout) {
-    if (type == MemberType::Text) {
-      slots->members.push_back({true, slots->texts++});
-      continue;
-    }
-    slots->members.push_back({false, static_cast<uint32_t>(scalars_.size())});
-    switch (type) {
+namespace {
+constexpr size_t kLength = sizeof(uint32_t);
+constexpr size_t kEntryHeader = 1 + kLength;  // slot, length
+
+uint32_t ReadLength(const char* at) {
+  uint32_t length;
+  std::memcpy(&length, at, sizeof length);
+  return length;
+}
+
+void WriteLength(char* at, uint32_t length) {
+  std::memcpy(at, &length, sizeof length);
+}
+}  // namespace
+
+RecordRow::RecordRow(const Slots& slots) : slots_(&slots) {
+  for (const Slots::Slot& slot : slots.members) {
+    Scalar& scalar = scalars_[slot.index];
+    switch (slot.type) {  // the member of the union this slot uses becomes its active one, at its default
       case MemberType::Text:
         break;
       case MemberType::Date:
-        scalars_.emplace_back(kv::DateTime());
+        scalar.date = kv::DateTime();
         break;
       case MemberType::Flag:
-        scalars_.emplace_back(false);
+        scalar.flag = false;
         break;
       case MemberType::Int16:
-        scalars_.emplace_back(int16_t{0});
+        scalar.int16 = 0;
         break;
       case MemberType::Int32:
-        scalars_.emplace_back(int32_t{0});
+        scalar.int32 = 0;
         break;
       case MemberType::Double:
-        scalars_.emplace_back(0.0);
+        scalar.number = 0;
         break;
     }
   }
-  slots_ = std::move(slots);
 }
 
-uint32_t RecordRow::SlotOf(int member, bool text) const {
+RecordRow::RecordRow(const RecordRow& other) : slots_(other.slots_), scalars_(other.scalars_) {
+  const std::string_view entries = other.Entries();
+  if (other.texts_) {
+    texts_ = std::make_unique<char[]>(kLength + entries.size());
+    std::memcpy(texts_.get(), other.texts_.get(), kLength + entries.size());
+  }
+}
+
+RecordRow& RecordRow::operator=(const RecordRow& other) {
+  if (this != &other) *this = RecordRow(other);
+  return *this;
+}
+
+uint32_t RecordRow::SlotOf(int member, MemberType type) const {
   if (member < 1 || static_cast<size_t>(member) > slots_->members.size()) throw SubscriptOutOfRange();
   const Slots::Slot slot = slots_->members[static_cast<size_t>(member - 1)];
-  if (slot.text != text) throw kv::TypeMismatch();
+  if (slot.type != type) throw kv::TypeMismatch();
   return slot.index;
 }
 
 template <class T>
 T& RecordRow::Get(int member) {
-  T* value = std::get_if<T>(&scalars_[SlotOf(member, false)]);
-  if (value == nullptr) throw kv::TypeMismatch();
-  return *value;
+  if constexpr (std::is_same_v<T, kv::DateTime>) return scalars_[SlotOf(member, MemberType::Date)].date;
+  if constexpr (std::is_same_v<T, bool>) return scalars_[SlotOf(member, MemberType::Flag)].flag;
+  if constexpr (std::is_same_v<T, int16_t>) return scalars_[SlotOf(member, MemberType::Int16)].int16;
+  if constexpr (std::is_same_v<T, int32_t>) return scalars_[SlotOf(member, MemberType::Int32)].int32;
+  if constexpr (std::is_same_v<T, double>) return scalars_[SlotOf(member, MemberType::Double)].number;
+}
+
+std::string_view RecordRow::Entries() const {
+  if (!texts_) return {};
+  return std::string_view(texts_.get() + kLength, ReadLength(texts_.get()));
+}
+
+size_t RecordRow::FindText(uint32_t slot) const {
+  const std::string_view entries = Entries();
+  for (size_t at = 0; at < entries.size(); at += kEntryHeader + ReadLength(entries.data() + at + 1)) {
+    if (static_cast<uint8_t>(entries[at]) == slot) return at;
+  }
+  return std::string_view::npos;
+}
+
+std::string_view RecordRow::TextAt(size_t at) const {
+  if (at == std::string_view::npos) return {};
+  const std::string_view entries = Entries();
+  return entries.substr(at + kEntryHeader, ReadLength(entries.data() + at + 1));
 }
 
 std::string_view RecordRow::Text(int member) const {
-  const uint32_t slot = SlotOf(member, true);
-  if (text_ends_.empty()) return {};
-  const uint32_t begin = slot == 0 ? 0 : text_ends_[slot - 1];
-  return std::string_view(texts_).substr(begin, text_ends_[slot] - begin);
+  return TextAt(FindText(SlotOf(member, MemberType::Text)));
 }
 
 void RecordRow::SetText(int member, std::string_view value) {
-  const uint32_t slot = SlotOf(member, true);
-  const std::string_view old = Text(member);
+  const uint32_t slot = SlotOf(member, MemberType::Text);
+  const size_t old_at = FindText(slot);
+  const std::string_view old = TextAt(old_at);
   if (old == value) return;
-  if (member == 1 && list_ids_ != nullptr && list_ids_->counted) {
-    auto& counts = list_ids_->counts;
+  const std::string_view entries = Entries();
+  const size_t kept = entries.size() - (old.empty() ? 0 : kEntryHeader + old.size());
+  const size_t size = kept + (value.empty() ? 0 : kEntryHeader + value.size());
+  // The lengths are 32-bit: a row's texts all come from one record of a response, far below 4 GiB.
+  if (size > UINT32_MAX) throw kv::Error(kv::kErrOutOfMemory, "Out of memory");
+  if (member == 1 && slots_->list_ids != nullptr && slots_->list_ids->counted) {
+    auto& counts = slots_->list_ids->counts;
     if (!old.empty()) {
       const auto found = counts.find(std::string(old));
       if (found != counts.end() && --found->second == 0) counts.erase(found);
     }
     if (!value.empty()) ++counts[std::string(value)];
   }
-  // The ends are 32-bit: a row's texts all come from one record of a response, far below 4 GiB.
-  if (texts_.size() - old.size() + value.size() > UINT32_MAX) throw kv::Error(kv::kErrOutOfMemory, "Out of memory");
-  if (text_ends_.empty()) text_ends_.assign(slots_->texts, 0);
-  const uint32_t begin = slot == 0 ? 0 : text_ends_[slot - 1];
-  texts_.replace(begin, old.size(), value);
-  const uint32_t grown = static_cast<uint32_t>(value.size() - old.size());  // wraps for a shorter text, as meant
-  for (uint32_t i = slot; i < text_ends_.size(); ++i) text_ends_[i] += grown;
+  // A new block of exactly the new size, filled before the old one goes (the value may be a view of it).
+  std::unique_ptr<char[]> block;
+  if (size > 0) {
+    block = std::make_unique_for_overwrite<char[]>(kLength + size);
+    char* out = block.get();
+    WriteLength(out, static_cast<uint32_t>(size));
+    out += kLength;
+    const size_t before = old.empty() ? entries.size() : old_at;
+    out = std::copy_n(entries.data(), before, out);
+    if (!old.empty()) {
+      const size_t after = old_at + kEntryHeader + old.size();
+      out = std::copy_n(entries.data() + after, entries.size() - after, out);
+    }
+    if (!value.empty()) {
+      *out++ = static_cast<char>(slot);
+      WriteLength(out, static_cast<uint32_t>(value.size()));
+      std::copy_n(value.data(), value.size(), out + kLength);
+    }
+  }
+  texts_ = std::move(block);
 }
 
 template kv::DateTime& RecordRow::Get<kv::DateTime>(int);
@@ -132,7 +193,18 @@ template int32_t& RecordRow::Get<int32_t>(int);
 template double& RecordRow::Get<double>(int);
 
 RecordSet::RecordSet(std::vector<MemberType> layout, int active_member)
-    : layout_(std::move(layout)), active_member_(active_member) {}
+    : layout_(std::move(layout)), active_member_(active_member) {
+  auto slots = std::make_shared<RecordRow::Slots>();
+  slots->list_ids = list_ids_.get();
+  slots->members.reserve(layout_.size());
+  uint32_t texts = 0, scalars = 0;
+  for (MemberType type : layout_) slots->members.push_back({type, type == MemberType::Text ? texts++ : scalars++});
+  if (scalars > RecordRow::kMaxScalars || texts > UINT8_MAX + 1) {
+    throw std::logic_error("a record layout has more members than a row has room for");
+  }
+  slots_ = std::move(slots);
+  blank_row_.emplace(RecordRow(*slots_));
+}
 
 void RecordSet::Resize(int32_t count, const std::string& mode) {
   if (mode == "Empty") {
@@ -146,23 +218,15 @@ void RecordSet::Resize(int32_t count, const std::string& mode) {
   ForgetListIDs();
   if (blank || !rows_) {
     // Preserve on a set without arrays has nothing to keep: it makes fresh rows like the blank mode.
-    rows_.emplace(static_cast<size_t>(count), BlankRow());
+    rows_.emplace(static_cast<size_t>(count), *blank_row_);
     return;
   }
-  rows_->resize(static_cast<size_t>(count), BlankRow());
+  rows_->resize(static_cast<size_t>(count), *blank_row_);
 }
 
 void RecordSet::ForgetListIDs() {
   list_ids_->counted = false;
   list_ids_->counts.clear();
-}
-
-const RecordRow& RecordSet::BlankRow() {
-  if (!blank_row_) {
-    blank_row_.emplace(layout_);
-    blank_row_->list_ids_ = list_ids_.get();
-  }
-  return *blank_row_;
 }
 
 bool RecordSet::HoldsListID(const std::string& list_id) const {

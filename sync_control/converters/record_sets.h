@@ -1,12 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <variant>
 #include <vector>
 
 #include "common/date_time.h"
@@ -29,7 +29,10 @@ enum class MemberType { Text, Date, Flag, Int16, Int32, Double };
 // type-mismatch kv::Error, asking for a member the set does not have is subscript out of range.
 class RecordRow {
  public:
-  explicit RecordRow(const std::vector<MemberType>& layout);
+  RecordRow(const RecordRow& other);
+  RecordRow& operator=(const RecordRow& other);
+  RecordRow(RecordRow&&) noexcept = default;
+  RecordRow& operator=(RecordRow&&) noexcept = default;
 
   // A text member's value; the view lasts until the next SetText on this row.
   std::string_view Text(int member) const;
@@ -50,22 +53,37 @@ class RecordRow {
   kv::DateTime& TimeModified() { return Date(3); }
 
  private:
-  // A sync keeps a row for every record of every list to its end, and most text members of a list are empty or
-  // short, so a row keeps its texts end to end in one buffer (nothing at all while every one is empty) and the
-  // other members apart; the layout's slot table is shared.
-  using Scalar = std::variant<kv::DateTime, bool, int16_t, int32_t, double>;
+  // A sync keeps a row for every record of every list to its end, and most text members stay empty, so a row is
+  // kept small: the other members in place, eight bytes each, and only the texts that are not empty, in one block
+  // of exactly their size. A row lives in its set, which owns the slot table that says where each member is.
+  union Scalar {
+    Scalar() : number(0) {}
+    kv::DateTime date;
+    bool flag;
+    int16_t int16;
+    int32_t int32;
+    double number;
+  };
+  static constexpr size_t kMaxScalars = 7;
   struct Slots;
 
+  explicit RecordRow(const Slots& slots);
   // The slot of a member of this type; raises subscript out of range or type mismatch.
-  uint32_t SlotOf(int member, bool text) const;
+  uint32_t SlotOf(int member, MemberType type) const;
+  // The bytes of the texts block after its length; empty without a block.
+  std::string_view Entries() const;
+  // Where the entry of a text slot starts in Entries(), npos when the text is empty.
+  size_t FindText(uint32_t slot) const;
+  // The text of the entry that starts there; empty for npos.
+  std::string_view TextAt(size_t at) const;
   template <class T>
   T& Get(int member);
   friend class RecordSet;
-  std::shared_ptr<const Slots> slots_;
-  ListIDCounts* list_ids_ = nullptr;  // its set's, for a row of a set
-  std::string texts_;                 // the text members one after another
-  std::vector<uint32_t> text_ends_;   // where each text member ends in texts_; empty while all are empty
-  std::vector<Scalar> scalars_;
+
+  const Slots* slots_;
+  // Four bytes of length, then for each text that is not empty: its slot (one byte), its length (four), its bytes.
+  std::unique_ptr<char[]> texts_;
+  std::array<Scalar, kMaxScalars> scalars_;
 };
 
 // A set of parallel arrays indexed 1..n, one element per record element of a list's response, held as one row
@@ -94,14 +112,14 @@ class RecordSet {
   int active_member() const { return active_member_; }
 
  private:
-  const RecordRow& BlankRow();
   void ForgetListIDs();  // counted again when next asked
 
   std::vector<MemberType> layout_;
   int active_member_;
-  std::optional<RecordRow> blank_row_;  // the row fresh rows are copied from, made once
-  std::optional<std::vector<RecordRow>> rows_;
   std::unique_ptr<ListIDCounts> list_ids_ = std::make_unique<ListIDCounts>();  // of rows_, at a fixed address
+  std::shared_ptr<const RecordRow::Slots> slots_;                              // at a fixed address too
+  std::optional<RecordRow> blank_row_;  // the row fresh rows are copied from
+  std::optional<std::vector<RecordRow>> rows_;
 };
 
 // The record-array sets of the library, one copy per host thread like all of its module state.
