@@ -24,6 +24,12 @@ size_t TagEnd(std::string_view markup, size_t open) {
   return std::string_view::npos;
 }
 
+// Whether the text holds either character. find_first_of would look each character up in the set in turn; two
+// scans for one character each are far faster over the texts of every record of a large answer.
+bool HoldsEither(std::string_view text, char a, char b) {
+  return text.find(a) != std::string_view::npos || text.find(b) != std::string_view::npos;
+}
+
 bool NameEnds(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '/' || c == '>';
 }
@@ -87,7 +93,7 @@ std::optional<std::vector<Child>> ScanChildren(std::string_view markup) {
         const size_t textEnd = markup.find('<', end + 1);
         if (textEnd == std::string_view::npos) return std::nullopt;
         const std::string_view text = markup.substr(end + 1, textEnd - end - 1);
-        child.plain = markup.compare(textEnd, 2, "</") == 0 && text.find_first_of("&\r") == std::string_view::npos;
+        child.plain = markup.compare(textEnd, 2, "</") == 0 && !HoldsEither(text, '&', '\r');
         if (child.plain) child.text = text;
       }
       children.push_back(child);
@@ -108,7 +114,7 @@ std::optional<std::string> PlainText(std::string_view markup) {
   for (++pos; pos < last;) {
     const size_t open = markup.find('<', pos);
     const std::string_view piece = markup.substr(pos, std::min(open, last) - pos);
-    if (piece.find_first_of("&\r") != std::string_view::npos) return std::nullopt;
+    if (HoldsEither(piece, '&', '\r')) return std::nullopt;
     text.append(piece);
     if (open >= last) break;
     if (markup.compare(open, 2, "<!") == 0 || markup.compare(open, 2, "<?") == 0) return std::nullopt;
@@ -224,7 +230,7 @@ std::optional<std::string> RecordView::ChildText(std::string_view path) const {
     rest.remove_prefix(slash + 1);
   }
   const bool simple = !too_deep && std::all_of(steps, steps + count, [](std::string_view step) {
-    return !step.empty() && step.find_first_of("*:") == std::string_view::npos;
+    return !step.empty() && !HoldsEither(step, '*', ':');
   });
   if (node_ || markup_.empty() || !simple) return fromTree();
   const std::vector<Child>* children = Children();

@@ -71,6 +71,7 @@ void WriteLength(char* at, uint32_t length) {
 
 RecordRow::RecordRow(const Slots& slots) : slots_(&slots) {
   for (const Slots::Slot& slot : slots.members) {
+    if (slot.type == MemberType::Text) continue;
     Scalar& scalar = scalars_[slot.index];
     switch (slot.type) {  // the member of the union this slot uses becomes its active one, at its default
       case MemberType::Text:

@@ -13,10 +13,6 @@ bool IsDigit(char c) {
 }
 }  // namespace
 
-std::string DoubleApostrophes(std::string_view text) {
-  return kv::ReplaceAll(text, "'", "''");
-}
-
 std::string_view CutToWidth(std::string_view text, size_t width) {
   return width == kNoWidth ? text : kv::LeftChars(text, width);
 }

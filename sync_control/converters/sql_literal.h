@@ -22,8 +22,6 @@ inline constexpr std::string_view kEmptyTextLiteral = "''";
 // The literal every date column without a source holds: the general text of the zero date-time.
 inline constexpr std::string_view kZeroTimeLiteral = "'12:00:00 AM'";
 
-// The apostrophes of a text doubled; every other character unchanged.
-std::string DoubleApostrophes(std::string_view text);
 // The first `width` characters (code points) of a text; the whole text for kNoWidth.
 std::string_view CutToWidth(std::string_view text, size_t width);
 
