@@ -22,6 +22,7 @@ constexpr long kDefaultConnectTimeoutMs = 30000;
 constexpr long kDefaultStallTimeoutMs = 120000;
 constexpr long kDefaultRequestTimeoutMs = 600000;
 constexpr long kDefaultMaxAnswerBytes = 64L * 1024 * 1024;
+constexpr long kUploadBufferBytes = 1024L * 1024;  // libcurl takes up to 2 MiB
 constexpr int kMaxRedirects = 10;
 
 long EnvNumber(const char* name, long fallback) {
@@ -266,6 +267,9 @@ struct WebBrowser::Impl final : forms::EventSource {
       curl_easy_setopt(easy, CURLOPT_READDATA, this);
       curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &Impl::OnSeek);
       curl_easy_setopt(easy, CURLOPT_SEEKDATA, this);
+      // A statement body runs to megabytes: larger pieces mean fewer calls into the kernel, each of which wakes
+      // the server.
+      curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferBytes);
     } else {
       curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
       // libcurl sends a request again by itself when a reused connection drops before the answer; a request
