@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/xml/libxml_private.h"
 
@@ -104,8 +105,21 @@ struct ElementIndex::Impl {
     return static_cast<size_t>(in->consumed) + static_cast<size_t>(in->cur - in->base);
   }
 
+  // The parser keeps one copy of each name in its dictionary, so the answer for a name is found again by its
+  // address instead of comparing it with every name wanted, for each of millions of elements.
+  std::unordered_map<const xmlChar*, std::optional<size_t>> wantedByAddress;
+
+  std::optional<size_t> Wanted(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix) {
+    if (prefix != nullptr || ctxt != main || ctxt->dict == nullptr || !xmlDictOwns(ctxt->dict, localname)) {
+      return WantedName(names, View(prefix), View(localname));
+    }
+    const auto [known, fresh] = wantedByAddress.try_emplace(localname);
+    if (fresh) known->second = WantedName(names, {}, View(localname));
+    return known->second;
+  }
+
   void Start(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix, int namespaces) {
-    const std::optional<size_t> wanted = WantedName(names, View(prefix), View(localname));
+    const std::optional<size_t> wanted = Wanted(ctxt, localname, prefix);
     if (wanted) ++counts[*wanted];
     Open element{wanted ? static_cast<int32_t>(*wanted) : -1, namespaces > 0, 0};
     if (positioned && ctxt != main) {
@@ -233,6 +247,7 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   ctxt->myDoc = nullptr;
   xmlFreeParserCtxt(ctxt);
   s.main = nullptr;
+  s.wantedByAddress.clear();  // the addresses were the parser's
   s.open.clear();
   s.open.shrink_to_fit();
   if (!ok) {

@@ -30,6 +30,12 @@ bool HoldsEither(std::string_view text, char a, char b) {
   return text.find(a) != std::string_view::npos || text.find(b) != std::string_view::npos;
 }
 
+// The character after the '<' at `open` ('/' for an end tag, '!' or '?' for other markup); 0 at the end. A
+// comparison of two characters would call into the library for each of the millions of tags of an answer.
+char AfterOpen(std::string_view markup, size_t open) {
+  return open + 1 < markup.size() ? markup[open + 1] : '\0';
+}
+
 bool NameEnds(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '/' || c == '>';
 }
@@ -64,7 +70,7 @@ std::optional<std::vector<Child>> ScanChildren(std::string_view markup) {
   while (true) {
     const size_t open = markup.find('<', pos);
     if (open == std::string_view::npos) return std::nullopt;
-    if (markup.compare(open, 2, "</") == 0) {
+    if (AfterOpen(markup, open) == '/') {
       const size_t end = TagEnd(markup, open);
       if (end == std::string_view::npos) return std::nullopt;
       if (depth == 0) return children;  // the record's own end tag
@@ -72,7 +78,7 @@ std::optional<std::vector<Child>> ScanChildren(std::string_view markup) {
       pos = end + 1;
       continue;
     }
-    if (markup.compare(open, 2, "<!") == 0 || markup.compare(open, 2, "<?") == 0) {
+    if (AfterOpen(markup, open) == '!' || AfterOpen(markup, open) == '?') {
       pos = SkipMarkup(markup, open);
       if (pos == std::string_view::npos) return std::nullopt;
       continue;
@@ -93,7 +99,7 @@ std::optional<std::vector<Child>> ScanChildren(std::string_view markup) {
         const size_t textEnd = markup.find('<', end + 1);
         if (textEnd == std::string_view::npos) return std::nullopt;
         const std::string_view text = markup.substr(end + 1, textEnd - end - 1);
-        child.plain = markup.compare(textEnd, 2, "</") == 0 && !HoldsEither(text, '&', '\r');
+        child.plain = AfterOpen(markup, textEnd) == '/' && !HoldsEither(text, '&', '\r');
         if (child.plain) child.text = text;
       }
       children.push_back(child);
@@ -117,7 +123,7 @@ std::optional<std::string> PlainText(std::string_view markup) {
     if (HoldsEither(piece, '&', '\r')) return std::nullopt;
     text.append(piece);
     if (open >= last) break;
-    if (markup.compare(open, 2, "<!") == 0 || markup.compare(open, 2, "<?") == 0) return std::nullopt;
+    if (AfterOpen(markup, open) == '!' || AfterOpen(markup, open) == '?') return std::nullopt;
     const size_t end = TagEnd(markup, open);
     if (end == std::string_view::npos) return std::nullopt;
     pos = end + 1;
@@ -188,7 +194,8 @@ const std::vector<RecordView::Child>* RecordView::Children() const {
 RecordView::Lookup RecordView::Find(const std::vector<Child>& children, std::span<const std::string_view> steps,
                                     std::string& text) {
   for (const Child& child : children) {
-    if (child.name != steps.front()) continue;
+    // The first letters differ for most children: no call to compare the rest.
+    if (child.name.empty() || child.name[0] != steps.front()[0] || child.name != steps.front()) continue;
     if (steps.size() == 1) {
       if (child.plain) {
         text.assign(child.text);
