@@ -230,17 +230,21 @@ int RunBrintavel(HostContext& context) {
 PageDefinition BrintavelPage() {
   PageDefinition page;
   page.control = "brintavel";
-  page.classId = platform::com::GuidToString(brintavel::kBrintavelClassId).substr(1, 36);
+  page.className = "BrintavelCtl";
+  page.classIds = {platform::com::GuidToString(brintavel::kBrintavelClassId).substr(1, 36),
+                   std::string(brintavel::kBrintavelProgId)};
   page.addOptions = [](CLI::App& app) {
     BrintavelOptions& options = Options();
-    app.add_option(
-           "--select", options.select,
-           "brintavel: lists to tick: employees customers vendors payterms accounts items classes time expenses")
-        ->delimiter(',');
-    app.add_flag("--select-all", options.selectAll, "brintavel: press Select All");
-    app.add_flag("--debug", options.debug, "brintavel: tick the debug box");
-    app.add_flag("--continue-on-error", options.continueOnError, "brintavel: debug mode continues on a failed upload");
-    app.add_flag("--start", options.start, "brintavel: press Start Sync");
+    return std::vector<CLI::Option*>{
+        app.add_option(
+               "--select", options.select,
+               "brintavel: lists to tick: employees customers vendors payterms accounts items classes time expenses")
+            ->delimiter(','),
+        app.add_flag("--select-all", options.selectAll, "brintavel: press Select All"),
+        app.add_flag("--debug", options.debug, "brintavel: tick the debug box"),
+        app.add_flag("--continue-on-error", options.continueOnError,
+                     "brintavel: debug mode continues on a failed upload"),
+        app.add_flag("--start", options.start, "brintavel: press Start Sync")};
   };
   page.run = RunBrintavel;
   return page;

@@ -14,6 +14,31 @@
 
 namespace {
 
+constexpr const char* kHelpFooter = R"(Exit status:
+  0  the run succeeded, or the page was only shown
+  1  the page could not be hosted (a parameter of the wrong type, a page that cannot be read or that embeds
+     no control of the kind asked for)
+  2  a wrong command line
+  3  the run failed (a critical message, the service or QuickBooks not reached, a parameter missing, no list
+     ticked)
+  4  the run was cancelled (Ctrl-C presses Cancel)
+  5  the run finished but some records were not sent or not posted
+  Of several runs in one session the worst counts.
+
+Settings (environment variables):
+  KV_WEB_CONNECT_TIMEOUT_MS  time to connect to the service (default 30000)
+  KV_WEB_STALL_TIMEOUT_MS    time without a byte from the service (default 120000)
+  KV_WEB_REQUEST_TIMEOUT_MS  time for a whole request to the service (default 600000)
+  KV_WEB_MAX_ANSWER_BYTES    largest answer of the service (default 67108864)
+  KV_WEB_CA_FILE             a further CA file to check https services' certificates with
+  KV_COM_TIMEOUT_SECONDS     time for a QuickBooks call (default 600)
+  KV_RUN_LOCK_DIR            folder of the download's lock files (else $XDG_RUNTIME_DIR, else the temporary
+                             folder)
+  QB_STANDIN_HOME            state folder of the QuickBooks stand-in (else $XDG_STATE_HOME/qb-standin, else
+                             ~/.local/state/qb-standin)
+  QB_STANDIN                 the QuickBooks stand-in program (else qb-standin beside this program, else on PATH)
+  TERM                       "dumb" or unset: no status line redrawn in place)";
+
 std::vector<kvpage::PageDefinition> Pages() {
   return {kvpage::BrintavelPage(), kvpage::TessarinePage()};
 }
@@ -30,7 +55,9 @@ int Run(int argc, char** argv) {
   app.add_option("--control", control, "The control to host")->required()->check(CLI::IsMember(names));
   app.add_option("--param", params, "A page parameter NAME=VALUE (repeatable)");
   app.add_option("--page", page_source, "A page file or URL whose <object> gives the parameters");
-  for (const auto& page : pages) page.addOptions(app);
+  std::vector<std::vector<CLI::Option*>> own_options;
+  for (const auto& page : pages) own_options.push_back(page.addOptions(app));
+  app.footer(kHelpFooter);
 
   try {
     app.parse(argc, argv);
@@ -42,8 +69,17 @@ int Run(int argc, char** argv) {
   }
 
   const kvpage::PageDefinition* page = nullptr;
-  for (const auto& candidate : pages) {
-    if (candidate.control == control) page = &candidate;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (pages[i].control == control) {
+      page = &pages[i];
+      continue;
+    }
+    for (const CLI::Option* option : own_options[i]) {
+      if (option->count() == 0) continue;
+      std::cerr << "kvpage: " << option->get_name() << " is an option of --control " << pages[i].control << ", not of "
+                << control << "\n";
+      return kvpage::kExitUsage;
+    }
   }
 
   kvpage::HostContext context;
@@ -64,7 +100,7 @@ int Run(int argc, char** argv) {
   if (!page_source.empty()) {
     try {
       const auto objects = kvpage::ParseObjects(kvpage::ReadPage(page_source));
-      const kvpage::PageObject& object = kvpage::PickObject(objects, page->classId);
+      const kvpage::PageObject& object = kvpage::PickObject(objects, page->classIds, page->className);
       context.pageClassId = object.classid;
       for (const auto& [name, value] : object.params) context.bag->Add(name, value);
     } catch (const kv::Error& e) {

@@ -6,12 +6,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/activex/property_bag.h"
 
 namespace CLI {
 class App;
-}
+class Option;
+}  // namespace CLI
 
 namespace kvpage {
 
@@ -66,11 +68,12 @@ class RunOutcome {
 };
 
 struct PageDefinition {
-  std::string control;  // the value of --control
-  // Registry text of the control's class id, without braces: picks the page's <object>.
-  std::string classId;
-  // Adds the control's own options to the command line.
-  std::function<void(CLI::App&)> addOptions;
+  std::string control;    // the value of --control
+  std::string className;  // the control's class, as messages name it
+  // What a page's <object> names the control by: registry text of its class id without braces, its ProgID.
+  std::vector<std::string> classIds;
+  // Adds the control's own options to the command line and returns them: with another control they are wrong.
+  std::function<std::vector<CLI::Option*>(CLI::App&)> addOptions;
   // Hosts the control; throws UsageError for options that do not fit together.
   std::function<int(HostContext&)> run;
 };

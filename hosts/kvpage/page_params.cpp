@@ -151,13 +151,37 @@ std::vector<PageObject> ParseObjects(std::string_view html) {
   return objects;
 }
 
-const PageObject& PickObject(const std::vector<PageObject>& objects, std::string_view class_id) {
+namespace {
+
+// The class a classid attribute names: "clsid:{GUID}" or "progid:Name", the scheme and braces left out.
+std::string_view NamedClass(std::string_view classid) {
+  classid = kv::TrimBlanks(classid);
+  const size_t colon = classid.find(':');
+  if (colon != std::string_view::npos) classid = classid.substr(colon + 1);
+  classid = kv::TrimBlanks(classid);
+  if (classid.size() >= 2 && classid.front() == '{' && classid.back() == '}')
+    classid = classid.substr(1, classid.size() - 2);
+  return classid;
+}
+
+}  // namespace
+
+const PageObject& PickObject(const std::vector<PageObject>& objects, const std::vector<std::string>& identities,
+                             std::string_view control_name) {
   if (objects.empty()) throw kv::Error(kv::kErrInvalidArgument, "The page holds no <object> element");
-  const std::string wanted = kv::ToUpperAscii(class_id);
   for (const PageObject& object : objects) {
-    if (kv::ToUpperAscii(object.classid).find(wanted) != std::string::npos) return object;
+    for (const std::string& identity : identities) {
+      if (kv::EqualsIgnoreCase(NamedClass(object.classid), identity)) return object;
+    }
   }
-  return objects.front();
+  // Another control's parameters must not reach this one: it would run against the page's data all the same.
+  std::string found;
+  for (const PageObject& object : objects) {
+    found +=
+        (found.empty() ? "" : ", ") + (object.classid.empty() ? std::string("none") : "\"" + object.classid + "\"");
+  }
+  throw kv::Error(kv::kErrInvalidArgument, "The page embeds no " + std::string(control_name) +
+                                               " control; the class ids of its objects: " + found);
 }
 
 std::string ReadPage(const std::string& file_or_url) {

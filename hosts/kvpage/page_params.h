@@ -17,9 +17,11 @@ struct PageObject {
 // character references decoded; comments skipped.
 std::vector<PageObject> ParseObjects(std::string_view html);
 
-// The object whose classid names the class id (registry text without braces, any letter case), else the first
-// object. Throws kv::Error when the page has no object.
-const PageObject& PickObject(const std::vector<PageObject>& objects, std::string_view class_id);
+// The first object whose classid ("clsid:GUID" with or without braces, or "progid:Name") names one of the
+// identities (class id registry text without braces, or ProgID; any letter case). Throws kv::Error, naming the
+// control and the class ids found, when the page has no object or none of the control.
+const PageObject& PickObject(const std::vector<PageObject>& objects, const std::vector<std::string>& identities,
+                             std::string_view control_name);
 
 // The text of a page: a local file, or an http(s) address fetched through the browser control. Throws kv::Error
 // with a readable description when it cannot be read.

@@ -189,9 +189,11 @@ int RunTessarine(HostContext& context) {
 PageDefinition TessarinePage() {
   PageDefinition page;
   page.control = "tessarine";
-  page.classId = "Tessarine.KVRDowloadctl";
+  page.className = "KVRDowloadctl";
+  page.classIds = {"Tessarine.KVRDowloadctl"};
   page.addOptions = [](CLI::App& app) {
-    app.add_flag("--continue", Options().pressContinue, "tessarine: press Continue after the download");
+    return std::vector<CLI::Option*>{
+        app.add_flag("--continue", Options().pressContinue, "tessarine: press Continue after the download")};
   };
   page.run = RunTessarine;
   return page;

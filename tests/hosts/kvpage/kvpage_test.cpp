@@ -4,6 +4,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 #include "tests/support/programs/program_run.h"
 #include "tests/support/programs/sample_company.h"
@@ -142,6 +144,64 @@ TEST_F(KvpageTest, TheExitStatusTellsHowTheRunEnded) {
                  options_)
           .status,
       3);
+}
+
+TEST_F(KvpageTest, APageOfTheOtherControlIsRefusedAndNothingIsWritten) {
+  kv::test::ServiceStandinProcess service;
+  service.WriteFile("page-params.txt", "KalvorUser=pat\nQBFilePath=" + company_.file() + "\n");
+  service.WriteFile("pending-time.txt", kv::test::ReadSourceFile("samples/service/pending-time.txt"));
+  const std::string before = company_.Contents();
+
+  const ProgramRun download =
+      RunProgram("kvpage",
+                 {"--control", "tessarine", "--page", service.BaseUrl() + "BrintavelCall.asp?sitecode=AC01&siteid=K9",
+                  "--continue"},
+                 options_);
+  EXPECT_EQ(download.status, 1) << download.out;
+  EXPECT_NE(download.err.find("no KVRDowloadctl control"), std::string::npos) << download.err;
+  EXPECT_NE(download.err.find("clsid:5105AB9B-325B-4FA2-9B1F-982A3193B989"), std::string::npos) << download.err;
+
+  const ProgramRun sync =
+      RunProgram("kvpage",
+                 {"--control", "brintavel", "--page", service.BaseUrl() + "tspenddownlist.asp?sitecode=AC01&siteid=K9",
+                  "--select", "classes", "--start"},
+                 options_);
+  EXPECT_EQ(sync.status, 1) << sync.out;
+  EXPECT_NE(sync.err.find("no BrintavelCtl control"), std::string::npos) << sync.err;
+
+  // A page whose object names no class at all is no page of either control.
+  const std::filesystem::path bare = company_.dir() / "bare.html";
+  std::ofstream(bare) << "<object><param name=\"SiteCode\" value=\"AC01\"></object>";
+  const ProgramRun unnamed = RunProgram("kvpage", {"--control", "tessarine", "--page", bare.string()}, options_);
+  EXPECT_EQ(unnamed.status, 1);
+  EXPECT_NE(unnamed.err.find("none"), std::string::npos) << unnamed.err;
+
+  // The two pages were read, and nothing was downloaded or uploaded.
+  EXPECT_EQ(service.ReceivedCount(), 2u);
+  EXPECT_EQ(company_.Contents(), before);
+}
+
+TEST_F(KvpageTest, OptionsOfTheOtherControlAreUsageErrors) {
+  for (const char* option : {"--select-all", "--start", "--debug"}) {
+    const ProgramRun run = RunProgram("kvpage", {"--control", "tessarine", option}, options_);
+    EXPECT_EQ(run.status, 2) << option;
+    EXPECT_NE(run.err.find(std::string(option) + " is an option of --control brintavel"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(RunProgram("kvpage", {"--control", "tessarine", "--select", "classes"}, options_).status, 2);
+  const ProgramRun cont = RunProgram("kvpage", {"--control", "brintavel", "--continue"}, options_);
+  EXPECT_EQ(cont.status, 2);
+  EXPECT_NE(cont.err.find("--continue is an option of --control tessarine"), std::string::npos) << cont.err;
+}
+
+TEST_F(KvpageTest, HelpGivesTheExitStatusesAndTheSettings) {
+  const ProgramRun help = RunProgram("kvpage", {"--help"}, options_);
+  EXPECT_EQ(help.status, 0);
+  for (const char* text :
+       {"Exit status:", "  5  the run finished but some records were not sent or not posted",
+        "KV_WEB_CONNECT_TIMEOUT_MS", "KV_WEB_STALL_TIMEOUT_MS", "KV_WEB_REQUEST_TIMEOUT_MS", "KV_WEB_MAX_ANSWER_BYTES",
+        "KV_WEB_CA_FILE", "KV_COM_TIMEOUT_SECONDS", "KV_RUN_LOCK_DIR", "QB_STANDIN_HOME", "TERM"}) {
+    EXPECT_NE(help.out.find(text), std::string::npos) << text;
+  }
 }
 
 }  // namespace

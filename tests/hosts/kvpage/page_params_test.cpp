@@ -26,12 +26,30 @@ TEST(PageParams, ParamsOfEachObjectWithAnyQuotingAndReferences) {
   EXPECT_EQ(
       objects[1].params,
       (Params{{"SiteCode", "AC&01"}, {"KalvorUser", "Pat \"P\" O'Neil \xE2\x98\xBA"}, {"Empty", ""}, {"NoValue", ""}}));
-  EXPECT_EQ(&PickObject(objects, "5105ab9b-325b-4fa2-9b1f-982a3193b989"), &objects[1]);
-  EXPECT_EQ(&PickObject(objects, "FFFFFFFF-0000-0000-0000-000000000000"), &objects[0]);
+}
+
+TEST(PageParams, TheObjectOfTheControlIsPickedByClassIdOrProgId) {
+  const auto objects = ParseObjects(R"(<object classid="progid:Tessarine.KVRDowloadctl"></object>
+    <object classid="CLSID:{5105ab9b-325b-4fa2-9b1f-982a3193b989}"></object>
+    <object classid="clsid:5105AB9B-325B-4FA2-9B1F-982A3193B98"></object>)");
+  ASSERT_EQ(objects.size(), 3u);
+  const std::vector<std::string> sync = {"5105AB9B-325B-4FA2-9B1F-982A3193B989", "Brintavel.BrintavelCtl"};
+  EXPECT_EQ(&PickObject(objects, sync, "BrintavelCtl"), &objects[1]);
+  EXPECT_EQ(&PickObject(objects, {"tessarine.kvrdowloadctl"}, "KVRDowloadctl"), &objects[0]);
+  // A class id that only begins like the control's is another class.
+  try {
+    PickObject({objects[2], objects[0]}, sync, "BrintavelCtl");
+    ADD_FAILURE() << "an object of another class was taken";
+  } catch (const kv::Error& e) {
+    EXPECT_EQ(e.description(),
+              "The page embeds no BrintavelCtl control; the class ids of its objects: "
+              "\"clsid:5105AB9B-325B-4FA2-9B1F-982A3193B98\", \"progid:Tessarine.KVRDowloadctl\"");
+  }
+  EXPECT_THROW(PickObject(ParseObjects("<object></object>"), sync, "BrintavelCtl"), kv::Error);
 }
 
 TEST(PageParams, APageWithoutObjectOrFileIsAnError) {
-  EXPECT_THROW(PickObject(ParseObjects("<html><p>nothing</p></html>"), "x"), kv::Error);
+  EXPECT_THROW(PickObject(ParseObjects("<html><p>nothing</p></html>"), {"x"}, "X"), kv::Error);
   EXPECT_THROW(ReadPage("/nonexistent/page.html"), kv::Error);
   // A broken reference stays as written; an unterminated tag ends the text.
   const auto objects = ParseObjects("<object><param name=\"a\" value=\"&bogus; & &#;\"><param name=\"b");
@@ -43,7 +61,7 @@ TEST(PageParams, ServicePageIsFetchedFromItsAddress) {
   kv::test::ServiceStandinProcess service;
   service.WriteFile("page-params.txt", "KalvorUser=pat\nQBFilePath=/data/Acme.QBW\n");
   const auto objects = ParseObjects(ReadPage(service.BaseUrl() + "BrintavelCall.asp?sitecode=AC01&siteid=K9"));
-  const PageObject& object = PickObject(objects, "5105AB9B-325B-4FA2-9B1F-982A3193B989");
+  const PageObject& object = PickObject(objects, {"5105AB9B-325B-4FA2-9B1F-982A3193B989"}, "BrintavelCtl");
   EXPECT_EQ(object.params, (Params{{"KVSecureServerURL", service.BaseUrl()},
                                    {"SiteCode", "AC01"},
                                    {"SiteKey", "K9"},
