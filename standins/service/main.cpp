@@ -1,5 +1,5 @@
-// kalvor-standin --data DIR [--port N] [--max-body BYTES] [--tls-cert PEM --tls-key PEM]: the Kalvor service
-// stand-in on 127.0.0.1.
+// kalvor-standin --data DIR [--create] [--port N] [--max-body BYTES] [--tls-cert PEM --tls-key PEM]: the Kalvor
+// service stand-in on 127.0.0.1.
 // The first line of output is the base URL; SIGINT or SIGTERM end it.
 
 #include <pthread.h>
@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
@@ -16,8 +17,10 @@ int main(int argc, char** argv) {
   CLI::App app{"Kalvor service stand-in: serves the service pages on 127.0.0.1 from a data directory"};
   standins::service::StandinOptions options;
   std::string data_dir;
-  app.add_option("--data", data_dir, "data directory (answers, faults, accounts, pending lines, received/)")
-      ->required();
+  auto* data_option =
+      app.add_option("--data", data_dir, "data directory (answers, faults, accounts, pending lines, received/)");
+  bool create = false;
+  app.add_flag("--create", create, "create the data directory when it does not exist");
   app.add_option("--port", options.port, "port to listen on; 0 picks a free one")->check(CLI::Range(0, 65535));
   app.add_option("--max-body", options.max_body, "largest request body in bytes; larger ones get HTTP 413");
   std::string tls_cert, tls_key;
@@ -27,7 +30,32 @@ int main(int argc, char** argv) {
       app.add_option("--tls-key", tls_key, "the certificate's private key (PEM)")->check(CLI::ExistingFile);
   cert_option->needs(key_option);
   key_option->needs(cert_option);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return 2;
+  }
+  if (data_option->count() == 0 || data_dir.empty()) {
+    std::cerr << "kalvor-standin: --data is required: the folder the service's files are served from\n\n" << app.help();
+    return 2;
+  }
+  // A mistyped folder would otherwise serve an empty service without a word.
+  std::error_code error;
+  if (!std::filesystem::is_directory(data_dir, error)) {
+    if (!create) {
+      std::cerr << "kalvor-standin: the data folder \"" << data_dir
+                << "\" does not exist or is no folder (--create makes a new one)\n";
+      return 2;
+    }
+    if (!std::filesystem::create_directories(data_dir, error) || error) {
+      std::cerr << "kalvor-standin: the data folder \"" << data_dir << "\" cannot be created: " << error.message()
+                << "\n";
+      return 2;
+    }
+  }
   options.data_dir = data_dir;
   options.tls_cert = tls_cert;
   options.tls_key = tls_key;
