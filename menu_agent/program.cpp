@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -9,6 +10,7 @@
 #include "menu_agent/online_access.h"
 #include "menu_agent/server_presenter.h"
 #include "menu_agent/setup_run.h"
+#include "platform/com/class_registry.h"
 #include "platform/com/guid.h"
 #include "platform/com/local_server.h"
 #include "platform/forms/terminal_presenter.h"
@@ -60,11 +62,64 @@ void PresentSignIn(Form& form, TerminalPresenter& terminal) {
   }
 }
 
-int SetupMain() {
+constexpr const char* kUsage = R"(Usage:
+  {0} /regserver     register the menu listener Corvalink.QBMenuListener, so that QuickBooks can start this
+                     program for a menu pick (once; also -regserver)
+  {0} /unregserver   remove the registration (also -unregserver)
+  {0} a              the setup: sign in at the prompt, check the company file, add the Kalvor menu
+  {0} -Embedding     the start QuickBooks makes for a menu pick; by hand it only prints a hint
+  {0} --help         this text
+
+Exit status of the setup: 0 when QuickBooks accepted the menu, 1 otherwise (its message says why).
+
+Settings (environment variables; an empty one counts as unset):
+  CORVALINK_SERVER_URL       base URL of the service's pages (now {1})
+  CORVALINK_PORTAL_URL       base URL of the employee portal
+  CORVALINK_PUBLIC_ADDRESS   the service's public address named when the company file on record is missing
+  CORVALINK_QUICKBOOKS_URL   QuickBooks' web site named when its integration is missing
+  CORVALINK_SUPPORT_EMAIL    e-mail address of the "account not confirmed" message
+  CORVALINK_SUPPORT_PHONE    telephone number of the "account not confirmed" message
+  CORVALINK_ANSWER_FILE      answers of the server's questions, one a line, each taken once
+  BROWSER                    the program that opens a picked page (else xdg-open)
+  KV_BROWSER_LOG             a file the picked pages' addresses are appended to instead of opening them
+  QB_STANDIN_HOME            state folder of QuickBooks (the stand-in) and of the class registration (else
+                             $XDG_STATE_HOME/qb-standin, else ~/.local/state/qb-standin)
+  QB_STANDIN                 the QuickBooks stand-in program (else qb-standin beside this program, else on PATH)
+  KV_WEB_CONNECT_TIMEOUT_MS  time to connect to the service (default 30000)
+  KV_WEB_STALL_TIMEOUT_MS    time without a byte from the service (default 120000)
+  KV_WEB_REQUEST_TIMEOUT_MS  time for a whole request to the service (default 600000)
+  KV_WEB_MAX_ANSWER_BYTES    largest answer of the service (default 67108864)
+  KV_WEB_CA_FILE             a further CA file to check https services' certificates with
+  KV_COM_TIMEOUT_SECONDS     time for a QuickBooks call (default 600)
+)";
+
+bool IsHelpCommandLine(const std::vector<std::string>& args) {
+  if (args.size() != 1) return false;
+  const std::string word = kv::ToLowerAscii(args[0]);
+  return word == "--help" || word == "-h" || word == "/?" || word == "-?" || word == "/help";
+}
+
+void PrintUsage(const char* program) {
+  // The program's own name keeps the columns in line however it was called.
+  std::string text = kv::ReplaceAll(kUsage, "{0}", std::filesystem::path(program).filename().string());
+  text = kv::ReplaceAll(text, "{1}", CurrentConfiguration().serverUrl);
+  std::cout << text;
+}
+
+// Without the registration every pick of the menu the setup adds fails with error 429 in QuickBooks.
+void HintRegistration(const char* program) {
+  if (platform::com::FindLocalServer(kProgID)) return;
+  std::cout << "The menu listener " << kProgID << " is not registered, so QuickBooks cannot start this program "
+            << "when a Kalvor menu item is picked: run \"" << program << " /regserver\".\n";
+}
+
+int SetupMain(const char* program) {
   TerminalPresenter terminal;
   platform::forms::PresenterScope scope(terminal);
   terminal.OnModal("frmOnlineAccess", PresentSignIn);
-  return RunSetup() == SetupOutcome::kMenuAdded ? 0 : 1;
+  const SetupOutcome outcome = RunSetup();
+  HintRegistration(program);
+  return outcome == SetupOutcome::kMenuAdded ? 0 : 1;
 }
 
 int ServerMain(const char* program) {
@@ -75,7 +130,7 @@ int ServerMain(const char* program) {
   if (!platform::com::StartedByActivation()) {
     HostForm().Unload();
     std::cerr << program << ": QuickBooks starts this program when a Kalvor menu item is picked; run \"" << program
-              << " a\" to sign in and add the Kalvor menu.\n";
+              << " a\" to sign in and add the Kalvor menu (\"" << program << " --help\" tells more).\n";
     return 0;
   }
   return platform::com::RunServer();
@@ -88,8 +143,12 @@ int ProgramMain(int argc, char** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
   const char* program = argc > 0 && argv[0] ? argv[0] : "corvalink";
+  if (IsHelpCommandLine(args)) {
+    PrintUsage(program);
+    return 0;
+  }
   try {
-    return IsSetupCommandLine(args) ? SetupMain() : ServerMain(program);
+    return IsSetupCommandLine(args) ? SetupMain(program) : ServerMain(program);
   } catch (const kv::Error& e) {
     std::cerr << program << ": " << e.description() << "\n";
   } catch (const std::exception& e) {

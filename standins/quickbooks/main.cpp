@@ -14,6 +14,7 @@
 #include "common/error.h"
 #include "common/file_identity.h"
 #include "platform/com/activation.h"
+#include "platform/com/class_registry.h"
 #include "platform/qb/qb_errors.h"
 #include "standins/quickbooks/company_file.h"
 #include "standins/quickbooks/menu.h"
@@ -193,6 +194,12 @@ int CmdPick(const std::string& tag, const std::string& subscriber, const std::st
     std::fprintf(stderr, "qb-standin: the menu pick failed: inform of %s raised error %lld (0x%08llX): %s\n",
                  progId.c_str(), static_cast<long long>(e.number()),
                  static_cast<unsigned long long>(static_cast<uint32_t>(e.number())), e.description().c_str());
+    if (e.number() == platform::com::kErrCantCreateObject && !platform::com::FindLocalServer(progId)) {
+      std::fprintf(stderr,
+                   "qb-standin: no program is registered for %s; its program registers it with /regserver (for the "
+                   "Kalvor menu: corvalink /regserver).\n",
+                   progId.c_str());
+    }
     return 1;
   }
   std::cout << "Delivered the pick of [" << tag << "] to " << progId << ".\n";

@@ -29,6 +29,7 @@ TEST_F(ProgramTest, SetupAddsTheMenuAndPicksReachTheirPages) {
   EXPECT_EQ(setup.status, 0) << setup.output;
   EXPECT_NE(setup.output.find("Kalvor menu items added to QuickBooks under File | Kalvor."), std::string::npos);
   EXPECT_EQ(setup.output.find("s3cret"), std::string::npos) << "the password was shown";
+  EXPECT_EQ(setup.output.find("/regserver"), std::string::npos) << "registered, yet told to register";
 
   const Outcome menu = Qb({"menu"});
   EXPECT_NE(menu.output.find("Corvalink.QBMenuListener"), std::string::npos) << menu.output;

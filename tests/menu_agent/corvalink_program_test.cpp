@@ -40,6 +40,42 @@ TEST_F(ProgramTest, RegistersItsClassUnderItsProgId) {
   EXPECT_FALSE(platform::com::FindLocalServer("Corvalink.QBMenuListener"));
 }
 
+TEST_F(ProgramTest, HelpListsTheCommandsAndEverySetting) {
+  const Outcome help = Corvalink({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* text :
+       {"corvalink /regserver", "corvalink /unregserver", "corvalink a ", "corvalink -Embedding",
+        "CORVALINK_SERVER_URL", "CORVALINK_PORTAL_URL", "CORVALINK_PUBLIC_ADDRESS", "CORVALINK_QUICKBOOKS_URL",
+        "CORVALINK_SUPPORT_EMAIL", "CORVALINK_SUPPORT_PHONE", "CORVALINK_ANSWER_FILE", "BROWSER", "KV_BROWSER_LOG",
+        "QB_STANDIN_HOME", "KV_WEB_CONNECT_TIMEOUT_MS", "KV_COM_TIMEOUT_SECONDS"}) {
+    EXPECT_NE(help.output.find(text), std::string::npos) << text << "\n" << help.output;
+  }
+  // The address in force is the one shown, so a setting exported for one command can be checked.
+  EXPECT_NE(help.output.find("(now " + service_->BaseUrl() + ")"), std::string::npos) << help.output;
+  // Help registers nothing and starts nothing.
+  EXPECT_EQ(Corvalink({"-h"}).output, help.output);
+}
+
+TEST_F(ProgramTest, WithoutTheRegistrationSetupAndPicksSayToRegister) {
+  ASSERT_TRUE(platform::com::UnregisterLocalServer(corvalink::kProgID));
+  const Outcome setup = Corvalink({"a"}, "jane\ns3cret&x\n");
+  EXPECT_EQ(setup.status, 0) << setup.output;
+  // The system's own message stays as it is; the hint is a line of its own after it.
+  const size_t added = setup.output.find("Kalvor menu items added to QuickBooks under File | Kalvor.");
+  const size_t hint = setup.output.find("is not registered");
+  ASSERT_NE(added, std::string::npos) << setup.output;
+  ASSERT_NE(hint, std::string::npos) << setup.output;
+  EXPECT_LT(added, hint);
+  EXPECT_NE(setup.output.find("corvalink /regserver\".\n", hint), std::string::npos) << setup.output;
+
+  const Outcome pick = Qb({"pick", "2"});
+  EXPECT_EQ(pick.status, 1);
+  EXPECT_NE(pick.output.find("raised error 429 (0x000001AD): ActiveX component can't create object\n"),
+            std::string::npos)
+      << pick.output;
+  EXPECT_NE(pick.output.find("corvalink /regserver"), std::string::npos) << pick.output;
+}
+
 TEST_F(ProgramTest, SetupEndsWithoutCredentials) {
   const Outcome setup = Corvalink({"a"}, "");
   EXPECT_EQ(setup.status, 1) << setup.output;
