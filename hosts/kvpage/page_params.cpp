@@ -5,6 +5,7 @@
 
 #include "common/error.h"
 #include "common/text.h"
+#include "platform/forms/caret_escape.h"
 #include "platform/forms/event_loop.h"
 #include "platform/web/http_text.h"
 #include "platform/web/web_browser.h"
@@ -194,8 +195,8 @@ std::string ReadPage(const std::string& file_or_url) {
     platform::forms::EventLoop::Current().WaitWhile([&done] { return !done; });
     if (browser.IsErrorPage()) {
       throw kv::Error(kv::kErrInvalidArgument,
-                      "The page " + platform::web::HideSecrets(file_or_url) +
-                          " could not be read: " + kv::ReplaceAll(browser.BodyText(), "\r\n", " "));
+                      "The page " + platform::web::HideSecrets(file_or_url) + " could not be read:\n" +
+                          platform::forms::CaretEscape(browser.BodyText(), platform::forms::LineBreaks::kKept));
     }
     return browser.RawBody();
   }

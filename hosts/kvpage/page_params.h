@@ -24,7 +24,8 @@ const PageObject& PickObject(const std::vector<PageObject>& objects, const std::
                              std::string_view control_name);
 
 // The text of a page: a local file, or an http(s) address fetched through the browser control. Throws kv::Error
-// with a readable description when it cannot be read.
+// with a readable description when it cannot be read: the browser's error page keeps its lines, its control
+// characters escaped.
 std::string ReadPage(const std::string& file_or_url);
 
 }  // namespace kvpage

@@ -26,11 +26,6 @@ void OnWindowChange(int) {
   g_resized.store(true);
 }
 
-// Counts and percentages as whole numbers: a bar's range holds record counts.
-std::string Whole(double value) {
-  return std::to_string(static_cast<long long>(std::floor(value + 0.5)));
-}
-
 std::string Padded(std::string_view text, size_t width) {
   std::string out(text);
   for (size_t n = kv::CodePointCount(text); n < width; ++n) out += ' ';
@@ -42,13 +37,14 @@ std::string Padded(std::string_view text, size_t width) {
 std::string ProgressLineText(const ProgressFrame& frame, size_t width) {
   const size_t usable = std::max<size_t>(width, 2) - 1;
   const std::string caption = VisibleCell(frame.caption);
+  // Only the share: a form sets its bar's range as it likes (often one less than its records), so a value/max
+  // pair beside the caption's own count would read as a second, different count of records.
   std::string counts;
   double fraction = 0;
   if (frame.bar_shown) {
     const double span = frame.max - frame.min;
     fraction = span > 0 ? std::clamp((frame.value - frame.min) / span, 0.0, 1.0) : 0;
-    counts = Whole(frame.value - frame.min) + "/" + Whole(span) + " " +
-             Padded(std::to_string(static_cast<int>(std::floor(fraction * 100))) + "%", 4);
+    counts = Padded(std::to_string(static_cast<int>(std::floor(fraction * 100))) + "%", 4);
   }
   std::string blink;
   if (!frame.blink.empty() || frame.blink_room > 0) {

@@ -70,5 +70,32 @@ TEST(PageParams, ServicePageIsFetchedFromItsAddress) {
   EXPECT_THROW(ReadPage("http://127.0.0.1:1/BrintavelCall.asp"), kv::Error);
 }
 
+TEST(PageParams, APageThatCannotBeReadKeepsTheLinesOfTheErrorPage) {
+  try {
+    ReadPage("http://127.0.0.1:1/BrintavelCall.asp");
+    ADD_FAILURE() << "an unreachable page was read";
+  } catch (const kv::Error& e) {
+    EXPECT_EQ(e.description().rfind("The page http://127.0.0.1:1/BrintavelCall.asp could not be read:\n"
+                                    "The page cannot be displayed\nFailed to connect to 127.0.0.1 port 1",
+                                    0),
+              0u)
+        << e.description();
+    EXPECT_EQ(e.description().find('\r'), std::string::npos);
+  }
+
+  // What the service answers with an error status is shown too, but cannot drive the terminal.
+  kv::test::ServiceStandinProcess service;
+  service.WriteFile("faults/BrintavelCall.asp", "status 500\n");
+  service.WriteFile("answers/BrintavelCall.asp", "Broken \x1b[2Jpage\r\nsecond line");
+  try {
+    ReadPage(service.BaseUrl() + "BrintavelCall.asp");
+    ADD_FAILURE() << "a page answered with status 500 was read";
+  } catch (const kv::Error& e) {
+    EXPECT_NE(e.description().find(":\nThe page cannot be displayed\nHTTP 500"), std::string::npos) << e.description();
+    EXPECT_NE(e.description().find("Broken ^[[2Jpage\nsecond line"), std::string::npos) << e.description();
+    EXPECT_EQ(e.description().find('\x1b'), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace kvpage
