@@ -8,7 +8,7 @@
 
 namespace platform::forms {
 
-// What one frame of a progress line shows: a caption, a bar with its count and percentage, and a blinking
+// What one frame of a progress line shows: a caption, a bar with its percentage, and a blinking
 // label (empty while it is blinked off).
 struct ProgressFrame {
   std::string caption;

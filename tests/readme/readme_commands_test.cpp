@@ -112,6 +112,20 @@ class ReadmeCommands : public ::testing::Test {
   fs::path source_, bin_, dir_;
 };
 
+TEST(ReadmeBlocks, IndentedBlocksWithTheirMarksFencesAndListsLeftOut) {
+  const std::vector<Block> blocks = CommandBlocks(
+      "# Title\n\n    first one\n    first two\n\n    first after a blank\nText.\n"
+      "<!-- not run by the README test: long -->\n\n    skipped\n\n"
+      "- a list item\n  with a continuation\n\n```\n\n    fenced, no command\n```\n\n    last\n");
+  ASSERT_EQ(blocks.size(), 3u);
+  EXPECT_EQ(blocks[0].text, "first one\nfirst two\n\nfirst after a blank\n");
+  EXPECT_FALSE(blocks[0].skipped);
+  EXPECT_EQ(blocks[1].text, "skipped\n\n");
+  EXPECT_TRUE(blocks[1].skipped);
+  EXPECT_EQ(blocks[2].text, "last\n");
+  EXPECT_FALSE(blocks[2].skipped);
+}
+
 TEST_F(ReadmeCommands, TheBlocksAreFoundAndOnlyTheLongOnesSkipped) {
   const std::vector<Block> blocks = CommandBlocks(ReadAll(source_ / "README.md"));
   std::string run, skipped;
