@@ -106,9 +106,14 @@ void PrintUsage(const char* program) {
   std::cout << text;
 }
 
-// Without the registration every pick of the menu the setup adds fails with error 429 in QuickBooks.
+// Without the registration every pick of the menu the setup adds fails with error 429 in QuickBooks. A registry
+// that cannot be read says so, but does not turn the setup's outcome into a failure.
 void HintRegistration(const char* program) {
-  if (platform::com::FindLocalServer(kProgID)) return;
+  try {
+    if (platform::com::FindLocalServer(kProgID)) return;
+  } catch (const kv::Error& e) {
+    std::cout << e.description() << "\n";
+  }
   std::cout << "The menu listener " << kProgID << " is not registered, so QuickBooks cannot start this program "
             << "when a Kalvor menu item is picked: run \"" << program << " /regserver\".\n";
 }

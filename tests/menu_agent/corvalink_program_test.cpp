@@ -76,6 +76,18 @@ TEST_F(ProgramTest, WithoutTheRegistrationSetupAndPicksSayToRegister) {
   EXPECT_NE(pick.output.find("corvalink /regserver"), std::string::npos) << pick.output;
 }
 
+TEST_F(ProgramTest, ARegistryThatCannotBeReadDoesNotFailTheSetup) {
+  const std::filesystem::path registry = platform::com::ClassRegistryPath();
+  std::filesystem::remove(registry);
+  std::filesystem::create_directories(registry / "not-a-file");
+  const Outcome setup = Corvalink({"a"}, "jane\ns3cret&x\n");
+  std::filesystem::remove_all(registry);
+  EXPECT_EQ(setup.status, 0) << setup.output;
+  EXPECT_NE(setup.output.find("The class registry " + registry.string() + " could not be read"), std::string::npos)
+      << setup.output;
+  EXPECT_NE(setup.output.find("/regserver\"."), std::string::npos) << setup.output;
+}
+
 TEST_F(ProgramTest, SetupEndsWithoutCredentials) {
   const Outcome setup = Corvalink({"a"}, "");
   EXPECT_EQ(setup.status, 1) << setup.output;
