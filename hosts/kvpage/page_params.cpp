@@ -178,8 +178,9 @@ const PageObject& PickObject(const std::vector<PageObject>& objects, const std::
   // Another control's parameters must not reach this one: it would run against the page's data all the same.
   std::string found;
   for (const PageObject& object : objects) {
-    found +=
-        (found.empty() ? "" : ", ") + (object.classid.empty() ? std::string("none") : "\"" + object.classid + "\"");
+    // The page's text reaches the terminal: its control characters must not drive it.
+    const std::string shown = platform::forms::CaretEscape(object.classid, platform::forms::LineBreaks::kMarked);
+    found += (found.empty() ? "" : ", ") + (shown.empty() ? std::string("none") : "\"" + shown + "\"");
   }
   throw kv::Error(kv::kErrInvalidArgument, "The page embeds no " + std::string(control_name) +
                                                " control; the class ids of its objects: " + found);

@@ -45,7 +45,13 @@ TEST(PageParams, TheObjectOfTheControlIsPickedByClassIdOrProgId) {
               "The page embeds no BrintavelCtl control; the class ids of its objects: "
               "\"clsid:5105AB9B-325B-4FA2-9B1F-982A3193B98\", \"progid:Tessarine.KVRDowloadctl\"");
   }
-  EXPECT_THROW(PickObject(ParseObjects("<object></object>"), sync, "BrintavelCtl"), kv::Error);
+  try {
+    PickObject(ParseObjects("<object></object><object classid=\"clsid:\x1b[2J\"></object>"), sync, "BrintavelCtl");
+    ADD_FAILURE() << "an object without the control's class was taken";
+  } catch (const kv::Error& e) {
+    EXPECT_EQ(e.description(),
+              "The page embeds no BrintavelCtl control; the class ids of its objects: none, \"clsid:^[[2J\"");
+  }
 }
 
 TEST(PageParams, APageWithoutObjectOrFileIsAnError) {
