@@ -149,16 +149,20 @@ void ReplaceFile(const std::filesystem::path& path, const std::vector<Line>& lin
 template <typename Change>
 bool ChangeRegistry(Change change) {
   const std::filesystem::path path = ClassRegistryPath();
-  try {
-    CreatePrivateDirectory(path.parent_path());
-  } catch (const std::filesystem::filesystem_error& e) {
-    throw FileError(e.code().value(), "created", path.parent_path());
-  }
+  OpenPrivateFolder(path.parent_path());
   RegistryLock lock(path.string() + ".lock");
   std::vector<Line> lines = ReadLines(path);
   if (!change(lines)) return false;
   ReplaceFile(path, lines);
   return true;
+}
+
+// The registry's lines for a reader. An entry names the program a menu pick starts, so one in a folder another
+// user could have changed is never read.
+std::vector<Line> ReadRegistry() {
+  const std::filesystem::path path = ClassRegistryPath();
+  if (!CheckPrivateFolder(path.parent_path())) return {};
+  return ReadLines(path);
 }
 
 }  // namespace
@@ -190,7 +194,7 @@ bool UnregisterLocalServer(const std::string& progId) {
 }
 
 std::optional<ServerRegistration> FindLocalServer(const std::string& progId) {
-  for (const Line& line : ReadLines(ClassRegistryPath())) {
+  for (const Line& line : ReadRegistry()) {
     if (line.entry && SameProgId(line.entry->progId, progId)) return line.entry;
   }
   return std::nullopt;
@@ -198,7 +202,7 @@ std::optional<ServerRegistration> FindLocalServer(const std::string& progId) {
 
 std::vector<ServerRegistration> ListLocalServers() {
   std::vector<ServerRegistration> entries;
-  for (const Line& line : ReadLines(ClassRegistryPath())) {
+  for (const Line& line : ReadRegistry()) {
     if (line.entry) entries.push_back(*line.entry);
   }
   return entries;
