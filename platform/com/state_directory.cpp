@@ -102,18 +102,20 @@ std::filesystem::path StateDirectory() {
 }
 
 std::filesystem::path OpenPrivateFolder(const std::filesystem::path& dir) {
-  if (dir.has_parent_path() && dir.parent_path() != dir) {
+  // "/x/state/" names the folder "/x/state", not a parent to create before it.
+  const std::filesystem::path folder = dir.has_filename() ? dir : dir.parent_path();
+  if (folder.has_parent_path() && folder.parent_path() != folder) {
     std::error_code ec;
-    std::filesystem::create_directories(dir.parent_path(), ec);
+    std::filesystem::create_directories(folder.parent_path(), ec);
     if (ec) throw Failed(ec.value(), "created", dir);
   }
   bool created = false;
-  if (mkdir(dir.c_str(), kPrivateFolderMode) == 0) {
+  if (mkdir(folder.c_str(), kPrivateFolderMode) == 0) {
     created = true;
   } else if (errno != EEXIST) {
     throw Failed(errno, "created", dir);
   }
-  CheckFolder(dir, created);
+  CheckFolder(folder, created);
   return dir;
 }
 

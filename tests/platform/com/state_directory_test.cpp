@@ -75,6 +75,11 @@ TEST_F(PrivateFolderTest, AMissingFolderIsCreatedTheOwnersOnlyWhateverTheUmaskWi
     EXPECT_TRUE(fs::is_directory(folder)) << mask;
     EXPECT_EQ(ModeOf(folder), 0700u) << mask;
   }
+  // Named with a final slash: the same folder, made once, still without a notice.
+  testing::internal::CaptureStderr();
+  OpenPrivateFolder(dir_.string() + "/slash/state/");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(ModeOf(dir_ / "slash" / "state"), 0700u);
 }
 
 TEST_F(PrivateFolderTest, AReaderCreatesNothingAndFindsNothingInAMissingFolder) {
