@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <iostream>
 #include <map>
 #include <string>
 #include <system_error>
 
+#include "common/error.h"
 #include "platform/com/state_directory.h"
 
 namespace corvalink {
@@ -85,8 +87,15 @@ std::filesystem::path PickQueuePath() {
 }
 
 PickTurn::PickTurn() {
-  std::error_code ec;
-  std::filesystem::create_directories(PickQueuePath(), ec);
+  // The queue lives in the stand-in's state folder, which must be this user's alone. One another user could
+  // change is not used: the pick goes at once, as without a usable folder.
+  try {
+    platform::com::OpenPrivateFolder(platform::com::StateDirectory());
+    platform::com::OpenPrivateFolder(PickQueuePath());
+  } catch (const kv::Error& e) {
+    std::cerr << "corvalink: " << e.description() << "\n";
+    return;
+  }
   uint64_t place = 0;
   {
     GuardLock guard;

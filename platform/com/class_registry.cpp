@@ -9,7 +9,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "common/error.h"
@@ -67,15 +66,36 @@ kv::Error FileError(int err, const std::string& what, const std::filesystem::pat
   return kv::Error(err, "The class registry " + path.string() + " could not be " + what + ": " + std::strerror(err));
 }
 
+// A folder that was open to others before it was tightened may still hold a registry another user put there: the
+// file must be the user's own, and a link in its place is not followed.
 std::vector<Line> ReadLines(const std::filesystem::path& path) {
   std::vector<Line> lines;
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return lines;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw FileError(errno ? errno : EIO, "read", path);
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return lines;
+    throw FileError(errno, "read", path);
+  }
   std::string text;
-  while (std::getline(in, text)) lines.push_back({ParseEntry(text), text});
-  if (in.bad()) throw FileError(EIO, "read", path);
+  struct stat info {};
+  int err = fstat(fd, &info) < 0 ? errno : 0;
+  if (err == 0 && info.st_uid != geteuid()) {
+    close(fd);
+    throw kv::Error(kErrPermissionDenied, "The class registry " + path.string() + " belongs to another user (uid " +
+                                              std::to_string(info.st_uid) +
+                                              "); it is not used. Remove it and register the servers again.");
+  }
+  char buffer[8192];
+  while (err == 0) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  if (err != 0) throw FileError(err, "read", path);
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back({ParseEntry(line), line});
   return lines;
 }
 
@@ -84,8 +104,15 @@ std::vector<Line> ReadLines(const std::filesystem::path& path) {
 class RegistryLock {
  public:
   explicit RegistryLock(const std::filesystem::path& path) {
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFileMode);
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
     if (fd_ < 0) throw FileError(errno, "locked", path);
+    // Another user's lock file, left from when the folder was open to others, could be held by them for good.
+    struct stat info {};
+    if (fstat(fd_, &info) < 0 || info.st_uid != geteuid()) {
+      close(fd_);
+      throw kv::Error(kErrPermissionDenied, "The class registry's lock file " + path.string() +
+                                                " belongs to another user; it is not used. Remove it.");
+    }
     fchmod(fd_, kPrivateFileMode);  // open() applies the umask
     int rc;
     do {
@@ -149,16 +176,20 @@ void ReplaceFile(const std::filesystem::path& path, const std::vector<Line>& lin
 template <typename Change>
 bool ChangeRegistry(Change change) {
   const std::filesystem::path path = ClassRegistryPath();
-  try {
-    CreatePrivateDirectory(path.parent_path());
-  } catch (const std::filesystem::filesystem_error& e) {
-    throw FileError(e.code().value(), "created", path.parent_path());
-  }
+  OpenPrivateFolder(path.parent_path());
   RegistryLock lock(path.string() + ".lock");
   std::vector<Line> lines = ReadLines(path);
   if (!change(lines)) return false;
   ReplaceFile(path, lines);
   return true;
+}
+
+// The registry's lines for a reader. An entry names the program a menu pick starts, so one in a folder another
+// user could have changed is never read.
+std::vector<Line> ReadRegistry() {
+  const std::filesystem::path path = ClassRegistryPath();
+  if (!CheckPrivateFolder(path.parent_path())) return {};
+  return ReadLines(path);
 }
 
 }  // namespace
@@ -190,7 +221,7 @@ bool UnregisterLocalServer(const std::string& progId) {
 }
 
 std::optional<ServerRegistration> FindLocalServer(const std::string& progId) {
-  for (const Line& line : ReadLines(ClassRegistryPath())) {
+  for (const Line& line : ReadRegistry()) {
     if (line.entry && SameProgId(line.entry->progId, progId)) return line.entry;
   }
   return std::nullopt;
@@ -198,7 +229,7 @@ std::optional<ServerRegistration> FindLocalServer(const std::string& progId) {
 
 std::vector<ServerRegistration> ListLocalServers() {
   std::vector<ServerRegistration> entries;
-  for (const Line& line : ReadLines(ClassRegistryPath())) {
+  for (const Line& line : ReadRegistry()) {
     if (line.entry) entries.push_back(*line.entry);
   }
   return entries;

@@ -19,7 +19,8 @@ struct ServerRegistration {
 
 // The class registry file inside StateDirectory(). Each change rewrites the file through a temporary file and a
 // rename under an exclusive lock of a side file, so concurrent registrations from several processes never lose
-// one another and readers never see half a file. ProgIDs compare without regard to letter case.
+// one another and readers never see half a file. ProgIDs compare without regard to letter case. The folder is
+// opened with OpenPrivateFolder: one that another user could change is neither read nor written (kv::Error 70).
 std::filesystem::path ClassRegistryPath();
 
 // Adds or replaces the ProgID's entry. A ProgID must be 1-39 letters, digits, periods or underscores, not

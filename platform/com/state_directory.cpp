@@ -1,12 +1,18 @@
 #include "platform/com/state_directory.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <string>
+
+#include "common/error.h"
 
 namespace platform::com {
 namespace {
@@ -25,6 +31,66 @@ std::filesystem::path HomeDirectory() {
   return home.empty() ? std::filesystem::path("/") : std::filesystem::path(home);
 }
 
+kv::Error Refused(const std::filesystem::path& dir, const std::string& why) {
+  return kv::Error(kErrPermissionDenied, "The state folder " + dir.string() + " " + why +
+                                             "; it is not used. Remove it, or make it this user's own (mode 0700).");
+}
+
+kv::Error Failed(int err, const std::string& what, const std::filesystem::path& dir) {
+  return kv::Error(err, "The state folder " + dir.string() + " could not be " + what + ": " + std::strerror(err));
+}
+
+std::string ModeText(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Checks the folder through one open descriptor, so that what is checked is what gets tightened. A folder this
+// call has just made is tightened without a notice: mkdir applied the umask, the user chose nothing.
+void CheckFolder(const std::filesystem::path& dir, bool justCreated) {
+  struct stat info {};
+  if (lstat(dir.c_str(), &info) < 0) throw Failed(errno, "read", dir);
+  const uid_t self = geteuid();
+  // A link another user placed could be pointed elsewhere at any moment, whatever it names now.
+  if (S_ISLNK(info.st_mode) && info.st_uid != self && info.st_uid != 0) {
+    throw Refused(dir, "is a link that belongs to another user (uid " + std::to_string(info.st_uid) + ")");
+  }
+  Descriptor fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOTDIR) throw Refused(dir, "is not a folder");
+    throw Failed(errno, "opened", dir);
+  }
+  if (fstat(fd.get(), &info) < 0) throw Failed(errno, "read", dir);
+  if (info.st_uid != self) {
+    throw Refused(
+        dir, "belongs to another user (uid " + std::to_string(info.st_uid) + ", mode " + ModeText(info.st_mode) + ")");
+  }
+  if ((info.st_mode & 07777) == kPrivateFolderMode) return;
+  if (fchmod(fd.get(), kPrivateFolderMode) < 0) {
+    throw Refused(dir, "is open to other users (mode " + ModeText(info.st_mode) +
+                           ") and could not be tightened: " + std::strerror(errno));
+  }
+  if (!justCreated && (info.st_mode & 077) != 0) {
+    std::cerr << "Notice: the state folder " << dir.string() << " was open to other users (mode "
+              << ModeText(info.st_mode) << "); it is now this user's only (mode 0700).\n";
+  }
+}
+
 }  // namespace
 
 std::filesystem::path StateDirectory() {
@@ -35,16 +101,29 @@ std::filesystem::path StateDirectory() {
   return HomeDirectory() / ".local" / "state" / "qb-standin";
 }
 
-void CreatePrivateDirectory(const std::filesystem::path& dir) {
-  if (dir.has_parent_path() && dir.parent_path() != dir) std::filesystem::create_directories(dir.parent_path());
-  if (mkdir(dir.c_str(), 0700) == 0) {
-    // mkdir applies the umask; chmod does not.
-    chmod(dir.c_str(), 0700);
-    return;
+std::filesystem::path OpenPrivateFolder(const std::filesystem::path& dir) {
+  // "/x/state/" names the folder "/x/state", not a parent to create before it.
+  const std::filesystem::path folder = dir.has_filename() ? dir : dir.parent_path();
+  if (folder.has_parent_path() && folder.parent_path() != folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder.parent_path(), ec);
+    if (ec) throw Failed(ec.value(), "created", dir);
   }
-  if (errno == EEXIST && std::filesystem::is_directory(dir)) return;
-  throw std::filesystem::filesystem_error("cannot create the directory", dir,
-                                          std::error_code(errno, std::generic_category()));
+  bool created = false;
+  if (mkdir(folder.c_str(), kPrivateFolderMode) == 0) {
+    created = true;
+  } else if (errno != EEXIST) {
+    throw Failed(errno, "created", dir);
+  }
+  CheckFolder(folder, created);
+  return dir;
+}
+
+bool CheckPrivateFolder(const std::filesystem::path& dir) {
+  struct stat info {};
+  if (lstat(dir.c_str(), &info) < 0 && errno == ENOENT) return false;
+  CheckFolder(dir, false);
+  return true;
 }
 
 }  // namespace platform::com

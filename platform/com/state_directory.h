@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 
 namespace platform::com {
@@ -7,13 +8,23 @@ namespace platform::com {
 // Where the QuickBooks stand-in keeps its state (open company file, UI-extension subscriptions, the class
 // registry of out-of-process servers): $QB_STANDIN_HOME, else $XDG_STATE_HOME/qb-standin, else
 // ~/.local/state/qb-standin. Empty or relative XDG_STATE_HOME is ignored, as the XDG rules ask. The directory is
-// not created here; writers create it when they first need it.
+// not created here; writers open it with OpenPrivateFolder when they first need it.
 std::filesystem::path StateDirectory();
 
-// The state holds the site code and site id that sign in to the service: the directory is created readable by
-// its owner only (0700, whatever the umask; its parents as usual), and the files in it are written 0600.
-// Raises std::filesystem::filesystem_error when it cannot be created.
-void CreatePrivateDirectory(const std::filesystem::path& dir);
+// "Permission denied": a state folder that another user could change is refused with it.
+inline constexpr int64_t kErrPermissionDenied = 70;
+inline constexpr unsigned kPrivateFolderMode = 0700;
 inline constexpr unsigned kPrivateFileMode = 0600;
+
+// A state folder holds what signs in to the service and which program a menu pick starts, so no other local
+// user may be able to change it. A missing folder is created 0700 whatever the umask (its parents as usual). An
+// existing one must belong to this user (as must a link that names it); one that does but that others may read
+// or write is tightened to 0700 with a notice on stderr. Returns dir. Raises kv::Error kErrPermissionDenied
+// naming the folder when it belongs to another user or is not a folder, errno when it cannot be created.
+std::filesystem::path OpenPrivateFolder(const std::filesystem::path& dir);
+
+// The same checks for a reader, which has nothing to read in a folder that does not exist: false then, with
+// nothing created; true when the folder exists and may be used.
+bool CheckPrivateFolder(const std::filesystem::path& dir);
 
 }  // namespace platform::com

@@ -1,5 +1,6 @@
 #include "platform/stream/text_stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/error.h"
@@ -63,20 +64,6 @@ void ForEachCodePoint(std::string_view text, Emit emit) {
   }
 }
 
-void AppendUtf16(std::string& out, uint32_t cp) {
-  auto unit = [&](uint32_t u) {
-    out += static_cast<char>(u & 0xFF);
-    out += static_cast<char>(u >> 8);
-  };
-  if (cp < 0x10000) {
-    unit(cp);
-  } else {
-    cp -= 0x10000;
-    unit(0xD800 | (cp >> 10));
-    unit(0xDC00 | (cp & 0x3FF));
-  }
-}
-
 bool AllAscii(std::string_view text) {
   // Eight bytes at a time: every statement of a sync passes through here.
   uint64_t high = 0;
@@ -93,19 +80,11 @@ bool AllAscii(std::string_view text) {
 }  // namespace
 
 void Stream::SetCharset(std::string_view charset) {
-  Encoding encoding;
-  if (kv::EqualsIgnoreCase(charset, "us-ascii") || kv::EqualsIgnoreCase(charset, "ascii")) {
-    encoding = Encoding::kAscii;
-  } else if (kv::EqualsIgnoreCase(charset, "utf-8")) {
-    encoding = Encoding::kUtf8;
-  } else if (kv::EqualsIgnoreCase(charset, "unicode") || kv::EqualsIgnoreCase(charset, "utf-16")) {
-    encoding = Encoding::kUtf16;
-  } else {
+  if (!kv::EqualsIgnoreCase(charset, "us-ascii") && !kv::EqualsIgnoreCase(charset, "ascii")) {
     throw Fail(adErrInvalidArgument, kInvalidArgument, "unknown character set \"" + std::string(charset) + "\"");
   }
   RequireStart("Charset");
   charset_ = std::string(charset);
-  encoding_ = encoding;
 }
 
 void Stream::SetType(StreamTypeEnum type) {
@@ -118,13 +97,6 @@ void Stream::SetType(StreamTypeEnum type) {
 
 void Stream::SetType(int32_t type) {
   SetType(static_cast<StreamTypeEnum>(type));
-}
-
-void Stream::SetLineSeparator(LineSeparatorEnum separator) {
-  if (separator != adCRLF && separator != adLF && separator != adCR) {
-    throw Fail(adErrInvalidArgument, kInvalidArgument, "line separator " + std::to_string(separator));
-  }
-  separator_ = separator;
 }
 
 void Stream::Open() {
@@ -165,37 +137,16 @@ void Stream::SetEOS() {
   data_.resize(position_);
 }
 
-void Stream::WriteText(std::string_view text, StreamWriteEnum option) {
+void Stream::WriteText(std::string_view text) {
   RequireOpen("WriteText");
   RequireType(adTypeText, "WriteText");
-  std::string_view separator;
-  if (option == adWriteLine) separator = separator_ == adCRLF ? "\r\n" : separator_ == adLF ? "\n" : "\r";
   // Statements are mostly plain ASCII: those go straight in, which keeps millions of small writes cheap.
-  if (encoding_ != Encoding::kUtf16 && AllAscii(text) && !(encoding_ == Encoding::kUtf8 && data_.empty())) {
+  if (AllAscii(text)) {
     Put(text);
-    if (!separator.empty()) Put(separator);
     return;
   }
   scratch_.clear();
-  if (data_.empty() && position_ == 0) {
-    if (encoding_ == Encoding::kUtf8) scratch_ = "\xEF\xBB\xBF";
-    if (encoding_ == Encoding::kUtf16) scratch_ = "\xFF\xFE";
-  }
-  auto emit = [this](uint32_t cp) {
-    switch (encoding_) {
-      case Encoding::kAscii:
-        scratch_ += cp < 0x80 ? static_cast<char>(cp) : '?';
-        break;
-      case Encoding::kUtf8:
-        kv::AppendUtf8(scratch_, cp);
-        break;
-      case Encoding::kUtf16:
-        AppendUtf16(scratch_, cp);
-        break;
-    }
-  };
-  ForEachCodePoint(text, emit);
-  ForEachCodePoint(separator, emit);
+  ForEachCodePoint(text, [this](uint32_t cp) { scratch_ += cp < 0x80 ? static_cast<char>(cp) : '?'; });
   Put(scratch_);
   if (scratch_.capacity() > (1u << 20)) std::string().swap(scratch_);
 }
@@ -238,40 +189,14 @@ std::string Stream::ReadText(int64_t count) {
   if (count < 0 && count != adReadAll) {
     throw Fail(adErrInvalidArgument, kInvalidArgument, "ReadText count " + std::to_string(count));
   }
-  size_t wanted = count == adReadAll ? data_.size() : static_cast<size_t>(count);
-  std::string out;
-  size_t pos = position_;
-  // The byte-order mark is part of the bytes but not of the text.
-  if (pos == 0 && encoding_ == Encoding::kUtf8 && data_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
-  if (pos == 0 && encoding_ == Encoding::kUtf16 && data_.compare(0, 2, "\xFF\xFE") == 0) pos = 2;
-  size_t chars = 0;
-  const auto* s = reinterpret_cast<const unsigned char*>(data_.data());
-  while (pos < data_.size() && chars < wanted) {
-    uint32_t cp = '?';
-    if (encoding_ == Encoding::kAscii) {
-      cp = s[pos] < 0x80 ? s[pos] : '?';
-      pos += 1;
-    } else if (encoding_ == Encoding::kUtf8) {
-      size_t len = Utf8Sequence(s + pos, data_.size() - pos, &cp);
-      if (len == 0) cp = '?';
-      pos += len == 0 ? 1 : len;
-    } else {
-      if (pos + 1 >= data_.size()) break;  // half a code unit is not a character
-      cp = s[pos] | (s[pos + 1] << 8);
-      pos += 2;
-      if (cp >= 0xD800 && cp <= 0xDBFF && pos + 1 < data_.size()) {
-        uint32_t low = s[pos] | (s[pos + 1] << 8);
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          pos += 2;
-        }
-      }
-      if (cp >= 0xD800 && cp <= 0xDFFF) cp = '?';
-    }
-    kv::AppendUtf8(out, cp);
-    ++chars;
+  const size_t available = data_.size() - position_;
+  const size_t n = count == adReadAll ? available : std::min(available, static_cast<size_t>(count));
+  std::string out(data_, position_, n);
+  // Bytes a binary write put in that are not ASCII are no characters of the stream's set.
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
   }
-  position_ = pos;
+  position_ += n;
   return out;
 }
 

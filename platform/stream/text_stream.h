@@ -2,9 +2,9 @@
 
 // The statement stream: a stream object shaped after the platform's ADO stream, as far as the system uses it.
 // Text goes in through WriteText as UTF-8 and is stored as bytes of the stream's character set at once, so a
-// later switch to binary and Read hands back exactly what the service receives. With "us-ascii" every code
-// point above 127 becomes one "?" (never a look-alike ASCII letter), and each byte that is not valid UTF-8
-// becomes one "?" as well.
+// later switch to binary and Read hands back exactly what the service receives. The service takes statements
+// and status reports as US-ASCII, the one character set the stream knows: every code point above 127 becomes
+// one "?" (never a look-alike ASCII letter), and each byte that is not valid UTF-8 becomes one "?" as well.
 //
 // Misuse fails like the platform did, with kv::Error carrying ADO's error number and its text followed by what
 // exactly was wrong: reading bytes from a text stream, writing text to a binary one, changing the type or the
@@ -20,8 +20,6 @@ namespace platform::stream {
 
 enum StreamTypeEnum : int32_t { adTypeBinary = 1, adTypeText = 2 };
 enum ObjectStateEnum : int32_t { adStateClosed = 0, adStateOpen = 1 };
-enum StreamWriteEnum : int32_t { adWriteChar = 0, adWriteLine = 1 };
-enum LineSeparatorEnum : int32_t { adCRLF = -1, adLF = 10, adCR = 13 };
 inline constexpr int64_t adReadAll = -1;
 
 // ADO's error numbers, as the system's error traps see them.
@@ -34,8 +32,7 @@ class Stream {
  public:
   Stream() = default;
 
-  // "us-ascii" (also "ascii"), "utf-8" (written with a byte-order mark, as the platform did) or "unicode"
-  // (UTF-16 little-endian with a byte-order mark; the platform's default). Names compare without letter case.
+  // "us-ascii" (also "ascii"), compared without letter case; any other name raises adErrInvalidArgument.
   // Settable while closed, or while open at position 0.
   const std::string& Charset() const { return charset_; }
   void SetCharset(std::string_view charset);
@@ -44,9 +41,6 @@ class Stream {
   StreamTypeEnum Type() const { return type_; }
   void SetType(StreamTypeEnum type);
   void SetType(int32_t type);
-
-  LineSeparatorEnum LineSeparator() const { return separator_; }
-  void SetLineSeparator(LineSeparatorEnum separator);
 
   ObjectStateEnum State() const { return open_ ? adStateOpen : adStateClosed; }
   // Opens empty (the platform's Open with no source). Raises when already open.
@@ -62,8 +56,8 @@ class Stream {
   void SetEOS();
 
   // Text type only. Writes at the position (appending at the end, overwriting before it) and moves past what
-  // was written; adWriteLine adds the line separator.
-  void WriteText(std::string_view text, StreamWriteEnum option = adWriteChar);
+  // was written.
+  void WriteText(std::string_view text);
   // Binary type only.
   void Write(const std::vector<uint8_t>& bytes);
   void Write(std::string_view bytes);
@@ -79,17 +73,14 @@ class Stream {
   std::string ReadText(int64_t count = adReadAll);
 
  private:
-  enum class Encoding { kAscii, kUtf8, kUtf16 };
   void RequireOpen(const char* operation) const;
   void RequireType(StreamTypeEnum type, const char* operation) const;
   void RequireStart(const char* property) const;
   void Put(std::string_view bytes);
   std::string_view TakeBytes(int64_t count, const char* operation);
 
-  std::string charset_ = "Unicode";
-  Encoding encoding_ = Encoding::kUtf16;
+  std::string charset_ = "us-ascii";
   StreamTypeEnum type_ = adTypeText;
-  LineSeparatorEnum separator_ = adCRLF;
   bool open_ = false;
   std::string data_;
   size_t position_ = 0;

@@ -9,8 +9,6 @@ namespace platform::web {
 
 // Every byte outside A-Z a-z 0-9 - _ . ~ becomes %XX (upper-case hex); UTF-8 text is encoded byte by byte.
 std::string PercentEncode(std::string_view value);
-// The reverse; "+" stays "+", and a "%" not followed by two hex digits stays as it is.
-std::string PercentDecode(std::string_view text);
 
 // The address of a service page with its query: base + page + "?" + key=value&key=value...
 // Keys, their order and the page name are written as given; values are percent-encoded, so a value holding
@@ -37,8 +35,5 @@ class QueryBuilder {
   std::string page_;
   std::vector<std::pair<std::string, std::string>> pairs_;
 };
-
-// Splits "k=v&k2=v2" (a leading "?" and a "#fragment" are ignored) into decoded pairs, in order.
-std::vector<std::pair<std::string, std::string>> ParseQuery(std::string_view query);
 
 }  // namespace platform::web

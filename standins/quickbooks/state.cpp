@@ -52,17 +52,13 @@ std::string TrimLine(std::string text) {
 }  // namespace
 
 std::filesystem::path StateDir() {
-  return platform::com::StateDirectory();
+  std::filesystem::path dir = platform::com::StateDirectory();
+  platform::com::CheckPrivateFolder(dir);
+  return dir;
 }
 
 std::filesystem::path EnsureStateDir() {
-  std::filesystem::path dir = StateDir();
-  try {
-    platform::com::CreatePrivateDirectory(dir);
-  } catch (const std::filesystem::filesystem_error& e) {
-    throw std::runtime_error("cannot create the state directory " + dir.string() + ": " + e.code().message());
-  }
-  return dir;
+  return platform::com::OpenPrivateFolder(platform::com::StateDirectory());
 }
 
 std::optional<std::filesystem::path> OpenCompanyFile() {

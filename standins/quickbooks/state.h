@@ -25,6 +25,7 @@ namespace standins::quickbooks {
 //                               add ok              an add message goes on
 //                               add fail [CODE]     an add message saves nothing and answers an error status
 //                                                   (CODE, default 3180: QuickBooks could not save it)
+// Both raise kv::Error, naming the folder, when it belongs to another user: nothing in it is read or written.
 std::filesystem::path StateDir();
 // Creates the state directory when missing and returns it.
 std::filesystem::path EnsureStateDir();

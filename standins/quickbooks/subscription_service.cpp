@@ -130,7 +130,7 @@ std::optional<UIExtensionSubscriptionRet> FileSubscriptionStore::Get(const std::
 
 void FileSubscriptionStore::Put(const std::string& key, const UIExtensionSubscriptionRet& subscription) {
   EnsureStateDir();
-  platform::com::CreatePrivateDirectory(dir_);
+  platform::com::OpenPrivateFolder(dir_);
   WriteStateFile(FileOf(key), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + SubscriptionRetToXml(subscription));
 }
 

@@ -4,6 +4,8 @@
 #include "menu_agent/menu_actions.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -130,6 +132,21 @@ TEST_F(DispatchTest, APlaceLeftByADeadProcessIsPassedOver) {
   DispatchMenuEvent(0);
   EXPECT_EQ(Opened().size(), 1u);
   EXPECT_EQ(PicksInQueue(), 0u);
+}
+
+// A state folder another user could change holds no queue: the pick goes at once and leaves nothing in it.
+TEST_F(DispatchTest, APickGoesAtOnceWithoutTheQueueInAFolderOfAnotherUser) {
+  const passwd* nobody = getpwnam("nobody");
+  if (geteuid() != 0 || !nobody) GTEST_SKIP() << "needs root and a user \"nobody\"";
+  const std::filesystem::path state = corvalink::PickQueuePath().parent_path();
+  std::filesystem::create_directories(state);
+  ASSERT_EQ(chown(state.c_str(), nobody->pw_uid, static_cast<gid_t>(-1)), 0);
+  kvtest::ScriptedUi ui;
+  testing::internal::CaptureStderr();
+  DispatchMenuEvent(0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("The state folder " + state.string()), std::string::npos);
+  EXPECT_EQ(Opened().size(), 1u);
+  EXPECT_TRUE(std::filesystem::is_empty(state));
 }
 
 class SynchronizeTest : public DispatchTest {

@@ -1,8 +1,10 @@
 #include "platform/com/class_registry.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -92,6 +94,47 @@ TEST_F(ClassRegistryTest, TheRegistryAndItsDirectoryAreTheOwnersOnlyWhateverTheU
     }
     EXPECT_TRUE(FindLocalServer("Corvalink.QBMenuListener"));
   }
+}
+
+// A folder the user owns but left open to others is tightened and used; what another user put into it meanwhile
+// is not.
+TEST_F(ClassRegistryTest, WhatAnotherUserPutIntoALooseFolderIsNotUsed) {
+  const passwd* nobody = getpwnam("nobody");
+  if (geteuid() != 0 || !nobody) GTEST_SKIP() << "needs root and a user \"nobody\"";
+  RegisterLocalServer({"Corvalink.QBMenuListener", Guid{}, "/opt/kalvor/corvalink"});
+  const fs::path state = dir_ / "state";
+  fs::permissions(state, fs::perms::all);
+  const fs::path lock = ClassRegistryPath().string() + ".lock";
+  for (const fs::path& planted : {ClassRegistryPath(), lock}) {
+    ASSERT_EQ(chown(planted.c_str(), nobody->pw_uid, static_cast<gid_t>(-1)), 0);
+    testing::internal::CaptureStderr();
+    try {
+      planted == lock ? RegisterLocalServer({"Other.Server", Guid{}, "/bin/true"})
+                      : static_cast<void>(FindLocalServer("Corvalink.QBMenuListener"));
+      ADD_FAILURE() << planted << " was used";
+    } catch (const kv::Error& e) {
+      EXPECT_EQ(e.number(), 70);
+      EXPECT_NE(e.description().find(planted.string() + " belongs to another user"), std::string::npos)
+          << e.description();
+    }
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(chown(planted.c_str(), geteuid(), static_cast<gid_t>(-1)), 0);
+  }
+  struct stat info {};
+  ASSERT_EQ(stat(state.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0700u);
+
+  // A link in the registry's place is not followed, neither to read nor to lock.
+  const fs::path elsewhere = dir_ / "elsewhere";
+  std::ofstream(elsewhere) << "Corvalink.QBMenuListener\t\t/tmp/theirs\n";
+  fs::remove(ClassRegistryPath());
+  fs::create_symlink(elsewhere, ClassRegistryPath());
+  EXPECT_THROW(FindLocalServer("Corvalink.QBMenuListener"), kv::Error);
+  fs::remove(ClassRegistryPath());
+  fs::remove(lock);
+  fs::create_symlink(dir_ / "lock-target", lock);
+  EXPECT_THROW(RegisterLocalServer({"Other.Server", Guid{}, "/bin/true"}), kv::Error);
+  EXPECT_FALSE(fs::exists(dir_ / "lock-target"));
 }
 
 TEST_F(ClassRegistryTest, RegistersFindsReplacesAndRemovesIgnoringLetterCase) {

@@ -2,8 +2,11 @@
 // nobody but its owner may read it, whatever the umask of the process that made it.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "common/error.h"
 #include "platform/qb/subscription.h"
 #include "standins/quickbooks/request_handler.h"
 #include "standins/quickbooks/state.h"
@@ -62,6 +65,27 @@ TEST(StateFilesTest, TheDirectoryAndEveryFileInItAreTheOwnersOnly) {
     // The company file is the user's document, not state: it keeps the usual permissions of a new file.
     EXPECT_EQ(ModeOf(company) & 0700, 0600u);
   }
+}
+
+// Another user who owns the folder could name any file as the open company or plant a subscription: nothing in
+// it is read, and the stand-in says which folder it refuses.
+TEST(StateFilesTest, AFolderOfAnotherUserIsNeitherReadNorWritten) {
+  const passwd* nobody = getpwnam("nobody");
+  if (geteuid() != 0 || !nobody) GTEST_SKIP() << "needs root and a user \"nobody\"";
+  platform::qb::testing::StandinEnv env;
+  const fs::path company = env.CopySample();
+  env.Open(company);
+  ASSERT_EQ(chown(env.StateDir().c_str(), nobody->pw_uid, static_cast<gid_t>(-1)), 0);
+
+  EXPECT_THROW(OpenCompanyFile(), kv::Error);
+  EXPECT_THROW(IsAccessDenied("Somebody"), kv::Error);
+  const platform::qb::testing::RunResult run = env.Run({"open", company.string()});
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.err.find("The state folder " + env.StateDir().string()), std::string::npos) << run.err;
+
+  // Given back, it is used again as it was.
+  ASSERT_EQ(chown(env.StateDir().c_str(), geteuid(), static_cast<gid_t>(-1)), 0);
+  EXPECT_EQ(OpenCompanyFile(), company);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -16,7 +18,6 @@
 #include <thread>
 
 #include "common/text.h"
-#include "platform/web/query_builder.h"
 
 namespace kv::test {
 namespace fs = std::filesystem;
@@ -90,10 +91,35 @@ std::string ReceivedRequest::Page() const {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+namespace {
+
+// libcurl's decoding: "+" stays "+", and a "%" without two hex digits after it stays as it is.
+std::string Unescaped(std::string_view text) {
+  if (text.empty()) return {};  // a length of 0 would have libcurl measure the text up to its NUL
+  int length = 0;
+  char* decoded = curl_easy_unescape(nullptr, text.data(), static_cast<int>(text.size()), &length);
+  if (decoded == nullptr) throw std::runtime_error("cannot decode the query text " + std::string(text));
+  std::string result(decoded, static_cast<size_t>(length));
+  curl_free(decoded);
+  return result;
+}
+
+}  // namespace
+
 std::vector<std::pair<std::string, std::string>> ReceivedRequest::Query() const {
   const size_t mark = target.find('?');
   if (mark == std::string::npos) return {};
-  return platform::web::ParseQuery(std::string_view(target).substr(mark + 1));
+  std::string_view query = std::string_view(target).substr(mark + 1);
+  query = query.substr(0, query.find('#'));
+  std::vector<std::pair<std::string, std::string>> pairs;
+  while (!query.empty()) {
+    const std::string_view item = query.substr(0, query.find('&'));
+    const size_t eq = item.find('=');
+    pairs.emplace_back(Unescaped(item.substr(0, eq)),
+                       eq == std::string_view::npos ? "" : Unescaped(item.substr(eq + 1)));
+    query.remove_prefix(std::min(item.size() + 1, query.size()));
+  }
+  return pairs;
 }
 
 std::string ReceivedRequest::QueryValue(std::string_view key) const {
