@@ -3,9 +3,10 @@
 // The converter template every SQL list converter follows, as reusable pieces and as one complete run.
 //
 // A converter with no deviations from the template describes itself with a ListConverterSpec and calls
-// RunListConverter. A converter that walks its records differently (several record kinds one after the other,
-// keys counted otherwise, lines instead of statements) drives the pieces itself: LoadResponseStream, BeginProgress,
-// FillTimesAndActive, PassesLastSync, AppendColumns, FinishStatement, StatementUploader and EndList.
+// RunListConverter; one whose records are not all taken alike (the customer list's two halves) also gives the
+// steps that differ as a ListPassSteps. A converter that walks its records differently (several record kinds one after
+// the other, keys counted otherwise, lines instead of statements) drives the pieces itself: LoadResponseStream,
+// BeginProgress, FillTimesAndActive, PassesLastSync, AppendColumns, FinishStatement, StatementUploader and EndList.
 
 #include <cstdint>
 #include <functional>
