@@ -2,11 +2,8 @@
 
 #include <charconv>
 
-#include "common/error.h"
 #include "common/text.h"
-#include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/record_sets.h"
-#include "sync_control/module_state.h"
 
 namespace brintavel {
 namespace {
