@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <ctime>
 
@@ -12,40 +13,13 @@
 namespace kv {
 namespace {
 
+namespace chr = std::chrono;
+
 constexpr int64_t kSecondsPerDay = 86400;
+constexpr chr::sys_days kZeroDate = chr::sys_days{chr::year{1899} / chr::December / 30};
 
-// Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-struct Civil {
-  int64_t year;
-  int month;
-  int day;
-};
-
-Civil CivilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return {yoe + era * 400 + (m <= 2), m, d};
-}
-
-const int64_t kZeroDateUnixDays = DaysFromCivil(1899, 12, 30);
-
-Civil CivilOf(DateTime dt) {
-  return CivilFromDays(dt.Days() + kZeroDateUnixDays);
+chr::year_month_day CalendarDate(DateTime dt) {
+  return chr::year_month_day{kZeroDate + chr::days{dt.Days()}};
 }
 
 // A small cursor over the text being parsed.
@@ -148,7 +122,7 @@ int MonthOfName(std::string_view word) {
   const std::string lower = ToLowerAscii(word);
   if (lower == "sept") return 9;
   for (size_t i = 0; i < kNames.size(); ++i) {
-    if (lower == kNames[i] || (lower.size() == 3 && kNames[i].substr(0, 3) == lower)) return static_cast<int>(i) + 1;
+    if (lower == kNames[i] || (lower.size() == 3 && kNames[i].starts_with(lower))) return static_cast<int>(i) + 1;
   }
   return 0;
 }
@@ -248,11 +222,11 @@ void AppendNumber(std::string& out, long long value, int width = 1) {
 }  // namespace
 
 bool DateTime::IsValidDate(int year, int month, int day) {
-  static constexpr std::array<int, 12> kDays = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-  if (day > kDays[month - 1]) return false;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return !(month == 2 && day == 29 && !leap);
+  // The calendar types keep month and day in a byte each: out-of-range values are turned away before they wrap.
+  if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31) return false;
+  return chr::year_month_day{chr::year{year}, chr::month{static_cast<unsigned>(month)},
+                             chr::day{static_cast<unsigned>(day)}}
+      .ok();
 }
 
 DateTime DateTime::FromParts(int year, int month, int day, int hour, int minute, int second) {
@@ -260,7 +234,8 @@ DateTime DateTime::FromParts(int year, int month, int day, int hour, int minute,
       second > 59) {
     throw TypeMismatch();
   }
-  const int64_t days = DaysFromCivil(year, month, day) - kZeroDateUnixDays;
+  const chr::sys_days date{chr::year{year} / month / day};
+  const int64_t days = (date - kZeroDate).count();
   return DateTime(days * kSecondsPerDay + hour * 3600 + minute * 60 + second);
 }
 
@@ -273,33 +248,33 @@ DateTime DateTime::Now() {
 }
 
 int64_t DateTime::Days() const {
-  return seconds_ >= 0 ? seconds_ / kSecondsPerDay : -((-seconds_ + kSecondsPerDay - 1) / kSecondsPerDay);
+  return chr::floor<chr::days>(chr::seconds{seconds_}).count();
 }
 
 int32_t DateTime::SecondsOfDay() const {
   return static_cast<int32_t>(seconds_ - Days() * kSecondsPerDay);
 }
 int DateTime::Year() const {
-  return static_cast<int>(CivilOf(*this).year);
+  return static_cast<int>(CalendarDate(*this).year());
 }
 int DateTime::Month() const {
-  return CivilOf(*this).month;
+  return static_cast<int>(static_cast<unsigned>(CalendarDate(*this).month()));
 }
 int DateTime::Day() const {
-  return CivilOf(*this).day;
+  return static_cast<int>(static_cast<unsigned>(CalendarDate(*this).day()));
 }
 
 std::string GeneralDateText(DateTime dt) {
   std::string out;
-  const Civil c = CivilOf(dt);
+  const chr::year_month_day date = CalendarDate(dt);
   const bool has_date = dt.Days() != 0;
   const bool has_time = dt.SecondsOfDay() != 0;
   if (has_date) {
-    AppendNumber(out, c.month);
+    AppendNumber(out, static_cast<unsigned>(date.month()));
     out += '/';
-    AppendNumber(out, c.day);
+    AppendNumber(out, static_cast<unsigned>(date.day()));
     out += '/';
-    AppendNumber(out, static_cast<long long>(c.year));
+    AppendNumber(out, static_cast<int>(date.year()));
   }
   if (has_time || !has_date) {
     const int h = dt.Hour();
@@ -315,14 +290,14 @@ std::string GeneralDateText(DateTime dt) {
 }
 
 std::string FixedDateTimeText(DateTime dt) {
-  const Civil c = CivilOf(dt);
+  const chr::year_month_day date = CalendarDate(dt);
   std::string out;
   out.reserve(19);
-  AppendNumber(out, c.month, 2);
+  AppendNumber(out, static_cast<unsigned>(date.month()), 2);
   out += '/';
-  AppendNumber(out, c.day, 2);
+  AppendNumber(out, static_cast<unsigned>(date.day()), 2);
   out += '/';
-  AppendNumber(out, static_cast<long long>(c.year), 4);
+  AppendNumber(out, static_cast<int>(date.year()), 4);
   out += ' ';
   AppendNumber(out, dt.Hour(), 2);
   out += ':';
@@ -333,13 +308,13 @@ std::string FixedDateTimeText(DateTime dt) {
 }
 
 std::string IsoDateText(DateTime dt) {
-  const Civil c = CivilOf(dt);
+  const chr::year_month_day date = CalendarDate(dt);
   std::string out;
-  AppendNumber(out, static_cast<long long>(c.year), 4);
+  AppendNumber(out, static_cast<int>(date.year()), 4);
   out += '-';
-  AppendNumber(out, c.month, 2);
+  AppendNumber(out, static_cast<unsigned>(date.month()), 2);
   out += '-';
-  AppendNumber(out, c.day, 2);
+  AppendNumber(out, static_cast<unsigned>(date.day()), 2);
   return out;
 }
 

@@ -8,6 +8,8 @@ namespace kv {
 
 // A date and time of day to the second. The zero value is 30 December 1899, 00:00:00, the epoch every
 // date of the system counts from; values are seconds from it, so dates before 1900 and after 9999 stay exact.
+// The calendar parts (Year, Month, Day and the texts) are read for the years -32767 to 32767; every date the
+// system makes lies in 100 to 9999.
 class DateTime {
  public:
   constexpr DateTime() = default;
@@ -20,8 +22,8 @@ class DateTime {
 
   constexpr int64_t seconds() const { return seconds_; }
   constexpr bool IsZero() const { return seconds_ == 0; }
-  int64_t Days() const;              // whole days since the zero date (floor)
-  int32_t SecondsOfDay() const;      // 0 .. 86399
+  int64_t Days() const;          // whole days since the zero date (floor)
+  int32_t SecondsOfDay() const;  // 0 .. 86399
   int Year() const;
   int Month() const;
   int Day() const;

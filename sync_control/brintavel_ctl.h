@@ -164,7 +164,22 @@ class BrintavelCtl : public platform::activex::UserControl, public platform::act
   platform::forms::Timer Timer1{this, "Timer1"};
 
  private:
+  // The Start Sync click, step by step; a step that returns false has ended the run itself.
   void StartSync();
+  bool AnyListTicked() const;
+  void ResetRunCounters();
+  bool HasConnectionSettings() const;
+  void DefaultLastSyncDates();
+  void DefaultLexicons();
+  bool OpenCompanyFile();
+  bool QueryTickedLists();
+  void ProcessResponse();
+  void EndInterruptedRun();
+  void ReportRunResult();
+  // The company file is missing or QuickBooks would not open it: the run ends and the wizard starts afresh.
+  void EndRunWithoutQuickBooks();
+  // The query or its processing failed: the run ends with the lists still ticked, so that the user can try again.
+  void EndRunKeepingSelection(bool after_processing);
   void EndSyncSession();
   std::string SummaryMessage() const;
 

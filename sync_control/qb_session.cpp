@@ -1,6 +1,5 @@
 #include "common/error.h"
 #include "common/file_identity.h"
-#include "common/text.h"
 #include "platform/qb/class_factory.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/qb/request_processor.h"
@@ -94,7 +93,7 @@ int32_t BrintavelCtl::ContactQuickBooks() {
     return 1;
   } catch (const std::exception& e) {
     const std::string message = ErrorText(e);
-    SetError(m, kv::StartsWith(message, platform::qb::kNotRunningText) ? std::string(kFileNotOpen) : message);
+    SetError(m, message.starts_with(platform::qb::kNotRunningText) ? std::string(kFileNotOpen) : message);
     // A session begun before the failure is ended here: its ticket is forgotten below.
     if (!m.sTicket.empty() && m.objRequestProcessor) {
       try {

@@ -40,7 +40,7 @@ std::string GetResultMessage(int32_t result) {
       return "Sync process cancelled on user request.";
     case kvurSystemError:
       // Error number 0 in the upload's own error text means the transport never reached the service.
-      if (server.size() >= 10 && server.compare(0, 10, "Number : 0") == 0) {
+      if (server.starts_with("Number : 0")) {
         return "Could not connect to the Staffmere. Please check if you are connected to internet.";
       }
       return "The following system error occured while processing.\r\n\r\n" + server;

@@ -24,6 +24,10 @@ void ShowCritical(const std::string& text) {
   MsgBox(text, vbCritical);
 }
 
+bool IsBlank(const std::string& text) {
+  return kv::TrimBlanks(text).empty();
+}
+
 // Marks a run as active for the length of the Start Sync click, whichever way it ends.
 class RunScope {
  public:
@@ -80,13 +84,7 @@ void BrintavelCtl::EndSyncSession() {
 }
 
 void BrintavelCtl::StartSync() {
-  ModWizard& m = Module();
-  platform::forms::CheckBox* const lists[] = {&chkQBTasks,    &chkQBCOA,       &chkQBCustomers,
-                                              &chkQBEmployee, &chkQBPayTerms,  &chkQBVendors,
-                                              &chkQBClasses,  &chkQBTimesheet, &chkQBExpense};
-  bool any_ticked = false;
-  for (auto* box : lists) any_ticked = any_ticked || box->Value() == platform::forms::vbChecked;
-  if (!any_ticked) {
+  if (!AnyListTicked()) {
     MsgBox("Please select atleast a single item for syncronization", vbInformation);
     return;
   }
@@ -95,7 +93,43 @@ void BrintavelCtl::StartSync() {
   cmdSelectAll.SetVisible(false);
   frameComm.SetVisible(true);
   frameComm.Refresh();
+  ResetRunCounters();
 
+  if (!HasConnectionSettings()) {
+    MsgBox(
+        "You need to provide KVSecureServerURL, QBFilePath, SiteCode, SiteKey and KalvorUser name to connect for "
+        "sync..",
+        vbInformation);
+    ResetWizard();
+    return;
+  }
+  DefaultLastSyncDates();
+  DefaultLexicons();
+
+  if (!OpenCompanyFile()) return;
+  if (!QueryTickedLists()) return;
+  ProcessResponse();
+  if (bAbortSync) return EndInterruptedRun();
+
+  SetMousePointer(platform::forms::vbDefault);
+  if (Module().bSyncError) return EndRunKeepingSelection(true);
+  lblProcessing.SetCaption("Response Processed");
+  lblProcessing.Refresh();
+  ReportRunResult();
+}
+
+bool BrintavelCtl::AnyListTicked() const {
+  const platform::forms::CheckBox* const lists[] = {&chkQBTasks,    &chkQBCOA,       &chkQBCustomers,
+                                                    &chkQBEmployee, &chkQBPayTerms,  &chkQBVendors,
+                                                    &chkQBClasses,  &chkQBTimesheet, &chkQBExpense};
+  for (const auto* box : lists) {
+    if (box->Value() == platform::forms::vbChecked) return true;
+  }
+  return false;
+}
+
+void BrintavelCtl::ResetRunCounters() {
+  ModWizard& m = Module();
   m.varTasksAdded = false;
   m.varProjectsAdded = false;
   m.lngSyncMode = kSyncModeUpload;
@@ -107,97 +141,87 @@ void BrintavelCtl::StartSync() {
   lngFailedGLCnt = lngFailedClassCnt = lngFailedVendCnt = lngFailedTimeCnt = lngFailedExpCnt = 0;
   mDisplayTSError = false;
   mDisplayEXPError = false;
+}
 
-  auto blank = [](const std::string& s) { return kv::TrimBlanks(s).empty(); };
-  if (blank(KVSecureServerURL) || blank(QBFilePath) || blank(SiteCode) || blank(SiteKey) || blank(KalvorUser)) {
-    MsgBox(
-        "You need to provide KVSecureServerURL, QBFilePath, SiteCode, SiteKey and KalvorUser name to connect for "
-        "sync..",
-        vbInformation);
-    ResetWizard();
-    return;
-  }
+bool BrintavelCtl::HasConnectionSettings() const {
+  return !IsBlank(KVSecureServerURL) && !IsBlank(QBFilePath) && !IsBlank(SiteCode) && !IsBlank(SiteKey) &&
+         !IsBlank(KalvorUser);
+}
 
+void BrintavelCtl::DefaultLastSyncDates() {
+  ModWizard& m = Module();
   const kv::DateTime start_of_2000 = kv::DateTime::FromParts(2000, 1, 1);
   for (kv::DateTime* date :
        {&m.CustomerLastSyncDate, &m.EmployeeLastSyncDate, &m.GLAccountsLastSyncDate, &m.ClassLastSyncDate,
         &m.TasksLastSyncDate, &m.VendorsLastSyncDate, &m.TimeLastSyncDate, &m.ExpenseLastSyncDate}) {
     if (date->IsZero()) *date = start_of_2000;
   }
+}
 
-  auto default_word = [&blank](std::string& word, const char* fallback) {
-    if (blank(word)) word = fallback;
+void BrintavelCtl::DefaultLexicons() {
+  auto default_word = [](std::string& word, const char* fallback) {
+    if (IsBlank(word)) word = fallback;
   };
   default_word(EmpLexicon, "Employee");
   default_word(CustLexicon, "Customer");
   default_word(ProjLexicon, "Project");
   default_word(SubProjLexicon, "Sub Project");
   default_word(SILexicon, "Service Item");
+}
 
-  // F1: the company file or QuickBooks is not usable.
-  auto fail_before_query = [&] {
-    SetMousePointer(platform::forms::vbDefault);
-    ShowCritical(m.sSyncErrorText);
-    EndSyncSession();
-    ResetWizard();
-  };
-  // F2: the query or its processing failed; the ticks stay so that the user can try again.
-  auto fail_after_query = [&](bool after_dispatcher) {
-    SetMousePointer(platform::forms::vbDefault);
-    ShowCritical(m.sSyncErrorText);
-    if (after_dispatcher) cmdSelectAll.SetVisible(false);
-    frameComm.SetVisible(false);
-    lblContacting.SetCaption("Contacting QuickBooks...");
-    lblWaiting.SetCaption("Waiting for Response...");
-    lblProcessing.SetCaption("Processing response...");
-    EndSyncSession();
-  };
-
+bool BrintavelCtl::OpenCompanyFile() {
   CheckCompanyFileExists();
-  if (m.bSyncError) return fail_before_query();
-
+  if (Module().bSyncError) {
+    EndRunWithoutQuickBooks();
+    return false;
+  }
   SetMousePointer(platform::forms::vbHourglass);
   ContactQuickBooks();
-  if (m.bSyncError) return fail_before_query();
-
+  if (Module().bSyncError) {
+    EndRunWithoutQuickBooks();
+    return false;
+  }
   chkContactQB.SetValue(platform::forms::vbChecked);
   lblContacting.SetCaption("Contacted QuickBooks");
   lblContacting.Refresh();
   cmdSelectAll.SetVisible(false);
+  return true;
+}
 
+bool BrintavelCtl::QueryTickedLists() {
   SelectSyncLists();
-  if (m.bSyncError) return fail_after_query(false);
-
+  if (Module().bSyncError) {
+    EndRunKeepingSelection(false);
+    return false;
+  }
   chkWaitRes.SetValue(platform::forms::vbChecked);
   lblWaiting.SetCaption("Response Received");
   lblWaiting.Refresh();
+  return true;
+}
 
+void BrintavelCtl::ProcessResponse() {
   FrmKVUpload& form = UploadForm();
   form.Load();
   form.bUploadStatus = false;
   form.bIsInterrupted = false;
-
   bAbortSync = false;
   ProcessQueryResponse();
+}
 
-  if (bAbortSync) {
-    if (lngUploadResult != kvurSuccess) ShowCritical(GetResultMessage(lngUploadResult));
-    FrmKVUpload& upload = UploadForm();
-    upload.WebBrowser1.Stop();
-    upload.bIsInterrupted = true;
-    upload.bIsUploading = false;
-    upload.Unload();
-    ResetWizard();
-    EndSyncSession();
-    return;
-  }
+void BrintavelCtl::EndInterruptedRun() {
+  if (lngUploadResult != kvurSuccess) ShowCritical(GetResultMessage(lngUploadResult));
+  FrmKVUpload& upload = UploadForm();
+  upload.WebBrowser1.Stop();
+  upload.bIsInterrupted = true;
+  upload.bIsUploading = false;
+  upload.Unload();
+  ResetWizard();
+  EndSyncSession();
+}
 
-  SetMousePointer(platform::forms::vbDefault);
-  if (m.bSyncError) return fail_after_query(true);
-
-  lblProcessing.SetCaption("Response Processed");
-  lblProcessing.Refresh();
-
+void BrintavelCtl::ReportRunResult() {
+  ModWizard& m = Module();
   if (m.varCustomerCount == 0 && m.varProjectCount == 0 && m.varEmployeeCount == 0 && m.varClassCount == 0 &&
       m.varGLAccountCount == 0 && m.varTaskCount == 0 && m.varVendorCount == 0 && m.varTimeCount == 0 &&
       m.varExpenseTotal == 0) {
@@ -210,10 +234,27 @@ void BrintavelCtl::StartSync() {
     chkProcessing.SetValue(platform::forms::vbChecked);
     MsgBox(SummaryMessage(), vbInformation);
   }
-
   m.varTasksAdded = false;
   m.varProjectsAdded = false;
   ResetWizard();
+  EndSyncSession();
+}
+
+void BrintavelCtl::EndRunWithoutQuickBooks() {
+  SetMousePointer(platform::forms::vbDefault);
+  ShowCritical(Module().sSyncErrorText);
+  EndSyncSession();
+  ResetWizard();
+}
+
+void BrintavelCtl::EndRunKeepingSelection(bool after_processing) {
+  SetMousePointer(platform::forms::vbDefault);
+  ShowCritical(Module().sSyncErrorText);
+  if (after_processing) cmdSelectAll.SetVisible(false);
+  frameComm.SetVisible(false);
+  lblContacting.SetCaption("Contacting QuickBooks...");
+  lblWaiting.SetCaption("Waiting for Response...");
+  lblProcessing.SetCaption("Processing response...");
   EndSyncSession();
 }
 

@@ -80,7 +80,7 @@ void GetGLAccountsFromQB(BrintavelCtl& ctl) {
       .last_sync = Module().GLAccountsLastSyncDate,
       .failure_counter = &BrintavelCtl::lngFailedGLCnt,
       .converted_counter = &ModWizard::varGLAccountCount,
-      .reset_failures_after_counters = true,
+      .reset_failures = FailureReset::AfterCounters,
       .load_errors_to_caller = true,
   };
   RunListConverter(ctl, list);

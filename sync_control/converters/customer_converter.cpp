@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/customer_list.h"
 #include "sync_control/converters/list_converter.h"
@@ -173,15 +175,16 @@ void GetCustomersFromQB(BrintavelCtl& ctl) {
       .failure_counter = &BrintavelCtl::lngFailedCustCnt,
       .converted_counter = &ModWizard::varCustomerCount,
   };
-  const CustomerListHalf customers{
+  CustomerListHalf customers{
       .takes = [](int32_t sublevel) { return sublevel == 0; },
-      .send_unchanged = nullptr,
-      .append_columns = nullptr,
-      .after_columns = KeepNames,
-      // The job converter reports "P" for customers and jobs together.
-      .report_status = nullptr,
+      .steps =
+          {
+              .after_columns = KeepNames,
+              // The job converter reports "P" for customers and jobs together.
+              .report_status = [] { return false; },
+          },
   };
-  RunCustomerListHalf(ctl, list, customers);
+  RunCustomerListHalf(ctl, list, std::move(customers));
 }
 
 }  // namespace brintavel

@@ -42,19 +42,13 @@ std::optional<std::string> WholeNumberText(std::string_view text);
 struct CustomerListHalf {
   // Whether a record of this sub-level belongs to this half.
   std::function<bool(int32_t sublevel)> takes;
-  // Asked for a record the last-sync filter left out: true sends it all the same.
-  std::function<bool(const RecordChildren&)> send_unchanged;
-  // Appends the columns of a taken record; by default every column of the list as its table says.
-  std::function<void(StatementBuilder&, const ColumnContext&)> append_columns;
-  // After the last column of a taken record: the members kept beyond those the columns fill.
-  std::function<void(const RecordChildren&, RecordRow&)> after_columns;
-  // Whether the list's status report follows the remainder upload; none when empty.
-  std::function<bool()> report_status;
+  // The half's other steps; its takes is made from the one above.
+  ListPassSteps steps;
 };
 
-// One pass over the CustomerRet elements by the converter template, for one half of the list. The record set is
-// emptied when the response cannot be read, as when it holds no CustomerRet, and kept with every value after the
-// pass.
-void RunCustomerListHalf(BrintavelCtl& ctl, const ListConverterSpec& list, const CustomerListHalf& half);
+// One pass over the CustomerRet elements by the converter template, for one half of the list: its failure
+// counter starts from zero before the response is loaded, and the record set is emptied when the response
+// cannot be read, as when it holds no CustomerRet, and kept with every value after the pass.
+void RunCustomerListHalf(BrintavelCtl& ctl, ListConverterSpec list, CustomerListHalf half);
 
 }  // namespace brintavel

@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "common/text.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/customer_list.h"
@@ -195,22 +197,25 @@ void GetProjectsFromQB(BrintavelCtl& ctl) {
       .failure_counter = &BrintavelCtl::lngFailedProjCnt,
       .converted_counter = &ModWizard::varProjectCount,
   };
-  const CustomerListHalf jobs{
+  CustomerListHalf jobs{
       .takes = [](int32_t sublevel) { return sublevel > 0; },
-      // An unchanged job goes along with a parent job sent earlier in this pass, so a changed branch reaches
-      // the service whole.
-      .send_unchanged = [](const RecordChildren& children) { return IsProjectListIDKnown(ParentListId(children)); },
-      .append_columns = AppendJobColumns,
-      .after_columns = KeepJobStatus,
-      // One report for customers and jobs: only when neither half had a failed upload and something was sent.
-      .report_status =
-          [&ctl] {
-            const ModWizard& m = Module();
-            return ctl.lngFailedCustCnt == 0 && ctl.lngFailedProjCnt == 0 &&
-                   (m.varCustomerCount > 0 || m.varProjectCount > 0);
-          },
+      .steps = {
+          // An unchanged job goes along with a parent job sent earlier in this pass, so a changed branch
+          // reaches the service whole.
+          .send_unchanged = [](const RecordChildren& children) { return IsProjectListIDKnown(ParentListId(children)); },
+          .append_columns = AppendJobColumns,
+          .after_columns = KeepJobStatus,
+          // One report for customers and jobs: only when neither half had a failed upload and something was
+          // sent.
+          .report_status =
+              [&ctl] {
+                const ModWizard& m = Module();
+                return ctl.lngFailedCustCnt == 0 && ctl.lngFailedProjCnt == 0 &&
+                       (m.varCustomerCount > 0 || m.varProjectCount > 0);
+              },
+      },
   };
-  RunCustomerListHalf(ctl, list, jobs);
+  RunCustomerListHalf(ctl, list, std::move(jobs));
 }
 
 }  // namespace brintavel

@@ -187,30 +187,43 @@ void EndList(BrintavelCtl& ctl, std::string_view letter, bool report_status) {
   ctl.fraProgress.SetVisible(false);
 }
 
-void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list) {
-  ModWizard& m = Module();
-  int32_t& failures = ctl.*list.failure_counter;
-  int64_t& converted = m.*list.converted_counter;
+namespace {
 
+std::optional<platform::xml::ElementStream> LoadListResponse(BrintavelCtl& ctl, const ListConverterSpec& list) {
+  int32_t& failures = ctl.*list.failure_counter;
+  if (list.reset_failures == FailureReset::BeforeLoading) failures = 0;
   std::vector<std::string> names{std::string(list.record_element)};
   std::optional<platform::xml::ElementStream> stream =
       list.load_errors_to_caller ? LoadResponseStream(std::move(names)) : TryLoadResponseStream(std::move(names));
-  if (!stream) return;
-  if (!list.reset_failures_after_counters) failures = 0;
-  if (!CheckResponseParsed(*stream)) return;
+  if (!stream) return std::nullopt;
+  if (list.reset_failures == FailureReset::AfterLoading) failures = 0;
+  if (!CheckResponseParsed(*stream)) return std::nullopt;
+  return stream;
+}
 
-  const size_t n = stream->Count(list.record_element);
+}  // namespace
+
+bool RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list, const ListPassSteps& steps) {
+  int32_t& failures = ctl.*list.failure_counter;
+  int64_t& converted = Module().*list.converted_counter;
   RecordSet& records = ModuleRecordSets().*list.record_set;
+
+  std::optional<platform::xml::ElementStream> stream = LoadListResponse(ctl, list);
+  if (!stream) {
+    if (list.empty_records_when_unreadable) records.Resize(0, "Empty");
+    return false;
+  }
+  const size_t n = stream->Count(list.record_element);
   if (n < 1) {
     records.Resize(0, "Empty");
-    return;
+    return false;
   }
   records.Resize(static_cast<int32_t>(n), "");
 
   BeginProgress(ctl, n, list.start_caption, list.progress);
   ctl.lngBatchCount = 0;
   converted = 0;
-  if (list.reset_failures_after_counters) failures = 0;
+  if (list.reset_failures == FailureReset::AfterCounters) failures = 0;
 
   StatementBuilder builder = ControlStatementBuilder(ctl);
   StatementUploader uploader(ctl, std::string(list.letter), list.failure_counter);
@@ -219,24 +232,34 @@ void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list) {
     ShowRecordProgress(ctl, i, list.progress);
     const ElementChildren children(stream->NextRecord());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
+    if (steps.takes && !steps.takes(children, record)) continue;
     FillTimesAndActive(children, record, records.active_member());
-    if (list.last_sync && !PassesLastSync(record, *list.last_sync)) continue;
+    if (list.last_sync && !PassesLastSync(record, *list.last_sync)) {
+      if (!steps.send_unchanged || !steps.send_unchanged(children)) continue;
+    }
     // A record without a ListID cannot be matched on the service: its UPDATE would compare with the empty id and
     // overwrite every row that has none. It is skipped like a record the filter leaves out.
     const std::optional<std::string> list_id = children.Child("ListID");
     if (!list_id || list_id->empty()) continue;
 
     const ColumnContext context{children, record, static_cast<int64_t>(i), ctl.KalvorUser};
-    AppendColumns(builder, list.columns, context);
+    if (steps.append_columns) {
+      steps.append_columns(builder, context);
+    } else {
+      AppendColumns(builder, list.columns, context);
+    }
+    if (steps.after_columns) steps.after_columns(children, record);
     if (!builder.HasColumns()) continue;
+
     ++converted;
     ShowCountCaption(ctl, list.count_caption, converted);
     const bool active = records.active_member() != 0 && record.Flag(records.active_member());
     const std::string& statement = FinishStatement(builder, list.table, record, active, list.list_id_width);
-    if (!uploader.Write(statement)) return;
+    if (!uploader.Write(statement)) return false;
   }
-  if (!uploader.Flush()) return;
-  EndList(ctl, list.letter, failures == 0 && converted > 0);
+  if (!uploader.Flush()) return false;
+  EndList(ctl, list.letter, steps.report_status ? steps.report_status() : failures == 0 && converted > 0);
+  return true;
 }
 
 }  // namespace brintavel

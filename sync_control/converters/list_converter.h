@@ -3,9 +3,10 @@
 // The converter template every SQL list converter follows, as reusable pieces and as one complete run.
 //
 // A converter with no deviations from the template describes itself with a ListConverterSpec and calls
-// RunListConverter. A converter that walks its records differently (several record kinds one after the other,
-// keys counted otherwise, lines instead of statements) drives the pieces itself: LoadResponseStream, BeginProgress,
-// FillTimesAndActive, PassesLastSync, AppendColumns, FinishStatement, StatementUploader and EndList.
+// RunListConverter; one whose records are not all taken alike (the customer list's two halves) also gives the
+// steps that differ as a ListPassSteps. A converter that walks its records differently (several record kinds one after
+// the other, keys counted otherwise, lines instead of statements) drives the pieces itself: LoadResponseStream,
+// BeginProgress, FillTimesAndActive, PassesLastSync, AppendColumns, FinishStatement, StatementUploader and EndList.
 
 #include <cstdint>
 #include <functional>
@@ -32,6 +33,11 @@ struct ModWizard;
 // Max n with Value i + 1, so that its bar reaches Max at the last record.
 enum class ProgressStyle { FromZero, FromOne };
 
+// When a list's failure counter starts again from zero: before its response is loaded (a response that cannot be
+// loaded leaves zero), right after loading (it leaves the count of the run before), or only after the other
+// counters, as the chart of accounts does (a response that does not parse or holds no record leaves it as it was).
+enum class FailureReset { BeforeLoading, AfterLoading, AfterCounters };
+
 // The particulars of one SQL list converter.
 struct ListConverterSpec {
   std::string_view record_element;  // "ClassRet"
@@ -46,16 +52,35 @@ struct ListConverterSpec {
   int32_t BrintavelCtl::*failure_counter = nullptr;
   int64_t ModWizard::*converted_counter = nullptr;
   ProgressStyle progress = ProgressStyle::FromZero;
-  // The chart of accounts sets its failure counter only after the other counters, so a response that does not
-  // parse or holds no record leaves it as it was; the others set it right after loading.
-  bool reset_failures_after_counters = false;
+  // When the failure counter starts again from zero.
+  FailureReset reset_failures = FailureReset::AfterLoading;
   // The chart of accounts lets a failure to create or load the document reach the dispatcher.
   bool load_errors_to_caller = false;
+  // The record set emptied when the response cannot be read, so that no values of an earlier run stand in for it.
+  bool empty_records_when_unreadable = false;
   // Width of the ListID literal in the IF head and the WHERE clause: that of the [QBListID] column it matches.
   size_t list_id_width = 50;
 };
 
-void RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list);
+// The steps of a pass whose records are not all taken alike; a step left empty does what the template does.
+struct ListPassSteps {
+  // Whether the record belongs to this pass, asked before anything else of it is read; it may fill members of the
+  // row. A record left out keeps its row untouched, defaults and all; its position still counts for the keys.
+  std::function<bool(const RecordChildren&, RecordRow&)> takes = nullptr;
+  // Asked for a record the last-sync filter left out: true sends it all the same.
+  std::function<bool(const RecordChildren&)> send_unchanged = nullptr;
+  // Appends the columns of a taken record; by default every column of the list as its table says.
+  std::function<void(StatementBuilder&, const ColumnContext&)> append_columns = nullptr;
+  // After the last column of a taken record: the members kept beyond those the columns fill.
+  std::function<void(const RecordChildren&, RecordRow&)> after_columns = nullptr;
+  // Whether the list's status report follows the remainder upload; by default when no upload of the list failed
+  // and something was sent.
+  std::function<bool()> report_status = nullptr;
+};
+
+// One pass of the template over the list's records. True when it ran to its end, remainder upload and status
+// report included; false when the response was unreadable or empty or an upload ended the converter.
+bool RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list, const ListPassSteps& steps = {});
 
 // ---- The pieces.
 

@@ -1,47 +1,45 @@
 #include "sync_control/converters/qb_date_time.h"
 
-#include <cctype>
+#include <charconv>
 
 #include "common/error.h"
 
 namespace brintavel {
 namespace {
 
-// The character positions below count from 1, as the qbXML form is described; a text too short for a position
-// gives a shorter (possibly empty) piece, exactly like taking a substring past the end.
-std::string Mid(const std::string& text, size_t start, size_t length) {
-  if (start - 1 >= text.size()) return {};
-  return text.substr(start - 1, length);
-}
-
-bool AllDigits(const std::string& piece) {
-  if (piece.empty()) return false;
-  for (char c : piece) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
+// The number written at text[pos, pos + width), every one of its characters a digit. from_chars alone would
+// also take a leading minus sign.
+bool ReadDigits(std::string_view text, size_t pos, size_t width, int& out) {
+  const char* const first = text.data() + pos;
+  const char* const last = first + width;
+  if (*first < '0' || *first > '9') return false;
+  const std::from_chars_result read = std::from_chars(first, last, out);
+  return read.ec == std::errc() && read.ptr == last;
 }
 
 }  // namespace
 
-kv::DateTime ParseQBDateTime(const std::string& text) {
-  // Every piece must be the digits the form promises: a blank or a sign inside a piece would otherwise be
-  // accepted by the general date reader and give another date than the text names.
-  const std::string hour_text = Mid(text, 12, 2);
-  const std::string minute_second = Mid(text, 14, 6);
-  if (!AllDigits(hour_text) || !AllDigits(Mid(text, 1, 4)) || !AllDigits(Mid(text, 6, 2)) ||
-      !AllDigits(Mid(text, 9, 2)) || minute_second.size() != 6 || minute_second[0] != ':' || minute_second[3] != ':' ||
-      !AllDigits(minute_second.substr(1, 2)) || !AllDigits(minute_second.substr(4, 2))) {
+kv::DateTime ParseQBDateTime(std::string_view text) {
+  // "YYYY-MM-DDThh:mm:ss" read by its places: the separators between the date's pieces and before the time are
+  // not looked at, nor is whatever follows the seconds (the offset). Every piece must be the digits the form
+  // promises, so a blank or a sign inside one never yields another date than the text names.
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (text.size() < 19 || text[13] != ':' || text[16] != ':' || !ReadDigits(text, 0, 4, year) ||
+      !ReadDigits(text, 5, 2, month) || !ReadDigits(text, 8, 2, day) || !ReadDigits(text, 11, 2, hour) ||
+      !ReadDigits(text, 14, 2, minute) || !ReadDigits(text, 17, 2, second)) {
     throw kv::TypeMismatch();
   }
-  const int hour = std::stoi(hour_text);
+  // Throws the same type-mismatch Error for a day its month does not have or a time past 23:59:59.
+  return kv::DateTime::FromParts(year, month, day, hour, minute, second);
+}
 
-  // Month first, the hour kept on the 24-hour clock with a meridiem that agrees with it, so the reading
-  // depends neither on the day order nor turns 14 into 2.
-  std::string built = Mid(text, 6, 2) + "/" + Mid(text, 9, 2) + "/" + Mid(text, 1, 4);
-  built.append(" ").append(std::to_string(hour)).append(minute_second);
-  built += hour >= 12 ? " PM" : " AM";
-  return kv::ParseDateTime(built);
+kv::DateTime ParseQBDate(std::string_view text) {
+  int year = 0, month = 0, day = 0;
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !ReadDigits(text, 0, 4, year) ||
+      !ReadDigits(text, 5, 2, month) || !ReadDigits(text, 8, 2, day)) {
+    throw kv::TypeMismatch();
+  }
+  return kv::DateTime::FromParts(year, month, day);
 }
 
 }  // namespace brintavel

@@ -5,6 +5,7 @@
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converter.h"
 #include "sync_control/converters/pipe_line.h"
+#include "sync_control/converters/qb_date_time.h"
 #include "sync_control/converters/transaction_converters.h"
 #include "sync_control/module_state.h"
 
@@ -110,7 +111,7 @@ void BuildTimeLine(RecordRow& record, PipeLine& line) {
 }  // namespace
 
 double DurationToHours(std::string_view duration) {
-  if (!kv::StartsWith(duration, "PT") || duration.size() == 2) return 0;
+  if (!duration.starts_with("PT") || duration.size() == 2) return 0;
   // Hours, minutes and seconds, each at most once and in that order.
   constexpr std::string_view kUnits = "HMS";
   constexpr Exact kSecondsPerUnit[] = {3600, 60, 1};
@@ -132,19 +133,6 @@ double DurationToHours(std::string_view duration) {
   const Exact twice_rest = 2 * (numerator % denominator);
   if (twice_rest > denominator || (twice_rest == denominator && thousandths % 2 != 0)) ++thousandths;
   return static_cast<double>(thousandths) / 1000.0;
-}
-
-kv::DateTime ParseQBDate(std::string_view text) {
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-') throw kv::TypeMismatch();
-  auto number = [&text](size_t from, size_t count) {
-    int value = 0;
-    for (size_t i = from; i < from + count; ++i) {
-      if (!IsDigit(text[i])) throw kv::TypeMismatch();
-      value = value * 10 + (text[i] - '0');
-    }
-    return value;
-  };
-  return kv::DateTime::FromParts(number(0, 4), number(5, 2), number(8, 2));
 }
 
 bool ParseQBBoolean(std::string_view text) {

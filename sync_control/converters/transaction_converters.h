@@ -29,10 +29,6 @@ void GetExpensesFromQB(BrintavelCtl& ctl, int16_t pass);
 // tie going to the even digit. A text of any other form gives 0.
 double DurationToHours(std::string_view duration);
 
-// A qbXML date "YYYY-MM-DD" read from its fixed positions, at midnight. Throws a type-mismatch kv::Error for any
-// other text or an impossible date.
-kv::DateTime ParseQBDate(std::string_view text);
-
 // A qbXML boolean as the platform converts a text to a flag: "true" or "false" in any letter case, or a number
 // (non-zero is true). Throws a type-mismatch kv::Error for anything else.
 bool ParseQBBoolean(std::string_view text);

@@ -29,6 +29,38 @@ TEST(DateTimeTest, SecondsAreSixtyFourBit) {
   EXPECT_GT(y2000.seconds(), int64_t{3'000'000'000});
 }
 
+TEST(DateTimeTest, DaysCountFromTheZeroDateAcrossCenturiesAndLeapRules) {
+  // Day numbers of the platform's date serials: 1 March 1900 is day 61, its last date day 2958465, its first
+  // (1 January 100) day -657434.
+  EXPECT_EQ(DateTime::FromParts(1900, 3, 1).Days(), 61);
+  EXPECT_EQ(DateTime::FromParts(9999, 12, 31).Days(), 2958465);
+  EXPECT_EQ(DateTime::FromParts(100, 1, 1).Days(), -657434);
+  // 1900 was no leap year, 2000 was one: the day after 28 February differs.
+  EXPECT_EQ(DateTime::FromParts(1900, 3, 1).Days() - DateTime::FromParts(1900, 2, 28).Days(), 1);
+  EXPECT_EQ(DateTime::FromParts(2000, 3, 1).Days() - DateTime::FromParts(2000, 2, 28).Days(), 2);
+  EXPECT_FALSE(DateTime::IsValidDate(1900, 2, 29));
+  EXPECT_TRUE(DateTime::IsValidDate(2000, 2, 29));
+  EXPECT_FALSE(DateTime::IsValidDate(2023, 4, 31));
+  // Values a byte would wrap into a valid month or day are refused, not read modulo 256.
+  EXPECT_FALSE(DateTime::IsValidDate(2000, 257, 1));
+  EXPECT_FALSE(DateTime::IsValidDate(2000, 1, 257));
+  EXPECT_FALSE(DateTime::IsValidDate(2000, -11, 1));
+  EXPECT_FALSE(DateTime::IsValidDate(99, 1, 1));
+  EXPECT_FALSE(DateTime::IsValidDate(10000, 1, 1));
+
+  // A second before the zero date lies on the day before it.
+  const DateTime before = DateTime::FromSeconds(-1);
+  EXPECT_EQ(before.Days(), -1);
+  EXPECT_EQ(before.SecondsOfDay(), 86399);
+  EXPECT_EQ(before.Year(), 1899);
+  EXPECT_EQ(before.Month(), 12);
+  EXPECT_EQ(before.Day(), 29);
+  EXPECT_EQ(FixedDateTimeText(before), "12/29/1899 23:59:59");
+  const DateTime first = DateTime::FromParts(100, 1, 1, 0, 0, 1);
+  EXPECT_EQ(IsoDateText(first), "0100-01-01");
+  EXPECT_EQ(GeneralDateText(first), "1/1/100 12:00:01 AM");
+}
+
 TEST(DateTimeTest, GeneralTextShowsDateAloneAtMidnightAndTwelveHourClock) {
   EXPECT_EQ(GeneralDateText(DateTime::FromParts(2000, 1, 1)), "1/1/2000");
   EXPECT_EQ(GeneralDateText(DateTime::FromParts(2000, 1, 1, 1, 1, 1)), "1/1/2000 1:01:01 AM");

@@ -198,7 +198,7 @@ TEST_F(UploadTransport, ARedirectedUploadFailsAndNamesTheNewAddress) {
   for (const std::string& fault : {"redirect " + moved, "status 307\nredirect " + moved}) {
     service_.SetFault("brintavel.asp", fault);
     EXPECT_EQ(Upload("INSERT 1"), kvurAspFailed);
-    EXPECT_TRUE(kv::StartsWith(Module().sServerMessage, "The page cannot be displayed\r\nHTTP 30"))
+    EXPECT_TRUE(Module().sServerMessage.starts_with("The page cannot be displayed\r\nHTTP 30"))
         << Module().sServerMessage;
     EXPECT_NE(Module().sServerMessage.find(moved), std::string::npos) << Module().sServerMessage;
   }
@@ -213,14 +213,14 @@ TEST_F(UploadTransport, ARedirectedUploadFailsAndNamesTheNewAddress) {
 TEST_F(UploadTransport, ServiceErrorsAndAStoppedServiceEndTheWaitAsFailures) {
   service_.SetFault("brintavel.asp", "status 500");
   EXPECT_EQ(Upload("a"), kvurAspFailed);
-  EXPECT_TRUE(kv::StartsWith(Module().sServerMessage, "The page cannot be displayed")) << Module().sServerMessage;
+  EXPECT_TRUE(Module().sServerMessage.starts_with("The page cannot be displayed")) << Module().sServerMessage;
 
   // Nothing listens on port 1: the connection is refused at once.
   ctl_.KVSecureServerURL = "http://127.0.0.1:1/";
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(Upload("a"), kvurAspFailed);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-  EXPECT_TRUE(kv::StartsWith(Module().sServerMessage, "The page cannot be displayed")) << Module().sServerMessage;
+  EXPECT_TRUE(Module().sServerMessage.starts_with("The page cannot be displayed")) << Module().sServerMessage;
 }
 
 TEST_F(UploadTransport, CancelDuringTheWaitInterruptsTheUpload) {
@@ -247,7 +247,7 @@ TEST_F(UploadTransport, CancelWithNothingInFlightChangesNothing) {
 TEST_F(UploadTransport, RunTimeErrorsGiveSystemErrorWithTheirNumber) {
   StatementStream closed;  // never opened
   EXPECT_EQ(ctl_.UploadNow(closed), kvurSystemError);
-  EXPECT_TRUE(kv::StartsWith(Module().sServerMessage, "Number : 3704\r\nDescription : ")) << Module().sServerMessage;
+  EXPECT_TRUE(Module().sServerMessage.starts_with("Number : 3704\r\nDescription : ")) << Module().sServerMessage;
   EXPECT_NE(Module().sServerMessage.find("\r\nASP Source : "), std::string::npos);
   EXPECT_EQ(service_.ReceivedCount(), 0u);
 }

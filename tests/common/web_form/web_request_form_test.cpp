@@ -92,7 +92,7 @@ TEST_F(WebRequestFormTest, AnErrorPageIsNeverJudgedGood) {
   service.SetFault("kalvordownload.asp", "status 500");
   KVRDownloadForm& form = Form();
   EXPECT_FALSE(form.Request("kalvordownload.asp", service.BaseUrl() + "kalvordownload.asp"));
-  EXPECT_TRUE(StartsWith(form.sReceivedText, "The page cannot be displayed"));
+  EXPECT_TRUE(form.sReceivedText.starts_with("The page cannot be displayed"));
   EXPECT_FALSE(form.Request("kalvordownload.asp", "http://127.0.0.1:1/kalvordownload.asp"));
   EXPECT_FALSE(form.bIsDownloading);
 }

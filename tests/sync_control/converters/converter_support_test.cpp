@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "common/date_time.h"
 #include "common/error.h"
 #include "sync_control/converters/qb_date_time.h"
 #include "sync_control/converters/record_sets.h"
@@ -29,6 +30,50 @@ TEST(ParseQBDateTimeTest, FailsOnTextsThatAreNotOfTheForm) {
                           "2005-03-15T10:00", "abcd-ef-ghTij:kl:mn", "2005-03-15T-1:00:00"}) {
     EXPECT_THROW(ParseQBDateTime(bad), kv::Error) << bad;
   }
+}
+
+TEST(ParseQBDateTimeTest, ReadsThePlacesOfTheFormNotItsSeparators) {
+  // Only the digits and the two colons of the time are looked at.
+  EXPECT_EQ(ParseQBDateTime("2005/03/15 14:22:33"), DateTime::FromParts(2005, 3, 15, 14, 22, 33));
+  EXPECT_EQ(ParseQBDateTime("2005-03-15T14:22:33.250-08:00"), DateTime::FromParts(2005, 3, 15, 14, 22, 33));
+  // Leap days by the Gregorian rules, and the years the system's dates span.
+  EXPECT_EQ(ParseQBDateTime("2000-02-29T00:00:00"), DateTime::FromParts(2000, 2, 29));
+  EXPECT_EQ(ParseQBDateTime("0100-01-01T00:00:00"), DateTime::FromParts(100, 1, 1));
+  EXPECT_EQ(ParseQBDateTime("9999-12-31T23:59:59"), DateTime::FromParts(9999, 12, 31, 23, 59, 59));
+  for (const char* bad : {"1900-02-29T00:00:00", "0099-12-31T23:59:59", "0000-01-01T00:00:00", "2005-00-15T10:00:00",
+                          "2005-03-00T10:00:00", "2005-03-15T10-00-00", "+005-03-15T10:00:00", "2005-+3-15T10:00:00",
+                          "2005-03-15T10:00:+5", "2005-03-15T 9:00:00", "2005-03-15T10:00:0"}) {
+    EXPECT_THROW(ParseQBDateTime(bad), kv::Error) << bad;
+  }
+}
+
+TEST(ParseQBDateTimeTest, AgreesWithTheGeneralDateReaderOnEveryPieceOfTheForm) {
+  // Each piece swept over and past its range: the fixed-place reading must accept exactly what the general
+  // reader accepts for the same date and time written month first.
+  auto two = [](int v) { return std::string(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10); };
+  int compared = 0;
+  for (int year : {100, 1899, 1900, 2000, 2004, 2100, 9999}) {
+    for (int month = 0; month <= 13; ++month) {
+      for (int day : {0, 1, 28, 29, 30, 31, 32}) {
+        for (int hour : {0, 11, 12, 13, 23, 24}) {
+          for (int minute_second : {0, 59, 60}) {
+            const std::string y = std::to_string(year + 10000).substr(1);
+            const std::string time = two(hour) + ":" + two(minute_second) + ":" + two(59 - minute_second % 60);
+            const std::string stamp = y + "-" + two(month) + "-" + two(day) + "T" + time + "-05:00";
+            DateTime expected;
+            const bool valid = kv::TryParseDateTime(two(month) + "/" + two(day) + "/" + y + " " + time, expected);
+            if (valid) {
+              EXPECT_EQ(ParseQBDateTime(stamp), expected) << stamp;
+            } else {
+              EXPECT_THROW(ParseQBDateTime(stamp), kv::Error) << stamp;
+            }
+            ++compared;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(compared, 7 * 14 * 7 * 6 * 3);
 }
 
 TEST(RecordSetTest, BlankModeMakesFreshRowsAtTheirDefaults) {
@@ -158,9 +203,9 @@ TEST(RecordSetTest, RewritingATextLeavesEveryOtherTextAsItWas) {
   set(51, "last");
   set(1, "ID-1");
   set(20, "a middle text");
-  set(20, "short");                      // shrinks
-  set(4, std::string(5000, 'x'));        // grows far, in front of the others
-  set(20, "");                           // empties one between others
+  set(20, "short");                // shrinks
+  set(4, std::string(5000, 'x'));  // grows far, in front of the others
+  set(20, "");                     // empties one between others
   set(9, "ninth");
   set(4, "");
   set(47, "forty-seven");

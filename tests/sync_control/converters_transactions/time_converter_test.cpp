@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sync_control/converters/qb_date_time.h"
 #include "sync_control/converters/record_sets.h"
 #include "sync_control/converters/transaction_converters.h"
 #include "sync_control/module_state.h"
@@ -77,7 +78,9 @@ TEST(DurationToHoursTest, AnythingElseIsZeroHours) {
 TEST(QBDateTest, FixedPositionsNeverTheDayFirst) {
   EXPECT_EQ(ParseQBDate("2005-03-04"), DateTime::FromParts(2005, 3, 4));
   EXPECT_EQ(ParseQBDate("2005-12-01"), DateTime::FromParts(2005, 12, 1));
-  for (const char* bad : {"2005-13-01", "2005-02-30", "03/04/2005", "2005-3-4", "2005-03-04T00:00:00", ""}) {
+  EXPECT_EQ(ParseQBDate("2000-02-29"), DateTime::FromParts(2000, 2, 29));
+  for (const char* bad : {"2005-13-01", "2005-02-30", "03/04/2005", "2005-3-4", "2005-03-04T00:00:00", "", "1900-02-29",
+                          "+005-03-04", "2005--3-04", "2005-03-+4", "2005-03- 4", "0099-01-01"}) {
     EXPECT_THROW(ParseQBDate(bad), kv::Error) << bad;
   }
 }

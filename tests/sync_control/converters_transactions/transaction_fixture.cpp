@@ -33,8 +33,7 @@ std::string QueryResponse(std::string_view records) {
 std::vector<std::string> Lines(const std::string& body) {
   std::vector<std::string> lines;
   if (body.empty()) return lines;
-  EXPECT_TRUE(kv::StartsWith(body.substr(body.size() - std::min<size_t>(2, body.size())), "\r\n"))
-      << "body does not end with CR LF";
+  EXPECT_TRUE(body.ends_with("\r\n")) << "body does not end with CR LF";
   lines = kv::Split(body, "\r\n");
   lines.pop_back();
   for (const std::string& line : lines) {

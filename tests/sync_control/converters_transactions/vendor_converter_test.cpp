@@ -155,7 +155,7 @@ TEST_F(VendorConverterTest, NoVendorsAndUnreadableResponses) {
   Module().sQBXMLResponse = "<QBXML><VendorRet><Name>x</VendorRet>";
   GetVendorsFromQB(*ctl);
   EXPECT_TRUE(Module().bSyncError);
-  EXPECT_TRUE(kv::StartsWith(Module().sSyncErrorText, "qbXML response could not be read: "));
+  EXPECT_TRUE(Module().sSyncErrorText.starts_with("qbXML response could not be read: "));
   EXPECT_GT(Module().sSyncErrorText.size(), std::string("qbXML response could not be read: ").size());
   EXPECT_EQ(service->ReceivedCount(), 0u);
 }
