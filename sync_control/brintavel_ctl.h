@@ -205,7 +205,5 @@ void ResetMousePointer();
 void ProcessQBRequest();
 void EndQBSession();
 void CloseQBConnection();
-// qbXML version code of a session's newest version text; unknown texts give 0.
-int32_t QBXMLVersionCode(std::string_view version);
 
 }  // namespace brintavel

@@ -9,10 +9,8 @@
 #include <string>
 
 #include "common/date_time.h"
+#include "common/qb_session.h"
 
-namespace platform::qb {
-class RequestProcessor;
-}
 namespace platform::xml {
 class ElementIndex;
 }
@@ -55,9 +53,7 @@ struct ModWizard {
   std::string sSyncErrorText;
 
   // The QuickBooks session.
-  std::string sTicket;
-  bool bConnectionOpen = false;
-  std::shared_ptr<platform::qb::RequestProcessor> objRequestProcessor;
+  kv::qb::Session qb;
 
   // The lists ticked for this run; payment terms and sales reps are queried but never converted.
   bool bSyncCustomers = false;

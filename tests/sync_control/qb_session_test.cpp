@@ -43,16 +43,16 @@ TEST_F(QBSessionTest, AnErrorAfterBeginSessionEndsThatSessionAndLeavesTheConnect
     const ModWizard& m = Module();
     EXPECT_TRUE(m.bSyncError);
     EXPECT_EQ(m.sSyncErrorText, "QuickBooks stopped answering");
-    EXPECT_EQ(m.sTicket, "");
+    EXPECT_EQ(m.qb.sTicket, "");
     EXPECT_EQ(m.lngQBXMLVersion, 8);
     // The session is gone at once; the connection waits for CloseQBConnection, as the wizard calls it.
     EXPECT_EQ(qb_.OpenSessions(), 0);
-    EXPECT_TRUE(m.bConnectionOpen);
+    EXPECT_TRUE(m.qb.bConnectionOpen);
     EXPECT_EQ(qb_.OpenConnections(), 1);
     EndQBSession();
     EXPECT_FALSE(Module().bSyncError);
     CloseQBConnection();
-    EXPECT_FALSE(Module().bConnectionOpen);
+    EXPECT_FALSE(Module().qb.bConnectionOpen);
     EXPECT_EQ(qb_.OpenConnections(), 0);
   }
 }
@@ -75,7 +75,7 @@ TEST_F(QBSessionTest, AMismatchLeavesTheSessionForTheCallerToEnd) {
   Module().lngQBXMLVersion = 7;
   EXPECT_EQ(ctl_.ContactQuickBooks(), 0);
   EXPECT_TRUE(Module().bSyncError);
-  EXPECT_FALSE(Module().sTicket.empty());
+  EXPECT_FALSE(Module().qb.sTicket.empty());
   EXPECT_EQ(Module().lngQBXMLVersion, 7);
   EXPECT_EQ(qb_.OpenSessions(), 1);
   EndQBSession();
@@ -130,7 +130,7 @@ TEST_F(QBSessionTest, EndAndCloseFailuresAreStoredAndNothingIsRetried) {
   EXPECT_EQ(Module().sSyncErrorText, "end failed");
   CloseQBConnection();
   EXPECT_EQ(Module().sSyncErrorText, "close failed");
-  EXPECT_TRUE(Module().bConnectionOpen);
+  EXPECT_TRUE(Module().qb.bConnectionOpen);
   EXPECT_EQ(qb_.CountOf("EndSession"), 1);
   EXPECT_EQ(qb_.CountOf("CloseConnection"), 1);
 
