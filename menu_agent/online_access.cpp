@@ -22,8 +22,8 @@ bool EndsWith(std::string_view text, std::string_view tail) {
 
 // Forms and controls that are not loaded or were never created need no cleaning up.
 void UnloadWebFormIfLoaded() {
-  if (!platform::forms::HasDefaultInstance<MenuWebForm>()) return;
-  MenuWebForm& form = platform::forms::DefaultInstance<MenuWebForm>();
+  if (!platform::forms::HasDefaultInstance<frmKVDownload>()) return;
+  frmKVDownload& form = platform::forms::DefaultInstance<frmKVDownload>();
   if (form.bIsLoaded) form.Unload();
 }
 
@@ -139,7 +139,7 @@ long frmOnlineAccess::DownloadFromKV(const std::string& stUserId, const std::str
   try {
     platform::forms::Screen().MousePointer = platform::forms::vbHourglass;
     message_text_.clear();
-    MenuWebForm& web = platform::forms::DefaultInstance<MenuWebForm>();
+    frmKVDownload& web = platform::forms::DefaultInstance<frmKVDownload>();
     web.Load();
     web.WebBrowser1.Stop();
     web.bIsNavigationComplete = false;

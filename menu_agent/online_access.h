@@ -22,9 +22,9 @@ inline constexpr char kSignup3Page[] = "KalvorSignup3.asp";
 const kv::PageTable& KVGetQBMenuPageTable();
 
 // The agent's copy of the web-request form, with its own default instance.
-class MenuWebForm final : public kv::frmKVDownload {
+class frmKVDownload final : public kv::WebRequestForm {
  public:
-  MenuWebForm() : frmKVDownload(KVGetQBMenuPageTable()) {}
+  frmKVDownload() : WebRequestForm("frmKVDownload", KVGetQBMenuPageTable()) {}
 };
 
 // Results of DownloadFromKV.
