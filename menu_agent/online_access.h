@@ -76,6 +76,11 @@ class frmOnlineAccess : public platform::forms::Form {
 
  private:
   void OkeyClick();
+  // The steps of DownloadFromKV after the service answered: the judged answer becomes the result, the site
+  // values or the message shown.
+  long JudgeSignInAnswer(const std::string& received, bool good, bool silent);
+  long KeepSiteValues(const std::string& received, bool silent);
+  void ReportRejectedAnswer();
   void StopProgress();
   void ShowAccountMessage();
 
