@@ -39,8 +39,8 @@ void SyncFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-void ReplaceFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces,
-                           mode_t mode) {
+void ReplaceFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces, mode_t mode,
+                           Flush flush) {
   const std::filesystem::path folder = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
   // A leading dot keeps the temporary file out of listings that skip hidden files.
   std::string name = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
@@ -50,7 +50,7 @@ void ReplaceFileAtomically(const std::filesystem::path& path, const std::vector<
   try {
     if (mode != kPrivateMode && fchmod(fd, mode) != 0) Fail(errno, "cannot set the mode of", temporary);
     for (std::string_view piece : pieces) WriteFully(fd, piece, temporary);
-    if (fsync(fd) != 0) Fail(errno, "cannot flush", temporary);
+    if (flush == Flush::kToDisk && fsync(fd) != 0) Fail(errno, "cannot flush", temporary);
     const int rc = close(std::exchange(fd, -1));
     if (rc != 0) Fail(errno, "cannot close", temporary);
     if (rename(temporary.c_str(), path.c_str()) != 0) Fail(errno, "cannot replace", path);
@@ -59,11 +59,11 @@ void ReplaceFileAtomically(const std::filesystem::path& path, const std::vector<
     unlink(temporary.c_str());
     throw;
   }
-  SyncFolder(folder);
+  if (flush == Flush::kToDisk) SyncFolder(folder);
 }
 
-void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode) {
-  ReplaceFileAtomically(path, std::vector<std::string_view>{content}, mode);
+void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode, Flush flush) {
+  ReplaceFileAtomically(path, std::vector<std::string_view>{content}, mode, flush);
 }
 
 }  // namespace platform::os

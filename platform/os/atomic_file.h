@@ -16,8 +16,13 @@ namespace platform::os {
 // The mode new files get unless told otherwise: readable by their owner only.
 inline constexpr mode_t kPrivateMode = 0600;
 
+// kNone skips both flushes: a reader still sees the old or the new file whole, but a crash of the machine may
+// lose the new one. For files that matter only while their writer runs (a stand-in's records of requests).
+enum class Flush { kToDisk, kNone };
+
 void ReplaceFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces,
-                           mode_t mode = kPrivateMode);
-void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode = kPrivateMode);
+                           mode_t mode = kPrivateMode, Flush flush = Flush::kToDisk);
+void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode = kPrivateMode,
+                           Flush flush = Flush::kToDisk);
 
 }  // namespace platform::os
