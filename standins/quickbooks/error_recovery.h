@@ -16,7 +16,8 @@ struct Application {
 
 // The element of a company file that keeps an application's last message set sent with newMessageSetID:
 //
-//   <QBStandinMessageSet appID="..." appName="..." messageSetID="...">the response, escaped</QBStandinMessageSet>
+//   <QBStandinMessageSet><AppID>...</AppID><AppName>...</AppName><MessageSetID>...</MessageSetID>
+//     <Response>the response, escaped</Response></QBStandinMessageSet>          (on one line)
 //
 // It is written in the same replace of the file as the records that message set added, so the two are never on
 // disk without each other. Queries pass it over: no query names it.
@@ -28,7 +29,7 @@ struct KeptMessageSet {
   std::string response;  // empty when nothing was kept with the id
 };
 
-// The application's kept message set, or nothing. Raises CompanyError when the element cannot be read.
+// The application's kept message set, or nothing.
 std::optional<KeptMessageSet> FindKeptMessageSet(const Company& company, const Application& application);
 
 // The element keeping a response, at column 0.
