@@ -90,13 +90,34 @@ Prolog ReadProlog(std::string_view text, bool asUtf8) {
   if (ctxt->input != nullptr && ctxt->input->encoding != nullptr && reader.prolog.declaredEncoding.empty()) {
     reader.prolog.declaredEncoding = Str(ctxt->input->encoding);
   }
-  if (!asUtf8 && ctxt->input != nullptr && ctxt->input->buf != nullptr && ctxt->input->buf->encoder != nullptr &&
-      ctxt->input->buf->encoder->name != nullptr) {
-    reader.prolog.encoding = ctxt->input->buf->encoder->name;
-  }
   if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
   ctxt->myDoc = nullptr;
   xmlFreeParserCtxt(ctxt);
+  if (!asUtf8) {
+    // As the parser decides: the first bytes (a byte-order mark, or "<?" in a wide encoding) before the
+    // declaration; a declaration of UTF-16 on bytes that are not is the mismatch libxml2 reads past as UTF-8.
+    const xmlCharEncoding detected = text.size() >= 4
+                                         ? xmlDetectCharEncoding(reinterpret_cast<const unsigned char*>(text.data()), 4)
+                                         : XML_CHAR_ENCODING_NONE;
+    const std::string& declared = reader.prolog.declaredEncoding;
+    const bool wide = declared.size() >= 6 && (xmlStrncasecmp(BAD_CAST declared.c_str(), BAD_CAST "UTF-16", 6) == 0 ||
+                                               xmlStrncasecmp(BAD_CAST declared.c_str(), BAD_CAST "UTF16", 5) == 0);
+    if (detected == XML_CHAR_ENCODING_UTF16LE) {
+      reader.prolog.encoding = "UTF-16LE";  // libxml2's own name for it says no byte order
+    } else if (detected == XML_CHAR_ENCODING_UTF16BE) {
+      reader.prolog.encoding = "UTF-16BE";
+    } else if (detected == XML_CHAR_ENCODING_UCS4LE) {
+      reader.prolog.encoding = "UCS-4LE";
+    } else if (detected == XML_CHAR_ENCODING_UCS4BE) {
+      reader.prolog.encoding = "UCS-4BE";
+    } else if (detected != XML_CHAR_ENCODING_NONE && detected != XML_CHAR_ENCODING_UTF8) {
+      const char* name = xmlGetCharEncodingName(detected);
+      if (name != nullptr) reader.prolog.encoding = name;
+    } else if (!reader.prolog.byteOrderMark && !declared.empty() && !wide) {
+      // "<?xm" tells only that the bytes are ASCII-compatible; the declaration names which such encoding.
+      reader.prolog.encoding = declared;
+    }
+  }
   return reader.prolog;
 }
 
