@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <unordered_map>
 
 #include "platform/xml/libxml_private.h"
 
@@ -25,6 +26,18 @@ struct ChildPlaces::Impl {
   unsigned depth = 0;
   bool failed = false;  // a record the text cannot place: one out of an entity's replacement text
   std::string failure;
+
+  // The parser keeps one copy of each name in its dictionary: the answer for a name is found again by its address.
+  std::unordered_map<const xmlChar*, std::optional<size_t>> wantedByAddress;
+
+  std::optional<size_t> Wanted(const xmlChar* localname, const xmlChar* prefix) {
+    if (prefix != nullptr || main->dict == nullptr || !xmlDictOwns(main->dict, localname)) {
+      return WantedName(out.fieldNames_, View(prefix), View(localname));
+    }
+    const auto [known, fresh] = wantedByAddress.try_emplace(localname);
+    if (fresh) known->second = WantedName(out.fieldNames_, {}, View(localname));
+    return known->second;
+  }
 
   // The field being read (depth 3), when it is one of the names.
   bool inField = false;
@@ -76,7 +89,7 @@ struct ChildPlaces::Impl {
       child.fieldsBegin = static_cast<uint32_t>(out.fields_.size());
       out.children_.push_back(child);
     } else if (depth == 3) {
-      std::optional<size_t> wanted = WantedName(out.fieldNames_, View(prefix), View(localname));
+      std::optional<size_t> wanted = Wanted(localname, prefix);
       if (wanted) {
         const size_t recordStart = out.children_.back().span.start;
         Field field;
@@ -180,6 +193,10 @@ ChildPlaces::ChildPlaces(std::string_view text, std::vector<std::string> fieldNa
     return;
   }
   Impl impl(*this);
+  // Reserved, not touched: the pages of what a file does not need are never had, and the lists are not copied
+  // over and over while they grow through a file of hundreds of thousands of records.
+  children_.reserve(text.size() / 128 + 16);
+  fields_.reserve(text.size() / 32 + 16);
   // The parser of a load takes a NUL byte after the root element for the end of the text.
   TextSource source{text.substr(0, text.find('\0'))};
   ErrorCapture capture;

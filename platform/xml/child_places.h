@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -86,7 +87,7 @@ class ChildPlaces {
   int64_t rootTextLine_ = 0;
   std::vector<Child> children_;
   std::vector<Field> fields_;
-  std::vector<std::string> texts_;
+  std::deque<std::string> texts_;
 };
 
 }  // namespace platform::xml

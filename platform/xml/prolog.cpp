@@ -146,7 +146,9 @@ std::optional<std::string> PseudoAttribute(std::string_view data, std::string_vi
 namespace {
 
 bool IsUtf8(std::string_view encoding) {
-  return encoding.empty() || encoding == "UTF-8" || encoding == "UTF8" || encoding == "utf-8";
+  const std::string name(encoding);
+  return name.empty() || xmlStrcasecmp(BAD_CAST name.c_str(), BAD_CAST "UTF-8") == 0 ||
+         xmlStrcasecmp(BAD_CAST name.c_str(), BAD_CAST "UTF8") == 0;
 }
 
 std::string Convert(std::string_view bytes, const std::string& to, const std::string& from) {
@@ -189,18 +191,18 @@ std::string ByteOrderMark(std::string_view encoding) {
   return "";
 }
 
-Utf8Text ToUtf8(std::string_view bytes) {
+Utf8Text ToUtf8(std::string bytes) {
   const Prolog prolog = ReadProlog(bytes, false);
   Utf8Text result;
   result.encoding = prolog.encoding;
   result.byteOrderMark = prolog.byteOrderMark;
-  std::string_view body = bytes;
-  if (prolog.byteOrderMark) body.remove_prefix(StartsWith(bytes, "\xEF\xBB\xBF") ? 3 : 2);
+  const size_t mark = !prolog.byteOrderMark ? 0 : StartsWith(bytes, "\xEF\xBB\xBF") ? 3 : 2;
   if (IsUtf8(prolog.encoding)) {
     result.encoding = "UTF-8";
-    result.text.assign(body);
+    bytes.erase(0, mark);
+    result.text = std::move(bytes);
   } else {
-    result.text = Convert(body, "UTF-8", prolog.encoding);
+    result.text = Convert(std::string_view(bytes).substr(mark), "UTF-8", prolog.encoding);
   }
   return result;
 }

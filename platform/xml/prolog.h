@@ -55,8 +55,9 @@ struct Utf8Text {
   bool byteOrderMark = false;
 };
 
-// Raises kv::Error (kXmlFailure) naming the encoding when the bytes do not decode.
-Utf8Text ToUtf8(std::string_view bytes);
+// Raises kv::Error (kXmlFailure) naming the encoding when the bytes do not decode. Bytes already in UTF-8 are
+// moved, not copied: a company file can be hundreds of megabytes.
+Utf8Text ToUtf8(std::string bytes);
 // The UTF-8 text in the encoding (with its byte-order mark when asked); raises kv::Error when a character has no
 // form in that encoding.
 std::string FromUtf8(std::string_view utf8, std::string_view encoding, bool byteOrderMark);

@@ -92,15 +92,13 @@ std::shared_ptr<const Company> Company::FromText(std::string content, const std:
   company->path_ = path;
   const std::string malformed = "The company file " + path.string() + " is not well-formed ";
   try {
-    platform::xml::Utf8Text decoded = platform::xml::ToUtf8(content);
+    platform::xml::Utf8Text decoded = platform::xml::ToUtf8(std::move(content));
     company->content_ = std::move(decoded.text);
     company->encoding_ = std::move(decoded.encoding);
     company->byte_order_mark_ = decoded.byteOrderMark;
   } catch (const std::exception& e) {
     throw CompanyError(malformed + "text: " + e.what());
   }
-  content.clear();
-  content.shrink_to_fit();
   std::string_view text = company->content_;
   company->places_ = std::make_unique<platform::xml::ChildPlaces>(text, FieldNames());
   const platform::xml::ChildPlaces& places = *company->places_;

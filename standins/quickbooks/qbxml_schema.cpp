@@ -68,7 +68,7 @@ platform::xml::SchemaCheck Check(std::string_view file, std::string_view request
 QBXMLRequestText ReadQBXMLRequest(std::string_view request) {
   QBXMLRequestText read;
   try {
-    read.text = platform::xml::ToUtf8(request).text;
+    read.text = platform::xml::ToUtf8(std::string(request)).text;
   } catch (const kv::Error& e) {
     Refuse(e.description());
   }
