@@ -80,6 +80,16 @@ struct ChildPlaces::Impl {
         std::string name =
             a[1] != nullptr ? std::string(View(a[1])) + ":" + std::string(View(a[0])) : std::string(View(a[0]));
         std::string value(reinterpret_cast<const char*>(a[3]), static_cast<size_t>(a[4] - a[3]));
+        if (value.find('&') != std::string::npos) {
+          // Without entity substitution the parser hands references over as written ("&#38;" for "&amp;"); its
+          // own tree builder decodes them so.
+          xmlChar* decodedValue =
+              xmlStringLenDecodeEntities(main, a[3], static_cast<int>(a[4] - a[3]), XML_SUBSTITUTE_REF, 0, 0, 0);
+          if (decodedValue != nullptr) {
+            value = reinterpret_cast<const char*>(decodedValue);
+            xmlFree(decodedValue);
+          }
+        }
         out.rootAttributes_.emplace_back(std::move(name), std::move(value));
       }
     } else if (depth == 2) {
