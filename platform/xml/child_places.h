@@ -3,10 +3,10 @@
 // Where the children of a document's root element stand in its text, learnt in one streaming libxml2 pass, with
 // a few of their own children's texts as the parser decodes them.
 //
-// For a file of records kept as text (a company file of the QuickBooks stand-in), whose records are answered
-// verbatim: the pass checks the whole text is well-formed, gives each record's markup as a place in the text (as
-// ElementIndex places its records, with the same parse options and encoding rule), and keeps only the fields a
-// reader looks records up by, so nothing is built for the records that are only passed along.
+// For a file of records kept as text, whose records are answered verbatim: the pass checks the whole text is
+// well-formed, gives each record's markup as a place in the text (as ElementIndex places its records, with the same
+// parse options and encoding rule), and keeps only the fields a reader looks records up by, so nothing is built for the
+// records that are only passed along.
 
 #include <cstddef>
 #include <cstdint>

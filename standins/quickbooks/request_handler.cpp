@@ -259,13 +259,7 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
   Workspace workspace(LoadOrRaise(companyPath));
 
   std::optional<KeptMessageSet> kept;
-  if (newID || oldID) {
-    try {
-      kept = FindKeptMessageSet(workspace.base(), application);
-    } catch (const std::exception& e) {
-      throw kv::Error(platform::qb::kErrCannotOpenFile, std::string("Could not open the company file: ") + e.what());
-    }
-  }
+  if (newID || oldID) kept = FindKeptMessageSet(workspace.base(), application);
   bool dropKept = clearAll && kept;
   if (oldID && !clearAll) {
     if (kept && kept->messageSetID == *oldID) {
