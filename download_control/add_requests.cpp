@@ -1,8 +1,8 @@
 // The add requests of one record: build, send, and show what went wrong.
 
 #include "common/error.h"
-#include "download_control/message_sets.h"
 #include "download_control/kvr_download_ctl.h"
+#include "download_control/message_sets.h"
 #include "download_control/module_state.h"
 #include "download_control/qbxml_text.h"
 #include "download_control/time_requests.h"
@@ -17,8 +17,7 @@ namespace {
 
 // The id goes on the message set only where QuickBooks knows the attribute; older versions refuse the request.
 std::string_view RequestMessageSetID(const std::string& message_set_id) {
-  return HasErrorRecovery(Module().session.QBXMLVersionCode) ? std::string_view(message_set_id)
-                                                             : std::string_view();
+  return HasErrorRecovery(Module().session.QBXMLVersionCode) ? std::string_view(message_set_id) : std::string_view();
 }
 
 }  // namespace
@@ -87,7 +86,8 @@ void KVRDowloadctl::CreateBillAddRq() {
 void KVRDowloadctl::CreateCheckAddRq() {
   lngRequestID = 1;
   try {
-    sRequestXML = BuildCheckAddRq(currentExpense, Module().session.QBXMLVersionCode, RequestMessageSetID(sMessageSetID));
+    sRequestXML =
+        BuildCheckAddRq(currentExpense, Module().session.QBXMLVersionCode, RequestMessageSetID(sMessageSetID));
   } catch (const kv::Error& e) {
     bQBError = true;
     sQBErrorText = e.description();

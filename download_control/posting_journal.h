@@ -40,8 +40,7 @@ class PostingJournal {
   void SetRun(const std::string& site_code, const std::string& company_file);
 
   // Writes the entry of a record about to be added, file and folder synced. Throws kv::Error.
-  JournalEntry Note(const std::string& message_set_id, const std::string& type, const std::string& ids,
-                    bool recovery);
+  JournalEntry Note(const std::string& message_set_id, const std::string& type, const std::string& ids, bool recovery);
   // Notes QuickBooks' answer to the entry's add, synced. Throws kv::Error.
   void NoteAnswer(JournalEntry& entry, const std::string& answer);
   // The entry is done with; a missing one is no error.

@@ -191,8 +191,8 @@ void KVRDowloadctl::SettleEntry(PLKVUtilityResult result) {
 }
 
 MessageSetOutcome KVRDowloadctl::AskMessageSetStatus(const std::string& message_set_id, std::string& kept) {
-  const std::string request = std::exchange(sRequestXML, MessageSetStatusCheck(Module().session.QBXMLVersionCode,
-                                                                                message_set_id));
+  const std::string request =
+      std::exchange(sRequestXML, MessageSetStatusCheck(Module().session.QBXMLVersionCode, message_set_id));
   SendQBRequest();
   sRequestXML = request;
   kept = std::move(sResponseXML);

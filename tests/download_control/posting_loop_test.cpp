@@ -198,8 +198,7 @@ TEST_F(PostingTest, AnExpenseWhoseLinesCarryNoIdsIsNotPostedAndSaysWhy) {
 TEST_F(PostingTest, ASecondPageOfTheSameSiteAndFileIsRefusedUntilTheFirstIsDone) {
   service.WriteFile("pending-time.txt", kTimeLines);
   KVRDowloadctl& first = Site(Params(true));
-  ui.ExpectBoxContaining("Another download into the company file '" + company_file +
-                         "' is running on this computer.");
+  ui.ExpectBoxContaining("Another download into the company file '" + company_file + "' is running on this computer.");
   {
     KVRDowloadctl second;
     platform::activex::ControlHost second_host(second);

@@ -82,9 +82,9 @@ TEST_F(DownloadOnceTest, ASecondDownloadWhileOneRunsIsRefusedAndEveryRecordIsPos
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_NE(first.out.find("Time/Leave transactions successfully posted 4\n"), std::string::npos) << first.out;
   EXPECT_EQ(second.status, 3) << second.out << second.err;
-  EXPECT_NE(second.out.find("Another download into the company file '" + company_.file() +
-                            "' is running on this computer."),
-            std::string::npos)
+  EXPECT_NE(
+      second.out.find("Another download into the company file '" + company_.file() + "' is running on this computer."),
+      std::string::npos)
       << second.out;
   EXPECT_EQ(second.out.find("successfully posted"), std::string::npos) << second.out;
 
