@@ -122,12 +122,14 @@ std::shared_ptr<const Company> Company::FromText(std::string content, const std:
   return company;
 }
 
-std::vector<std::string_view> Company::WithRecordsAppended(const std::vector<std::string>& indentedRecords) const {
+std::vector<std::string_view> Company::WithRecordsAppended(const std::vector<std::string>& indentedRecords,
+                                                           const Record* dropped) const {
   std::string_view text = content_;
   std::vector<std::string_view> pieces;
-  pieces.reserve(indentedRecords.size() * 2 + 4);
+  pieces.reserve(indentedRecords.size() * 2 + 5);
   static const std::string kNewline = "\n";
   if (self_closing_) {
+    // A self-closing root holds no records, so there is none to drop.
     static const std::string kOpen = ">\n";
     static const std::string kClose = "</QBStandinCompany>";
     pieces.push_back(text.substr(0, root_tag_close_));
@@ -141,6 +143,16 @@ std::vector<std::string_view> Company::WithRecordsAppended(const std::vector<std
     return pieces;
   }
   std::string_view before = text.substr(0, insert_at_);
+  if (dropped != nullptr) {
+    size_t begin = static_cast<size_t>(dropped->text.data() - text.data()) - dropped->indent.size();
+    size_t end = begin + dropped->indent.size() + dropped->text.size();
+    if (text.substr(end).starts_with("\r\n"))
+      end += 2;
+    else if (text.substr(end).starts_with("\n"))
+      end += 1;
+    pieces.push_back(text.substr(0, begin));
+    before = text.substr(end, insert_at_ - end);
+  }
   pieces.push_back(before);
   if (!before.empty() && before.back() != '\n') pieces.push_back(kNewline);
   for (const std::string& record : indentedRecords) {

@@ -49,8 +49,10 @@ class Company {
   const std::vector<std::string>& versions() const { return versions_; }
   const std::vector<Record>& records() const { return records_; }
 
-  // The file's text with extra records put after the last one, each given as its element text.
-  std::vector<std::string_view> WithRecordsAppended(const std::vector<std::string>& indentedRecords) const;
+  // The file's text with extra records put after the last one, each given as its element text, and without the
+  // line of the dropped record (one of records()) when one is given.
+  std::vector<std::string_view> WithRecordsAppended(const std::vector<std::string>& indentedRecords,
+                                                    const Record* dropped = nullptr) const;
 
  private:
   std::filesystem::path path_;

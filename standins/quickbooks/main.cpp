@@ -45,6 +45,11 @@ void WritePieces(const std::vector<std::string_view>& pieces) {
 int CmdOpen(const std::string& file) {
   std::filesystem::path path = std::filesystem::absolute(file).lexically_normal();
   std::shared_ptr<const qb::Company> company = qb::Company::Load(path);
+  {
+    // A write killed mid-way left its full-size temporary file; no writer runs while the lock is held.
+    qb::FileLock lock = qb::FileLock::ExclusiveOnReplacedFile(path);
+    qb::RemoveLeftoverTemporaries(path);
+  }
   qb::SetOpenCompanyFile(path);
   std::cout << "QuickBooks has " << path.string() << " open (" << company->records().size() << " records).\n";
   return 0;

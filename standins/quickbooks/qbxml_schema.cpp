@@ -26,10 +26,10 @@ constexpr std::array<Family, 9> kFamilies = {{
     {"2.0", "qbxml_us2.xsd"},
     {"CA1.0", "qbxml_ca.xsd"},
     {"CA1.1", "qbxml_ca.xsd"},
-    {"CA2.0", "qbxml_ca.xsd"},
+    {"CA2.0", "qbxml_ca2.xsd"},
     {"UK1.0", "qbxml_uk.xsd"},
     {"UK1.1", "qbxml_uk.xsd"},
-    {"UK2.0", "qbxml_uk.xsd"},
+    {"UK2.0", "qbxml_uk2.xsd"},
 }};
 
 constexpr std::string_view kSubscriptionSchema = "qbxml_subscription.xsd";

@@ -167,6 +167,13 @@ std::shared_ptr<const Company> LoadOrRaise(const std::filesystem::path& path) {
 // The error status of an add the faults file tells to fail.
 std::optional<Status> ScriptedAddFailure(const std::string& requestName) {
   const std::optional<std::string> fault = TakeFault("add");
+  if (fault == "hold") {
+    const std::filesystem::path marker = AddHeldMarker();
+    WriteStateFile(marker, "");
+    std::error_code ec;
+    while (std::filesystem::exists(marker, ec)) usleep(2000);
+    return std::nullopt;
+  }
   if (!fault || !fault->starts_with("fail")) return std::nullopt;
   int code = kStatusCouldNotSave;
   std::istringstream words(fault->substr(4));
@@ -176,9 +183,24 @@ std::optional<Status> ScriptedAddFailure(const std::string& requestName) {
                                  ". QuickBooks error message: the stand-in was told to fail this add.");
 }
 
+// Writes the company file with the records the request set added (and the kept message set, when there is one
+// to keep) in one replace, without the dropped record.
+void WriteCompany(const std::filesystem::path& companyPath, const Workspace& workspace, const std::string* keep,
+                  const Record* dropped) {
+  std::vector<std::string> records(workspace.AddedIndented().begin(), workspace.AddedIndented().end());
+  if (keep != nullptr) records.push_back(*keep);
+  try {
+    WriteFileAtomically(companyPath, workspace.base().WithRecordsAppended(records, dropped));
+  } catch (const std::exception& e) {
+    throw kv::Error(platform::qb::kErrCannotOpenFile,
+                    std::string("QuickBooks could not save the company file: ") + e.what());
+  }
+}
+
 }  // namespace
 
-RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request) {
+RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request,
+                                 const Application& application) {
   const std::vector<TooLongText> tooLong = CheckQBXMLRequest(request, LoadOrRaise(companyPath)->versions());
   std::optional<XmlDocument> document;
   try {
@@ -195,10 +217,21 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
     NotARequest("onError=\"" + onError + "\" is not supported; use continueOnError or stopOnError.");
   }
   std::vector<XmlNode> messages = set.Children();
+  const std::optional<std::string> newID = set.Attribute("newMessageSetID");
+  const std::optional<std::string> oldID = set.Attribute("oldMessageSetID");
+  const bool clearAll = oldID == kClearAllMessageSets;
 
-  bool adds = false;
+  RequestResult result;
+  ResponseText& out = result.response;
+  if ((newID && newID->size() > kMaxMessageSetID) || (oldID && !clearAll && oldID->size() > kMaxMessageSetID)) {
+    out.Add(MessageSetStatusResponse(kMessageSetIDTooLong));
+    return result;
+  }
+
+  bool adds = newID || oldID;
   for (const XmlNode& message : messages) adds = adds || IsAdd(message.Name());
-  // A writer holds the file's lock from reading it to replacing it, so no other writer's record is lost.
+  // A writer holds the file's lock from reading it to replacing it, so no other writer's record is lost; a
+  // status check holds it too, so it answers only once the message set it asks about is written or given up.
   FileLock lock;
   if (adds) {
     try {
@@ -206,14 +239,42 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
     } catch (const std::exception& e) {
       throw kv::Error(platform::qb::kErrCannotOpenFile, std::string("Could not open the company file: ") + e.what());
     }
+    RemoveLeftoverTemporaries(companyPath);
   }
   Workspace workspace(LoadOrRaise(companyPath));
 
-  RequestResult result;
-  ResponseText& out = result.response;
+  std::optional<KeptMessageSet> kept;
+  if (newID || oldID) {
+    try {
+      kept = FindKeptMessageSet(workspace.base(), application);
+    } catch (const std::exception& e) {
+      throw kv::Error(platform::qb::kErrCannotOpenFile, std::string("Could not open the company file: ") + e.what());
+    }
+  }
+  bool dropKept = clearAll && kept;
+  if (oldID && !clearAll) {
+    if (kept && kept->messageSetID == *oldID) {
+      // Processed before: its answer again, and nothing of this message set is done twice.
+      out.Add(kept->response.empty() ? MessageSetStatusResponse(kMessageSetNoStoredResponse) : kept->response);
+      return result;
+    }
+    if (messages.empty()) {
+      out.Add(MessageSetStatusResponse(kMessageSetNotKept));
+      return result;
+    }
+  }
+  if (clearAll && messages.empty() && !newID) {
+    if (dropKept) WriteCompany(companyPath, workspace, nullptr, kept->record);
+    out.Add(MessageSetStatusResponse(kMessageSetProcessed));
+    return result;
+  }
+
   out.KeepAlive(workspace.shared_base());
   out.KeepAlive(workspace.AddedStorage());
-  out.Add("<?xml version=\"1.0\" ?>\n<QBXML>\n<QBXMLMsgsRs>\n");
+  std::string setTag = "<QBXMLMsgsRs";
+  if (newID) setTag += " newMessageSetID=\"" + EscapeXmlAttribute(*newID) + "\"";
+  if (newID || oldID) setTag += " messageSetStatusCode=\"" + std::to_string(kMessageSetProcessed) + "\"";
+  out.Add("<?xml version=\"1.0\" ?>\n<QBXML>\n" + setTag + ">\n");
   for (size_t position = 0; position < messages.size(); ++position) {
     const XmlNode& message = messages[position];
     std::string name = message.Name();
@@ -241,14 +302,11 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
   }
   out.Add("</QBXMLMsgsRs>\n</QBXML>\n");
 
-  if (!workspace.AddedIndented().empty()) {
-    std::vector<std::string> records(workspace.AddedIndented().begin(), workspace.AddedIndented().end());
-    try {
-      WriteFileAtomically(companyPath, workspace.base().WithRecordsAppended(records));
-    } catch (const std::exception& e) {
-      throw kv::Error(platform::qb::kErrCannotOpenFile,
-                      std::string("QuickBooks could not save the company file: ") + e.what());
-    }
+  if (!workspace.AddedIndented().empty() || newID || dropKept) {
+    std::optional<std::string> keep;
+    if (newID) keep = IndentRecord(KeptMessageSetElement(application, *newID, out.Join()));
+    // The application's earlier message set is replaced by this one, or cleared.
+    WriteCompany(companyPath, workspace, keep ? &*keep : nullptr, kept && (newID || dropKept) ? kept->record : nullptr);
     JournalAddedTransactions(companyPath, result.added);
   }
   return result;
