@@ -60,6 +60,8 @@ class ControlTest : public ::testing::Test {
 
   // Creates the control and raises its life cycle up to the first Resize (the start-up and its download).
   KVRDowloadctl& Site(platform::activex::PropertyBag bag) {
+    // A page sited before goes first: its host still refers to its control.
+    host.reset();
     control = std::make_unique<KVRDowloadctl>();
     host = std::make_unique<platform::activex::ControlHost>(*control);
     host->Site(std::move(bag), 7200, 3600);
