@@ -193,6 +193,8 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
   std::string sJournalIds;
   std::optional<JournalEntry> currentEntry_;
   std::string sMessageSetID;
+  // QuickBooks took the record being posted and its answer is in sResponseXML, not yet in the journal.
+  bool bAnswerToNote = false;
   // The record being reported was added by an earlier run; its grid row says so.
   bool bFromEarlierRun = false;
 };

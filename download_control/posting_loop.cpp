@@ -132,6 +132,7 @@ bool KVRDowloadctl::WalkLines() {
 void KVRDowloadctl::PostTimeRecord(const TimeStep& step) {
   sJournalType = step.type;
   sJournalIds = std::to_string(step.id);
+  currentEntry_.reset();
   const bool earlier = HandleEarlierRecord(step.type, sJournalIds, false, [&] {
     // The grid's row values come from the record's data line.
     sMessageSetID.clear();
@@ -152,6 +153,7 @@ void KVRDowloadctl::PostExpenseStep(ExpenseStep& step) {
   currentExpense = std::move(step.expense);
   sJournalType = "EXP";
   sJournalIds = step.ids;
+  currentEntry_.reset();
   if (!step.failure.empty()) {
     bQBError = true;
     sQBErrorText = step.failure;

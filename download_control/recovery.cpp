@@ -138,6 +138,8 @@ bool KVRDowloadctl::HandleEarlierRecord(const std::string& type, const std::stri
 }
 
 void KVRDowloadctl::SendJournaledRequest() {
+  currentEntry_.reset();
+  bAnswerToNote = false;
   if (!journal_ || sJournalIds.empty()) {
     SendQBRequest();
     return;
@@ -175,7 +177,13 @@ void KVRDowloadctl::SendJournaledRequest() {
     sQBErrorText.clear();
   }
   if (QuickBooksTookRecord(sResponseXML)) {
-    journal_->NoteAnswer(*currentEntry_, sResponseXML);
+    // Where QuickBooks keeps the answer until the next add, noting it can wait for a report the service did not
+    // accept, which is rare; without recovery nothing else would know it after a stop.
+    if (recovery) {
+      bAnswerToNote = true;
+    } else {
+      journal_->NoteAnswer(*currentEntry_, sResponseXML);
+    }
   } else {
     // Refused by QuickBooks: nothing of it is there, so the next run may post it again.
     journal_->Remove(*currentEntry_);
@@ -186,7 +194,15 @@ void KVRDowloadctl::SendJournaledRequest() {
 void KVRDowloadctl::SettleEntry(PLKVUtilityResult result) {
   // Kept while the service has not accepted the report: the next run finds the record listed again and
   // reports it with QuickBooks' answer instead of adding it.
-  if (currentEntry_ && journal_ && result == kvurSuccess) journal_->Remove(*currentEntry_);
+  if (currentEntry_ && journal_) {
+    if (result == kvurSuccess) {
+      journal_->Remove(*currentEntry_);
+    } else if (bAnswerToNote) {
+      // Before the next add replaces the answer QuickBooks keeps.
+      journal_->NoteAnswer(*currentEntry_, sResponseXML);
+    }
+  }
+  bAnswerToNote = false;
   currentEntry_.reset();
 }
 
