@@ -61,8 +61,9 @@ class DownloadRunTest : public ::testing::Test {
     service_.WriteFile("pending-time.txt", kv::test::ReadSourceFile("samples/service/pending-time.txt"));
     service_.WriteFile("pending-expenses.txt", kv::test::ReadSourceFile("samples/service/pending-expenses.txt"));
     options_ = company_.options();
-    options_.env.insert(options_.env.end(),
-                        {{"KV_WEB_CONNECT_TIMEOUT_MS", "1000"}, {"KV_WEB_STALL_TIMEOUT_MS", "1000"}});
+    options_.env.insert(options_.env.end(), {{"XDG_STATE_HOME", (company_.dir() / "state").string()},
+                                             {"KV_WEB_CONNECT_TIMEOUT_MS", "1000"},
+                                             {"KV_WEB_STALL_TIMEOUT_MS", "1000"}});
     options_.time_limit = 20s;
   }
 
@@ -275,13 +276,14 @@ INSTANTIATE_TEST_SUITE_P(
                       .time = true,
                       .status_faults = {"", "status 500"},
                       .shown = "| 6.25 | Posted into QuickBooks, but the Kalvor service could not be told, so it "
-                               "still lists the record as pending. Do not post it again.\nThe page cannot be "
+                               "still lists the record as pending. The next download reports it to the service without "
+                               "posting it again.\nThe page cannot be "
                                "displayed\nHTTP 500 Internal Server Error\n",
                       .posted = 3},
         DownloadFault{.name = "Stalled",
                       .time = true,
                       .status_faults = {"", "delay-ms 6000"},
-                      .shown = "Do not post it again.\nThe page cannot be displayed\nOperation too slow",
+                      .shown = "without posting it again.\nThe page cannot be displayed\nOperation too slow",
                       .posted = 3},
         DownloadFault{.name = "Garbage",
                       .time = false,

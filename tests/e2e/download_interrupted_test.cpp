@@ -107,8 +107,8 @@ class DownloadInterruptedTest : public ::testing::Test {
     const kv::test::ProgramRun next = Download(options_);
     EXPECT_FALSE(next.timed_out);
     SettleService();
-    EXPECT_EQ(CompanyDates(), (std::map<std::string, int>{
-                                  {"2006-05-08", 1}, {"2006-05-09", 1}, {"2006-05-10", 1}, {"2006-05-11", 1}}))
+    EXPECT_EQ(CompanyDates(),
+              (std::map<std::string, int>{{"2006-05-08", 1}, {"2006-05-09", 1}, {"2006-05-10", 1}, {"2006-05-11", 1}}))
         << next.out << next.err;
     std::set<std::string> all;
     for (const auto& [id, date] : kRecordDates) all.insert(id);

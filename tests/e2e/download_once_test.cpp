@@ -23,6 +23,7 @@ class DownloadOnceTest : public ::testing::Test {
   void SetUp() override {
     service_.WriteFile("pending-time.txt", kv::test::ReadSourceFile("samples/service/pending-time.txt"));
     options_ = company_.options();
+    options_.env.emplace_back("XDG_STATE_HOME", (company_.dir() / "state").string());
     options_.time_limit = 20s;
   }
 
