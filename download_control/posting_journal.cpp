@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <random>
+#include <set>
 #include <sstream>
 
 #include "common/error.h"
@@ -22,14 +25,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kMagic[] = "tessarine-journal 1";
-constexpr char kEntrySuffix[] = ".entry";
+constexpr char kMagic[] = "tessarine-journal 2";
+constexpr char kRunSuffix[] = ".journal";
 
 [[noreturn]] void Fail(const fs::path& path, const std::string& what, int error) {
   throw kv::Error(error, "The download's journal " + path.string() + " " + what + ": " + std::strerror(error));
 }
 
-// Values stay on one line of the entry; the answer, last, is taken whole.
+// Values stay one word of one line; the answer is counted in bytes instead.
 std::string Escape(const std::string& value) {
   std::string out;
   for (char c : value) {
@@ -39,6 +42,8 @@ std::string Escape(const std::string& value) {
       out += "%0A";
     } else if (c == '\r') {
       out += "%0D";
+    } else if (c == ' ') {
+      out += "%20";
     } else {
       out += c;
     }
@@ -51,7 +56,7 @@ std::string Unescape(const std::string& value) {
   for (size_t i = 0; i < value.size(); ++i) {
     if (value[i] == '%' && i + 2 < value.size()) {
       const std::string code = value.substr(i + 1, 2);
-      out += code == "0A" ? '\n' : code == "0D" ? '\r' : '%';
+      out += code == "0A" ? '\n' : code == "0D" ? '\r' : code == "20" ? ' ' : '%';
       i += 2;
     } else {
       out += value[i];
@@ -60,42 +65,54 @@ std::string Unescape(const std::string& value) {
   return out;
 }
 
-std::string Serialise(const JournalEntry& e) {
-  std::string text = kMagic;
-  text += "\nsite " + Escape(e.site) + "\ncompany " + Escape(e.company) + "\ntype " + Escape(e.type) + "\nids " +
-          Escape(e.ids) + "\nrecovery " + (e.recovery ? "1" : "0") + "\nanswered " + (e.answered ? "1" : "0") +
-          "\nanswer\n";
-  text += e.answer;
-  return text;
-}
+// One run file's records, replayed into the entries they leave; a record cut short ends the replay.
+struct RunFile {
+  std::string site;
+  std::string company;
+  std::vector<JournalEntry> noted;  // in the order noted
+  std::set<std::string> done;
+};
 
-std::optional<JournalEntry> Parse(const std::string& id, const std::string& text) {
-  std::istringstream in(text);
+std::optional<RunFile> ReadRunFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
   std::string line;
   if (!std::getline(in, line) || line != kMagic) return std::nullopt;
-  JournalEntry e;
-  e.message_set_id = id;
-  bool complete = false;
-  while (std::getline(in, line)) {
-    if (line == "answer") {
-      complete = true;
+  RunFile file;
+  if (!std::getline(in, line) || !line.starts_with("site ")) return std::nullopt;
+  file.site = Unescape(line.substr(5));
+  if (!std::getline(in, line) || !line.starts_with("company ")) return std::nullopt;
+  file.company = Unescape(line.substr(8));
+  while (std::getline(in, line) && !in.eof()) {
+    std::istringstream words(line);
+    std::string kind, id;
+    words >> kind >> id;
+    if (kind == "note") {
+      JournalEntry e;
+      e.message_set_id = id;
+      std::string recovery, ids;
+      if (!(words >> recovery >> e.type >> ids)) break;
+      e.recovery = recovery == "1";
+      e.ids = Unescape(ids);
+      file.noted.push_back(std::move(e));
+    } else if (kind == "answer") {
+      size_t size = 0;
+      if (!(words >> size)) break;
+      std::string answer(size, '\0');
+      if (!in.read(answer.data(), static_cast<std::streamsize>(size)) || in.get() != '\n') break;
+      for (auto& e : file.noted) {
+        if (e.message_set_id == id) {
+          e.answered = true;
+          e.answer = std::move(answer);
+          break;
+        }
+      }
+    } else if (kind == "done") {
+      file.done.insert(id);
+    } else {
       break;
     }
-    const size_t blank = line.find(' ');
-    if (blank == std::string::npos) return std::nullopt;
-    const std::string key = line.substr(0, blank);
-    const std::string value = Unescape(line.substr(blank + 1));
-    if (key == "site") e.site = value;
-    if (key == "company") e.company = value;
-    if (key == "type") e.type = value;
-    if (key == "ids") e.ids = value;
-    if (key == "recovery") e.recovery = value == "1";
-    if (key == "answered") e.answered = value == "1";
   }
-  if (!complete) return std::nullopt;
-  const std::streamoff at = in.tellg();
-  e.answer = at < 0 ? std::string() : text.substr(static_cast<size_t>(at));
-  return e;
+  return file;
 }
 
 void SyncFolder(const fs::path& folder) {
@@ -162,9 +179,51 @@ PostingJournal::PostingJournal(fs::path folder) : folder_(std::move(folder)) {
   CheckFolder(folder_);
 }
 
+PostingJournal::~PostingJournal() {
+  CloseRunFile();
+}
+
 void PostingJournal::SetRun(const std::string& site_code, const std::string& company_file) {
-  site_ = JournalSiteKey(site_code);
-  company_ = JournalCompanyKey(company_file);
+  const std::string site = JournalSiteKey(site_code);
+  const std::string company = JournalCompanyKey(company_file);
+  if (site == site_ && company == company_) return;
+  CloseRunFile();
+  site_ = site;
+  company_ = company;
+}
+
+void PostingJournal::CloseRunFile() {
+  if (fd_ < 0) return;
+  close(fd_);
+  fd_ = -1;
+  if (live_.empty() && !closes_others_) unlink(run_file_.c_str());
+  closes_others_ = false;
+  run_file_.clear();
+  live_.clear();
+}
+
+void PostingJournal::Append(const std::string& record, bool sync) {
+  if (fd_ < 0) {
+    std::random_device device;
+    char name[64];
+    std::snprintf(name, sizeof name, "run-%ld-%08x%08x%s", static_cast<long>(getpid()), device(), device(), kRunSuffix);
+    const fs::path path = folder_ / name;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) Fail(path, "could not be made", errno);
+    fd_ = fd;
+    run_file_ = path;
+    // The header and the file's name are on disk before any note relies on them.
+    Append(std::string(kMagic) + "\nsite " + Escape(site_) + "\ncompany " + Escape(company_) + "\n", true);
+    SyncFolder(folder_);
+  }
+  size_t done = 0;
+  while (done < record.size()) {
+    const ssize_t n = write(fd_, record.data() + done, record.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail(run_file_, "could not be written", n < 0 ? errno : EIO);
+    done += static_cast<size_t>(n);
+  }
+  if (sync && fdatasync(fd_) != 0) Fail(run_file_, "could not be synced", errno);
 }
 
 JournalEntry PostingJournal::Note(const std::string& message_set_id, const std::string& type, const std::string& ids,
@@ -176,70 +235,81 @@ JournalEntry PostingJournal::Note(const std::string& message_set_id, const std::
   e.type = type;
   e.ids = ids;
   e.recovery = recovery;
-  Write(e);
+  Append("note " + message_set_id + (recovery ? " 1 " : " 0 ") + type + " " + Escape(ids) + "\n", true);
+  live_.insert(message_set_id);
   return e;
 }
 
 void PostingJournal::NoteAnswer(JournalEntry& entry, const std::string& answer) {
+  Append("answer " + entry.message_set_id + " " + std::to_string(answer.size()) + "\n" + answer + "\n", true);
   entry.answered = true;
   entry.answer = answer;
-  Write(entry);
 }
 
 void PostingJournal::Remove(const JournalEntry& entry) {
-  // Not synced: an entry that comes back after a crash names a record the service no longer lists, and the
-  // next run drops it.
-  unlink((folder_ / (entry.message_set_id + kEntrySuffix)).c_str());
+  Append("done " + entry.message_set_id + "\n", false);
+  // The record that closes an entry of another file must stay as long as that file does.
+  if (live_.erase(entry.message_set_id) == 0) closes_others_ = true;
 }
 
-void PostingJournal::Write(const JournalEntry& entry) {
-  const fs::path temp = folder_ / (entry.message_set_id + ".tmp");
-  const fs::path final_path = folder_ / (entry.message_set_id + kEntrySuffix);
-  const std::string text = Serialise(entry);
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) Fail(temp, "could not be written", errno);
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = n < 0 ? errno : EIO;
-      close(fd);
-      unlink(temp.c_str());
-      Fail(temp, "could not be written", error);
+std::vector<fs::path> PostingJournal::RunFiles() const {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (const auto& file : fs::directory_iterator(folder_, ec)) {
+    if (file.path().filename().string().ends_with(kRunSuffix) && file.is_regular_file(ec)) {
+      files.push_back(file.path());
     }
-    done += static_cast<size_t>(n);
   }
-  if (fsync(fd) != 0) {
-    const int error = errno;
-    close(fd);
-    unlink(temp.c_str());
-    Fail(temp, "could not be synced", error);
-  }
-  close(fd);
-  if (rename(temp.c_str(), final_path.c_str()) != 0) {
-    const int error = errno;
-    unlink(temp.c_str());
-    Fail(final_path, "could not be written", error);
-  }
-  SyncFolder(folder_);
+  return files;
 }
 
 std::vector<JournalEntry> PostingJournal::Entries() const {
-  std::vector<JournalEntry> entries;
-  std::error_code ec;
-  for (const auto& file : fs::directory_iterator(folder_, ec)) {
-    const std::string name = file.path().filename().string();
-    if (!name.ends_with(kEntrySuffix) || !file.is_regular_file(ec)) continue;
-    std::ifstream in(file.path(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    auto entry = Parse(name.substr(0, name.size() - std::strlen(kEntrySuffix)), text.str());
-    if (entry && entry->site == site_ && entry->company == company_) entries.push_back(std::move(*entry));
+  std::vector<JournalEntry> noted;
+  std::set<std::string> done;
+  for (const fs::path& path : RunFiles()) {
+    auto file = ReadRunFile(path);
+    if (!file || file->site != site_ || file->company != company_) continue;
+    for (auto& e : file->noted) {
+      e.site = site_;
+      e.company = company_;
+      noted.push_back(std::move(e));
+    }
+    done.insert(file->done.begin(), file->done.end());
   }
-  std::sort(entries.begin(), entries.end(),
-            [](const JournalEntry& a, const JournalEntry& b) { return a.message_set_id < b.message_set_id; });
+  // Oldest first; a file whose removal a crash undid may repeat an entry another file took over.
+  std::stable_sort(noted.begin(), noted.end(),
+                   [](const JournalEntry& a, const JournalEntry& b) { return a.message_set_id < b.message_set_id; });
+  std::vector<JournalEntry> entries;
+  for (auto& e : noted) {
+    if (done.contains(e.message_set_id)) continue;
+    if (!entries.empty() && entries.back().message_set_id == e.message_set_id) {
+      if (e.answered && !entries.back().answered) entries.back() = std::move(e);
+      continue;
+    }
+    entries.push_back(std::move(e));
+  }
   return entries;
+}
+
+void PostingJournal::Adopt() {
+  std::vector<fs::path> earlier;
+  for (const fs::path& path : RunFiles()) {
+    if (path == run_file_) continue;
+    auto file = ReadRunFile(path);
+    if (file && file->site == site_ && file->company == company_) earlier.push_back(path);
+  }
+  if (earlier.empty()) return;
+  const std::vector<JournalEntry> entries = Entries();
+  std::string records;
+  for (const JournalEntry& e : entries) {
+    if (live_.contains(e.message_set_id)) continue;
+    records += "note " + e.message_set_id + (e.recovery ? " 1 " : " 0 ") + e.type + " " + Escape(e.ids) + "\n";
+    if (e.answered)
+      records += "answer " + e.message_set_id + " " + std::to_string(e.answer.size()) + "\n" + e.answer + "\n";
+  }
+  if (!records.empty()) Append(records, true);
+  for (const JournalEntry& e : entries) live_.insert(e.message_set_id);
+  for (const fs::path& path : earlier) unlink(path.c_str());
 }
 
 }  // namespace tessarine

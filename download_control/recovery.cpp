@@ -70,6 +70,8 @@ void KVRDowloadctl::RecoverEarlierRun() {
   if (!journal_) return;
   const bool time_mode = Module().params.TsOrExpense;
   const bool recovery = HasErrorRecovery(Module().session.QBXMLVersionCode);
+  // This run holds the company file's lock: no other run of it writes the journal now.
+  journal_->Adopt();
   std::set<RecordKey> listed;
   const bool complete = ListedRecords(sDownloadLines, time_mode, listed);
   for (JournalEntry& entry : journal_->Entries()) {

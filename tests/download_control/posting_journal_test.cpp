@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "common/error.h"
 #include "tests/support/scoped_env.h"
@@ -35,6 +36,12 @@ class PostingJournalTest : public ::testing::Test {
   static unsigned ModeOf(const fs::path& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  }
+
+  static std::vector<fs::path> RunFiles(const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& file : fs::directory_iterator(folder)) files.push_back(file.path());
+    return files;
   }
 
   std::string RefusalOf(const fs::path& folder) const {
@@ -111,11 +118,12 @@ TEST_F(PostingJournalTest, EntriesKeepTheirAnswerAndBelongToOneSiteAndCompanyFil
   PostingJournal journal(folder);
   journal.SetRun("ACME", company_);
   JournalEntry time = journal.Note("KV0000000100000000000a1", "TA", "101", true);
-  JournalEntry expense = journal.Note("KV0000000100000000000b2", "EXP", "10,11", false);
+  journal.Note("KV0000000100000000000b2", "EXP", "10,11", false);
   // An answer of several lines, with the characters the entry's own lines are built from.
   const std::string answer = "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs>\nanswer 100%0A\n</QBXMLMsgsRs>";
   journal.NoteAnswer(time, answer);
-  EXPECT_EQ(ModeOf(folder / "KV0000000100000000000a1.entry"), 0600u);
+  ASSERT_EQ(RunFiles(folder).size(), 1u);
+  EXPECT_EQ(ModeOf(RunFiles(folder)[0]), 0600u);
 
   // Another page of the same site, spelled as the service compares it, and the same file by a link.
   fs::create_symlink(company_, dir_ / "Link.QBW");
@@ -146,18 +154,67 @@ TEST_F(PostingJournalTest, EntriesKeepTheirAnswerAndBelongToOneSiteAndCompanyFil
   EXPECT_EQ(journal.Entries()[0].type, "EXP");
 }
 
-TEST_F(PostingJournalTest, AWriteThatWasCutOffIsNoEntry) {
+TEST_F(PostingJournalTest, ARecordCutShortByACrashEndsTheFile) {
   const fs::path folder = dir_ / "journal";
+  {
+    PostingJournal journal(folder);
+    journal.SetRun("ACME", company_);
+    journal.Note("KV0000000100000000000a1", "TA", "101", true);
+    journal.Note("KV0000000100000000000b2", "TA", "102", true);
+  }
+  ASSERT_EQ(RunFiles(folder).size(), 1u);
+  // The answer of 102 was being written when the run was killed.
+  std::ofstream(RunFiles(folder)[0], std::ios::app) << "answer KV0000000100000000000b2 400\n<?xml version=";
+  // And a file that is no run file of ours.
+  std::ofstream(folder / "stray.journal") << "something else\n";
+
   PostingJournal journal(folder);
   journal.SetRun("ACME", company_);
-  journal.Note("KV0000000100000000000a1", "TA", "101", true);
-  // A write killed before its rename, and an entry cut short.
-  std::ofstream(folder / "KV0000000100000000000c3.tmp") << "tessarine-journal 1\nsite ACME\n";
-  std::ofstream(folder / "KV0000000100000000000d4.entry")
-      << "tessarine-journal 1\nsite ACME\ncompany " << company_ << "\ntype TA\nids 102\n";
   const auto entries = journal.Entries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].ids, "101");
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].ids, "102");
+  EXPECT_FALSE(entries[1].answered);
+}
+
+TEST_F(PostingJournalTest, ARunTakesOverWhatEarlierRunsLeftAndLeavesNoFileWhenAllIsDone) {
+  const fs::path folder = dir_ / "journal";
+  {
+    PostingJournal first(folder);
+    first.SetRun("ACME", company_);
+    JournalEntry e = first.Note("KV0000000100000000000a1", "TA", "101", true);
+    first.NoteAnswer(e, "<answer/>");
+    first.Note("KV0000000100000000000b2", "TA", "102", true);
+  }
+  {
+    // Another company file's run stays as it is.
+    PostingJournal other(folder);
+    other.SetRun("ACME", (dir_ / "Other.QBW").string());
+    other.Note("KV0000000100000000000c3", "TA", "103", true);
+  }
+  ASSERT_EQ(RunFiles(folder).size(), 2u);
+  {
+    PostingJournal second(folder);
+    second.SetRun("ACME", company_);
+    second.Adopt();
+    const auto entries = second.Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].answer, "<answer/>");
+    EXPECT_EQ(RunFiles(folder).size(), 2u);  // the earlier run's file is gone, this run's is there
+    second.Remove(entries[0]);
+  }
+  {
+    PostingJournal third(folder);
+    third.SetRun("ACME", company_);
+    third.Adopt();
+    const auto entries = third.Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].ids, "102");
+    third.Remove(entries[0]);
+  }
+  PostingJournal other(folder);
+  other.SetRun("ACME", (dir_ / "Other.QBW").string());
+  EXPECT_EQ(other.Entries().size(), 1u);
+  EXPECT_EQ(RunFiles(folder).size(), 1u);
 }
 
 }  // namespace
