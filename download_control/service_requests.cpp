@@ -80,7 +80,7 @@ bool QuickBooksTookRecord(std::string_view response) {
 
 std::string NotToldReason(std::string_view transport_reason) {
   return "Posted into QuickBooks, but the Kalvor service could not be told, so it still lists the record as "
-         "pending. The next download reports it to the service without posting it again.\r\n" +
+         "pending. Do not post it again.\r\n" +
          std::string(transport_reason);
 }
 

@@ -32,7 +32,7 @@ TEST(QuickBooksTookRecord, AnAddThatQuickBooksMadeOrRefused) {
 TEST(NotToldReason, SaysTheRecordIsInQuickBooksAndKeepsTheTransportsReason) {
   const std::string reason = NotToldReason("The page cannot be displayed\r\nHTTP 500 Internal Server Error");
   EXPECT_EQ(reason.rfind("Posted into QuickBooks, but the Kalvor service could not be told", 0), 0u) << reason;
-  EXPECT_NE(reason.find("The next download reports it to the service without posting it again."), std::string::npos);
+  EXPECT_NE(reason.find("Do not post it again."), std::string::npos);
   EXPECT_NE(reason.find("\r\nThe page cannot be displayed\r\nHTTP 500"), std::string::npos);
 }
 

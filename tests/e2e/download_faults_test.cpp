@@ -276,14 +276,13 @@ INSTANTIATE_TEST_SUITE_P(
                       .time = true,
                       .status_faults = {"", "status 500"},
                       .shown = "| 6.25 | Posted into QuickBooks, but the Kalvor service could not be told, so it "
-                               "still lists the record as pending. The next download reports it to the service without "
-                               "posting it again.\nThe page cannot be "
+                               "still lists the record as pending. Do not post it again.\nThe page cannot be "
                                "displayed\nHTTP 500 Internal Server Error\n",
                       .posted = 3},
         DownloadFault{.name = "Stalled",
                       .time = true,
                       .status_faults = {"", "delay-ms 6000"},
-                      .shown = "without posting it again.\nThe page cannot be displayed\nOperation too slow",
+                      .shown = "Do not post it again.\nThe page cannot be displayed\nOperation too slow",
                       .posted = 3},
         DownloadFault{.name = "Garbage",
                       .time = false,
