@@ -44,6 +44,7 @@ PLKVUtilityResult KVRDowloadctl::UpdateServerStatus(const std::string& ids, cons
   // QuickBooks took it, the user must learn that it is in QuickBooks already.
   const bool verdict = !form.bIsInterrupted && form.WebBrowser1.HasDocument() && !form.WebBrowser1.IsErrorPage();
   if (!verdict && QuickBooksTookRecord(sResponseXML)) reason = NotToldReason(reason);
+  if (bFromEarlierRun) reason = EarlierRunReason(reason);
   if (type == "EXP") {
     AddFailedExpenseRow(reason);
   } else if (objResults) {
