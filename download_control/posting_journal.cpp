@@ -152,27 +152,9 @@ fs::path PostingJournal::DefaultFolder() {
 }
 
 void PostingJournal::CheckFolder(const fs::path& folder) {
-  struct stat st {};
-  if (lstat(folder.c_str(), &st) != 0) {
-    if (errno != ENOENT) Fail(folder, "could not be examined", errno);
-    try {
-      platform::com::CreatePrivateDirectory(folder);
-    } catch (const fs::filesystem_error& e) {
-      Fail(folder, "could not be made", e.code().value());
-    }
-    if (lstat(folder.c_str(), &st) != 0) Fail(folder, "could not be examined", errno);
-  }
-  const std::string name = "The folder " + folder.string() + ", where the download notes what it adds to QuickBooks,";
-  if (S_ISLNK(st.st_mode)) throw kv::Error(EPERM, name + " is a symbolic link; it is not used.");
-  if (!S_ISDIR(st.st_mode)) throw kv::Error(ENOTDIR, name + " is not a folder; it is not used.");
-  if (st.st_uid != geteuid()) {
-    throw kv::Error(EPERM, name + " belongs to another user (uid " + std::to_string(st.st_uid) + "); it is not used.");
-  }
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    throw kv::Error(EPERM, name + " may be written by other users; it is not used. Make it private (chmod 700).");
-  }
-  // Site codes and company paths are nobody else's business.
-  if ((st.st_mode & 077) != 0) chmod(folder.c_str(), 0700);
+  // Site codes and company paths are nobody else's business, and what another user could write here would
+  // decide what the next download adds.
+  platform::com::OpenPrivateFolder(folder);
 }
 
 PostingJournal::PostingJournal(fs::path folder) : folder_(std::move(folder)) {

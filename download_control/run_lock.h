@@ -9,7 +9,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <utility>
+
+#include "platform/os/file_lock.h"
 
 namespace tessarine {
 
@@ -23,18 +24,16 @@ class RunLock {
   // The lock file of a company file: hidden beside the file its links lead to.
   static std::filesystem::path PathOf(const std::string& company_file);
 
-  RunLock(RunLock&& other) noexcept;
-  RunLock& operator=(RunLock&& other) noexcept;
-  RunLock(const RunLock&) = delete;
-  RunLock& operator=(const RunLock&) = delete;
-  ~RunLock();
+  RunLock(RunLock&&) noexcept = default;
+  RunLock& operator=(RunLock&&) noexcept = default;
+  // Removed while still locked, so that no one takes a lock on it between the two steps. A run that is killed
+  // leaves the file behind, unlocked; the next run takes it.
+  ~RunLock() { lock_.RemoveAndRelease(); }
 
  private:
-  RunLock(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
-  void Release();
+  explicit RunLock(platform::os::FileLock lock) : lock_(std::move(lock)) {}
 
-  int fd_ = -1;
-  std::filesystem::path path_;
+  platform::os::FileLock lock_;
 };
 
 }  // namespace tessarine
