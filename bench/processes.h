@@ -3,12 +3,12 @@
 // The processes a benchmark run needs: the service stand-in, one-shot programs of the build, and the measuring
 // children (kv-bench itself, run again with "child ..."), whose figures come back as "key=value" lines.
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "platform/os/process.h"
 
 namespace kvbench {
 
@@ -27,7 +27,7 @@ class ServiceProcess {
   void Stop();
 
  private:
-  pid_t pid_ = -1;
+  platform::os::Process process_;
   std::string base_url_;
 };
 

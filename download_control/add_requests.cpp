@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "download_control/kvr_download_ctl.h"
+#include "download_control/message_sets.h"
 #include "download_control/module_state.h"
 #include "download_control/qbxml_text.h"
 #include "download_control/time_requests.h"
@@ -12,16 +13,26 @@ namespace tessarine {
 using platform::forms::MsgBox;
 using platform::forms::vbOKOnly;
 
+namespace {
+
+// The id goes on the message set only where QuickBooks knows the attribute; older versions refuse the request.
+std::string_view RequestMessageSetID(const std::string& message_set_id) {
+  return HasErrorRecovery(Module().session.QBXMLVersionCode) ? std::string_view(message_set_id) : std::string_view();
+}
+
+}  // namespace
+
 bool KVRDowloadctl::PostTimeActivity(const std::string& type, int32_t id, const std::string& data) {
   bQBError = false;
   sRequestXML.clear();
   sResponseXML.clear();
+  sMessageSetID = NewMessageSetID();
   BuildQBXMLRequest(type, id, data);
   return SendBuiltRequest();
 }
 
 bool KVRDowloadctl::SendBuiltRequest() {
-  if (!bQBError) SendQBRequest();
+  if (!bQBError) SendJournaledRequest();
   if (bQBError) {
     MsgBox(sQBErrorText, vbOKOnly);
     return false;
@@ -45,7 +56,7 @@ void KVRDowloadctl::BuildQBXMLRequest(const std::string& type, int32_t /*id*/, c
     sQBErrorText = e.description();
     return;
   }
-  sRequestBody = QBXMLBody(requests);
+  sRequestBody = QBXMLBody(requests, RequestMessageSetID(sMessageSetID));
   sRequestXML = QBXMLDocumentHeader(Module().session.QBXMLVersionCode) + sRequestBody;
 }
 
@@ -53,6 +64,7 @@ bool KVRDowloadctl::PostExpense() {
   bQBError = false;
   sRequestXML.clear();
   sResponseXML.clear();
+  sMessageSetID = NewMessageSetID();
   if (currentExpense.bCurExpIsBill) {
     CreateBillAddRq();
   } else {
@@ -64,7 +76,7 @@ bool KVRDowloadctl::PostExpense() {
 void KVRDowloadctl::CreateBillAddRq() {
   lngRequestID = 1;
   try {
-    sRequestXML = BuildBillAddRq(currentExpense, Module().session.QBXMLVersionCode);
+    sRequestXML = BuildBillAddRq(currentExpense, Module().session.QBXMLVersionCode, RequestMessageSetID(sMessageSetID));
   } catch (const kv::Error& e) {
     bQBError = true;
     sQBErrorText = e.description();
@@ -74,7 +86,8 @@ void KVRDowloadctl::CreateBillAddRq() {
 void KVRDowloadctl::CreateCheckAddRq() {
   lngRequestID = 1;
   try {
-    sRequestXML = BuildCheckAddRq(currentExpense, Module().session.QBXMLVersionCode);
+    sRequestXML =
+        BuildCheckAddRq(currentExpense, Module().session.QBXMLVersionCode, RequestMessageSetID(sMessageSetID));
   } catch (const kv::Error& e) {
     bQBError = true;
     sQBErrorText = e.description();

@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "common/error.h"
-#include "common/web_form/web_request_form.h"
+#include "download_control/download_form.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
 #include "download_control/service_requests.h"
@@ -19,7 +19,7 @@ PLKVUtilityResult KVRDowloadctl::DownloadFromServer() {
     m.varTARecordCount = 0;
     m.varLARecordCount = 0;
     m.varEXPRecordCount = 0;
-    auto& form = platform::forms::DefaultInstance<kv::KVRDownloadForm>();
+    auto& form = platform::forms::DefaultInstance<frmKVDownload>();
     form.Load();
     form.bIsNavigationComplete = false;
     form.bIsInterrupted = false;
@@ -42,8 +42,8 @@ PLKVUtilityResult KVRDowloadctl::DownloadFromServer() {
   } catch (const std::exception&) {
     result = kvurSystemError;
   }
-  if (platform::forms::HasDefaultInstance<kv::KVRDownloadForm>()) {
-    auto& form = platform::forms::DefaultInstance<kv::KVRDownloadForm>();
+  if (platform::forms::HasDefaultInstance<frmKVDownload>()) {
+    auto& form = platform::forms::DefaultInstance<frmKVDownload>();
     if (form.bIsLoaded) form.Unload();
   }
   return result;

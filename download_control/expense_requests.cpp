@@ -57,7 +57,8 @@ ExpenseLineGroup LineGroup(std::string_view line, int32_t version_code) {
   return {item_line, std::move(group)};
 }
 
-std::string BuildExpenseAddRq(const CurrentExpense& e, int32_t version_code, bool bill) {
+std::string BuildExpenseAddRq(const CurrentExpense& e, int32_t version_code, bool bill,
+                              std::string_view message_set_id) {
   const std::string kind = bill ? "Bill" : "Check";
   std::string rq = "<" + kind + "AddRq requestID = \"1\">\r\n";
   rq += "<" + kind + "Add>\r\n";
@@ -79,17 +80,17 @@ std::string BuildExpenseAddRq(const CurrentExpense& e, int32_t version_code, boo
   rq += expense_groups;
   rq += item_groups;
   rq += "</" + kind + "Add>\r\n</" + kind + "AddRq>\r\n";
-  return QBXMLDocumentHeader(version_code) + QBXMLBody(rq);
+  return QBXMLDocumentHeader(version_code) + QBXMLBody(rq, message_set_id);
 }
 
 }  // namespace
 
-std::string BuildBillAddRq(const CurrentExpense& expense, int32_t version_code) {
-  return BuildExpenseAddRq(expense, version_code, true);
+std::string BuildBillAddRq(const CurrentExpense& expense, int32_t version_code, std::string_view message_set_id) {
+  return BuildExpenseAddRq(expense, version_code, true, message_set_id);
 }
 
-std::string BuildCheckAddRq(const CurrentExpense& expense, int32_t version_code) {
-  return BuildExpenseAddRq(expense, version_code, false);
+std::string BuildCheckAddRq(const CurrentExpense& expense, int32_t version_code, std::string_view message_set_id) {
+  return BuildExpenseAddRq(expense, version_code, false, message_set_id);
 }
 
 }  // namespace tessarine

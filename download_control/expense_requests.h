@@ -26,8 +26,9 @@ struct CurrentExpense {
 inline constexpr size_t kExpenseItemFields = 12;
 
 // The complete request texts (version header and body). Throw kv::Error with a reason when an item line is
-// short or one of its values does not convert, or when the expense's date cannot be read.
-std::string BuildBillAddRq(const CurrentExpense& expense, int32_t version_code);
-std::string BuildCheckAddRq(const CurrentExpense& expense, int32_t version_code);
+// short or one of its values does not convert, or when the expense's date cannot be read. A message set id, when
+// given, goes on the message set (see QBXMLBody).
+std::string BuildBillAddRq(const CurrentExpense& expense, int32_t version_code, std::string_view message_set_id = {});
+std::string BuildCheckAddRq(const CurrentExpense& expense, int32_t version_code, std::string_view message_set_id = {});
 
 }  // namespace tessarine

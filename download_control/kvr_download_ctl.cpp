@@ -119,11 +119,12 @@ bool KVRDowloadctl::TakeRunLock() {
   if (runLock_) return true;
   const DownloadParameters& p = Module().params;
   try {
-    runLock_ = RunLock::TryTake(p.SiteCode, p.QBFilePath);
+    runLock_ = RunLock::TryTake(p.QBFilePath);
     if (runLock_) return true;
-    MsgBox("Another download for the site " + p.SiteCode + " and the company file '" + p.QBFilePath +
-               "' is running on this computer. Its records would be posted into QuickBooks twice, so this one does "
-               "not go on.\r\nWait until the other download has ended, then open this page again.",
+    MsgBox("Another download into the company file '" + p.QBFilePath +
+               "' is running on this computer. Two downloads at once could post the same records into QuickBooks "
+               "twice, so this one does not go on.\r\nWait until the other download has ended, then open this page "
+               "again.",
            vbInformation);
   } catch (const kv::Error& e) {
     MsgBox("The download could not make sure that no other download of the same records is running: " + e.description(),

@@ -5,6 +5,7 @@
 // into QuickBooks, reports QuickBooks' answer to the service and lists what was not posted.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +15,8 @@
 #include "common/utility_result.h"
 #include "download_control/expense_requests.h"
 #include "download_control/line_walk.h"
+#include "download_control/message_sets.h"
+#include "download_control/posting_journal.h"
 #include "download_control/run_lock.h"
 #include "platform/activex/object_safety.h"
 #include "platform/activex/user_control.h"
@@ -125,6 +128,25 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
   void StopBlinking();
   void ClearRecordCounts();
 
+  // Recovery of what an earlier run left in QuickBooks (recovery.cpp).
+  // Opens the journal for this page's site and company file, telling the user why when it cannot. True when open.
+  bool OpenJournal();
+  // The journal's entries of the records this download lists again, each settled with QuickBooks where it can
+  // be: a record QuickBooks has keeps its answer, one it never processed is forgotten. Throws kv::Error.
+  void RecoverEarlierRun();
+  // A record an earlier run left in the journal: reported with QuickBooks' kept answer, or, when nobody can tell
+  // whether QuickBooks has it, posted again only when the user says so. True when the record is dealt with and
+  // must not be added; prepare_row fills the grid's row values of a time or leave record.
+  bool HandleEarlierRecord(const std::string& type, const std::string& ids, bool bill_or_check,
+                           const std::function<void()>& prepare_row);
+  // Sends the built add with its journal entry noted first and QuickBooks' answer noted after; an add that ends
+  // without an answer is settled by a status check where QuickBooks has error recovery.
+  void SendJournaledRequest();
+  // The status report is done: an entry whose record the service accepted goes.
+  void SettleEntry(PLKVUtilityResult result);
+  // Asks QuickBooks about an earlier message set; kept receives the answer it kept.
+  MessageSetOutcome AskMessageSetStatus(const std::string& message_set_id, std::string& kept);
+
   // Add requests (add_requests.cpp).
   bool PostTimeActivity(const std::string& type, int32_t id, const std::string& data);
   void BuildQBXMLRequest(const std::string& type, int32_t id, const std::string& data);
@@ -163,6 +185,18 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
   bool bDownloaded = false;  // the start-up download was judged good
   // Held from the download of the pending records until they are posted or the page lets them go.
   std::optional<RunLock> runLock_;
+  // The journal of the records this page adds; the entries earlier runs left for the records listed again;
+  // the record being posted, its entry, and the id its add's message set carries.
+  std::optional<PostingJournal> journal_;
+  std::vector<JournalEntry> earlierEntries_;
+  std::string sJournalType;
+  std::string sJournalIds;
+  std::optional<JournalEntry> currentEntry_;
+  std::string sMessageSetID;
+  // QuickBooks took the record being posted and its answer is in sResponseXML, not yet in the journal.
+  bool bAnswerToNote = false;
+  // The record being reported was added by an earlier run; its grid row says so.
+  bool bFromEarlierRun = false;
 };
 
 }  // namespace tessarine

@@ -57,7 +57,7 @@ void KVRDowloadctl::cmdStartDownload_Click() {
     CloseWindow();
     return;
   }
-  if (!TakeRunLock()) {
+  if (!TakeRunLock() || !OpenJournal()) {
     cmdStartDownload.SetEnabled(true);
     return;
   }
@@ -90,6 +90,8 @@ void KVRDowloadctl::cmdStartDownload_Click() {
       keep_window();
       return;
     }
+    // Before anything is added: what an earlier run may have left in QuickBooks.
+    RecoverEarlierRun();
     currentExpense = CurrentExpense{};
   } catch (const std::exception& e) {
     MsgBox(ErrorText(e), vbInformation);
@@ -128,24 +130,41 @@ bool KVRDowloadctl::WalkLines() {
 }
 
 void KVRDowloadctl::PostTimeRecord(const TimeStep& step) {
-  // The record is reported whatever QuickBooks did with it: the service judges QuickBooks' answer.
-  PostTimeActivity(step.type, step.id, step.data);
-  lngLastResult = UpdateServerStatus(std::to_string(step.id), step.type, false);
-  CountResult(lngLastResult);
+  sJournalType = step.type;
+  sJournalIds = std::to_string(step.id);
+  currentEntry_.reset();
+  const bool earlier = HandleEarlierRecord(step.type, sJournalIds, false, [&] {
+    // The grid's row values come from the record's data line.
+    sMessageSetID.clear();
+    BuildQBXMLRequest(step.type, step.id, step.data);
+  });
+  if (!earlier) {
+    // The record is reported whatever QuickBooks did with it: the service judges QuickBooks' answer.
+    PostTimeActivity(step.type, step.id, step.data);
+    lngLastResult = UpdateServerStatus(sJournalIds, step.type, false);
+    SettleEntry(lngLastResult);
+    CountResult(lngLastResult);
+  }
   ProgressStep();
   ShowRemaining();
 }
 
 void KVRDowloadctl::PostExpenseStep(ExpenseStep& step) {
   currentExpense = std::move(step.expense);
+  sJournalType = "EXP";
+  sJournalIds = step.ids;
+  currentEntry_.reset();
   if (!step.failure.empty()) {
     bQBError = true;
     sQBErrorText = step.failure;
     MsgBox(sQBErrorText, vbOKOnly);
     ++lngFailureCount;
     AddFailedExpenseRow(sQBErrorText);
+  } else if (HandleEarlierRecord("EXP", step.ids, currentExpense.bCurExpIsBill, [] {})) {
+    // Reported, or left out by the user, without a second add.
   } else if (PostExpense()) {
     lngLastResult = UpdateServerStatus(step.ids, "EXP", currentExpense.bCurExpIsBill);
+    SettleEntry(lngLastResult);
     CountResult(lngLastResult);
   } else {
     // Not reported, so the service keeps it pending; the grid tells the user why it was not posted.

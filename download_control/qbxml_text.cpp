@@ -161,8 +161,14 @@ std::string QBXMLDocumentHeader(int32_t version_code) {
   return header;
 }
 
-std::string QBXMLBody(std::string_view requests) {
-  std::string body = "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\">\r\n";
+std::string QBXMLBody(std::string_view requests, std::string_view message_set_id) {
+  std::string body = "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\"";
+  if (!message_set_id.empty()) {
+    body += " newMessageSetID = \"";
+    body += message_set_id;
+    body += '"';
+  }
+  body += ">\r\n";
   body += requests;
   body += "</QBXMLMsgsRq>\r\n</QBXML>";
   return body;

@@ -28,8 +28,9 @@ int32_t QBXMLVersionCodeOf(std::string_view version_text);
 // The XML declaration and qbXML version line that precede the <QBXML> body, by version code.
 std::string QBXMLDocumentHeader(int32_t version_code);
 
-// "<QBXML>" and the message set around one or more requests, without the header.
-std::string QBXMLBody(std::string_view requests);
+// "<QBXML>" and the message set around one or more requests, without the header. A message set id, when given,
+// asks QuickBooks to keep the answer for a later status check.
+std::string QBXMLBody(std::string_view requests, std::string_view message_set_id = {});
 
 // "<Tag>" CR LF "<FullName>value</FullName>" CR LF "</Tag>" CR LF; the value is written as given.
 std::string FullNameElement(std::string_view tag, std::string_view value);

@@ -84,4 +84,10 @@ std::string NotToldReason(std::string_view transport_reason) {
          std::string(transport_reason);
 }
 
+std::string EarlierRunReason(std::string_view reason) {
+  return "Added to QuickBooks by an earlier download that was stopped before the Kalvor service was told; this "
+         "download only reported it.\r\n" +
+         std::string(reason);
+}
+
 }  // namespace tessarine

@@ -41,4 +41,7 @@ bool QuickBooksTookRecord(std::string_view response);
 // service: the service still has it pending and would hand it out again, so the user must not post it again.
 std::string NotToldReason(std::string_view transport_reason);
 
+// The grid's reason for a record an earlier download added to QuickBooks and this one only reported.
+std::string EarlierRunReason(std::string_view reason);
+
 }  // namespace tessarine

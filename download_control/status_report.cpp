@@ -2,7 +2,7 @@
 // counts the record.
 
 #include "common/error.h"
-#include "common/web_form/web_request_form.h"
+#include "download_control/download_form.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
 #include "download_control/qbxml_text.h"
@@ -27,7 +27,7 @@ PLKVUtilityResult KVRDowloadctl::UpdateServerStatus(const std::string& ids, cons
 
   if (status_ids.Empty()) return kvurSuccess;
 
-  auto& form = platform::forms::DefaultInstance<kv::KVRDownloadForm>();
+  auto& form = platform::forms::DefaultInstance<frmKVDownload>();
   form.Load();
   form.bIsNavigationComplete = false;
   form.bIsInterrupted = false;
@@ -44,6 +44,7 @@ PLKVUtilityResult KVRDowloadctl::UpdateServerStatus(const std::string& ids, cons
   // QuickBooks took it, the user must learn that it is in QuickBooks already.
   const bool verdict = !form.bIsInterrupted && form.WebBrowser1.HasDocument() && !form.WebBrowser1.IsErrorPage();
   if (!verdict && QuickBooksTookRecord(sResponseXML)) reason = NotToldReason(reason);
+  if (bFromEarlierRun) reason = EarlierRunReason(reason);
   if (type == "EXP") {
     AddFailedExpenseRow(reason);
   } else if (objResults) {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "common/text.h"
-#include "common/web_form/web_request_form.h"
+#include "download_control/download_form.h"
 #include "fuzz/fuzz_support.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/online_access.h"
@@ -136,9 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvfuzz::InProcessService service([&answer](const platform::web::WebRequest&) { return answer; });
   const Reading reading = kvfuzz::ReadThroughBrowser(std::string(kvfuzz::InProcessService::kBaseUrl) + "reference.asp");
   JudgeUploadAnswers(reading);
-  JudgeTablePages<kv::KVRDownloadForm>(reading, {"kalvordownload.asp", "kalvorupdatestatus.asp"});
-  JudgeTablePages<corvalink::MenuWebForm>(reading, {corvalink::kSpecsPage, corvalink::kUpdateStatusPage,
-                                                    corvalink::kUpdQBPathPage, corvalink::kSignup3Page});
+  JudgeTablePages<tessarine::frmKVDownload>(reading, {"kalvordownload.asp", "kalvorupdatestatus.asp"});
+  JudgeTablePages<corvalink::frmKVDownload>(reading, {corvalink::kSpecsPage, corvalink::kUpdateStatusPage,
+                                                      corvalink::kUpdQBPathPage, corvalink::kSignup3Page});
   JudgeSignIn(reading);
   platform::forms::ResetDefaultInstances();
   return 0;

@@ -22,9 +22,29 @@ bool EndsWith(std::string_view text, std::string_view tail) {
 
 // Forms and controls that are not loaded or were never created need no cleaning up.
 void UnloadWebFormIfLoaded() {
-  if (!platform::forms::HasDefaultInstance<MenuWebForm>()) return;
-  MenuWebForm& form = platform::forms::DefaultInstance<MenuWebForm>();
+  if (!platform::forms::HasDefaultInstance<frmKVDownload>()) return;
+  frmKVDownload& form = platform::forms::DefaultInstance<frmKVDownload>();
   if (form.bIsLoaded) form.Unload();
+}
+
+// The form of a previous request may still be loaded; whatever it was doing is stopped first.
+frmKVDownload& LoadedWebForm() {
+  frmKVDownload& web = platform::forms::DefaultInstance<frmKVDownload>();
+  web.Load();
+  web.WebBrowser1.Stop();
+  web.bIsNavigationComplete = false;
+  web.bIsInterrupted = false;
+  return web;
+}
+
+// The service expects a GET with user and pwd; the values are percent-encoded so that any character of a
+// password arrives as typed and none can add a key.
+std::string SpecsUrl(const std::string& user, const std::string& password, bool silent) {
+  return platform::web::QueryBuilder(kSpecsPage)
+      .Add("user", kv::TrimBlanks(user))
+      .Add("pwd", kv::TrimBlanks(password))
+      .Add("storuser", silent ? "1" : "0")
+      .Url(MainMod().ServerURL);
 }
 
 // A browser that cannot be started must not end the sign-in: the user is told and the dialog stays.
@@ -135,62 +155,13 @@ void frmOnlineAccess::ShowAccountMessage() {
 
 long frmOnlineAccess::DownloadFromKV(const std::string& stUserId, const std::string& stPwd, bool mTurnOffMessages) {
   const bool silent = mTurnOffMessages;
-  long result = kSignInRefused;
   try {
     platform::forms::Screen().MousePointer = platform::forms::vbHourglass;
     message_text_.clear();
-    MenuWebForm& web = platform::forms::DefaultInstance<MenuWebForm>();
-    web.Load();
-    web.WebBrowser1.Stop();
-    web.bIsNavigationComplete = false;
-    web.bIsInterrupted = false;
-
-    // The service expects a GET with user and pwd; the values are percent-encoded so that any character of a
-    // password arrives as typed and none can add a key.
-    const std::string url = platform::web::QueryBuilder(kSpecsPage)
-                                .Add("user", kv::TrimBlanks(stUserId))
-                                .Add("pwd", kv::TrimBlanks(stPwd))
-                                .Add("storuser", silent ? "1" : "0")
-                                .Url(MainMod().ServerURL);
-    const bool good = web.Request(kSpecsPage, url);
+    frmKVDownload& web = LoadedWebForm();
+    const bool good = web.Request(kSpecsPage, SpecsUrl(stUserId, stPwd, silent));
     platform::forms::Screen().MousePointer = platform::forms::vbArrow;
-
-    if (web.bIsInterrupted) {
-      result = kSignInCancelled;
-    } else {
-      const std::string received = web.sReceivedText;
-      message_text_ = kv::BeginsWithError(received) ? received.substr(std::min<size_t>(6, received.size())) : received;
-      if (good) {
-        if (!silent && EndsWith(message_text_, kRefusalText)) {
-          StopProgress();
-          AgentMsgBox(message_text_);
-        } else {
-          const std::vector<std::string> lines = kv::Split(received, kv::kCrLf);
-          if (lines.size() == 5) {
-            result = kSignInOk;
-            MainModState& state = MainMod();
-            state.SiteCode = lines[0];
-            state.SiteID = lines[1];
-            state.QBFilePath = lines[2];
-            if (!silent) Unload();
-          } else if (!silent) {
-            AgentMsgBox(
-                "Could not retrieve any information from Kalvor for the credentials provided..\r\nPlease try "
-                "again or contact System Administrator of Kalvor");
-          }
-        }
-      } else if (!silent) {
-        if (EndsWith(message_text_, kRefusalText)) {
-          StopProgress();
-          AgentMsgBox(message_text_);
-        } else if (EndsWith(message_text_, kClientDatabaseText)) {
-          ShowAccountMessage();
-        } else {
-          StopProgress();
-          AgentMsgBox(message_text_);
-        }
-      }
-    }
+    const long result = web.bIsInterrupted ? kSignInCancelled : JudgeSignInAnswer(web.sReceivedText, good, silent);
     UnloadWebFormIfLoaded();
     return result;
   } catch (const std::exception&) {
@@ -202,6 +173,48 @@ long frmOnlineAccess::DownloadFromKV(const std::string& stUserId, const std::str
     }
     return kSignInFailed;
   }
+}
+
+long frmOnlineAccess::JudgeSignInAnswer(const std::string& received, bool good, bool silent) {
+  message_text_ = kv::BeginsWithError(received) ? received.substr(std::min<size_t>(6, received.size())) : received;
+  if (!good) {
+    if (!silent) ReportRejectedAnswer();
+    return kSignInRefused;
+  }
+  if (!silent && EndsWith(message_text_, kRefusalText)) {
+    StopProgress();
+    AgentMsgBox(message_text_);
+    return kSignInRefused;
+  }
+  return KeepSiteValues(received, silent);
+}
+
+long frmOnlineAccess::KeepSiteValues(const std::string& received, bool silent) {
+  const std::vector<std::string> lines = kv::Split(received, kv::kCrLf);
+  if (lines.size() != 5) {
+    if (!silent) {
+      AgentMsgBox(
+          "Could not retrieve any information from Kalvor for the credentials provided..\r\nPlease try "
+          "again or contact System Administrator of Kalvor");
+    }
+    return kSignInRefused;
+  }
+  MainModState& state = MainMod();
+  state.SiteCode = lines[0];
+  state.SiteID = lines[1];
+  state.QBFilePath = lines[2];
+  if (!silent) Unload();
+  return kSignInOk;
+}
+
+void frmOnlineAccess::ReportRejectedAnswer() {
+  // An account that exists but was never confirmed gets the confirmation advice instead of the server's words.
+  if (EndsWith(message_text_, kClientDatabaseText)) {
+    ShowAccountMessage();
+    return;
+  }
+  StopProgress();
+  AgentMsgBox(message_text_);
 }
 
 void frmOnlineAccess::OkeyClick() {

@@ -22,9 +22,9 @@ inline constexpr char kSignup3Page[] = "KalvorSignup3.asp";
 const kv::PageTable& KVGetQBMenuPageTable();
 
 // The agent's copy of the web-request form, with its own default instance.
-class MenuWebForm final : public kv::frmKVDownload {
+class frmKVDownload final : public kv::WebRequestForm {
  public:
-  MenuWebForm() : frmKVDownload(KVGetQBMenuPageTable()) {}
+  frmKVDownload() : WebRequestForm("frmKVDownload", KVGetQBMenuPageTable()) {}
 };
 
 // Results of DownloadFromKV.
@@ -76,6 +76,11 @@ class frmOnlineAccess : public platform::forms::Form {
 
  private:
   void OkeyClick();
+  // The steps of DownloadFromKV after the service answered: the judged answer becomes the result, the site
+  // values or the message shown.
+  long JudgeSignInAnswer(const std::string& received, bool good, bool silent);
+  long KeepSiteValues(const std::string& received, bool silent);
+  void ReportRejectedAnswer();
   void StopProgress();
   void ShowAccountMessage();
 

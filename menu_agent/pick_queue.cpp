@@ -1,11 +1,6 @@
 #include "menu_agent/pick_queue.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <iostream>
 #include <map>
@@ -18,30 +13,12 @@
 namespace corvalink {
 namespace {
 
+using platform::os::FileLock;
+using platform::os::LockMode;
+using platform::os::LockOpen;
+
 // Places are named with a fixed width, so that the queue folder lists them in order.
 constexpr size_t kPlaceDigits = 20;
-
-void LockWaiting(int fd, int operation) {
-  while (flock(fd, operation) != 0 && errno == EINTR) {
-  }
-}
-
-class GuardLock {
- public:
-  GuardLock() {
-    fd_ = open(PickLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ >= 0) LockWaiting(fd_, LOCK_EX);
-  }
-  ~GuardLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-  GuardLock(const GuardLock&) = delete;
-  GuardLock& operator=(const GuardLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
 
 std::string PlaceName(uint64_t place) {
   std::string digits = std::to_string(place);
@@ -61,19 +38,6 @@ std::map<uint64_t, std::filesystem::path> Places() {
     }
   }
   return places;
-}
-
-// The file of a pick ahead, opened, while its process still holds it; -1 once that pick has ended. A file
-// nobody holds was left by a process that died: it is removed, so that no later pick looks at it again.
-int OpenWhileHeld(const std::filesystem::path& file) {
-  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
-    unlink(file.c_str());
-    close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 }  // namespace
@@ -96,49 +60,46 @@ PickTurn::PickTurn() {
     std::cerr << "corvalink: " << e.description() << "\n";
     return;
   }
-  uint64_t place = 0;
-  {
-    GuardLock guard;
-    if (!guard.Held()) return;
-    const auto places = Places();
-    place = places.empty() ? 1 : places.rbegin()->first + 1;
-    const std::filesystem::path file = PickQueuePath() / PlaceName(place);
-    fd_ = open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
-    // Taken before the guard goes: no one may see the new place unheld and take it for a dead one.
-    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      unlink(file.c_str());
-      close(fd_);
-      fd_ = -1;
-      return;
+  try {
+    uint64_t place = 0;
+    {
+      const FileLock guard = FileLock::Acquire(PickLockPath());
+      const auto places = Places();
+      place = places.empty() ? 1 : places.rbegin()->first + 1;
+      // Taken before the guard goes: no one may see the new place unheld and take it for a dead one.
+      turn_ = FileLock::TryAcquire(PickQueuePath() / PlaceName(place), LockMode::kExclusive, LockOpen::kNew);
+      if (!turn_.Held()) return;
     }
-    file_ = file;
+    WaitForTurn(place);
+  } catch (const std::system_error&) {
+    // The pick goes at once: it is never refused for a file that could not be had.
   }
-  WaitForTurn(place);
 }
 
 PickTurn::~PickTurn() {
-  if (fd_ < 0) return;
   // The name goes before the lock, so that the place is never seen unheld.
-  unlink(file_.c_str());
-  close(fd_);
+  turn_.RemoveAndRelease();
 }
 
 void PickTurn::WaitForTurn(uint64_t place) const {
   while (true) {
-    int ahead = -1;
+    FileLock ahead;
     {
-      GuardLock guard;
+      const FileLock guard = FileLock::Acquire(PickLockPath());
       for (const auto& [other, file] : Places()) {
         if (other >= place) break;
-        ahead = OpenWhileHeld(file);
-        if (ahead >= 0) break;
+        FileLock probe = FileLock::TryAcquire(file, LockMode::kShared, LockOpen::kExisting);
+        if (probe.Busy()) {
+          ahead = std::move(probe);
+          break;
+        }
+        // A file nobody holds was left by a process that died: it goes, so that no later pick looks at it again.
+        probe.RemoveAndRelease();
       }
     }
-    if (ahead < 0) return;
+    if (!ahead.Busy()) return;
     // Sleeps until the pick ahead ends: its process lets go of the file when the pick is over or when it dies.
-    LockWaiting(ahead, LOCK_SH);
-    close(ahead);
+    ahead.Wait();
   }
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "platform/os/file_lock.h"
+
 namespace corvalink {
 
 // Guards taking a place in the queue; each holder keeps its exclusive lock only for a moment.
@@ -27,8 +29,7 @@ class PickTurn {
  private:
   void WaitForTurn(uint64_t place) const;
 
-  std::filesystem::path file_;
-  int fd_ = -1;
+  platform::os::FileLock turn_;
 };
 
 }  // namespace corvalink

@@ -1,15 +1,15 @@
 #include "menu_agent/server_presenter.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <system_error>
 
 #include "platform/forms/terminal_presenter.h"
+#include "platform/os/file_lock.h"
 
 namespace corvalink {
 namespace {
@@ -23,14 +23,16 @@ bool HasChoice(int buttons) {
 }  // namespace
 
 std::optional<std::string> TakeAnswerLine(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
   // The file is rewritten in place under its own lock, so that a second server process waits for its turn and
   // then takes the next line.
-  if (flock(fd, LOCK_EX) != 0) {
-    close(fd);
+  platform::os::FileLock lock;
+  try {
+    lock = platform::os::FileLock::Acquire(path, platform::os::LockMode::kExclusive, platform::os::LockOpen::kExisting);
+  } catch (const std::system_error&) {
     return std::nullopt;
   }
+  if (!lock.Held()) return std::nullopt;
+  const int fd = lock.fd();
   std::string content;
   char buffer[4096];
   for (;;) {
@@ -53,7 +55,6 @@ std::optional<std::string> TakeAnswerLine(const std::string& path) {
       }
     }
   }
-  close(fd);  // drops the lock
   return line;
 }
 

@@ -75,7 +75,7 @@ void RegisterCompanyFile() {
                               .Add("sKey", state.SiteID)
                               .Add("qbfile", state.CurrentQBFile)
                               .Url(state.ServerURL);
-  MenuWebForm& web = platform::forms::DefaultInstance<MenuWebForm>();
+  frmKVDownload& web = platform::forms::DefaultInstance<frmKVDownload>();
   platform::forms::Screen().MousePointer = platform::forms::vbHourglass;
   try {
     web.Request(kUpdQBPathPage, url);

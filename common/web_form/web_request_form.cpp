@@ -1,6 +1,7 @@
 #include "common/web_form/web_request_form.h"
 
 #include <exception>
+#include <utility>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -8,7 +9,8 @@
 
 namespace kv {
 
-frmKVDownload::frmKVDownload(const PageTable& page_table) : Form("frmKVDownload"), page_table_(page_table) {
+WebRequestForm::WebRequestForm(std::string form_name, const PageTable& page_table)
+    : Form(std::move(form_name)), page_table_(page_table) {
   // Never shown: the form exists for its browser control.
   Form::SetVisible(false);
   OnLoad = [this] {
@@ -29,11 +31,11 @@ frmKVDownload::frmKVDownload(const PageTable& page_table) : Form("frmKVDownload"
       [this](platform::web::WebBrowser& browser, const std::string&) { OnDocumentComplete(browser); });
 }
 
-frmKVDownload::~frmKVDownload() {
+WebRequestForm::~WebRequestForm() {
   WebBrowser1.Stop();
 }
 
-void frmKVDownload::Navigate(const std::string& url, const std::optional<std::vector<uint8_t>>& post_data) {
+void WebRequestForm::Navigate(const std::string& url, const std::optional<std::vector<uint8_t>>& post_data) {
   if (in_flight_ || WebBrowser1.Busy()) {
     throw Error(kErrInvalidArgument, "A request to " + sASPName + " is still waiting for its answer.");
   }
@@ -46,8 +48,8 @@ void frmKVDownload::Navigate(const std::string& url, const std::optional<std::ve
   in_flight_ = true;
 }
 
-bool frmKVDownload::Request(std::string_view page, const std::string& url,
-                            const std::optional<std::vector<uint8_t>>& post_data) {
+bool WebRequestForm::Request(std::string_view page, const std::string& url,
+                             const std::optional<std::vector<uint8_t>>& post_data) {
   if (in_flight_ || WebBrowser1.Busy()) {
     throw Error(kErrInvalidArgument, "A request to " + sASPName + " is still waiting for its answer.");
   }
@@ -68,14 +70,14 @@ bool frmKVDownload::Request(std::string_view page, const std::string& url,
   return bIsNavigationComplete;
 }
 
-void frmKVDownload::CancelRequest() {
+void WebRequestForm::CancelRequest() {
   WebBrowser1.Stop();
   in_flight_ = false;
   bIsInterrupted = true;
   bIsDownloading = false;
 }
 
-void frmKVDownload::OnDocumentComplete(platform::web::WebBrowser& browser) {
+void WebRequestForm::OnDocumentComplete(platform::web::WebBrowser& browser) {
   in_flight_ = false;
   try {
     if (!browser.HasDocument()) {

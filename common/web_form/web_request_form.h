@@ -22,12 +22,12 @@ inline constexpr int kWebRequestFlags = platform::web::kNavNoHistory | platform:
 // The header every request carries: 25 characters, ending in LF and CR.
 inline constexpr std::string_view kWebRequestHeaders = "Content-Type:text/plain\n\r";
 
-// Each deliverable's copy of the form differs only in its page table: a deliverable derives its own form
-// class (so each has its own default instance) and hands the table to this constructor.
-class frmKVDownload : public platform::forms::Form {
+// Each deliverable's copy of the form differs only in its name and page table: a deliverable derives its own
+// form class (so each has its own default instance) and hands both to this constructor.
+class WebRequestForm : public platform::forms::Form {
  public:
-  explicit frmKVDownload(const PageTable& page_table);
-  ~frmKVDownload() override;
+  WebRequestForm(std::string form_name, const PageTable& page_table);
+  ~WebRequestForm() override;
 
   // The last answer was judged good.
   bool bIsNavigationComplete = false;
@@ -66,12 +66,6 @@ class frmKVDownload : public platform::forms::Form {
 
   const PageTable& page_table_;
   bool in_flight_ = false;
-};
-
-// The download control's copy, judged by KVRDownloadPageTable.
-class KVRDownloadForm final : public frmKVDownload {
- public:
-  KVRDownloadForm() : frmKVDownload(KVRDownloadPageTable()) {}
 };
 
 }  // namespace kv

@@ -146,12 +146,12 @@ void Interact(SyncSession& session, platform::forms::TerminalPresenter& presente
   }
 }
 
-int RunBrintavel(HostContext& context) {
-  const BrintavelOptions& options = Options();
-  brintavel::BrintavelCtl ctl(brintavel::AllConverters());
+// The boxes named by --select, in the order given; a name that is no list is a usage error.
+std::vector<platform::forms::CheckBox*> ChosenLists(brintavel::BrintavelCtl& ctl,
+                                                    const std::vector<std::string>& select) {
   const auto boxes = ListBoxes(ctl);
   std::vector<platform::forms::CheckBox*> chosen;
-  for (const std::string& item : options.select) {
+  for (const std::string& item : select) {
     for (const std::string& name : kv::Split(item, ",")) {
       const std::string wanted = kv::ToLowerAscii(kv::TrimBlanks(name));
       if (wanted.empty()) continue;
@@ -166,11 +166,12 @@ int RunBrintavel(HostContext& context) {
       chosen.push_back(found);
     }
   }
-  if (options.continueOnError && !options.debug) throw UsageError{"--continue-on-error needs --debug"};
+  return chosen;
+}
 
-  platform::forms::TerminalPresenter presenter(std::cout, std::cin, context.interactive);
-  platform::forms::PresenterScope scope(presenter);
-  SyncSession session{ctl, {}, {}, 0, {}};
+// The session learns how a run ended from its last message box; on a terminal the steps reached are printed.
+void FollowRuns(SyncSession& session, platform::forms::TerminalPresenter& presenter, const HostContext& context) {
+  brintavel::BrintavelCtl& ctl = session.ctl;
   presenter.OnMessageBox = [&session](std::string_view prompt, int buttons) {
     session.lastBox = prompt;
     session.lastButtons = buttons;
@@ -181,22 +182,44 @@ int RunBrintavel(HostContext& context) {
     presenter.ShowProgressInPlace(ctl.lblProcess, ctl.ProgressBar1, &ctl.lblTransfer2, context.cursorControl,
                                   STDOUT_FILENO);
   }
-  if (context.interactive || context.terminalOut) {
-    presenter.OnRefresh = [&ctl, &session, &presenter,
-                           status_line = context.terminalOut](platform::forms::Control& control) {
-      // The steps reached and the converters' own captions; the captions a reset puts back are no news.
-      static const std::set<std::string> kReached = {"Contacted QuickBooks", "Response Received", "Response Processed",
-                                                     "Transferred data"};
-      const bool is_process = &control == &ctl.lblProcess;
-      if (is_process && status_line) return;
-      const bool shown = is_process ? control.Visible() : kReached.count(control.Caption()) != 0;
-      if (!shown || control.Caption().empty()) return;
-      std::string& seen = session.printed[&control];
-      if (seen == control.Caption()) return;
-      seen = control.Caption();
-      presenter.PrintLine("  ... " + seen);
-    };
+  if (!context.interactive && !context.terminalOut) return;
+  presenter.OnRefresh = [&ctl, &session, &presenter,
+                         status_line = context.terminalOut](platform::forms::Control& control) {
+    // The steps reached and the converters' own captions; the captions a reset puts back are no news.
+    static const std::set<std::string> kReached = {"Contacted QuickBooks", "Response Received", "Response Processed",
+                                                   "Transferred data"};
+    const bool is_process = &control == &ctl.lblProcess;
+    if (is_process && status_line) return;
+    const bool shown = is_process ? control.Visible() : kReached.count(control.Caption()) != 0;
+    if (!shown || control.Caption().empty()) return;
+    std::string& seen = session.printed[&control];
+    if (seen == control.Caption()) return;
+    seen = control.Caption();
+    presenter.PrintLine("  ... " + seen);
+  };
+}
+
+// What the command line ticks and presses on the sited control, before any run.
+void ApplyOptions(brintavel::BrintavelCtl& ctl, const std::vector<platform::forms::CheckBox*>& chosen,
+                  const BrintavelOptions& options) {
+  for (platform::forms::CheckBox* box : chosen) {
+    if (box->Value() != platform::forms::vbChecked) box->Click();
   }
+  if (options.selectAll) ctl.cmdSelectAll.Click();
+  if (options.debug && ctl.chkDebugMode.Value() != platform::forms::vbChecked) ctl.chkDebugMode.Click();
+  if (options.continueOnError) ctl.optContinue.Click();
+}
+
+int RunBrintavel(HostContext& context) {
+  const BrintavelOptions& options = Options();
+  brintavel::BrintavelCtl ctl(brintavel::AllConverters());
+  const std::vector<platform::forms::CheckBox*> chosen = ChosenLists(ctl, options.select);
+  if (options.continueOnError && !options.debug) throw UsageError{"--continue-on-error needs --debug"};
+
+  platform::forms::TerminalPresenter presenter(std::cout, std::cin, context.interactive);
+  platform::forms::PresenterScope scope(presenter);
+  SyncSession session{ctl, {}, {}, 0, {}};
+  FollowRuns(session, presenter, context);
 
   platform::activex::ControlHost host(ctl);
   try {
@@ -205,13 +228,7 @@ int RunBrintavel(HostContext& context) {
     std::cerr << "kvpage: the control could not read its page parameters: " << e.description() << '\n';
     return kExitHostFailed;
   }
-
-  for (platform::forms::CheckBox* box : chosen) {
-    if (box->Value() != platform::forms::vbChecked) box->Click();
-  }
-  if (options.selectAll) ctl.cmdSelectAll.Click();
-  if (options.debug && ctl.chkDebugMode.Value() != platform::forms::vbChecked) ctl.chkDebugMode.Click();
-  if (options.continueOnError) ctl.optContinue.Click();
+  ApplyOptions(ctl, chosen, options);
 
   if (options.start) {
     StartSync(session);

@@ -107,19 +107,16 @@ void Interact(DownloadSession& session, platform::forms::TerminalPresenter& pres
   }
 }
 
-int RunTessarine(HostContext& context) {
-  tessarine::KVRDowloadctl ctl;
-  platform::forms::TerminalPresenter presenter(std::cout, std::cin, context.interactive);
-  platform::forms::PresenterScope scope(presenter);
-  DownloadSession session{ctl, {}, {}, {}, false};
+// The session keeps the last message box; progress goes to the terminal as the labels change.
+void FollowProgress(DownloadSession& session, platform::forms::TerminalPresenter& presenter,
+                    const HostContext& context) {
+  tessarine::KVRDowloadctl& ctl = session.ctl;
   presenter.OnMessageBox = [&session](std::string_view prompt, int) { session.lastBox = prompt; };
-
   if (context.terminalOut) {
     // "Posting data to QuickBooks..", the bar and "Please wait..." share one status line.
     presenter.ShowProgressInPlace(ctl.lblTransfer1, ctl.ProgressBar1, &ctl.lblTransfer2, context.cursorControl,
                                   STDOUT_FILENO);
   }
-  // Progress goes to the terminal as the labels change.
   auto seen = std::make_shared<std::map<const platform::forms::Control*, std::string>>();
   presenter.OnRefresh = [&ctl, &session, &presenter, seen,
                          status_line = context.terminalOut](platform::forms::Control& control) {
@@ -132,15 +129,23 @@ int RunTessarine(HostContext& context) {
     last = control.Caption();
     presenter.PrintLine("  ... " + last);
   };
+}
+
+// Records the run did not reach (it stopped at a line it could not read) are not posted either; the bar counts
+// the records the run set out to post.
+long RecordsNotPosted(const tessarine::frmResults& results, long planned) {
+  const long failed = std::strtol(results.lblFailure.Caption().c_str(), nullptr, 10);
+  const long handled = std::strtol(results.lblTotal.Caption().c_str(), nullptr, 10);
+  return failed + std::max(0L, planned - handled);
+}
+
+// The results form that ends a run is shown on the terminal, or described, and closed again.
+void ShowResultsWhenShown(DownloadSession& session, platform::forms::TerminalPresenter& presenter,
+                          const HostContext& context) {
   presenter.OnModal("frmResults", [&session, interactive = context.interactive, terminal = context.terminalOut](
                                       platform::forms::Form& form, platform::forms::TerminalPresenter& p) {
     auto& results = dynamic_cast<tessarine::frmResults&>(form);
-    // Records the run did not reach (it stopped at a line it could not read) are not posted either; the bar
-    // counts the records the run set out to post.
-    const long failed = std::strtol(results.lblFailure.Caption().c_str(), nullptr, 10);
-    const long handled = std::strtol(results.lblTotal.Caption().c_str(), nullptr, 10);
-    const auto planned = static_cast<long>(session.ctl.ProgressBar1.Max());
-    session.notPosted = failed + std::max(0L, planned - handled);
+    session.notPosted = RecordsNotPosted(results, static_cast<long>(session.ctl.ProgressBar1.Max()));
     if (terminal) {
       ShowResultsOnTerminal(results, p, interactive);
     } else {
@@ -154,6 +159,30 @@ int RunTessarine(HostContext& context) {
     }
     if (form.Loaded()) form.Unload();
   });
+}
+
+// After the start-up: Continue pressed from the command line, the user's keys, or the page shown once.
+void UseOpenPage(DownloadSession& session, platform::forms::TerminalPresenter& presenter, const HostContext& context) {
+  tessarine::KVRDowloadctl& ctl = session.ctl;
+  if (Options().pressContinue) {
+    ShowControl(ctl, std::cout);
+    PressContinue(session, presenter);
+    // A run that Cancel stopped leaves the page open with Continue available again.
+    if (!ctl.Closed()) ShowControl(ctl, std::cout);
+  } else if (context.interactive) {
+    Interact(session, presenter);
+  } else {
+    ShowControl(ctl, std::cout);
+  }
+}
+
+int RunTessarine(HostContext& context) {
+  tessarine::KVRDowloadctl ctl;
+  platform::forms::TerminalPresenter presenter(std::cout, std::cin, context.interactive);
+  platform::forms::PresenterScope scope(presenter);
+  DownloadSession session{ctl, {}, {}, {}, false};
+  FollowProgress(session, presenter, context);
+  ShowResultsWhenShown(session, presenter, context);
 
   platform::activex::ControlHost host(ctl);
   try {
@@ -167,18 +196,7 @@ int RunTessarine(HostContext& context) {
   if (ctl.Closed() || ctl.lblGather.Caption() == tessarine::kCollectingInformation)
     session.outcome.Record(kExitRunFailed);
 
-  if (!ctl.Closed()) {
-    if (Options().pressContinue) {
-      ShowControl(ctl, std::cout);
-      PressContinue(session, presenter);
-      // A run that Cancel stopped leaves the page open with Continue available again.
-      if (!ctl.Closed()) ShowControl(ctl, std::cout);
-    } else if (context.interactive) {
-      Interact(session, presenter);
-    } else {
-      ShowControl(ctl, std::cout);
-    }
-  }
+  if (!ctl.Closed()) UseOpenPage(session, presenter, context);
   if (ctl.Closed()) std::cout << ctl.lblMessage.Caption() << "\n";
   host.Teardown();
   return session.outcome.Status();

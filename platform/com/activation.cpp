@@ -1,12 +1,8 @@
 #include "platform/com/activation.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -21,8 +18,7 @@
 #include "platform/com/class_registry.h"
 #include "platform/com/local_server.h"
 #include "platform/com/wire.h"
-
-extern char** environ;
+#include "platform/os/process.h"
 
 namespace platform::com {
 namespace {
@@ -71,27 +67,15 @@ std::chrono::milliseconds RemoteCallTimeout() {
 // The server process started for one client and the socket to it.
 struct RemoteObject::Connection {
   std::string program;
-  pid_t pid = -1;
+  os::Process process;
   int fd = -1;
-  int pidfd = -1;  // readable when the server ends; -1 where the kernel offers none
-  bool ended = false;
-  int status = 0;
   bool unresponsive = false;
 
   ~Connection() {
     if (fd >= 0) close(fd);
-    if (pid > 0 && !ended) {
-      // Without its client a sound server ends at once; one stuck in a call would never notice.
-      if (!unresponsive) WaitForEnd(Clock::now() + kEndGrace);
-      if (!ended) {
-        kill(pid, SIGKILL);
-        int raw = 0;
-        while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
-        }
-        ended = true;
-      }
-    }
-    if (pidfd >= 0) close(pidfd);
+    // Without its client a sound server ends at once; one stuck in a call would never notice.
+    if (process.Running() && !unresponsive) WaitForEnd(Clock::now() + kEndGrace);
+    // What is still running is killed and reaped by the process's own end.
   }
 
   static std::shared_ptr<Connection> Start(const ServerRegistration& entry) {
@@ -102,82 +86,40 @@ struct RemoteObject::Connection {
       throw kv::Error(kErrCantCreateObject, std::string(kCantCreate) + ": " + std::strerror(errno));
     }
     connection->fd = pair[0];
-
-    std::vector<std::string> variables;
-    const std::string marker = std::string(kServerFdVariable) + "=";
-    for (char** e = environ; e && *e; ++e) {
-      if (std::strncmp(*e, marker.c_str(), marker.size()) != 0) variables.emplace_back(*e);
-    }
-    variables.push_back(marker + std::to_string(kServerSideFd));
-    std::vector<char*> envp;
-    for (std::string& v : variables) envp.push_back(v.data());
-    envp.push_back(nullptr);
-    std::string arg0 = connection->program;
-    std::string arg1 = kEmbeddingSwitch;
-    char* argv[] = {arg0.data(), arg1.data(), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // dup2 onto itself clears close-on-exec, so the socket survives exec whichever number it has.
-    posix_spawn_file_actions_adddup2(&actions, pair[1], kServerSideFd);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
-    posix_spawn_file_actions_addclosefrom_np(&actions, kServerSideFd + 1);
-#endif
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, arg0.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(pair[1]);
-    if (rc != 0) {
+    os::Launch launch;
+    launch.argv = {connection->program, kEmbeddingSwitch};
+    launch.env = {{kServerFdVariable, std::to_string(kServerSideFd)}};
+    launch.in = os::Redirect::Null();
+    launch.descriptors = {{kServerSideFd, pair[1]}};
+    try {
+      connection->process = os::Process::Start(launch);
+    } catch (const std::system_error& e) {
+      close(pair[1]);
       throw kv::Error(kErrCantCreateObject, std::string(kCantCreate) + ": the server program " + connection->program +
-                                                " could not be started (" + std::strerror(rc) + ")");
+                                                " could not be started (" + e.code().message() + ")");
     }
-    connection->pid = pid;
-    connection->pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    if (connection->pidfd >= 0) fcntl(connection->pidfd, F_SETFD, FD_CLOEXEC);
+    close(pair[1]);
     return connection;
-  }
-
-  bool TryReap() {
-    if (ended) return true;
-    int raw = 0;
-    pid_t rc;
-    do {
-      rc = waitpid(pid, &raw, WNOHANG);
-    } while (rc < 0 && errno == EINTR);
-    if (rc == 0) return false;
-    ended = true;
-    status = rc < 0 ? -1 : WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
-    if (rc > 0 && WIFSIGNALED(raw)) signal_number = WTERMSIG(raw);
-    return true;
   }
 
   // Waits for the server to end until the deadline; true when it has.
   bool WaitForEnd(Clock::time_point deadline) {
-    while (!TryReap()) {
-      if (Clock::now() >= deadline) return false;
-      if (pidfd >= 0) {
-        pollfd p{pidfd, POLLIN, 0};
-        PollFor(&p, 1, deadline);
-      } else {
-        pollfd none{-1, 0, 0};
-        PollFor(&none, 1, std::min(deadline, Clock::now() + std::chrono::milliseconds(20)));
-      }
-    }
-    return true;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return process.WaitFor(std::max(left, std::chrono::milliseconds(0))).has_value();
   }
 
-  std::string EndText() const {
-    if (signal_number > 0) {
-      return "was ended by signal " + std::to_string(signal_number) + " (" + strsignal(signal_number) + ")";
+  std::string EndText() {
+    const os::ExitStatus status = process.Wait();
+    if (status.signal > 0) {
+      return "was ended by signal " + std::to_string(status.signal) + " (" + strsignal(status.signal) + ")";
     }
-    if (status >= 0) return "ended with exit status " + std::to_string(status);
+    if (status.code >= 0) return "ended with exit status " + std::to_string(status.code);
     return "ended";
   }
 
   kv::Error Ended(Phase phase) {
     // The end of the stream comes a moment before the process is gone.
-    WaitForEnd(Clock::now() + std::chrono::seconds(2));
+    const bool ended = WaitForEnd(Clock::now() + std::chrono::seconds(2));
     const std::string what = "the server program " + program + " " + (ended ? EndText() : "closed its connection");
     if (phase == Phase::kCreate) {
       return kv::Error(kErrCantCreateObject, std::string(kCantCreate) + ": " + what + " before creating the object");
@@ -186,8 +128,8 @@ struct RemoteObject::Connection {
   }
 
   // Sends one request and returns the payload of its reply.
-  std::string Call(const std::string& request, Phase phase) {
-    if (fd < 0 || ended) throw Ended(phase);
+  os::Message Call(const std::string& request, Phase phase) {
+    if (fd < 0 || !process.Running()) throw Ended(phase);
     // A late answer to the call that timed out would be taken for this call's answer.
     if (unresponsive) {
       throw kv::Error(kRpcTimeout,
@@ -213,8 +155,9 @@ struct RemoteObject::Connection {
                         "program " +
                             program + " did not answer within " + SecondsText(timeout) + " seconds");
       }
-      pollfd fds[2] = {{fd, POLLIN, 0}, {pidfd, POLLIN, 0}};
-      PollFor(fds, pidfd >= 0 ? 2 : 1, pidfd >= 0 ? deadline : std::min(deadline, Clock::now() + kReapSlice));
+      const int end_fd = process.EndFd();
+      pollfd fds[2] = {{fd, POLLIN, 0}, {end_fd, POLLIN, 0}};
+      PollFor(fds, end_fd >= 0 ? 2 : 1, end_fd >= 0 ? deadline : std::min(deadline, Clock::now() + kReapSlice));
       if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
         char buffer[4096];
         const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
@@ -226,18 +169,17 @@ struct RemoteObject::Connection {
         throw Ended(phase);
       }
       // A server that ended while a child of its own still holds the socket sends no end of stream.
-      if (TryReap()) throw Ended(phase);
+      if (process.TryWait()) throw Ended(phase);
     }
   }
 
-  int signal_number = 0;
   static constexpr std::chrono::milliseconds kReapSlice{100};
 };
 
 namespace {
 
 // Reads a reply: its value, or the server's error raised here.
-uint32_t ReplyValue(const std::string& payload) {
+uint32_t ReplyValue(const os::Message& payload) {
   try {
     wire::Reader in(payload);
     const auto kind = static_cast<wire::ReplyKind>(in.U8());
@@ -312,7 +254,7 @@ bool RemoteObject::IsHeld() const {
 }
 
 int RemoteObject::ServerProcessId() const {
-  return connection_ ? connection_->pid : -1;
+  return connection_ ? connection_->process.Id() : -1;
 }
 
 int RemoteObject::WaitForServerExit() {
@@ -325,7 +267,7 @@ int RemoteObject::WaitForServerExit() {
                                      connection_->program + " was still running " + SecondsText(timeout) +
                                      " seconds after its last object was released");
   }
-  return connection_->status;
+  return connection_->process.Wait().ShellStatus();
 }
 
 void ActivateAndInform(const std::string& progId, const std::string& eventXML) {

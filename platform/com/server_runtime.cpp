@@ -101,7 +101,7 @@ void ServerRuntime::ServeQueue() {
   // A call that pumps the loop comes back here through Dispatch; the busy flag keeps the next request waiting
   // until that call has returned.
   while (!busy_ && !pending_.empty() && fd_ >= 0) {
-    const std::string request = std::move(pending_.front());
+    const os::Message request = std::move(pending_.front());
     pending_.pop_front();
     busy_ = true;
     const std::string reply = Serve(request);
@@ -114,7 +114,7 @@ void ServerRuntime::ServeQueue() {
   }
 }
 
-std::string ServerRuntime::Serve(const std::string& request) {
+std::string ServerRuntime::Serve(const os::Message& request) {
   try {
     wire::Reader in(request);
     switch (static_cast<wire::RequestKind>(in.U8())) {

@@ -43,7 +43,7 @@ class ServerRuntime : public forms::EventSource {
  private:
   void ReadAvailable();
   void ServeQueue();
-  std::string Serve(const std::string& request);
+  std::string Serve(const os::Message& request);
   std::string Create(const std::string& progId);
   std::string Inform(uint32_t id, const std::string& text);
   std::string Release(uint32_t id);
@@ -60,7 +60,7 @@ class ServerRuntime : public forms::EventSource {
   std::map<std::string, ClassFactory> classes_;  // by lower-case ProgID
   std::map<uint32_t, std::unique_ptr<IEventCallback>> objects_;
   wire::FrameBuffer received_;
-  std::deque<std::string> pending_;
+  std::deque<os::Message> pending_;
 };
 
 }  // namespace platform::com

@@ -81,6 +81,10 @@ void CheckFolder(const std::filesystem::path& dir, bool justCreated) {
         dir, "belongs to another user (uid " + std::to_string(info.st_uid) + ", mode " + ModeText(info.st_mode) + ")");
   }
   if ((info.st_mode & 07777) == kPrivateFolderMode) return;
+  // What others could write into it while it was open is not ours to trust, so the folder is not taken back.
+  if (!justCreated && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    throw Refused(dir, "may be written by other users (mode " + ModeText(info.st_mode) + ")");
+  }
   if (fchmod(fd.get(), kPrivateFolderMode) < 0) {
     throw Refused(dir, "is open to other users (mode " + ModeText(info.st_mode) +
                            ") and could not be tightened: " + std::strerror(errno));

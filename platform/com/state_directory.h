@@ -18,9 +18,10 @@ inline constexpr unsigned kPrivateFileMode = 0600;
 
 // A state folder holds what signs in to the service and which program a menu pick starts, so no other local
 // user may be able to change it. A missing folder is created 0700 whatever the umask (its parents as usual). An
-// existing one must belong to this user (as must a link that names it); one that does but that others may read
-// or write is tightened to 0700 with a notice on stderr. Returns dir. Raises kv::Error kErrPermissionDenied
-// naming the folder when it belongs to another user or is not a folder, errno when it cannot be created.
+// existing one must belong to this user (as must a link that names it) and be writable by no one else; one that
+// others may only read or search is tightened to 0700 with a notice on stderr. Returns dir. Raises kv::Error
+// kErrPermissionDenied naming the folder when it belongs to another user, others may write it or it is not a
+// folder, errno when it cannot be created.
 std::filesystem::path OpenPrivateFolder(const std::filesystem::path& dir);
 
 // The same checks for a reader, which has nothing to read in a folder that does not exist: false then, with

@@ -2,21 +2,17 @@
 
 #include <errno.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
+#include <system_error>
 
 #include "common/error.h"
 #include "platform/qb/qb_errors.h"
-
-extern char** environ;
 
 namespace platform::qb {
 
@@ -67,30 +63,21 @@ void StandinConnection::Start() {
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
     throw kv::Error(kErrCannotReachQuickBooks, std::string("Could not start QuickBooks: ") + std::strerror(errno));
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  // dup2 clears close-on-exec on the copies, so the child keeps exactly its stdin and stdout on the socket.
-  posix_spawn_file_actions_adddup2(&actions, sockets[1], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, sockets[1], STDOUT_FILENO);
-  std::string program = program_.string();
-  char arg0[] = "qb-standin";
-  char arg1[] = "serve";
-  char* argv[] = {arg0, arg1, nullptr};
+  os::Launch launch;
+  launch.argv = {program_.string(), "serve"};
+  launch.in = os::Redirect::Descriptor(sockets[1]);
+  launch.out = os::Redirect::Descriptor(sockets[1]);
   // A process group of its own: Ctrl-C at the terminal is the host's Cancel, not the end of QuickBooks.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  close(sockets[1]);
-  if (rc != 0) {
+  launch.new_process_group = true;
+  try {
+    process_ = os::Process::Start(launch);
+  } catch (const std::system_error& e) {
     close(sockets[0]);
-    throw kv::Error(kErrCannotReachQuickBooks, "Could not start QuickBooks (" + program + "): " + std::strerror(rc));
+    close(sockets[1]);
+    throw kv::Error(kErrCannotReachQuickBooks,
+                    "Could not start QuickBooks (" + program_.string() + "): " + e.code().message());
   }
-  pid_ = pid;
+  close(sockets[1]);
   fd_ = sockets[0];
 }
 
@@ -125,22 +112,9 @@ void StandinConnection::Stop() {
     close(fd_);
     fd_ = -1;
   }
-  if (pid_ <= 0) return;
   // The stand-in ends at end of input; give it a moment to release its locks cleanly before forcing it.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  int status = 0;
-  while (true) {
-    pid_t done = waitpid(pid_, &status, WNOHANG);
-    if (done == pid_ || (done < 0 && errno != EINTR)) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid_, SIGKILL);
-      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  pid_ = -1;
+  if (process_.Running() && !process_.WaitFor(std::chrono::seconds(5))) process_.Stop(SIGKILL, {});
+  process_ = os::Process();
 }
 
 }  // namespace platform::qb

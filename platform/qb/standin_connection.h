@@ -1,12 +1,11 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/os/process.h"
 #include "platform/qb/standin_wire.h"
 
 namespace platform::qb {
@@ -36,7 +35,7 @@ class StandinConnection {
 
  private:
   std::filesystem::path program_;
-  pid_t pid_ = -1;
+  os::Process process_;
   int fd_ = -1;
 };
 

@@ -218,17 +218,34 @@ struct WebBrowser::Impl final : forms::EventSource {
 
   // Starts the transfer of one request; the request of a followed redirect starts here too.
   void Launch(const std::string& url) {
-    received.clear();
-    status_reason.clear();
-    error_buffer[0] = '\0';
-    too_large = false;
-    post_sent = 0;
+    ForgetLastAnswer();
     easy = curl_easy_init();
     if (easy == nullptr) {
       pending_failure = true;
       pending_reason = "The web transfer could not be created";
       return;
     }
+    SetTransport(url);
+    SetLimits();
+    SetMethod();
+    SetHeaders();
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+      ReleaseTransfer();
+      pending_failure = true;
+      pending_reason = "The web transfer could not be started";
+    }
+  }
+
+  void ForgetLastAnswer() {
+    received.clear();
+    status_reason.clear();
+    error_buffer[0] = '\0';
+    too_large = false;
+    post_sent = 0;
+  }
+
+  // The address, the callbacks, and what the transfer may do: http and https only, certificates checked.
+  void SetTransport(const std::string& url) {
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_buffer);
@@ -247,6 +264,10 @@ struct WebBrowser::Impl final : forms::EventSource {
     if (const char* ca = std::getenv("KV_WEB_CA_FILE"); ca != nullptr && *ca != '\0') {
       curl_easy_setopt(easy, CURLOPT_CAINFO, ca);
     }
+  }
+
+  // The time-outs and the answer's size limit, each of which tests may change through the environment.
+  void SetLimits() {
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, EnvNumber("KV_WEB_CONNECT_TIMEOUT_MS", kDefaultConnectTimeoutMs));
     // curl measures a stall in whole seconds: below one byte a second for that long.
     const long stall_ms = EnvNumber("KV_WEB_STALL_TIMEOUT_MS", kDefaultStallTimeoutMs);
@@ -259,7 +280,10 @@ struct WebBrowser::Impl final : forms::EventSource {
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, EnvNumber("KV_WEB_REQUEST_TIMEOUT_MS", kDefaultRequestTimeoutMs));
     max_answer = static_cast<size_t>(EnvNumber("KV_WEB_MAX_ANSWER_BYTES", kDefaultMaxAnswerBytes));
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(max_answer));
+  }
 
+  // POST with the body when there is one, otherwise GET.
+  void SetMethod() {
     if (has_post) {
       curl_easy_setopt(easy, CURLOPT_POST, 1L);
       curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post_body.size()));
@@ -276,7 +300,10 @@ struct WebBrowser::Impl final : forms::EventSource {
       // without a body has no rewind to refuse, so it never goes over a reused connection.
       curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
     }
+  }
 
+  // The caller's header string as well-formed lines, and the cache headers its flags ask for.
+  void SetHeaders() {
     for (const std::string& line : NormalizeHeaderLines(headers)) {
       header_list = curl_slist_append(header_list, line.c_str());
     }
@@ -287,12 +314,6 @@ struct WebBrowser::Impl final : forms::EventSource {
     // A large upload would otherwise wait for the server's interim answer before sending its body.
     header_list = curl_slist_append(header_list, "Expect:");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, header_list);
-
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
-      ReleaseTransfer();
-      pending_failure = true;
-      pending_reason = "The web transfer could not be started";
-    }
   }
 
   void ReleaseTransfer() {
@@ -436,56 +457,74 @@ struct WebBrowser::Impl final : forms::EventSource {
     transport_error.clear();
     raw_body.clear();
     if (result.has_value()) {
-      long code = 0;
-      curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
-      char* effective = nullptr;
-      if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective != nullptr) {
-        location = effective;
-      }
-      char* type = nullptr;
-      if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) content_type = type;
-      if (too_large || *result == CURLE_FILESIZE_EXCEEDED) {
-        transport_error = "The answer is larger than the limit of " + std::to_string(max_answer) +
-                          " bytes (KV_WEB_MAX_ANSWER_BYTES); it was not read.";
-      } else if (*result == CURLE_SEND_FAIL_REWIND) {
-        transport_error = "The connection closed before the answer came; the request was not sent again.";
-      } else if (*result != CURLE_OK) {
-        transport_error = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(*result);
-      } else {
-        status = static_cast<int>(code);
-      }
+      StoreTransferResult(*result);
     } else if (canned) {
-      if (canned->status == 0) {
-        transport_error = canned->body.empty() ? "The connection failed" : canned->body;
-      } else {
-        status = canned->status;
-        content_type = canned->content_type;
-        received = std::move(canned->body);
-      }
-      canned.reset();
+      StoreCannedAnswer();
     } else {
       transport_error = failure;
     }
     raw_body = std::move(received);
     received.clear();
+    StoreBodyText();
+    Cancel();
+    RaiseDocumentComplete();
+  }
 
+  // What libcurl ended the transfer with: the status of an answer, or the transport's reason.
+  void StoreTransferResult(CURLcode result) {
+    long code = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+    char* effective = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective != nullptr) {
+      location = effective;
+    }
+    char* type = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) content_type = type;
+    if (too_large || result == CURLE_FILESIZE_EXCEEDED) {
+      transport_error = "The answer is larger than the limit of " + std::to_string(max_answer) +
+                        " bytes (KV_WEB_MAX_ANSWER_BYTES); it was not read.";
+    } else if (result == CURLE_SEND_FAIL_REWIND) {
+      transport_error = "The connection closed before the answer came; the request was not sent again.";
+    } else if (result != CURLE_OK) {
+      transport_error = error_buffer[0] != '\0' ? error_buffer : curl_easy_strerror(result);
+    } else {
+      status = static_cast<int>(code);
+    }
+  }
+
+  // An in-process stand-in's answer; status 0 stands for a transport failure with the body as its reason.
+  void StoreCannedAnswer() {
+    if (canned->status == 0) {
+      transport_error = canned->body.empty() ? "The connection failed" : canned->body;
+    } else {
+      status = canned->status;
+      content_type = canned->content_type;
+      received = std::move(canned->body);
+    }
+    canned.reset();
+  }
+
+  // The document's body text: the answer's text, or the error page of a failure or of a status outside 2xx.
+  void StoreBodyText() {
     if (!transport_error.empty()) {
       transport_error = HideSecrets(transport_error);
       error_page = true;
       body_text = TransportErrorPage(transport_error);
-    } else {
-      const std::string text = DecodeBodyBytes(raw_body, content_type);
-      const std::string page_text = IsHtmlAnswer(content_type, raw_body) ? HtmlBodyText(text) : text;
-      error_page = status < 200 || status > 299;
-      if (error_page) {
-        const std::string reason = status_reason.empty() ? std::string(ReasonPhrase(status)) : status_reason;
-        body_text = HttpErrorPage(status, reason, redirect_failure.empty() ? page_text : redirect_failure);
-      } else {
-        body_text = page_text;
-      }
+      return;
     }
+    const std::string text = DecodeBodyBytes(raw_body, content_type);
+    const std::string page_text = IsHtmlAnswer(content_type, raw_body) ? HtmlBodyText(text) : text;
+    error_page = status < 200 || status > 299;
+    if (error_page) {
+      const std::string reason = status_reason.empty() ? std::string(ReasonPhrase(status)) : status_reason;
+      body_text = HttpErrorPage(status, reason, redirect_failure.empty() ? page_text : redirect_failure);
+    } else {
+      body_text = page_text;
+    }
+  }
 
-    Cancel();
+  // The handler may destroy this control: nothing of it is touched after the call.
+  void RaiseDocumentComplete() {
     DocumentCompleteHandler run = handler;
     const std::string url = location;
     WebBrowser& browser = owner;

@@ -100,26 +100,26 @@ class AddReader {
   AddReader(Workspace& workspace, std::string addName, std::string transactionLabel)
       : workspace_(workspace), add_name_(std::move(addName)), label_(std::move(transactionLabel)) {}
 
-  void Allow(const XmlNode& element, const std::string& where, std::initializer_list<const char*> names) const {
-    for (const XmlNode& child : element.Children()) {
-      std::string name = child.Name();
+  void Allow(const Node& element, const std::string& where, std::initializer_list<const char*> names) const {
+    for (const Node& child : ElementChildren(element)) {
+      std::string name = child.nodeName();
       bool known = false;
       for (const char* allowed : names) known = known || name == allowed;
       if (!known) Refuse(kStatusInvalidValue, "QuickBooks does not accept the element " + name + " in " + where + ".");
     }
   }
 
-  XmlNode Required(const XmlNode& element, const std::string& where, const char* name) const {
-    XmlNode child = element.Child(name);
+  Node Required(const Node& element, const std::string& where, const char* name) const {
+    Node child = element.selectSingleNode(name);
     if (!child) Refuse(kStatusInvalidValue, where + " needs a " + name + " element.");
     return child;
   }
 
   // The list record a reference names by ListID or FullName, or the error status naming the missing one.
-  ListEntry Resolve(const XmlNode& ref, const std::string& kindLabel, const std::vector<std::string>& kinds) const {
-    Allow(ref, ref.Name(), {"ListID", "FullName"});
-    std::string listID = Trimmed(ref.Child("ListID").Text());
-    std::string fullName = ref.Child("FullName").Text();
+  ListEntry Resolve(const Node& ref, const std::string& kindLabel, const std::vector<std::string>& kinds) const {
+    Allow(ref, ref.nodeName(), {"ListID", "FullName"});
+    std::string listID = Trimmed(ref.selectSingleNode("ListID").text());
+    std::string fullName = ref.selectSingleNode("FullName").text();
     std::optional<ListEntry> entry = workspace_.Find(kinds, listID, fullName);
     if (!entry) {
       Refuse(kStatusInvalidReference, "There is an invalid reference to QuickBooks " + kindLabel + " \"" +
@@ -128,15 +128,15 @@ class AddReader {
     return *entry;
   }
 
-  std::optional<ListEntry> Optional(const XmlNode& element, const char* refName, const std::string& kindLabel,
+  std::optional<ListEntry> Optional(const Node& element, const char* refName, const std::string& kindLabel,
                                     const std::vector<std::string>& kinds) const {
-    XmlNode ref = element.Child(refName);
+    Node ref = element.selectSingleNode(refName);
     if (!ref) return std::nullopt;
     return Resolve(ref, kindLabel, kinds);
   }
 
-  std::string Date(const XmlNode& element, const char* name) const {
-    XmlNode node = element.Child(name);
+  std::string Date(const Node& element, const char* name) const {
+    Node node = element.selectSingleNode(name);
     if (!node) {
       time_t now = time(nullptr);
       tm local{};
@@ -145,7 +145,7 @@ class AddReader {
       std::snprintf(text, sizeof text, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
       return text;
     }
-    std::string text = Trimmed(node.Text());
+    std::string text = Trimmed(node.text());
     int year = 0, month = 0, day = 0;
     char tail = 0;
     if (text.size() != 10 || std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &year, &month, &day, &tail) != 3 ||
@@ -156,30 +156,30 @@ class AddReader {
     return text;
   }
 
-  bool Boolean(const XmlNode& element, const char* name, bool fallback) const {
-    XmlNode node = element.Child(name);
+  bool Boolean(const Node& element, const char* name, bool fallback) const {
+    Node node = element.selectSingleNode(name);
     if (!node) return fallback;
-    std::string text = Trimmed(node.Text());
+    std::string text = Trimmed(node.text());
     if (text == "true" || text == "1") return true;
     if (text == "false" || text == "0") return false;
     Refuse(kStatusInvalidValue, "The value \"" + text + "\" of " + name + " in the " + label_ + " is not a Boolean.");
   }
 
   // An amount or quantity: a plain decimal number.
-  double Number(const XmlNode& node, const std::string& where) const {
-    std::string text = Trimmed(node.Text());
+  double Number(const Node& node, const std::string& where) const {
+    std::string text = Trimmed(node.text());
     double value = 0;
     if (!kv::TryParseNumber(text, value) || !std::isfinite(value)) {
       Refuse(kStatusInvalidValue, "There was an error when converting the value \"" + text + "\" in the field " +
-                                      node.Name() + " of " + where + " of the " + label_ + " to a number.");
+                                      node.nodeName() + " of " + where + " of the " + label_ + " to a number.");
     }
     return value;
   }
 
-  std::string BillableStatus(const XmlNode& line) const {
-    XmlNode node = line.Child("BillableStatus");
+  std::string BillableStatus(const Node& line) const {
+    Node node = line.selectSingleNode("BillableStatus");
     if (!node) return "";
-    std::string text = Trimmed(node.Text());
+    std::string text = Trimmed(node.text());
     if (text != "Billable" && text != "NotBillable" && text != "HasBeenBilled") {
       Refuse(kStatusInvalidValue, "The value \"" + text + "\" of BillableStatus in the " + label_ +
                                       " is not one of Billable, NotBillable, HasBeenBilled.");
@@ -249,11 +249,11 @@ bool IsValidDuration(const std::string& text) {
 }
 
 // Expense and item lines of a bill or check; returns the total in cents.
-long long WriteLines(const AddReader& reader, const XmlNode& add, RecordWriter& record, uint64_t txnNumber) {
+long long WriteLines(const AddReader& reader, const Node& add, RecordWriter& record, uint64_t txnNumber) {
   long long total = 0;
   int lineNumber = 0;
-  for (const XmlNode& line : add.Children()) {
-    std::string name = line.Name();
+  for (const Node& line : ElementChildren(add)) {
+    std::string name = line.nodeName();
     if (name != "ExpenseLineAdd" && name != "ItemLineAdd") continue;
     std::string where = "an " + name;
     char lineID[48];
@@ -262,7 +262,7 @@ long long WriteLines(const AddReader& reader, const XmlNode& add, RecordWriter& 
       reader.Allow(line, name, {"AccountRef", "Amount", "Memo", "CustomerRef", "ClassRef", "BillableStatus"});
       ListEntry account = reader.Resolve(reader.Required(line, name, "AccountRef"), "Account", kAccountKinds);
       long long amount = 0;
-      if (XmlNode node = line.Child("Amount")) amount = ToCents(reader.Number(node, where));
+      if (Node node = line.selectSingleNode("Amount")) amount = ToCents(reader.Number(node, where));
       std::optional<ListEntry> customer = reader.Optional(line, "CustomerRef", "Customer", kCustomerKinds);
       std::optional<ListEntry> klass = reader.Optional(line, "ClassRef", "Class", kClassKinds);
       std::string billable = reader.BillableStatus(line);
@@ -270,7 +270,7 @@ long long WriteLines(const AddReader& reader, const XmlNode& add, RecordWriter& 
       record.Leaf("TxnLineID", lineID);
       record.Ref("AccountRef", account);
       record.Leaf("Amount", Cents(amount));
-      if (XmlNode memo = line.Child("Memo")) record.Leaf("Memo", memo.Text());
+      if (Node memo = line.selectSingleNode("Memo")) record.Leaf("Memo", memo.text());
       if (customer) record.Ref("CustomerRef", *customer);
       if (klass) record.Ref("ClassRef", *klass);
       if (!billable.empty()) record.Leaf("BillableStatus", billable);
@@ -280,21 +280,21 @@ long long WriteLines(const AddReader& reader, const XmlNode& add, RecordWriter& 
       reader.Allow(line, name,
                    {"ItemRef", "Desc", "Quantity", "Cost", "Amount", "CustomerRef", "ClassRef", "BillableStatus"});
       ListEntry item = reader.Resolve(reader.Required(line, name, "ItemRef"), "Item", kItemKinds);
-      XmlNode quantity = line.Child("Quantity");
-      XmlNode cost = line.Child("Cost");
+      Node quantity = line.selectSingleNode("Quantity");
+      Node cost = line.selectSingleNode("Cost");
       double quantityValue = quantity ? reader.Number(quantity, where) : 0;
       double costValue = cost ? reader.Number(cost, where) : 0;
       long long amount = ToCents(quantityValue * costValue);
-      if (XmlNode given = line.Child("Amount")) amount = ToCents(reader.Number(given, where));
+      if (Node given = line.selectSingleNode("Amount")) amount = ToCents(reader.Number(given, where));
       std::optional<ListEntry> customer = reader.Optional(line, "CustomerRef", "Customer", kCustomerKinds);
       std::optional<ListEntry> klass = reader.Optional(line, "ClassRef", "Class", kClassKinds);
       std::string billable = reader.BillableStatus(line);
       record.Open("ItemLineRet");
       record.Leaf("TxnLineID", lineID);
       record.Ref("ItemRef", item);
-      if (XmlNode desc = line.Child("Desc")) record.Leaf("Desc", desc.Text());
-      if (quantity) record.Leaf("Quantity", Trimmed(quantity.Text()));
-      if (cost) record.Leaf("Cost", Trimmed(cost.Text()));
+      if (Node desc = line.selectSingleNode("Desc")) record.Leaf("Desc", desc.text());
+      if (quantity) record.Leaf("Quantity", Trimmed(quantity.text()));
+      if (cost) record.Leaf("Cost", Trimmed(cost.text()));
       record.Leaf("Amount", Cents(amount));
       if (customer) record.Ref("CustomerRef", *customer);
       if (klass) record.Ref("ClassRef", *klass);
@@ -308,7 +308,7 @@ long long WriteLines(const AddReader& reader, const XmlNode& add, RecordWriter& 
   return total;
 }
 
-std::string TimeTrackingAdd(const XmlNode& add, Workspace& workspace) {
+std::string TimeTrackingAdd(const Node& add, Workspace& workspace) {
   AddReader reader(workspace, "TimeTrackingAdd", "Time Tracking");
   reader.Allow(add, "TimeTrackingAdd",
                {"TxnDate", "EntityRef", "CustomerRef", "ItemServiceRef", "Duration", "ClassRef", "PayrollItemWageRef",
@@ -317,7 +317,7 @@ std::string TimeTrackingAdd(const XmlNode& add, Workspace& workspace) {
   ListEntry entity = reader.Resolve(reader.Required(add, "TimeTrackingAdd", "EntityRef"), "Entity", kEntityKinds);
   std::optional<ListEntry> customer = reader.Optional(add, "CustomerRef", "Customer", kCustomerKinds);
   std::optional<ListEntry> item = reader.Optional(add, "ItemServiceRef", "Item Service", kServiceItemKinds);
-  std::string duration = Trimmed(reader.Required(add, "TimeTrackingAdd", "Duration").Text());
+  std::string duration = Trimmed(reader.Required(add, "TimeTrackingAdd", "Duration").text());
   if (!IsValidDuration(duration)) {
     Refuse(kStatusInvalidValue, "The duration \"" + duration + "\" of the Time Tracking is not of the form PT#H#M.");
   }
@@ -336,7 +336,7 @@ std::string TimeTrackingAdd(const XmlNode& add, Workspace& workspace) {
   record.Leaf("Duration", duration);
   if (klass) record.Ref("ClassRef", *klass);
   if (wage) record.Ref("PayrollItemWageRef", *wage);
-  if (XmlNode notes = add.Child("Notes")) record.Leaf("Notes", notes.Text());
+  if (Node notes = add.selectSingleNode("Notes")) record.Leaf("Notes", notes.text());
   record.Leaf("IsBillable", billable ? "true" : "false");
   record.Leaf("IsBilled", "false");
   record.Close("TimeTrackingRet");
@@ -344,7 +344,7 @@ std::string TimeTrackingAdd(const XmlNode& add, Workspace& workspace) {
   return header.txnID;
 }
 
-std::string BillAdd(const XmlNode& add, Workspace& workspace) {
+std::string BillAdd(const Node& add, Workspace& workspace) {
   AddReader reader(workspace, "BillAdd", "Bill");
   reader.Allow(
       add, "BillAdd",
@@ -354,7 +354,7 @@ std::string BillAdd(const XmlNode& add, Workspace& workspace) {
   // QuickBooks books a bill to the company's accounts-payable account when the request names none.
   if (!payable) payable = workspace.FirstAccountOfType("AccountsPayable");
   std::string date = reader.Date(add, "TxnDate");
-  std::string due = add.Child("DueDate") ? reader.Date(add, "DueDate") : date;
+  std::string due = add.selectSingleNode("DueDate") ? reader.Date(add, "DueDate") : date;
 
   Header header = NewHeader(workspace);
   uint64_t number = std::stoull(header.txnID.substr(0, header.txnID.find('-')), nullptr, 16);
@@ -370,8 +370,8 @@ std::string BillAdd(const XmlNode& add, Workspace& workspace) {
   lines.Open("BillRet");
   long long total = WriteLines(reader, add, lines, number);
   record.Leaf("AmountDue", Cents(total));
-  if (XmlNode refNumber = add.Child("RefNumber")) record.Leaf("RefNumber", refNumber.Text());
-  if (XmlNode memo = add.Child("Memo")) record.Leaf("Memo", memo.Text());
+  if (Node refNumber = add.selectSingleNode("RefNumber")) record.Leaf("RefNumber", refNumber.text());
+  if (Node memo = add.selectSingleNode("Memo")) record.Leaf("Memo", memo.text());
   record.Leaf("IsPaid", "false");
   std::string text = record.text();
   std::string lineText = lines.text();
@@ -381,7 +381,7 @@ std::string BillAdd(const XmlNode& add, Workspace& workspace) {
   return header.txnID;
 }
 
-std::string CheckAdd(const XmlNode& add, Workspace& workspace) {
+std::string CheckAdd(const Node& add, Workspace& workspace) {
   AddReader reader(workspace, "CheckAdd", "Check");
   reader.Allow(add, "CheckAdd",
                {"AccountRef", "PayeeEntityRef", "RefNumber", "TxnDate", "Memo", "IsToBePrinted", "ExpenseLineAdd",
@@ -406,10 +406,10 @@ std::string CheckAdd(const XmlNode& add, Workspace& workspace) {
   WriteHeader(record, header);
   record.Ref("AccountRef", bank);
   if (payee) record.Ref("PayeeEntityRef", *payee);
-  if (XmlNode refNumber = add.Child("RefNumber")) record.Leaf("RefNumber", refNumber.Text());
+  if (Node refNumber = add.selectSingleNode("RefNumber")) record.Leaf("RefNumber", refNumber.text());
   record.Leaf("TxnDate", date);
   record.Leaf("Amount", Cents(total));
-  if (XmlNode memo = add.Child("Memo")) record.Leaf("Memo", memo.Text());
+  if (Node memo = add.selectSingleNode("Memo")) record.Leaf("Memo", memo.text());
   record.Leaf("IsToBePrinted", toBePrinted ? "true" : "false");
   std::string text = record.text();
   std::string lineText = lines.text();
@@ -425,13 +425,13 @@ bool IsAdd(const std::string& requestName) {
   return requestName == "TimeTrackingAddRq" || requestName == "BillAddRq" || requestName == "CheckAddRq";
 }
 
-Status HandleAdd(const std::string& requestName, const XmlNode& request, Workspace& workspace, ResponseText& out,
+Status HandleAdd(const std::string& requestName, const Node& request, Workspace& workspace, ResponseText& out,
                  std::vector<AddedTransaction>& added) {
   std::string kind = requestName.substr(0, requestName.size() - 5);  // "TimeTracking", "Bill", "Check"
   std::string addName = kind + "Add";
   try {
-    std::vector<XmlNode> children = request.Children();
-    if (children.size() != 1 || children[0].Name() != addName) {
+    std::vector<Node> children = ElementChildren(request);
+    if (children.size() != 1 || children[0].nodeName() != addName) {
       Refuse(kStatusInvalidValue, requestName + " must hold exactly one " + addName + " element.");
     }
     std::string txnID;

@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "platform/qb/xml_text.h"
+#include "platform/xml/prolog.h"
 #include "standins/quickbooks/state.h"
-#include "standins/quickbooks/xml_scan.h"
 
 namespace standins::quickbooks {
 
@@ -28,34 +28,54 @@ std::vector<std::string> SplitBlanks(std::string_view text) {
   return parts;
 }
 
-// The position of the root's start tag, after the prolog (declaration, comments, instructions, doctype).
-size_t RootStart(std::string_view text) {
-  size_t pos = 0;
-  if (text.starts_with("\xEF\xBB\xBF")) pos = 3;
-  while (pos < text.size()) {
-    if (IsBlank(text[pos])) {
-      ++pos;
-      continue;
-    }
-    if (text[pos] != '<') throw XmlScanError("text before the root element", pos);
-    std::string_view rest = text.substr(pos);
-    std::string_view close;
-    if (rest.starts_with("<?"))
-      close = "?>";
-    else if (rest.starts_with("<!--"))
-      close = "-->";
-    else if (rest.starts_with("<!"))
-      close = ">";
-    else
-      return pos;
-    size_t end = text.find(close, pos + 2);
-    if (end == std::string_view::npos) throw XmlScanError("unterminated markup before the root element", pos);
-    pos = end + close.size();
+std::vector<std::string> FieldNames() {
+  return {std::begin(kRecordFields), std::end(kRecordFields)};
+}
+
+std::optional<uint32_t> FieldIndex(std::string_view name) {
+  for (size_t i = 0; i < std::size(kRecordFields); ++i) {
+    if (kRecordFields[i] == name) return static_cast<uint32_t>(i);
   }
-  throw XmlScanError("no root element", pos);
+  return std::nullopt;
+}
+
+std::string Located(const platform::xml::ParseError& error) {
+  std::string text = error.line > 0 ? "(line " + std::to_string(error.line) + "): " : "";
+  return text + error.reason;
 }
 
 }  // namespace
+
+std::optional<std::string_view> FieldText(const Record& record, std::string_view name) {
+  std::optional<uint32_t> index = FieldIndex(name);
+  if (record.places == nullptr || !index) return std::nullopt;
+  const platform::xml::ChildPlaces::Child& child = record.places->children()[record.child];
+  for (uint32_t i = 0; i < child.fieldsCount; ++i) {
+    const platform::xml::ChildPlaces::Field& field = record.places->fields()[child.fieldsBegin + i];
+    if (field.name == *index) return record.places->Text(child, field);
+  }
+  return std::nullopt;
+}
+
+std::vector<platform::xml::ChildPlaces::Span> FieldSpans(const Record& record, std::string_view name) {
+  std::vector<platform::xml::ChildPlaces::Span> spans;
+  std::optional<uint32_t> index = FieldIndex(name);
+  if (record.places == nullptr || !index) return spans;
+  const platform::xml::ChildPlaces::Child& child = record.places->children()[record.child];
+  for (uint32_t i = 0; i < child.fieldsCount; ++i) {
+    const platform::xml::ChildPlaces::Field& field = record.places->fields()[child.fieldsBegin + i];
+    if (field.name == *index) spans.push_back({field.start, field.length});
+  }
+  return spans;
+}
+
+std::shared_ptr<const platform::xml::ChildPlaces> PlaceRecord(std::string_view wrapped) {
+  auto places = std::make_shared<const platform::xml::ChildPlaces>(wrapped, FieldNames());
+  if (!places->parsed() || places->children().size() != 1) {
+    throw CompanyError("A record the stand-in built does not parse: " + Located(places->parseError()) + ".");
+  }
+  return places;
+}
 
 std::shared_ptr<const Company> Company::Load(const std::filesystem::path& path) {
   std::string content;
@@ -70,64 +90,64 @@ std::shared_ptr<const Company> Company::Load(const std::filesystem::path& path) 
 std::shared_ptr<const Company> Company::FromText(std::string content, const std::filesystem::path& path) {
   auto company = std::shared_ptr<Company>(new Company());
   company->path_ = path;
-  company->content_ = std::move(content);
-  std::string_view text = company->content_;
+  const std::string malformed = "The company file " + path.string() + " is not well-formed ";
   try {
-    size_t rootStart = RootStart(text);
-    std::vector<ElementSpan> children;
-    ElementSpan root = ScanElement(text, rootStart, &children);
-    if (root.name != kRootElement) {
-      throw XmlScanError(
-          "the root element is <" + std::string(root.name) + ">, not <" + std::string(kRootElement) + ">", rootStart);
-    }
-    // Comments and instructions may follow the root; anything else would be a second root.
-    size_t pos = root.end;
-    while (pos < text.size()) {
-      if (IsBlank(text[pos])) {
-        ++pos;
-        continue;
-      }
-      std::string_view rest = text.substr(pos);
-      std::string_view close = rest.starts_with("<!--") ? "-->" : rest.starts_with("<?") ? "?>" : "";
-      if (close.empty()) throw XmlScanError("content after the root element", pos);
-      size_t end = text.find(close, pos + 2);
-      if (end == std::string_view::npos) throw XmlScanError("unterminated markup after the root element", pos);
-      pos = end + close.size();
-    }
-    std::optional<std::string> versions = AttributeOf(text, root, "qbxmlVersions");
-    company->versions_ = SplitBlanks(versions ? *versions : std::string(kDefaultVersions));
-    company->records_.reserve(children.size());
-    for (const ElementSpan& child : children) {
-      size_t lineStart = child.begin;
-      while (lineStart > 0 && (text[lineStart - 1] == ' ' || text[lineStart - 1] == '\t')) --lineStart;
-      std::string_view indent;
-      if (lineStart == 0 || text[lineStart - 1] == '\n') indent = text.substr(lineStart, child.begin - lineStart);
-      company->records_.push_back({child.name, text.substr(child.begin, child.end - child.begin), indent});
-    }
-    if (root.end == root.contentBegin && root.contentBegin == root.contentEnd &&
-        text.substr(root.begin, root.end - root.begin).ends_with("/>")) {
-      company->self_closing_ = true;
-      company->root_tag_close_ = root.end - 2;
-      company->insert_at_ = root.end;
-    } else {
-      // Records go on their own lines before the end tag, keeping whatever indentation that line has.
-      size_t at = root.contentEnd;
-      while (at > root.contentBegin && (text[at - 1] == ' ' || text[at - 1] == '\t')) --at;
-      company->insert_at_ = at;
-    }
-  } catch (const XmlScanError& e) {
-    throw CompanyError("The company file " + path.string() + " is not well-formed (line " +
-                       std::to_string(LineOf(text, e.offset)) + "): " + e.what() + ".");
+    platform::xml::Utf8Text decoded = platform::xml::ToUtf8(std::move(content));
+    company->content_ = std::move(decoded.text);
+    company->encoding_ = std::move(decoded.encoding);
+    company->byte_order_mark_ = decoded.byteOrderMark;
+  } catch (const std::exception& e) {
+    throw CompanyError(malformed + "text: " + e.what());
+  }
+  std::string_view text = company->content_;
+  company->places_ = std::make_unique<platform::xml::ChildPlaces>(text, FieldNames());
+  const platform::xml::ChildPlaces& places = *company->places_;
+  if (!places.parsed()) throw CompanyError(malformed + Located(places.parseError()) + ".");
+  if (places.rootName() != kRootElement) {
+    throw CompanyError(malformed + "(line 1): the root element is <" + std::string(places.rootName()) + ">, not <" +
+                       std::string(kRootElement) + ">.");
+  }
+  if (places.rootHoldsText()) {
+    throw CompanyError(malformed + "(line " + std::to_string(places.rootTextLine()) +
+                       "): text stands between its records.");
+  }
+  std::optional<std::string> versions;
+  for (const auto& [name, value] : places.rootAttributes()) {
+    if (name == "qbxmlVersions") versions = value;
+  }
+  company->versions_ = SplitBlanks(versions ? *versions : std::string(kDefaultVersions));
+  company->records_.reserve(places.children().size());
+  for (uint32_t i = 0; i < places.children().size(); ++i) {
+    const platform::xml::ChildPlaces::Child& child = places.children()[i];
+    size_t begin = child.span.start;
+    size_t lineStart = begin;
+    while (lineStart > 0 && (text[lineStart - 1] == ' ' || text[lineStart - 1] == '\t')) --lineStart;
+    std::string_view indent;
+    if (lineStart == 0 || text[lineStart - 1] == '\n') indent = text.substr(lineStart, begin - lineStart);
+    company->records_.push_back({child.name, text.substr(begin, child.span.length), indent, &places, i});
+  }
+  const platform::xml::ChildPlaces::Span root = places.root();
+  if (places.rootIsEmptyTag()) {
+    company->self_closing_ = true;
+    company->root_tag_close_ = root.start + root.length - 2;
+    company->insert_at_ = root.start + root.length;
+  } else {
+    // Records go on their own lines before the end tag, keeping whatever indentation that line has.
+    size_t at = places.rootEndTag();
+    while (at > root.start && (text[at - 1] == ' ' || text[at - 1] == '\t')) --at;
+    company->insert_at_ = at;
   }
   return company;
 }
 
-std::vector<std::string_view> Company::WithRecordsAppended(const std::vector<std::string>& indentedRecords) const {
+std::vector<std::string_view> Company::WithRecordsAppended(const std::vector<std::string>& indentedRecords,
+                                                           const Record* dropped) const {
   std::string_view text = content_;
   std::vector<std::string_view> pieces;
-  pieces.reserve(indentedRecords.size() * 2 + 4);
+  pieces.reserve(indentedRecords.size() * 2 + 5);
   static const std::string kNewline = "\n";
   if (self_closing_) {
+    // A self-closing root holds no records, so there is none to drop.
     static const std::string kOpen = ">\n";
     static const std::string kClose = "</QBStandinCompany>";
     pieces.push_back(text.substr(0, root_tag_close_));
@@ -141,6 +161,16 @@ std::vector<std::string_view> Company::WithRecordsAppended(const std::vector<std
     return pieces;
   }
   std::string_view before = text.substr(0, insert_at_);
+  if (dropped != nullptr) {
+    size_t begin = static_cast<size_t>(dropped->text.data() - text.data()) - dropped->indent.size();
+    size_t end = begin + dropped->indent.size() + dropped->text.size();
+    if (text.substr(end).starts_with("\r\n"))
+      end += 2;
+    else if (text.substr(end).starts_with("\n"))
+      end += 1;
+    pieces.push_back(text.substr(0, begin));
+    before = text.substr(end, insert_at_ - end);
+  }
   pieces.push_back(before);
   if (!before.empty() && before.back() != '\n') pieces.push_back(kNewline);
   for (const std::string& record : indentedRecords) {
@@ -149,6 +179,25 @@ std::vector<std::string_view> Company::WithRecordsAppended(const std::vector<std
   }
   pieces.push_back(text.substr(insert_at_));
   return pieces;
+}
+
+std::vector<std::string_view> Company::Encoded(std::vector<std::string_view> pieces, std::string& storage) const {
+  if (encoding_ == "UTF-8") {
+    if (byte_order_mark_) {
+      static const std::string kMark = platform::xml::ByteOrderMark("UTF-8");
+      pieces.insert(pieces.begin(), kMark);
+    }
+    return pieces;
+  }
+  std::string utf8;
+  for (std::string_view piece : pieces) utf8.append(piece);
+  try {
+    storage = platform::xml::FromUtf8(utf8, encoding_, byte_order_mark_);
+  } catch (const std::exception& e) {
+    throw CompanyError("The company file " + path_.string() + " cannot take the new text in its encoding " + encoding_ +
+                       ": " + e.what());
+  }
+  return {storage};
 }
 
 std::shared_ptr<const Company> LoadCompanyCached(const std::filesystem::path& path) {

@@ -2,10 +2,13 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/xml/child_places.h"
 
 namespace standins::quickbooks {
 
@@ -22,7 +25,8 @@ namespace standins::quickbooks {
 //     ...
 //   </QBStandinCompany>
 //
-// Records are kept as their verbatim text, so what a query answers is what the file holds.
+// Records are kept as their verbatim text, so what a query answers is what the file holds. The file may be in any
+// encoding XML allows; it is read as UTF-8 and written back in its own encoding.
 
 inline constexpr std::string_view kRootElement = "QBStandinCompany";
 inline constexpr std::string_view kDefaultVersions = "1.0 1.1 2.0";
@@ -35,7 +39,23 @@ struct Record {
   std::string_view kind;    // the element name, e.g. "CustomerRet"
   std::string_view text;    // the whole element
   std::string_view indent;  // the blanks before it on its line, so an answer can show it as the file does
+  // The parse that placed it, and which of its children it is there: its fields are read from there.
+  const platform::xml::ChildPlaces* places = nullptr;
+  uint32_t child = 0;
 };
+
+// The children a record is looked up or filtered by; only these are kept from the parse of a company file.
+inline constexpr std::string_view kRecordFields[] = {
+    "ListID",      "FullName",         "Name",  "AccountType", "IsActive",     "TxnID",   "ExpenseLineRet",
+    "ItemLineRet", "ItemGroupLineRet", "AppID", "AppName",     "MessageSetID", "Response"};
+
+// The decoded text of the record's first child of that name (one of kRecordFields), or nothing.
+std::optional<std::string_view> FieldText(const Record& record, std::string_view name);
+// Where the record's children of that name (one of kRecordFields) stand in record.text, in order.
+std::vector<platform::xml::ChildPlaces::Span> FieldSpans(const Record& record, std::string_view name);
+
+// Parses one record element given alone (one the stand-in built); raises CompanyError when it does not parse.
+std::shared_ptr<const platform::xml::ChildPlaces> PlaceRecord(std::string_view wrapped);
 
 class Company {
  public:
@@ -49,12 +69,19 @@ class Company {
   const std::vector<std::string>& versions() const { return versions_; }
   const std::vector<Record>& records() const { return records_; }
 
-  // The file's text with extra records put after the last one, each given as its element text.
-  std::vector<std::string_view> WithRecordsAppended(const std::vector<std::string>& indentedRecords) const;
+  // The file's text (as UTF-8) with extra records put after the last one, each given as its element text, and without
+  // the line of the dropped record (one of records()) when one is given.
+  std::vector<std::string_view> WithRecordsAppended(const std::vector<std::string>& indentedRecords,
+                                                    const Record* dropped = nullptr) const;
+  // Pieces of its text as they go to disk: as they are for a UTF-8 file, else encoded into storage.
+  std::vector<std::string_view> Encoded(std::vector<std::string_view> pieces, std::string& storage) const;
 
  private:
   std::filesystem::path path_;
   std::string content_;
+  std::string encoding_ = "UTF-8";
+  bool byte_order_mark_ = false;
+  std::unique_ptr<platform::xml::ChildPlaces> places_;
   std::vector<std::string> versions_;
   std::vector<Record> records_;
   size_t insert_at_ = 0;       // where appended records go: the start of the root's end-tag line

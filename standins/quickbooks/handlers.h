@@ -9,11 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/xml/dom.h"
 #include "standins/quickbooks/company_file.h"
 #include "standins/quickbooks/request_handler.h"
-#include "standins/quickbooks/xml_dom.h"
 
 namespace standins::quickbooks {
+
+using platform::xml::Node;
+
+// The element children of an element, in order.
+std::vector<Node> ElementChildren(const Node& element);
+// An attribute's value, or nothing when the element has none of that name.
+std::optional<std::string> AttributeOf(const Node& element, std::string_view name);
 
 struct Status {
   int code = kStatusOk;
@@ -48,7 +55,7 @@ class Workspace {
   void Append(std::string_view kind, const std::string& element);
   const std::deque<std::string>& AddedIndented() const { return *added_; }
   // Responses hold views into the added records' texts: they keep this alive.
-  std::shared_ptr<const void> AddedStorage() const { return added_; }
+  std::shared_ptr<const void> AddedStorage() const { return added_wrapped_; }
   const Record& LastAdded() const { return added_records_.back(); }
 
   // The list record of one of the kinds with that ListID (exact) or full name (FullName, else Name; letter case
@@ -65,6 +72,8 @@ class Workspace {
   std::shared_ptr<const Company> base_;
   std::shared_ptr<std::deque<std::string>> added_ = std::make_shared<std::deque<std::string>>();
   std::deque<std::string> added_kinds_;
+  std::shared_ptr<std::deque<std::string>> added_wrapped_ = std::make_shared<std::deque<std::string>>();
+  std::vector<std::shared_ptr<const platform::xml::ChildPlaces>> added_places_;
   std::vector<Record> added_records_;
   std::map<std::string, std::vector<ListEntry>> index_;
   std::optional<uint64_t> next_txn_;
@@ -72,12 +81,11 @@ class Workspace {
 
 // Query messages: true when the name is one; fills body and status.
 bool IsQuery(const std::string& requestName);
-Status HandleQuery(const std::string& requestName, const XmlNode& request, const Workspace& workspace,
-                   ResponseText& out);
+Status HandleQuery(const std::string& requestName, const Node& request, const Workspace& workspace, ResponseText& out);
 
 // Add messages.
 bool IsAdd(const std::string& requestName);
-Status HandleAdd(const std::string& requestName, const XmlNode& request, Workspace& workspace, ResponseText& out,
+Status HandleAdd(const std::string& requestName, const Node& request, Workspace& workspace, ResponseText& out,
                  std::vector<AddedTransaction>& added);
 
 // The qbXML date-time of now, in local time with its offset ("2024-05-01T10:15:30-05:00").

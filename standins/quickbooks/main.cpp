@@ -16,13 +16,13 @@
 #include "platform/com/activation.h"
 #include "platform/com/class_registry.h"
 #include "platform/qb/qb_errors.h"
+#include "platform/xml/dom.h"
 #include "standins/quickbooks/company_file.h"
 #include "standins/quickbooks/menu.h"
 #include "standins/quickbooks/request_handler.h"
 #include "standins/quickbooks/serve.h"
 #include "standins/quickbooks/state.h"
 #include "standins/quickbooks/subscription_service.h"
-#include "standins/quickbooks/xml_scan.h"
 
 namespace qb = standins::quickbooks;
 
@@ -46,6 +46,11 @@ void WritePieces(const std::vector<std::string_view>& pieces) {
 int CmdOpen(const std::string& file) {
   std::filesystem::path path = std::filesystem::absolute(file).lexically_normal();
   std::shared_ptr<const qb::Company> company = qb::Company::Load(path);
+  {
+    // A write killed mid-way left its full-size temporary file; no writer runs while the lock is held.
+    qb::FileLock lock = qb::FileLock::ExclusiveOnReplacedFile(path);
+    qb::RemoveLeftoverTemporaries(path);
+  }
   qb::SetOpenCompanyFile(path);
   std::cout << "QuickBooks has " << path.string() << " open (" << company->records().size() << " records).\n";
   return 0;
@@ -119,10 +124,8 @@ int CmdRequest(const std::string& requestFile, const std::string& file) {
   return 0;
 }
 
-std::string RefName(std::string_view text, const qb::ElementSpan& record, std::string_view ref) {
-  std::optional<qb::ElementSpan> element = qb::FindChild(text, record, ref);
-  if (!element) return "";
-  return qb::ChildText(text, *element, "FullName").value_or("");
+std::string RefName(const platform::xml::Node& record, std::string_view ref) {
+  return record.selectSingleNode(std::string(ref) + "/FullName").text();
 }
 
 int CmdTxns(bool xml) {
@@ -147,32 +150,28 @@ int CmdTxns(bool xml) {
   std::shared_ptr<const qb::Company> loaded = qb::Company::Load(company);
   size_t shown = 0;
   for (const qb::Record& record : loaded->records()) {
-    std::string_view text = record.text;
-    qb::ElementSpan element = qb::ScanElement(text, 0);
-    std::optional<std::string> id = qb::ChildText(text, element, "TxnID");
-    if (!id || !ids.contains(*id)) continue;
+    std::optional<std::string_view> id = qb::FieldText(record, "TxnID");
+    if (!id || !ids.contains(std::string(*id))) continue;
     ++shown;
     if (xml) {
-      std::cout << text << "\n";
+      std::cout << record.text << "\n";
       continue;
     }
-    std::string date = qb::ChildText(text, element, "TxnDate").value_or("");
+    platform::xml::Document document;
+    if (!document.LoadXml(record.text)) continue;  // it parsed as part of the file; alone it always does
+    const platform::xml::Node element = document.documentElement();
+    auto child = [&](const char* name) { return element.selectSingleNode(name).text(); };
+    std::string date = child("TxnDate");
     std::cout << std::string(record.kind.substr(0, record.kind.size() - 3)) << "  " << *id << "  " << date;
     if (record.kind == "TimeTrackingRet") {
-      std::cout << "  " << RefName(text, element, "EntityRef") << "  " << RefName(text, element, "CustomerRef") << "  "
-                << RefName(text, element, "ItemServiceRef") << "  "
-                << qb::ChildText(text, element, "Duration").value_or("");
+      std::cout << "  " << RefName(element, "EntityRef") << "  " << RefName(element, "CustomerRef") << "  "
+                << RefName(element, "ItemServiceRef") << "  " << child("Duration");
     } else {
       bool bill = record.kind == "BillRet";
-      size_t lines = 0;
-      qb::ChildCursor cursor(text, element);
-      while (std::optional<qb::ElementSpan> child = cursor.Next()) {
-        lines += child->name == "ExpenseLineRet" || child->name == "ItemLineRet";
-      }
-      std::cout << "  " << RefName(text, element, bill ? "VendorRef" : "PayeeEntityRef");
-      if (!bill) std::cout << "  from " << RefName(text, element, "AccountRef");
-      std::cout << "  " << qb::ChildText(text, element, bill ? "AmountDue" : "Amount").value_or("") << "  " << lines
-                << (lines == 1 ? " line" : " lines");
+      size_t lines = qb::FieldSpans(record, "ExpenseLineRet").size() + qb::FieldSpans(record, "ItemLineRet").size();
+      std::cout << "  " << RefName(element, bill ? "VendorRef" : "PayeeEntityRef");
+      if (!bill) std::cout << "  from " << RefName(element, "AccountRef");
+      std::cout << "  " << child(bill ? "AmountDue" : "Amount") << "  " << lines << (lines == 1 ? " line" : " lines");
     }
     std::cout << "\n";
   }

@@ -7,9 +7,9 @@
 
 #include "common/error.h"
 #include "platform/qb/qb_errors.h"
+#include "platform/xml/prolog.h"
 #include "platform/xml/schema_cache.h"
 #include "standins/quickbooks/qbxml_status.h"
-#include "standins/quickbooks/xml_dom.h"
 
 namespace standins::quickbooks {
 
@@ -26,10 +26,10 @@ constexpr std::array<Family, 9> kFamilies = {{
     {"2.0", "qbxml_us2.xsd"},
     {"CA1.0", "qbxml_ca.xsd"},
     {"CA1.1", "qbxml_ca.xsd"},
-    {"CA2.0", "qbxml_ca.xsd"},
+    {"CA2.0", "qbxml_ca2.xsd"},
     {"UK1.0", "qbxml_uk.xsd"},
     {"UK1.1", "qbxml_uk.xsd"},
-    {"UK2.0", "qbxml_uk.xsd"},
+    {"UK2.0", "qbxml_uk2.xsd"},
 }};
 
 constexpr std::string_view kSubscriptionSchema = "qbxml_subscription.xsd";
@@ -51,24 +51,6 @@ const platform::xml::SchemaCache& SchemaOf(std::string_view file) {
   return compiled.emplace(std::string(file), std::move(cache)).first->second;
 }
 
-std::string_view AttributeValue(std::string_view content, std::string_view name) {
-  size_t at = 0;
-  while ((at = content.find(name, at)) != std::string_view::npos) {
-    size_t i = at + name.size();
-    while (i < content.size() && content[i] == ' ') ++i;
-    if (i < content.size() && content[i] == '=') {
-      ++i;
-      while (i < content.size() && content[i] == ' ') ++i;
-      if (i < content.size() && (content[i] == '"' || content[i] == '\'')) {
-        size_t end = content.find(content[i], i + 1);
-        if (end != std::string_view::npos) return content.substr(i + 1, end - i - 1);
-      }
-    }
-    at += name.size();
-  }
-  return {};
-}
-
 std::string Describe(const platform::xml::SchemaViolation& violation) {
   std::string text = violation.message;
   if (violation.line > 0) text += " (line " + std::to_string(violation.line) + ")";
@@ -76,51 +58,49 @@ std::string Describe(const platform::xml::SchemaViolation& violation) {
 }
 
 platform::xml::SchemaCheck Check(std::string_view file, std::string_view request) {
-  platform::xml::SchemaCheck check = SchemaOf(file).Validate("", WithoutDoctype(request));
+  platform::xml::SchemaCheck check = SchemaOf(file).Validate("", request);
   if (!check.wellFormed) Refuse(check.parseError);
   return check;
 }
 
 }  // namespace
 
-std::optional<std::string> HeaderVersion(std::string_view request) {
-  size_t pos = 0;
-  std::optional<std::string> fromDoctype;
-  while ((pos = request.find('<', pos)) != std::string_view::npos) {
-    std::string_view rest = request.substr(pos);
-    if (rest.starts_with("<?")) {
-      size_t end = request.find("?>", pos);
-      if (end == std::string_view::npos) break;
-      std::string_view content = request.substr(pos + 2, end - pos - 2);
-      if (content.starts_with("qbxml ") || content.starts_with("qbxml\t")) {
-        return std::string(AttributeValue(content.substr(5), "version"));
-      }
-      pos = end + 2;
-    } else if (rest.starts_with("<!--")) {
-      size_t end = request.find("-->", pos);
-      if (end == std::string_view::npos) break;
-      pos = end + 3;
-    } else if (rest.starts_with("<!DOCTYPE")) {
-      size_t end = request.find('>', pos);
-      if (end == std::string_view::npos) break;
-      std::string_view doctype = request.substr(pos, end - pos);
-      constexpr std::string_view kPrefix = "-//INTUIT//DTD QBXML QBD ";
-      size_t id = doctype.find(kPrefix);
-      if (id != std::string_view::npos) {
-        size_t start = id + kPrefix.size();
-        size_t close = doctype.find("//", start);
-        if (close != std::string_view::npos) fromDoctype = std::string(doctype.substr(start, close - start));
-      }
-      pos = end + 1;
-    } else {
-      break;  // the root element: the prolog is over
+QBXMLRequestText ReadQBXMLRequest(std::string_view request) {
+  QBXMLRequestText read;
+  try {
+    read.text = platform::xml::ToUtf8(std::string(request)).text;
+  } catch (const kv::Error& e) {
+    Refuse(e.description());
+  }
+  const platform::xml::Prolog prolog = platform::xml::ReadProlog(read.text, true);
+  for (const platform::xml::Prolog::Instruction& instruction : prolog.instructions) {
+    if (instruction.target == "qbxml") {
+      read.version = platform::xml::PseudoAttribute(instruction.data, "version").value_or("");
+      break;
     }
   }
-  return fromDoctype;
+  if (prolog.doctype) {
+    constexpr std::string_view kPrefix = "-//INTUIT//DTD QBXML QBD ";
+    const std::string& id = prolog.doctype->publicId;
+    if (!read.version && id.starts_with(kPrefix) && id.ends_with("//EN")) {
+      read.version = id.substr(kPrefix.size(), id.size() - kPrefix.size() - 4);
+    }
+    read.text.erase(prolog.doctype->begin, prolog.doctype->end - prolog.doctype->begin);
+  }
+  return read;
+}
+
+std::optional<std::string> HeaderVersion(std::string_view request) {
+  return ReadQBXMLRequest(request).version;
 }
 
 std::vector<TooLongText> CheckQBXMLRequest(std::string_view request, const std::vector<std::string>& companyVersions) {
-  std::optional<std::string> version = HeaderVersion(request);
+  return CheckQBXMLRequest(ReadQBXMLRequest(request), companyVersions);
+}
+
+std::vector<TooLongText> CheckQBXMLRequest(const QBXMLRequestText& request,
+                                           const std::vector<std::string>& companyVersions) {
+  const std::optional<std::string>& version = request.version;
   if (!version) Refuse("The request names no qbXML version.");
   const Family* family = nullptr;
   for (const Family& candidate : kFamilies) {
@@ -130,7 +110,7 @@ std::vector<TooLongText> CheckQBXMLRequest(std::string_view request, const std::
   for (const std::string& served : companyVersions) listed = listed || served == *version;
   if (family == nullptr || !listed) Refuse("The qbXML version \"" + *version + "\" is not supported.");
 
-  platform::xml::SchemaCheck check = Check(family->schemaFile, request);
+  platform::xml::SchemaCheck check = Check(family->schemaFile, request.text);
   // A text over its length fails only its message, and only when everything else of the request fits: the
   // validator then reports nothing else about that element.
   std::vector<TooLongText> tooLong;
@@ -149,8 +129,9 @@ std::vector<TooLongText> CheckQBXMLRequest(std::string_view request, const std::
   return tooLong;
 }
 
-void CheckSubscriptionRequest(std::string_view request, int libraryMajor, int libraryMinor) {
-  std::optional<std::string> version = HeaderVersion(request);
+void CheckSubscriptionRequest(std::string_view requestText, int libraryMajor, int libraryMinor) {
+  const QBXMLRequestText request = ReadQBXMLRequest(requestText);
+  const std::optional<std::string>& version = request.version;
   if (!version) Refuse("The request names no qbXML version.");
   int major = 0;
   int minor = 0;
@@ -163,7 +144,7 @@ void CheckSubscriptionRequest(std::string_view request, int libraryMajor, int li
   }
   bool served = numeric && major >= 3 && (major < libraryMajor || (major == libraryMajor && minor <= libraryMinor));
   if (!served) Refuse("The qbXML version \"" + *version + "\" is not supported.");
-  platform::xml::SchemaCheck check = Check(kSubscriptionSchema, request);
+  platform::xml::SchemaCheck check = Check(kSubscriptionSchema, request.text);
   if (!check.violations.empty()) Refuse(Describe(check.violations.front()));
 }
 

@@ -10,6 +10,15 @@
 
 namespace standins::quickbooks {
 
+// A request as the checks and the handler read it: as UTF-8 whatever its encoding, without its document type
+// declaration (qbXML's names a public id without a system id, which XML does not allow), and the version its
+// prolog names. Raises kv::Error kErrRequestNotXml when the text does not decode.
+struct QBXMLRequestText {
+  std::string text;
+  std::optional<std::string> version;
+};
+QBXMLRequestText ReadQBXMLRequest(std::string_view request);
+
 // The version a request names: a <?qbxml version="..."?> instruction, else the public id of a QBXML DOCTYPE
 // ("-//INTUIT//DTD QBXML QBD 2.0//EN" names "2.0"); nothing when the prolog names none.
 std::optional<std::string> HeaderVersion(std::string_view request);
@@ -25,6 +34,8 @@ struct TooLongText {
 // lists. Raises kv::Error kErrRequestNotXml (kParseErrorText, then the reason) when the whole request is
 // refused; returns the texts over their length otherwise.
 std::vector<TooLongText> CheckQBXMLRequest(std::string_view request, const std::vector<std::string>& companyVersions);
+std::vector<TooLongText> CheckQBXMLRequest(const QBXMLRequestText& request,
+                                           const std::vector<std::string>& companyVersions);
 
 // The same for a QBXMLSubscriptionMsgsRq request, whose version must lie between 3.0, the first with
 // subscriptions, and the integration library's own. Every text over its length refuses the whole request.

@@ -1,8 +1,8 @@
+#include <algorithm>
 #include <array>
 #include <charconv>
 
 #include "standins/quickbooks/handlers.h"
-#include "standins/quickbooks/xml_scan.h"
 
 namespace standins::quickbooks {
 
@@ -37,9 +37,7 @@ constexpr std::array<QueryKind, 15> kQueries = {{
 constexpr std::string_view kNewline = "\n";
 
 // The line elements a transaction loses when its lines are not asked for.
-bool IsLineElement(std::string_view name) {
-  return name == "ExpenseLineRet" || name == "ItemLineRet" || name == "ItemGroupLineRet";
-}
+constexpr std::string_view kLineElements[] = {"ExpenseLineRet", "ItemLineRet", "ItemGroupLineRet"};
 
 const QueryKind* FindQuery(const std::string& requestName) {
   for (const QueryKind& kind : kQueries) {
@@ -65,30 +63,32 @@ bool ParseBool(const std::string& text, bool& value) {
   return true;
 }
 
-bool IsActive(std::string_view record) {
-  ElementSpan element = ScanElement(record, 0);
-  std::optional<std::string> active = ChildText(record, element, "IsActive");
+bool IsActive(const Record& record) {
+  std::optional<std::string_view> active = FieldText(record, "IsActive");
   if (!active) return true;  // QuickBooks' default for a record that does not say
-  std::string text = Trimmed(*active);
+  std::string text = Trimmed(std::string(*active));
   return text == "true" || text == "1";
 }
 
 // Copies the record without its line elements and the blanks before each of them.
-void AddWithoutLines(std::string_view record, ResponseText& out) {
-  ElementSpan element = ScanElement(record, 0);
-  ChildCursor cursor(record, element);
+void AddWithoutLines(const Record& record, ResponseText& out) {
+  std::vector<platform::xml::ChildPlaces::Span> lines;
+  for (std::string_view name : kLineElements) {
+    for (const platform::xml::ChildPlaces::Span& span : FieldSpans(record, name)) lines.push_back(span);
+  }
+  std::sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+  std::string_view text = record.text;
   size_t copied = 0;
-  while (std::optional<ElementSpan> child = cursor.Next()) {
-    if (!IsLineElement(child->name)) continue;
-    size_t cut = child->begin;
+  for (const platform::xml::ChildPlaces::Span& line : lines) {
+    size_t cut = line.start;
     while (cut > copied &&
-           (record[cut - 1] == ' ' || record[cut - 1] == '\t' || record[cut - 1] == '\n' || record[cut - 1] == '\r')) {
+           (text[cut - 1] == ' ' || text[cut - 1] == '\t' || text[cut - 1] == '\n' || text[cut - 1] == '\r')) {
       --cut;
     }
-    out.AddView(record.substr(copied, cut - copied));
-    copied = child->end;
+    out.AddView(text.substr(copied, cut - copied));
+    copied = line.start + line.length;
   }
-  out.AddView(record.substr(copied));
+  out.AddView(text.substr(copied));
 }
 
 }  // namespace
@@ -97,15 +97,14 @@ bool IsQuery(const std::string& requestName) {
   return FindQuery(requestName) != nullptr;
 }
 
-Status HandleQuery(const std::string& requestName, const XmlNode& request, const Workspace& workspace,
-                   ResponseText& out) {
+Status HandleQuery(const std::string& requestName, const Node& request, const Workspace& workspace, ResponseText& out) {
   const QueryKind& kind = *FindQuery(requestName);
   enum class Active { kActiveOnly, kInactiveOnly, kAll } active = Active::kActiveOnly;
   bool lines = false;
   long maxReturned = -1;
-  for (const XmlNode& child : request.Children()) {
-    std::string name = child.Name();
-    std::string value = Trimmed(child.Text());
+  for (const Node& child : ElementChildren(request)) {
+    std::string name = child.nodeName();
+    std::string value = Trimmed(child.text());
     if (name == "ActiveStatus" && kind.shape == Shape::kList) {
       if (value == "ActiveOnly")
         active = Active::kActiveOnly;
@@ -139,11 +138,11 @@ Status HandleQuery(const std::string& requestName, const XmlNode& request, const
   workspace.ForEach([&](const Record& record) {
     if (record.kind != recordKind || (maxReturned >= 0 && returned >= maxReturned)) return;
     if (kind.shape == Shape::kList && active != Active::kAll) {
-      if (IsActive(record.text) != (active == Active::kActiveOnly)) return;
+      if (IsActive(record) != (active == Active::kActiveOnly)) return;
     }
     out.AddView(record.indent);
     if (kind.shape == Shape::kTransactionWithLines && !lines) {
-      AddWithoutLines(record.text, out);
+      AddWithoutLines(record, out);
     } else {
       out.AddView(record.text);
     }

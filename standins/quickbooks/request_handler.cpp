@@ -16,7 +16,6 @@
 #include "standins/quickbooks/handlers.h"
 #include "standins/quickbooks/qbxml_schema.h"
 #include "standins/quickbooks/state.h"
-#include "standins/quickbooks/xml_scan.h"
 
 namespace standins::quickbooks {
 
@@ -52,15 +51,34 @@ std::string ResponseText::Join() const {
   return text;
 }
 
+// ---------------------------------------------------------------- request elements
+
+std::vector<Node> ElementChildren(const Node& element) {
+  std::vector<Node> children;
+  const platform::xml::NodeList list = element.selectNodes("*");
+  children.reserve(list.length());
+  for (size_t i = 0; i < list.length(); ++i) children.push_back(list.item(i));
+  return children;
+}
+
+std::optional<std::string> AttributeOf(const Node& element, std::string_view name) {
+  if (!element.hasAttribute(name)) return std::nullopt;
+  return element.getAttribute(name);
+}
+
 // ---------------------------------------------------------------- Workspace
 
 void Workspace::Append(std::string_view kind, const std::string& element) {
   added_->push_back(IndentRecord(element));
   added_kinds_.emplace_back(kind);
-  // The view starts at the element, as views into the file do; the indentation is for the file only.
-  std::string_view text = added_->back();
-  size_t start = text.find('<');
-  added_records_.push_back({added_kinds_.back(), text.substr(start), text.substr(0, start)});
+  // Read as the company file's records are read: a child of a root, placed by the parser.
+  // The record as it stands in the file, indentation and all, so an answer shows it as the file does.
+  added_wrapped_->push_back("<r>" + added_->back() + "</r>");
+  std::string_view wrapped = added_wrapped_->back();
+  added_places_.push_back(PlaceRecord(wrapped));
+  const platform::xml::ChildPlaces::Span span = added_places_.back()->children()[0].span;
+  added_records_.push_back({added_kinds_.back(), wrapped.substr(span.start, span.length),
+                            wrapped.substr(3, span.start - 3), added_places_.back().get(), 0});
 }
 
 const std::vector<ListEntry>& Workspace::Index(const std::string& kind) {
@@ -69,13 +87,12 @@ const std::vector<ListEntry>& Workspace::Index(const std::string& kind) {
   std::vector<ListEntry>& entries = index_[kind];
   ForEach([&](const Record& record) {
     if (record.kind != kind) return;
-    ElementSpan element = ScanElement(record.text, 0);
     ListEntry entry;
     entry.kind = kind;
-    entry.listID = ChildText(record.text, element, "ListID").value_or("");
-    std::optional<std::string> fullName = ChildText(record.text, element, "FullName");
-    entry.fullName = fullName ? *fullName : ChildText(record.text, element, "Name").value_or("");
-    if (kind == "AccountRet") entry.accountType = ChildText(record.text, element, "AccountType").value_or("");
+    entry.listID = FieldText(record, "ListID").value_or("");
+    std::optional<std::string_view> fullName = FieldText(record, "FullName");
+    entry.fullName = fullName ? *fullName : FieldText(record, "Name").value_or("");
+    if (kind == "AccountRet") entry.accountType = FieldText(record, "AccountType").value_or("");
     entries.push_back(std::move(entry));
   });
   return entries;
@@ -103,14 +120,10 @@ uint64_t Workspace::NextTxnNumber() {
   if (!next_txn_) {
     uint64_t highest = 0;
     ForEach([&](const Record& record) {
-      ElementSpan element = ScanElement(record.text, 0);
-      ChildCursor cursor(record.text, element);
-      std::optional<ElementSpan> first = cursor.Next();
-      if (!first || first->name != "TxnID") return;
-      std::string id = DecodedText(record.text, *first);
+      std::optional<std::string_view> id = FieldText(record, "TxnID");
+      if (!id) return;
       uint64_t number = 0;
-      size_t dash = id.find('-');
-      std::string_view prefix = std::string_view(id).substr(0, dash);
+      std::string_view prefix = id->substr(0, id->find('-'));
       auto [end, ec] = std::from_chars(prefix.data(), prefix.data() + prefix.size(), number, 16);
       if (ec == std::errc() && end == prefix.data() + prefix.size() && number > highest) highest = number;
     });
@@ -167,6 +180,13 @@ std::shared_ptr<const Company> LoadOrRaise(const std::filesystem::path& path) {
 // The error status of an add the faults file tells to fail.
 std::optional<Status> ScriptedAddFailure(const std::string& requestName) {
   const std::optional<std::string> fault = TakeFault("add");
+  if (fault == "hold") {
+    const std::filesystem::path marker = AddHeldMarker();
+    WriteStateFile(marker, "");
+    std::error_code ec;
+    while (std::filesystem::exists(marker, ec)) usleep(2000);
+    return std::nullopt;
+  }
   if (!fault || !fault->starts_with("fail")) return std::nullopt;
   int code = kStatusCouldNotSave;
   std::istringstream words(fault->substr(4));
@@ -176,29 +196,57 @@ std::optional<Status> ScriptedAddFailure(const std::string& requestName) {
                                  ". QuickBooks error message: the stand-in was told to fail this add.");
 }
 
+// Writes the company file with the records the request set added (and the kept message set, when there is one
+// to keep) in one replace, without the dropped record.
+void WriteCompany(const std::filesystem::path& companyPath, const Workspace& workspace, const std::string* keep,
+                  const Record* dropped) {
+  std::vector<std::string> records(workspace.AddedIndented().begin(), workspace.AddedIndented().end());
+  if (keep != nullptr) records.push_back(*keep);
+  try {
+    std::string encoded;
+    WriteFileAtomically(companyPath,
+                        workspace.base().Encoded(workspace.base().WithRecordsAppended(records, dropped), encoded));
+  } catch (const std::exception& e) {
+    throw kv::Error(platform::qb::kErrCannotOpenFile,
+                    std::string("QuickBooks could not save the company file: ") + e.what());
+  }
+}
+
 }  // namespace
 
-RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request) {
-  const std::vector<TooLongText> tooLong = CheckQBXMLRequest(request, LoadOrRaise(companyPath)->versions());
-  std::optional<XmlDocument> document;
-  try {
-    document = XmlDocument::Parse(request);
-  } catch (const std::exception& e) {
-    NotARequest(e.what());
+RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request,
+                                 const Application& application) {
+  const QBXMLRequestText text = ReadQBXMLRequest(request);
+  const std::vector<TooLongText> tooLong = CheckQBXMLRequest(text, LoadOrRaise(companyPath)->versions());
+  platform::xml::Document document;
+  if (!document.LoadXml(text.text)) {
+    const platform::xml::ParseError& error = document.parseError();
+    NotARequest(error.reason + (error.line > 0 ? " (line " + std::to_string(error.line) + ")" : ""));
   }
-  XmlNode root = document->Root();
-  if (root.Name() != "QBXML") NotARequest("the root element is <" + root.Name() + ">, not <QBXML>.");
-  XmlNode set = root.Child("QBXMLMsgsRq");
+  Node root = document.documentElement();
+  if (root.nodeName() != "QBXML") NotARequest("the root element is <" + root.nodeName() + ">, not <QBXML>.");
+  Node set = root.selectSingleNode("QBXMLMsgsRq");
   if (!set) NotARequest("<QBXML> holds no <QBXMLMsgsRq> message set.");
-  std::string onError = set.Attribute("onError").value_or("stopOnError");
+  std::string onError = AttributeOf(set, "onError").value_or("stopOnError");
   if (onError != "continueOnError" && onError != "stopOnError") {
     NotARequest("onError=\"" + onError + "\" is not supported; use continueOnError or stopOnError.");
   }
-  std::vector<XmlNode> messages = set.Children();
+  std::vector<Node> messages = ElementChildren(set);
+  const std::optional<std::string> newID = AttributeOf(set, "newMessageSetID");
+  const std::optional<std::string> oldID = AttributeOf(set, "oldMessageSetID");
+  const bool clearAll = oldID == kClearAllMessageSets;
 
-  bool adds = false;
-  for (const XmlNode& message : messages) adds = adds || IsAdd(message.Name());
-  // A writer holds the file's lock from reading it to replacing it, so no other writer's record is lost.
+  RequestResult result;
+  ResponseText& out = result.response;
+  if ((newID && newID->size() > kMaxMessageSetID) || (oldID && !clearAll && oldID->size() > kMaxMessageSetID)) {
+    out.Add(MessageSetStatusResponse(kMessageSetIDTooLong));
+    return result;
+  }
+
+  bool adds = newID || oldID;
+  for (const Node& message : messages) adds = adds || IsAdd(message.nodeName());
+  // A writer holds the file's lock from reading it to replacing it, so no other writer's record is lost; a
+  // status check holds it too, so it answers only once the message set it asks about is written or given up.
   FileLock lock;
   if (adds) {
     try {
@@ -206,19 +254,41 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
     } catch (const std::exception& e) {
       throw kv::Error(platform::qb::kErrCannotOpenFile, std::string("Could not open the company file: ") + e.what());
     }
+    RemoveLeftoverTemporaries(companyPath);
   }
   Workspace workspace(LoadOrRaise(companyPath));
 
-  RequestResult result;
-  ResponseText& out = result.response;
+  std::optional<KeptMessageSet> kept;
+  if (newID || oldID) kept = FindKeptMessageSet(workspace.base(), application);
+  bool dropKept = clearAll && kept;
+  if (oldID && !clearAll) {
+    if (kept && kept->messageSetID == *oldID) {
+      // Processed before: its answer again, and nothing of this message set is done twice.
+      out.Add(kept->response.empty() ? MessageSetStatusResponse(kMessageSetNoStoredResponse) : kept->response);
+      return result;
+    }
+    if (messages.empty()) {
+      out.Add(MessageSetStatusResponse(kMessageSetNotKept));
+      return result;
+    }
+  }
+  if (clearAll && messages.empty() && !newID) {
+    if (dropKept) WriteCompany(companyPath, workspace, nullptr, kept->record);
+    out.Add(MessageSetStatusResponse(kMessageSetProcessed));
+    return result;
+  }
+
   out.KeepAlive(workspace.shared_base());
   out.KeepAlive(workspace.AddedStorage());
-  out.Add("<?xml version=\"1.0\" ?>\n<QBXML>\n<QBXMLMsgsRs>\n");
+  std::string setTag = "<QBXMLMsgsRs";
+  if (newID) setTag += " newMessageSetID=\"" + EscapeXmlAttribute(*newID) + "\"";
+  if (newID || oldID) setTag += " messageSetStatusCode=\"" + std::to_string(kMessageSetProcessed) + "\"";
+  out.Add("<?xml version=\"1.0\" ?>\n<QBXML>\n" + setTag + ">\n");
   for (size_t position = 0; position < messages.size(); ++position) {
-    const XmlNode& message = messages[position];
-    std::string name = message.Name();
+    const Node& message = messages[position];
+    std::string name = message.nodeName();
     std::string responseName = ResponseName(name);
-    std::optional<std::string> requestID = message.Attribute("requestID");
+    std::optional<std::string> requestID = AttributeOf(message, "requestID");
     size_t tag = out.Placeholder();
     size_t before = out.Pieces().size();
     Status status;
@@ -241,14 +311,11 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
   }
   out.Add("</QBXMLMsgsRs>\n</QBXML>\n");
 
-  if (!workspace.AddedIndented().empty()) {
-    std::vector<std::string> records(workspace.AddedIndented().begin(), workspace.AddedIndented().end());
-    try {
-      WriteFileAtomically(companyPath, workspace.base().WithRecordsAppended(records));
-    } catch (const std::exception& e) {
-      throw kv::Error(platform::qb::kErrCannotOpenFile,
-                      std::string("QuickBooks could not save the company file: ") + e.what());
-    }
+  if (!workspace.AddedIndented().empty() || newID || dropKept) {
+    std::optional<std::string> keep;
+    if (newID) keep = IndentRecord(KeptMessageSetElement(application, *newID, out.Join()));
+    // The application's earlier message set is replaced by this one, or cleared.
+    WriteCompany(companyPath, workspace, keep ? &*keep : nullptr, kept && (newID || dropKept) ? kept->record : nullptr);
     JournalAddedTransactions(companyPath, result.added);
   }
   return result;

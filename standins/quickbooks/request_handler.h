@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "standins/quickbooks/error_recovery.h"
 #include "standins/quickbooks/qbxml_status.h"
 
 namespace standins::quickbooks {
@@ -49,10 +50,17 @@ struct RequestResult {
 // concurrent writers never lose each other's records.
 // The document is first checked against the message set of the version its header names (qbxml_schema.h): a
 // message with a text over its field's length gets status 3070 and is not read.
+// Error recovery, for the application that sent the request: a message set with newMessageSetID keeps its
+// response in the company file (replacing the application's earlier one); oldMessageSetID asks for the kept
+// response of that id (messageSetStatusCode 600 when there is none, and the message set's own requests are then
+// processed); oldMessageSetID="ClearAllMessageSets" drops it. An id over 23 characters is answered 9004 and
+// nothing is processed. The kept state is read and written under the company file's lock, so a status check
+// waits for the message set it asks about.
 // Raises kv::Error: kErrRequestNotXml when the text is not a qbXML request QuickBooks takes (no or an unknown
 // version, or a document that does not fit its message set), kErrCannotOpenFile when the company file cannot be
 // read or written.
-RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request);
+RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::string_view request,
+                                 const Application& application = {});
 
 // Appends the transactions to the state directory's record of adds (for "qb-standin txns").
 void JournalAddedTransactions(const std::filesystem::path& companyPath, const std::vector<AddedTransaction>& added);

@@ -104,7 +104,7 @@ class Server {
       if (message[2].empty()) {
         throw kv::Error(kErrQBGeneral, "QuickBooks needs the name of the application that opens a connection.");
       }
-      app_name_ = message[2];
+      application_ = {message[1], message[2]};
       connected_ = true;
       Reply({"ok"});
     } else if (operation == "BeginSession") {
@@ -121,7 +121,7 @@ class Server {
       Reply(fields);
     } else if (operation == "ProcessRequest") {
       Arguments(message, 2);
-      RequestResult result = HandleQBXMLRequest(SessionFile(message[1]), message[2]);
+      RequestResult result = HandleQBXMLRequest(SessionFile(message[1]), message[2], application_);
       wire::SendPieces(out_, {{"ok"}, result.response.Pieces()});
     } else if (operation == "EndSession") {
       Arguments(message, 1);
@@ -185,12 +185,12 @@ class Server {
                           open->string() + ", requested was " + fileName + ".");
     }
     Load(*open);
-    if (IsAccessDenied(app_name_)) {
-      throw kv::Error(kErrAccessDenied, "The QuickBooks user has denied the application \"" + app_name_ +
+    if (IsAccessDenied(application_.name)) {
+      throw kv::Error(kErrAccessDenied, "The QuickBooks user has denied the application \"" + application_.name +
                                             "\" access to the company file.");
     }
     if (TakeFault("session") == "refuse") {
-      throw kv::Error(kErrAccessDenied, "The QuickBooks user has denied the application \"" + app_name_ +
+      throw kv::Error(kErrAccessDenied, "The QuickBooks user has denied the application \"" + application_.name +
                                             "\" access to the company file (a scripted fault).");
     }
     // Every session holds the sessions lock: shared for multi-user use, exclusive for single-user use, so the
@@ -217,7 +217,7 @@ class Server {
   int out_;
   bool connected_ = false;
   bool closed_ = false;
-  std::string app_name_;
+  Application application_;
   std::optional<Session> session_;
 };
 

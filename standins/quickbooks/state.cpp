@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -107,6 +108,10 @@ void SetAccessDenied(const std::string& appName, bool denied) {
   std::string text;
   for (const std::string& name : names) text += name + "\n";
   WriteStateFile(EnsureStateDir() / "denied-applications", text);
+}
+
+std::filesystem::path AddHeldMarker() {
+  return EnsureStateDir() / "add-held";
 }
 
 std::optional<std::string> TakeFault(std::string_view event) {
@@ -239,6 +244,43 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::vector<st
     if (fd >= 0) close(fd);
     unlink(temporary.c_str());
     throw;
+  }
+  // The rename is done and seen by every reader: a directory that cannot be flushed is no reason to call the
+  // write failed, which would have its caller report a saved record as lost.
+  int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+}
+
+namespace {
+
+// The names mkstemp gives: the template's prefix and six letters or digits.
+bool IsTemporaryOf(const std::string& name, const std::string& target) {
+  const std::string prefix = "." + target + ".";
+  if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void RemoveLeftoverTemporaries(const std::filesystem::path& path) {
+  std::filesystem::path dir = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+  const std::string target = path.filename().string();
+  std::error_code ec;
+  std::filesystem::directory_iterator entries(dir, ec);
+  if (ec) return;  // nothing can be cleaned where nothing can be listed; the write itself reports the folder
+  for (const std::filesystem::directory_entry& entry : entries) {
+    if (!IsTemporaryOf(entry.path().filename().string(), target)) continue;
+    struct stat info {};
+    // Only regular files of ours: never follow a link planted under such a name.
+    if (lstat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid()) {
+      unlink(entry.path().c_str());
+    }
   }
 }
 

@@ -25,6 +25,9 @@ namespace standins::quickbooks {
 //                               add ok              an add message goes on
 //                               add fail [CODE]     an add message saves nothing and answers an error status
 //                                                   (CODE, default 3180: QuickBooks could not save it)
+//                               add hold            an add message creates add-held and, holding the company
+//                                                   file's lock, waits until that file is gone, then goes on:
+//                                                   an add caught while QuickBooks processes it
 // Both raise kv::Error, naming the folder, when it belongs to another user: nothing in it is read or written.
 std::filesystem::path StateDir();
 // Creates the state directory when missing and returns it.
@@ -45,17 +48,24 @@ std::optional<std::string> TakeFault(std::string_view event);
 // Appends lines to the faults file.
 void AddFaults(const std::vector<std::string>& lines);
 
+// Where an add told to hold waits (see the faults above).
+std::filesystem::path AddHeldMarker();
+
 platform::qb::QBVersion LibraryVersion();
 void SetLibraryVersion(const platform::qb::QBVersion& version);
 
 // Whole-file helpers. ReadFile and WriteFileAtomically raise std::runtime_error with the path and the reason.
 std::string ReadFile(const std::filesystem::path& path);
-// Writes through a temporary file in the same directory, flushed to disk, then renamed over the target, so a
-// reader sees either the old or the new file, never a part.
+// Writes through a temporary file in the same directory (".NAME.XXXXXX"), flushed to disk, then renamed over the
+// target and the directory flushed, so a reader sees either the old or the new file, never a part, and the new
+// one survives a power cut. A failed write removes its temporary file.
 // With a mode the file gets exactly that one; without, the replaced file's (0644 for a new file).
 void WriteFileAtomically(const std::filesystem::path& path, std::string_view content);
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces,
                          std::optional<unsigned> mode = std::nullopt);
+// Removes the temporary files a killed WriteFileAtomically of that file left beside it. Call it only while
+// holding the file's lock (FileLock::ExclusiveOnReplacedFile): a writer holding it may have one in progress.
+void RemoveLeftoverTemporaries(const std::filesystem::path& path);
 // Opens (creating when missing) a file of the state directory, readable by its owner only; -1 with errno set.
 int OpenPrivate(const std::filesystem::path& path, int flags);
 // A file of the state directory: readable by its owner only.

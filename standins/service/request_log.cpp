@@ -1,12 +1,11 @@
 #include "standins/service/request_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include "platform/os/atomic_file.h"
 
 namespace standins::service {
 namespace fs = std::filesystem;
@@ -26,34 +25,14 @@ uint64_t HighestNumber(const fs::path& dir) {
   return highest;
 }
 
-void WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error(std::string("cannot write the request record: ") + std::strerror(errno));
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
-// Temporary names start with a dot, so that a reader listing "*.txt" never sees them.
+// Temporary names start with a dot, so that a reader listing "*.txt" never sees them. The records matter only
+// to whoever reads them while the stand-in runs: no flush to disk.
 void WriteAtomically(const fs::path& dir, const std::string& name, std::string_view first, std::string_view second) {
-  const fs::path temp = dir / ("." + name + ".tmp");
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::runtime_error("cannot create " + temp.string() + ": " + std::strerror(errno));
   try {
-    WriteAll(fd, first);
-    WriteAll(fd, second);
-  } catch (...) {
-    close(fd);
-    unlink(temp.c_str());
-    throw;
-  }
-  close(fd);
-  if (rename(temp.c_str(), (dir / name).c_str()) != 0) {
-    unlink(temp.c_str());
-    throw std::runtime_error("cannot name the request record " + name + ": " + std::strerror(errno));
+    platform::os::ReplaceFileAtomically(dir / name, std::vector<std::string_view>{first, second}, 0644,
+                                        platform::os::Flush::kNone);
+  } catch (const std::system_error& e) {
+    throw std::runtime_error("cannot write the request record " + name + ": " + e.what());
   }
 }
 

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +18,7 @@
 #include "platform/activex/property_bag.h"
 #include "platform/activex/user_control.h"
 #include "platform/forms/form.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/scripted_presenter_scope.h"
 #include "tests/support/service/service_standin.h"
 
@@ -24,13 +29,23 @@ class ControlTest : public ::testing::Test {
   ControlTest() {
     ResetModule();
     platform::forms::ResetDefaultInstances();
+    // The download's journal goes to a folder of the test's own.
+    std::string pattern = (std::filesystem::temp_directory_path() / "kv-state-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) state_home = pattern;
+    state_env_.emplace("XDG_STATE_HOME", state_home.string());
   }
   ~ControlTest() override {
     host.reset();
     control.reset();
     platform::forms::ResetDefaultInstances();
     ResetModule();
+    state_env_.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(state_home, ec);
   }
+
+  // The journal's folder under the test's state folder.
+  std::filesystem::path JournalFolder() const { return state_home / "tessarine"; }
 
   // The parameters a service page gives, for time and leave (true) or expenses (false).
   platform::activex::PropertyBag Params(bool time_mode) const {
@@ -45,6 +60,8 @@ class ControlTest : public ::testing::Test {
 
   // Creates the control and raises its life cycle up to the first Resize (the start-up and its download).
   KVRDowloadctl& Site(platform::activex::PropertyBag bag) {
+    // A page sited before goes first: its host still refers to its control.
+    host.reset();
     control = std::make_unique<KVRDowloadctl>();
     host = std::make_unique<platform::activex::ControlHost>(*control);
     host->Site(std::move(bag), 7200, 3600);
@@ -56,6 +73,10 @@ class ControlTest : public ::testing::Test {
   std::string company_file = "/nonexistent/Sample Company.QBW";
   std::unique_ptr<KVRDowloadctl> control;
   std::unique_ptr<platform::activex::ControlHost> host;
+  std::filesystem::path state_home;
+
+ private:
+  std::optional<kv::test::ScopedEnv> state_env_;
 };
 
 inline constexpr char kTimeLines[] =

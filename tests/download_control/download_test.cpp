@@ -1,7 +1,7 @@
 // The download of pending lines: the request, the counts and the caption in both modes, and failures.
 
-#include "common/web_form/web_request_form.h"
 #include "control_fixture.h"
+#include "download_control/download_form.h"
 #include "download_control/service_requests.h"
 
 namespace tessarine::test {
@@ -29,7 +29,7 @@ TEST_F(ControlTest, TimeModeDownloadCountsTimeAndLeaveRecords) {
   EXPECT_EQ(received[0].Header("Content-Type"), "text/plain");
   EXPECT_EQ(received[0].Header("Cache-Control"), "no-cache");
   // The form is not kept between downloads.
-  EXPECT_FALSE(platform::forms::HasDefaultInstance<kv::KVRDownloadForm>());
+  EXPECT_FALSE(platform::forms::HasDefaultInstance<frmKVDownload>());
 }
 
 TEST_F(ControlTest, ExpenseModeDownloadCountsExpenseHeaders) {

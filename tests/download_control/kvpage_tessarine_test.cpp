@@ -32,7 +32,7 @@ class KvpageTessarineTest : public ::testing::Test {
     std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kv-kvpage-XXXXXX";
     dir_ = mkdtemp(pattern.data());
     fs::create_directories(dir_ / "qbhome");
-    qb_home_.env = {{"QB_STANDIN_HOME", (dir_ / "qbhome").string()}};
+    qb_home_.env = {{"QB_STANDIN_HOME", (dir_ / "qbhome").string()}, {"XDG_STATE_HOME", (dir_ / "state").string()}};
     const fs::path source = std::getenv("KV_SOURCE_DIR") ? std::getenv("KV_SOURCE_DIR") : KV_SOURCE_DIR_FALLBACK;
     fs::copy_file(source / "samples/company.xml", company());
     service_.WriteFile("pending-time.txt", ReadWhole(source / "samples/service/pending-time.txt"));

@@ -198,8 +198,7 @@ TEST_F(PostingTest, AnExpenseWhoseLinesCarryNoIdsIsNotPostedAndSaysWhy) {
 TEST_F(PostingTest, ASecondPageOfTheSameSiteAndFileIsRefusedUntilTheFirstIsDone) {
   service.WriteFile("pending-time.txt", kTimeLines);
   KVRDowloadctl& first = Site(Params(true));
-  ui.ExpectBoxContaining("Another download for the site ACME and the company file '" + company_file +
-                         "' is running on this computer.");
+  ui.ExpectBoxContaining("Another download into the company file '" + company_file + "' is running on this computer.");
   {
     KVRDowloadctl second;
     platform::activex::ControlHost second_host(second);
@@ -217,7 +216,7 @@ TEST_F(PostingTest, ASecondPageOfTheSameSiteAndFileIsRefusedUntilTheFirstIsDone)
   EXPECT_EQ(seen.success, "4");
   EXPECT_EQ(Reports().size(), 4u);
   // The first page is done: a new one may download what is pending now.
-  EXPECT_TRUE(RunLock::TryTake("ACME", company_file).has_value());
+  EXPECT_TRUE(RunLock::TryTake(company_file).has_value());
 }
 
 TEST_F(PostingTest, TheRemainingCountDropsOnlyForAcceptedRecords) {

@@ -130,7 +130,10 @@ TEST(QBXMLTextTest, EscapingKeepsTheServiceLineBreakMarkerWellFormed) {
   EXPECT_EQ(EscapeXMLText("line1&#10;line2"), "line1&#10;line2");
   EXPECT_EQ(EscapeXMLText("end&#10"), "end&#10;");
   // Characters XML cannot carry would make QuickBooks refuse the request: each becomes a blank, line ends stay.
-  EXPECT_EQ(EscapeXMLText(std::string("a\bb\x01" "c\0d", 7)), "a b c d");
+  EXPECT_EQ(EscapeXMLText(std::string("a\bb\x01"
+                                      "c\0d",
+                                      7)),
+            "a b c d");
   // A bare CR would reach QuickBooks as LF; its reference keeps it.
   EXPECT_EQ(EscapeXMLText("tab\tcr\rlf\n"), "tab\tcr&#13;lf\n");
   EXPECT_EQ(EscapeXMLText("a\r\nb"), "a&#13;\nb");

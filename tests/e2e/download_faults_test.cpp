@@ -61,8 +61,9 @@ class DownloadRunTest : public ::testing::Test {
     service_.WriteFile("pending-time.txt", kv::test::ReadSourceFile("samples/service/pending-time.txt"));
     service_.WriteFile("pending-expenses.txt", kv::test::ReadSourceFile("samples/service/pending-expenses.txt"));
     options_ = company_.options();
-    options_.env.insert(options_.env.end(),
-                        {{"KV_WEB_CONNECT_TIMEOUT_MS", "1000"}, {"KV_WEB_STALL_TIMEOUT_MS", "1000"}});
+    options_.env.insert(options_.env.end(), {{"XDG_STATE_HOME", (company_.dir() / "state").string()},
+                                             {"KV_WEB_CONNECT_TIMEOUT_MS", "1000"},
+                                             {"KV_WEB_STALL_TIMEOUT_MS", "1000"}});
     options_.time_limit = 20s;
   }
 

@@ -69,7 +69,7 @@ TEST_F(ProgramTest, APickWhileAnotherWaitsOnTheServiceOpensItsPageAfterIt) {
   service_->SetFault("kvrGetQBMenuSpecs.asp", "delay-ms 4000");
   const std::filesystem::path in = Dir() / "none.txt";
   WriteAll(in, "");
-  const pid_t sync = Start({BuildProgram("qb-standin").string(), "pick", "2"}, in, Dir() / "sync.txt");
+  platform::os::Process sync = Start({BuildProgram("qb-standin").string(), "pick", "2"}, in, Dir() / "sync.txt");
   ASSERT_TRUE(service_->WaitForReceived(before + 1, std::chrono::seconds(10)));
   std::this_thread::sleep_for(std::chrono::seconds(1));
   const Outcome second = Qb({"pick", "0"});

@@ -17,6 +17,7 @@
 #include "platform/com/activation.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/guid.h"
+#include "platform/os/process.h"
 #include "tests/menu_agent/program_test_support.h"
 
 namespace {
@@ -25,7 +26,6 @@ using kv::test::BuildProgram;
 using menutest::Outcome;
 using menutest::ProgramTest;
 using menutest::ReadAll;
-using menutest::Start;
 using menutest::SubscribeMenu;
 using menutest::Wait;
 using menutest::WriteAll;
@@ -125,22 +125,14 @@ TEST_F(ProgramTest, OnATerminalThePasswordIsNotEchoed) {
   ASSERT_GE(terminal, 0);
   ASSERT_EQ(grantpt(terminal), 0);
   ASSERT_EQ(unlockpt(terminal), 0);
-  const std::string side = ptsname(terminal);
-  const std::string program = BuildProgram("corvalink").string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // The terminal becomes the program's controlling terminal and its standard streams, as in a shell.
-    setsid();
-    const int fd = open(side.c_str(), O_RDWR);
-    if (fd < 0) _exit(127);
-    dup2(fd, 0);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    close(terminal);
-    execl(program.c_str(), program.c_str(), "a", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  ASSERT_GT(pid, 0);
+  platform::os::Launch launch;
+  launch.argv = {BuildProgram("corvalink").string(), "a"};
+  // The terminal becomes the program's controlling terminal and its standard streams, as in a shell.
+  launch.new_session = true;
+  launch.in = platform::os::Redirect::File(ptsname(terminal), O_RDWR);
+  launch.out = platform::os::Redirect::Stream(0);
+  launch.err = platform::os::Redirect::Stream(0);
+  platform::os::Process program = platform::os::Process::Start(launch);
   std::string screen;
   // Reads what the terminal shows until the text appears or the program's side is gone.
   const auto read_until = [&](std::string_view text, std::chrono::seconds limit) {
@@ -168,7 +160,7 @@ TEST_F(ProgramTest, OnATerminalThePasswordIsNotEchoed) {
   type("s3cret&x\n");
   read_until("\x01never shown", std::chrono::seconds(20));
   close(terminal);
-  EXPECT_EQ(Wait(pid), 0) << screen;
+  EXPECT_EQ(Wait(program), 0) << screen;
   EXPECT_NE(screen.find("User name: jane"), std::string::npos) << screen;
   EXPECT_EQ(screen.find("s3cret"), std::string::npos) << screen;
   EXPECT_NE(screen.find("Kalvor menu items added to QuickBooks"), std::string::npos) << screen;

@@ -118,8 +118,8 @@ TEST_F(SignInTest, GoodAnswerKeepsTheSiteValuesAndClosesTheDialog) {
                                      {"user", "jane"}, {"pwd", "p&ss #1"}, {"storuser", "0"}}));
   EXPECT_EQ(requests[0].Header("Content-Type"), "text/plain");
   // The web-request form is not left loaded.
-  EXPECT_FALSE(platform::forms::HasDefaultInstance<corvalink::MenuWebForm>() &&
-               DefaultInstance<corvalink::MenuWebForm>().bIsLoaded);
+  EXPECT_FALSE(platform::forms::HasDefaultInstance<corvalink::frmKVDownload>() &&
+               DefaultInstance<corvalink::frmKVDownload>().bIsLoaded);
 }
 
 TEST_F(SignInTest, RefusedCredentialsShowTheServiceTextAndKeepTheDialog) {

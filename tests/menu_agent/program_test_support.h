@@ -4,25 +4,19 @@
 // company open in its own stand-in state directory, a service stand-in shared by the test program (with the
 // test's accounts), and corvalink registered as the server of its class.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_subscription.h"
 #include "platform/com/activation.h"
 #include "platform/com/class_registry.h"
+#include "platform/os/process.h"
 #include "tests/menu_agent/menu_test_support.h"
 #include "tests/support/service/service_standin.h"
-
-extern char** environ;
 
 namespace menutest {
 
@@ -33,41 +27,24 @@ struct Outcome {
   std::string output;  // standard output and error together
 };
 
-// Starts a program with standard input from a file and its output into another; returns its pid.
-inline pid_t Start(const std::vector<std::string>& args, const std::filesystem::path& input,
-                   const std::filesystem::path& output) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
+// Starts a program with standard input from a file and its output (standard output and error) into another.
+inline platform::os::Process Start(const std::vector<std::string>& args, const std::filesystem::path& input,
+                                   const std::filesystem::path& output) {
+  platform::os::Launch launch;
+  launch.argv = args;
+  launch.in = platform::os::Redirect::ReadFrom(input);
+  launch.out = platform::os::Redirect::WriteTo(output);
+  launch.err = platform::os::Redirect::Stream(1);
   // Its own session: no controlling terminal, as when QuickBooks starts it on a desktop.
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) throw std::runtime_error("could not start " + args[0]);
-  return pid;
+  launch.new_session = true;
+  return platform::os::Process::Start(launch);
 }
 
-inline int Wait(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(20)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+// The exit status as a shell reports it; -1 when the program is still running after the limit (it is killed).
+inline int Wait(platform::os::Process& process, std::chrono::seconds limit = std::chrono::seconds(20)) {
+  if (const auto status = process.WaitFor(limit)) return status->ShellStatus();
+  process.Stop(SIGKILL, {});
+  return -1;
 }
 
 // The menu as a setup run leaves it, subscribed through the QuickBooks stand-in from this process.
@@ -115,7 +92,8 @@ class ProgramTest : public AgentTest {
     const std::filesystem::path out = Dir() / "stdout.txt";
     WriteAll(in, input);
     Outcome run;
-    run.status = Wait(Start(args, in, out));
+    platform::os::Process process = Start(args, in, out);
+    run.status = Wait(process);
     run.output = ReadAll(out);
     return run;
   }

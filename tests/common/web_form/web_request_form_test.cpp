@@ -14,15 +14,21 @@
 namespace kv {
 namespace {
 
+// A deliverable's copy as the download control makes it: a name and the download page table.
+class DownloadPagesForm final : public WebRequestForm {
+ public:
+  DownloadPagesForm() : WebRequestForm("frmKVDownload", KVRDownloadPageTable()) {}
+};
+
 class WebRequestFormTest : public ::testing::Test {
  protected:
   ~WebRequestFormTest() override { platform::forms::ResetDefaultInstances(); }
-  KVRDownloadForm& Form() { return platform::forms::DefaultInstance<KVRDownloadForm>(); }
+  DownloadPagesForm& Form() { return platform::forms::DefaultInstance<DownloadPagesForm>(); }
   kv::test::ServiceStandinProcess service;
 };
 
 TEST_F(WebRequestFormTest, LoadAndUnloadSetTheMembers) {
-  KVRDownloadForm& form = Form();
+  DownloadPagesForm& form = Form();
   EXPECT_FALSE(form.bIsLoaded);
   form.sReceivedText = "old";
   form.Load();
@@ -38,7 +44,7 @@ TEST_F(WebRequestFormTest, LoadAndUnloadSetTheMembers) {
 
 TEST_F(WebRequestFormTest, ADownloadIsTrimmedJudgedAndSentWithTheTextHeader) {
   service.WriteFile("pending-time.txt", "  TA1\r\nd\r\nx\r\n  ");
-  KVRDownloadForm& form = Form();
+  DownloadPagesForm& form = Form();
   EXPECT_TRUE(form.Request("kalvordownload.asp", service.BaseUrl() + "kalvordownload.asp?tsorexpense=True"));
   EXPECT_EQ(form.sReceivedText, "TA1\r\nd\r\nx\r\n");
   EXPECT_FALSE(form.bIsDownloading);
@@ -51,7 +57,7 @@ TEST_F(WebRequestFormTest, ADownloadIsTrimmedJudgedAndSentWithTheTextHeader) {
 }
 
 TEST_F(WebRequestFormTest, PostDataIsSentAsBytesAndStatusAnswersAreJudged) {
-  KVRDownloadForm& form = Form();
+  DownloadPagesForm& form = Form();
   const std::vector<uint8_t> body = {'<', 'a', '>', '?'};
   service.QueueAnswers("kalvorupdatestatus.asp", {" success ", "SUCCESS|more", "ERROR|1|Bad"});
   EXPECT_TRUE(form.Request("kalvorupdatestatus.asp", service.BaseUrl() + "kalvorupdatestatus.asp", body));
@@ -66,7 +72,7 @@ TEST_F(WebRequestFormTest, PostDataIsSentAsBytesAndStatusAnswersAreJudged) {
 }
 
 TEST_F(WebRequestFormTest, PagesAsServersWriteThemAreJudgedByTheirText) {
-  KVRDownloadForm& form = Form();
+  DownloadPagesForm& form = Form();
   const std::vector<uint8_t> body = {'x'};
   const std::string url = service.BaseUrl() + "kalvorupdatestatus.asp";
   service.QueueAnswers(
@@ -90,7 +96,7 @@ TEST_F(WebRequestFormTest, PagesAsServersWriteThemAreJudgedByTheirText) {
 
 TEST_F(WebRequestFormTest, AnErrorPageIsNeverJudgedGood) {
   service.SetFault("kalvordownload.asp", "status 500");
-  KVRDownloadForm& form = Form();
+  DownloadPagesForm& form = Form();
   EXPECT_FALSE(form.Request("kalvordownload.asp", service.BaseUrl() + "kalvordownload.asp"));
   EXPECT_TRUE(form.sReceivedText.starts_with("The page cannot be displayed"));
   EXPECT_FALSE(form.Request("kalvordownload.asp", "http://127.0.0.1:1/kalvordownload.asp"));
@@ -99,7 +105,7 @@ TEST_F(WebRequestFormTest, AnErrorPageIsNeverJudgedGood) {
 
 TEST_F(WebRequestFormTest, ASecondRequestInFlightIsRefused) {
   service.SetFault("kalvordownload.asp", "delay-ms 300");
-  KVRDownloadForm& form = Form();
+  DownloadPagesForm& form = Form();
   bool refused = false;
   bool nested_ran = false;
   // A handler that runs while the first request waits tries to start another one on the same form.
@@ -119,7 +125,7 @@ TEST_F(WebRequestFormTest, ASecondRequestInFlightIsRefused) {
 
 TEST_F(WebRequestFormTest, CancellingEndsTheWaitAndMarksTheRequest) {
   service.SetFault("kalvordownload.asp", "delay-ms 2000");
-  KVRDownloadForm& form = Form();
+  DownloadPagesForm& form = Form();
   platform::forms::EventLoop::Current().StartTimer(std::chrono::milliseconds(50), [&] { form.CancelRequest(); });
   EXPECT_FALSE(form.Request("kalvordownload.asp", service.BaseUrl() + "kalvordownload.asp"));
   EXPECT_TRUE(form.bIsInterrupted);

@@ -96,14 +96,21 @@ TEST_F(ClassRegistryTest, TheRegistryAndItsDirectoryAreTheOwnersOnlyWhateverTheU
   }
 }
 
-// A folder the user owns but left open to others is tightened and used; what another user put into it meanwhile
-// is not.
-TEST_F(ClassRegistryTest, WhatAnotherUserPutIntoALooseFolderIsNotUsed) {
+// A folder the user owns but left writable to others is not used; nor is what another user put into the
+// registry's folder.
+TEST_F(ClassRegistryTest, AWritableFolderAndWhatAnotherUserPutIntoItAreNotUsed) {
   const passwd* nobody = getpwnam("nobody");
   if (geteuid() != 0 || !nobody) GTEST_SKIP() << "needs root and a user \"nobody\"";
   RegisterLocalServer({"Corvalink.QBMenuListener", Guid{}, "/opt/kalvor/corvalink"});
   const fs::path state = dir_ / "state";
   fs::permissions(state, fs::perms::all);
+  try {
+    FindLocalServer("Corvalink.QBMenuListener");
+    ADD_FAILURE() << "a folder others may write was used";
+  } catch (const kv::Error& e) {
+    EXPECT_NE(e.description().find("may be written by other users"), std::string::npos) << e.description();
+  }
+  fs::permissions(state, fs::perms::owner_all);
   const fs::path lock = ClassRegistryPath().string() + ".lock";
   for (const fs::path& planted : {ClassRegistryPath(), lock}) {
     ASSERT_EQ(chown(planted.c_str(), nobody->pw_uid, static_cast<gid_t>(-1)), 0);

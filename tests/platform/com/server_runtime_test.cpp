@@ -12,6 +12,7 @@
 #include "common/error.h"
 #include "platform/com/activation.h"
 #include "platform/com/wire.h"
+#include "platform/os/message_frames.h"
 
 namespace platform::com {
 namespace {
@@ -160,6 +161,20 @@ TEST_F(ServerRuntimeTest, ACorruptStreamDropsTheConnection) {
   Send(std::string("\xff\xff\xff\xff", 4));
   loop_.WaitWhile([this] { return runtime_->Connected(); });
   EXPECT_TRUE(runtime_->Finished());
+}
+
+TEST_F(ServerRuntimeTest, AMessageOfTheWrongShapeIsAnsweredAsMalformedAndTheConnectionLives) {
+  // The kind is one byte; a two-byte kind field is no request.
+  Send(os::EncodeMessage({std::string("\x01\x00", 2), "Test.Listener"}));
+  Reply reply = Receive();
+  EXPECT_FALSE(reply.ok);
+  EXPECT_EQ(reply.number, kv::kErrInvalidArgument);
+  EXPECT_EQ(reply.description, "Malformed request");
+  Send(os::EncodeMessage({"\x03"}));  // a release without its object
+  EXPECT_EQ(Receive().description, "Malformed request");
+  Send(Create("Test.Listener"));
+  EXPECT_TRUE(Receive().ok);
+  EXPECT_TRUE(runtime_->Connected());
 }
 
 TEST(ServerRuntimeWithoutClientTest, EndsAtOnce) {

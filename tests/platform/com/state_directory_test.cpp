@@ -88,8 +88,8 @@ TEST_F(PrivateFolderTest, AReaderCreatesNothingAndFindsNothingInAMissingFolder) 
   EXPECT_TRUE(CheckPrivateFolder(Folder("present", 0700)));
 }
 
-TEST_F(PrivateFolderTest, TheUsersOwnLooseFolderIsTightenedWithANotice) {
-  for (mode_t mode : {mode_t{0777}, mode_t{0755}, mode_t{0720}, mode_t{0701}}) {
+TEST_F(PrivateFolderTest, TheUsersOwnFolderThatOthersMayReadIsTightenedWithANotice) {
+  for (mode_t mode : {mode_t{0755}, mode_t{0701}, mode_t{0740}}) {
     const fs::path folder = Folder("loose" + std::to_string(mode), mode);
     testing::internal::CaptureStderr();
     OpenPrivateFolder(folder);
@@ -99,7 +99,7 @@ TEST_F(PrivateFolderTest, TheUsersOwnLooseFolderIsTightenedWithANotice) {
     EXPECT_NE(notice.find("0700"), std::string::npos) << notice;
   }
   // A reader tightens it as well; a folder already right says nothing.
-  const fs::path read = Folder("read", 0777);
+  const fs::path read = Folder("read", 0755);
   testing::internal::CaptureStderr();
   EXPECT_TRUE(CheckPrivateFolder(read));
   EXPECT_NE(testing::internal::GetCapturedStderr(), "");
@@ -107,6 +107,15 @@ TEST_F(PrivateFolderTest, TheUsersOwnLooseFolderIsTightenedWithANotice) {
   testing::internal::CaptureStderr();
   OpenPrivateFolder(read);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(PrivateFolderTest, TheUsersOwnFolderThatOthersMayWriteIsRefusedAndLeftAsItIs) {
+  for (mode_t mode : {mode_t{0777}, mode_t{0720}, mode_t{0702}}) {
+    const fs::path folder = Folder("writable" + std::to_string(mode), mode);
+    ExpectRefused([&] { OpenPrivateFolder(folder); }, folder, "may be written by other users");
+    ExpectRefused([&] { CheckPrivateFolder(folder); }, folder, "may be written by other users");
+    EXPECT_EQ(ModeOf(folder), mode);
+  }
 }
 
 TEST_F(PrivateFolderTest, AFolderOfAnotherUserIsRefusedAndLeftAsItIs) {

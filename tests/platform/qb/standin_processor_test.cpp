@@ -3,12 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "common/error.h"
+#include "platform/os/process.h"
 #include "platform/qb/class_factory.h"
 #include "platform/qb/qb_errors.h"
 #include "tests/support/qb/standin_env.h"
@@ -120,9 +120,7 @@ TEST(StandinProcessor, AClientThatDiesLeavesNoCompanyFileHeld) {
   env.Open(env.CopySample());
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  platform::os::Process child = platform::os::Process::Fork([&] {
     // Holds a single-user session and dies without releasing anything.
     auto processor = CreateRequestProcessor();
     processor->OpenConnection("id", "crashing");
@@ -130,13 +128,13 @@ TEST(StandinProcessor, AClientThatDiesLeavesNoCompanyFileHeld) {
     char byte = 1;
     (void)!write(ready[1], &byte, 1);
     raise(SIGKILL);
-  }
+    return 1;
+  });
   close(ready[1]);
   char byte = 0;
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
   close(ready[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
+  EXPECT_EQ(child.Wait().signal, SIGKILL);
   auto processor = CreateRequestProcessor();
   processor->OpenConnection("id", "next");
   // The dead client's stand-in notices the end of its connection and ends, releasing the session.

@@ -2,89 +2,63 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <stdexcept>
 #include <thread>
 
+#include "platform/os/process.h"
 #include "tests/support/service/service_standin.h"
 
 namespace kv::test {
 
 namespace {
 
-// execv's argument vector; it points into `program` and `args`, which must outlive it.
-std::vector<char*> ArgumentVector(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
+std::vector<std::string> ArgumentVector(const std::string& name, const std::vector<std::string>& args) {
+  std::vector<std::string> argv{BuildProgram(name).string()};
+  argv.insert(argv.end(), args.begin(), args.end());
   return argv;
 }
 
-void TakeExitStatus(int status, ProgramRun& run) {
-  if (WIFEXITED(status)) {
-    run.status = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    run.killed_by = WTERMSIG(status);
-  }
+void TakeExitStatus(const platform::os::ExitStatus& status, ProgramRun& run) {
+  run.status = status.code;
+  run.killed_by = status.signal;
 }
 
 }  // namespace
 
 ProgramRun RunProgram(const std::string& name, const std::vector<std::string>& args, const ProgramOptions& options) {
-  const std::string program = BuildProgram(name).string();
-  std::vector<char*> argv = ArgumentVector(program, args);
-
-  int out_pipe[2], err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-  if (pipe2(err_pipe, O_CLOEXEC) != 0) {
-    close(out_pipe[0]);
-    close(out_pipe[1]);
-    throw std::runtime_error("pipe2 failed");
-  }
+  platform::os::Launch launch;
+  launch.argv = ArgumentVector(name, args);
+  launch.env = options.env;
+  launch.in = platform::os::Redirect::Null();
+  launch.out = platform::os::Redirect::Pipe();
+  launch.err = platform::os::Redirect::Pipe();
   const auto started = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null_fd = open("/dev/null", O_RDONLY);
-    dup2(null_fd, STDIN_FILENO);
-    dup2(out_pipe[1], STDOUT_FILENO);
-    dup2(err_pipe[1], STDERR_FILENO);
-    for (const auto& [key, value] : options.env) setenv(key.c_str(), value.c_str(), 1);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  if (pid < 0) {
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    throw std::runtime_error("fork failed");
-  }
+  platform::os::Process process = platform::os::Process::Start(launch);
+  const pid_t pid = process.Id();
   std::thread watcher;
   if (options.during) watcher = std::thread([&options, pid] { options.during(pid); });
 
   ProgramRun run;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  pollfd fds[2] = {{process.TakeStdout(), POLLIN, 0}, {process.TakeStderr(), POLLIN, 0}};
   int open_fds = 2;
-  int status = 0;
   bool exited = false;
   // A grandchild may keep the pipes open after the program ended; its output is waited for only briefly.
   std::chrono::steady_clock::time_point drain_until{};
   for (;;) {
     const auto now = std::chrono::steady_clock::now();
-    if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+    if (!exited && process.TryWait()) {
       exited = true;
       run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - started);
       drain_until = now + std::chrono::seconds(2);
     }
     if (!exited && now - started > options.time_limit) {
       run.timed_out = true;
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      process.Stop(SIGKILL, {});
       exited = true;
       run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - started);
       drain_until = now + std::chrono::seconds(2);
@@ -112,39 +86,51 @@ ProgramRun RunProgram(const std::string& name, const std::vector<std::string>& a
     if (fd.fd >= 0) close(fd.fd);
   }
   if (watcher.joinable()) watcher.join();
-  TakeExitStatus(status, run);
+  TakeExitStatus(process.Wait(), run);
   return run;
 }
 
 ProgramRun RunProgramOnTerminal(const std::string& name, const std::vector<std::string>& args,
                                 const ProgramOptions& options, const std::string& input, unsigned short columns) {
-  const std::string program = BuildProgram(name).string();
-  std::vector<char*> argv = ArgumentVector(program, args);
-
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) throw std::runtime_error("no pseudo-terminal");
   winsize size{};
   size.ws_row = 30;
   size.ws_col = columns;
-  int master = -1;
-  const auto started = std::chrono::steady_clock::now();
-  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
-  if (pid == 0) {
-    setenv("TERM", "xterm", 1);
-    for (const auto& [key, value] : options.env) setenv(key.c_str(), value.c_str(), 1);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+  ioctl(master, TIOCSWINSZ, &size);
+  platform::os::Launch launch;
+  launch.argv = ArgumentVector(name, args);
+  launch.env = {{"TERM", "xterm"}};
+  for (const auto& variable : options.env) {
+    if (variable.first == "TERM")
+      launch.env.front() = variable;
+    else
+      launch.env.push_back(variable);
   }
-  if (pid < 0) throw std::runtime_error("forkpty failed");
+  // Opened after the new session is made, the terminal becomes the program's controlling one, as in a shell.
+  launch.new_session = true;
+  launch.in = platform::os::Redirect::File(ptsname(master), O_RDWR);
+  launch.out = platform::os::Redirect::Stream(0);
+  launch.err = platform::os::Redirect::Stream(0);
+  const auto started = std::chrono::steady_clock::now();
+  platform::os::Process process;
+  try {
+    process = platform::os::Process::Start(launch);
+  } catch (...) {
+    close(master);
+    throw;
+  }
+  const pid_t pid = process.Id();
   std::thread watcher;
   if (options.during) watcher = std::thread([&options, pid] { options.during(pid); });
 
   ProgramRun run;
   size_t typed = 0;
-  int status = 0;
   bool exited = false;
   for (;;) {
     if (!exited && std::chrono::steady_clock::now() - started > options.time_limit) {
       run.timed_out = true;
-      kill(pid, SIGKILL);
+      process.Signal(SIGKILL);
     }
     pollfd fd{master, static_cast<short>(POLLIN | (typed < input.size() ? POLLOUT : 0)), 0};
     if (poll(&fd, 1, 20) > 0) {
@@ -160,18 +146,18 @@ ProgramRun RunProgramOnTerminal(const std::string& name, const std::vector<std::
         run.out.append(buffer, static_cast<size_t>(n));
       }
     }
-    if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+    if (!exited && process.TryWait()) {
       exited = true;
       run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     }
   }
   close(master);
   if (!exited) {
-    waitpid(pid, &status, 0);
+    process.Wait();
     run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   }
   if (watcher.joinable()) watcher.join();
-  TakeExitStatus(status, run);
+  TakeExitStatus(process.Wait(), run);
   return run;
 }
 

@@ -50,7 +50,8 @@ SampleCompany::SampleCompany(const std::string& tag) {
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a directory like " + pattern);
   dir_ = pattern;
   file_ = (dir_ / "Sample Company.QBW").string();
-  options_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()}};
+  // The download notes what it adds under the state home: a test keeps it in its own folder, never the user's.
+  options_.env = {{"QB_STANDIN_HOME", (dir_ / "qb").string()}, {"XDG_STATE_HOME", (dir_ / "state").string()}};
   try {
     fs::copy_file(source / "samples" / "company.xml", file_);
     const ProgramRun opened = RunProgram("qb-standin", {"open", file_}, options_);

@@ -1,16 +1,10 @@
 #include "tests/support/qb/standin_env.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
-
-extern char** environ;
 
 namespace platform::qb::testing {
 
@@ -77,34 +71,26 @@ std::string StandinEnv::Read(const fs::path& path) const {
 }
 
 int StandinEnv::Start(const std::vector<std::string>& args, const std::string& tag) const {
-  std::string program = BuildProgram("qb-standin").string();
-  std::vector<std::string> all = {program};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : all) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  std::string in = (dir_ / (tag + ".in")).string();
-  std::string out = (dir_ / (tag + ".out")).string();
-  std::string err = (dir_ / (tag + ".err")).string();
+  os::Launch launch;
+  launch.argv = {BuildProgram("qb-standin").string()};
+  launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+  const fs::path in = dir_ / (tag + ".in");
   if (!fs::exists(in)) std::ofstream(in).close();
-  posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + program);
+  launch.in = os::Redirect::ReadFrom(in);
+  launch.out = os::Redirect::WriteTo(dir_ / (tag + ".out"));
+  launch.err = os::Redirect::WriteTo(dir_ / (tag + ".err"));
+  os::Process process = os::Process::Start(launch);
+  const int pid = process.Id();
+  running_.emplace(pid, std::move(process));
   return pid;
 }
 
 RunResult StandinEnv::Wait(int pid, const std::string& tag) const {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
   RunResult result;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (auto it = running_.find(pid); it != running_.end()) {
+    result.status = it->second.Wait().ShellStatus();
+    running_.erase(it);
+  }
   result.out = Read(dir_ / (tag + ".out"));
   result.err = Read(dir_ / (tag + ".err"));
   return result;

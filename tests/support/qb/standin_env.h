@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/os/process.h"
+
 namespace platform::qb::testing {
 
 struct RunResult {
@@ -50,6 +52,8 @@ class StandinEnv {
  private:
   std::filesystem::path dir_;
   std::map<std::string, std::optional<std::string>> saved_;
+  // Started and not yet waited for, by pid.
+  mutable std::map<int, os::Process> running_;
 };
 
 // $KV_BUILD_BIN/name and $KV_SOURCE_DIR/samples/name.

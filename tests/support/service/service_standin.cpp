@@ -1,9 +1,6 @@
 #include "tests/support/service/service_standin.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <curl/curl.h>
@@ -18,6 +15,8 @@
 #include <thread>
 
 #include "common/text.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/process.h"
 
 namespace kv::test {
 namespace fs = std::filesystem;
@@ -137,30 +136,15 @@ std::string ReceivedRequest::Header(std::string_view name) const {
 }
 
 ServiceStandinProcess::ServiceStandinProcess(std::vector<std::string> extra_args) : data_dir_(MakeTempDir()) {
-  const std::string program = BuildProgram("kalvor-standin").string();
-  std::vector<std::string> args = {program, "--data", data_dir_.string(), "--port", "0"};
-  args.insert(args.end(), extra_args.begin(), extra_args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
-  const pid_t parent = getpid();
-  pid_ = fork();
-  if (pid_ < 0) throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
-  if (pid_ == 0) {
-    // A test that dies must not leave its stand-in behind.
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(1);
-    dup2(out[1], STDOUT_FILENO);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  stdout_fd_ = out[0];
+  platform::os::Launch launch;
+  launch.argv = {BuildProgram("kalvor-standin").string(), "--data", data_dir_.string(), "--port", "0"};
+  launch.argv.insert(launch.argv.end(), extra_args.begin(), extra_args.end());
+  launch.out = platform::os::Redirect::Pipe();
+  // A test that dies must not leave its stand-in behind.
+  launch.end_with_parent = true;
   try {
-    base_url_ = ReadFirstLine(stdout_fd_, std::chrono::seconds(10));
+    process_ = platform::os::Process::Start(launch);
+    base_url_ = ReadFirstLine(process_.StdoutFd(), std::chrono::seconds(10));
     const size_t colon = base_url_.rfind(':');
     port_ = std::atoi(base_url_.c_str() + colon + 1);
   } catch (...) {
@@ -177,36 +161,14 @@ ServiceStandinProcess::~ServiceStandinProcess() {
 }
 
 void ServiceStandinProcess::Stop() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    pid_ = -1;
-  }
-  if (stdout_fd_ >= 0) {
-    close(stdout_fd_);
-    stdout_fd_ = -1;
-  }
+  if (process_.Running()) process_.Stop(SIGTERM, std::chrono::seconds(5));
+  process_ = platform::os::Process();
 }
 
 void ServiceStandinProcess::WriteFile(const std::string& relative, std::string_view content) const {
   const fs::path path = data_dir_ / relative;
   fs::create_directories(path.parent_path());
-  const fs::path temp = path.parent_path() / std::string(".").append(path.filename().string()).append(".writing");
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    if (!out) throw std::runtime_error("cannot write " + temp.string());
-  }
-  fs::rename(temp, path);
+  platform::os::ReplaceFileAtomically(path, content, 0644, platform::os::Flush::kNone);
 }
 
 void ServiceStandinProcess::RemoveFile(const std::string& relative) const {

@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/os/process.h"
+
 namespace kv::test {
 
 struct ReceivedRequest {
@@ -49,7 +51,7 @@ class ServiceStandinProcess {
 
   const std::string& BaseUrl() const { return base_url_; }
   int Port() const { return port_; }
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return process_.Id(); }
   const std::filesystem::path& DataDir() const { return data_dir_; }
 
   // Writes a file of the data directory whole (temporary name, then rename), creating its folders.
@@ -77,8 +79,7 @@ class ServiceStandinProcess {
   std::filesystem::path data_dir_;
   std::string base_url_;
   int port_ = 0;
-  pid_t pid_ = -1;
-  int stdout_fd_ = -1;
+  platform::os::Process process_;
 };
 
 // A self-signed certificate for 127.0.0.1 and localhost, and its key, for HTTPS tests:
