@@ -10,7 +10,7 @@
 #include "bench/processes.h"
 #include "bench/qb_probe.h"
 #include "bench/replay.h"
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "platform/activex/property_bag.h"
 #include "platform/activex/user_control.h"
 #include "sync_control/brintavel_ctl.h"

@@ -4,7 +4,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace kvbench {
 namespace {

@@ -5,40 +5,12 @@
 #include <utility>
 
 #include "common/file_identity.h"
-#include "common/date_time.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/qb/class_factory.h"
 #include "platform/qb/qb_errors.h"
 
 namespace kv::qb {
-namespace {
-
-// The leading number of a text as the platform's Val reads it: blanks skipped, an optional sign, digits with
-// one decimal point; 0 when the text does not begin with a number.
-double LeadingNumber(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  const size_t start = i;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  bool dot = false;
-  bool digits = false;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c >= '0' && c <= '9') {
-      digits = true;
-    } else if (c == '.' && !dot) {
-      dot = true;
-    } else {
-      break;
-    }
-  }
-  if (!digits) return 0;
-  double value = 0;
-  kv::TryParseNumber(text.substr(start, i - start), value);
-  return value;
-}
-
-}  // namespace
-
 int32_t QBXMLVersionCode(std::string_view version, VersionReading reading) {
   static constexpr std::array<std::pair<std::string_view, int32_t>, 9> kCodes = {{
       {"1.0", 0},
@@ -57,7 +29,11 @@ int32_t QBXMLVersionCode(std::string_view version, VersionReading reading) {
     return sync && (code == 9 || code == 10) ? 0 : code;
   }
   if (sync) return 0;
-  return LeadingNumber(version) > 2 ? 2 : 0;
+  try {
+    return kv::LeadingNumber(version) > 2 ? 2 : 0;
+  } catch (const kv::Error&) {
+    return 2;  // a number too large for a double is a later version all the same
+  }
 }
 
 std::string WrongCompanyFileMessage(std::string_view current, std::string_view expected) {

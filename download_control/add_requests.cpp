@@ -1,6 +1,6 @@
 // The add requests of one record: build, send, and show what went wrong.
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/message_sets.h"
 #include "download_control/module_state.h"

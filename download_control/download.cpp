@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "download_control/download_form.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"

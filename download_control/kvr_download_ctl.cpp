@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "download_control/module_state.h"
 #include "download_control/qb_session.h"
 #include "download_control/results_form.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 #include "common/utility_result.h"
 #include "download_control/expense_requests.h"
 #include "download_control/line_walk.h"
@@ -36,8 +36,6 @@ inline constexpr char kCouldNotContactMessage[] =
     "Could not contact the Kalvor site due to internet problems for collecting time/leave data.\r\n"
     "Please close this window and try later.";
 inline constexpr char kClosingMessage[] = "You can close this window to return to KV Dashboard now..";
-inline constexpr char kNotOpenMessage[] =
-    "Your Quickbooks file is not open, please open your Quickbooks file and try again.";
 
 class KVRDowloadctl : public platform::activex::UserControl, public platform::activex::IObjectSafety {
  public:

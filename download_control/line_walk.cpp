@@ -1,7 +1,7 @@
 #include "download_control/line_walk.h"
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "download_control/qbxml_text.h"
 
 namespace tessarine {

@@ -1,13 +1,6 @@
 #include "download_control/module_state.h"
 
-#include "platform/qb/request_processor.h"
-
 namespace tessarine {
-
-QBSessionState::QBSessionState() = default;
-QBSessionState::~QBSessionState() = default;
-QBSessionState::QBSessionState(QBSessionState&&) noexcept = default;
-QBSessionState& QBSessionState::operator=(QBSessionState&&) noexcept = default;
 
 namespace {
 thread_local std::unique_ptr<TessarineModule> t_module;

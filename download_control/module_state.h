@@ -7,12 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
+#include "common/qb_session.h"
 #include "download_control/time_requests.h"
-
-namespace platform::qb {
-class RequestProcessor;
-}
 
 namespace tessarine {
 
@@ -45,15 +42,7 @@ struct ExpenseRow {
 
 // The QuickBooks conversation: the check session that ContactQuickBooks opens, and the connection and session
 // of the request being sent.
-struct QBSessionState {
-  QBSessionState();
-  ~QBSessionState();
-  QBSessionState(QBSessionState&&) noexcept;
-  QBSessionState& operator=(QBSessionState&&) noexcept;
-
-  std::unique_ptr<platform::qb::RequestProcessor> objRequestProcessor;
-  std::string sTicket;
-  bool bConnectionOpen = false;
+struct QBSessionState : kv::qb::Session {
   bool bRPConnectionOpen = false;
   bool bRPSessionOpen = false;
   int32_t QBXMLVersionCode = 0;
@@ -72,9 +61,5 @@ struct TessarineModule {
 
 TessarineModule& Module();
 void ResetModule();
-
-// The application's name and id with QuickBooks.
-inline constexpr char kQBAppID[] = "731-5096-4482630";
-inline constexpr char kQBAppName[] = "Pellucent";
 
 }  // namespace tessarine

@@ -16,8 +16,8 @@
 #include <set>
 #include <sstream>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/com/state_directory.h"
 
 namespace tessarine {

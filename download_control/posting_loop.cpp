@@ -3,8 +3,8 @@
 
 #include <exception>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
 #include "download_control/qb_session.h"

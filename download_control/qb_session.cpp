@@ -3,26 +3,21 @@
 #include <filesystem>
 #include <system_error>
 
-#include "common/error.h"
-#include "common/file_identity.h"
+#include "platform/base/error.h"
+#include "common/qb_session.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
-#include "download_control/qbxml_text.h"
 #include "platform/forms/presenter.h"
 #include "platform/qb/class_factory.h"
 #include "platform/qb/qb_errors.h"
 
 namespace tessarine {
 
-bool IsNotRunningError(const std::string& description) {
-  return description.compare(0, 28, platform::qb::kNotRunningText) == 0;
-}
-
 namespace {
 
 // An empty ticket would let the requests that follow go to whatever QuickBooks has open.
 void RequireTicket(const std::string& ticket) {
-  if (ticket.empty()) throw kv::Error(platform::qb::kErrQBNotRunning, kNotOpenMessage);
+  if (ticket.empty()) throw kv::Error(platform::qb::kErrQBNotRunning, kv::qb::kFileNotOpenMessage);
 }
 
 }  // namespace
@@ -33,26 +28,19 @@ int32_t KVRDowloadctl::ContactQuickBooks() {
   QBSessionState& s = Module().session;
   const std::string& qb_file_path = Module().params.QBFilePath;
   try {
-    s.objRequestProcessor.reset();
-    s.objRequestProcessor = platform::qb::CreateRequestProcessor();
-    s.objRequestProcessor->OpenConnection(kQBAppID, kQBAppName);
-    s.bConnectionOpen = true;
-    s.sTicket = s.objRequestProcessor->BeginSession("", platform::qb::kOpenModeDoNotCare);
-    if (s.sTicket.empty()) s.QBXMLVersionCode = 0;
+    const kv::qb::ContactResult contact =
+        kv::qb::OpenCheckedSession(s, qb_file_path, kv::qb::VersionReading::kDownloadControl);
+    if (contact.check == kv::qb::SessionCheck::kNoSession) s.QBXMLVersionCode = 0;
     RequireTicket(s.sTicket);
-    const std::string current = s.objRequestProcessor->GetCurrentCompanyFileName(s.sTicket);
-    if (!kv::SameFile(qb_file_path, current)) {
+    if (contact.check == kv::qb::SessionCheck::kOtherFile) {
       bQBError = true;
-      sQBErrorText = "Your Current Quickbooks file '" + current +
-                     "' does not match with the QB file you are using with Kalvor '" + qb_file_path + "'. " +
-                     "\r\nPlease open the correct Quickbooks file and try again.";
+      sQBErrorText = kv::qb::WrongCompanyFileMessage(contact.currentFile, qb_file_path);
       return 0;
     }
-    const auto versions = s.objRequestProcessor->QBXMLVersionsForSession(s.sTicket);
-    s.QBXMLVersionCode = versions && !versions->empty() ? QBXMLVersionCodeOf(versions->back()) : 0;
+    s.QBXMLVersionCode = contact.versionCode;
     return 1;
   } catch (const kv::Error& e) {
-    sQBErrorText = IsNotRunningError(e.description()) ? std::string(kNotOpenMessage) : e.description();
+    sQBErrorText = kv::qb::ContactFailureText(e.description());
     bQBError = true;
     s.sTicket.clear();
     return 0;
@@ -111,7 +99,7 @@ std::string qbXMLRPWrapper::QBXMLRPCall(const std::string& requestXML) {
   try {
     // Replacing the processor releases the one of the check session, which ends its session and connection.
     s.objRequestProcessor = platform::qb::CreateRequestProcessor();
-    s.objRequestProcessor->OpenConnection(kQBAppID, kQBAppName);
+    s.objRequestProcessor->OpenConnection(kv::qb::kAppID, kv::qb::kAppName);
     s.bRPConnectionOpen = true;
     s.sTicket = s.objRequestProcessor->BeginSession("", platform::qb::kOpenModeDoNotCare);
     RequireTicket(s.sTicket);
@@ -134,24 +122,11 @@ std::string qbXMLRPWrapper::QBXMLRPCall(const std::string& requestXML) {
 }
 
 void EndQBSession() {
-  QBSessionState& s = Module().session;
-  if (s.sTicket.empty() || !s.objRequestProcessor || !s.bConnectionOpen) return;
-  try {
-    s.objRequestProcessor->EndSession(s.sTicket);
-  } catch (const kv::Error&) {
-  }
-  s.sTicket.clear();
+  kv::qb::EndSessionQuietly(Module().session);
 }
 
 void CloseQBConnection() {
-  QBSessionState& s = Module().session;
-  if (!s.objRequestProcessor || !s.bConnectionOpen) return;
-  try {
-    s.objRequestProcessor->CloseConnection();
-  } catch (const kv::Error&) {
-  }
-  s.bConnectionOpen = false;
-  s.objRequestProcessor.reset();
+  kv::qb::CloseConnectionQuietly(Module().session);
 }
 
 }  // namespace tessarine

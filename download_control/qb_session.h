@@ -26,7 +26,4 @@ class qbXMLRPWrapper {
 void EndQBSession();
 void CloseQBConnection();
 
-// Whether an error description is QuickBooks' "not running" answer (its first 28 characters).
-bool IsNotRunningError(const std::string& description);
-
 }  // namespace tessarine

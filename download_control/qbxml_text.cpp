@@ -6,39 +6,10 @@
 #include <limits>
 #include <utility>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 
 namespace tessarine {
-namespace {
-
-// The leading number of a text as the platform's Val reads it: blanks skipped, an optional sign, digits with
-// one decimal point; 0 when the text does not begin with a number.
-double LeadingNumber(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  size_t start = i;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  bool dot = false;
-  bool digits = false;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (c >= '0' && c <= '9') {
-      digits = true;
-    } else if (c == '.' && !dot) {
-      dot = true;
-    } else {
-      break;
-    }
-    ++i;
-  }
-  if (!digits) return 0;
-  double value = 0;
-  kv::TryParseNumber(text.substr(start, i - start), value);
-  return value;
-}
-
-}  // namespace
 
 bool HasXMLSpecialChars(std::string_view text) {
   return text.find_first_of("<>&'\"") != std::string_view::npos;
@@ -115,24 +86,6 @@ std::string EscapeXMLText(std::string_view text) {
     }
   }
   return out;
-}
-
-int32_t QBXMLVersionCodeOf(std::string_view version_text) {
-  static constexpr std::array<std::pair<std::string_view, int32_t>, 9> kCodes = {{
-      {"1.0", 0},
-      {"1.1", 1},
-      {"2.0", 2},
-      {"CA1.0", 6},
-      {"CA1.1", 7},
-      {"CA2.0", 8},
-      {"UK1.0", 9},
-      {"UK1.1", 10},
-      {"UK2.0", 11},
-  }};
-  for (const auto& [text, code] : kCodes) {
-    if (version_text == text) return code;
-  }
-  return LeadingNumber(version_text) > 2 ? 2 : 0;
 }
 
 std::string QBXMLDocumentHeader(int32_t version_code) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 
 namespace tessarine {
 
@@ -21,9 +21,6 @@ bool HasXMLSpecialChars(std::string_view text);
 // every other "&" as "&amp;", and a CR as "&#13;". A character that XML allows nowhere (a control character other than
 // TAB, LF and CR, U+FFFE, U+FFFF) becomes a blank.
 std::string EscapeXMLText(std::string_view text);
-
-// The qbXML version code of a version text from QuickBooks' list of versions for the session.
-int32_t QBXMLVersionCodeOf(std::string_view version_text);
 
 // The XML declaration and qbXML version line that precede the <QBXML> body, by version code.
 std::string QBXMLDocumentHeader(int32_t version_code);

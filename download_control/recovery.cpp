@@ -5,7 +5,7 @@
 #include <set>
 #include <utility>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
 #include "download_control/results_form.h"

@@ -3,8 +3,8 @@
 #include <functional>
 #include <vector>
 
-#include "common/date_time.h"
-#include "common/error.h"
+#include "platform/base/date_time.h"
+#include "platform/base/error.h"
 #include "download_control/module_state.h"
 #include "platform/forms/terminal_presenter.h"
 

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 #include "platform/forms/control.h"
 #include "platform/forms/form.h"
 #include "platform/forms/list_view.h"

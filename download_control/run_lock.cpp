@@ -3,7 +3,7 @@
 #include <system_error>
 #include <utility>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace tessarine {
 namespace {

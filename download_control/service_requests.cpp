@@ -1,6 +1,6 @@
 #include "download_control/service_requests.h"
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "common/web_form/page_table.h"
 #include "platform/web/query_builder.h"
 #include "platform/xml/dom.h"

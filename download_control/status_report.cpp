@@ -1,7 +1,7 @@
 // The per-record status report: QuickBooks' answer with the record's ids goes to the service, whose verdict
 // counts the record.
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "download_control/download_form.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "download_control/qbxml_text.h"
 
 namespace tessarine {

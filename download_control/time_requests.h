@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 
 namespace tessarine {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <variant>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/line_walk.h"
 #include "download_control/module_state.h"

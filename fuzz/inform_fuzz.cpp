@@ -19,7 +19,7 @@
 #include <sstream>
 #include <string>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "fuzz/fuzz_support.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_actions.h"

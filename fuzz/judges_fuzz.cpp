@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "download_control/download_form.h"
 #include "fuzz/fuzz_support.h"
 #include "menu_agent/main_mod.h"

@@ -4,7 +4,7 @@
 #include <exception>
 #include <iostream>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_subscription.h"
 #include "menu_agent/online_access.h"

@@ -4,9 +4,9 @@
 #include <limits>
 #include <memory>
 
-#include "common/date_time.h"
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/date_time.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_actions.h"

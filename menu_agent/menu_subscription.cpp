@@ -3,7 +3,7 @@
 #include <array>
 #include <memory>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
 #include "platform/forms/presenter.h"

@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "menu_agent/main_mod.h"
 #include "platform/forms/presenter.h"
 #include "platform/web/open_browser.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <system_error>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/state_directory.h"
 
 namespace corvalink {

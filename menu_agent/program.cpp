@@ -2,8 +2,8 @@
 #include <iostream>
 #include <memory>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_listener.h"

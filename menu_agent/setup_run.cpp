@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "common/file_identity.h"
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "common/web_form/web_request_form.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"

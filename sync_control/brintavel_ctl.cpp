@@ -1,6 +1,6 @@
 #include "sync_control/brintavel_ctl.h"
 
-#include "common/text.h"
+#include "platform/base/text.h"
 
 namespace brintavel {
 namespace {

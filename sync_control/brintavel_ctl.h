@@ -19,7 +19,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 #include "common/utility_result.h"
 #include "platform/activex/object_safety.h"
 #include "platform/activex/user_control.h"

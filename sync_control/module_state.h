@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 #include "common/qb_session.h"
 
 namespace platform::xml {

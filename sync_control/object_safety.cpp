@@ -1,4 +1,4 @@
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/guid.h"
 #include "sync_control/brintavel_ctl.h"
 

@@ -1,4 +1,4 @@
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "common/qb_session.h"
 #include "sync_control/brintavel_ctl.h"
 

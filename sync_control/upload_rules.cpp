@@ -1,6 +1,6 @@
 #include "sync_control/upload_rules.h"
 
-#include "common/text.h"
+#include "platform/base/text.h"
 
 namespace brintavel {
 

@@ -1,4 +1,4 @@
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/form.h"
 #include "platform/forms/presenter.h"

@@ -1,7 +1,7 @@
 #include <sys/stat.h>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/forms/form.h"
 #include "platform/forms/presenter.h"
 #include "sync_control/brintavel_ctl.h"

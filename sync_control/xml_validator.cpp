@@ -1,7 +1,7 @@
 #include "sync_control/xml_validator.h"
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/xml/dom.h"
 #include "platform/xml/schema_cache.h"
 

@@ -1,6 +1,6 @@
 #include "common/web_form/page_table.h"
 
-#include "common/text.h"
+#include "platform/base/text.h"
 
 namespace kv {
 

@@ -3,8 +3,8 @@
 #include <exception>
 #include <utility>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/forms/event_loop.h"
 
 namespace kv {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 #include "common/web_form/page_table.h"
 #include "platform/forms/form.h"
 #include "platform/web/web_browser.h"

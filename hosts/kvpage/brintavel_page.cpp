@@ -9,8 +9,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "hosts/kvpage/page_host.h"
 #include "platform/activex/user_control.h"
 #include "platform/com/guid.h"

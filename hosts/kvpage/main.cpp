@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "hosts/kvpage/page_host.h"
 #include "hosts/kvpage/page_params.h"
 

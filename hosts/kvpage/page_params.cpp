@@ -3,8 +3,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/forms/caret_escape.h"
 #include "platform/forms/event_loop.h"
 #include "platform/web/http_text.h"

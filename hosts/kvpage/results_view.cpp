@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "download_control/results_form.h"
 #include "platform/forms/terminal_grid.h"
 #include "platform/forms/terminal_presenter.h"

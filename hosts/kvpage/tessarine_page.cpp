@@ -13,8 +13,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/results_form.h"
 #include "hosts/kvpage/page_host.h"

@@ -3,7 +3,7 @@
 #include <limits>
 #include <string>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace platform::activex {
 

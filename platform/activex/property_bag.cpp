@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 
 namespace platform::activex {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 
 namespace platform::activex {
 

@@ -1,6 +1,6 @@
 #include "platform/activex/user_control.h"
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/forms/timer.h"
 
 namespace platform::activex {

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/local_server.h"
 #include "platform/com/wire.h"

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/state_directory.h"
 
 namespace platform::com {

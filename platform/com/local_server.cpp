@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/server_runtime.h"
 

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cerrno>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/activation.h"
 
 namespace platform::com {

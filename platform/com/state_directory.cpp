@@ -12,7 +12,7 @@
 #include <iostream>
 #include <string>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace platform::com {
 namespace {

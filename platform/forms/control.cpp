@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <sstream>
 
-#include "common/date_time.h"
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/date_time.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/forms/presenter.h"
 
 namespace platform::forms {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/forms/control.h"
 
 namespace platform::forms {

@@ -10,7 +10,7 @@
 #include <deque>
 #include <mutex>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace platform::forms {
 namespace {

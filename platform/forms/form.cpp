@@ -3,7 +3,7 @@
 #include <map>
 #include <vector>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/presenter.h"
 #include "platform/forms/timer.h"

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 
 namespace platform::forms {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "platform/forms/terminal_presenter.h"
 
 namespace platform::forms {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "platform/forms/caret_escape.h"
 #include "platform/forms/list_view.h"
 

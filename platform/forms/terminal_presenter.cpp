@@ -7,7 +7,7 @@
 #include <iostream>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "platform/forms/caret_escape.h"
 #include "platform/forms/control.h"
 #include "platform/forms/event_loop.h"

@@ -9,7 +9,7 @@
 #include <csignal>
 #include <ostream>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "platform/forms/terminal_grid.h"
 
 namespace platform::forms {

@@ -1,6 +1,6 @@
 #include "platform/forms/timer.h"
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace platform::forms {
 

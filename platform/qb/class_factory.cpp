@@ -3,7 +3,7 @@
 #include <charconv>
 #include <utility>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/qb/standin_connection.h"
 #include "platform/qb/subscription_xml.h"

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/qb/qb_errors.h"
 
 namespace platform::qb {

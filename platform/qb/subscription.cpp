@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/qb/qb_errors.h"
 
 namespace platform::qb {

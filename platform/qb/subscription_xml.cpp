@@ -7,7 +7,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/qb/xml_text.h"
 

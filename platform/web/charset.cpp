@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 
 namespace platform::web {
 namespace {

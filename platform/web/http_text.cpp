@@ -8,7 +8,7 @@
 #include <cctype>
 #include <memory>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "platform/web/charset.h"
 #include "platform/web/web_browser.h"
 

@@ -9,8 +9,8 @@
 #include <system_error>
 #include <vector>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/os/process.h"
 #include "platform/web/http_text.h"
 

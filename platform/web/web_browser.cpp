@@ -8,8 +8,8 @@
 #include <map>
 #include <mutex>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/forms/event_loop.h"
 #include "platform/web/http_text.h"
 

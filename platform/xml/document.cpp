@@ -9,7 +9,7 @@
 #include <optional>
 #include <sstream>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/xml/libxml_private.h"
 #include "platform/xml/schema_cache.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/xml/libxml_private.h"
 
 namespace platform::xml {

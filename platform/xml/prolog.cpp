@@ -4,7 +4,7 @@
 #include <iconv.h>
 #include <libxml/parserInternals.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/xml/libxml_private.h"
 
 namespace platform::xml {

@@ -2,7 +2,7 @@
 #include <map>
 #include <mutex>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/xml/libxml_private.h"
 
 namespace platform::xml {

@@ -2,7 +2,7 @@
 #include <ctime>
 #include <set>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 #include "standins/quickbooks/handlers.h"
 
 namespace standins::quickbooks {

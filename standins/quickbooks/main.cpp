@@ -11,7 +11,7 @@
 #include <set>
 #include <sstream>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "common/file_identity.h"
 #include "platform/com/activation.h"
 #include "platform/com/class_registry.h"

@@ -5,7 +5,7 @@
 #include <map>
 #include <mutex>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/xml/prolog.h"
 #include "platform/xml/schema_cache.h"

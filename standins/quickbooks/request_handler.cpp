@@ -9,8 +9,8 @@
 #include <optional>
 #include <sstream>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/qb/xml_text.h"
 #include "standins/quickbooks/handlers.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "common/file_identity.h"
 #include "platform/com/guid.h"
 #include "platform/qb/qb_errors.h"

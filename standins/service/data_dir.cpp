@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 
 namespace standins::service {
 namespace fs = std::filesystem;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 
 namespace standins::service {
 namespace {

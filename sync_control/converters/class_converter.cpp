@@ -1,4 +1,5 @@
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
+#include "platform/base/text.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converter.h"
 #include "sync_control/converters/list_converters.h"
@@ -10,7 +11,7 @@ namespace {
 // QuickBooks counts top-level classes from 0, the service from 1.
 std::string ClassSubLevel(const std::optional<std::string>& sublevel, const ColumnContext&) {
   if (!sublevel) return "1";
-  return kv::NumberText(LeadingNumber(*sublevel) + 1);
+  return kv::NumberText(kv::LeadingNumber(*sublevel) + 1);
 }
 
 constexpr Column kClassColumns[] = {

@@ -1,6 +1,6 @@
 #include "sync_control/converters/column_table.h"
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace brintavel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "sync_control/converters/record_sets.h"
 
 namespace brintavel {

@@ -1,4 +1,4 @@
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converter.h"
 #include "sync_control/converters/pipe_line.h"

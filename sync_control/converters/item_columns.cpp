@@ -1,9 +1,9 @@
 #include <array>
 #include <charconv>
 
-#include "common/date_time.h"
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/date_time.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/item_converter.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converter.h"
 #include "sync_control/module_state.h"

@@ -1,6 +1,6 @@
 #include <utility>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/customer_list.h"
 #include "sync_control/converters/list_converter.h"

@@ -1,6 +1,6 @@
 #include "sync_control/converters/list_converter.h"
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/qb_date_time.h"
 #include "sync_control/converters/sql_literal.h"

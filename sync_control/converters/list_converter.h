@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 #include "common/utility_result.h"
 #include "platform/xml/dom.h"
 #include "platform/xml/element_stream.h"

@@ -1,8 +1,8 @@
 #include "sync_control/converters/pipe_line.h"
 
-#include "common/date_time.h"
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/date_time.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/module_state.h"
 #include "sync_control/upload_form.h"

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace brintavel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 
 namespace brintavel {
 

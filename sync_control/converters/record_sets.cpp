@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 
 namespace brintavel {
 namespace {

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 
 namespace brintavel {
 

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <charconv>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 
 namespace brintavel {
 namespace {
@@ -63,27 +63,6 @@ bool IsPlainDecimal(std::string_view text) {
   const size_t frac_start = ++i;
   while (i < text.size() && IsDigit(text[i])) ++i;
   return i > frac_start && i == text.size();
-}
-
-double LeadingNumber(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  const size_t start = i;
-  while (i < text.size() && IsDigit(text[i])) ++i;
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    while (i < text.size() && IsDigit(text[i])) ++i;
-  }
-  std::string_view digits = text.substr(start, i - start);
-  if (digits.empty() || digits == ".") return 0;
-  double value = 0;
-  const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::fixed);
-  // A number too large for a double cannot be written back; the caller's column then takes its fallback.
-  if (r.ec == std::errc::result_out_of_range) throw kv::Error(kv::kErrOverflow, "Overflow");
-  if (r.ec != std::errc()) return 0;
-  return negative ? -value : value;
 }
 
 }  // namespace brintavel

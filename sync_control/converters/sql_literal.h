@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 
 namespace brintavel {
 
@@ -40,9 +40,5 @@ std::string GeneralDateLiteral(kv::DateTime value, size_t width);
 // Whether a text is a plain decimal number: an optional sign, digits, and optionally "." and digits. Only such a
 // text may stand unquoted in a statement.
 bool IsPlainDecimal(std::string_view text);
-// The number at the start of a text as the platform's Val reads it (leading blanks, tabs and line feeds
-// skipped, an optional sign, digits with an optional decimal part); 0 when the text does not start with one.
-// A number beyond the range of a double raises an overflow kv::Error.
-double LeadingNumber(std::string_view text);
 
 }  // namespace brintavel

@@ -7,7 +7,7 @@
 #include <span>
 #include <string_view>
 
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 #include "sync_control/converters/column_table.h"
 
 namespace brintavel {

@@ -13,7 +13,7 @@
 #include "bench/qb_probe.h"
 #include "bench/replay.h"
 #include "bench/report.h"
-#include "common/text.h"
+#include "platform/base/text.h"
 
 namespace kvbench {
 namespace {

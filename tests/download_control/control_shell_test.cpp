@@ -1,6 +1,6 @@
 // The control's shell: parameters, start-up, closing view, Cancel outside a run and the safety declaration.
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "control_fixture.h"
 #include "platform/activex/object_safety.h"
 #include "platform/com/guid.h"

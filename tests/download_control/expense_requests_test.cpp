@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace tessarine {
 namespace {

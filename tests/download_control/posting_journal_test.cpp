@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "tests/support/scoped_env.h"
 
 namespace tessarine {

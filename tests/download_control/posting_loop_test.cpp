@@ -453,13 +453,13 @@ TEST_F(PostingTest, QuickBooksNotRunningAndAnEmptyTicketAreReportedAlike) {
   service.WriteFile("pending-time.txt", kTimeLines);
   qb.ticket = "";
   KVRDowloadctl& c = Site(Params(true));
-  ui.ExpectBox(kNotOpenMessage);
+  ui.ExpectBox("Your Quickbooks file is not open, please open your Quickbooks file and try again.");
   c.cmdStartDownload.Click();
   EXPECT_EQ(ui.Boxes()[0].buttons, vbCritical);
   EXPECT_TRUE(qb.requests.empty());
   qb.ticket = "T";
   qb.SetNotRunning();
-  ui.ExpectBox(kNotOpenMessage);
+  ui.ExpectBox("Your Quickbooks file is not open, please open your Quickbooks file and try again.");
   c.cmdStartDownload.Click();
   EXPECT_TRUE(qb.requests.empty());
 }

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "control_fixture.h"
 #include "platform/qb/qb_errors.h"
 
@@ -30,7 +30,7 @@ TEST_F(QBSessionTest, TheCheckSessionStaysOpenOnTheRightFileAndLearnsTheVersion)
   EXPECT_EQ(qb.Operations("RequestProcessor"),
             (std::vector<std::string>{"CreateRequestProcessor", "OpenConnection", "BeginSession",
                                       "GetCurrentCompanyFileName", "QBXMLVersionsForSession"}));
-  EXPECT_EQ(qb.calls[1].args, (std::vector<std::string>{kQBAppID, kQBAppName}));
+  EXPECT_EQ(qb.calls[1].args, (std::vector<std::string>{"731-5096-4482630", "Pellucent"}));
   EXPECT_EQ(qb.calls[2].args, (std::vector<std::string>{"", "2"}));
   EXPECT_EQ(qb.OpenSessions(), 1);
   host->Teardown();  // the end of the control ends the session and closes the connection
@@ -108,12 +108,12 @@ TEST_F(QBSessionTest, QuickBooksNotRunningAndAnEmptyTicketGiveTheNotOpenMessage)
   KVRDowloadctl& c = Idle();
   qb.SetNotRunning();
   EXPECT_EQ(c.ContactQuickBooks(), 0);
-  EXPECT_EQ(c.QBErrorText(), kNotOpenMessage);
+  EXPECT_EQ(c.QBErrorText(), "Your Quickbooks file is not open, please open your Quickbooks file and try again.");
   EXPECT_TRUE(Module().session.sTicket.empty());
   qb.ClearFailures();
   qb.ticket = "";
   EXPECT_EQ(c.ContactQuickBooks(), 0);
-  EXPECT_EQ(c.QBErrorText(), kNotOpenMessage);
+  EXPECT_EQ(c.QBErrorText(), "Your Quickbooks file is not open, please open your Quickbooks file and try again.");
   EXPECT_EQ(qb.CountOf("GetCurrentCompanyFileName"), 0);  // nothing is read from a session that is not there
 }
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "download_control/expense_requests.h"
 #include "download_control/qbxml_text.h"
 #include "download_control/time_requests.h"

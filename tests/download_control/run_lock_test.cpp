@@ -14,7 +14,7 @@
 #include <fstream>
 #include <string>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "tests/support/scoped_env.h"
 
 namespace tessarine {

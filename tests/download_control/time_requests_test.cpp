@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "download_control/qbxml_text.h"
 
 namespace tessarine {
@@ -107,20 +107,6 @@ TEST(QBXMLTextTest, DocumentHeaderFollowsTheVersionCode) {
   EXPECT_EQ(QBXMLDocumentHeader(10), "<?xml version=\"1.0\" ?><?qbxml version=\"UK1.1\"?>");
   EXPECT_EQ(QBXMLBody("X\r\n"),
             "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\">\r\nX\r\n</QBXMLMsgsRq>\r\n</QBXML>");
-}
-
-TEST(QBXMLTextTest, VersionCodesOfVersionTexts) {
-  EXPECT_EQ(QBXMLVersionCodeOf("1.0"), 0);
-  EXPECT_EQ(QBXMLVersionCodeOf("1.1"), 1);
-  EXPECT_EQ(QBXMLVersionCodeOf("2.0"), 2);
-  EXPECT_EQ(QBXMLVersionCodeOf("CA2.0"), 8);
-  EXPECT_EQ(QBXMLVersionCodeOf("UK1.0"), 9);
-  EXPECT_EQ(QBXMLVersionCodeOf("UK2.0"), 11);
-  EXPECT_EQ(QBXMLVersionCodeOf("3.0"), 2);
-  EXPECT_EQ(QBXMLVersionCodeOf("13.0"), 2);
-  EXPECT_EQ(QBXMLVersionCodeOf("CA3.0"), 0);
-  EXPECT_EQ(QBXMLVersionCodeOf("2"), 0);
-  EXPECT_EQ(QBXMLVersionCodeOf("ca2.0"), 0);
 }
 
 TEST(QBXMLTextTest, EscapingKeepsTheServiceLineBreakMarkerWellFormed) {

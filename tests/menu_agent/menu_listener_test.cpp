@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_subscription.h"

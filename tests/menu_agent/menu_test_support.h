@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "menu_agent/main_mod.h"
 #include "platform/forms/form.h"
 #include "tests/support/scoped_env.h"

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/activex/object_safety.h"
 #include "platform/activex/user_control.h"
 #include "sync_control/brintavel_ctl.h"

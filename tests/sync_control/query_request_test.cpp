@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "standins/quickbooks/qbxml_schema.h"
 
 namespace brintavel {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/form.h"
 #include "sync_control/brintavel_ctl.h"

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/form.h"
 #include "tests/support/service/service_standin.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "tests/support/service/service_standin.h"
 
 namespace kvpage {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace platform::activex {
 namespace {

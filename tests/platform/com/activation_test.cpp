@@ -11,7 +11,7 @@
 #include <sstream>
 #include <thread>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/class_registry.h"
 
 namespace platform::com {

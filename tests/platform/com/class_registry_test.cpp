@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/state_directory.h"
 
 namespace platform::com {

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/local_server.h"
 #include "platform/forms/event_loop.h"
 

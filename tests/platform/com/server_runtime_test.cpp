@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/activation.h"
 #include "platform/com/wire.h"
 #include "platform/os/message_frames.h"

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <functional>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace platform::com {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/forms/control.h"
 #include "platform/forms/control_array.h"
 #include "platform/forms/list_view.h"

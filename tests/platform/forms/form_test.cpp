@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/form.h"
 #include "platform/forms/presenter.h"

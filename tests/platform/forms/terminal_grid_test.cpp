@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 
 namespace platform::forms {
 namespace {

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "platform/forms/control.h"
 #include "platform/forms/terminal_presenter.h"
 

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/os/process.h"
 #include "platform/qb/class_factory.h"
 #include "platform/qb/qb_errors.h"

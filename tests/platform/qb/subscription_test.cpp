@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/qb/standin_wire.h"
 #include "platform/qb/subscription_xml.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/stream/text_stream.h"
 
 namespace platform::stream {

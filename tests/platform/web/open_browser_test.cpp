@@ -11,8 +11,8 @@
 #include <sstream>
 #include <thread>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "tests/support/scoped_env.h"
 
 namespace platform::web {

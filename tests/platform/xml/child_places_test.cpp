@@ -1,6 +1,6 @@
 #include "platform/xml/child_places.h"
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

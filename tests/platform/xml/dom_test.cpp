@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/xml/dom.h"
 
 namespace platform::xml {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/xml/dom.h"
 #include "platform/xml/schema_cache.h"
 

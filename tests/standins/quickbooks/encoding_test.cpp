@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "standins/quickbooks/company_file.h"
 #include "standins/quickbooks/request_handler.h"
 #include "tests/standins/quickbooks/qbxml_probe.h"

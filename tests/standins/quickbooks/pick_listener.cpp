@@ -6,7 +6,7 @@
 #include <fstream>
 #include <memory>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/com/local_server.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/qb/qb_errors.h"
 #include "standins/quickbooks/company_file.h"
 #include "standins/quickbooks/request_handler.h"

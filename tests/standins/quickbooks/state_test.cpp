@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "platform/qb/subscription.h"
 #include "standins/quickbooks/request_handler.h"
 #include "standins/quickbooks/state.h"

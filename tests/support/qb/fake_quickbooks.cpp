@@ -1,6 +1,6 @@
 #include "tests/support/qb/fake_quickbooks.h"
 
-#include "common/error.h"
+#include "platform/base/error.h"
 #include "standins/quickbooks/subscription_service.h"
 
 namespace platform::qb::fake {

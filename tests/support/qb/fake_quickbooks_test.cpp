@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace platform::qb::fake {
 namespace {

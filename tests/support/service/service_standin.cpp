@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "platform/os/atomic_file.h"
 #include "platform/os/process.h"
 

@@ -1,6 +1,6 @@
 #include "tests/sync_control/converters/converter_fixture.h"
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "sync_control/converters/list_converters.h"
 #include "sync_control/converters/record_sets.h"
 #include "sync_control/module_state.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "common/date_time.h"
-#include "common/error.h"
+#include "platform/base/date_time.h"
+#include "platform/base/error.h"
 #include "sync_control/converters/qb_date_time.h"
 #include "sync_control/converters/record_sets.h"
 

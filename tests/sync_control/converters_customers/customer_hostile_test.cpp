@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "sync_control/converters/customer_list.h"
 #include "sync_control/module_state.h"
 #include "tests/sync_control/converters_customers/customer_fixture.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "sync_control/converters/item_converter.h"
 #include "sync_control/module_state.h"
 #include "tests/sync_control/converters_items/item_records.h"

@@ -1,6 +1,6 @@
 #include "tests/sync_control/converters_items/item_records.h"
 
-#include "common/text.h"
+#include "platform/base/text.h"
 
 namespace brintavel::testing {
 

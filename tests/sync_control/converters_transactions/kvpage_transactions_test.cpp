@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "tests/support/programs/program_run.h"
 #include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"

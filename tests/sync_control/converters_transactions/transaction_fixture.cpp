@@ -1,6 +1,6 @@
 #include "tests/sync_control/converters_transactions/transaction_fixture.h"
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "sync_control/module_state.h"
 
 namespace brintavel::testing {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/text.h"
+#include "platform/base/text.h"
 #include "sync_control/converters/record_sets.h"
 #include "sync_control/converters/transaction_converters.h"
 #include "sync_control/module_state.h"

@@ -1,6 +1,9 @@
-#include "common/text.h"
+#include "platform/base/text.h"
+
+#include "platform/base/error.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 
 namespace kv {
@@ -103,6 +106,33 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
+}
+
+namespace {
+bool IsAsciiDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+}  // namespace
+
+double LeadingNumber(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const size_t start = i;
+  while (i < text.size() && IsAsciiDigit(text[i])) ++i;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && IsAsciiDigit(text[i])) ++i;
+  }
+  std::string_view digits = text.substr(start, i - start);
+  if (digits.empty() || digits == ".") return 0;
+  double value = 0;
+  const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::fixed);
+  // A number too large for a double cannot be written back; the caller's column then takes its fallback.
+  if (r.ec == std::errc::result_out_of_range) throw kv::Error(kv::kErrOverflow, "Overflow");
+  if (r.ec != std::errc()) return 0;
+  return negative ? -value : value;
 }
 
 }  // namespace kv

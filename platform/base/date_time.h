@@ -70,7 +70,4 @@ std::string NumberText(double value);
 double ParseNumber(std::string_view text);
 bool TryParseNumber(std::string_view text, double& out);
 
-// 1 when the system reads "08/02/1997" month first, 2 when day first. The regional model is fixed, so 1.
-int32_t GetSystemDateOrder();
-
 }  // namespace kv

@@ -1,4 +1,6 @@
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
+
+#include "common/date_order.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "common/error.h"
+#include "platform/base/error.h"
 
 namespace kv {
 namespace {

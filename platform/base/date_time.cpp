@@ -1,4 +1,4 @@
-#include "common/date_time.h"
+#include "platform/base/date_time.h"
 
 #include <array>
 #include <cctype>
@@ -7,8 +7,8 @@
 #include <cmath>
 #include <ctime>
 
-#include "common/error.h"
-#include "common/text.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 
 namespace kv {
 namespace {
@@ -389,14 +389,6 @@ double ParseNumber(std::string_view text) {
   double v = 0;
   if (!TryParseNumber(text, v)) throw TypeMismatch();
   return v;
-}
-
-int32_t GetSystemDateOrder() {
-  DateTime probe;
-  if (!TryParseDateTime("08/02/1997", probe)) return 1;
-  if (probe.Month() == 8) return 1;
-  if (probe.Month() == 2) return 2;
-  return 1;
 }
 
 }  // namespace kv

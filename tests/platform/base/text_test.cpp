@@ -1,4 +1,6 @@
-#include "common/text.h"
+#include "platform/base/text.h"
+
+#include "platform/base/error.h"
 
 #include <gtest/gtest.h>
 
@@ -46,4 +48,16 @@ TEST(TextTest, AppendUtf8EncodesEachLengthAndReplacesWhatIsNoCodePoint) {
 }
 
 }  // namespace
+TEST(TextTest, LeadingNumberReadsAsValDoes) {
+  EXPECT_EQ(kv::LeadingNumber("2"), 2);
+  EXPECT_EQ(kv::LeadingNumber("  3abc"), 3);
+  EXPECT_EQ(kv::LeadingNumber("\t\n 4.25.5"), 4.25);
+  EXPECT_EQ(kv::LeadingNumber("-1.5x"), -1.5);
+  EXPECT_EQ(kv::LeadingNumber("+.5"), 0.5);
+  EXPECT_EQ(kv::LeadingNumber("abc"), 0);
+  EXPECT_EQ(kv::LeadingNumber("."), 0);
+  EXPECT_EQ(kv::LeadingNumber(""), 0);
+  EXPECT_THROW(kv::LeadingNumber(std::string(400, '9')), kv::Error);
+}
+
 }  // namespace kv
