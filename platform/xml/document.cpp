@@ -122,31 +122,24 @@ struct Document::State {
   std::string baseUrl;  // of the file being loaded, so a schema's relative includes resolve
 };
 
-// Entity declarations are the only way a small text can grow without bound; libxml2's amplification guard is
-// off under XML_PARSE_HUGE, so huge mode (needed for very large answers) is kept for texts that declare none.
-// Only a document type declaration can declare them, and it stands before the root element, so the scan of a
-// large answer usually ends at its first tag.
-static bool DeclaresEntities(std::string_view text) {
-  size_t i = 0;
-  while ((i = text.find('<', i)) != std::string_view::npos) {
-    if (text.compare(i, 4, "<!--") == 0) {
-      i = text.find("-->", i + 4);
-    } else if (text.compare(i, 2, "<?") == 0) {
-      i = text.find("?>", i + 2);
-    } else if (text.compare(i, 2, "<!") == 0) {
-      return text.find("<!ENTITY", i) != std::string_view::npos;
-    } else {
+bool ReadAsWide(std::string_view text) {
+  if (text.size() < 4) return false;
+  switch (xmlDetectCharEncoding(reinterpret_cast<const unsigned char*>(text.data()), 4)) {
+    case XML_CHAR_ENCODING_UTF16LE:
+    case XML_CHAR_ENCODING_UTF16BE:
+    case XML_CHAR_ENCODING_UCS4LE:
+    case XML_CHAR_ENCODING_UCS4BE:
+    case XML_CHAR_ENCODING_UCS4_2143:
+    case XML_CHAR_ENCODING_UCS4_3412:
+      return true;
+    default:
       return false;
-    }
-    if (i == std::string_view::npos) return false;
   }
-  return false;
 }
 
-int LoadOptions(std::string_view text) {
-  int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT;
-  if (!DeclaresEntities(text)) options |= XML_PARSE_HUGE;
-  return options;
+int LoadOptions() {
+  return XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT |
+         XML_PARSE_HUGE;
 }
 
 namespace {
@@ -154,12 +147,13 @@ namespace {
 struct ParseResult {
   xmlDocPtr doc = nullptr;  // owned by the caller
   bool wellFormed = false;
-  std::optional<CapturedError> depthError;
+  std::optional<CapturedError> guardError;  // the depth or entity guard's, which libxml2 never reports
 };
 
 // The tree builder's element handlers behind the depth guard; the parser's _private leads here.
 struct GuardedTree {
   DepthGuard guard;
+  EntityGuard entities;
   startElementNsSAX2Func start = nullptr;
   endElementNsSAX2Func end = nullptr;
 };
@@ -168,7 +162,7 @@ void GuardedStart(void* context, const xmlChar* localname, const xmlChar* prefix
                   const xmlChar** declared, int attributes, int defaulted, const xmlChar** values) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
   auto* tree = static_cast<GuardedTree*>(ctxt->_private);
-  if (!tree->guard.Enter(ctxt)) return;
+  if (!tree->guard.Enter(ctxt) || !tree->entities.OnAttributes(ctxt, attributes, values)) return;
   tree->start(context, localname, prefix, uri, namespaces, declared, attributes, defaulted, values);
 }
 
@@ -190,7 +184,7 @@ ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, E
   if (url != nullptr && ctxt->input != nullptr && ctxt->input->filename == nullptr) {
     ctxt->input->filename = reinterpret_cast<char*>(xmlCanonicPath(BAD_CAST url));
   }
-  xmlCtxtUseOptions(ctxt, LoadOptions(text));
+  xmlCtxtUseOptions(ctxt, LoadOptions());
   xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
   // Wrapped before a schema plugs in: the plug passes each element on to the handlers it found in place.
   GuardedTree tree;
@@ -199,6 +193,7 @@ ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, E
   ctxt->_private = &tree;
   ctxt->sax->startElementNs = &GuardedStart;
   ctxt->sax->endElementNs = &GuardedEnd;
+  InstallEntityGuard<GuardedTree>(ctxt);
   if (schema != nullptr) {
     valid = xmlSchemaNewValidCtxt(schema);
     if (valid != nullptr) {
@@ -217,8 +212,8 @@ ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, E
     schemaValid = false;
   }
   if (valid != nullptr) xmlSchemaFreeValidCtxt(valid);
-  result.wellFormed = ctxt->wellFormed != 0 && schemaValid && !tree.guard.error;
-  result.depthError = tree.guard.error;
+  result.wellFormed = ctxt->wellFormed != 0 && schemaValid && !tree.guard.error && !tree.entities.error;
+  result.guardError = tree.guard.error ? tree.guard.error : tree.entities.error;
   result.doc = ctxt->myDoc;
   ctxt->myDoc = nullptr;
   xmlFreeParserCtxt(ctxt);
@@ -263,7 +258,7 @@ bool Document::LoadXml(std::string_view text) {
     ParseResult probe = Parse(text, nullptr, nullptr, probeCapture);
     if (!probe.wellFormed || probe.doc == nullptr) {
       if (probe.doc != nullptr) xmlFreeDoc(probe.doc);
-      state_->error = ErrorFrom(probe.depthError ? &*probe.depthError : probeCapture.FirstError(), text,
+      state_->error = ErrorFrom(probe.guardError ? &*probe.guardError : probeCapture.FirstError(), text,
                                 "The document could not be parsed");
       return false;
     }
@@ -286,7 +281,7 @@ bool Document::LoadXml(std::string_view text) {
                              schema ? schema->schema : nullptr, capture);
   if (!parsed.wellFormed || parsed.doc == nullptr) {
     if (parsed.doc != nullptr) xmlFreeDoc(parsed.doc);
-    state_->error = ErrorFrom(parsed.depthError ? &*parsed.depthError : capture.FirstError(), text,
+    state_->error = ErrorFrom(parsed.guardError ? &*parsed.guardError : capture.FirstError(), text,
                               "The document could not be parsed");
     return false;
   }
