@@ -1,7 +1,9 @@
+#include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/uri.h>
 #include <libxml/xmlsave.h>
 
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <fstream>
@@ -286,6 +288,49 @@ bool Document::LoadXml(std::string_view text) {
     return false;
   }
   state_->doc = std::make_shared<DocHolder>(parsed.doc);
+  return true;
+}
+
+namespace {
+
+// A character reference without digits ("&#;", "&#x;") is text to a browser, but libxml2's HTML parser drops it;
+// its "&" is written as a reference of its own so the text stays as written.
+std::string KeepReferencesWithoutDigits(std::string_view html) {
+  std::string out;
+  size_t copied = 0;
+  for (size_t at = html.find("&#"); at != std::string_view::npos; at = html.find("&#", at + 2)) {
+    size_t digit = at + 2;
+    const bool hex = digit < html.size() && (html[digit] == 'x' || html[digit] == 'X');
+    if (hex) ++digit;
+    const auto c = static_cast<unsigned char>(digit < html.size() ? html[digit] : '\0');
+    if (hex ? std::isxdigit(c) != 0 : std::isdigit(c) != 0) continue;
+    out.append(html.substr(copied, at - copied)).append("&amp;");
+    copied = at + 1;
+  }
+  if (copied == 0) return std::string(html);
+  out.append(html.substr(copied));
+  return out;
+}
+
+}  // namespace
+
+bool Document::LoadHtml(std::string_view html) {
+  EnsureLibxml();
+  state_->doc.reset();
+  state_->error = ParseError{};
+  if (html.empty() || html.size() > static_cast<size_t>(INT_MAX)) {
+    state_->error = ErrorFrom(nullptr, html, html.empty() ? "The page is empty" : "The page is larger than 2 GB");
+    return false;
+  }
+  ErrorCapture quiet;
+  const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
+  const std::string page = KeepReferencesWithoutDigits(html);
+  htmlDocPtr doc = htmlReadMemory(page.data(), static_cast<int>(page.size()), nullptr, "UTF-8", options);
+  if (doc == nullptr) {
+    state_->error = ErrorFrom(quiet.FirstError(), html, "The page could not be parsed");
+    return false;
+  }
+  state_->doc = std::make_shared<DocHolder>(doc);
   return true;
 }
 
