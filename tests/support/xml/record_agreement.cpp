@@ -48,19 +48,21 @@ void CollectPaths(const Node& node, const std::string& prefix, size_t steps, std
   }
 }
 
-void Compare(const RecordView& view, const Node& tree, const std::string& where, int level,
+// A view keeps the tree it once needed and answers every later question from it, so each question goes to a
+// fresh copy of the record's view: the scanner answers all it can.
+void Compare(const RecordView& record, const Node& tree, const std::string& where, int level,
              std::vector<std::string>& out) {
   std::vector<std::string> paths;
   CollectPaths(tree, "", 0, paths);
   for (const std::string& path : paths) {
     const Node found = tree.selectSingleNode(path);
     const std::optional<std::string> expected = found ? std::optional(found.text()) : std::nullopt;
-    const std::optional<std::string> got = view.ChildText(path);
+    const std::optional<std::string> got = RecordView(record).ChildText(path);
     if (got != expected) {
       out.push_back(where + ": ChildText(\"" + path + "\") is " + Shown(got) + ", the tree's " + Shown(expected));
     }
   }
-  const std::vector<RecordView::Element> elements = view.ChildElements();
+  const std::vector<RecordView::Element> elements = RecordView(record).ChildElements();
   const std::vector<Node> children = ElementChildren(tree);
   std::string gotNames;
   std::string expectedNames;
@@ -105,11 +107,11 @@ std::vector<std::string> RecordDisagreements(std::string_view text, const std::v
         out.push_back(where + ": the stream ends early");
         break;
       }
-      // The record read from its place is the tree's record, markup and all.
-      if (view.node().xml() != tree.xml()) {
-        out.push_back(where + ": read from its place as " + view.node().xml() + ", in the tree " + tree.xml());
-      }
       Compare(view, tree, where, 0, out);
+      // The record read from its place is the tree's record, markup and all.
+      const std::string placed = RecordView(view).node().xml();
+      if (placed != tree.xml())
+        out.push_back(where + ": read from its place as " + placed + ", in the tree " + tree.xml());
     }
   }
   return out;
