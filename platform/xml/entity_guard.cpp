@@ -52,10 +52,11 @@ size_t EntityGuard::ExpandedSize(xmlParserCtxtPtr ctxt, const xmlChar* name, int
   if (entity == nullptr || entity->content == nullptr) return 0;
   if (entity->etype == XML_INTERNAL_PREDEFINED_ENTITY) return 1;
   if (entity->etype != XML_INTERNAL_GENERAL_ENTITY) return 0;  // external entities are never read
-  const auto known = sizes_.find(entity->content);
-  if (known != sizes_.end()) return known->second;
+  // An entity met again while its own size is being counted refers to itself: without end.
+  const auto [known, fresh] = sizes_.try_emplace(entity->content, SIZE_MAX);
+  if (!fresh) return known->second;
   const size_t size = TextSize(ctxt, reinterpret_cast<const char*>(entity->content), depth);
-  sizes_.emplace(entity->content, size);
+  sizes_[entity->content] = size;
   return size;
 }
 

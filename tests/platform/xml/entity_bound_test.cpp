@@ -83,6 +83,17 @@ TEST(EntityBoundTest, AmplifiedTextsAreRefusedInEveryEncodingWithinBoundedMemory
   EXPECT_LT(PeakKilobytes() - before, 256 * 1024);
 }
 
+TEST(EntityBoundTest, EntitiesThatReferToThemselvesAreRefused) {
+  for (const char* body : {"<r a=\"&a;\"/>", "<r>&a;</r>", "<r b=\"&c;\">&c;</r>"}) {
+    const std::string text =
+        std::string("<!DOCTYPE r [<!ENTITY a \"x&b;&b;\"><!ENTITY b \"&a;&a;\"><!ENTITY c \"&b;\">]>") + body;
+    Document doc;
+    EXPECT_FALSE(doc.LoadXml(text)) << body;
+    EXPECT_NE(doc.parseError().reason, "") << body;
+    EXPECT_FALSE(ElementIndex(text, {"r"}).parsed()) << body;
+  }
+}
+
 TEST(EntityBoundTest, ReferencesInContentNameTheLimitTheyPass) {
   Document doc;
   ASSERT_FALSE(doc.LoadXml(Amplified(false)));
