@@ -36,7 +36,8 @@ KV_MAIN_TREE_OPTIONS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_WERROR=ON -DKV_TEST
 
 # kv_phase NAME COMMAND...: runs one phase of a script between a line naming it and a line with its time, and
 # returns its status. The command runs in a subshell of its own with errexit on, so its first failing command ends
-# it, as it would outside.
+# it, as it would outside; call kv_phase as a command of its own, since inside an if or a || list bash turns errexit
+# off for everything the list runs.
 KV_STARTED=$SECONDS
 kv_phase() {
   local name=$1
@@ -52,7 +53,7 @@ kv_phase() {
   status=$?
   set -e
   local took=$((SECONDS - begun)) total=$((SECONDS - KV_STARTED))
-  local verdict=done
+  local verdict="done"
   [ "$status" -eq 0 ] || verdict="FAILED (status $status)"
   printf '<== %s: %s in %dm%02ds (%dm%02ds so far)\n' "$name" "$verdict" $((took / 60)) $((took % 60)) \
     $((total / 60)) $((total % 60))

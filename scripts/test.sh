@@ -27,7 +27,7 @@ kv_phase "Warnings at -O3 (build-o3/, programs only)" kv_build build-o3 -DCMAKE_
 # -O1 with line tables only: the sanitizers' reports still name functions and lines, and the tree compiles in far
 # less time than with full debug information.
 kv_phase "Build build-asan/ (ASan and UBSan, -O1)" kv_build build-asan -DCMAKE_BUILD_TYPE= \
-  -DCMAKE_C_FLAGS="-O1 -g1" -DCMAKE_CXX_FLAGS="-O1 -g1" -DKV_TESTS=ON -DKV_SANITIZE=ON -DKV_FUZZ=OFF
+  -DCMAKE_C_FLAGS="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS="-O1 -g1 -DNDEBUG" -DKV_TESTS=ON -DKV_SANITIZE=ON -DKV_FUZZ=OFF
 kv_phase "Tests in build-asan/" run_tests build-asan ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1
 
