@@ -91,4 +91,15 @@ if grep -hF -e "\"$source_dir" -e "\"$build_dir" "$work"/trace.*.log >"$scratch/
   fail "the installed programs reached into the trees: $(head -n 5 "$scratch/opened.txt")"
 fi
 grep -q "\"$data/qbxml/" "$work"/trace.*.log || fail "qb-standin did not read the installed schemas"
+# Without its share folder beside it, qb-standin names the schema it misses instead of answering unchecked.
+mkdir -p "$scratch/lone/bin"
+cp "$prefix/bin/qb-standin" "$scratch/lone/bin/"
+run lone-open qb-standin open "$company" >/dev/null || fail "qb-standin open, before the lone copy"
+if environment "$scratch/lone/bin/qb-standin" query Customer >"$work/lone.out" 2>&1; then
+  fail "qb-standin without its schemas answered a query: $(head -n 3 "$work/lone.out")"
+fi
+if ! grep -qF "$scratch/lone/share/kalvor-connector/qbxml/" "$work/lone.out" || ! grep -q "is missing" "$work/lone.out"; then
+  fail "qb-standin without its schemas did not say which is missing: $(cat "$work/lone.out")"
+fi
+
 echo "installed programs synced, downloaded and picked from $prefix"
