@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sourced by the other scripts: installs what the build needs and builds one tree.
+# Sourced by the other scripts: installs what the build needs, configures and builds a tree, and times phases.
 KV_PACKAGES=(build-essential cmake ninja-build pkg-config libxml2-dev libcurl4-openssl-dev ca-certificates
-  libcpp-httplib-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev strace)
+  libcpp-httplib-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lld strace)
 
 kv_install_packages() {
   local missing=()
@@ -17,11 +17,13 @@ kv_install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# kv_configure DIR [cmake options...]: options given later win over the defaults here.
+# kv_configure DIR [cmake options...]: options given later win over the defaults here. lld links the programs and
+# tests, with their debug information, in about half the time of the default linker.
 kv_configure() {
   local dir=$1
   shift
-  cmake -S "$KV_ROOT" -B "$KV_ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_WERROR=ON "$@" >/dev/null
+  cmake -S "$KV_ROOT" -B "$KV_ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_WERROR=ON \
+    -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld "$@" >/dev/null
 }
 
 # kv_build DIR [cmake options...]
