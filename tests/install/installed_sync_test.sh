@@ -18,7 +18,6 @@ service_pid=""
 cleanup() {
   [ -z "$service_pid" ] || kill "$service_pid" 2>/dev/null || true
   [ -z "$service_pid" ] || wait "$service_pid" 2>/dev/null || true
-  [ ! -x "$scratch/moved/bin/qb-standin" ] || "$scratch/moved/bin/qb-standin" close >/dev/null 2>&1 || true
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -35,6 +34,7 @@ for program in kvpage qb-standin kalvor-standin corvalink; do
 done
 ls "$data"/qbxml/*.xsd >/dev/null 2>&1 || fail "the qbXML schemas are not installed under $data/qbxml"
 [ -f "$data/samples/company.xml" ] || fail "the sample company is not installed under $data/samples"
+
 # Nothing of the environment ctest or a developer's shell sets may point into the trees.
 work="$scratch/work"
 mkdir -p "$work/qb" "$work/runtime"
@@ -76,7 +76,8 @@ run download kvpage --control tessarine --page "${base}tspenddownlist.asp?siteco
 run txns qb-standin txns >"$work/txns.out" || fail "qb-standin txns"
 [ -s "$work/txns.out" ] || fail "the download added no transaction to the company"
 
-run regserver corvalink /regserver >"$work/regserver.out" 2>&1 || fail "corvalink /regserver: $(cat "$work/regserver.out")"
+run regserver corvalink /regserver >"$work/regserver.out" 2>&1 ||
+  fail "corvalink /regserver: $(cat "$work/regserver.out")"
 printf 'demo\ndemo-pass\n' | run setup corvalink a >"$work/setup.out" 2>&1 ||
   fail "corvalink a: $(tail -n 20 "$work/setup.out")"
 run pick qb-standin pick 0 >"$work/pick.out" 2>&1 || fail "qb-standin pick 0: $(cat "$work/pick.out")"
@@ -91,6 +92,7 @@ if grep -hF -e "\"$source_dir" -e "\"$build_dir" "$work"/trace.*.log >"$scratch/
   fail "the installed programs reached into the trees: $(head -n 5 "$scratch/opened.txt")"
 fi
 grep -q "\"$data/qbxml/" "$work"/trace.*.log || fail "qb-standin did not read the installed schemas"
+
 # Without its share folder beside it, qb-standin names the schema it misses instead of answering unchecked.
 mkdir -p "$scratch/lone/bin"
 cp "$prefix/bin/qb-standin" "$scratch/lone/bin/"
@@ -98,7 +100,8 @@ run lone-open qb-standin open "$company" >/dev/null || fail "qb-standin open, be
 if environment "$scratch/lone/bin/qb-standin" query Customer >"$work/lone.out" 2>&1; then
   fail "qb-standin without its schemas answered a query: $(head -n 3 "$work/lone.out")"
 fi
-if ! grep -qF "$scratch/lone/share/kalvor-connector/qbxml/" "$work/lone.out" || ! grep -q "is missing" "$work/lone.out"; then
+if ! grep -qF "$scratch/lone/share/kalvor-connector/qbxml/" "$work/lone.out" ||
+  ! grep -q "is missing" "$work/lone.out"; then
   fail "qb-standin without its schemas did not say which is missing: $(cat "$work/lone.out")"
 fi
 
