@@ -45,17 +45,23 @@ company="$work/Sample Company.xml"
 printf 'demo\tdemo-pass\tDEMO01\tK-4711\t%s\tline4\tline5\n' "$company" >"$work/service/accounts.txt"
 printf 'KalvorUser=demo\nQBFilePath=%s\n' "$company" >"$work/service/page-params.txt"
 base=""
+environment_command() {
+  environment=(env -i HOME="$work" PATH="$prefix/bin:/usr/bin:/bin" TERM=dumb XDG_RUNTIME_DIR="$work/runtime"
+    TMPDIR="$work" QB_STANDIN_HOME="$work/qb" KV_BROWSER_LOG="$work/browser.log"
+    KV_WEB_CONNECT_TIMEOUT_MS=5000 KV_WEB_STALL_TIMEOUT_MS=60000 ${base:+CORVALINK_SERVER_URL=$base})
+}
 environment() {
-  env -i HOME="$work" PATH="$prefix/bin:/usr/bin:/bin" TERM=dumb XDG_RUNTIME_DIR="$work/runtime" \
-    TMPDIR="$work" QB_STANDIN_HOME="$work/qb" KV_BROWSER_LOG="$work/browser.log" \
-    KV_WEB_CONNECT_TIMEOUT_MS=5000 KV_WEB_STALL_TIMEOUT_MS=60000 ${base:+CORVALINK_SERVER_URL=$base} "$@"
+  environment_command
+  "${environment[@]}" "$@"
 }
 # run NAME PROGRAM...: the program and every process it starts, with the files they open traced.
 run() {
   environment strace -f -qq -e trace=open,openat,execve,chdir -o "$work/trace.$1.log" "${@:2}"
 }
 
-environment kalvor-standin --data "$work/service" --port 0 >"$work/service.out" 2>&1 &
+# Started as a simple command, so that $! is the service itself (env replaces itself by it), not a subshell.
+environment_command
+"${environment[@]}" kalvor-standin --data "$work/service" --port 0 >"$work/service.out" 2>&1 &
 service_pid=$!
 while [ -z "$base" ]; do
   kill -0 "$service_pid" 2>/dev/null || fail "kalvor-standin ended: $(cat "$work/service.out")"
@@ -63,7 +69,7 @@ while [ -z "$base" ]; do
   [ -n "$base" ] || sleep 0.05
 done
 
-run open qb-standin open "$company" || fail "qb-standin open"
+run open qb-standin open "$company" >/dev/null || fail "qb-standin open"
 run sync kvpage --control brintavel --page "${base}BrintavelCall.asp?sitecode=DEMO01&siteid=K-4711" \
   --select-all --select time,expenses --start </dev/null >"$work/sync.out" 2>&1 ||
   fail "the sync ended with status $?: $(tail -n 20 "$work/sync.out")"
