@@ -4,8 +4,23 @@
 # into the company, and the menu agent is set up and picked from QuickBooks' menu.
 set -euo pipefail
 source "$(dirname "$0")/setup.sh"
-kv_install_packages
-kv_build build -DKV_TESTS=OFF >/dev/null
+
+# The programs come from build/, configured as scripts/test.sh configures it, so neither script undoes the other's
+# tree; only the four programs are built here, the tests when scripts/test.sh runs. On a terminal the build shows
+# its progress line; elsewhere its output goes to a log, shown when the build fails.
+build_programs() {
+  local log="$KV_ROOT/build/demo-build.log"
+  if [ -t 1 ]; then
+    cmake --build "$KV_ROOT/build" -j "$(nproc)" --target kvpage qb-standin kalvor-standin corvalink
+  elif ! cmake --build "$KV_ROOT/build" -j "$(nproc)" --target kvpage qb-standin kalvor-standin corvalink \
+    >"$log" 2>&1; then
+    tail -n 40 "$log"
+    return 1
+  fi
+}
+kv_phase "Packages" kv_install_packages
+kv_phase "Configure build/" kv_configure build "${KV_MAIN_TREE_OPTIONS[@]}"
+kv_phase "Build the programs (kvpage, qb-standin, kalvor-standin, corvalink)" build_programs
 
 BIN="$KV_ROOT/build/bin"
 WORK="$KV_ROOT/build/demo"

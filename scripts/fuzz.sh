@@ -16,7 +16,7 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
 fi
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(converters_fuzz download_fuzz judges_fuzz inform_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(converters_fuzz download_fuzz judges_fuzz inform_fuzz record_view_fuzz)
 
 kv_install_packages
 build="$KV_ROOT/build-fuzz"

@@ -1,8 +1,5 @@
 #include "platform/web/http_text.h"
 
-#include <libxml/HTMLparser.h>
-#include <libxml/tree.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -11,6 +8,7 @@
 #include "platform/base/text.h"
 #include "platform/web/charset.h"
 #include "platform/web/web_browser.h"
+#include "platform/xml/dom.h"
 
 namespace platform::web {
 namespace {
@@ -72,12 +70,13 @@ struct TextCollector {
     }
   }
 
-  void Walk(xmlNode* node) {
-    for (xmlNode* n = node; n != nullptr; n = n->next) {
-      if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) {
-        if (n->content != nullptr) Append(reinterpret_cast<const char*>(n->content));
-      } else if (n->type == XML_ELEMENT_NODE) {
-        const std::string name = kv::ToLowerAscii(reinterpret_cast<const char*>(n->name));
+  void Walk(const xml::Node& first) {
+    for (xml::Node n = first; n; n = n.nextSibling()) {
+      const xml::NodeType type = n.nodeType();
+      if (type == xml::NodeType::kText || type == xml::NodeType::kCData) {
+        Append(n.text());
+      } else if (type == xml::NodeType::kElement) {
+        const std::string name = kv::ToLowerAscii(n.nodeName());
         if (IsHiddenElement(name)) continue;
         if (name == "br") {
           out += "\r\n";
@@ -89,11 +88,9 @@ struct TextCollector {
         const bool pre = name == "pre" || name == "textarea";
         if (block) pending_break = true;
         if (pre) ++preformatted;
-        Walk(n->children);
+        Walk(n.firstChild());
         if (pre) --preformatted;
         if (block) pending_break = true;
-      } else if (n->type == XML_ENTITY_REF_NODE) {
-        Walk(n->children);
       }
     }
   }
@@ -106,13 +103,13 @@ bool IsPasswordName(std::string_view name) {
   return lower.ends_with("pwd") || lower.ends_with("password") || lower.ends_with("passwd");
 }
 
-xmlNode* FindElement(xmlNode* node, std::string_view wanted) {
-  for (xmlNode* n = node; n != nullptr; n = n->next) {
-    if (n->type != XML_ELEMENT_NODE) continue;
-    if (kv::EqualsIgnoreCase(reinterpret_cast<const char*>(n->name), wanted)) return n;
-    if (xmlNode* found = FindElement(n->children, wanted)) return found;
+xml::Node FindElement(const xml::Node& first, std::string_view wanted) {
+  for (xml::Node n = first; n; n = n.nextSibling()) {
+    if (n.nodeType() != xml::NodeType::kElement) continue;
+    if (kv::EqualsIgnoreCase(n.nodeName(), wanted)) return n;
+    if (xml::Node found = FindElement(n.firstChild(), wanted)) return found;
   }
-  return nullptr;
+  return {};
 }
 
 }  // namespace
@@ -161,18 +158,15 @@ bool IsHtmlAnswer(std::string_view content_type, std::string_view body) {
 }
 
 std::string HtmlBodyText(std::string_view utf8_html) {
-  if (utf8_html.empty()) return {};
-  const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
-  std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(
-      htmlReadMemory(utf8_html.data(), static_cast<int>(utf8_html.size()), nullptr, "UTF-8", options), xmlFreeDoc);
-  if (!doc) return {};
-  xmlNode* root = xmlDocGetRootElement(doc.get());
-  xmlNode* body = FindElement(root, "body");
+  xml::Document page;
+  if (!page.LoadHtml(utf8_html)) return {};
+  const xml::Node root = page.documentElement();
+  const xml::Node body = FindElement(root, "body");
   TextCollector collector;
-  if (body != nullptr) {
-    collector.Walk(body->children);
-  } else if (root != nullptr) {
-    collector.Walk(root->children);
+  if (body) {
+    collector.Walk(body.firstChild());
+  } else if (root) {
+    collector.Walk(root.firstChild());
   }
   return std::move(collector.out);
 }

@@ -1,7 +1,9 @@
+#include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/uri.h>
 #include <libxml/xmlsave.h>
 
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <fstream>
@@ -122,31 +124,24 @@ struct Document::State {
   std::string baseUrl;  // of the file being loaded, so a schema's relative includes resolve
 };
 
-// Entity declarations are the only way a small text can grow without bound; libxml2's amplification guard is
-// off under XML_PARSE_HUGE, so huge mode (needed for very large answers) is kept for texts that declare none.
-// Only a document type declaration can declare them, and it stands before the root element, so the scan of a
-// large answer usually ends at its first tag.
-static bool DeclaresEntities(std::string_view text) {
-  size_t i = 0;
-  while ((i = text.find('<', i)) != std::string_view::npos) {
-    if (text.compare(i, 4, "<!--") == 0) {
-      i = text.find("-->", i + 4);
-    } else if (text.compare(i, 2, "<?") == 0) {
-      i = text.find("?>", i + 2);
-    } else if (text.compare(i, 2, "<!") == 0) {
-      return text.find("<!ENTITY", i) != std::string_view::npos;
-    } else {
+bool ReadAsWide(std::string_view text) {
+  if (text.size() < 4) return false;
+  switch (xmlDetectCharEncoding(reinterpret_cast<const unsigned char*>(text.data()), 4)) {
+    case XML_CHAR_ENCODING_UTF16LE:
+    case XML_CHAR_ENCODING_UTF16BE:
+    case XML_CHAR_ENCODING_UCS4LE:
+    case XML_CHAR_ENCODING_UCS4BE:
+    case XML_CHAR_ENCODING_UCS4_2143:
+    case XML_CHAR_ENCODING_UCS4_3412:
+      return true;
+    default:
       return false;
-    }
-    if (i == std::string_view::npos) return false;
   }
-  return false;
 }
 
-int LoadOptions(std::string_view text) {
-  int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT;
-  if (!DeclaresEntities(text)) options |= XML_PARSE_HUGE;
-  return options;
+int LoadOptions() {
+  return XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT |
+         XML_PARSE_HUGE;
 }
 
 namespace {
@@ -154,12 +149,13 @@ namespace {
 struct ParseResult {
   xmlDocPtr doc = nullptr;  // owned by the caller
   bool wellFormed = false;
-  std::optional<CapturedError> depthError;
+  std::optional<CapturedError> guardError;  // the depth or entity guard's, which libxml2 never reports
 };
 
 // The tree builder's element handlers behind the depth guard; the parser's _private leads here.
 struct GuardedTree {
   DepthGuard guard;
+  EntityGuard entities;
   startElementNsSAX2Func start = nullptr;
   endElementNsSAX2Func end = nullptr;
 };
@@ -168,7 +164,7 @@ void GuardedStart(void* context, const xmlChar* localname, const xmlChar* prefix
                   const xmlChar** declared, int attributes, int defaulted, const xmlChar** values) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
   auto* tree = static_cast<GuardedTree*>(ctxt->_private);
-  if (!tree->guard.Enter(ctxt)) return;
+  if (!tree->guard.Enter(ctxt) || !tree->entities.OnAttributes(ctxt, attributes, values)) return;
   tree->start(context, localname, prefix, uri, namespaces, declared, attributes, defaulted, values);
 }
 
@@ -190,7 +186,7 @@ ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, E
   if (url != nullptr && ctxt->input != nullptr && ctxt->input->filename == nullptr) {
     ctxt->input->filename = reinterpret_cast<char*>(xmlCanonicPath(BAD_CAST url));
   }
-  xmlCtxtUseOptions(ctxt, LoadOptions(text));
+  xmlCtxtUseOptions(ctxt, LoadOptions());
   xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
   // Wrapped before a schema plugs in: the plug passes each element on to the handlers it found in place.
   GuardedTree tree;
@@ -199,6 +195,7 @@ ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, E
   ctxt->_private = &tree;
   ctxt->sax->startElementNs = &GuardedStart;
   ctxt->sax->endElementNs = &GuardedEnd;
+  InstallEntityGuard<GuardedTree>(ctxt);
   if (schema != nullptr) {
     valid = xmlSchemaNewValidCtxt(schema);
     if (valid != nullptr) {
@@ -217,8 +214,8 @@ ParseResult Parse(std::string_view text, const char* url, xmlSchemaPtr schema, E
     schemaValid = false;
   }
   if (valid != nullptr) xmlSchemaFreeValidCtxt(valid);
-  result.wellFormed = ctxt->wellFormed != 0 && schemaValid && !tree.guard.error;
-  result.depthError = tree.guard.error;
+  result.wellFormed = ctxt->wellFormed != 0 && schemaValid && !tree.guard.error && !tree.entities.error;
+  result.guardError = tree.guard.error ? tree.guard.error : tree.entities.error;
   result.doc = ctxt->myDoc;
   ctxt->myDoc = nullptr;
   xmlFreeParserCtxt(ctxt);
@@ -263,7 +260,7 @@ bool Document::LoadXml(std::string_view text) {
     ParseResult probe = Parse(text, nullptr, nullptr, probeCapture);
     if (!probe.wellFormed || probe.doc == nullptr) {
       if (probe.doc != nullptr) xmlFreeDoc(probe.doc);
-      state_->error = ErrorFrom(probe.depthError ? &*probe.depthError : probeCapture.FirstError(), text,
+      state_->error = ErrorFrom(probe.guardError ? &*probe.guardError : probeCapture.FirstError(), text,
                                 "The document could not be parsed");
       return false;
     }
@@ -286,11 +283,54 @@ bool Document::LoadXml(std::string_view text) {
                              schema ? schema->schema : nullptr, capture);
   if (!parsed.wellFormed || parsed.doc == nullptr) {
     if (parsed.doc != nullptr) xmlFreeDoc(parsed.doc);
-    state_->error = ErrorFrom(parsed.depthError ? &*parsed.depthError : capture.FirstError(), text,
+    state_->error = ErrorFrom(parsed.guardError ? &*parsed.guardError : capture.FirstError(), text,
                               "The document could not be parsed");
     return false;
   }
   state_->doc = std::make_shared<DocHolder>(parsed.doc);
+  return true;
+}
+
+namespace {
+
+// A character reference without digits ("&#;", "&#x;") is text to a browser, but libxml2's HTML parser drops it;
+// its "&" is written as a reference of its own so the text stays as written.
+std::string KeepReferencesWithoutDigits(std::string_view html) {
+  std::string out;
+  size_t copied = 0;
+  for (size_t at = html.find("&#"); at != std::string_view::npos; at = html.find("&#", at + 2)) {
+    size_t digit = at + 2;
+    const bool hex = digit < html.size() && (html[digit] == 'x' || html[digit] == 'X');
+    if (hex) ++digit;
+    const auto c = static_cast<unsigned char>(digit < html.size() ? html[digit] : '\0');
+    if (hex ? std::isxdigit(c) != 0 : std::isdigit(c) != 0) continue;
+    out.append(html.substr(copied, at - copied)).append("&amp;");
+    copied = at + 1;
+  }
+  if (copied == 0) return std::string(html);
+  out.append(html.substr(copied));
+  return out;
+}
+
+}  // namespace
+
+bool Document::LoadHtml(std::string_view html) {
+  EnsureLibxml();
+  state_->doc.reset();
+  state_->error = ParseError{};
+  if (html.empty() || html.size() > static_cast<size_t>(INT_MAX)) {
+    state_->error = ErrorFrom(nullptr, html, html.empty() ? "The page is empty" : "The page is larger than 2 GB");
+    return false;
+  }
+  ErrorCapture quiet;
+  const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
+  const std::string page = KeepReferencesWithoutDigits(html);
+  htmlDocPtr doc = htmlReadMemory(page.data(), static_cast<int>(page.size()), nullptr, "UTF-8", options);
+  if (doc == nullptr) {
+    state_->error = ErrorFrom(quiet.FirstError(), html, "The page could not be parsed");
+    return false;
+  }
+  state_->doc = std::make_shared<DocHolder>(doc);
   return true;
 }
 

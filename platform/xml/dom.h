@@ -135,6 +135,10 @@ class Document {
   // Parses the text (validating it when schemas are attached). False on any error, with parseError() filled
   // and the document left empty; true when parsed.
   bool LoadXml(std::string_view text);
+  // Parses an HTML page as a browser's parser reads it: errors recovered, element and attribute names in lower
+  // case, character references decoded (an unknown one stays as written), the text read as UTF-8, nothing
+  // fetched. False only for an empty text.
+  bool LoadHtml(std::string_view html);
   // The same from a local file (no URLs: a name with a scheme fails to load).
   bool Load(const std::string& path);
 

@@ -164,6 +164,7 @@ NodeType Node::nodeType() const {
     case XML_COMMENT_NODE:
       return NodeType::kComment;
     case XML_DOCUMENT_NODE:
+    case XML_HTML_DOCUMENT_NODE:
       return NodeType::kDocument;
     case XML_DTD_NODE:
       return NodeType::kDocumentType;
@@ -182,6 +183,7 @@ std::string Node::nodeName() const {
     case XML_COMMENT_NODE:
       return "#comment";
     case XML_DOCUMENT_NODE:
+    case XML_HTML_DOCUMENT_NODE:
       return "#document";
     case XML_DOCUMENT_FRAG_NODE:
       return "#document-fragment";
@@ -240,7 +242,8 @@ NodeList Node::selectNodes(std::string_view path) const {
 
 NodeList Node::getElementsByTagName(std::string_view name) const {
   auto nodes = std::make_shared<std::vector<xmlNode*>>();
-  if (node_ != nullptr && (node_->type == XML_ELEMENT_NODE || node_->type == XML_DOCUMENT_NODE)) {
+  if (node_ != nullptr &&
+      (node_->type == XML_ELEMENT_NODE || node_->type == XML_DOCUMENT_NODE || node_->type == XML_HTML_DOCUMENT_NODE)) {
     CollectElements(node_, name, *nodes);
   }
   return NodeList(doc_, std::move(nodes));

@@ -83,6 +83,7 @@ struct ElementIndex::Impl {
   // The parse in progress.
   xmlParserCtxtPtr main = nullptr;
   DepthGuard depth;
+  EntityGuard entities;
   struct Open {
     int32_t name;  // -1 when not one of the names
     bool declaresNamespaces;
@@ -130,7 +131,7 @@ struct ElementIndex::Impl {
       const size_t start = here <= text.size() ? text.rfind('<', here) : std::string_view::npos;
       if (!rootSeen) {
         rootSeen = true;
-        if (start != std::string_view::npos && start > 0 && (LoadOptions(text) & XML_PARSE_HUGE) == 0) {
+        if (start != std::string_view::npos && start > 0 && entities.declared) {
           prolog = text.substr(0, start);
           if (prolog.size() > kMaxProlog) DropPositions();
         }
@@ -178,10 +179,10 @@ ElementIndex::Impl& StateOf(void* context) {
 // The scan builds no tree: these take the place of the SAX2 handlers that would add nodes. Everything else (the
 // document, its DTD and entities) is left to the defaults, so the parser sees what a load sees.
 void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix, const xmlChar*, int namespaces,
-                  const xmlChar**, int, int, const xmlChar**) {
+                  const xmlChar**, int attributeCount, int, const xmlChar** attributes) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
   ElementIndex::Impl& state = StateOf(context);
-  if (!state.depth.Enter(ctxt)) return;
+  if (!state.depth.Enter(ctxt) || !state.entities.OnAttributes(ctxt, attributeCount, attributes)) return;
   state.Start(ctxt, localname, prefix, namespaces);
 }
 void EndElement(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
@@ -219,8 +220,11 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   s.openOfName.assign(s.names.size(), 0);
   s.budget = text.size() / 20;
 
-  // The parser of a load takes a NUL byte after the root element for the end of the text.
-  TextSource source{text.substr(0, text.find('\0'))};
+  // The parser of a load takes a NUL byte after the root element for the end of the text, unless it decodes the
+  // text from a wider encoding; then the places it knows are in the decoded text, not in this one.
+  const bool wide = ReadAsWide(text);
+  if (wide) s.DropPositions();
+  TextSource source{wide ? text : text.substr(0, text.find('\0'))};
   ErrorCapture capture;
   xmlParserCtxtPtr ctxt =
       xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
@@ -229,7 +233,7 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
     s.DropPositions();
     return;
   }
-  xmlCtxtUseOptions(ctxt, LoadOptions(text));
+  xmlCtxtUseOptions(ctxt, LoadOptions());
   xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
   s.main = ctxt;
   ctxt->_private = &s;
@@ -241,8 +245,9 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   ctxt->sax->comment = &IgnoreComment;
   ctxt->sax->processingInstruction = &IgnoreInstruction;
   ctxt->sax->reference = &IgnoreReference;
+  InstallEntityGuard<Impl>(ctxt);
   xmlParseDocument(ctxt);
-  const bool ok = ctxt->wellFormed != 0 && ctxt->myDoc != nullptr && !s.depth.error;
+  const bool ok = ctxt->wellFormed != 0 && ctxt->myDoc != nullptr && !s.depth.error && !s.entities.error;
   if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
   ctxt->myDoc = nullptr;
   xmlFreeParserCtxt(ctxt);
@@ -251,8 +256,8 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   s.open.clear();
   s.open.shrink_to_fit();
   if (!ok) {
-    s.error =
-        s.depth.error ? ErrorFrom(&*s.depth.error, text, kUnparsed) : ErrorFrom(capture.FirstError(), text, kUnparsed);
+    const std::optional<CapturedError>& guarded = s.depth.error ? s.depth.error : s.entities.error;
+    s.error = ErrorFrom(guarded ? &*guarded : capture.FirstError(), text, kUnparsed);
     std::fill(s.counts.begin(), s.counts.end(), 0);
     s.DropPositions();
     return;

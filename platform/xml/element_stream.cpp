@@ -198,7 +198,8 @@ RecordView ElementStream::Impl::NextFromIndex() {
     spansReady = true;
     records = std::make_shared<RecordParser>();
     records->prolog = index->Prolog();
-    records->options = LoadOptions(text);
+    // Records read with the text's entity declarations before them keep libxml2's guard on, as the index did.
+    records->options = records->prolog.empty() ? LoadOptions() : LoadOptions() & ~XML_PARSE_HUGE;
     for (size_t i = 0; i < names.size(); ++i) {
       if (std::find(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i), names[i]) !=
           names.begin() + static_cast<std::ptrdiff_t>(i)) {
@@ -231,12 +232,14 @@ Node ElementStream::Impl::NextFromText() {
   if (reader == nullptr) {
     // The parser of a load takes a NUL byte after the root element for the end of the text; the reader would
     // read on and call what follows extra content.
-    source.text = text.substr(0, text.find('\0'));
+    const bool wide = ReadAsWide(text);
+    source.text = wide ? text : text.substr(0, text.find('\0'));
     if (text.size() > static_cast<size_t>(INT_MAX)) {
       Fail(kTooLarge);
       return {};
     }
-    reader = xmlReaderForIO(&TextSource::Read, &TextSource::Close, &source, nullptr, "UTF-8", LoadOptions(text));
+    reader = xmlReaderForIO(&TextSource::Read, &TextSource::Close, &source, nullptr, wide ? nullptr : "UTF-8",
+                            LoadOptions());
     if (reader == nullptr) {
       Fail(kUnparsed);
       return {};

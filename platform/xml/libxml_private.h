@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/xml/dom.h"
@@ -93,6 +94,59 @@ struct DepthGuard {
   }
 };
 
+// Huge mode (long texts and deep lookups) switches libxml2's own guard against entity amplification off, and
+// that guard only counts entities it substitutes, which no load does: a reference stays a node, and the reader
+// of a node's text expands it. The guard of a parse therefore
+// - turns huge mode off as soon as the document declares an entity, whatever encoding the parser decoded the
+//   declaration from, so libxml2's guard runs over everything after it;
+// - adds up what every reference in content expands to, nested references included, and stops the parse with a
+//   parse error once that passes kMaxEntityText and ten times the text read so far (libxml2's own measure).
+// A parse's state keeps it as the member `entities`; InstallEntityGuard wraps the parser's handlers.
+inline constexpr size_t kMaxEntityText = 10'000'000;
+
+struct EntityGuard {
+  bool declared = false;
+  size_t expanded = 0;
+  std::optional<CapturedError> error;
+  entityDeclSAXFunc declare = nullptr;
+  referenceSAXFunc reference = nullptr;
+
+  void OnDeclaration(xmlParserCtxtPtr ctxt);
+  // False when the reference passes the ceiling: the parser is stopped and `error` says why.
+  bool OnReference(xmlParserCtxtPtr ctxt, const xmlChar* name);
+  // The references in an element's attribute values (the parser keeps them as written, and a read of the value
+  // expands them), from a start-element handler's arguments; false as above.
+  bool OnAttributes(xmlParserCtxtPtr ctxt, int count, const xmlChar** attributes);
+
+ private:
+  bool Add(xmlParserCtxtPtr ctxt, size_t size);
+  size_t ExpandedSize(xmlParserCtxtPtr ctxt, const xmlChar* name, int depth);
+  // What the references in a run of text expand to, the rest of the text counted as it stands.
+  size_t TextSize(xmlParserCtxtPtr ctxt, std::string_view text, int depth);
+  std::unordered_map<const xmlChar*, size_t> sizes_;  // by the entity's content, which the parser keeps
+};
+
+// Called before a schema plugs in, like the depth guard's handlers.
+template <class State>
+void InstallEntityGuard(xmlParserCtxtPtr ctxt) {
+  EntityGuard& guard = static_cast<State*>(ctxt->_private)->entities;
+  guard.declare = ctxt->sax->entityDecl;
+  guard.reference = ctxt->sax->reference;
+  ctxt->sax->entityDecl = [](void* context, const xmlChar* name, int type, const xmlChar* publicId,
+                             const xmlChar* systemId, xmlChar* content) {
+    auto* parser = static_cast<xmlParserCtxtPtr>(context);
+    EntityGuard& entities = static_cast<State*>(parser->_private)->entities;
+    if (entities.declare != nullptr) entities.declare(context, name, type, publicId, systemId, content);
+    entities.OnDeclaration(parser);
+  };
+  ctxt->sax->reference = [](void* context, const xmlChar* name) {
+    auto* parser = static_cast<xmlParserCtxtPtr>(context);
+    EntityGuard& entities = static_cast<State*>(parser->_private)->entities;
+    if (!entities.OnReference(parser, name)) return;
+    if (entities.reference != nullptr) entities.reference(context, name);
+  };
+}
+
 // A text handed to libxml2 piece by piece from where it lies, so that a parse keeps no copy of it.
 struct TextSource {
   std::string_view text;
@@ -107,6 +161,9 @@ struct TextSource {
   }
   static int Close(void*) { return 0; }
 };
+
+// True when the parser reads the text as UTF-16 or UCS-4 (told by its first bytes), whatever the options say.
+bool ReadAsWide(std::string_view text);
 
 // Parses records of a text from their places, each as a small document of its own, keeping its dictionary of
 // names from one record to the next. The prolog (the text's entity declarations, when it has any) goes before
@@ -134,8 +191,8 @@ std::optional<size_t> WantedName(const std::vector<std::string>& names, std::str
 std::string SourceLine(std::string_view text, int64_t line);
 
 // The parse options of every load of a text: no network, no DTD load, no entity substitution, the text read as
-// UTF-8, and huge mode unless the text declares entities.
-int LoadOptions(std::string_view text);
+// UTF-8, and huge mode, which the entity guard turns off in a document that declares entities.
+int LoadOptions();
 
 // The parse error of a failed load from its first captured error; `fallback` is the reason when there is none.
 ParseError ErrorFrom(const CapturedError* e, std::string_view text, std::string fallback);

@@ -43,13 +43,15 @@ bool NameEnds(char c) {
 // Where the construct starting with '<' at `open` ends (one past it): a comment, CDATA section or processing
 // instruction, or a tag. npos when the markup ends first.
 size_t SkipMarkup(std::string_view markup, size_t open) {
-  auto past = [&](std::string_view end) {
-    const size_t at = markup.find(end, open);
+  // The end is looked for after the whole opening: in "<!-->" and "<!--->" the "-->" that overlaps the opening
+  // does not close the comment.
+  auto past = [&](std::string_view begin, std::string_view end) {
+    const size_t at = markup.find(end, open + begin.size());
     return at == std::string_view::npos ? at : at + end.size();
   };
-  if (markup.compare(open, 4, "<!--") == 0) return past("-->");
-  if (markup.compare(open, 9, "<![CDATA[") == 0) return past("]]>");
-  if (markup.compare(open, 2, "<?") == 0) return past("?>");
+  if (markup.compare(open, 4, "<!--") == 0) return past("<!--", "-->");
+  if (markup.compare(open, 9, "<![CDATA[") == 0) return past("<![CDATA[", "]]>");
+  if (markup.compare(open, 2, "<?") == 0) return past("<?", "?>");
   const size_t end = TagEnd(markup, open);
   return end == std::string_view::npos ? end : end + 1;
 }
@@ -177,7 +179,8 @@ std::vector<RecordView::Element> RecordView::ChildElements() const {
   const bool scan = !node_ && !markup_.empty() && markup_.find("xmlns") == std::string_view::npos;
   if (const std::vector<Child>* children = scan ? Children() : nullptr) {
     elements.reserve(children->size());
-    for (const Child& child : *children) elements.push_back({std::string(child.name), FromMarkup(child.markup, parser_)});
+    for (const Child& child : *children)
+      elements.push_back({std::string(child.name), FromMarkup(child.markup, parser_)});
     return elements;
   }
   for (Node child = node().firstChild(); child; child = child.nextSibling()) {

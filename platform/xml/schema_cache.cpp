@@ -115,7 +115,8 @@ SchemaCheck SchemaCache::Validate(std::string_view namespaceUri, std::string_vie
     return check;
   }
   ErrorCapture capture;
-  xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8", LoadOptions(text));
+  xmlDocPtr doc =
+      xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8", LoadOptions() & ~XML_PARSE_HUGE);
   if (doc == nullptr) {
     check.parseError = capture.Describe();
     if (check.parseError.empty()) check.parseError = "The document could not be parsed";

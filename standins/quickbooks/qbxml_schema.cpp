@@ -2,10 +2,12 @@
 
 #include <array>
 #include <charconv>
+#include <filesystem>
 #include <map>
 #include <mutex>
 
 #include "platform/base/error.h"
+#include "platform/com/guid.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/xml/prolog.h"
 #include "platform/xml/schema_cache.h"
@@ -38,6 +40,18 @@ constexpr std::string_view kSubscriptionSchema = "qbxml_subscription.xsd";
   throw kv::Error(platform::qb::kErrRequestNotXml, std::string(kParseErrorText) + " " + why);
 }
 
+// The schemas lie at the same place relative to the program in the build tree (bin/ and tests/ beside share/) and
+// under an installed prefix, so a program keeps finding them when its tree or prefix is moved as a whole.
+std::filesystem::path SchemaFolder() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) {
+    throw kv::Error(platform::com::E_FAIL,
+                    "The qbXML schemas cannot be found: this program's own path is unknown (" + ec.message() + ").");
+  }
+  return (self.parent_path() / KV_QBXML_SCHEMA_RELATIVE_DIR).lexically_normal();
+}
+
 // Compiling a schema takes far longer than checking a request, and a benchmark sends thousands of them: each
 // family is compiled once per process.
 const platform::xml::SchemaCache& SchemaOf(std::string_view file) {
@@ -46,8 +60,14 @@ const platform::xml::SchemaCache& SchemaOf(std::string_view file) {
   std::lock_guard lock(mutex);
   auto found = compiled.find(file);
   if (found != compiled.end()) return found->second;
+  const std::filesystem::path path = SchemaFolder() / file;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    throw kv::Error(platform::com::E_FAIL,
+                    "The qbXML schema " + path.string() + " is missing: install the program with its share folder.");
+  }
   platform::xml::SchemaCache cache;
-  cache.AddFile("", std::string(KV_QBXML_SCHEMA_DIR) + "/" + std::string(file));
+  cache.AddFile("", path.string());
   return compiled.emplace(std::string(file), std::move(cache)).first->second;
 }
 

@@ -63,6 +63,18 @@ TEST(PageParams, APageWithoutObjectOrFileIsAnError) {
   EXPECT_EQ(objects[0].params.at(0).second, "&bogus; & &#;");
 }
 
+TEST(PageParams, ParamsBelongToTheirNearestObjectAndScriptsHoldNone) {
+  const auto objects = ParseObjects(
+      "<html><head><script>var s = '<object classid=\"clsid:script\"><param name=\"S\" value=\"1\">';</script>"
+      "</head><body><object classid='clsid:outer'><param name='A' value='1'>"
+      "<object classid='clsid:inner'><param name='B' value='2'></object><param name='C' value='3'></object>");
+  ASSERT_EQ(objects.size(), 2u);
+  EXPECT_EQ(objects[0].classid, "clsid:outer");
+  EXPECT_EQ(objects[0].params, (Params{{"A", "1"}, {"C", "3"}}));
+  EXPECT_EQ(objects[1].classid, "clsid:inner");
+  EXPECT_EQ(objects[1].params, (Params{{"B", "2"}}));
+}
+
 TEST(PageParams, ServicePageIsFetchedFromItsAddress) {
   kv::test::ServiceStandinProcess service;
   service.WriteFile("page-params.txt", "KalvorUser=pat\nQBFilePath=/data/Acme.QBW\n");

@@ -8,6 +8,7 @@
 #include "platform/xml/dom.h"
 #include "platform/xml/element_index.h"
 #include "platform/xml/element_stream.h"
+#include "tests/support/xml/record_agreement.h"
 
 namespace platform::xml {
 namespace {
@@ -107,6 +108,62 @@ TEST(RecordViewTest, ChildElementsAreTheTreesElementChildrenInOrder) {
   ASSERT_EQ(children.size(), 1u);
   EXPECT_EQ(children[0].name, "q:ItemLineRet");
   EXPECT_EQ(children[0].view.node().selectSingleNode("q:ListID").text(), "Q");
+}
+
+// Twenty copies of a record inside a root, enough that the index keeps their places and views scan the markup.
+std::string Answer(const std::string& record) {
+  std::string text = "<r>";
+  for (int i = 0; i < 20; ++i) text += record + "\n";
+  return text + "</r>";
+}
+
+TEST(RecordViewTest, CommentsThatOpenWithTheirOwnDashesHideWhatTheyHold) {
+  // "<!-->" and "<!--->" open a comment that runs to the next "-->"; their first dashes close nothing.
+  struct Case {
+    const char* record;
+    const char* name;
+    const char* city;
+  };
+  const Case cases[] = {
+      {"<R><!--><Name>Inside</Name>--><Name>Outside</Name><City>Oslo</City></R>", "Outside", "Oslo"},
+      {"<R><!---><Name>Inside</Name>--><Name>Outside</Name><City>Oslo</City></R>", "Outside", "Oslo"},
+      {"<R><Name>Out<!--></Name><Name>x-->side</Name><City>Oslo</City></R>", "Outside", "Oslo"},
+      {"<R><Name>Out<!---></Name><City>x</City>-->side</Name><City>Oslo</City></R>", "Outside", "Oslo"},
+      {"<R><!----><Name>Outside</Name><!-- <City>No</City> --><City>Oslo</City></R>", "Outside", "Oslo"},
+  };
+  for (const Case& c : cases) {
+    const std::string text = Answer(c.record);
+    const ElementIndex index(text, {"R"});
+    ASSERT_TRUE(index.positioned()) << c.record;
+    ElementStream stream(index, {"R"});
+    const RecordView view = stream.NextRecord();
+    EXPECT_EQ(view.ChildText("Name"), c.name) << c.record;
+    EXPECT_EQ(view.ChildText("City"), c.city) << c.record;
+    std::vector<std::string> names;
+    for (const RecordView::Element& child : view.ChildElements()) names.push_back(child.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Name", "City"})) << c.record;
+    EXPECT_EQ(kv::test_support::xml::RecordDisagreements(text, {"R"}), std::vector<std::string>{}) << c.record;
+  }
+}
+
+TEST(RecordViewTest, MarkupBetweenAndInsideChildrenReadsAsTheTreeReadsIt) {
+  // Processing instructions and CDATA sections that hold what looks like tags, references of every kind, blanks
+  // inside tags and empty elements written both ways.
+  const char* records[] = {
+      "<R><?pi <Name>no</Name>?><Name>a<?x?>b</Name><![CDATA[<City>no</City>]]><City >Oslo</City ></R>",
+      "<R><Name\n>a &lt;&#x41;&#66;&amp;</Name\t><City/><Zip></Zip><Zip\n/></R>",
+      "<R a='>' b=\"/>\"><Name c='</Name>'>x</Name><City><![CDATA[]]></City><Deep><A><B>b</B></A></Deep></R>",
+      "<R><Name>line\r\nnext\rlast</Name><Ref><Name>inner</Name></Ref><Ref><Other/></Ref></R>",
+      "<R>\n  <Ref>\n    <ListID>1</ListID>\n  </Ref>\n  <Ref><FullName>F</FullName></Ref>\n</R>",
+  };
+  for (const char* record : records) {
+    EXPECT_EQ(kv::test_support::xml::RecordDisagreements(Answer(record), {"R", "Ref"}), std::vector<std::string>{})
+        << record;
+  }
+  // Entities declared in the answer's prolog reach every record read alone.
+  const std::string declared =
+      "<!DOCTYPE r [<!ENTITY co \"Acme &amp; Co\">]>" + Answer("<R><Name>&co;</Name><City>x&co;y</City></R>");
+  EXPECT_EQ(kv::test_support::xml::RecordDisagreements(declared, {"R"}), std::vector<std::string>{});
 }
 
 }  // namespace
