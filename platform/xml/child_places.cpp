@@ -23,6 +23,7 @@ struct ChildPlaces::Impl {
   ChildPlaces& out;
   xmlParserCtxtPtr main = nullptr;
   DepthGuard guard;
+  EntityGuard entities;
   unsigned depth = 0;
   bool failed = false;  // a record the text cannot place: one out of an entity's replacement text
   std::string failure;
@@ -174,7 +175,9 @@ void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix
                   int attributeCount, int, const xmlChar** attributes) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
   ChildPlaces::Impl& impl = Of(context);
-  if (ctxt == impl.main && !impl.guard.Enter(ctxt)) return;
+  if (ctxt == impl.main && (!impl.guard.Enter(ctxt) || !impl.entities.OnAttributes(ctxt, attributeCount, attributes))) {
+    return;
+  }
   impl.Start(ctxt, localname, prefix, attributeCount, attributes);
 }
 
@@ -216,7 +219,7 @@ ChildPlaces::ChildPlaces(std::string_view text, std::vector<std::string> fieldNa
     error_ = ErrorFrom(nullptr, text, kUnparsed);
     return;
   }
-  xmlCtxtUseOptions(ctxt, LoadOptions(text));
+  xmlCtxtUseOptions(ctxt, LoadOptions());
   xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
   impl.main = ctxt;
   ctxt->_private = &impl;
@@ -228,8 +231,9 @@ ChildPlaces::ChildPlaces(std::string_view text, std::vector<std::string> fieldNa
   ctxt->sax->comment = &IgnoreComment;
   ctxt->sax->processingInstruction = &IgnoreInstruction;
   ctxt->sax->reference = &IgnoreReference;
+  InstallEntityGuard<Impl>(ctxt);
   xmlParseDocument(ctxt);
-  const bool ok = ctxt->wellFormed != 0 && !impl.guard.error && !impl.failed;
+  const bool ok = ctxt->wellFormed != 0 && !impl.guard.error && !impl.entities.error && !impl.failed;
   if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
   ctxt->myDoc = nullptr;
   xmlFreeParserCtxt(ctxt);
@@ -237,8 +241,8 @@ ChildPlaces::ChildPlaces(std::string_view text, std::vector<std::string> fieldNa
     if (impl.failed) {
       error_ = ErrorFrom(nullptr, text, impl.failure);
     } else {
-      error_ = impl.guard.error ? ErrorFrom(&*impl.guard.error, text, kUnparsed)
-                                : ErrorFrom(capture.FirstError(), text, kUnparsed);
+      const std::optional<CapturedError>& guarded = impl.guard.error ? impl.guard.error : impl.entities.error;
+      error_ = ErrorFrom(guarded ? &*guarded : capture.FirstError(), text, kUnparsed);
     }
     children_.clear();
     fields_.clear();

@@ -76,7 +76,7 @@ Prolog ReadProlog(std::string_view text, bool asUtf8) {
   if (ctxt == nullptr) return reader.prolog;
   reader.ctxt = ctxt;
   int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_RECOVER;
-  if (asUtf8) options = LoadOptions(text) | XML_PARSE_RECOVER;
+  if (asUtf8) options = LoadOptions() | XML_PARSE_RECOVER;
   xmlCtxtUseOptions(ctxt, options);
   if (asUtf8) xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
   ctxt->_private = &reader;
