@@ -15,10 +15,12 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <system_error>
 
 #include "platform/base/error.h"
 #include "platform/base/text.h"
 #include "platform/com/state_directory.h"
+#include "platform/os/atomic_file.h"
 
 namespace tessarine {
 namespace {
@@ -115,15 +117,6 @@ std::optional<RunFile> ReadRunFile(const fs::path& path) {
   return file;
 }
 
-void SyncFolder(const fs::path& folder) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) Fail(folder, "could not be opened", errno);
-  const int rc = fsync(fd);
-  const int error = errno;
-  close(fd);
-  if (rc != 0) Fail(folder, "could not be synced", error);
-}
-
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
   if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
@@ -196,7 +189,11 @@ void PostingJournal::Append(const std::string& record, bool sync) {
     run_file_ = path;
     // The header and the file's name are on disk before any note relies on them.
     Append(std::string(kMagic) + "\nsite " + Escape(site_) + "\ncompany " + Escape(company_) + "\n", true);
-    SyncFolder(folder_);
+    try {
+      platform::os::SyncFolder(folder_);
+    } catch (const std::system_error& e) {
+      Fail(folder_, "could not be synced", e.code().value());
+    }
   }
   size_t done = 0;
   while (done < record.size()) {

@@ -5,10 +5,7 @@
 // that cannot be read runs its item's action once, so the pages opened are exactly those of the items picked;
 // every address opened is one line; and the pick lock is free again afterwards.
 
-#include <fcntl.h>
 #include <stdlib.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 #include "platform/base/error.h"
 #include "fuzz/fuzz_support.h"
@@ -27,6 +25,7 @@
 #include "menu_agent/menu_subscription.h"
 #include "menu_agent/pick_queue.h"
 #include "platform/forms/form.h"
+#include "platform/os/file_lock.h"
 #include "tests/support/qb/fake_quickbooks.h"
 
 namespace {
@@ -71,11 +70,11 @@ std::vector<std::string> LogLines(const std::filesystem::path& log) {
 }
 
 bool PickLockFree() {
-  const int fd = open(corvalink::PickLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return true;
-  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  close(fd);
-  return free;
+  try {
+    return platform::os::FileLock::TryAcquire(corvalink::PickLockPath()).Held();
+  } catch (const std::system_error&) {
+    return true;  // no lock file can be had, so none is held either
+  }
 }
 
 }  // namespace

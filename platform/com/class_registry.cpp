@@ -1,7 +1,6 @@
 #include "platform/com/class_registry.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,9 +9,12 @@
 #include <cerrno>
 #include <cstring>
 #include <sstream>
+#include <system_error>
 
 #include "platform/base/error.h"
 #include "platform/com/state_directory.h"
+#include "platform/os/atomic_file.h"
+#include "platform/os/file_lock.h"
 
 namespace platform::com {
 namespace {
@@ -99,77 +101,30 @@ std::vector<Line> ReadLines(const std::filesystem::path& path) {
   return lines;
 }
 
-// Holds the registry's lock file open and exclusively locked. The lock is on a side file because the registry
-// file itself is replaced by rename on every change.
-class RegistryLock {
- public:
-  explicit RegistryLock(const std::filesystem::path& path) {
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
-    if (fd_ < 0) throw FileError(errno, "locked", path);
+// The lock is on a side file because the registry file itself is replaced by rename on every change.
+platform::os::FileLock LockRegistry(const std::filesystem::path& path) {
+  try {
+    platform::os::FileLock lock = platform::os::FileLock::Acquire(path);
+    // One left readable to others by an older version would let them hold it for good.
+    fchmod(lock.fd(), kPrivateFileMode);
+    return lock;
+  } catch (const std::system_error& e) {
     // Another user's lock file, left from when the folder was open to others, could be held by them for good.
-    struct stat info {};
-    if (fstat(fd_, &info) < 0 || info.st_uid != geteuid()) {
-      close(fd_);
+    if (e.code().value() == EPERM) {
       throw kv::Error(kErrPermissionDenied, "The class registry's lock file " + path.string() +
                                                 " belongs to another user; it is not used. Remove it.");
     }
-    fchmod(fd_, kPrivateFileMode);  // open() applies the umask
-    int rc;
-    do {
-      rc = flock(fd_, LOCK_EX);
-    } while (rc < 0 && errno == EINTR);
-    if (rc < 0) {
-      const int err = errno;
-      close(fd_);
-      throw FileError(err, "locked", path);
-    }
-  }
-  ~RegistryLock() { close(fd_); }
-  RegistryLock(const RegistryLock&) = delete;
-  RegistryLock& operator=(const RegistryLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
-
-void WriteAll(int fd, const std::string& text, const std::filesystem::path& path) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw FileError(errno, "written", path);
-    done += static_cast<size_t>(n);
+    throw FileError(e.code().value(), "locked", path);
   }
 }
 
-void ReplaceFile(const std::filesystem::path& path, const std::vector<Line>& lines) {
+std::string RegistryText(const std::vector<Line>& lines) {
   std::string text = std::string(kHeader) + "\n";
   for (const Line& line : lines) {
     if (line.raw == kHeader) continue;
     text += (line.entry ? FormatEntry(*line.entry) : line.raw) + "\n";
   }
-  std::string temp = path.string() + ".XXXXXX";
-  const int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) throw FileError(errno, "written", path);
-  try {
-    fchmod(fd, kPrivateFileMode);
-    WriteAll(fd, text, path);
-    if (fsync(fd) < 0) throw FileError(errno, "written", path);
-    if (close(fd) < 0) {
-      const int err = errno;
-      unlink(temp.c_str());
-      throw FileError(err, "written", path);
-    }
-  } catch (...) {
-    close(fd);
-    unlink(temp.c_str());
-    throw;
-  }
-  if (rename(temp.c_str(), path.c_str()) < 0) {
-    const int err = errno;
-    unlink(temp.c_str());
-    throw FileError(err, "written", path);
-  }
+  return text;
 }
 
 // Runs one change of the registry under its lock; change returns false when nothing needs writing.
@@ -177,10 +132,14 @@ template <typename Change>
 bool ChangeRegistry(Change change) {
   const std::filesystem::path path = ClassRegistryPath();
   OpenPrivateFolder(path.parent_path());
-  RegistryLock lock(path.string() + ".lock");
+  const platform::os::FileLock lock = LockRegistry(path.string() + ".lock");
   std::vector<Line> lines = ReadLines(path);
   if (!change(lines)) return false;
-  ReplaceFile(path, lines);
+  try {
+    platform::os::ReplaceFileAtomically(path, RegistryText(lines), kPrivateFileMode);
+  } catch (const std::system_error& e) {
+    throw FileError(e.code().value(), "written", path);
+  }
   return true;
 }
 

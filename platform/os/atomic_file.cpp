@@ -27,7 +27,8 @@ void WriteFully(int fd, std::string_view data, const std::filesystem::path& path
   }
 }
 
-// Makes the rename itself durable. Some file systems cannot flush a folder (EINVAL); the file is in place then.
+}  // namespace
+
 void SyncFolder(const std::filesystem::path& folder) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) Fail(errno, "cannot open the folder", folder);
@@ -36,8 +37,6 @@ void SyncFolder(const std::filesystem::path& folder) {
   close(fd);
   if (rc != 0 && error != EINVAL) Fail(error, "cannot flush the folder", folder);
 }
-
-}  // namespace
 
 void ReplaceFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces, mode_t mode,
                            Flush flush) {
@@ -48,7 +47,8 @@ void ReplaceFileAtomically(const std::filesystem::path& path, const std::vector<
   if (fd < 0) Fail(errno, "cannot create a temporary file beside", path);
   const std::filesystem::path temporary(name);
   try {
-    if (mode != kPrivateMode && fchmod(fd, mode) != 0) Fail(errno, "cannot set the mode of", temporary);
+    // mkostemp's 0600 went through the umask; fchmod does not.
+    if (fchmod(fd, mode) != 0) Fail(errno, "cannot set the mode of", temporary);
     for (std::string_view piece : pieces) WriteFully(fd, piece, temporary);
     if (flush == Flush::kToDisk && fsync(fd) != 0) Fail(errno, "cannot flush", temporary);
     const int rc = close(std::exchange(fd, -1));
@@ -59,7 +59,13 @@ void ReplaceFileAtomically(const std::filesystem::path& path, const std::vector<
     unlink(temporary.c_str());
     throw;
   }
-  if (flush == Flush::kToDisk) SyncFolder(folder);
+  if (flush == Flush::kToDisk) {
+    try {
+      SyncFolder(folder);
+    } catch (const std::system_error&) {
+      // The new file is in place: see the header.
+    }
+  }
 }
 
 void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode, Flush flush) {

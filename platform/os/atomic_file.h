@@ -4,6 +4,9 @@
 // whole: the content goes to a temporary file in the same folder, is flushed to disk, renamed over the file,
 // and the folder is flushed so the new name survives a crash too. On failure the temporary file is removed and
 // the old file is left as it was. Errors are std::system_error naming the file.
+//
+// Once the rename is done every reader sees the new file, so a folder that cannot be flushed after it is not
+// reported: the caller would otherwise take a file that is in place for one that was not written.
 
 #include <sys/types.h>
 
@@ -24,5 +27,9 @@ void ReplaceFileAtomically(const std::filesystem::path& path, const std::vector<
                            mode_t mode = kPrivateMode, Flush flush = Flush::kToDisk);
 void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode = kPrivateMode,
                            Flush flush = Flush::kToDisk);
+
+// Flushes a folder, so that names made, renamed or removed in it survive a crash. A file system that cannot
+// flush a folder (EINVAL) is taken as done.
+void SyncFolder(const std::filesystem::path& folder);
 
 }  // namespace platform::os

@@ -18,11 +18,23 @@ namespace {
 
 // Opens the lock file; -1 when it is missing and only an existing one was asked for.
 int OpenLockFile(const std::filesystem::path& path, LockOpen open_as) {
-  int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-  if (open_as == LockOpen::kCreate) flags |= O_CREAT;
-  if (open_as == LockOpen::kNew) flags |= O_CREAT | O_EXCL;
   // O_NONBLOCK keeps a FIFO planted at the place from blocking the open; it is refused below.
-  const int fd = open(path.c_str(), flags, 0600);
+  const int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+  int fd = -1;
+  bool created = false;
+  while (fd < 0) {
+    // Made with O_EXCL first, so that we know whether the file is ours to give its mode.
+    if (open_as != LockOpen::kExisting) {
+      fd = open(path.c_str(), flags | O_CREAT | O_EXCL, 0600);
+      created = fd >= 0;
+      if (fd >= 0 || errno != EEXIST || open_as == LockOpen::kNew) break;
+    }
+    fd = open(path.c_str(), flags);
+    // A file we may only read can still be locked: flock does not ask for write access.
+    if (fd < 0 && errno == EACCES) fd = open(path.c_str(), (flags & ~O_RDWR) | O_RDONLY);
+    // Removed by its holder between the two opens: made anew on the next round.
+    if (fd < 0 && (errno != ENOENT || open_as == LockOpen::kExisting)) break;
+  }
   if (fd < 0) {
     const int error = errno;
     if (error == ENOENT && open_as == LockOpen::kExisting) return -1;
@@ -43,6 +55,8 @@ int OpenLockFile(const std::filesystem::path& path, LockOpen open_as) {
     close(fd);
     Fail(EPERM, "refusing to lock the file of another user:", path);
   }
+  // open() applies the umask: under a strict one the new file could not be opened for writing again.
+  if (created) fchmod(fd, 0600);
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }

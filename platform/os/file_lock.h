@@ -20,7 +20,7 @@ enum class LockMode { kShared, kExclusive };
 
 // How the lock file is opened.
 enum class LockOpen {
-  kCreate,    // created (0600) when missing
+  kCreate,    // created (0600, whatever the umask) when missing
   kExisting,  // only when it exists: a missing file gives an unheld lock
   kNew,       // created and must not exist yet
 };
@@ -45,7 +45,8 @@ class FileLock {
   bool Held() const { return held_; }
   // True when TryAcquire found the file locked by another process.
   bool Busy() const { return fd_ >= 0 && !held_; }
-  // The open lock file, for reading or rewriting it in place while held; -1 when none.
+  // The open lock file, for reading or rewriting it in place while held; -1 when none. Open for reading only when
+  // the file is not writable to us.
   int fd() const { return fd_; }
   const std::filesystem::path& path() const { return path_; }
 

@@ -48,7 +48,7 @@ int CmdOpen(const std::string& file) {
   std::shared_ptr<const qb::Company> company = qb::Company::Load(path);
   {
     // A write killed mid-way left its full-size temporary file; no writer runs while the lock is held.
-    qb::FileLock lock = qb::FileLock::ExclusiveOnReplacedFile(path);
+    const platform::os::FileLock lock = qb::LockCompanyFile(path);
     qb::RemoveLeftoverTemporaries(path);
   }
   qb::SetOpenCompanyFile(path);
@@ -132,11 +132,10 @@ int CmdTxns(bool xml) {
   std::filesystem::path company = RequireOpenCompany();
   std::set<std::string> ids;
   std::filesystem::path journal = qb::StateDir() / "added-transactions";
-  std::error_code ec;
-  if (std::filesystem::exists(journal, ec)) {
+  if (const std::optional<std::string> text = qb::ReadStateFile(journal)) {
     // Lines name the company file as the request named it; each name is looked up once.
     std::map<std::string, bool> same;
-    std::istringstream in(qb::ReadFile(journal));
+    std::istringstream in(*text);
     for (std::string line; std::getline(in, line);) {
       size_t tab = line.find('\t');
       size_t second = line.find('\t', tab + 1);

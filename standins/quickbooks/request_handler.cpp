@@ -247,10 +247,10 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
   for (const Node& message : messages) adds = adds || IsAdd(message.nodeName());
   // A writer holds the file's lock from reading it to replacing it, so no other writer's record is lost; a
   // status check holds it too, so it answers only once the message set it asks about is written or given up.
-  FileLock lock;
+  platform::os::FileLock lock;
   if (adds) {
     try {
-      lock = FileLock::ExclusiveOnReplacedFile(companyPath);
+      lock = LockCompanyFile(companyPath);
     } catch (const std::exception& e) {
       throw kv::Error(platform::qb::kErrCannotOpenFile, std::string("Could not open the company file: ") + e.what());
     }

@@ -195,7 +195,9 @@ class Server {
     }
     // Every session holds the sessions lock: shared for multi-user use, exclusive for single-user use, so the
     // two kinds exclude each other across processes and a session that dies releases its hold with its process.
-    FileLock lock = FileLock::TryLock(EnsureStateDir() / "sessions.lock", mode == kOpenModeSingleUser);
+    platform::os::FileLock lock = platform::os::FileLock::TryAcquire(
+        EnsureStateDir() / "sessions.lock",
+        mode == kOpenModeSingleUser ? platform::os::LockMode::kExclusive : platform::os::LockMode::kShared);
     if (!lock.Held()) {
       throw kv::Error(kErrSingleUserConflict,
                       mode == kOpenModeSingleUser
@@ -210,7 +212,7 @@ class Server {
   struct Session {
     std::string ticket;
     std::filesystem::path company;
-    FileLock lock;
+    platform::os::FileLock lock;
   };
 
   int in_;

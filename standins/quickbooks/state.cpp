@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "platform/com/state_directory.h"
+#include "platform/os/atomic_file.h"
 
 namespace standins::quickbooks {
 
@@ -23,155 +23,16 @@ std::runtime_error FileError(const std::string& what, const std::filesystem::pat
   return std::runtime_error(what + " " + path.string() + ": " + std::strerror(error));
 }
 
-void WriteFully(int fd, std::string_view bytes, const std::filesystem::path& path) {
-  while (!bytes.empty()) {
-    ssize_t written = write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throw FileError("cannot write", path, errno);
-    }
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-}
-
-}  // namespace
-
-int OpenPrivate(const std::filesystem::path& path, int flags) {
-  int fd = open(path.c_str(), flags | O_CREAT | O_CLOEXEC, platform::com::kPrivateFileMode);
-  // open() applies the umask to a new file; fchmod does not.
-  if (fd >= 0) fchmod(fd, platform::com::kPrivateFileMode);
-  return fd;
-}
-
-namespace {
-
-std::string TrimLine(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return text;
-}
-
-}  // namespace
-
-std::filesystem::path StateDir() {
-  std::filesystem::path dir = platform::com::StateDirectory();
-  platform::com::CheckPrivateFolder(dir);
-  return dir;
-}
-
-std::filesystem::path EnsureStateDir() {
-  return platform::com::OpenPrivateFolder(platform::com::StateDirectory());
-}
-
-std::optional<std::filesystem::path> OpenCompanyFile() {
-  std::filesystem::path file = StateDir() / "open-company";
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return std::nullopt;
-  std::string path = TrimLine(ReadFile(file));
-  if (path.empty()) return std::nullopt;
-  return std::filesystem::path(path);
-}
-
-void SetOpenCompanyFile(const std::filesystem::path& path) {
-  WriteStateFile(EnsureStateDir() / "open-company", path.string() + "\n");
-}
-
-void ClearOpenCompanyFile() {
-  std::error_code ec;
-  std::filesystem::remove(StateDir() / "open-company", ec);
-}
-
-namespace {
-std::vector<std::string> DeniedApplications() {
-  std::vector<std::string> names;
-  std::filesystem::path file = StateDir() / "denied-applications";
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return names;
-  std::istringstream in(ReadFile(file));
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) names.push_back(line);
-  }
-  return names;
-}
-}  // namespace
-
-bool IsAccessDenied(const std::string& appName) {
-  for (const std::string& name : DeniedApplications()) {
-    if (name == appName) return true;
-  }
+// Whether an open state file is a regular file of ours; closes it and sets errno to EPERM when not.
+bool KeepIfOurs(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid()) return true;
+  close(fd);
+  errno = EPERM;
   return false;
 }
 
-void SetAccessDenied(const std::string& appName, bool denied) {
-  std::vector<std::string> names = DeniedApplications();
-  std::erase(names, appName);
-  if (denied) names.push_back(appName);
-  std::string text;
-  for (const std::string& name : names) text += name + "\n";
-  WriteStateFile(EnsureStateDir() / "denied-applications", text);
-}
-
-std::filesystem::path AddHeldMarker() {
-  return EnsureStateDir() / "add-held";
-}
-
-std::optional<std::string> TakeFault(std::string_view event) {
-  const std::filesystem::path file = StateDir() / "faults";
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return std::nullopt;
-  // Sessions of several processes take from the same file: one at a time, so none takes a line twice.
-  FileLock lock = FileLock::Exclusive(StateDir() / "faults.lock");
-  std::istringstream in(ReadFile(file));
-  std::string kept;
-  std::optional<std::string> taken;
-  for (std::string line; std::getline(in, line);) {
-    if (!taken) {
-      std::istringstream words(line.substr(0, line.find('#')));
-      std::string word, rest;
-      if (words >> word && word == event) {
-        std::getline(words >> std::ws, rest);
-        taken = rest;
-        continue;
-      }
-    }
-    kept += line + "\n";
-  }
-  if (taken) WriteStateFile(file, kept);
-  return taken;
-}
-
-void AddFaults(const std::vector<std::string>& lines) {
-  const std::filesystem::path file = EnsureStateDir() / "faults";
-  FileLock lock = FileLock::Exclusive(StateDir() / "faults.lock");
-  std::error_code ec;
-  std::string text = std::filesystem::exists(file, ec) ? ReadFile(file) : "";
-  for (const std::string& line : lines) text += line + "\n";
-  WriteStateFile(file, text);
-}
-
-platform::qb::QBVersion LibraryVersion() {
-  platform::qb::QBVersion version{3, 0, 0, 0};
-  std::filesystem::path file = StateDir() / "library-version";
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return version;
-  std::istringstream in(ReadFile(file));
-  int major = 0, minor = 0, level = 0, number = 0;
-  if (in >> major >> minor) {
-    in >> level >> number;
-    version = {static_cast<int16_t>(major), static_cast<int16_t>(minor), static_cast<int16_t>(level),
-               static_cast<int16_t>(number)};
-  }
-  return version;
-}
-
-void SetLibraryVersion(const platform::qb::QBVersion& version) {
-  WriteStateFile(EnsureStateDir() / "library-version",
-                 std::to_string(version.major) + " " + std::to_string(version.minor) + " " +
-                     std::to_string(version.releaseLevel) + " " + std::to_string(version.releaseNumber) + "\n");
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw FileError("cannot open", path, errno);
+std::string ReadOpened(int fd, const std::filesystem::path& path) {
   std::string content;
   struct stat info {};
   size_t expected = fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0;
@@ -204,6 +65,154 @@ std::string ReadFile(const std::filesystem::path& path) {
   return content;
 }
 
+}  // namespace
+
+int OpenPrivate(const std::filesystem::path& path, int flags) {
+  int fd = open(path.c_str(), flags | O_CREAT | O_NOFOLLOW | O_CLOEXEC, platform::com::kPrivateFileMode);
+  if (fd < 0 || !KeepIfOurs(fd)) return -1;
+  // open() applies the umask to a new file; fchmod does not.
+  fchmod(fd, platform::com::kPrivateFileMode);
+  return fd;
+}
+
+namespace {
+
+std::string TrimLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::filesystem::path StateDir() {
+  std::filesystem::path dir = platform::com::StateDirectory();
+  platform::com::CheckPrivateFolder(dir);
+  return dir;
+}
+
+std::filesystem::path EnsureStateDir() {
+  return platform::com::OpenPrivateFolder(platform::com::StateDirectory());
+}
+
+std::optional<std::filesystem::path> OpenCompanyFile() {
+  const std::optional<std::string> text = ReadStateFile(StateDir() / "open-company");
+  if (!text) return std::nullopt;
+  std::string path = TrimLine(*text);
+  if (path.empty()) return std::nullopt;
+  return std::filesystem::path(path);
+}
+
+void SetOpenCompanyFile(const std::filesystem::path& path) {
+  WriteStateFile(EnsureStateDir() / "open-company", path.string() + "\n");
+}
+
+void ClearOpenCompanyFile() {
+  std::error_code ec;
+  std::filesystem::remove(StateDir() / "open-company", ec);
+}
+
+namespace {
+std::vector<std::string> DeniedApplications() {
+  std::vector<std::string> names;
+  const std::optional<std::string> text = ReadStateFile(StateDir() / "denied-applications");
+  if (!text) return names;
+  std::istringstream in(*text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) names.push_back(line);
+  }
+  return names;
+}
+}  // namespace
+
+bool IsAccessDenied(const std::string& appName) {
+  for (const std::string& name : DeniedApplications()) {
+    if (name == appName) return true;
+  }
+  return false;
+}
+
+void SetAccessDenied(const std::string& appName, bool denied) {
+  std::vector<std::string> names = DeniedApplications();
+  std::erase(names, appName);
+  if (denied) names.push_back(appName);
+  std::string text;
+  for (const std::string& name : names) text += name + "\n";
+  WriteStateFile(EnsureStateDir() / "denied-applications", text);
+}
+
+std::filesystem::path AddHeldMarker() {
+  return EnsureStateDir() / "add-held";
+}
+
+std::optional<std::string> TakeFault(std::string_view event) {
+  const std::filesystem::path file = StateDir() / "faults";
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return std::nullopt;
+  // Sessions of several processes take from the same file: one at a time, so none takes a line twice.
+  const platform::os::FileLock lock = platform::os::FileLock::Acquire(StateDir() / "faults.lock");
+  std::istringstream in(ReadStateFile(file).value_or(""));
+  std::string kept;
+  std::optional<std::string> taken;
+  for (std::string line; std::getline(in, line);) {
+    if (!taken) {
+      std::istringstream words(line.substr(0, line.find('#')));
+      std::string word, rest;
+      if (words >> word && word == event) {
+        std::getline(words >> std::ws, rest);
+        taken = rest;
+        continue;
+      }
+    }
+    kept += line + "\n";
+  }
+  if (taken) WriteStateFile(file, kept);
+  return taken;
+}
+
+void AddFaults(const std::vector<std::string>& lines) {
+  const std::filesystem::path file = EnsureStateDir() / "faults";
+  const platform::os::FileLock lock = platform::os::FileLock::Acquire(StateDir() / "faults.lock");
+  std::string text = ReadStateFile(file).value_or("");
+  for (const std::string& line : lines) text += line + "\n";
+  WriteStateFile(file, text);
+}
+
+platform::qb::QBVersion LibraryVersion() {
+  platform::qb::QBVersion version{3, 0, 0, 0};
+  const std::optional<std::string> text = ReadStateFile(StateDir() / "library-version");
+  if (!text) return version;
+  std::istringstream in(*text);
+  int major = 0, minor = 0, level = 0, number = 0;
+  if (in >> major >> minor) {
+    in >> level >> number;
+    version = {static_cast<int16_t>(major), static_cast<int16_t>(minor), static_cast<int16_t>(level),
+               static_cast<int16_t>(number)};
+  }
+  return version;
+}
+
+void SetLibraryVersion(const platform::qb::QBVersion& version) {
+  WriteStateFile(EnsureStateDir() / "library-version",
+                 std::to_string(version.major) + " " + std::to_string(version.minor) + " " +
+                     std::to_string(version.releaseLevel) + " " + std::to_string(version.releaseNumber) + "\n");
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw FileError("cannot open", path, errno);
+  return ReadOpened(fd, path);
+}
+
+std::optional<std::string> ReadStateFile(const std::filesystem::path& path) {
+  // O_NONBLOCK: a FIFO planted in the place must not hang the open; it is refused as not a regular file.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return std::nullopt;
+  if (fd < 0 && errno == ELOOP) throw FileError("refusing to read through the link", path, errno);
+  if (fd < 0) throw FileError("cannot open", path, errno);
+  if (!KeepIfOurs(fd)) throw FileError("refusing to read the file of another user or not a regular file", path, EPERM);
+  return ReadOpened(fd, path);
+}
+
 void WriteFileAtomically(const std::filesystem::path& path, std::string_view content) {
   WriteFileAtomically(path, std::vector<std::string_view>{content});
 }
@@ -214,44 +223,14 @@ void WriteStateFile(const std::filesystem::path& path, std::string_view content)
 
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces,
                          std::optional<unsigned> mode) {
-  std::filesystem::path dir = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
-  std::string hidden_name(".");
-  hidden_name.append(path.filename().string()).append(".XXXXXX");
-  std::string pattern = (dir / hidden_name).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) throw FileError("cannot create a temporary file beside", path, errno);
-  std::filesystem::path temporary(name.data());
-  try {
-    // Unless told, keep the permissions of the file being replaced, else the usual ones of a new file.
-    struct stat info {};
-    mode_t fileMode = 0644;
-    if (mode)
-      fileMode = static_cast<mode_t>(*mode);
-    else if (stat(path.c_str(), &info) == 0)
-      fileMode = info.st_mode & 07777;
-    fchmod(fd, fileMode);
-    for (std::string_view piece : pieces) WriteFully(fd, piece, temporary);
-    if (fsync(fd) != 0) throw FileError("cannot flush", temporary, errno);
-    if (close(fd) != 0) {
-      fd = -1;
-      throw FileError("cannot close", temporary, errno);
-    }
-    fd = -1;
-    if (rename(temporary.c_str(), path.c_str()) != 0) throw FileError("cannot replace", path, errno);
-  } catch (...) {
-    if (fd >= 0) close(fd);
-    unlink(temporary.c_str());
-    throw;
-  }
-  // The rename is done and seen by every reader: a directory that cannot be flushed is no reason to call the
-  // write failed, which would have its caller report a saved record as lost.
-  int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
-  }
+  // Unless told, keep the permissions of the file being replaced, else the usual ones of a new file.
+  mode_t fileMode = 0644;
+  struct stat info {};
+  if (mode)
+    fileMode = static_cast<mode_t>(*mode);
+  else if (stat(path.c_str(), &info) == 0)
+    fileMode = info.st_mode & 07777;
+  platform::os::ReplaceFileAtomically(path, pieces, fileMode);
 }
 
 namespace {
@@ -284,64 +263,11 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& path) {
   }
 }
 
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-FileLock::~FileLock() {
-  if (fd_ >= 0) close(fd_);
-}
-
-FileLock FileLock::Exclusive(const std::filesystem::path& path) {
-  int fd = OpenPrivate(path, O_RDWR);
-  if (fd < 0) throw FileError("cannot open the lock file", path, errno);
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      int error = errno;
-      close(fd);
-      throw FileError("cannot lock", path, error);
-    }
-  }
-  return FileLock(fd);
-}
-
-FileLock FileLock::TryLock(const std::filesystem::path& path, bool exclusive) {
-  int fd = OpenPrivate(path, O_RDWR);
-  if (fd < 0) throw FileError("cannot open the lock file", path, errno);
-  if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-    int error = errno;
-    close(fd);
-    if (error == EWOULDBLOCK) return FileLock();
-    throw FileError("cannot lock", path, error);
-  }
-  return FileLock(fd);
-}
-
-FileLock FileLock::ExclusiveOnReplacedFile(const std::filesystem::path& path) {
-  while (true) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw FileError("cannot open", path, errno);
-    while (flock(fd, LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        int error = errno;
-        close(fd);
-        throw FileError("cannot lock", path, error);
-      }
-    }
-    struct stat locked {};
-    struct stat current {};
-    if (fstat(fd, &locked) == 0 && stat(path.c_str(), &current) == 0 && locked.st_dev == current.st_dev &&
-        locked.st_ino == current.st_ino) {
-      return FileLock(fd);
-    }
-    // Another process replaced the file while we waited: the lock we hold guards a file nobody reads any more.
-    close(fd);
-  }
+platform::os::FileLock LockCompanyFile(const std::filesystem::path& path) {
+  platform::os::FileLock lock =
+      platform::os::FileLock::Acquire(path, platform::os::LockMode::kExclusive, platform::os::LockOpen::kExisting);
+  if (!lock.Held()) throw FileError("cannot open", path, ENOENT);
+  return lock;
 }
 
 }  // namespace standins::quickbooks

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/os/file_lock.h"
 #include "platform/qb/session_manager.h"
 
 namespace standins::quickbooks {
@@ -54,44 +55,29 @@ std::filesystem::path AddHeldMarker();
 platform::qb::QBVersion LibraryVersion();
 void SetLibraryVersion(const platform::qb::QBVersion& version);
 
-// Whole-file helpers. ReadFile and WriteFileAtomically raise std::runtime_error with the path and the reason.
+// Whole-file helpers. ReadFile, ReadStateFile and WriteFileAtomically raise std::runtime_error with the path and
+// the reason.
 std::string ReadFile(const std::filesystem::path& path);
-// Writes through a temporary file in the same directory (".NAME.XXXXXX"), flushed to disk, then renamed over the
-// target and the directory flushed, so a reader sees either the old or the new file, never a part, and the new
-// one survives a power cut. A failed write removes its temporary file.
+// A file of the state directory, or nothing when it is missing. A link in its place is not followed and a file of
+// another user is not read: either could steer the stand-in to a file of someone else's choosing.
+std::optional<std::string> ReadStateFile(const std::filesystem::path& path);
+// Replaces the file as a whole (see platform/os/atomic_file.h): a reader sees either the old or the new file,
+// never a part, and the new one survives a power cut. A failed write removes its temporary file.
 // With a mode the file gets exactly that one; without, the replaced file's (0644 for a new file).
 void WriteFileAtomically(const std::filesystem::path& path, std::string_view content);
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<std::string_view>& pieces,
                          std::optional<unsigned> mode = std::nullopt);
 // Removes the temporary files a killed WriteFileAtomically of that file left beside it. Call it only while
-// holding the file's lock (FileLock::ExclusiveOnReplacedFile): a writer holding it may have one in progress.
+// holding the file's lock (LockCompanyFile): a writer holding it may have one in progress.
 void RemoveLeftoverTemporaries(const std::filesystem::path& path);
 // Opens (creating when missing) a file of the state directory, readable by its owner only; -1 with errno set.
+// Like ReadStateFile, it follows no link and opens no file of another user (EPERM).
 int OpenPrivate(const std::filesystem::path& path, int flags);
 // A file of the state directory: readable by its owner only.
 void WriteStateFile(const std::filesystem::path& path, std::string_view content);
 
-// An flock held for the lifetime of the object.
-class FileLock {
- public:
-  FileLock() = default;
-  FileLock(FileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  FileLock& operator=(FileLock&& other) noexcept;
-  ~FileLock();
-  bool Held() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-
-  // Blocks until the lock of the file is had; creates the file when missing.
-  static FileLock Exclusive(const std::filesystem::path& path);
-  // Does not block: an unheld lock when another process holds a conflicting one.
-  static FileLock TryLock(const std::filesystem::path& path, bool exclusive);
-  // The lock of a file that writers replace by renaming: locks the file itself and makes sure, once the lock is
-  // had, that the path still names the locked file (else it retries on the new one).
-  static FileLock ExclusiveOnReplacedFile(const std::filesystem::path& path);
-
- private:
-  explicit FileLock(int fd) : fd_(fd) {}
-  int fd_ = -1;
-};
+// The exclusive lock of the company file, which writers replace by renaming: the lock is on the file itself and
+// is taken again when the file was replaced while waiting for it. A missing file is an error.
+platform::os::FileLock LockCompanyFile(const std::filesystem::path& path);
 
 }  // namespace standins::quickbooks

@@ -122,10 +122,9 @@ std::filesystem::path FileSubscriptionStore::FileOf(const std::string& key) cons
 }
 
 std::optional<UIExtensionSubscriptionRet> FileSubscriptionStore::Get(const std::string& key) {
-  std::filesystem::path file = FileOf(key);
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return std::nullopt;
-  return SubscriptionRetFromXml(ReadFile(file));
+  const std::optional<std::string> text = ReadStateFile(FileOf(key));
+  if (!text) return std::nullopt;
+  return SubscriptionRetFromXml(*text);
 }
 
 void FileSubscriptionStore::Put(const std::string& key, const UIExtensionSubscriptionRet& subscription) {
@@ -147,7 +146,9 @@ std::vector<UIExtensionSubscriptionRet> FileSubscriptionStore::List() {
   }
   std::sort(files.begin(), files.end());
   std::vector<UIExtensionSubscriptionRet> subscriptions;
-  for (const std::filesystem::path& file : files) subscriptions.push_back(SubscriptionRetFromXml(ReadFile(file)));
+  for (const std::filesystem::path& file : files) {
+    if (std::optional<std::string> text = ReadStateFile(file)) subscriptions.push_back(SubscriptionRetFromXml(*text));
+  }
   return subscriptions;
 }
 

@@ -58,6 +58,18 @@ TEST_F(AtomicFileTest, ReplacesTheWholeFileWithTheModeAsked) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"state.txt"}));
 }
 
+TEST_F(AtomicFileTest, TheModeAskedHoldsWhateverTheUmask) {
+  const fs::path path = dir_ / "private";
+  const mode_t old = umask(0777);
+  ReplaceFileAtomically(path, "mine");
+  ReplaceFileAtomically(dir_ / "shared", "ours", 0640);
+  umask(old);
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(dir_ / "shared").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(Slurp(path), "mine");
+}
+
 TEST_F(AtomicFileTest, AnInterruptedReplacementLeavesTheOldFileWholeAndNoTemporary) {
   const fs::path path = dir_ / "registry";
   std::ofstream(path) << "old content";

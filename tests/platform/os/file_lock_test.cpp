@@ -132,6 +132,40 @@ TEST_F(FileLockTest, OpeningRulesForExistingAndNewFiles) {
   EXPECT_FALSE(FileLock::Acquire(path, LockMode::kShared, LockOpen::kExisting).Held());
 }
 
+// Under a umask that takes the owner's rights, a lock file made with them masked away could not be opened for
+// writing by its own (non-root) owner the next time; a file that was there already keeps the mode it has.
+TEST_F(FileLockTest, ANewLockFileIsTheOwnersToReadAndWriteWhateverTheUmask) {
+  const fs::path made = dir_ / "made.lock";
+  const mode_t old = umask(0777);
+  FileLock lock = FileLock::Acquire(made);
+  FileLock fresh = FileLock::TryAcquire(dir_ / "new.lock", LockMode::kExclusive, LockOpen::kNew);
+  umask(old);
+  EXPECT_TRUE(lock.Held());
+  EXPECT_TRUE(fresh.Held());
+  for (const fs::path& path : {made, dir_ / "new.lock"}) {
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u) << path;
+  }
+
+  const fs::path shared = dir_ / "shared.lock";
+  ASSERT_EQ(close(open(shared.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 0644), 0);
+  EXPECT_TRUE(FileLock::Acquire(shared).Held());
+  EXPECT_EQ(fs::status(shared).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+}
+
+// flock does not ask for write access: a file its owner made read-only can still be locked, and read.
+TEST_F(FileLockTest, AReadOnlyFileOfOursIsLockedForReading) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  const fs::path path = dir_ / "read-only";
+  ASSERT_EQ(close(open(path.c_str(), O_CREAT | O_WRONLY, 0400)), 0);
+  FileLock lock = FileLock::Acquire(path, LockMode::kExclusive, LockOpen::kExisting);
+  EXPECT_TRUE(lock.Held());
+  EXPECT_FALSE(FileLock::TryAcquire(path, LockMode::kShared, LockOpen::kExisting).Held());
+}
+
 TEST_F(FileLockTest, AWaiterEndsUpOnTheFileAtThePathWhenTheHolderRemovesIt) {
   const fs::path path = dir_ / "removed.lock";
   FileLock holder = FileLock::Acquire(path);

@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "platform/base/error.h"
 #include "platform/qb/subscription.h"
 #include "standins/quickbooks/request_handler.h"
@@ -49,7 +52,7 @@ TEST(StateFilesTest, TheDirectoryAndEveryFileInItAreTheOwnersOnly) {
       FileSubscriptionStore().Put(*SubscriberKey(subscription.SubscriberID), subscription);
       JournalAddedTransactions(company, {{"Bill", "1-1"}});
       TakeFault("session");
-      FileLock::TryLock(EnsureStateDir() / "sessions.lock", false);
+      platform::os::FileLock::TryAcquire(EnsureStateDir() / "sessions.lock", platform::os::LockMode::kShared);
     }
     size_t files = 0;
     EXPECT_EQ(ModeOf(env.StateDir()), 0700u);
@@ -86,6 +89,39 @@ TEST(StateFilesTest, AFolderOfAnotherUserIsNeitherReadNorWritten) {
   // Given back, it is used again as it was.
   ASSERT_EQ(chown(env.StateDir().c_str(), geteuid(), static_cast<gid_t>(-1)), 0);
   EXPECT_EQ(OpenCompanyFile(), company);
+}
+
+// A file planted in the state folder while it was open to others must not steer the stand-in: a link is not
+// followed, to read or to append, and another user's file is not believed.
+TEST(StateFilesTest, ALinkOrAnotherUsersFileInTheFolderIsNotTrusted) {
+  platform::qb::testing::StandinEnv env;
+  const fs::path company = env.CopySample();
+  env.Open(company);
+  const fs::path elsewhere = env.dir() / "elsewhere";
+  std::ofstream(elsewhere) << "add fail 3180\n";
+  for (const char* name : {"open-company", "faults", "library-version", "added-transactions"}) {
+    fs::remove(env.StateDir() / name);
+    fs::create_symlink(elsewhere, env.StateDir() / name);
+  }
+  EXPECT_THROW(OpenCompanyFile(), std::runtime_error);
+  EXPECT_THROW(TakeFault("add"), std::runtime_error);
+  EXPECT_THROW(LibraryVersion(), std::runtime_error);
+  JournalAddedTransactions(company, {{"Bill", "1-1"}});
+  std::ifstream in(elsewhere);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "add fail 3180\n");
+
+  const passwd* nobody = getpwnam("nobody");
+  if (geteuid() != 0 || !nobody) GTEST_SKIP() << "needs root and a user \"nobody\"";
+  fs::remove(env.StateDir() / "open-company");
+  SetOpenCompanyFile(company);
+  EXPECT_EQ(OpenCompanyFile(), company);
+  ASSERT_EQ(chown((env.StateDir() / "open-company").c_str(), nobody->pw_uid, static_cast<gid_t>(-1)), 0);
+  try {
+    OpenCompanyFile();
+    ADD_FAILURE() << "another user's open-company was read";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("another user"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace
