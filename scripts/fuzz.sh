@@ -24,7 +24,7 @@ build="$KV_ROOT/build-fuzz"
 # tables builds quickly and still runs fast, and the sanitizers' reports name the source lines.
 cmake -S "$KV_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE= -DCMAKE_C_FLAGS="-O1 -gline-tables-only" \
   -DCMAKE_CXX_FLAGS="-O1 -gline-tables-only" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKV_FUZZ=ON \
-  -DKV_TESTS=OFF -DKV_WERROR=OFF >/dev/null
+  -DKV_TESTS=ON -DKV_WERROR=OFF >/dev/null
 cmake --build "$build" --target fuzz_targets -j "${KV_FUZZ_JOBS:-$(nproc)}"
 
 failed=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sourced by the other scripts: installs what the build needs, configures and builds a tree, and times phases.
 KV_PACKAGES=(build-essential cmake ninja-build pkg-config libxml2-dev libcurl4-openssl-dev ca-certificates
-  libcpp-httplib-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lld strace)
+  libcpp-httplib-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lld strace clang-format)
 
 kv_install_packages() {
   local missing=()

@@ -15,7 +15,15 @@ run_tests() {
   env "$@" ctest --output-on-failure --no-tests=error -j "$jobs" --timeout 600
 }
 
+# Every C++ file as the committed .clang-format lays it out; a file that differs fails the run.
+check_format() {
+  cd "$KV_ROOT"
+  git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+}
+
 kv_phase "Packages" kv_install_packages
+kv_phase "Floors of the layout" "$KV_ROOT/scripts/check_floors.sh" "$KV_ROOT"
+kv_phase "Formatting (.clang-format)" check_format
 kv_phase "Build build/ (RelWithDebInfo, tests on)" kv_build build "${KV_MAIN_TREE_OPTIONS[@]}"
 kv_phase "Tests in build/" run_tests build
 
