@@ -59,24 +59,13 @@ KVRDowloadctl::~KVRDowloadctl() = default;
 
 void KVRDowloadctl::ReadProperties(platform::activex::PropertyBag& bag) {
   DownloadParameters& p = Module().params;
-  p.ResetKalvor = bag.ReadProperty<bool>("ResetKalvor");
-  p.KVSecureServerURL = bag.ReadProperty<std::string>("KVSecureServerURL");
-  p.SiteCode = bag.ReadProperty<std::string>("SiteCode");
-  p.SiteKey = bag.ReadProperty<std::string>("SiteKey");
-  p.PLClientVersion = bag.ReadProperty<std::string>("PLClientVersion");
-  p.KVLastUploadDate = bag.ReadProperty<kv::DateTime>("KVLastUploadDate");
-  p.CustLexicon = bag.ReadProperty<std::string>("CustLexicon");
-  p.EmpLexicon = bag.ReadProperty<std::string>("EmpLexicon");
-  p.ProjLexicon = bag.ReadProperty<std::string>("ProjLexicon");
-  p.SILexicon = bag.ReadProperty<std::string>("SILexicon");
-  p.SubProjLexicon = bag.ReadProperty<std::string>("SubProjLexicon");
-  p.KalvorUser = bag.ReadProperty<std::string>("KalvorUser");
-  p.QBFilePath = bag.ReadProperty<std::string>("QBFilePath");
-  p.TsOrExpense = bag.ReadProperty<bool>("TsOrExpense");
-  p.FullOrPartial = bag.ReadProperty<bool>("FullOrPartial");
-  // Blanks around an address are never part of it; the page names below are appended to it.
+  kv::ReadSiteParameters(bag, p);
+  p.KVLastUploadDate = bag.ReadDate("KVLastUploadDate");
+  p.TsOrExpense = bag.ReadFlag("TsOrExpense");
+  p.FullOrPartial = bag.ReadFlag("FullOrPartial");
+  // Blanks around an address are never part of it.
   p.KVSecureServerURL = std::string(kv::TrimBlanks(p.KVSecureServerURL));
-  if (!p.KVSecureServerURL.empty() && p.KVSecureServerURL.back() != '/') p.KVSecureServerURL += '/';
+  kv::EndWithSlash(p.KVSecureServerURL);
 }
 
 void KVRDowloadctl::Resize() {

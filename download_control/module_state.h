@@ -8,26 +8,15 @@
 #include <string>
 
 #include "platform/base/date_time.h"
+#include "common/page_parameters.h"
 #include "common/qb_session.h"
 #include "download_control/time_requests.h"
 
 namespace tessarine {
 
 // The page parameters, in the order the page hands them over.
-struct DownloadParameters {
-  bool ResetKalvor = false;
-  std::string KVSecureServerURL;  // ends with "/" once read, unless empty
-  std::string SiteCode;
-  std::string SiteKey;
-  std::string PLClientVersion;
+struct DownloadParameters : kv::SiteParameters {
   kv::DateTime KVLastUploadDate;
-  std::string CustLexicon;
-  std::string EmpLexicon;
-  std::string ProjLexicon;
-  std::string SILexicon;
-  std::string SubProjLexicon;
-  std::string KalvorUser;
-  std::string QBFilePath;
   bool TsOrExpense = false;  // True: time and leave; False: expenses
   bool FullOrPartial = false;
 };

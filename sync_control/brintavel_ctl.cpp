@@ -56,21 +56,8 @@ BrintavelCtl::~BrintavelCtl() = default;
 
 void BrintavelCtl::ReadProperties(platform::activex::PropertyBag& bag) {
   // No error trap: a value that does not convert stops the reading at its key and goes to the host.
-  ResetKalvor = bag.ReadFlag("ResetKalvor");
-  KVSecureServerURL = bag.ReadText("KVSecureServerURL");
-  SiteCode = bag.ReadText("SiteCode");
-  SiteKey = bag.ReadText("SiteKey");
-  PLClientVersion = bag.ReadText("PLClientVersion");
-  CustLexicon = bag.ReadText("CustLexicon");
-  EmpLexicon = bag.ReadText("EmpLexicon");
-  ProjLexicon = bag.ReadText("ProjLexicon");
-  SILexicon = bag.ReadText("SILexicon");
-  SubProjLexicon = bag.ReadText("SubProjLexicon");
-  KalvorUser = bag.ReadText("KalvorUser");
-  QBFilePath = bag.ReadText("QBFilePath");
-
-  // The page addresses are appended to the base URL, so it must end in "/".
-  if (!kv::TrimBlanks(KVSecureServerURL).empty() && KVSecureServerURL.back() != '/') KVSecureServerURL += '/';
+  kv::ReadSiteParameters(bag, *this);
+  kv::EndWithSlash(KVSecureServerURL);
 
   const kv::DateTime fallback = kv::ParseDateTime(kDefaultLastSync);
   // Through the fixed text and back, so that every date is whole seconds as the filters compare them.

@@ -20,6 +20,7 @@
 #include <unordered_map>
 
 #include "platform/base/date_time.h"
+#include "common/page_parameters.h"
 #include "common/utility_result.h"
 #include "platform/activex/object_safety.h"
 #include "platform/activex/user_control.h"
@@ -33,25 +34,16 @@
 
 namespace brintavel {
 
-class BrintavelCtl : public platform::activex::UserControl, public platform::activex::IObjectSafety {
+// The page parameters every control shares (kv::SiteParameters) are members of the control, by their page names.
+class BrintavelCtl : public platform::activex::UserControl,
+                     public platform::activex::IObjectSafety,
+                     public kv::SiteParameters {
  public:
   explicit BrintavelCtl(ConverterSet converters = {});
   ~BrintavelCtl() override;
 
   // ---- The page's interface (_BrintavelCtl), in slot order.
   PLKVUtilityResult kvUtilitySet = kvurSuccess;  // storage for the page only
-  bool ResetKalvor = false;
-  std::string KVSecureServerURL;  // ends in "/" once read from the page
-  std::string SiteCode;
-  std::string SiteKey;
-  std::string PLClientVersion;
-  std::string CustLexicon;
-  std::string EmpLexicon;
-  std::string ProjLexicon;
-  std::string SILexicon;
-  std::string SubProjLexicon;
-  std::string KalvorUser;
-  std::string QBFilePath;
   // The text with every apostrophe doubled, for an SQL text literal.
   std::string ReplaceSingleQuotes(std::string_view strParam) const;
   // Posts the stream's content to the upload page; leaves the stream read to its end.

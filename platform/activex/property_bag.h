@@ -45,10 +45,6 @@ class PropertyBag {
   int32_t ReadLong(std::string_view name, int32_t fallback = 0) const;
   double ReadDouble(std::string_view name, double fallback = 0) const;
 
-  // ReadProperty<T>(name, default) for T = std::string, bool, kv::DateTime, int32_t or double.
-  template <class T>
-  T ReadProperty(std::string_view name, T fallback = T{}) const;
-
   // The key whose text did not convert in the last failed read; "" when none failed.
   const std::string& FailedKey() const { return failed_key_; }
 
@@ -58,27 +54,6 @@ class PropertyBag {
   std::vector<Property> items_;
   mutable std::string failed_key_;
 };
-
-template <>
-inline std::string PropertyBag::ReadProperty<std::string>(std::string_view name, std::string fallback) const {
-  return ReadText(name, std::move(fallback));
-}
-template <>
-inline bool PropertyBag::ReadProperty<bool>(std::string_view name, bool fallback) const {
-  return ReadFlag(name, fallback);
-}
-template <>
-inline kv::DateTime PropertyBag::ReadProperty<kv::DateTime>(std::string_view name, kv::DateTime fallback) const {
-  return ReadDate(name, fallback);
-}
-template <>
-inline int32_t PropertyBag::ReadProperty<int32_t>(std::string_view name, int32_t fallback) const {
-  return ReadLong(name, fallback);
-}
-template <>
-inline double PropertyBag::ReadProperty<double>(std::string_view name, double fallback) const {
-  return ReadDouble(name, fallback);
-}
 
 // Conversions of a parameter text on their own (throw kv::Error 13 when the text does not convert).
 bool FlagFromText(std::string_view text);

@@ -34,7 +34,7 @@ TEST(PropertyBagTest, NamesCompareWithoutLetterCaseAndTheFirstWins) {
   PropertyBag bag;
   bag.Add("KVSecureServerURL", "http://first/");
   bag.Add("kvsecureserverurl", "http://second/");
-  EXPECT_EQ(bag.ReadProperty<std::string>("KVSECURESERVERURL"), "http://first/");
+  EXPECT_EQ(bag.ReadText("KVSECURESERVERURL"), "http://first/");
   EXPECT_TRUE(bag.Has("kvSecureServerUrl"));
   EXPECT_EQ(bag.Items().size(), 2u);
 }
@@ -42,9 +42,9 @@ TEST(PropertyBagTest, NamesCompareWithoutLetterCaseAndTheFirstWins) {
 TEST(PropertyBagTest, DatesAndNumbersGoThroughTheRegionalModel) {
   PropertyBag bag{{"d1", "01/01/2000 01:01:01 AM"}, {"d2", "2003-04-05"}, {"n", "2.5"}, {"m", "3.5"}, {"x", "-12.25"}};
   EXPECT_EQ(bag.ReadDate("d1"), kv::DateTime::FromParts(2000, 1, 1, 1, 1, 1));
-  EXPECT_EQ(bag.ReadProperty<kv::DateTime>("d2"), kv::DateTime::FromParts(2003, 4, 5));
+  EXPECT_EQ(bag.ReadDate("d2"), kv::DateTime::FromParts(2003, 4, 5));
   EXPECT_EQ(bag.ReadLong("n"), 2) << "half to even";
-  EXPECT_EQ(bag.ReadProperty<int32_t>("m"), 4);
+  EXPECT_EQ(bag.ReadLong("m"), 4);
   EXPECT_DOUBLE_EQ(bag.ReadDouble("x"), -12.25);
   PropertyBag big{{"n", "3000000000"}};
   try {
