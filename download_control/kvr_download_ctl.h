@@ -112,6 +112,12 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
 
   // The posting loop (posting_loop.cpp).
   void cmdStartDownload_Click();
+  // The run's preconditions in their order, each failing one with its message; the record count when all hold.
+  std::optional<int32_t> CheckPreconditions();
+  // Labels, results form, QuickBooks session and the earlier run's records, before the first line; false (the
+  // window kept, QuickBooks let go) when the run cannot begin.
+  bool PrepareRun(int32_t record_count);
+  void ShowPostingStarted(int32_t record_count);
   void Command1_Click() { bCancelPosting = true; }
   void Timer1_Timer();
   // False when Cancel stopped the run.

@@ -2,13 +2,14 @@
 // reported to the service, and is counted by the service's verdict; the results form closes the run.
 
 #include <exception>
+#include <optional>
 
-#include "platform/base/error.h"
-#include "platform/base/text.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
 #include "download_control/qb_session.h"
 #include "download_control/results_form.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/forms/presenter.h"
 
 namespace tessarine {
@@ -28,77 +29,8 @@ std::string ErrorText(const std::exception& e) {
 }  // namespace
 
 void KVRDowloadctl::cmdStartDownload_Click() {
-  TessarineModule& m = Module();
-  const DownloadParameters& p = m.params;
-  if (kv::TrimBlanks(p.QBFilePath).empty()) {
-    MsgBox("You need to provide location of your Quickbooks file before proceeding for download..", vbInformation);
-    CloseWindow();
-    return;
-  }
-  bCancelPosting = false;
-  // The caption alone cannot tell a failed download from a cancelled run, which also puts it back.
-  if (!bDownloaded && lblGather.Caption() == kCollectingInformation) {
-    MsgBox(kCouldNotContactMessage, vbInformation);
-    CloseWindow();
-    return;
-  }
-  cmdStartDownload.SetEnabled(false);
-  CheckQBFileExists();
-  if (bQBError) {
-    MsgBox(sQBErrorText, vbCritical);
-    cmdStartDownload.SetEnabled(true);
-    return;
-  }
-  const int32_t record_count = p.TsOrExpense ? m.varTARecordCount + m.varLARecordCount : m.varEXPRecordCount;
-  if (record_count < 1) {
-    MsgBox(p.TsOrExpense ? "No time/leave data available for download." : "No expenses available for download.",
-           vbInformation);
-    cmdStartDownload.SetEnabled(true);
-    CloseWindow();
-    return;
-  }
-  if (!TakeRunLock() || !OpenJournal()) {
-    cmdStartDownload.SetEnabled(true);
-    return;
-  }
-
-  // Before the first record: QuickBooks is let go and the window stays, so Continue may be pressed again.
-  auto keep_window = [this] {
-    StopBlinking();
-    EndQBSession();
-    CloseQBConnection();
-    objResults.reset();
-    cmdStartDownload.SetEnabled(true);
-  };
-  try {
-    ProgressBar1.SetMax(record_count);
-    ProgressBar1.SetValue(0);
-    lngPostedCount = 0;
-    lblTransfer1.SetCaption("Posting data to QuickBooks..");
-    lblTransfer1.SetVisible(true);
-    lblTransfer1.Refresh();
-    lblTransfer2.SetVisible(true);
-    lblTransfer2.Refresh();
-    Timer1.SetInterval(500);
-    Timer1.SetEnabled(true);
-    objResults = std::make_unique<frmResults>();
-    objResults->CreateGrid();
-    lngFailureCount = 0;
-    lngSuccessCount = 0;
-    CheckQuickBooks();
-    if (bQBError) {
-      keep_window();
-      return;
-    }
-    // Before anything is added: what an earlier run may have left in QuickBooks.
-    RecoverEarlierRun();
-    currentExpense = CurrentExpense{};
-  } catch (const std::exception& e) {
-    MsgBox(ErrorText(e), vbInformation);
-    keep_window();
-    return;
-  }
-
+  const std::optional<int32_t> record_count = CheckPreconditions();
+  if (!record_count || !PrepareRun(*record_count)) return;
   bool finished = false;
   try {
     finished = WalkLines();
@@ -109,6 +41,87 @@ void KVRDowloadctl::cmdStartDownload_Click() {
     finished = true;
   }
   if (finished) FinishRun();
+}
+
+std::optional<int32_t> KVRDowloadctl::CheckPreconditions() {
+  TessarineModule& m = Module();
+  const DownloadParameters& p = m.params;
+  if (kv::TrimBlanks(p.QBFilePath).empty()) {
+    MsgBox("You need to provide location of your Quickbooks file before proceeding for download..", vbInformation);
+    CloseWindow();
+    return std::nullopt;
+  }
+  bCancelPosting = false;
+  // The caption alone cannot tell a failed download from a cancelled run, which also puts it back.
+  if (!bDownloaded && lblGather.Caption() == kCollectingInformation) {
+    MsgBox(kCouldNotContactMessage, vbInformation);
+    CloseWindow();
+    return std::nullopt;
+  }
+  cmdStartDownload.SetEnabled(false);
+  CheckQBFileExists();
+  if (bQBError) {
+    MsgBox(sQBErrorText, vbCritical);
+    cmdStartDownload.SetEnabled(true);
+    return std::nullopt;
+  }
+  const int32_t record_count = p.TsOrExpense ? m.varTARecordCount + m.varLARecordCount : m.varEXPRecordCount;
+  if (record_count < 1) {
+    MsgBox(p.TsOrExpense ? "No time/leave data available for download." : "No expenses available for download.",
+           vbInformation);
+    cmdStartDownload.SetEnabled(true);
+    CloseWindow();
+    return std::nullopt;
+  }
+  if (!TakeRunLock() || !OpenJournal()) {
+    cmdStartDownload.SetEnabled(true);
+    return std::nullopt;
+  }
+  return record_count;
+}
+
+bool KVRDowloadctl::PrepareRun(int32_t record_count) {
+  // Before the first record: QuickBooks is let go and the window stays, so Continue may be pressed again.
+  auto keep_window = [this] {
+    StopBlinking();
+    EndQBSession();
+    CloseQBConnection();
+    objResults.reset();
+    cmdStartDownload.SetEnabled(true);
+  };
+  try {
+    ShowPostingStarted(record_count);
+    objResults = std::make_unique<frmResults>();
+    objResults->CreateGrid();
+    lngFailureCount = 0;
+    lngSuccessCount = 0;
+    CheckQuickBooks();
+    if (bQBError) {
+      keep_window();
+      return false;
+    }
+    // Before anything is added: what an earlier run may have left in QuickBooks.
+    RecoverEarlierRun();
+    currentExpense = CurrentExpense{};
+    return true;
+  } catch (const std::exception& e) {
+    MsgBox(ErrorText(e), vbInformation);
+    keep_window();
+    return false;
+  }
+}
+
+void KVRDowloadctl::ShowPostingStarted(int32_t record_count) {
+  ProgressBar1.SetMax(record_count);
+  ProgressBar1.SetValue(0);
+  lngPostedCount = 0;
+  lblTransfer1.SetCaption("Posting data to QuickBooks..");
+  lblTransfer1.SetVisible(true);
+  lblTransfer1.Refresh();
+  lblTransfer2.SetVisible(true);
+  lblTransfer2.Refresh();
+  Timer1.SetInterval(500);
+  Timer1.SetEnabled(true);
 }
 
 bool KVRDowloadctl::WalkLines() {

@@ -54,10 +54,6 @@ std::string FailureReason(std::string_view answer, const std::string& type) {
 
 namespace {
 
-bool EndsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 }  // namespace
 
 bool QuickBooksTookRecord(std::string_view response) {
@@ -66,10 +62,10 @@ bool QuickBooksTookRecord(std::string_view response) {
   const platform::xml::Node messages = doc.documentElement().selectSingleNode("QBXMLMsgsRs");
   if (!messages) return false;
   for (platform::xml::Node rs = messages.firstChild(); rs; rs = rs.nextSibling()) {
-    if (rs.nodeType() != platform::xml::NodeType::kElement || !EndsWith(rs.nodeName(), "AddRs")) continue;
+    if (rs.nodeType() != platform::xml::NodeType::kElement || !rs.nodeName().ends_with("AddRs")) continue;
     if (rs.getAttribute("statusCode") == "0") return true;
     for (platform::xml::Node ret = rs.firstChild(); ret; ret = ret.nextSibling()) {
-      if (ret.nodeType() == platform::xml::NodeType::kElement && EndsWith(ret.nodeName(), "Ret") &&
+      if (ret.nodeType() == platform::xml::NodeType::kElement && ret.nodeName().ends_with("Ret") &&
           ret.selectSingleNode("TxnID")) {
         return true;
       }

@@ -15,11 +15,6 @@ namespace {
 using platform::forms::vbInformation;
 
 // The sign-in's messages are judged by how the answer ends, whatever line break the server put after it.
-bool EndsWith(std::string_view text, std::string_view tail) {
-  text = kv::TrimTrailingLineBreaks(text);
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
 // Forms and controls that are not loaded or were never created need no cleaning up.
 void UnloadWebFormIfLoaded() {
   if (!platform::forms::HasDefaultInstance<frmKVDownload>()) return;
@@ -181,7 +176,7 @@ long frmOnlineAccess::JudgeSignInAnswer(const std::string& received, bool good, 
     if (!silent) ReportRejectedAnswer();
     return kSignInRefused;
   }
-  if (!silent && EndsWith(message_text_, kRefusalText)) {
+  if (!silent && kv::TrimTrailingLineBreaks(message_text_).ends_with(kRefusalText)) {
     StopProgress();
     AgentMsgBox(message_text_);
     return kSignInRefused;
@@ -209,7 +204,7 @@ long frmOnlineAccess::KeepSiteValues(const std::string& received, bool silent) {
 
 void frmOnlineAccess::ReportRejectedAnswer() {
   // An account that exists but was never confirmed gets the confirmation advice instead of the server's words.
-  if (EndsWith(message_text_, kClientDatabaseText)) {
+  if (kv::TrimTrailingLineBreaks(message_text_).ends_with(kClientDatabaseText)) {
     ShowAccountMessage();
     return;
   }

@@ -78,7 +78,7 @@ void ShowWizard(brintavel::BrintavelCtl& ctl, std::ostream& out) {
 int SyncStatus(std::string_view last_box, int buttons, bool cancelled) {
   // Ctrl-C counts only when it ended the run: outside an upload wait Cancel does nothing.
   if ((buttons & 0x70) == platform::forms::vbCritical) return cancelled ? kExitCancelled : kExitRunFailed;
-  if (kv::StartsWith(last_box, "Your Kalvor data is already in sync")) return kExitRan;
+  if (last_box.starts_with("Your Kalvor data is already in sync")) return kExitRan;
   if (last_box.find("could not be sent") != std::string_view::npos ||
       last_box.find("could not be synchronized") != std::string_view::npos) {
     return kExitNotPosted;

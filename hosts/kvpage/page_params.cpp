@@ -79,8 +79,8 @@ const PageObject& PickObject(const std::vector<PageObject>& objects, const std::
 }
 
 std::string ReadPage(const std::string& file_or_url) {
-  if (kv::StartsWith(kv::ToLowerAscii(file_or_url), "http://") ||
-      kv::StartsWith(kv::ToLowerAscii(file_or_url), "https://")) {
+  const std::string lower = kv::ToLowerAscii(file_or_url);
+  if (lower.starts_with("http://") || lower.starts_with("https://")) {
     platform::web::WebBrowser browser;
     bool done = false;
     browser.OnDocumentComplete([&done](platform::web::WebBrowser&, const std::string&) { done = true; });

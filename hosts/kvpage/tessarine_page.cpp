@@ -76,8 +76,8 @@ void PressContinue(DownloadSession& session, platform::forms::TerminalPresenter&
     session.outcome.Record(*session.notPosted > 0 ? kExitNotPosted : kExitRan);
   } else if (cancelled) {
     session.outcome.Record(kExitCancelled);
-  } else if (!kv::StartsWith(session.lastBox, "No time/leave data available") &&
-             !kv::StartsWith(session.lastBox, "No expenses available")) {
+  } else if (!session.lastBox.starts_with("No time/leave data available") &&
+             !session.lastBox.starts_with("No expenses available")) {
     session.outcome.Record(kExitRunFailed);
   }
 }

@@ -42,10 +42,6 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
          });
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
   if (from.empty()) return std::string(text);
   std::string out;

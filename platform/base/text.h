@@ -17,7 +17,6 @@ std::string_view TrimTrailingLineBreaks(std::string_view text);
 std::string ToUpperAscii(std::string_view text);
 std::string ToLowerAscii(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-bool StartsWith(std::string_view text, std::string_view prefix);
 // The number at the start of a text as the platform's Val reads it (leading blanks, tabs and line feeds
 // skipped, an optional sign, digits with an optional decimal part); 0 when the text does not start with one.
 // A number beyond the range of a double raises an overflow kv::Error.

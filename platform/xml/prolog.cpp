@@ -57,10 +57,6 @@ void OnRoot(void* context, const xmlChar*, const xmlChar*, const xmlChar*, int, 
   xmlStopParser(ctxt);
 }
 
-bool StartsWith(std::string_view text, std::string_view bytes) {
-  return text.substr(0, bytes.size()) == bytes;
-}
-
 }  // namespace
 
 Prolog ReadProlog(std::string_view text, bool asUtf8) {
@@ -68,7 +64,7 @@ Prolog ReadProlog(std::string_view text, bool asUtf8) {
   PrologReader reader;
   reader.text = text;
   reader.prolog.byteOrderMark =
-      StartsWith(text, "\xEF\xBB\xBF") || StartsWith(text, "\xFF\xFE") || StartsWith(text, "\xFE\xFF");
+      text.starts_with("\xEF\xBB\xBF") || text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF");
   TextSource source{text};
   ErrorCapture capture;  // a prolog that breaks off is told by rootReached; its messages go nowhere
   xmlParserCtxtPtr ctxt =
@@ -196,7 +192,7 @@ Utf8Text ToUtf8(std::string bytes) {
   Utf8Text result;
   result.encoding = prolog.encoding;
   result.byteOrderMark = prolog.byteOrderMark;
-  const size_t mark = !prolog.byteOrderMark ? 0 : StartsWith(bytes, "\xEF\xBB\xBF") ? 3 : 2;
+  const size_t mark = !prolog.byteOrderMark ? 0 : bytes.starts_with("\xEF\xBB\xBF") ? 3 : 2;
   if (IsUtf8(prolog.encoding)) {
     result.encoding = "UTF-8";
     bytes.erase(0, mark);

@@ -78,7 +78,7 @@ TEST_F(KvpageTerminalTest, ASyncOfThousandsOfRecordsLeavesOneLinePerListWithItsB
   const std::vector<std::string> lines = ScreenLines(run.out);
   std::vector<std::string> frames;
   for (const std::string& line : lines) {
-    if (kv::StartsWith(line, "Getting ")) frames.push_back(line);
+    if (line.starts_with("Getting ")) frames.push_back(line);
   }
   // Employees, customers, jobs, classes, accounts, the item kinds, vendors, time, expenses.
   EXPECT_GE(frames.size(), 9u) << run.out;

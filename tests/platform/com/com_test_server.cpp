@@ -29,10 +29,6 @@ void Log(const std::string& line) {
   std::ofstream(TestDir() + "/log", std::ios::app) << line << "\n";
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-
 class Listener : public IEventCallback {
  public:
   Listener() { Log("create"); }
@@ -41,7 +37,7 @@ class Listener : public IEventCallback {
   void inform(const std::string& eventXML) override {
     std::ofstream(TestDir() + "/received", std::ios::binary | std::ios::trunc) << eventXML;
     Log("inform");
-    if (StartsWith(eventXML, "raise ")) {
+    if (eventXML.starts_with("raise ")) {
       // "raise <number> <description>"
       const size_t blank = eventXML.find(' ', 6);
       throw kv::Error(std::stoll(eventXML.substr(6, blank - 6)), eventXML.substr(blank + 1));
@@ -49,7 +45,7 @@ class Listener : public IEventCallback {
     if (eventXML == "plain failure") throw std::runtime_error("plain failure");
     if (eventXML == "crash") kill(getpid(), SIGKILL);
     if (eventXML == "hang") EventLoop::Current().WaitWhile([] { return true; });
-    if (StartsWith(eventXML, "lock ")) {
+    if (eventXML.starts_with("lock ")) {
       // Holds the server for a while after the call, as a host form would.
       platform::com::LockServer();
       auto timer = std::make_shared<EventLoop::TimerId>();
