@@ -10,9 +10,9 @@
 #include "bench/processes.h"
 #include "bench/qb_probe.h"
 #include "bench/replay.h"
-#include "platform/base/text.h"
 #include "platform/activex/property_bag.h"
 #include "platform/activex/user_control.h"
+#include "platform/base/text.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converters.h"
 

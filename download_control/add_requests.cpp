@@ -1,11 +1,11 @@
 // The add requests of one record: build, send, and show what went wrong.
 
-#include "platform/base/error.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/message_sets.h"
 #include "download_control/module_state.h"
 #include "download_control/qbxml_text.h"
 #include "download_control/time_requests.h"
+#include "platform/base/error.h"
 #include "platform/forms/presenter.h"
 
 namespace tessarine {

@@ -2,11 +2,11 @@
 
 #include <exception>
 
-#include "platform/base/error.h"
 #include "download_control/download_form.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
 #include "download_control/service_requests.h"
+#include "platform/base/error.h"
 #include "platform/forms/form.h"
 
 namespace tessarine {

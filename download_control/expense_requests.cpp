@@ -1,8 +1,8 @@
 #include "download_control/expense_requests.h"
 
+#include "download_control/qbxml_text.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
-#include "download_control/qbxml_text.h"
 
 namespace tessarine {
 namespace {

@@ -2,11 +2,11 @@
 
 #include <filesystem>
 
-#include "platform/base/error.h"
-#include "platform/base/text.h"
 #include "download_control/module_state.h"
 #include "download_control/qb_session.h"
 #include "download_control/results_form.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/com/guid.h"
 #include "platform/forms/presenter.h"
 

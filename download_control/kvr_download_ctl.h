@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/base/date_time.h"
 #include "common/utility_result.h"
 #include "download_control/expense_requests.h"
 #include "download_control/line_walk.h"
@@ -20,6 +19,7 @@
 #include "download_control/run_lock.h"
 #include "platform/activex/object_safety.h"
 #include "platform/activex/user_control.h"
+#include "platform/base/date_time.h"
 #include "platform/forms/control.h"
 #include "platform/forms/timer.h"
 

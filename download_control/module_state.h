@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/base/date_time.h"
 #include "common/page_parameters.h"
 #include "common/qb_session.h"
 #include "download_control/time_requests.h"
+#include "platform/base/date_time.h"
 
 namespace tessarine {
 

@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/base/error.h"
 #include "common/qb_session.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
+#include "platform/base/error.h"
 #include "platform/forms/presenter.h"
 #include "platform/qb/class_factory.h"
 #include "platform/qb/qb_errors.h"

@@ -5,11 +5,11 @@
 #include <set>
 #include <utility>
 
-#include "platform/base/error.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
 #include "download_control/results_form.h"
 #include "download_control/service_requests.h"
+#include "platform/base/error.h"
 #include "platform/forms/presenter.h"
 
 namespace tessarine {

@@ -3,9 +3,9 @@
 #include <functional>
 #include <vector>
 
+#include "download_control/module_state.h"
 #include "platform/base/date_time.h"
 #include "platform/base/error.h"
-#include "download_control/module_state.h"
 #include "platform/forms/terminal_presenter.h"
 
 namespace tessarine {

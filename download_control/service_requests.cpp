@@ -1,7 +1,7 @@
 #include "download_control/service_requests.h"
 
-#include "platform/base/text.h"
 #include "common/web_form/page_table.h"
+#include "platform/base/text.h"
 #include "platform/web/query_builder.h"
 #include "platform/xml/dom.h"
 
@@ -52,9 +52,7 @@ std::string FailureReason(std::string_view answer, const std::string& type) {
   return std::string(answer);
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 bool QuickBooksTookRecord(std::string_view response) {
   platform::xml::Document doc;

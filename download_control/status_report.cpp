@@ -1,13 +1,13 @@
 // The per-record status report: QuickBooks' answer with the record's ids goes to the service, whose verdict
 // counts the record.
 
-#include "platform/base/error.h"
 #include "download_control/download_form.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
 #include "download_control/qbxml_text.h"
 #include "download_control/results_form.h"
 #include "download_control/service_requests.h"
+#include "platform/base/error.h"
 #include "platform/forms/form.h"
 #include "platform/stream/text_stream.h"
 

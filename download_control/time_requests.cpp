@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "download_control/qbxml_text.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
-#include "download_control/qbxml_text.h"
 
 namespace tessarine {
 namespace {

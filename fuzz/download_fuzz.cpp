@@ -14,8 +14,6 @@
 #include <string>
 #include <variant>
 
-#include "platform/base/error.h"
-#include "platform/base/text.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/line_walk.h"
 #include "download_control/module_state.h"
@@ -23,6 +21,8 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/activex/property_bag.h"
 #include "platform/activex/user_control.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/forms/form.h"
 #include "platform/xml/dom.h"
 #include "tests/support/qb/fake_quickbooks.h"

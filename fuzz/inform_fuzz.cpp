@@ -17,13 +17,13 @@
 #include <string>
 #include <system_error>
 
-#include "platform/base/error.h"
 #include "fuzz/fuzz_support.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_actions.h"
 #include "menu_agent/menu_listener.h"
 #include "menu_agent/menu_subscription.h"
 #include "menu_agent/pick_queue.h"
+#include "platform/base/error.h"
 #include "platform/forms/form.h"
 #include "platform/os/file_lock.h"
 #include "tests/support/qb/fake_quickbooks.h"

@@ -11,11 +11,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/base/text.h"
 #include "download_control/download_form.h"
 #include "fuzz/fuzz_support.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/online_access.h"
+#include "platform/base/text.h"
 #include "platform/forms/form.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/module_state.h"

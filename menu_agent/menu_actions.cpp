@@ -4,11 +4,11 @@
 #include <exception>
 #include <iostream>
 
-#include "platform/base/error.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_subscription.h"
 #include "menu_agent/online_access.h"
 #include "menu_agent/pick_queue.h"
+#include "platform/base/error.h"
 #include "platform/forms/form.h"
 #include "platform/web/open_browser.h"
 #include "platform/web/query_builder.h"

@@ -4,13 +4,13 @@
 #include <limits>
 #include <memory>
 
-#include "platform/base/date_time.h"
-#include "platform/base/error.h"
-#include "platform/base/text.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_actions.h"
 #include "menu_agent/menu_subscription.h"
+#include "platform/base/date_time.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/qb/class_factory.h"
 
 namespace corvalink {

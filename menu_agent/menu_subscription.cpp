@@ -3,9 +3,9 @@
 #include <array>
 #include <memory>
 
-#include "platform/base/error.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
+#include "platform/base/error.h"
 #include "platform/forms/presenter.h"
 #include "platform/qb/class_factory.h"
 #include "platform/web/open_browser.h"

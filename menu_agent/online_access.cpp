@@ -2,9 +2,9 @@
 
 #include <exception>
 
+#include "menu_agent/main_mod.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
-#include "menu_agent/main_mod.h"
 #include "platform/forms/presenter.h"
 #include "platform/web/open_browser.h"
 #include "platform/web/query_builder.h"

@@ -2,14 +2,14 @@
 #include <iostream>
 #include <memory>
 
-#include "platform/base/error.h"
-#include "platform/base/text.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_listener.h"
 #include "menu_agent/online_access.h"
 #include "menu_agent/server_presenter.h"
 #include "menu_agent/setup_run.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/guid.h"
 #include "platform/com/local_server.h"

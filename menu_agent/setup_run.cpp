@@ -4,14 +4,14 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/base/error.h"
 #include "common/file_identity.h"
-#include "platform/base/text.h"
 #include "common/web_form/web_request_form.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_subscription.h"
 #include "menu_agent/online_access.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/forms/form.h"
 #include "platform/forms/presenter.h"
 #include "platform/qb/class_factory.h"

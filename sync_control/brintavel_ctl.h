@@ -19,11 +19,11 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "platform/base/date_time.h"
 #include "common/page_parameters.h"
 #include "common/utility_result.h"
 #include "platform/activex/object_safety.h"
 #include "platform/activex/user_control.h"
+#include "platform/base/date_time.h"
 #include "platform/forms/control.h"
 #include "platform/forms/control_array.h"
 #include "platform/forms/timer.h"

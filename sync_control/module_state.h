@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/base/date_time.h"
 #include "common/qb_session.h"
+#include "platform/base/date_time.h"
 
 namespace platform::xml {
 class ElementIndex;

@@ -1,5 +1,5 @@
-#include "platform/base/error.h"
 #include "common/qb_session.h"
+#include "platform/base/error.h"
 #include "sync_control/brintavel_ctl.h"
 
 namespace brintavel {
@@ -31,7 +31,8 @@ int32_t BrintavelCtl::ContactQuickBooks() {
   m.qb = {};
 
   try {
-    const kv::qb::ContactResult contact = kv::qb::OpenCheckedSession(m.qb, QBFilePath, kv::qb::VersionReading::kSyncControl);
+    const kv::qb::ContactResult contact =
+        kv::qb::OpenCheckedSession(m.qb, QBFilePath, kv::qb::VersionReading::kSyncControl);
     switch (contact.check) {
       case kv::qb::SessionCheck::kNoSession:
         // Without a session there is nothing to check or query; the run must not go on as if there were.

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/base/date_time.h"
 #include "common/web_form/page_table.h"
+#include "platform/base/date_time.h"
 #include "platform/forms/form.h"
 #include "platform/web/web_browser.h"
 

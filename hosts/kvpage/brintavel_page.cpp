@@ -9,10 +9,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "platform/base/error.h"
-#include "platform/base/text.h"
 #include "hosts/kvpage/page_host.h"
 #include "platform/activex/user_control.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/com/guid.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/presenter.h"

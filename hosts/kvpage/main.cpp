@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/base/error.h"
 #include "hosts/kvpage/page_host.h"
 #include "hosts/kvpage/page_params.h"
+#include "platform/base/error.h"
 
 namespace {
 

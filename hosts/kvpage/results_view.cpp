@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/base/text.h"
 #include "download_control/results_form.h"
+#include "platform/base/text.h"
 #include "platform/forms/terminal_grid.h"
 #include "platform/forms/terminal_presenter.h"
 #include "platform/forms/terminal_status.h"

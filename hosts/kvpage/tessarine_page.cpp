@@ -13,13 +13,13 @@
 
 #include <CLI/CLI.hpp>
 
-#include "platform/base/error.h"
-#include "platform/base/text.h"
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/results_form.h"
 #include "hosts/kvpage/page_host.h"
 #include "hosts/kvpage/results_view.h"
 #include "platform/activex/user_control.h"
+#include "platform/base/error.h"
+#include "platform/base/text.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/presenter.h"
 #include "platform/forms/terminal_presenter.h"

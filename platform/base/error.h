@@ -28,6 +28,8 @@ inline constexpr int64_t kErrTypeMismatch = 13;
 inline constexpr int64_t kErrInvalidArgument = 5;
 inline constexpr int64_t kErrObjectRequired = 424;
 
-inline Error TypeMismatch() { return Error(kErrTypeMismatch, "Type mismatch"); }
+inline Error TypeMismatch() {
+  return Error(kErrTypeMismatch, "Type mismatch");
+}
 
 }  // namespace kv

@@ -3,8 +3,8 @@
 #include "platform/base/error.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cctype>
+#include <charconv>
 
 namespace kv {
 namespace {

@@ -77,7 +77,9 @@ void EventLoop::AddSource(EventSource* source) {
   if (std::find(sources_.begin(), sources_.end(), source) == sources_.end()) sources_.push_back(source);
 }
 
-void EventLoop::RemoveSource(EventSource* source) { std::erase(sources_, source); }
+void EventLoop::RemoveSource(EventSource* source) {
+  std::erase(sources_, source);
+}
 
 void EventLoop::OnInterrupt(std::function<void()> handler) {
   interrupt_handler_ = std::move(handler);
@@ -95,9 +97,13 @@ void EventLoop::RaiseInterrupt() {
   [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
 }
 
-void EventLoop::DoEvents() { Iterate(0); }
+void EventLoop::DoEvents() {
+  Iterate(0);
+}
 
-void EventLoop::WaitOnce(int timeout_ms) { Iterate(timeout_ms); }
+void EventLoop::WaitOnce(int timeout_ms) {
+  Iterate(timeout_ms);
+}
 
 void EventLoop::WaitWhile(const std::function<bool()>& busy) {
   while (busy()) Iterate(-1);
@@ -119,8 +125,9 @@ void EventLoop::Iterate(int timeout_ms) {
     spans.push_back({source, {begin, fds.size() - begin}});
   }
   if (!timers_.empty()) {
-    auto next = std::min_element(timers_.begin(), timers_.end(),
-                                 [](const Timer& a, const Timer& b) { return a.due < b.due; })->due;
+    auto next = std::min_element(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
+                  return a.due < b.due;
+                })->due;
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
     limit(static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(wait, 1 << 30))));
   }
@@ -175,6 +182,8 @@ void EventLoop::RunPosted() {
   for (auto& handler : batch) handler();
 }
 
-void DoEvents() { EventLoop::Current().DoEvents(); }
+void DoEvents() {
+  EventLoop::Current().DoEvents();
+}
 
 }  // namespace platform::forms

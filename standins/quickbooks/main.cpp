@@ -11,8 +11,8 @@
 #include <set>
 #include <sstream>
 
-#include "platform/base/error.h"
 #include "common/file_identity.h"
+#include "platform/base/error.h"
 #include "platform/com/activation.h"
 #include "platform/com/class_registry.h"
 #include "platform/qb/qb_errors.h"

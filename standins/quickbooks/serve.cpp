@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "platform/base/error.h"
 #include "common/file_identity.h"
+#include "platform/base/error.h"
 #include "platform/com/guid.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/qb/request_processor.h"

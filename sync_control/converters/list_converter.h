@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/base/date_time.h"
 #include "common/utility_result.h"
+#include "platform/base/date_time.h"
 #include "platform/xml/dom.h"
 #include "platform/xml/element_stream.h"
 #include "sync_control/converters/column_table.h"

@@ -118,7 +118,7 @@ class RecordSet {
   int active_member_;
   std::unique_ptr<ListIDCounts> list_ids_ = std::make_unique<ListIDCounts>();  // of rows_, at a fixed address
   std::shared_ptr<const RecordRow::Slots> slots_;                              // at a fixed address too
-  std::optional<RecordRow> blank_row_;  // the row fresh rows are copied from
+  std::optional<RecordRow> blank_row_;                                         // the row fresh rows are copied from
   std::optional<std::vector<RecordRow>> rows_;
 };
 

@@ -8,14 +8,13 @@ namespace kv {
 namespace {
 
 TEST(PageParametersTest, EverySharedParameterIsReadByItsPageName) {
-  const platform::activex::PropertyBag bag{
-      {"resetkalvor", "true"},  {"KVSecureServerURL", " https://kv.example/app "},
-      {"SiteCode", "ACME"},     {"SiteKey", "K-1"},
-      {"PLClientVersion", "7"}, {"CustLexicon", "Client"},
-      {"EmpLexicon", "Staff"},  {"ProjLexicon", "Job"},
-      {"SILexicon", "Task"},    {"SubProjLexicon", "Phase"},
-      {"KalvorUser", "ann"},    {"QBFilePath", "/q/Acme Co.QBW"},
-      {"Unrelated", "x"}};
+  const platform::activex::PropertyBag bag{{"resetkalvor", "true"},  {"KVSecureServerURL", " https://kv.example/app "},
+                                           {"SiteCode", "ACME"},     {"SiteKey", "K-1"},
+                                           {"PLClientVersion", "7"}, {"CustLexicon", "Client"},
+                                           {"EmpLexicon", "Staff"},  {"ProjLexicon", "Job"},
+                                           {"SILexicon", "Task"},    {"SubProjLexicon", "Phase"},
+                                           {"KalvorUser", "ann"},    {"QBFilePath", "/q/Acme Co.QBW"},
+                                           {"Unrelated", "x"}};
   SiteParameters p;
   ReadSiteParameters(bag, p);
   EXPECT_TRUE(p.ResetKalvor);

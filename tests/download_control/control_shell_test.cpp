@@ -1,8 +1,8 @@
 // The control's shell: parameters, start-up, closing view, Cancel outside a run and the safety declaration.
 
-#include "platform/base/error.h"
 #include "control_fixture.h"
 #include "platform/activex/object_safety.h"
+#include "platform/base/error.h"
 #include "platform/com/guid.h"
 
 namespace tessarine::test {

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/base/text.h"
 #include "control_fixture.h"
+#include "platform/base/text.h"
 #include "platform/qb/qb_errors.h"
 
 namespace tessarine::test {

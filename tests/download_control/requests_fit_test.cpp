@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/base/error.h"
 #include "download_control/expense_requests.h"
 #include "download_control/qbxml_text.h"
 #include "download_control/time_requests.h"
+#include "platform/base/error.h"
 #include "standins/quickbooks/qbxml_schema.h"
 
 namespace tessarine {

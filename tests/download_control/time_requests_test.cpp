@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/base/error.h"
 #include "download_control/qbxml_text.h"
+#include "platform/base/error.h"
 
 namespace tessarine {
 namespace {

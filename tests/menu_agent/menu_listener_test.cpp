@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/base/error.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_subscription.h"
+#include "platform/base/error.h"
 #include "platform/com/local_server.h"
 #include "platform/qb/subscription.h"
 #include "platform/qb/subscription_xml.h"

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/base/error.h"
 #include "menu_agent/host_form.h"
 #include "menu_agent/main_mod.h"
+#include "platform/base/error.h"
 #include "platform/qb/subscription.h"
 #include "platform/qb/subscription_xml.h"
 #include "standins/quickbooks/qbxml_schema.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/base/text.h"
 #include "menu_agent/main_mod.h"
+#include "platform/base/text.h"
 #include "platform/forms/form.h"
 #include "tests/support/scoped_env.h"
 

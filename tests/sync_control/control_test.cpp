@@ -4,9 +4,9 @@
 
 #include <thread>
 
-#include "platform/base/error.h"
 #include "platform/activex/object_safety.h"
 #include "platform/activex/user_control.h"
+#include "platform/base/error.h"
 #include "sync_control/brintavel_ctl.h"
 #include "tests/support/scripted_presenter_scope.h"
 

@@ -174,7 +174,8 @@ TEST_F(KvpageTerminalTest, TheResultsGridShowsEveryRecordReadablyAndPagesByKey) 
     at.push_back(from++);
   }
   const std::string first_panel = out.substr(at[0], at[1] - at[0]);
-  EXPECT_NE(first_panel.find("Reason of failure : Posted into QuickBooks, but the Kalvor service could not be told"), std::string::npos)
+  EXPECT_NE(first_panel.find("Reason of failure : Posted into QuickBooks, but the Kalvor service could not be told"),
+            std::string::npos)
       << first_panel;
   EXPECT_NE(out.find("p <Previous>  n <Next>"), std::string::npos);
   EXPECT_NE(out.find("You can close this window to return to KV Dashboard now.."), std::string::npos) << out;
