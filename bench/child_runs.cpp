@@ -13,6 +13,7 @@
 #include "platform/activex/property_bag.h"
 #include "platform/activex/user_control.h"
 #include "platform/base/text.h"
+#include "platform/xml/reference_parse.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converters.h"
 
@@ -125,12 +126,12 @@ int SyncReferenceChild(const ChildArgs& args) {
 
   const Clock::time_point parse_start = Clock::now();
   for (int i = 0; i < passes; ++i) {
-    if (!ParseOnce(response)) throw std::runtime_error("the QuickBooks response does not parse");
+    if (!platform::xml::ParseTreeOnce(response)) throw std::runtime_error("the QuickBooks response does not parse");
   }
   const double parse_seconds = Since(parse_start);
 
   const Clock::time_point stream_start = Clock::now();
-  if (!StreamOnce(response)) throw std::runtime_error("the QuickBooks response does not parse");
+  if (!platform::xml::ParseStreamOnce(response)) throw std::runtime_error("the QuickBooks response does not parse");
   const double stream_seconds = Since(stream_start);
 
   HttpReplayer replayer(Required(args, "url"));

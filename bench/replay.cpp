@@ -1,12 +1,8 @@
 #include "bench/replay.h"
 
 #include <curl/curl.h>
-#include <libxml/parser.h>
-#include <libxml/parserInternals.h>
 
 #include <algorithm>
-#include <climits>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -94,36 +90,6 @@ bool HttpReplayer::Send(const RecordedRequest& request) {
   long status = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   return status >= 200 && status < 300;
-}
-
-bool ParseOnce(const std::string& text) {
-  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
-  // The options the controls' DOM loads with: no network, compact text nodes, no size limit.
-  xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT |
-                                    XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC);
-  if (doc == nullptr) return false;
-  xmlFreeDoc(doc);
-  return true;
-}
-
-bool StreamOnce(const std::string& text) {
-  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
-  xmlSAXHandler handler;
-  std::memset(&handler, 0, sizeof handler);
-  handler.initialized = XML_SAX2_MAGIC;
-  xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
-  if (ctxt == nullptr) return false;
-  // The parser's own handlers would build the tree; none at all leaves the bare parse.
-  *ctxt->sax = handler;
-  ctxt->userData = ctxt;
-  xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT |
-                              XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC);
-  xmlParseDocument(ctxt);
-  const bool ok = ctxt->wellFormed != 0;
-  if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
-  xmlFreeParserCtxt(ctxt);
-  return ok;
 }
 
 }  // namespace kvbench

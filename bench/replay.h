@@ -38,10 +38,4 @@ class HttpReplayer {
   std::unique_ptr<Impl> impl_;
 };
 
-// Parses the text into a libxml2 tree and frees it; false when it is not well-formed.
-bool ParseOnce(const std::string& text);
-// Parses the text once as a stream of events that nothing handles, building no tree; false when it is not
-// well-formed. The least any reader of the whole text must do.
-bool StreamOnce(const std::string& text);
-
 }  // namespace kvbench

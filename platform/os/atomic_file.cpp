@@ -42,7 +42,11 @@ void ReplaceFileAtomically(const std::filesystem::path& path, const std::vector<
                            Flush flush) {
   const std::filesystem::path folder = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
   // A leading dot keeps the temporary file out of listings that skip hidden files.
-  std::string name = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  // Appended piece by piece: GCC 12 at -O3 takes "." + std::string&& for an overlapping copy (-Wrestrict).
+  std::string hidden = ".";
+  hidden += path.filename().string();
+  hidden += ".XXXXXX";
+  std::string name = (folder / hidden).string();
   int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) Fail(errno, "cannot create a temporary file beside", path);
   const std::filesystem::path temporary(name);

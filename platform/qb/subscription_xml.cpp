@@ -1,15 +1,13 @@
 #include "platform/qb/subscription_xml.h"
 
-#include <libxml/parser.h>
-#include <libxml/tree.h>
-
 #include <array>
 #include <charconv>
-#include <cstring>
 
 #include "platform/base/error.h"
 #include "platform/qb/qb_errors.h"
 #include "platform/qb/xml_text.h"
+#include "platform/xml/dom.h"
+#include "platform/xml/prolog.h"
 
 namespace platform::qb {
 
@@ -106,43 +104,25 @@ std::string SubscriptionTypeText(int type) {
 
 // ---------------------------------------------------------------- reading
 
-struct Document {
-  xmlDocPtr doc = nullptr;
-  ~Document() {
-    if (doc != nullptr) xmlFreeDoc(doc);
-  }
-};
+using platform::xml::Node;
+using platform::xml::NodeType;
 
-bool Named(xmlNodePtr node, const char* name) {
-  return node != nullptr && node->type == XML_ELEMENT_NODE &&
-         std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
+bool Named(const Node& node, const char* name) {
+  return node && node.nodeType() == NodeType::kElement && node.nodeName() == name;
 }
 
-xmlNodePtr Child(xmlNodePtr parent, const char* name) {
-  if (parent == nullptr) return nullptr;
-  for (xmlNodePtr node = parent->children; node != nullptr; node = node->next) {
+// The first child element of that name, or a null node.
+Node Child(const Node& parent, const char* name) {
+  if (!parent) return {};
+  for (Node node = parent.firstChild(); node; node = node.nextSibling()) {
     if (Named(node, name)) return node;
   }
-  return nullptr;
+  return {};
 }
 
-std::string Text(xmlNodePtr node) {
-  if (node == nullptr) return "";
-  xmlChar* content = xmlNodeGetContent(node);
-  std::string text = content != nullptr ? reinterpret_cast<const char*>(content) : "";
-  xmlFree(content);
-  return text;
-}
-
-std::string ChildText(xmlNodePtr parent, const char* name) {
-  return Text(Child(parent, name));
-}
-
-std::string Attribute(xmlNodePtr node, const char* name) {
-  xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(name));
-  std::string text = value != nullptr ? reinterpret_cast<const char*>(value) : "";
-  xmlFree(value);
-  return text;
+std::string ChildText(const Node& parent, const char* name) {
+  const Node child = Child(parent, name);
+  return child ? child.text() : "";
 }
 
 bool ParseInt(std::string_view text, int& value) {
@@ -158,19 +138,19 @@ int EnumValue(const std::string& text, int byName) {
   return ParseInt(text, value) ? value : kUnreadableValue;
 }
 
-void ReadConditions(xmlNodePtr parent, const char* name, QBList<int>& values) {
-  for (xmlNodePtr node = parent->children; node != nullptr; node = node->next) {
+void ReadConditions(const Node& parent, const char* name, QBList<int>& values) {
+  for (Node node = parent.firstChild(); node; node = node.nextSibling()) {
     if (!Named(node, name)) continue;
     int value = 0;
-    values.Add(ParseInt(Text(node), value) ? value : kUnreadableValue);
+    values.Add(ParseInt(node.text(), value) ? value : kUnreadableValue);
   }
 }
 
-MenuItemData ReadMenuItem(xmlNodePtr node) {
+MenuItemData ReadMenuItem(const Node& node) {
   MenuItemData item;
   item.MenuText = ChildText(node, "MenuText");
   item.EventTag = ChildText(node, "EventTag");
-  if (xmlNodePtr condition = Child(node, "DisplayCondition")) {
+  if (const Node condition = Child(node, "DisplayCondition")) {
     ReadConditions(condition, "VisibleIf", item.DisplayCondition.VisibleIf);
     ReadConditions(condition, "VisibleIfNot", item.DisplayCondition.VisibleIfNot);
     ReadConditions(condition, "EnabledIf", item.DisplayCondition.EnabledIf);
@@ -180,38 +160,38 @@ MenuItemData ReadMenuItem(xmlNodePtr node) {
 }
 
 template <class T>
-void ReadSubscription(xmlNodePtr node, T& out) {
+void ReadSubscription(const Node& node, T& out) {
   out.SubscriberID = ChildText(node, "SubscriberID");
-  if (xmlNodePtr callback = Child(node, "COMCallbackInfo")) {
+  if (const Node callback = Child(node, "COMCallbackInfo")) {
     out.COMCallbackInfo.AppName = ChildText(callback, "AppName");
     out.COMCallbackInfo.ProgID = ChildText(callback, "ProgID");
     out.COMCallbackInfo.CLSID = ChildText(callback, "CLSID");
   }
-  if (xmlNodePtr extension = Child(node, "MenuExtensionSubscription")) {
-    if (xmlNodePtr menu = Child(extension, "AddToMenu")) {
-      std::string name = Text(menu);
+  if (const Node extension = Child(node, "MenuExtensionSubscription")) {
+    if (const Node menu = Child(extension, "AddToMenu")) {
+      const std::string name = menu.text();
       out.MenuExtensionSubscription.AddToMenu = EnumValue(name, AddToMenuValue(name));
     }
-    if (xmlNodePtr menu = Child(extension, "Menu")) out.MenuExtensionSubscription.Menu = ReadMenuItem(menu);
-    if (xmlNodePtr submenu = Child(extension, "Submenu")) {
+    if (const Node menu = Child(extension, "Menu")) out.MenuExtensionSubscription.Menu = ReadMenuItem(menu);
+    if (const Node submenu = Child(extension, "Submenu")) {
       SubmenuData& data = out.MenuExtensionSubscription.Submenu.emplace();
       data.MenuText = ChildText(submenu, "MenuText");
-      for (xmlNodePtr item = submenu->children; item != nullptr; item = item->next) {
+      for (Node item = submenu.firstChild(); item; item = item.nextSibling()) {
         if (Named(item, "MenuItem")) data.MenuItemList.Add(ReadMenuItem(item));
       }
     }
   }
 }
 
-xmlDocPtr Parse(std::string_view xml) {
-  return xmlReadMemory(xml.data(), static_cast<int>(xml.size()), "qbxml.xml", nullptr,
-                       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+// The document's root element, or a null node when the text does not parse.
+Node Root(platform::xml::Document& document, std::string_view xml) {
+  return document.LoadXml(xml) ? document.documentElement() : Node();
 }
 
-// The message set element under QBXML, or nothing.
-xmlNodePtr MessageSet(xmlDocPtr doc, const char* name) {
-  xmlNodePtr root = doc != nullptr ? xmlDocGetRootElement(doc) : nullptr;
-  return Named(root, "QBXML") ? Child(root, name) : nullptr;
+// The message set element under QBXML, or a null node.
+Node MessageSet(platform::xml::Document& document, std::string_view xml, const char* name) {
+  const Node root = Root(document, xml);
+  return Named(root, "QBXML") ? Child(root, name) : Node();
 }
 
 }  // namespace
@@ -257,38 +237,34 @@ std::string SubscriptionRequestsToXml(const SubscriptionMsgSetRequest& requests)
 }
 
 SubscriptionMsgSetRequest SubscriptionRequestsFromXml(std::string_view xml) {
-  Document document{Parse(xml)};
-  xmlNodePtr set = MessageSet(document.doc, "QBXMLSubscriptionMsgsRq");
-  if (set == nullptr) {
+  platform::xml::Document document;
+  const Node set = MessageSet(document, xml, "QBXMLSubscriptionMsgsRq");
+  if (!set) {
     throw kv::Error(kErrRequestNotXml,
                     "QuickBooks found an error when parsing the subscription request: it is not "
                     "a QBXML document with a QBXMLSubscriptionMsgsRq element.");
   }
   int major = 0;
   int minor = 0;
-  for (xmlNodePtr node = document.doc->children; node != nullptr; node = node->next) {
-    if (node->type == XML_PI_NODE && std::strcmp(reinterpret_cast<const char*>(node->name), "qbxml") == 0) {
-      std::string content = node->content != nullptr ? reinterpret_cast<const char*>(node->content) : "";
-      size_t quote = content.find('"');
-      size_t dot = content.find('.', quote == std::string::npos ? 0 : quote);
-      if (quote != std::string::npos && dot != std::string::npos) {
-        ParseInt(std::string_view(content).substr(quote + 1, dot - quote - 1), major);
-        size_t end = content.find('"', dot);
-        if (end != std::string::npos) ParseInt(std::string_view(content).substr(dot + 1, end - dot - 1), minor);
-      }
-    }
+  for (const platform::xml::Prolog::Instruction& instruction : platform::xml::ReadProlog(xml, true).instructions) {
+    if (instruction.target != "qbxml") continue;
+    const std::string version = platform::xml::PseudoAttribute(instruction.data, "version").value_or("");
+    const size_t dot = version.find('.');
+    if (dot == std::string::npos) continue;
+    ParseInt(std::string_view(version).substr(0, dot), major);
+    ParseInt(std::string_view(version).substr(dot + 1), minor);
   }
   SubscriptionMsgSetRequest requests(major, minor);
-  for (xmlNodePtr node = set->children; node != nullptr; node = node->next) {
-    if (node->type != XML_ELEMENT_NODE) continue;
+  for (Node node = set.firstChild(); node; node = node.nextSibling()) {
+    if (node.nodeType() != NodeType::kElement) continue;
     if (Named(node, "UIExtensionSubscriptionAddRq")) {
       UIExtensionSubscriptionAdd& add = requests.AppendUIExtensionSubscriptionAddRq();
-      if (xmlNodePtr body = Child(node, "UIExtensionSubscriptionAdd")) ReadSubscription(body, add);
+      if (const Node body = Child(node, "UIExtensionSubscriptionAdd")) ReadSubscription(body, add);
     } else if (Named(node, "SubscriptionDelRq")) {
       SubscriptionDel& del = requests.AppendSubscriptionDelRq();
       del.SubscriberID = ChildText(node, "SubscriberID");
-      if (xmlNodePtr type = Child(node, "SubscriptionType")) {
-        std::string text = Text(type);
+      if (const Node type = Child(node, "SubscriptionType")) {
+        const std::string text = type.text();
         int byName = -1;
         for (size_t i = 0; i < kSubscriptionTypeNames.size(); ++i) {
           if (text == kSubscriptionTypeNames[i]) byName = static_cast<int>(i);
@@ -298,8 +274,7 @@ SubscriptionMsgSetRequest SubscriptionRequestsFromXml(std::string_view xml) {
     } else if (Named(node, "UIExtensionSubscriptionQueryRq")) {
       requests.AppendUIExtensionSubscriptionQueryRq().SubscriberID = ChildText(node, "SubscriberID");
     } else {
-      throw kv::Error(kErrRequestNotXml, std::string("QuickBooks does not know the subscription request ") +
-                                             reinterpret_cast<const char*>(node->name) + ".");
+      throw kv::Error(kErrRequestNotXml, "QuickBooks does not know the subscription request " + node.nodeName() + ".");
     }
   }
   return requests;
@@ -314,8 +289,8 @@ std::string SubscriptionRetToXml(const UIExtensionSubscriptionRet& subscription)
 }
 
 UIExtensionSubscriptionRet SubscriptionRetFromXml(std::string_view xml) {
-  Document document{Parse(xml)};
-  xmlNodePtr root = document.doc != nullptr ? xmlDocGetRootElement(document.doc) : nullptr;
+  platform::xml::Document document;
+  const Node root = Root(document, xml);
   if (!Named(root, "UIExtensionSubscriptionRet")) {
     throw kv::Error(kErrRequestNotXml, "The text is not a UIExtensionSubscriptionRet element.");
   }
@@ -349,30 +324,30 @@ std::string SubscriptionResponsesToXml(const SubscriptionMsgSetResponse& respons
 }
 
 std::unique_ptr<SubscriptionMsgSetResponse> SubscriptionResponsesFromXml(std::string_view xml) {
-  Document document{Parse(xml)};
-  xmlNodePtr set = MessageSet(document.doc, "QBXMLSubscriptionMsgsRs");
-  if (set == nullptr) {
+  platform::xml::Document document;
+  const Node set = MessageSet(document, xml, "QBXMLSubscriptionMsgsRs");
+  if (!set) {
     throw kv::Error(kErrCannotReachQuickBooks,
                     "QuickBooks answered the subscription requests with a text that is "
                     "not a subscription response set.");
   }
   auto responses = std::make_unique<SubscriptionMsgSetResponse>();
-  for (xmlNodePtr node = set->children; node != nullptr; node = node->next) {
-    if (node->type != XML_ELEMENT_NODE) continue;
+  for (Node node = set.firstChild(); node; node = node.nextSibling()) {
+    if (node.nodeType() != NodeType::kElement) continue;
     int type = 0;
     for (const TypeName& entry : kTypeNames) {
       if (Named(node, entry.name)) type = entry.type;
     }
     int statusCode = 0;
-    if (!ParseInt(Attribute(node, "statusCode"), statusCode)) statusCode = -1;
+    if (!ParseInt(node.getAttribute("statusCode"), statusCode)) statusCode = -1;
     std::shared_ptr<const ResponseDetail> detail;
-    if (xmlNodePtr retNode = Child(node, "UIExtensionSubscriptionRet")) {
+    if (const Node retNode = Child(node, "UIExtensionSubscriptionRet")) {
       auto ret = std::make_shared<UIExtensionSubscriptionRet>();
       ReadSubscription(retNode, *ret);
       detail = std::move(ret);
     }
-    responses->MutableResponseList().Append(SubscriptionResponse(type, statusCode, Attribute(node, "statusSeverity"),
-                                                                 Attribute(node, "statusMessage"), std::move(detail)));
+    responses->MutableResponseList().Append(SubscriptionResponse(
+        type, statusCode, node.getAttribute("statusSeverity"), node.getAttribute("statusMessage"), std::move(detail)));
   }
   return responses;
 }

@@ -204,12 +204,93 @@ void WriteCompany(const std::filesystem::path& companyPath, const Workspace& wor
   if (keep != nullptr) records.push_back(*keep);
   try {
     std::string encoded;
-    WriteFileAtomically(companyPath,
+    WriteFileAtomically(CompanyFileBehindLinks(companyPath),
                         workspace.base().Encoded(workspace.base().WithRecordsAppended(records, dropped), encoded));
   } catch (const std::exception& e) {
     throw kv::Error(platform::qb::kErrCannotOpenFile,
                     std::string("QuickBooks could not save the company file: ") + e.what());
   }
+}
+
+// The message set of a request and its attributes, as QuickBooks reads them before doing anything.
+struct MessageSet {
+  std::string onError;
+  std::vector<Node> messages;
+  std::optional<std::string> newID;
+  std::optional<std::string> oldID;
+  bool clearAll = false;
+};
+
+MessageSet ReadMessageSet(platform::xml::Document& document, const QBXMLRequestText& text) {
+  if (!document.LoadXml(text.text)) {
+    const platform::xml::ParseError& error = document.parseError();
+    NotARequest(error.reason + (error.line > 0 ? " (line " + std::to_string(error.line) + ")" : ""));
+  }
+  Node root = document.documentElement();
+  if (root.nodeName() != "QBXML") NotARequest("the root element is <" + root.nodeName() + ">, not <QBXML>.");
+  Node set = root.selectSingleNode("QBXMLMsgsRq");
+  if (!set) NotARequest("<QBXML> holds no <QBXMLMsgsRq> message set.");
+  MessageSet read;
+  read.onError = AttributeOf(set, "onError").value_or("stopOnError");
+  if (read.onError != "continueOnError" && read.onError != "stopOnError") {
+    NotARequest("onError=\"" + read.onError + "\" is not supported; use continueOnError or stopOnError.");
+  }
+  read.messages = ElementChildren(set);
+  read.newID = AttributeOf(set, "newMessageSetID");
+  read.oldID = AttributeOf(set, "oldMessageSetID");
+  read.clearAll = read.oldID == kClearAllMessageSets;
+  return read;
+}
+
+// A writer holds the file's lock from reading it to replacing it, so no other writer's record is lost; a status
+// check holds it too, so it answers only once the message set it asks about is written or given up.
+platform::os::FileLock LockForWriting(const std::filesystem::path& companyPath, const MessageSet& set) {
+  bool adds = set.newID || set.oldID;
+  for (const Node& message : set.messages) adds = adds || IsAdd(message.nodeName());
+  platform::os::FileLock lock;
+  if (!adds) return lock;
+  try {
+    lock = LockCompanyFile(companyPath);
+  } catch (const std::exception& e) {
+    throw kv::Error(platform::qb::kErrCannotOpenFile, std::string("Could not open the company file: ") + e.what());
+  }
+  RemoveLeftoverTemporaries(companyPath);
+  return lock;
+}
+
+// Answers a status check or a clear that needs no processing; false when the message set is to be processed.
+bool AnswerFromKeptState(const std::filesystem::path& companyPath, const MessageSet& set, const Workspace& workspace,
+                         const std::optional<KeptMessageSet>& kept, ResponseText& out) {
+  if (set.oldID && !set.clearAll) {
+    if (kept && kept->messageSetID == *set.oldID) {
+      // Processed before: its answer again, and nothing of this message set is done twice.
+      out.Add(kept->response.empty() ? MessageSetStatusResponse(kMessageSetNoStoredResponse) : kept->response);
+      return true;
+    }
+    if (set.messages.empty()) {
+      out.Add(MessageSetStatusResponse(kMessageSetNotKept));
+      return true;
+    }
+  }
+  if (set.clearAll && set.messages.empty() && !set.newID) {
+    if (kept) WriteCompany(companyPath, workspace, nullptr, kept->record);
+    out.Add(MessageSetStatusResponse(kMessageSetProcessed));
+    return true;
+  }
+  return false;
+}
+
+Status HandleMessage(const Node& message, const std::optional<TooLongText>& overLength, Workspace& workspace,
+                     ResponseText& out, std::vector<AddedTransaction>& added) {
+  const std::string name = message.nodeName();
+  if (overLength)
+    return Status::Error(kStatusStringTooLong, StringTooLongMessage(overLength->value, overLength->field));
+  if (IsQuery(name)) return HandleQuery(name, message, workspace, out);
+  if (IsAdd(name)) {
+    Status status = ScriptedAddFailure(name).value_or(Status{});
+    return status.IsError() ? status : HandleAdd(name, message, workspace, out, added);
+  }
+  return Status::Error(kStatusUnsupported, "The request " + name + " is not supported by QuickBooks.");
 }
 
 }  // namespace
@@ -219,103 +300,51 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
   const QBXMLRequestText text = ReadQBXMLRequest(request);
   const std::vector<TooLongText> tooLong = CheckQBXMLRequest(text, LoadOrRaise(companyPath)->versions());
   platform::xml::Document document;
-  if (!document.LoadXml(text.text)) {
-    const platform::xml::ParseError& error = document.parseError();
-    NotARequest(error.reason + (error.line > 0 ? " (line " + std::to_string(error.line) + ")" : ""));
-  }
-  Node root = document.documentElement();
-  if (root.nodeName() != "QBXML") NotARequest("the root element is <" + root.nodeName() + ">, not <QBXML>.");
-  Node set = root.selectSingleNode("QBXMLMsgsRq");
-  if (!set) NotARequest("<QBXML> holds no <QBXMLMsgsRq> message set.");
-  std::string onError = AttributeOf(set, "onError").value_or("stopOnError");
-  if (onError != "continueOnError" && onError != "stopOnError") {
-    NotARequest("onError=\"" + onError + "\" is not supported; use continueOnError or stopOnError.");
-  }
-  std::vector<Node> messages = ElementChildren(set);
-  const std::optional<std::string> newID = AttributeOf(set, "newMessageSetID");
-  const std::optional<std::string> oldID = AttributeOf(set, "oldMessageSetID");
-  const bool clearAll = oldID == kClearAllMessageSets;
+  const MessageSet set = ReadMessageSet(document, text);
 
   RequestResult result;
   ResponseText& out = result.response;
-  if ((newID && newID->size() > kMaxMessageSetID) || (oldID && !clearAll && oldID->size() > kMaxMessageSetID)) {
+  if ((set.newID && set.newID->size() > kMaxMessageSetID) ||
+      (set.oldID && !set.clearAll && set.oldID->size() > kMaxMessageSetID)) {
     out.Add(MessageSetStatusResponse(kMessageSetIDTooLong));
     return result;
   }
-
-  bool adds = newID || oldID;
-  for (const Node& message : messages) adds = adds || IsAdd(message.nodeName());
-  // A writer holds the file's lock from reading it to replacing it, so no other writer's record is lost; a
-  // status check holds it too, so it answers only once the message set it asks about is written or given up.
-  platform::os::FileLock lock;
-  if (adds) {
-    try {
-      lock = LockCompanyFile(companyPath);
-    } catch (const std::exception& e) {
-      throw kv::Error(platform::qb::kErrCannotOpenFile, std::string("Could not open the company file: ") + e.what());
-    }
-    RemoveLeftoverTemporaries(companyPath);
-  }
+  const platform::os::FileLock lock = LockForWriting(companyPath, set);
   Workspace workspace(LoadOrRaise(companyPath));
-
   std::optional<KeptMessageSet> kept;
-  if (newID || oldID) kept = FindKeptMessageSet(workspace.base(), application);
-  bool dropKept = clearAll && kept;
-  if (oldID && !clearAll) {
-    if (kept && kept->messageSetID == *oldID) {
-      // Processed before: its answer again, and nothing of this message set is done twice.
-      out.Add(kept->response.empty() ? MessageSetStatusResponse(kMessageSetNoStoredResponse) : kept->response);
-      return result;
-    }
-    if (messages.empty()) {
-      out.Add(MessageSetStatusResponse(kMessageSetNotKept));
-      return result;
-    }
-  }
-  if (clearAll && messages.empty() && !newID) {
-    if (dropKept) WriteCompany(companyPath, workspace, nullptr, kept->record);
-    out.Add(MessageSetStatusResponse(kMessageSetProcessed));
-    return result;
-  }
+  if (set.newID || set.oldID) kept = FindKeptMessageSet(workspace.base(), application);
+  if (AnswerFromKeptState(companyPath, set, workspace, kept, out)) return result;
 
   out.KeepAlive(workspace.shared_base());
   out.KeepAlive(workspace.AddedStorage());
   std::string setTag = "<QBXMLMsgsRs";
-  if (newID) setTag += " newMessageSetID=\"" + EscapeXmlAttribute(*newID) + "\"";
-  if (newID || oldID) setTag += " messageSetStatusCode=\"" + std::to_string(kMessageSetProcessed) + "\"";
+  if (set.newID) setTag += " newMessageSetID=\"" + EscapeXmlAttribute(*set.newID) + "\"";
+  if (set.newID || set.oldID) setTag += " messageSetStatusCode=\"" + std::to_string(kMessageSetProcessed) + "\"";
   out.Add("<?xml version=\"1.0\" ?>\n<QBXML>\n" + setTag + ">\n");
-  for (size_t position = 0; position < messages.size(); ++position) {
-    const Node& message = messages[position];
-    std::string name = message.nodeName();
-    std::string responseName = ResponseName(name);
-    std::optional<std::string> requestID = AttributeOf(message, "requestID");
-    size_t tag = out.Placeholder();
-    size_t before = out.Pieces().size();
-    Status status;
-    auto overLength =
+  for (size_t position = 0; position < set.messages.size(); ++position) {
+    const Node& message = set.messages[position];
+    const std::string responseName = ResponseName(message.nodeName());
+    const size_t tag = out.Placeholder();
+    const size_t before = out.Pieces().size();
+    const auto overLength =
         std::find_if(tooLong.begin(), tooLong.end(), [&](const TooLongText& text) { return text.message == position; });
-    if (overLength != tooLong.end()) {
-      status = Status::Error(kStatusStringTooLong, StringTooLongMessage(overLength->value, overLength->field));
-    } else if (IsQuery(name)) {
-      status = HandleQuery(name, message, workspace, out);
-    } else if (IsAdd(name)) {
-      status = ScriptedAddFailure(name).value_or(Status{});
-      if (!status.IsError()) status = HandleAdd(name, message, workspace, out, result.added);
-    } else {
-      status = Status::Error(kStatusUnsupported, "The request " + name + " is not supported by QuickBooks.");
-    }
-    bool empty = out.Pieces().size() == before;
-    out.Fill(tag, StatusTag(responseName, requestID, status, empty));
+    const Status status =
+        HandleMessage(message, overLength == tooLong.end() ? std::nullopt : std::optional<TooLongText>(*overLength),
+                      workspace, out, result.added);
+    const bool empty = out.Pieces().size() == before;
+    out.Fill(tag, StatusTag(responseName, AttributeOf(message, "requestID"), status, empty));
     if (!empty) out.Add("</" + responseName + ">\n");
-    if (status.IsError() && onError == "stopOnError") break;
+    if (status.IsError() && set.onError == "stopOnError") break;
   }
   out.Add("</QBXMLMsgsRs>\n</QBXML>\n");
 
-  if (!workspace.AddedIndented().empty() || newID || dropKept) {
+  const bool dropKept = set.clearAll && kept;
+  if (!workspace.AddedIndented().empty() || set.newID || dropKept) {
     std::optional<std::string> keep;
-    if (newID) keep = IndentRecord(KeptMessageSetElement(application, *newID, out.Join()));
+    if (set.newID) keep = IndentRecord(KeptMessageSetElement(application, *set.newID, out.Join()));
     // The application's earlier message set is replaced by this one, or cleared.
-    WriteCompany(companyPath, workspace, keep ? &*keep : nullptr, kept && (newID || dropKept) ? kept->record : nullptr);
+    WriteCompany(companyPath, workspace, keep ? &*keep : nullptr,
+                 kept && (set.newID || dropKept) ? kept->record : nullptr);
     JournalAddedTransactions(companyPath, result.added);
   }
   return result;

@@ -247,7 +247,14 @@ bool IsTemporaryOf(const std::string& name, const std::string& target) {
 
 }  // namespace
 
-void RemoveLeftoverTemporaries(const std::filesystem::path& path) {
+std::filesystem::path CompanyFileBehindLinks(const std::filesystem::path& path) {
+  std::error_code ec;
+  const std::filesystem::path file = std::filesystem::canonical(path, ec);
+  return ec ? path : file;
+}
+
+void RemoveLeftoverTemporaries(const std::filesystem::path& named) {
+  const std::filesystem::path path = CompanyFileBehindLinks(named);
   std::filesystem::path dir = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
   const std::string target = path.filename().string();
   std::error_code ec;
@@ -264,8 +271,8 @@ void RemoveLeftoverTemporaries(const std::filesystem::path& path) {
 }
 
 platform::os::FileLock LockCompanyFile(const std::filesystem::path& path) {
-  platform::os::FileLock lock =
-      platform::os::FileLock::Acquire(path, platform::os::LockMode::kExclusive, platform::os::LockOpen::kExisting);
+  platform::os::FileLock lock = platform::os::FileLock::Acquire(
+      CompanyFileBehindLinks(path), platform::os::LockMode::kExclusive, platform::os::LockOpen::kExisting);
   if (!lock.Held()) throw FileError("cannot open", path, ENOENT);
   return lock;
 }

@@ -79,5 +79,8 @@ void WriteStateFile(const std::filesystem::path& path, std::string_view content)
 // The exclusive lock of the company file, which writers replace by renaming: the lock is on the file itself and
 // is taken again when the file was replaced while waiting for it. A missing file is an error.
 platform::os::FileLock LockCompanyFile(const std::filesystem::path& path);
+// The file a company path names, its links followed: QuickBooks opens a company file through a link as the file
+// itself, so it is locked, cleaned and written where it lies, and the link stays a link.
+std::filesystem::path CompanyFileBehindLinks(const std::filesystem::path& path);
 
 }  // namespace standins::quickbooks

@@ -2,7 +2,9 @@
 // trace, the recorded requests read back for sending again, the pending data, and the report's verdicts.
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include "platform/xml/reference_parse.h"
 
 #include <filesystem>
 #include <fstream>
@@ -88,9 +90,12 @@ TEST_F(BenchPartsTest, RecordedRequestsReadBackInOrderWithTheirBodies) {
 }
 
 TEST(BenchParse, WellFormedOnly) {
-  EXPECT_TRUE(ParseOnce("<QBXML><a>1</a></QBXML>"));
-  EXPECT_FALSE(ParseOnce("<QBXML><a>1</QBXML>"));
-  EXPECT_FALSE(ParseOnce(""));
+  EXPECT_TRUE(platform::xml::ParseTreeOnce("<QBXML><a>1</a></QBXML>"));
+  EXPECT_FALSE(platform::xml::ParseTreeOnce("<QBXML><a>1</QBXML>"));
+  EXPECT_FALSE(platform::xml::ParseTreeOnce(""));
+  EXPECT_TRUE(platform::xml::ParseStreamOnce("<QBXML><a>1</a></QBXML>"));
+  EXPECT_FALSE(platform::xml::ParseStreamOnce("<QBXML><a>1</QBXML>"));
+  EXPECT_FALSE(platform::xml::ParseStreamOnce(""));
 }
 
 TEST(BenchPendingData, RecordsNameWhatTheCompanyHolds) {

@@ -228,5 +228,16 @@ TEST_F(RecoveryTest, TheTemporaryFileOfAKilledWriteIsRemovedAtTheNextWriteAndOpe
   EXPECT_FALSE(std::filesystem::exists(leftover));
 }
 
+// A company file opened through a link is that file: the add lands in it, under its lock, and the link stays.
+TEST_F(RecoveryTest, AnAddThroughALinkWritesTheFileItNamesAndKeepsTheLink) {
+  const std::filesystem::path link = company_.parent_path() / "linked" / "Company.QBW";
+  std::filesystem::create_directories(link.parent_path());
+  std::filesystem::create_symlink(company_, link);
+  const std::string added = HandleQBXMLRequest(link, Request("", TimeAdd("through the link")), kApp).response.Join();
+  EXPECT_THAT(added, HasSubstr("statusCode=\"0\""));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(TimeRecordsWithNotes("through the link"), 1u);
+}
+
 }  // namespace
 }  // namespace standins::quickbooks

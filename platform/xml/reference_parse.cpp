@@ -1,0 +1,42 @@
+#include "platform/xml/reference_parse.h"
+
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+
+#include <climits>
+#include <cstring>
+
+namespace platform::xml {
+namespace {
+
+// No network, compact text nodes, no size limit, the text taken as it is.
+constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT |
+                         XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC;
+
+}  // namespace
+
+bool ParseTreeOnce(std::string_view text) {
+  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
+  xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr, kOptions);
+  if (doc == nullptr) return false;
+  xmlFreeDoc(doc);
+  return true;
+}
+
+bool ParseStreamOnce(std::string_view text) {
+  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
+  xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
+  if (ctxt == nullptr) return false;
+  // The parser's own handlers would build the tree; none at all leaves the bare parse.
+  std::memset(ctxt->sax, 0, sizeof *ctxt->sax);
+  ctxt->sax->initialized = XML_SAX2_MAGIC;
+  ctxt->userData = ctxt;
+  xmlCtxtUseOptions(ctxt, kOptions);
+  xmlParseDocument(ctxt);
+  const bool ok = ctxt->wellFormed != 0;
+  if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
+  xmlFreeParserCtxt(ctxt);
+  return ok;
+}
+
+}  // namespace platform::xml
