@@ -24,7 +24,11 @@ fs::path CompanyIdentity(const std::string& company_file) {
 
 fs::path RunLock::PathOf(const std::string& company_file) {
   const fs::path company = CompanyIdentity(company_file);
-  return company.parent_path() / ("." + company.filename().string() + ".tessarine-lock");
+  // Appended piece by piece: GCC 12 at -O3 takes "." + std::string&& for an overlapping copy (-Wrestrict).
+  std::string name = ".";
+  name += company.filename().string();
+  name += ".tessarine-lock";
+  return company.parent_path() / name;
 }
 
 std::optional<RunLock> RunLock::TryTake(const std::string& company_file) {

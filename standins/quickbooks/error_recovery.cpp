@@ -23,12 +23,22 @@ std::string KeptMessageSetElement(const Application& application, std::string_vi
                                   std::string_view response) {
   // Escaped as an attribute is, so that the element stays on one line of the file: indenting records must not add
   // blanks to the kept text, and a parser must not turn its line ends into others.
-  auto leaf = [](std::string_view name, std::string_view text) {
-    return "<" + std::string(name) + ">" + EscapeXmlAttribute(text) + "</" + std::string(name) + ">";
+  // Built by appending: GCC 12 at -O3 takes "<" + std::string&& for an overlapping copy (-Wrestrict).
+  std::string element;
+  auto open = [&element](std::string_view name) { element.append("<").append(name).append(">"); };
+  auto close = [&element](std::string_view name) { element.append("</").append(name).append(">"); };
+  auto leaf = [&](std::string_view name, std::string_view text) {
+    open(name);
+    element += EscapeXmlAttribute(text);
+    close(name);
   };
-  return "<" + std::string(kKeptMessageSetElement) + ">" + leaf("AppID", application.id) +
-         leaf("AppName", application.name) + leaf("MessageSetID", messageSetID) + leaf("Response", response) + "</" +
-         std::string(kKeptMessageSetElement) + ">";
+  open(kKeptMessageSetElement);
+  leaf("AppID", application.id);
+  leaf("AppName", application.name);
+  leaf("MessageSetID", messageSetID);
+  leaf("Response", response);
+  close(kKeptMessageSetElement);
+  return element;
 }
 
 std::string MessageSetStatusResponse(int messageSetStatusCode) {
