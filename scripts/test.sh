@@ -36,11 +36,29 @@ kv_phase "Warnings at -O3 (build-o3/, programs only)" kv_build build-o3 -DCMAKE_
 # less time than with full debug information.
 kv_phase "Build build-asan/ (ASan and UBSan, -O1)" kv_build build-asan -DCMAKE_BUILD_TYPE= \
   -DCMAKE_C_FLAGS="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS="-O1 -g1 -DNDEBUG" -DKV_TESTS=ON -DKV_SANITIZE=ON -DKV_FUZZ=OFF
-kv_phase "Tests in build-asan/" run_tests build-asan ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-  UBSAN_OPTIONS=print_stacktrace=1
+
+# The fuzz tree builds while the sanitizer tests run: they wait on the programs they start more than they compute.
+mkdir -p "$KV_ROOT/build-fuzz"
+fuzz_build_log="$KV_ROOT/build-fuzz/build.log"
+"$KV_ROOT/scripts/fuzz.sh" build >"$fuzz_build_log" 2>&1 &
+fuzz_build=$!
+trap 'kill "$fuzz_build" 2>/dev/null || true' EXIT
+kv_phase "Tests in build-asan/ (the fuzz tree building beside them)" run_tests build-asan \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
+fuzz_built=0
+wait "$fuzz_build" || fuzz_built=$?
+trap - EXIT
 
 # Every fuzz target for a few seconds from its committed corpus (clang and libFuzzer, tree build-fuzz).
-kv_phase "Fuzzing (build-fuzz/)" "$KV_ROOT/scripts/fuzz.sh" "${KV_FUZZ_SECONDS:-6}"
+fuzz() {
+  if [ "$fuzz_built" -ne 0 ]; then
+    echo "The fuzz tree did not build; the end of $fuzz_build_log:"
+    tail -n 40 "$fuzz_build_log"
+    return 1
+  fi
+  "$KV_ROOT/scripts/fuzz.sh" "${KV_FUZZ_SECONDS:-6}"
+}
+kv_phase "Fuzzing (build-fuzz/)" fuzz
 
 total=$((SECONDS - KV_STARTED))
 printf 'Every phase passed in %dm%02ds.\n' $((total / 60)) $((total % 60))

@@ -32,8 +32,8 @@ Settings (environment variables):
   KV_WEB_MAX_ANSWER_BYTES    largest answer of the service (default 67108864)
   KV_WEB_CA_FILE             a further CA file to check https services' certificates with
   KV_COM_TIMEOUT_SECONDS     time for a QuickBooks call (default 600)
-  KV_RUN_LOCK_DIR            folder of the download's lock files (else $XDG_RUNTIME_DIR, else the temporary
-                             folder)
+  XDG_STATE_HOME             where the download keeps its journal of records added to QuickBooks but not yet
+                             reported (its tessarine folder; else ~/.local/state/tessarine)
   QB_STANDIN_HOME            state folder of the QuickBooks stand-in (else $XDG_STATE_HOME/qb-standin, else
                              ~/.local/state/qb-standin)
   QB_STANDIN                 the QuickBooks stand-in program (else qb-standin beside this program, else on PATH)

@@ -199,7 +199,7 @@ TEST_F(KvpageTest, HelpGivesTheExitStatusesAndTheSettings) {
   for (const char* text :
        {"Exit status:", "  5  the run finished but some records were not sent or not posted",
         "KV_WEB_CONNECT_TIMEOUT_MS", "KV_WEB_STALL_TIMEOUT_MS", "KV_WEB_REQUEST_TIMEOUT_MS", "KV_WEB_MAX_ANSWER_BYTES",
-        "KV_WEB_CA_FILE", "KV_COM_TIMEOUT_SECONDS", "KV_RUN_LOCK_DIR", "QB_STANDIN_HOME", "TERM"}) {
+        "KV_WEB_CA_FILE", "KV_COM_TIMEOUT_SECONDS", "XDG_STATE_HOME", "QB_STANDIN_HOME", "TERM"}) {
     EXPECT_NE(help.out.find(text), std::string::npos) << text;
   }
 }
