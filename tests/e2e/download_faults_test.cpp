@@ -123,8 +123,8 @@ TEST_P(DownloadFaultsTest, TheRunEndsWithTheFailureAndReportsOnlyWhatTheServiceC
   Arrange(fault);
   const kv::test::ProgramRun run = Download(fault.time);
 
+  // The run's limit lies below every default time-out: a wait that ran to a default would time the run out.
   EXPECT_FALSE(run.timed_out);
-  EXPECT_LT(run.elapsed, 8s);
   EXPECT_EQ(run.killed_by, 0) << run.err;
   // kvpage's exit status: 3 the run failed, 5 it finished with records not posted.
   const int records = fault.time ? 4 : 2;
@@ -187,8 +187,8 @@ TEST_F(DownloadRunTest, TheServiceGoingAwayMidRunLeavesTheUnreportedRecordsUnpos
     if (service_.WaitForReceived(4, 10s)) service_.Stop();
   };
   const kv::test::ProgramRun run = Download(true);
+  // The run's limit lies below every default time-out: a wait that ran to a default would time the run out.
   EXPECT_FALSE(run.timed_out);
-  EXPECT_LT(run.elapsed, 8s);
   EXPECT_EQ(run.status, 5) << run.err;
   EXPECT_NE(run.out.find("Time/Leave transactions successfully posted 2\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Transactions not posted 2\n"), std::string::npos) << run.out;

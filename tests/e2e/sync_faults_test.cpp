@@ -73,8 +73,8 @@ TEST_P(SyncFaultsTest, TheRunEndsWithTheFailureAndTheHalfSentListIsNotReported) 
   BreakUpload(kJobsUpload, fault);
   const kv::test::ProgramRun run = Sync();
 
+  // The run's limit lies below every default time-out: a wait that ran to a default would time the run out.
   EXPECT_FALSE(run.timed_out);
-  EXPECT_LT(run.elapsed, 8s);
   EXPECT_EQ(run.killed_by, 0) << run.err;
   EXPECT_EQ(run.status, 3) << run.err;
   EXPECT_EQ(run.out.rfind("[Critical]\nThe following error occured while executing ASP.\n\n", 0), 0u) << run.out;
