@@ -83,20 +83,25 @@ std::string ErrorCapture::Describe() const {
   return e->line > 0 ? e->message + " (line " + std::to_string(e->line) + ")" : e->message;
 }
 
+CapturedError StopWithError(xmlParserCtxtPtr ctxt, int code, std::string message) {
+  CapturedError e;
+  e.code = code;
+  e.level = XML_ERR_FATAL;
+  e.message = std::move(message);
+  if (ctxt->input != nullptr) {
+    e.line = ctxt->input->line;
+    e.column = ctxt->input->col;
+  }
+  xmlStopParser(ctxt);
+  ctxt->wellFormed = 0;
+  return e;
+}
+
 bool DepthGuard::Enter(xmlParserCtxtPtr ctxt) {
   if (error) return false;
   if (depth >= kMaxElementDepth) {
-    CapturedError e;
-    e.code = XML_ERR_INTERNAL_ERROR;
-    e.level = XML_ERR_FATAL;
-    e.message = "Excessive depth in document: " + std::to_string(kMaxElementDepth);
-    if (ctxt->input != nullptr) {
-      e.line = ctxt->input->line;
-      e.column = ctxt->input->col;
-    }
-    error = std::move(e);
-    xmlStopParser(ctxt);
-    ctxt->wellFormed = 0;
+    error =
+        StopWithError(ctxt, XML_ERR_INTERNAL_ERROR, "Excessive depth in document: " + std::to_string(kMaxElementDepth));
     return false;
   }
   ++depth;

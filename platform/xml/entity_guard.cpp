@@ -85,18 +85,9 @@ bool EntityGuard::Add(xmlParserCtxtPtr ctxt, size_t size) {
     read = static_cast<size_t>(ctxt->input->consumed) + static_cast<size_t>(ctxt->input->cur - ctxt->input->base);
   }
   if (expanded <= kMaxEntityText || expanded / 10 < read) return true;
-  CapturedError e;
-  e.code = XML_ERR_ENTITY_LOOP;
-  e.level = XML_ERR_FATAL;
-  e.message = "Maximum entity amplification factor exceeded: the references expand to more than " +
-              std::to_string(kMaxEntityText) + " characters and ten times the document";
-  if (ctxt->input != nullptr) {
-    e.line = ctxt->input->line;
-    e.column = ctxt->input->col;
-  }
-  error = std::move(e);
-  xmlStopParser(ctxt);
-  ctxt->wellFormed = 0;
+  error = StopWithError(ctxt, XML_ERR_ENTITY_LOOP,
+                        "Maximum entity amplification factor exceeded: the references expand to more than " +
+                            std::to_string(kMaxEntityText) + " characters and ten times the document");
   return false;
 }
 

@@ -84,6 +84,9 @@ class ErrorCapture {
 // it refuses an element nested deeper than kMaxElementDepth with a parse error and stops the parser.
 inline constexpr unsigned kMaxElementDepth = 10000;
 
+// Stops the parser with a fatal error of the system's own at the parser's position; returns that error as kept.
+CapturedError StopWithError(xmlParserCtxtPtr ctxt, int code, std::string message);
+
 struct DepthGuard {
   unsigned depth = 0;
   std::optional<CapturedError> error;
