@@ -10,10 +10,12 @@
 #include "menu_agent/setup_run.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
+#include "platform/com/activation.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/guid.h"
 #include "platform/com/local_server.h"
 #include "platform/forms/terminal_presenter.h"
+#include "platform/web/web_browser.h"
 
 namespace corvalink {
 namespace {
@@ -62,7 +64,7 @@ void PresentSignIn(Form& form, TerminalPresenter& terminal) {
   }
 }
 
-constexpr const char* kUsage = R"(Usage:
+const std::string kUsage = R"(Usage:
   {0} /regserver     register the menu listener Corvalink.QBMenuListener, so that QuickBooks can start this
                      program for a menu pick (once; also -regserver)
   {0} /unregserver   remove the registration (also -unregserver)
@@ -85,13 +87,8 @@ Settings (environment variables; an empty one counts as unset):
   QB_STANDIN_HOME            state folder of QuickBooks (the stand-in) and of the class registration (else
                              $XDG_STATE_HOME/qb-standin, else ~/.local/state/qb-standin)
   QB_STANDIN                 the QuickBooks stand-in program (else qb-standin beside this program, else on PATH)
-  KV_WEB_CONNECT_TIMEOUT_MS  time to connect to the service (default 30000)
-  KV_WEB_STALL_TIMEOUT_MS    time without a byte from the service (default 120000)
-  KV_WEB_REQUEST_TIMEOUT_MS  time for a whole request to the service (default 600000)
-  KV_WEB_MAX_ANSWER_BYTES    largest answer of the service (default 67108864)
-  KV_WEB_CA_FILE             a further CA file to check https services' certificates with
-  KV_COM_TIMEOUT_SECONDS     time for a QuickBooks call (default 600)
-)";
+)" + std::string(platform::web::kSettingsHelp) +
+                           platform::com::kSettingsHelp;
 
 bool IsHelpCommandLine(const std::vector<std::string>& args) {
   if (args.size() != 1) return false;

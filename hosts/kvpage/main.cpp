@@ -11,10 +11,13 @@
 #include "hosts/kvpage/page_host.h"
 #include "hosts/kvpage/page_params.h"
 #include "platform/base/error.h"
+#include "platform/com/activation.h"
+#include "platform/web/web_browser.h"
 
 namespace {
 
-constexpr const char* kHelpFooter = R"(Exit status:
+const std::string kHelpFooter =
+    R"(Exit status:
   0  the run succeeded, or the page was only shown
   1  the page could not be hosted (a parameter of the wrong type, a page that cannot be read or that embeds
      no control of the kind asked for)
@@ -26,13 +29,9 @@ constexpr const char* kHelpFooter = R"(Exit status:
   Of several runs in one session the worst counts.
 
 Settings (environment variables):
-  KV_WEB_CONNECT_TIMEOUT_MS  time to connect to the service (default 30000)
-  KV_WEB_STALL_TIMEOUT_MS    time without a byte from the service (default 120000)
-  KV_WEB_REQUEST_TIMEOUT_MS  time for a whole request to the service (default 600000)
-  KV_WEB_MAX_ANSWER_BYTES    largest answer of the service (default 67108864)
-  KV_WEB_CA_FILE             a further CA file to check https services' certificates with
-  KV_COM_TIMEOUT_SECONDS     time for a QuickBooks call (default 600)
-  XDG_STATE_HOME             where the download keeps its journal of records added to QuickBooks but not yet
+)" + std::string(platform::web::kSettingsHelp) +
+    platform::com::kSettingsHelp +
+    R"(  XDG_STATE_HOME             where the download keeps its journal of records added to QuickBooks but not yet
                              reported (its tessarine folder; else ~/.local/state/tessarine)
   QB_STANDIN_HOME            state folder of the QuickBooks stand-in (else $XDG_STATE_HOME/qb-standin, else
                              ~/.local/state/qb-standin)

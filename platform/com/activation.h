@@ -6,6 +6,9 @@
 
 namespace platform::com {
 
+// The setting of a call to a local server, as a program's help lists it.
+inline constexpr char kSettingsHelp[] = "  KV_COM_TIMEOUT_SECONDS     time for a QuickBooks call (default 600)\n";
+
 // Error numbers of activation and remote calls (as the platform reports them).
 inline constexpr int64_t kErrCantCreateObject = 429;                          // "ActiveX component can't create object"
 inline constexpr int64_t kRpcCallFailed = static_cast<int32_t>(0x800706BEu);  // the server ended during a call

@@ -14,6 +14,14 @@ class EventLoop;
 
 namespace platform::web {
 
+// The settings of the transport, as a program's help lists them: one line each, two blanks in.
+inline constexpr char kSettingsHelp[] =
+    "  KV_WEB_CONNECT_TIMEOUT_MS  time to connect to the service (default 30000)\n"
+    "  KV_WEB_STALL_TIMEOUT_MS    time without a byte from the service (default 120000)\n"
+    "  KV_WEB_REQUEST_TIMEOUT_MS  time for a whole request to the service (default 600000)\n"
+    "  KV_WEB_MAX_ANSWER_BYTES    largest answer of the service (default 67108864)\n"
+    "  KV_WEB_CA_FILE             a further CA file to check https services' certificates with\n";
+
 // Navigation flags the system passes; 6 = no history + no cache read.
 inline constexpr int kNavNoHistory = 2;
 inline constexpr int kNavNoReadFromCache = 4;
