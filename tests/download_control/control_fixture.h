@@ -15,6 +15,7 @@
 
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
+#include "download_control/results_form.h"
 #include "platform/activex/property_bag.h"
 #include "platform/activex/user_control.h"
 #include "platform/forms/form.h"
@@ -91,6 +92,36 @@ inline constexpr char kExpenseLines[] =
     "11|5/1/2006|Tip||5.50||Travel|Expense|False|False||\r\n"
     "EXP2|Vendor B|5/3/2006|Lunch|False|Checking\r\n"
     "12|5/3/2006|Lunch||12||Meals|Expense|False|False||\r\n";
+
+// What the results form shows at the end of a run.
+struct ResultsSeen {
+  std::string total, success, failure;
+  std::vector<std::vector<std::string>> rows;
+
+  // Each row's reason of failure, the grid's last column.
+  std::vector<std::string> Reasons() const {
+    std::vector<std::string> reasons;
+    for (const auto& row : rows) reasons.push_back(row.back());
+    return reasons;
+  }
+};
+
+// Queues the results form: records what it shows, then presses OK.
+inline void ExpectResults(kvtest::ScriptedUi& ui, ResultsSeen& seen) {
+  ui.QueueModal([&seen](platform::forms::Form& form) {
+    auto& results = dynamic_cast<frmResults&>(form);
+    seen.total = results.lblTotal.Caption();
+    seen.success = results.lblSuccess.Caption();
+    seen.failure = results.lblFailure.Caption();
+    for (int r = 1; r <= results.ListView1.ItemCount(); ++r) {
+      const auto& item = results.ListView1.Item(r);
+      std::vector<std::string> row = {item.Text()};
+      for (int c = 1; c <= 6; ++c) row.push_back(item.SubItem(c));
+      seen.rows.push_back(row);
+    }
+    results.OKButton.Click();
+  });
+}
 
 }  // namespace tessarine::test
 

@@ -17,28 +17,6 @@ using platform::forms::vbCritical;
 using platform::forms::vbInformation;
 using platform::forms::vbOKOnly;
 
-struct ResultsSeen {
-  std::string total, success, failure;
-  std::vector<std::vector<std::string>> rows;
-};
-
-// Queues the results form: records what it shows, then presses OK.
-void ExpectResults(kvtest::ScriptedUi& ui, ResultsSeen& seen) {
-  ui.QueueModal([&seen](Form& form) {
-    auto& results = dynamic_cast<frmResults&>(form);
-    seen.total = results.lblTotal.Caption();
-    seen.success = results.lblSuccess.Caption();
-    seen.failure = results.lblFailure.Caption();
-    for (int r = 1; r <= results.ListView1.ItemCount(); ++r) {
-      const auto& item = results.ListView1.Item(r);
-      std::vector<std::string> row = {item.Text()};
-      for (int c = 1; c <= 6; ++c) row.push_back(item.SubItem(c));
-      seen.rows.push_back(row);
-    }
-    results.OKButton.Click();
-  });
-}
-
 TEST_F(PostingTest, TimeRunPostsReportsAndCountsEveryRecord) {
   service.WriteFile("pending-time.txt", kTimeLines);
   KVRDowloadctl& c = Site(Params(true));

@@ -78,23 +78,6 @@ struct RecoveringQuickBooks {
   }
 };
 
-struct ResultsSeen {
-  std::string total, success, failure;
-  std::vector<std::string> reasons;
-};
-
-void ExpectResults(kvtest::ScriptedUi& ui, ResultsSeen& seen) {
-  ui.QueueModal([&seen](Form& form) {
-    auto& results = dynamic_cast<frmResults&>(form);
-    seen.total = results.lblTotal.Caption();
-    seen.success = results.lblSuccess.Caption();
-    seen.failure = results.lblFailure.Caption();
-    for (int r = 1; r <= results.ListView1.ItemCount(); ++r)
-      seen.reasons.push_back(results.ListView1.Item(r).SubItem(6));
-    results.OKButton.Click();
-  });
-}
-
 class RecoveryTest : public PostingTest {
  protected:
   RecoveryTest() {
@@ -187,7 +170,7 @@ TEST_F(RecoveryTest, ARecordWhoseReportFailedIsReportedNotAddedByTheNextRun) {
   service.WriteFile("faults/kalvorupdatestatus.asp.1", "status 500\n");
   const ResultsSeen first = Run();
   EXPECT_EQ(first.success, "3");
-  ASSERT_EQ(first.reasons.size(), 1u);
+  ASSERT_EQ(first.Reasons().size(), 1u);
   EXPECT_EQ(JournalEntries(), 1u);
   ASSERT_EQ(Adds().size(), 4u);
   const std::string first_add = Adds()[0];
@@ -200,10 +183,10 @@ TEST_F(RecoveryTest, ARecordWhoseReportFailedIsReportedNotAddedByTheNextRun) {
   EXPECT_EQ(Adds().size(), 4u);
   ASSERT_EQ(Reports().size(), 5u);
   EXPECT_NE(Reports()[4].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[4].body;
-  ASSERT_EQ(second.reasons.size(), 1u);
-  EXPECT_NE(second.reasons[0].find("Added to QuickBooks by an earlier download"), std::string::npos)
-      << second.reasons[0];
-  EXPECT_NE(second.reasons[0].find("Try later"), std::string::npos) << second.reasons[0];
+  ASSERT_EQ(second.Reasons().size(), 1u);
+  EXPECT_NE(second.Reasons()[0].find("Added to QuickBooks by an earlier download"), std::string::npos)
+      << second.Reasons()[0];
+  EXPECT_NE(second.Reasons()[0].find("Try later"), std::string::npos) << second.Reasons()[0];
   EXPECT_EQ(JournalEntries(), 1u);
 
   // Accepted at last: reported once more, still not added, and forgotten.
@@ -255,8 +238,8 @@ TEST_F(RecoveryTest, WithoutRecoveryTheUserDecidesWhetherAnUnknownAddIsPostedAga
   EXPECT_NE(Adds()[0].find("<CheckAddRq"), std::string::npos);
   EXPECT_EQ(first.total, "2");
   EXPECT_EQ(first.failure, "1");
-  ASSERT_EQ(first.reasons.size(), 1u);
-  EXPECT_NE(first.reasons[0].find("Not posted again"), std::string::npos) << first.reasons[0];
+  ASSERT_EQ(first.Reasons().size(), 1u);
+  EXPECT_NE(first.Reasons()[0].find("Not posted again"), std::string::npos) << first.Reasons()[0];
   EXPECT_EQ(JournalEntries(), 1u);
 
   ui.ExpectBoxContaining("cannot tell whether the record was added", platform::forms::vbYes);
