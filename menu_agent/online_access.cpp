@@ -14,7 +14,6 @@ namespace {
 
 using platform::forms::vbInformation;
 
-// The sign-in's messages are judged by how the answer ends, whatever line break the server put after it.
 // Forms and controls that are not loaded or were never created need no cleaning up.
 void UnloadWebFormIfLoaded() {
   if (!platform::forms::HasDefaultInstance<frmKVDownload>()) return;

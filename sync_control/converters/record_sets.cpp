@@ -312,41 +312,4 @@ void ResetRecordSets() {
   t_sets = std::make_unique<RecordSets>();
 }
 
-void ResizeEmployeeRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().EmployeeRecords.Resize(count, mode);
-}
-void ResizeCustomerRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().CustomerRecords.Resize(count, mode);
-}
-void ResizeProjectRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().ProjectRecords.Resize(count, mode);
-}
-void ResizeClassRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().ClassRecords.Resize(count, mode);
-}
-void ResizeGLAccountRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().GLAccountRecords.Resize(count, mode);
-}
-void ResizeVendorRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().VendorRecords.Resize(count, mode);
-}
-void ResizeServiceItemRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().ServiceItemRecords.Resize(count, mode);
-}
-void ResizeNonInventoryItemRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().NonInventoryItemRecords.Resize(count, mode);
-}
-void ResizeOtherChargeItemRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().OtherChargeItemRecords.Resize(count, mode);
-}
-void ResizePayrollItemRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().PayrollItemRecords.Resize(count, mode);
-}
-void ResizeTimeRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().TimeRecords.Resize(count, mode);
-}
-void ResizeExpenseRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().ExpenseRecords.Resize(count, mode);
-}
-
 }  // namespace brintavel

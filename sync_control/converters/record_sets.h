@@ -143,17 +143,4 @@ struct RecordSets {
 RecordSets& ModuleRecordSets();
 void ResetRecordSets();
 
-void ResizeEmployeeRecords(int32_t count, const std::string& mode);
-void ResizeCustomerRecords(int32_t count, const std::string& mode);
-void ResizeProjectRecords(int32_t count, const std::string& mode);
-void ResizeClassRecords(int32_t count, const std::string& mode);
-void ResizeGLAccountRecords(int32_t count, const std::string& mode);
-void ResizeVendorRecords(int32_t count, const std::string& mode);
-void ResizeServiceItemRecords(int32_t count, const std::string& mode);
-void ResizeNonInventoryItemRecords(int32_t count, const std::string& mode);
-void ResizeOtherChargeItemRecords(int32_t count, const std::string& mode);
-void ResizePayrollItemRecords(int32_t count, const std::string& mode);
-void ResizeTimeRecords(int32_t count, const std::string& mode);
-void ResizeExpenseRecords(int32_t count, const std::string& mode);
-
 }  // namespace brintavel
