@@ -1,3 +1,5 @@
+// What the fuzz targets share: the property check, the answering user and the in-process service.
+
 #include "fuzz/fuzz_support.h"
 
 #include <stdlib.h>

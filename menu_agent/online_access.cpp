@@ -1,3 +1,5 @@
+// The agent's requests to the service: sign-in, the company file's registration and the site refresh.
+
 #include "menu_agent/online_access.h"
 
 #include <exception>

@@ -1,3 +1,6 @@
+// The client side of out-of-process activation: starting the server, the create, call and release exchanges,
+// and the time-outs that end a server that no longer answers.
+
 #include "platform/com/activation.h"
 
 #include <poll.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Creating an object in another process by its ProgID and calling it, as the platform's activation does.
+
 #include <chrono>
 #include <memory>
 #include <string>

@@ -1,3 +1,5 @@
+// The framing of the pipe protocols: length-prefixed messages written and read whole.
+
 #include "platform/os/message_frames.h"
 
 #include <limits.h>

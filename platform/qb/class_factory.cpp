@@ -1,3 +1,5 @@
+// The factory that talks to the QuickBooks stand-in, and the installed-factory switch tests use.
+
 #include "platform/qb/class_factory.h"
 
 #include <charconv>

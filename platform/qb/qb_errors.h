@@ -1,5 +1,7 @@
 #pragma once
 
+// QuickBooks' error numbers as the callers compare them.
+
 #include <cstdint>
 
 namespace platform::qb {

@@ -1,3 +1,5 @@
+// Finding the stand-in program and calling it over its socket.
+
 #include "platform/qb/standin_connection.h"
 
 #include <errno.h>

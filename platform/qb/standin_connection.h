@@ -1,5 +1,7 @@
 #pragma once
 
+// Finding the qb-standin program and one serve process of it, the channel of the default factory's objects.
+
 #include <filesystem>
 #include <optional>
 #include <string>

@@ -1,3 +1,5 @@
+// Writing subscription message sets as qbXML and reading the responses back.
+
 #include "platform/qb/subscription_xml.h"
 
 #include <array>

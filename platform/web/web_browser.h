@@ -1,5 +1,7 @@
 #pragma once
 
+// The embedded browser control the web-request forms send their requests with.
+
 #include <cstdint>
 #include <functional>
 #include <memory>

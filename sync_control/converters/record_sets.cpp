@@ -1,3 +1,5 @@
+// The record sets' compact row layout and their lookup by ListID; every converter keeps its records here.
+
 #include "sync_control/converters/record_sets.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The module's record sets, one per list, that the converters fill and later lists look up (a job's customer).
+
 #include <array>
 #include <cstdint>
 #include <memory>
