@@ -503,6 +503,26 @@ TEST_F(WebBrowserTest, WaitingForADelayedAnswerBlocksInsteadOfPolling) {
   EXPECT_LE(counter.waits, 30);
 }
 
+TEST_F(WebBrowserTest, EachNavigationGoesOverTheTransportInstalledWhenItStarts) {
+  // The control was made before the fake was installed and outlives it: neither binds it to a transport.
+  {
+    ScopedWebAnswers answers([](const WebRequest&) { return WebAnswer{200, "text/plain", "from the fake"}; });
+    EXPECT_EQ(Get("brintavel.asp"), "from the fake");
+  }
+  EXPECT_EQ(service_.ReceivedCount(), 0u);
+  EXPECT_EQ(Get("brintavel.asp"), "SUCCESS");
+  EXPECT_EQ(service_.ReceivedCount(), 1u);
+  {
+    ScopedWebAnswers outer([](const WebRequest&) { return WebAnswer{200, "text/plain", "outer"}; });
+    {
+      ScopedWebAnswers inner([](const WebRequest&) { return WebAnswer{200, "text/plain", "inner"}; });
+      EXPECT_EQ(Get("brintavel.asp"), "inner");
+    }
+    EXPECT_EQ(Get("brintavel.asp"), "outer");
+  }
+  EXPECT_EQ(service_.ReceivedCount(), 1u);
+}
+
 TEST(ScopedWebAnswersTest, AnswersInProcessThroughTheLoopAndTheSameReadingRules) {
   forms::EventLoop loop;
   WebBrowser browser(loop);
