@@ -4,8 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
-#include <regex>
+#include <sstream>
 
 #include "standins/quickbooks/request_handler.h"
 #include "tests/standins/quickbooks/qbxml_probe.h"
@@ -179,9 +180,11 @@ TEST_F(TxnQueryTest, EntityFilterMatchesFullNamesWithoutRegardToCaseAndListIDs) 
     std::vector<probe::Element> records = FileRecords(kind);
     // The ref's text holds its ListID and its FullName.
     std::string refText = records[0].children.at(kind.entityRef);
-    std::smatch parts;
-    ASSERT_TRUE(std::regex_search(refText, parts, std::regex(R"(\s*(\S+)\s+(.*\S)\s*)")));
-    std::string listID = parts[1], fullName = parts[2];
+    std::istringstream words(refText);
+    std::string listID, fullName, word;
+    words >> listID;
+    while (words >> word) fullName += (fullName.empty() ? "" : " ") + word;
+    ASSERT_FALSE(fullName.empty()) << refText;
     auto same = [&](const probe::Element& r) {
       return r.children.at(kind.entityRef).find(listID) != std::string::npos;
     };
@@ -230,18 +233,21 @@ TEST_F(TxnQueryTest, AnAddWritesTimeCreatedInLocalTimeWithItsOffsetAndAQueryRetu
   ASSERT_EQ(inAnswer.size(), 1u);
   std::string created = inAnswer[0].children.at("TimeCreated");
 
-  std::smatch parts;
-  ASSERT_TRUE(
-      std::regex_match(created, parts, std::regex(R"((\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)([+-])(\d\d):(\d\d))")))
-      << created;
+  // Second resolution and an offset, nothing more: "2006-05-09T14:03:07-05:00".
   tm fields{};
-  fields.tm_year = std::stoi(parts[1]) - 1900;
-  fields.tm_mon = std::stoi(parts[2]) - 1;
-  fields.tm_mday = std::stoi(parts[3]);
-  fields.tm_hour = std::stoi(parts[4]);
-  fields.tm_min = std::stoi(parts[5]);
-  fields.tm_sec = std::stoi(parts[6]);
-  long offset = (std::stol(parts[8]) * 60 + std::stol(parts[9])) * 60 * (parts[7] == "-" ? -1 : 1);
+  char sign = 0;
+  int offsetHours = 0, offsetMinutes = 0, consumed = 0;
+  ASSERT_EQ(std::sscanf(created.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d%n", &fields.tm_year, &fields.tm_mon,
+                        &fields.tm_mday, &fields.tm_hour, &fields.tm_min, &fields.tm_sec, &sign, &offsetHours,
+                        &offsetMinutes, &consumed),
+            9)
+      << created;
+  EXPECT_EQ(created.size(), 25u) << created;
+  EXPECT_EQ(consumed, 25) << created;
+  ASSERT_TRUE(sign == '+' || sign == '-') << created;
+  fields.tm_year -= 1900;
+  fields.tm_mon -= 1;
+  long offset = (offsetHours * 60L + offsetMinutes) * 60 * (sign == '-' ? -1 : 1);
   time_t instant = timegm(&fields) - offset;
   EXPECT_GE(instant, before);
   EXPECT_LE(instant, after);
