@@ -143,18 +143,20 @@ struct ServiceStandin::Server {
     t_recorded = true;
     const PageRequest request{PageOf(req.path), ParseTargetQuery(req.target), base_url, req.body};
     const Fault fault = data.TakeFault(request.page);
+    if (fault.delay.count() > 0 && !Delay(fault.delay)) {
+      DropConnection(req.local_port, req.remote_port);
+      return;
+    }
     Answer answer;
     if (auto scripted = data.TakeAnswer(request.page)) {
       answer.content_type = ContentTypeOf(*scripted);
       answer.body = std::move(*scripted);
     } else {
-      answer = NormalAnswer(data, request);
+      // A request that fails before the page runs changes nothing; a lost answer comes after the work.
+      const bool failed = fault.drop || fault.status != 0 || !fault.redirect.empty();
+      answer = NormalAnswer(data, request, failed && !fault.answer_lost ? PageWork::kAnswerOnly : PageWork::kDo);
     }
-    if (fault.delay.count() > 0 && !Delay(fault.delay)) {
-      DropConnection(req.local_port, req.remote_port);
-      return;
-    }
-    if (fault.drop) {
+    if (fault.drop || fault.answer_lost) {
       DropConnection(req.local_port, req.remote_port);
       res.status = 500;
       return;
