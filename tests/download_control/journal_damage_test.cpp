@@ -8,12 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -227,6 +229,50 @@ TEST_F(JournalDamageTest, EachDamageIsListedWithItsFileAndTheRestIsStillRead) {
     // Nothing goes after the damage until it has been said and cleared, and the file is left as it was.
     EXPECT_THROW(journal.Note("ACME", RecordType::kTime, "D", "", "KV4", ""), kv::Error);
     EXPECT_EQ(Slurp(journal_path_), damaged);
+  }
+}
+
+// Whatever a byte flipped, dropped or added anywhere does, the reader says so, and what it still reads is what
+// was written: never an entry, answer or state that no run noted.
+TEST_F(JournalDamageTest, NoChangeOfAByteGoesUnsaidOrReadsAsSomethingElse) {
+  WriteThree();
+  {
+    PostingJournal journal(company_, Seams());
+    JournalEntry b = journal.Entries()[1];
+    journal.NoteAnswer(b, "<answer of B/>");
+  }
+  const std::string whole = Slurp(journal_path_);
+  const std::vector<JournalEntry> written = PostingJournal(company_, Seams()).Entries();
+  ASSERT_EQ(written.size(), 3u);
+  std::mt19937 random(20260412);
+  for (int round = 0; round < 600; ++round) {
+    std::string changed = whole;
+    const size_t at = random() % changed.size();
+    switch (round % 3) {
+      case 0:
+        changed[at] = static_cast<char>(changed[at] ^ (1 << (random() % 8)));
+        break;
+      case 1:
+        changed.erase(at, 1);
+        break;
+      default:
+        changed.insert(at, 1, static_cast<char>(random() % 256));
+        break;
+    }
+    const JournalImage image = ReadJournalImage(changed);
+    SCOPED_TRACE("round " + std::to_string(round) + " at " + std::to_string(at));
+    EXPECT_FALSE(image.damage.empty());
+    for (const JournalEntry& e : image.entries) {
+      const auto same = std::find_if(written.begin(), written.end(), [&](const JournalEntry& w) {
+        return w.sequence == e.sequence && w.record_id == e.record_id && w.request == e.request &&
+               w.message_set_id == e.message_set_id && w.noted_at == e.noted_at;
+      });
+      ASSERT_NE(same, written.end()) << e.record_id;
+      // An answer is never made up, though a lost answer record leaves the entry as only sent.
+      if (e.state != JournalEntry::State::kSent) {
+        EXPECT_EQ(e.answer, same->answer);
+      }
+    }
   }
 }
 
