@@ -1,25 +1,23 @@
+// The company file's posting journal: where it lies, what it makes of its records, and how it is kept short.
+
 #include "download_control/posting_journal.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <optional>
-#include <random>
+#include <ctime>
 #include <set>
-#include <sstream>
 #include <system_error>
 
+#include "common/file_identity.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
-#include "platform/com/state_directory.h"
 #include "platform/os/atomic_file.h"
 
 namespace tessarine {
@@ -27,100 +25,38 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kMagic[] = "tessarine-journal 2";
-constexpr char kRunSuffix[] = ".journal";
+constexpr std::string_view kJournalSuffix = ".tessarine-journal";
+// Beside the journal, the time it was made: a journal that is missing where one was made is damage, not a fresh
+// start, since whatever it held may be in QuickBooks.
+constexpr std::string_view kMadeSuffix = ".tessarine-journal-made";
+// A rewrite pays once the records it would leave out are this many and outnumber those it keeps.
+constexpr size_t kCompactAfter = 64;
 
-[[noreturn]] void Fail(const fs::path& path, const std::string& what, int error) {
-  throw kv::Error(error, "The download's journal " + path.string() + " " + what + ": " + std::strerror(error));
-}
-
-// Values stay one word of one line; the answer is counted in bytes instead.
-std::string Escape(const std::string& value) {
-  std::string out;
-  for (char c : value) {
-    if (c == '%') {
-      out += "%25";
-    } else if (c == '\n') {
-      out += "%0A";
-    } else if (c == '\r') {
-      out += "%0D";
-    } else if (c == ' ') {
-      out += "%20";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string Unescape(const std::string& value) {
-  std::string out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '%' && i + 2 < value.size()) {
-      const std::string code = value.substr(i + 1, 2);
-      out += code == "0A" ? '\n' : code == "0D" ? '\r' : code == "20" ? ' ' : '%';
-      i += 2;
-    } else {
-      out += value[i];
-    }
-  }
-  return out;
-}
-
-// One run file's records, replayed into the entries they leave; a record cut short ends the replay.
-struct RunFile {
-  std::string site;
-  std::string company;
-  std::vector<JournalEntry> noted;  // in the order noted
-  std::set<std::string> done;
+// No more access than the company file gives: whoever may write it may write its journal, nobody else.
+struct Access {
+  mode_t mode = platform::os::kPrivateMode;
+  gid_t group = static_cast<gid_t>(-1);
 };
 
-std::optional<RunFile> ReadRunFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string line;
-  if (!std::getline(in, line) || line != kMagic) return std::nullopt;
-  RunFile file;
-  if (!std::getline(in, line) || !line.starts_with("site ")) return std::nullopt;
-  file.site = Unescape(line.substr(5));
-  if (!std::getline(in, line) || !line.starts_with("company ")) return std::nullopt;
-  file.company = Unescape(line.substr(8));
-  while (std::getline(in, line) && !in.eof()) {
-    std::istringstream words(line);
-    std::string kind, id;
-    words >> kind >> id;
-    if (kind == "note") {
-      JournalEntry e;
-      e.message_set_id = id;
-      std::string recovery, ids;
-      if (!(words >> recovery >> e.type >> ids)) break;
-      e.recovery = recovery == "1";
-      e.ids = Unescape(ids);
-      file.noted.push_back(std::move(e));
-    } else if (kind == "answer") {
-      size_t size = 0;
-      if (!(words >> size)) break;
-      std::string answer(size, '\0');
-      if (!in.read(answer.data(), static_cast<std::streamsize>(size)) || in.get() != '\n') break;
-      for (auto& e : file.noted) {
-        if (e.message_set_id == id) {
-          e.answered = true;
-          e.answer = std::move(answer);
-          break;
-        }
-      }
-    } else if (kind == "done") {
-      file.done.insert(id);
-    } else {
-      break;
-    }
-  }
-  return file;
+Access AccessOf(const std::string& company_file) {
+  struct stat info {};
+  if (stat(company_file.c_str(), &info) != 0) return {};
+  return {static_cast<mode_t>((info.st_mode & 0666) | 0600), info.st_gid};
 }
 
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
-  return "/";
+std::optional<int64_t> MadeTime(const fs::path& path) {
+  // Read as the journal is opened: no link followed, no FIFO waited on.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? std::nullopt : std::optional<int64_t>(0);
+  struct stat info {};
+  char text[32] = {};
+  ssize_t n = 0;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) n = read(fd, text, sizeof text - 1);
+  close(fd);
+  int64_t value = 0;
+  // There, though its time cannot be read: the journal was made at some time before.
+  if (n <= 0 || std::from_chars(text, text + n, value).ec != std::errc()) return 0;
+  return value;
 }
 
 }  // namespace
@@ -129,166 +65,273 @@ std::string JournalSiteKey(const std::string& site_code) {
   return kv::ToUpperAscii(kv::TrimBlanks(site_code));
 }
 
-std::string JournalCompanyKey(const std::string& company_file) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(company_file, ec);
-  if (ec) return company_file;
-  const fs::path canonical = fs::weakly_canonical(absolute, ec);
-  return ec ? absolute.lexically_normal().string() : canonical.string();
-}
-
-fs::path PostingJournal::DefaultFolder() {
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && fs::path(xdg).is_absolute()) {
-    return fs::path(xdg) / "tessarine";
+bool NamesRecord(const JournalEntry& entry, RecordType type, std::string_view record_id, std::string_view item_ids) {
+  if (entry.type != type) return false;
+  if (type != RecordType::kExpense) return entry.record_id == record_id;
+  if (!entry.record_id.empty() && !record_id.empty()) return entry.record_id == record_id;
+  // Without a header id on either side, lines that came back fewer or in another order still name the expense.
+  std::set<std::string_view> ours;
+  std::string_view rest = entry.item_ids;
+  const auto next_id = [](std::string_view& ids) {
+    const size_t comma = std::min(ids.find(','), ids.size());
+    std::string_view id = kv::TrimBlanks(ids.substr(0, comma));
+    ids.remove_prefix(std::min(comma + 1, ids.size()));
+    return id;
+  };
+  while (!rest.empty()) {
+    if (const std::string_view id = next_id(rest); !id.empty()) ours.insert(id);
   }
-  return fs::path(HomeFolder()) / ".local" / "state" / "tessarine";
+  rest = item_ids;
+  while (!rest.empty()) {
+    if (ours.contains(next_id(rest))) return true;
+  }
+  return false;
 }
 
-void PostingJournal::CheckFolder(const fs::path& folder) {
-  // Site codes and company paths are nobody else's business, and what another user could write here would
-  // decide what the next download adds.
-  platform::com::OpenPrivateFolder(folder);
+fs::path PostingJournal::PathOf(const std::string& company_file) {
+  return kv::GuardFileOf(company_file, kJournalSuffix);
 }
 
-PostingJournal::PostingJournal(fs::path folder) : folder_(std::move(folder)) {
-  CheckFolder(folder_);
+PostingJournal::PostingJournal(const std::string& company_file, JournalSeams seams)
+    : company_(company_file), path_(PathOf(company_file)), seams_(std::move(seams)) {
+  if (seams_.disk == nullptr) seams_.disk = &RealJournalDisk();
+  Load();
 }
 
-PostingJournal::~PostingJournal() {
-  CloseRunFile();
+PostingJournal::PostingJournal(PostingJournal&&) noexcept = default;
+PostingJournal& PostingJournal::operator=(PostingJournal&&) noexcept = default;
+PostingJournal::~PostingJournal() = default;
+
+int64_t PostingJournal::Now() const {
+  return seams_.now ? seams_.now() : static_cast<int64_t>(std::time(nullptr));
 }
 
-void PostingJournal::SetRun(const std::string& site_code, const std::string& company_file) {
-  const std::string site = JournalSiteKey(site_code);
-  const std::string company = JournalCompanyKey(company_file);
-  if (site == site_ && company == company_) return;
-  CloseRunFile();
-  site_ = site;
-  company_ = company;
+bool PostingJournal::Aged(const JournalEntry& entry, int64_t now) const {
+  const int64_t news = entry.state == JournalEntry::State::kReported ? entry.reported_at : entry.noted_at;
+  return news + kJournalKeepSeconds < now;
 }
 
-void PostingJournal::CloseRunFile() {
-  if (fd_ < 0) return;
-  close(fd_);
-  fd_ = -1;
-  if (live_.empty() && !closes_others_) unlink(run_file_.c_str());
-  closes_others_ = false;
-  run_file_.clear();
-  live_.clear();
-}
-
-void PostingJournal::Append(const std::string& record, bool sync) {
-  if (fd_ < 0) {
-    std::random_device device;
-    char name[64];
-    std::snprintf(name, sizeof name, "run-%ld-%08x%08x%s", static_cast<long>(getpid()), device(), device(), kRunSuffix);
-    const fs::path path = folder_ / name;
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) Fail(path, "could not be made", errno);
-    fd_ = fd;
-    run_file_ = path;
-    // The header and the file's name are on disk before any note relies on them.
-    Append(std::string(kMagic) + "\nsite " + Escape(site_) + "\ncompany " + Escape(company_) + "\n", true);
+void PostingJournal::Load() {
+  const fs::path made = kv::GuardFileOf(company_, kMadeSuffix);
+  std::string content;
+  const JournalFile::Opened opened = file_.Open(path_, *seams_.disk, content);
+  const std::optional<int64_t> made_at = MadeTime(made);
+  if (opened == JournalFile::Opened::kMissing) {
+    if (made_at) {
+      damage_.push_back({path_, "the journal is missing", *made_at});
+      return;
+    }
+    CreateNew();
+    return;
+  }
+  if (opened == JournalFile::Opened::kUnreadable) {
+    damage_.push_back({path_, "the file cannot be read: " + content, made_at.value_or(0)});
+    return;
+  }
+  if (!file_.Writable()) {
+    // Read, it could only say what may be in QuickBooks; nothing this run adds could be noted in it.
+    throw kv::Error(EACCES, "The download's journal " + path_.string() +
+                                " may be read but not written by this user: " + std::strerror(EACCES));
+  }
+  JournalImage image = ReadJournalImage(content);
+  for (ReadDamage& d : image.damage) damage_.push_back({path_, std::move(d.what), d.since});
+  entries_ = std::move(image.entries);
+  marks_ = std::move(image.marks);
+  created_ = image.has_header ? image.header.created : made_at.value_or(0);
+  next_sequence_ = std::max<uint64_t>(image.header.next_sequence, image.max_sequence + 1);
+  last_message_set_ = std::max(image.header.last_message_set, image.last_message_set);
+  if (!made_at) {
     try {
-      platform::os::SyncFolder(folder_);
+      platform::os::ReplaceFileAtomically(made, std::to_string(created_), AccessOf(company_).mode);
     } catch (const std::system_error& e) {
-      Fail(folder_, "could not be synced", e.code().value());
+      throw kv::Error(e.code().value(), "The download's journal could not be marked: " + std::string(e.what()));
     }
   }
-  size_t done = 0;
-  while (done < record.size()) {
-    const ssize_t n = write(fd_, record.data() + done, record.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) Fail(run_file_, "could not be written", n < 0 ? errno : EIO);
-    done += static_cast<size_t>(n);
+  if (damage_.empty()) CompactIfWorthIt(image.records);
+}
+
+void PostingJournal::CreateNew() {
+  created_ = Now();
+  const Access access = AccessOf(company_);
+  // The journal is there whole, header and all, before the mark that says it was made.
+  file_.Replace(path_, *seams_.disk, HeaderRecord({created_, next_sequence_, last_message_set_}), access.mode,
+                access.group);
+  try {
+    platform::os::ReplaceFileAtomically(kv::GuardFileOf(company_, kMadeSuffix), std::to_string(created_), access.mode);
+  } catch (const std::system_error& e) {
+    throw kv::Error(e.code().value(), "The download's journal could not be marked: " + std::string(e.what()));
   }
-  if (sync && fdatasync(fd_) != 0) Fail(run_file_, "could not be synced", errno);
 }
 
-JournalEntry PostingJournal::Note(const std::string& message_set_id, const std::string& type, const std::string& ids,
-                                  bool recovery) {
-  JournalEntry e;
-  e.message_set_id = message_set_id;
-  e.site = site_;
-  e.company = company_;
-  e.type = type;
-  e.ids = ids;
-  e.recovery = recovery;
-  Append("note " + message_set_id + (recovery ? " 1 " : " 0 ") + type + " " + Escape(ids) + "\n", true);
-  live_.insert(message_set_id);
-  return e;
-}
-
-void PostingJournal::NoteAnswer(JournalEntry& entry, const std::string& answer) {
-  Append("answer " + entry.message_set_id + " " + std::to_string(answer.size()) + "\n" + answer + "\n", true);
-  entry.answered = true;
-  entry.answer = answer;
-}
-
-void PostingJournal::Remove(const JournalEntry& entry) {
-  Append("done " + entry.message_set_id + "\n", false);
-  // The record that closes an entry of another file must stay as long as that file does.
-  if (live_.erase(entry.message_set_id) == 0) closes_others_ = true;
-}
-
-std::vector<fs::path> PostingJournal::RunFiles() const {
-  std::vector<fs::path> files;
-  std::error_code ec;
-  for (const auto& file : fs::directory_iterator(folder_, ec)) {
-    if (file.path().filename().string().ends_with(kRunSuffix) && file.is_regular_file(ec)) {
-      files.push_back(file.path());
+std::string PostingJournal::WholeContent(int64_t now) const {
+  std::string content = HeaderRecord({created_, next_sequence_, last_message_set_});
+  // In sequence order, so the rewritten journal reads back as it stood.
+  size_t e = 0;
+  size_t m = 0;
+  while (e < entries_.size() || m < marks_.size()) {
+    const bool entry_first = m == marks_.size() || (e < entries_.size() && entries_[e].sequence < marks_[m].sequence);
+    if (entry_first) {
+      if (!Aged(entries_[e], now)) content += EntryRecords(entries_[e]);
+      ++e;
+    } else {
+      if (marks_[m].set_at + kJournalKeepSeconds >= now) content += SuspectRecord(marks_[m]);
+      ++m;
     }
   }
-  return files;
+  return content;
+}
+
+void PostingJournal::CompactIfWorthIt(size_t records_read) {
+  const int64_t now = Now();
+  size_t kept = 1;
+  for (const JournalEntry& entry : entries_) {
+    if (Aged(entry, now)) continue;
+    kept += 1 + (entry.state != JournalEntry::State::kSent) + (entry.state == JournalEntry::State::kReported);
+  }
+  for (const SuspectMark& mark : marks_) kept += mark.set_at + kJournalKeepSeconds >= now ? 1 : 0;
+  const size_t dropped = records_read > kept ? records_read - kept : 0;
+  if (dropped < kCompactAfter || dropped < kept) return;
+  const std::string content = WholeContent(now);
+  const Access access = AccessOf(company_);
+  file_.Replace(path_, *seams_.disk, content, access.mode, access.group);
+  std::erase_if(entries_, [&](const JournalEntry& entry) { return Aged(entry, now); });
+  std::erase_if(marks_, [&](const SuspectMark& mark) { return mark.set_at + kJournalKeepSeconds < now; });
 }
 
 std::vector<JournalEntry> PostingJournal::Entries() const {
-  std::vector<JournalEntry> noted;
-  std::set<std::string> done;
-  for (const fs::path& path : RunFiles()) {
-    auto file = ReadRunFile(path);
-    if (!file || file->site != site_ || file->company != company_) continue;
-    for (auto& e : file->noted) {
-      e.site = site_;
-      e.company = company_;
-      noted.push_back(std::move(e));
-    }
-    done.insert(file->done.begin(), file->done.end());
+  const int64_t now = Now();
+  std::vector<JournalEntry> live;
+  for (const JournalEntry& entry : entries_) {
+    if (!Aged(entry, now)) live.push_back(entry);
   }
-  // Oldest first; a file whose removal a crash undid may repeat an entry another file took over.
-  std::stable_sort(noted.begin(), noted.end(),
-                   [](const JournalEntry& a, const JournalEntry& b) { return a.message_set_id < b.message_set_id; });
-  std::vector<JournalEntry> entries;
-  for (auto& e : noted) {
-    if (done.contains(e.message_set_id)) continue;
-    if (!entries.empty() && entries.back().message_set_id == e.message_set_id) {
-      if (e.answered && !entries.back().answered) entries.back() = std::move(e);
-      continue;
-    }
-    entries.push_back(std::move(e));
-  }
-  return entries;
+  std::stable_sort(live.begin(), live.end(),
+                   [](const JournalEntry& a, const JournalEntry& b) { return a.sequence < b.sequence; });
+  return live;
 }
 
-void PostingJournal::Adopt() {
-  std::vector<fs::path> earlier;
-  for (const fs::path& path : RunFiles()) {
-    if (path == run_file_) continue;
-    auto file = ReadRunFile(path);
-    if (file && file->site == site_ && file->company == company_) earlier.push_back(path);
+void PostingJournal::CheckWritable() const {
+  // Nothing goes after a cut record or into a file whose damage was not said: what the damage hides would stay
+  // hidden behind what this run adds.
+  if (!damage_.empty()) {
+    throw kv::Error(EIO, "The download's journal " + path_.string() + " is damaged (" + damage_.front().what +
+                             "); nothing is posted until the damage has been reported and cleared.");
   }
-  if (earlier.empty()) return;
-  const std::vector<JournalEntry> entries = Entries();
-  std::string records;
-  for (const JournalEntry& e : entries) {
-    if (live_.contains(e.message_set_id)) continue;
-    records += "note " + e.message_set_id + (e.recovery ? " 1 " : " 0 ") + e.type + " " + Escape(e.ids) + "\n";
-    if (e.answered)
-      records += "answer " + e.message_set_id + " " + std::to_string(e.answer.size()) + "\n" + e.answer + "\n";
+}
+
+JournalEntry* PostingJournal::Find(uint64_t sequence) {
+  const auto found =
+      std::find_if(entries_.begin(), entries_.end(), [&](const JournalEntry& e) { return e.sequence == sequence; });
+  return found == entries_.end() ? nullptr : &*found;
+}
+
+JournalEntry PostingJournal::Note(const std::string& site_code, RecordType type, const std::string& record_id,
+                                  const std::string& item_ids, const std::string& message_set_id,
+                                  const std::string& request) {
+  CheckWritable();
+  JournalEntry entry;
+  entry.sequence = next_sequence_;
+  entry.site = JournalSiteKey(site_code);
+  entry.type = type;
+  entry.record_id = record_id;
+  entry.item_ids = SortItemIds(item_ids);
+  entry.message_set_id = message_set_id;
+  entry.request = request;
+  entry.noted_at = Now();
+  file_.Append(NoteRecord(entry), true);
+  ++next_sequence_;
+  if (!message_set_id.empty()) last_message_set_ = entry.sequence;
+  entries_.push_back(entry);
+  return entry;
+}
+
+void PostingJournal::NoteAnswer(JournalEntry& entry, const std::string& answer) {
+  CheckWritable();
+  JournalEntry* ours = Find(entry.sequence);
+  if (ours == nullptr) {
+    throw kv::Error(EINVAL, "The download's journal " + path_.string() + " holds no entry " +
+                                std::to_string(entry.sequence) + " to note QuickBooks' answer with.");
   }
-  if (!records.empty()) Append(records, true);
-  for (const JournalEntry& e : entries) live_.insert(e.message_set_id);
-  for (const fs::path& path : earlier) unlink(path.c_str());
+  file_.Append(AnswerRecord(Now(), entry.sequence, answer), true);
+  for (JournalEntry* e : {ours, &entry}) {
+    e->answer = answer;
+    if (e->state == JournalEntry::State::kSent) e->state = JournalEntry::State::kAnswered;
+  }
+}
+
+void PostingJournal::NoteReported(JournalEntry& entry) {
+  CheckWritable();
+  JournalEntry* ours = Find(entry.sequence);
+  if (ours == nullptr) return;  // aged out or removed already: nothing left to keep
+  const int64_t now = Now();
+  file_.Append(ReportedRecord(now, entry.sequence), false);
+  for (JournalEntry* e : {ours, &entry}) {
+    e->state = JournalEntry::State::kReported;
+    e->reported_at = now;
+  }
+}
+
+void PostingJournal::Remove(const JournalEntry& entry) {
+  CheckWritable();
+  if (Find(entry.sequence) == nullptr) return;
+  file_.Append(RemovedRecord(Now(), entry.sequence), false);
+  std::erase_if(entries_, [&](const JournalEntry& e) { return e.sequence == entry.sequence; });
+}
+
+bool PostingJournal::IsLastMessageSet(const JournalEntry& entry) const {
+  if (entry.message_set_id.empty() || !damage_.empty() || entry.sequence != last_message_set_) return false;
+  // A mark set after the entry was noted stands for a damaged file that may have held later notes.
+  return std::none_of(marks_.begin(), marks_.end(),
+                      [&](const SuspectMark& mark) { return mark.sequence > entry.sequence; });
+}
+
+fs::path PostingJournal::ClearDamage() {
+  if (damage_.empty()) return {};
+  const int64_t now = Now();
+  int64_t since = now;
+  for (const JournalDamage& d : damage_) since = std::min(since, d.since);
+  // Whatever was older than the keeping bound would have aged out of a whole journal too.
+  since = std::max(since, now - kJournalKeepSeconds);
+  file_.Close();
+  fs::path aside;
+  struct stat info {};
+  if (lstat(path_.c_str(), &info) == 0) {
+    for (int n = 0;; ++n) {
+      std::string suffix = std::string(kJournalSuffix) + ".damaged-" + std::to_string(now);
+      if (n > 0) suffix += "-" + std::to_string(n);
+      aside = kv::GuardFileOf(company_, suffix);
+      if (lstat(aside.c_str(), &info) != 0) break;
+    }
+    if (std::rename(path_.c_str(), aside.c_str()) != 0) {
+      const int error = errno;
+      throw kv::Error(error, "The damaged journal " + path_.string() + " could not be set aside as " + aside.string() +
+                                 ": " + std::strerror(error));
+    }
+  }
+  marks_.push_back({next_sequence_++, now, since});
+  if (created_ == 0) created_ = now;
+  const Access access = AccessOf(company_);
+  file_.Replace(path_, *seams_.disk, WholeContent(now), access.mode, access.group);
+  damage_.clear();
+  const fs::path made = kv::GuardFileOf(company_, kMadeSuffix);
+  if (!MadeTime(made)) {
+    try {
+      platform::os::ReplaceFileAtomically(made, std::to_string(created_), access.mode);
+    } catch (const std::system_error& e) {
+      throw kv::Error(e.code().value(), "The download's journal could not be marked: " + std::string(e.what()));
+    }
+  }
+  return aside;
+}
+
+std::optional<int64_t> PostingJournal::SuspectSince() const {
+  const int64_t now = Now();
+  std::optional<int64_t> since;
+  const auto take = [&](int64_t t) { since = since ? std::min(*since, t) : t; };
+  for (const JournalDamage& d : damage_) take(d.since);
+  for (const SuspectMark& mark : marks_) {
+    if (mark.set_at + kJournalKeepSeconds >= now) take(mark.since);
+  }
+  return since;
 }
 
 }  // namespace tessarine

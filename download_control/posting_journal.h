@@ -1,87 +1,101 @@
 #pragma once
 
-// The download's own note of what it is adding to QuickBooks. Before an add the record is noted, durably, with
-// the message set id its request carries; QuickBooks' answer is noted when it comes; the entry goes when the
-// service has accepted the record's status report. A run that was stopped anywhere in between leaves the entry,
-// and the next run of the same site and company file learns from it that QuickBooks may have, or has, the record.
+// The download's note of what it adds to QuickBooks, one journal per company file, beside it. Before an add the
+// record is noted, durably, with the request it sends and the message set id it carries; QuickBooks' answer is
+// noted when it comes; the service's acceptance of the record's report when it comes. Every run that posts into
+// the file, of any site and either mode, through any path and in any environment, reads and writes this one
+// journal under the file's run lock, so the next run learns what may be in QuickBooks. What cannot be read is
+// never skipped: it is listed as damage, and the records it may have named are to be asked of QuickBooks.
 
+#include <cstdint>
 #include <filesystem>
-#include <set>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "download_control/journal_codec.h"
+#include "download_control/journal_entry.h"
+#include "download_control/journal_file.h"
+#include "download_control/record_type.h"
 
 namespace tessarine {
 
-struct JournalEntry {
-  std::string message_set_id;
-  std::string site;       // the site code as the service compares it: upper case, no blanks around
-  std::string company;    // the company file's canonical path
-  std::string type;       // "TA", "LA" or "EXP"
-  std::string ids;        // the record id, or an expense's item ids joined by ","
-  bool recovery = false;  // the add carried the message set id, so QuickBooks can be asked about it
-  bool answered = false;  // QuickBooks took the record; answer holds its response
-  std::string answer;
+// What a test replaces: the disk the journal writes through and the clock it reads.
+struct JournalSeams {
+  JournalDisk* disk = nullptr;   // the real disk when null
+  std::function<int64_t()> now;  // Unix seconds; the system clock when empty
 };
 
-// The journal is a folder of run files, one for each run that wrote something: a header naming the site and the
-// company file, then records appended in order (a note, an answer, a done). Appending to a file that is there
-// already costs one sync, where a file per entry would cost two. A record cut short by a crash ends the file;
-// a note is synced before its add goes out, so a cut one names an add that never happened.
 class PostingJournal {
  public:
-  // The journal's folder: $XDG_STATE_HOME/tessarine, else ~/.local/state/tessarine. Relative or empty
-  // XDG_STATE_HOME is ignored.
-  static std::filesystem::path DefaultFolder();
+  static std::filesystem::path PathOf(const std::string& company_file);
 
-  // Makes the folder when it is missing (0700) and refuses one that is a link, that another user owns or that
-  // group or others may write, with a kv::Error naming it: whoever can write there could make this user's
-  // downloads skip records or post them twice. A folder others may read is tightened to 0700.
-  static void CheckFolder(const std::filesystem::path& folder);
-
-  // Opens the journal in a checked folder. Throws kv::Error.
-  explicit PostingJournal(std::filesystem::path folder);
-  // A run file whose entries are all done goes.
+  // Opens the company file's journal, making it when the file has none, and reads every record; call while
+  // holding the company file's RunLock. Damage, a file that cannot be read among it, does not throw: it is listed
+  // in Damage(). A journal that cannot be opened or written (a link or not a regular file at its place, a file
+  // this user may read but not write, a folder it cannot be made in) throws kv::Error naming it.
+  explicit PostingJournal(const std::string& company_file, JournalSeams seams = {});
+  PostingJournal(PostingJournal&&) noexcept;
+  PostingJournal& operator=(PostingJournal&&) noexcept;
   ~PostingJournal();
-  PostingJournal(const PostingJournal&) = delete;
-  PostingJournal& operator=(const PostingJournal&) = delete;
 
-  // The site and company file whose entries this run reads and writes.
-  void SetRun(const std::string& site_code, const std::string& company_file);
+  const std::vector<JournalDamage>& Damage() const { return damage_; }
+  // Every entry of the company file (all sites, both modes) not yet aged out, in the order they were noted.
+  std::vector<JournalEntry> Entries() const;
 
-  // Notes a record about to be added, synced to disk. Throws kv::Error.
-  JournalEntry Note(const std::string& message_set_id, const std::string& type, const std::string& ids, bool recovery);
-  // Notes QuickBooks' answer to the entry's add, synced. Throws kv::Error.
-  void NoteAnswer(JournalEntry& entry, const std::string& answer);
-  // The entry is done with. Not synced: an entry that comes back after a crash names a record the service no
-  // longer lists, and the next run drops it.
+  // Notes a record about to be added, synced before it returns. Throws kv::Error when it cannot be made durable
+  // (the file is left ending at its last whole record), or while damage is not cleared; the add must then not go
+  // out. The item ids are stored sorted.
+  JournalEntry Note(const std::string& site_code, RecordType type, const std::string& record_id,
+                    const std::string& item_ids, const std::string& message_set_id, const std::string& request);
+  void NoteAnswer(JournalEntry& entry, const std::string& answer);  // synced; throws kv::Error
+  // The service accepted the report; kept until it ages out. Not synced: lost, it leaves an entry that is checked
+  // against QuickBooks again. Throws kv::Error.
+  void NoteReported(JournalEntry& entry);
+  // QuickBooks has nothing of it (refused, or asked and absent). Not synced, as NoteReported. Throws kv::Error.
   void Remove(const JournalEntry& entry);
 
-  // The live entries of this run's site and company file, in the order they were noted.
-  std::vector<JournalEntry> Entries() const;
-  // Takes over what earlier runs of this site and company file left: their live entries are written into this
-  // run's file and their files go. Call it while no other run of the file can write (the run lock). Throws
-  // kv::Error.
-  void Adopt();
+  // Whether the entry's message set is provably QuickBooks' last one of this application for this company file:
+  // no later note (removed or not) carried a message set id, and no damage could hide one.
+  bool IsLastMessageSet(const JournalEntry& entry) const;
 
-  const std::filesystem::path& Folder() const { return folder_; }
+  // Damage has been said to the user: the journal is written anew with what could be read, the damaged file kept
+  // aside beside it (its path returned; empty when there was no file), and a suspect marker put in, which stands
+  // until it ages out. Nothing to clear is a no-op. Throws kv::Error.
+  std::filesystem::path ClearDamage();
+  // The earliest time of a live suspect marker or of current damage; nothing when the journal is whole.
+  std::optional<int64_t> SuspectSince() const;
+
+  const std::filesystem::path& Path() const { return path_; }
 
  private:
-  void Append(const std::string& record, bool sync);
-  void CloseRunFile();
-  std::vector<std::filesystem::path> RunFiles() const;
+  void Load();
+  void CreateNew();
+  void CompactIfWorthIt(size_t records_read);
+  std::string WholeContent(int64_t now) const;
+  bool Aged(const JournalEntry& entry, int64_t now) const;
+  void CheckWritable() const;
+  JournalEntry* Find(uint64_t sequence);
+  int64_t Now() const;
 
-  std::filesystem::path folder_;
-  std::string site_;
   std::string company_;
-  std::filesystem::path run_file_;  // empty until the first record
-  int fd_ = -1;
-  std::set<std::string> live_;  // message set ids noted or adopted here and not yet done
-  bool closes_others_ = false;  // a done record here closes an entry another file noted
+  std::filesystem::path path_;
+  JournalSeams seams_;
+  JournalFile file_;
+  std::vector<JournalDamage> damage_;
+  std::vector<JournalEntry> entries_;  // not removed, in the order noted; aged ones are left out when read
+  std::vector<SuspectMark> marks_;
+  uint64_t next_sequence_ = 1;
+  uint64_t last_message_set_ = 0;  // sequence of the latest note that carried a message set id; 0 none
+  int64_t created_ = 0;
 };
 
-// Site codes are compared as the service compares them, without regard to letter case or blanks around them.
+// Site codes compared as the service compares them: upper case, no blanks around.
 std::string JournalSiteKey(const std::string& site_code);
-// The company file by the path its links lead to.
-std::string JournalCompanyKey(const std::string& company_file);
+// The entry of a listed record: time/leave by type and id; an expense by its header id, or, when either side has
+// none, by any item id the two share.
+bool NamesRecord(const JournalEntry& entry, RecordType type, std::string_view record_id, std::string_view item_ids);
 
 }  // namespace tessarine

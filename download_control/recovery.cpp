@@ -2,7 +2,7 @@
 // never reached the service is still listed as pending, and must be reported, not added a second time.
 
 #include <algorithm>
-#include <set>
+#include <filesystem>
 #include <utility>
 
 #include "download_control/kvr_download_ctl.h"
@@ -20,21 +20,25 @@ namespace {
 
 using RecordKey = std::pair<std::string, std::string>;
 
-bool OfThisMode(const std::string& type, bool time_mode) {
-  return time_mode ? type == "TA" || type == "LA" : type == "EXP";
+bool OfThisMode(RecordType type, bool time_mode) {
+  return time_mode ? type != RecordType::kExpense : type == RecordType::kExpense;
+}
+
+RecordType TypeOf(const std::string& code) {
+  return RecordTypeFromCode(code).value_or(RecordType::kExpense);
 }
 
 // The records the download lists, by type and ids; false when the lines could not all be read, so that entries
 // of records further on are kept.
-bool ListedRecords(const std::vector<std::string>& lines, bool time_mode, std::set<RecordKey>& listed) {
+bool ListedRecords(const std::vector<std::string>& lines, bool time_mode, std::vector<RecordKey>& listed) {
   try {
     PostingWalk walk(lines, time_mode);
     for (;;) {
       WalkStep step = walk.Next();
       if (auto* time = std::get_if<TimeStep>(&step)) {
-        listed.emplace(time->type, std::to_string(time->id));
+        listed.emplace_back(time->type, std::to_string(time->id));
       } else if (auto* expense = std::get_if<ExpenseStep>(&step)) {
-        if (!expense->ids.empty()) listed.emplace("EXP", expense->ids);
+        if (!expense->ids.empty()) listed.emplace_back("EXP", expense->ids);
       } else {
         return true;
       }
@@ -55,8 +59,16 @@ std::string RecordWords(const std::string& type, const std::string& ids) {
 bool KVRDowloadctl::OpenJournal() {
   const DownloadParameters& p = Module().params;
   try {
-    if (!journal_) journal_.emplace(PostingJournal::DefaultFolder());
-    journal_->SetRun(p.SiteCode, p.QBFilePath);
+    // Opened anew for every run: another run may have written it since, under the lock this run now holds.
+    journal_.reset();
+    journal_.emplace(p.QBFilePath);
+    if (!journal_->Damage().empty()) {
+      std::string said = "The download's journal of what was posted into this company file is damaged:";
+      for (const JournalDamage& d : journal_->Damage()) said += "\r\n" + d.file.string() + ": " + d.what;
+      const std::filesystem::path aside = journal_->ClearDamage();
+      if (!aside.empty()) said += "\r\nThe damaged file is kept as " + aside.string() + ".";
+      MsgBox(said, platform::forms::vbExclamation);
+    }
     return true;
   } catch (const kv::Error& e) {
     MsgBox(e.description() + "\r\nNothing is posted into QuickBooks without it, so that no record is posted twice.",
@@ -70,18 +82,21 @@ void KVRDowloadctl::RecoverEarlierRun() {
   if (!journal_) return;
   const bool time_mode = Module().params.TsOrExpense;
   const bool recovery = HasErrorRecovery(Module().session.QBXMLVersionCode);
-  // This run holds the company file's lock: no other run of it writes the journal now.
-  journal_->Adopt();
-  std::set<RecordKey> listed;
-  const bool complete = ListedRecords(sDownloadLines, time_mode, listed);
+  const std::string site = JournalSiteKey(Module().params.SiteCode);
+  std::vector<RecordKey> listed;
+  ListedRecords(sDownloadLines, time_mode, listed);
   for (JournalEntry& entry : journal_->Entries()) {
-    if (!OfThisMode(entry.type, time_mode)) continue;
-    if (!listed.contains({entry.type, entry.ids})) {
-      // The service waits for it no longer: it heard of it after all, or the record was withdrawn.
-      if (complete) journal_->Remove(entry);
+    // A reported entry is kept for the record to be checked with QuickBooks should the service list it again.
+    if (entry.site != site || !OfThisMode(entry.type, time_mode) || entry.state == JournalEntry::State::kReported) {
       continue;
     }
-    if (!entry.answered && entry.recovery && recovery) {
+    // An entry whose record this listing leaves out is kept: a later listing may name it again.
+    const bool is_listed = std::any_of(listed.begin(), listed.end(), [&](const RecordKey& key) {
+      return NamesRecord(entry, TypeOf(key.first), key.first == "EXP" ? "" : key.second,
+                         key.first == "EXP" ? key.second : "");
+    });
+    if (!is_listed) continue;
+    if (entry.state == JournalEntry::State::kSent && !entry.message_set_id.empty() && recovery) {
       std::string kept;
       const MessageSetOutcome outcome = AskMessageSetStatus(entry.message_set_id, kept);
       if (outcome == MessageSetOutcome::kNotProcessed ||
@@ -98,13 +113,16 @@ void KVRDowloadctl::RecoverEarlierRun() {
 
 bool KVRDowloadctl::HandleEarlierRecord(const std::string& type, const std::string& ids, bool bill_or_check,
                                         const std::function<void()>& prepare_row) {
-  const auto found = std::find_if(earlierEntries_.begin(), earlierEntries_.end(),
-                                  [&](const JournalEntry& e) { return e.type == type && e.ids == ids; });
+  const RecordType record_type = TypeOf(type);
+  const bool expense = record_type == RecordType::kExpense;
+  const auto found = std::find_if(earlierEntries_.begin(), earlierEntries_.end(), [&](const JournalEntry& e) {
+    return NamesRecord(e, record_type, expense ? "" : ids, expense ? ids : "");
+  });
   if (found == earlierEntries_.end()) return false;
   JournalEntry entry = std::move(*found);
   earlierEntries_.erase(found);
   prepare_row();
-  if (entry.answered) {
+  if (entry.state != JournalEntry::State::kSent) {
     sResponseXML = entry.answer;
     currentEntry_ = std::move(entry);
     bFromEarlierRun = true;
@@ -148,7 +166,10 @@ void KVRDowloadctl::SendJournaledRequest() {
   }
   const bool recovery = HasErrorRecovery(Module().session.QBXMLVersionCode);
   try {
-    currentEntry_ = journal_->Note(sMessageSetID, sJournalType, sJournalIds, recovery);
+    const RecordType type = TypeOf(sJournalType);
+    const bool expense = type == RecordType::kExpense;
+    currentEntry_ = journal_->Note(Module().params.SiteCode, type, expense ? "" : sJournalIds,
+                                   expense ? sJournalIds : "", recovery ? sMessageSetID : "", sRequestXML);
   } catch (const kv::Error& e) {
     // Not added: without the note a stop after the add would post the record twice.
     bQBError = true;
@@ -198,7 +219,7 @@ void KVRDowloadctl::SettleEntry(PLKVUtilityResult result) {
   // reports it with QuickBooks' answer instead of adding it.
   if (currentEntry_ && journal_) {
     if (result == kvurSuccess) {
-      journal_->Remove(*currentEntry_);
+      journal_->NoteReported(*currentEntry_);
     } else if (bAnswerToNote) {
       // Before the next add replaces the answer QuickBooks keeps.
       journal_->NoteAnswer(*currentEntry_, sResponseXML);

@@ -30,7 +30,7 @@ class ControlTest : public ::testing::Test {
   ControlTest() {
     ResetModule();
     platform::forms::ResetDefaultInstances();
-    // The download's journal goes to a folder of the test's own.
+    // Nothing of a test goes into the user's own state folder.
     std::string pattern = (std::filesystem::temp_directory_path() / "kv-state-XXXXXX").string();
     if (mkdtemp(pattern.data()) != nullptr) state_home = pattern;
     state_env_.emplace("XDG_STATE_HOME", state_home.string());
@@ -44,9 +44,6 @@ class ControlTest : public ::testing::Test {
     std::error_code ec;
     std::filesystem::remove_all(state_home, ec);
   }
-
-  // The journal's folder under the test's state folder.
-  std::filesystem::path JournalFolder() const { return state_home / "tessarine"; }
 
   // The parameters a service page gives, for time and leave (true) or expenses (false).
   platform::activex::PropertyBag Params(bool time_mode) const {

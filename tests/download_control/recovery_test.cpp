@@ -93,17 +93,20 @@ class RecoveryTest : public PostingTest {
     return seen;
   }
 
+  // The entries still waiting for the service to accept their record's report.
   size_t JournalEntries() const {
-    PostingJournal journal(JournalFolder());
-    journal.SetRun("ACME", company_file);
-    return journal.Entries().size();
+    PostingJournal journal(company_file);
+    size_t open = 0;
+    for (const JournalEntry& entry : journal.Entries()) open += entry.state != JournalEntry::State::kReported;
+    return open;
   }
 
   // An entry as an earlier run, stopped during its add, would have left it.
   void PlantEntry(const std::string& message_set_id, const std::string& type, const std::string& ids, bool recovery) {
-    PostingJournal journal(JournalFolder());
-    journal.SetRun("ACME", company_file);
-    journal.Note(message_set_id, type, ids, recovery);
+    PostingJournal journal(company_file);
+    const RecordType record_type = RecordTypeFromCode(type).value();
+    const bool expense = record_type == RecordType::kExpense;
+    journal.Note("ACME", record_type, expense ? "" : ids, expense ? ids : "", recovery ? message_set_id : "", "");
   }
 
   std::vector<std::string> Adds() const {
@@ -224,7 +227,8 @@ TEST_F(RecoveryTest, AnAddAnEarlierRunWasKilledInIsCheckedWithQuickBooksFirst) {
   EXPECT_FALSE(AttributeOf(qb.requests[1], "oldMessageSetID").empty());
   ASSERT_EQ(Reports().size(), 4u);
   EXPECT_NE(Reports()[0].body.find("<TxnID>EARLIER</TxnID>"), std::string::npos);
-  EXPECT_EQ(JournalEntries(), 0u);
+  // The entry of the record no longer listed stays until it ages out: a later listing may name it again.
+  EXPECT_EQ(JournalEntries(), 1u);
 }
 
 TEST_F(RecoveryTest, WithoutRecoveryTheUserDecidesWhetherAnUnknownAddIsPostedAgain) {
