@@ -467,5 +467,85 @@ TEST_F(RecoveryTest, ADamagedJournalIsToldAndItsRecordsAreLookedForFirst) {
   EXPECT_NE(Reports()[0].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[0].body;
 }
 
+TEST_F(RecoveryTest, AKeptMessageSetDecidesWhileItIsProvablyTheLastOne) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  // Killed after QuickBooks made TA101 in the last message set noted: its kept answer is the record's.
+  const std::string ta101 = TimeAdd("2006-04-03", "Ann Lee", "Fixed the roof", "KV0000000200000000000a1");
+  PlantEntry("ACME", RecordType::kTime, "101", "", "KV0000000200000000000a1", ta101);
+  quickbooks.kept_id = "KV0000000200000000000a1";
+  quickbooks.kept = RecoveringQuickBooks::Envelope(
+      " newMessageSetID=\"KV0000000200000000000a1\" messageSetStatusCode=\"0\"",
+      "<TimeTrackingAddRs requestID=\"1\" statusCode=\"0\" statusSeverity=\"Info\" statusMessage=\"Status OK\">\r\n" +
+          quickbooks.Hold(ta101, NowText()).ret + "\r\n</TimeTrackingAddRs>\r\n");
+  const ResultsSeen first = Run();
+  EXPECT_EQ(first.success, "4");
+  EXPECT_EQ(quickbooks.checks, 1);
+  EXPECT_EQ(quickbooks.queries, 0);
+  EXPECT_EQ(Adds().size(), 3u);
+  EXPECT_NE(Reports()[0].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[0].body;
+
+  // Refused in the last message set: QuickBooks has nothing of it, so it is posted.
+  service.WriteFile("pending-time.txt",
+                    "TA104\r\n4/7/2006|Ann Lee|Acme:Roof|Consulting|1|||Refused once|True\r\nx\r\n");
+  PlantEntry("ACME", RecordType::kTime, "104", "", "KV0000000300000000000a1",
+             TimeAdd("2006-04-07", "Ann Lee", "Refused once", "KV0000000300000000000a1"));
+  quickbooks.kept_id = "KV0000000300000000000a1";
+  quickbooks.kept = RecoveringQuickBooks::Envelope(
+      " newMessageSetID=\"KV0000000300000000000a1\" messageSetStatusCode=\"0\"",
+      "<TimeTrackingAddRs requestID=\"1\" statusCode=\"3140\" statusSeverity=\"Error\" statusMessage=\"No such "
+      "employee\" />\r\n");
+  const ResultsSeen second = Run();
+  EXPECT_EQ(second.success, "1");
+  EXPECT_EQ(quickbooks.checks, 2);
+  EXPECT_EQ(quickbooks.queries, 0);
+  ASSERT_EQ(Adds().size(), 4u);
+  EXPECT_NE(Adds()[3].find("Refused once"), std::string::npos);
+  EXPECT_EQ(JournalEntries(), 0u);
+}
+
+TEST_F(RecoveryTest, ARecordListedAgainAfterItsReportWasAcceptedIsReportedNotAdded) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  Run();
+  ASSERT_EQ(Adds().size(), 4u);
+  // The service hands TA101 out once more though it accepted its report.
+  service.WriteFile("pending-time.txt",
+                    "TA101\r\n4/3/2006|Ann Lee|Acme:Roof|Consulting|7.5|Admin|Hourly|Fixed the roof|True\r\nx\r\n");
+  const ResultsSeen again = Run();
+  EXPECT_EQ(again.success, "1");
+  EXPECT_EQ(Adds().size(), 4u);
+  // Asked by its TxnID, and only that: no other record was queried.
+  EXPECT_EQ(quickbooks.queries, 1);
+  ASSERT_EQ(Reports().size(), 5u);
+  EXPECT_NE(Reports()[4].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[4].body;
+}
+
+TEST_F(RecoveryTest, AnExpenseWithItsLinesReorderedOrFewerIsOneRecord) {
+  service.WriteFile("pending-expenses.txt", kExpenseLines);
+  service.WriteFile("faults/kalvorupdatestatus.asp.1", "status 500\n");
+  Run(false);
+  ASSERT_EQ(Adds().size(), 2u);
+  ASSERT_EQ(JournalEntries(), 1u);
+  // The bill comes back with its lines the other way round, then with one of them only.
+  service.WriteFile("pending-expenses.txt",
+                    "EXP1|Vendor A|5/2/2006|Trip|True|\r\n"
+                    "11|5/1/2006|Tip||5.50||Travel|Expense|False|False||\r\n"
+                    "10|5/1/2006|Taxi||25.00||Travel|Expense|False|False||\r\n");
+  service.QueueAnswers("kalvorupdatestatus.asp", {"ERROR|1|Try later"});
+  Run(false);
+  EXPECT_EQ(Adds().size(), 2u);
+  ASSERT_EQ(Reports().size(), 3u);
+  EXPECT_EQ(Reports()[2].QueryValue("EEIIDs"), "11,10");
+  service.WriteFile("pending-expenses.txt",
+                    "EXP1|Vendor A|5/2/2006|Trip|True|\r\n10|5/1/2006|Taxi||25.00||Travel|Expense|False|False||\r\n");
+  const ResultsSeen last = Run(false);
+  EXPECT_EQ(last.success, "1");
+  EXPECT_EQ(Adds().size(), 2u);
+  ASSERT_EQ(Reports().size(), 4u);
+  // The report names the lines the service listed this time.
+  EXPECT_EQ(Reports()[3].QueryValue("EEIIDs"), "10");
+  EXPECT_NE(Reports()[3].body.find("<BillRet>"), std::string::npos) << Reports()[3].body;
+  EXPECT_EQ(JournalEntries(), 0u);
+}
+
 }  // namespace
 }  // namespace tessarine::test
