@@ -1,5 +1,7 @@
 #include "download_control/line_walk.h"
 
+#include <algorithm>
+
 #include "download_control/qbxml_text.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
@@ -73,7 +75,7 @@ void PostingWalk::Pass() {
     case LineKind::kTimeHeader:
     case LineKind::kLeaveHeader: {
       TimeStep step;
-      step.type = UpperPrefix(header, 2);
+      step.type = ClassifyLine(header) == LineKind::kTimeHeader ? RecordType::kTime : RecordType::kLeave;
       try {
         step.id = ReadLongText(std::string_view(header).substr(2));
       } catch (const kv::Error& error) {
@@ -127,6 +129,8 @@ void PostingWalk::StartExpense(std::string_view header) {
   }
   auto field = [&f](size_t i) { return i < f.size() ? f[i] : std::string(); };
   CurrentExpense& e = pending_.expense;
+  // "EXP7001": the expense's own id follows the type.
+  pending_.record_id = std::string(kv::TrimBlanks(field(0).substr(std::min<size_t>(3, field(0).size()))));
   e.sCurExpPayee = field(1);
   e.sCurExpDate = field(2);
   e.sCurExpMemo = field(3);

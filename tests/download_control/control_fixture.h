@@ -15,7 +15,9 @@
 
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
+#include "download_control/posting_journal.h"
 #include "download_control/results_form.h"
+#include "download_control/run_lock.h"
 #include "platform/activex/property_bag.h"
 #include "platform/activex/user_control.h"
 #include "platform/forms/form.h"
@@ -150,6 +152,19 @@ class PostingTest : public ControlTest {
     company_file = pattern;
     qb.companyFile = company_file;
     qb.responder = [](const std::string& request) {
+      // A status check finds nothing kept, a query no transaction: QuickBooks holds nothing of a lost add.
+      if (request.find("oldMessageSetID") != std::string::npos) {
+        return std::string(
+            "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs messageSetStatusCode=\"600\" />\r\n"
+            "</QBXML>\r\n");
+      }
+      for (const char* kind : {"TimeTracking", "Bill", "Check"}) {
+        if (request.find(std::string("<") + kind + "QueryRq") != std::string::npos) {
+          return "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs>\r\n<" + std::string(kind) +
+                 "QueryRs requestID=\"1\" statusCode=\"1\" statusSeverity=\"Info\" statusMessage=\"No match\" />\r\n"
+                 "</QBXMLMsgsRs>\r\n</QBXML>\r\n";
+        }
+      }
       const bool bill = request.find("<BillAddRq") != std::string::npos;
       const bool check = request.find("<CheckAddRq") != std::string::npos;
       return AddResponse(bill ? "Bill" : check ? "Check" : "TimeTracking");
@@ -162,6 +177,12 @@ class PostingTest : public ControlTest {
     ResetModule();
     std::error_code ec;
     std::filesystem::remove(created_file_, ec);
+    // The guard files the runs left beside it: the lock, the journal and any damaged journal kept aside.
+    const std::filesystem::path company(created_file_);
+    const std::string guard_prefix = "." + company.filename().string() + ".tessarine";
+    for (const auto& entry : std::filesystem::directory_iterator(company.parent_path(), ec)) {
+      if (entry.path().filename().string().rfind(guard_prefix, 0) == 0) std::filesystem::remove(entry.path(), ec);
+    }
   }
 
   // The status reports the service received, in order.
