@@ -71,7 +71,8 @@ TEST_F(DownloadWorldTest, ARefusedStatusCheckAfterTheKillAddsNothingUntilQuickBo
 
 TEST_F(DownloadWorldTest, AnAddWhoseAnswerIsLostOnTheWayIsPostedOnce) {
   QbFaults({"add ok", "add lose"});
-  Download(true);
+  const ProgramRun lost = Download(true);
+  EXPECT_EQ(lost.killed_by, 0) << lost.out << lost.err;
   DownloadUntilNothingIsPending();
   ExpectEveryRecordOnce();
 }
