@@ -22,7 +22,7 @@ std::string_view RequestMessageSetID(const std::string& message_set_id) {
 
 }  // namespace
 
-bool KVRDowloadctl::PostTimeActivity(const std::string& type, int32_t id, const std::string& data) {
+bool KVRDowloadctl::PostTimeActivity(RecordType type, int32_t id, const std::string& data) {
   bQBError = false;
   sRequestXML.clear();
   sResponseXML.clear();
@@ -40,14 +40,14 @@ bool KVRDowloadctl::SendBuiltRequest() {
   return true;
 }
 
-void KVRDowloadctl::BuildQBXMLRequest(const std::string& type, int32_t /*id*/, const std::string& data) {
+void KVRDowloadctl::BuildQBXMLRequest(RecordType type, int32_t /*id*/, const std::string& data) {
   lngRequestID = 0;
   std::string requests;
   try {
-    if (type == "TA") {
+    if (type == RecordType::kTime) {
       ++lngRequestID;
       requests = BuildTimeTrackingAddRq(data, lngRequestID, Module().currentTimeRecord);
-    } else if (type == "LA") {
+    } else if (type == RecordType::kLeave) {
       ++lngRequestID;
       requests = BuildLeaveTrackingAddRq(data, lngRequestID, Module().currentTimeRecord);
     }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "download_control/line_walk.h"
 #include "download_control/message_sets.h"
 #include "download_control/posting_journal.h"
+#include "download_control/record_type.h"
 #include "download_control/run_lock.h"
 #include "platform/activex/object_safety.h"
 #include "platform/activex/user_control.h"
@@ -36,6 +38,9 @@ inline constexpr char kCouldNotContactMessage[] =
     "Could not contact the Kalvor site due to internet problems for collecting time/leave data.\r\n"
     "Please close this window and try later.";
 inline constexpr char kClosingMessage[] = "You can close this window to return to KV Dashboard now..";
+
+// A record as the control's messages name it ("the time record 101").
+std::string RecordWords(RecordType type, const std::string& record_id, const std::string& item_ids);
 
 class KVRDowloadctl : public platform::activex::UserControl, public platform::activex::IObjectSafety {
  public:
@@ -132,28 +137,46 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
   void StopBlinking();
   void ClearRecordCounts();
 
-  // Recovery of what an earlier run left in QuickBooks (recovery.cpp).
-  // Opens the journal for this page's site and company file, telling the user why when it cannot. True when open.
+  // What earlier runs left between QuickBooks and the service (recovery.cpp).
+  // Opens the company file's journal, telling the user why when it cannot. True when open.
   bool OpenJournal();
-  // The journal's entries of the records this download lists again, each settled with QuickBooks where it can
-  // be: a record QuickBooks has keeps its answer, one it never processed is forgotten. Throws kv::Error.
-  void RecoverEarlierRun();
-  // A record an earlier run left in the journal: reported with QuickBooks' kept answer, or, when nobody can tell
-  // whether QuickBooks has it, posted again only when the user says so. True when the record is dealt with and
-  // must not be added; prepare_row fills the grid's row values of a time or leave record.
-  bool HandleEarlierRecord(const std::string& type, const std::string& ids, bool bill_or_check,
-                           const std::function<void()>& prepare_row);
-  // Sends the built add with its journal entry noted first and QuickBooks' answer noted after; an add that ends
-  // without an answer is settled by a status check where QuickBooks has error recovery.
+  // Before the first add: every entry of the company file's journal, of any site and mode, settled with
+  // QuickBooks, so that no add of this run replaces the one message set QuickBooks still keeps an answer of.
+  // False, with the reason told, when an entry cannot be settled: then nothing may be added.
+  bool SettleJournal();
+  // A record QuickBooks holds from an earlier run: reported with its answer instead of being added. True when
+  // it is dealt with; prepare_row fills the grid's row values of a time or leave record.
+  bool HandleEarlierRecord(RecordType type, const std::string& record_id, const std::string& item_ids,
+                           const std::string& report_ids, bool bill_or_check, const std::function<void()>& prepare_row);
+  // Sends the built add with its journal entry noted first and QuickBooks' answer noted as soon as it comes; an
+  // add whose answer was lost is settled with QuickBooks before anything else is added. Throws kv::Error when it
+  // cannot be: then nothing more may be posted.
   void SendJournaledRequest();
-  // The status report is done: an entry whose record the service accepted goes.
+  // The status report is done: a record the service accepted is noted as reported.
   void SettleEntry(PLKVUtilityResult result);
+
+  // Asking QuickBooks (witness.cpp).
+  enum class Witness { kHas, kHasNot, kCannotTell, kUndecided };
+  struct WitnessAnswer {
+    Witness verdict = Witness::kCannotTell;
+    std::string answer;  // kHas: QuickBooks' answer to the add, kept or made from the transaction found
+    std::string why;     // kCannotTell: what failed; kUndecided: why the user was asked
+  };
+  // An add whose outcome is unknown: a status check while its message set is provably QuickBooks' last one,
+  // else a query for a transaction that matches it.
+  WitnessAnswer AskWitnessOfUnknown(const JournalEntry& entry);
+  // A transaction matching the add request, created at or after noted_at and claimed by no other record; the user
+  // picks when several match. exclude_sequence is the record's own entry, if any.
+  WitnessAnswer MatchInQuickBooks(const std::string& request, int64_t noted_at, const std::string& record_words,
+                                  uint64_t exclude_sequence);
+  // Whether QuickBooks still holds the transaction of a kept answer; nothing when it cannot be asked.
+  std::optional<bool> StillInQuickBooks(const JournalEntry& entry, std::string& why);
   // Asks QuickBooks about an earlier message set; kept receives the answer it kept.
   MessageSetOutcome AskMessageSetStatus(const std::string& message_set_id, std::string& kept);
 
   // Add requests (add_requests.cpp).
-  bool PostTimeActivity(const std::string& type, int32_t id, const std::string& data);
-  void BuildQBXMLRequest(const std::string& type, int32_t id, const std::string& data);
+  bool PostTimeActivity(RecordType type, int32_t id, const std::string& data);
+  void BuildQBXMLRequest(RecordType type, int32_t id, const std::string& data);
   bool PostExpense();
   // After a request was built: shows a build error, else sends it and shows a send error. True when sent.
   bool SendBuiltRequest();
@@ -161,10 +184,18 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
   // QuickBooks session (qb_session.cpp).
   void CheckQuickBooks();
   void CheckQBFileExists();
-  void SendQBRequest();
+  // Sends one request over a connection and session of its own. reached tells whether QuickBooks was handed the
+  // request, so that a failure before it leaves no doubt about what QuickBooks did.
+  struct QBRequestResult {
+    std::string response;
+    bool error = false;
+    std::string error_text;
+    bool reached = false;
+  };
+  QBRequestResult SendQBRequest(const std::string& request);
 
   // Status report (status_report.cpp).
-  PLKVUtilityResult UpdateServerStatus(const std::string& ids, const std::string& type, bool bill_or_check);
+  PLKVUtilityResult UpdateServerStatus(const std::string& ids, RecordType type, bool bill_or_check);
   void AddFailedExpenseRow(const std::string& reason);
 
   // The current expense of the walk.
@@ -189,16 +220,21 @@ class KVRDowloadctl : public platform::activex::UserControl, public platform::ac
   bool bDownloaded = false;  // the start-up download was judged good
   // Held from the download of the pending records until they are posted or the page lets them go.
   std::optional<RunLock> runLock_;
-  // The journal of the records this page adds; the entries earlier runs left for the records listed again;
-  // the record being posted, its entry, and the id its add's message set carries.
+  // The company file's journal; the entries of this run's records that QuickBooks holds from earlier runs; the
+  // record being posted, its entry, and the id its add's message set carries.
   std::optional<PostingJournal> journal_;
   std::vector<JournalEntry> earlierEntries_;
-  std::string sJournalType;
-  std::string sJournalIds;
+  // Entries of listed records that several transactions match and the user left undecided: not posted this run.
+  std::vector<JournalEntry> undecidedEntries_;
+  RecordType currentType_ = RecordType::kTime;
+  std::string currentRecordId_;
+  std::string currentItemIds_;
   std::optional<JournalEntry> currentEntry_;
   std::string sMessageSetID;
-  // QuickBooks took the record being posted and its answer is in sResponseXML, not yet in the journal.
-  bool bAnswerToNote = false;
+  // The transactions records of this run were found or made as, so that no second record takes one of them.
+  std::set<std::string> claimedTxnIDs_;
+  // While the journal may have lost entries: the time from which a listed record may be in QuickBooks unnoted.
+  std::optional<int64_t> suspectSince_;
   // The record being reported was added by an earlier run; its grid row says so.
   bool bFromEarlierRun = false;
 };

@@ -1,5 +1,9 @@
 #include "download_control/line_walk.h"
 
+#include <algorithm>
+#include <charconv>
+#include <optional>
+
 #include "download_control/qbxml_text.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
@@ -73,7 +77,7 @@ void PostingWalk::Pass() {
     case LineKind::kTimeHeader:
     case LineKind::kLeaveHeader: {
       TimeStep step;
-      step.type = UpperPrefix(header, 2);
+      step.type = ClassifyLine(header) == LineKind::kTimeHeader ? RecordType::kTime : RecordType::kLeave;
       try {
         step.id = ReadLongText(std::string_view(header).substr(2));
       } catch (const kv::Error& error) {
@@ -127,6 +131,8 @@ void PostingWalk::StartExpense(std::string_view header) {
   }
   auto field = [&f](size_t i) { return i < f.size() ? f[i] : std::string(); };
   CurrentExpense& e = pending_.expense;
+  // "EXP7001": the expense's own id follows the type.
+  pending_.record_id = std::string(kv::TrimBlanks(field(0).substr(std::min<size_t>(3, field(0).size()))));
   e.sCurExpPayee = field(1);
   e.sCurExpDate = field(2);
   e.sCurExpMemo = field(3);
@@ -169,6 +175,31 @@ void PostingWalk::FlushExpense() {
   ready_.emplace_back(std::move(pending_));
   // The next expense starts clean, but an item line that arrives before any header still collects into one.
   pending_ = ExpenseStep{};
+}
+
+std::string SortedItemIds(std::string_view ids) {
+  std::vector<std::string> parts = kv::Split(ids, ",");
+  for (std::string& part : parts) part = std::string(kv::TrimBlanks(part));
+  std::erase_if(parts, [](const std::string& part) { return part.empty(); });
+  // As numbers: "9" before "10"; an id that is no number goes after the numbers, in text order.
+  auto number = [](const std::string& text) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() ? std::optional<double>(value) : std::nullopt;
+  };
+  std::stable_sort(parts.begin(), parts.end(), [&](const std::string& a, const std::string& b) {
+    const std::optional<double> x = number(a);
+    const std::optional<double> y = number(b);
+    if (x && y) return *x < *y;
+    if (x || y) return x.has_value();
+    return a < b;
+  });
+  std::string joined;
+  for (const std::string& part : parts) {
+    if (!joined.empty()) joined += ",";
+    joined += part;
+  }
+  return joined;
 }
 
 }  // namespace tessarine

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "download_control/expense_requests.h"
+#include "download_control/record_type.h"
 
 namespace tessarine {
 
@@ -36,16 +37,21 @@ PendingCounts CountPendingRecords(const std::vector<std::string>& lines, bool ti
 
 // One record to post, as the walk hands it out.
 struct TimeStep {
-  std::string type;  // "TA" or "LA"
+  RecordType type = RecordType::kTime;  // time or leave
   int32_t id = 0;
   std::string data;  // the data line; "" when the answer ended early
 };
 struct ExpenseStep {
   CurrentExpense expense;
-  std::string ids;      // the item lines' ids joined by ","
-  std::string failure;  // why the expense cannot be posted (a bad header, amount or line id); "" when it can
+  std::string record_id;  // the id of its header line ("EXP7001" gives "7001"); "" when it has none
+  std::string ids;        // the item lines' ids joined by ","
+  std::string failure;    // why the expense cannot be posted (a bad header, amount or line id); "" when it can
 };
 struct WalkEnd {};
+
+// An expense's item ids as one record names them whatever the order of its lines: sorted ascending as numbers,
+// joined by ",".
+std::string SortedItemIds(std::string_view ids);
 using WalkStep = std::variant<WalkEnd, TimeStep, ExpenseStep>;
 
 // Walks the lines in the order the service sent them. A time or leave record takes its header, data line and

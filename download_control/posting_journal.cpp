@@ -1,294 +1,253 @@
+// The posting journal kept as one file beside the company file: a header, then one line per entry, each field
+// hex-encoded so that no request text can break a line. Every change writes the whole file anew and renames it
+// into place, so a crash leaves either the old journal or the new one.
+
 #include "download_control/posting_journal.h"
 
 #include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
-#include <optional>
-#include <random>
-#include <set>
 #include <sstream>
-#include <system_error>
 
+#include "download_control/run_lock.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
-#include "platform/com/state_directory.h"
-#include "platform/os/atomic_file.h"
 
 namespace tessarine {
+
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kMagic[] = "tessarine-journal 2";
-constexpr char kRunSuffix[] = ".journal";
+constexpr std::string_view kHeader = "tessarine journal 1";
 
-[[noreturn]] void Fail(const fs::path& path, const std::string& what, int error) {
-  throw kv::Error(error, "The download's journal " + path.string() + " " + what + ": " + std::strerror(error));
-}
-
-// Values stay one word of one line; the answer is counted in bytes instead.
-std::string Escape(const std::string& value) {
+std::string Hex(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (char c : value) {
-    if (c == '%') {
-      out += "%25";
-    } else if (c == '\n') {
-      out += "%0A";
-    } else if (c == '\r') {
-      out += "%0D";
-    } else if (c == ' ') {
-      out += "%20";
-    } else {
-      out += c;
-    }
+  out.reserve(text.size() * 2);
+  for (unsigned char c : text) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
   }
   return out;
 }
 
-std::string Unescape(const std::string& value) {
+std::optional<std::string> Unhex(std::string_view text) {
+  if (text.size() % 2 != 0) return std::nullopt;
   std::string out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '%' && i + 2 < value.size()) {
-      const std::string code = value.substr(i + 1, 2);
-      out += code == "0A" ? '\n' : code == "0D" ? '\r' : code == "20" ? ' ' : '%';
-      i += 2;
-    } else {
-      out += value[i];
-    }
+  for (size_t i = 0; i < text.size(); i += 2) {
+    auto digit = [](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+      return -1;
+    };
+    const int high = digit(text[i]);
+    const int low = digit(text[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
   }
   return out;
 }
 
-// One run file's records, replayed into the entries they leave; a record cut short ends the replay.
-struct RunFile {
-  std::string site;
-  std::string company;
-  std::vector<JournalEntry> noted;  // in the order noted
-  std::set<std::string> done;
-};
-
-std::optional<RunFile> ReadRunFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string line;
-  if (!std::getline(in, line) || line != kMagic) return std::nullopt;
-  RunFile file;
-  if (!std::getline(in, line) || !line.starts_with("site ")) return std::nullopt;
-  file.site = Unescape(line.substr(5));
-  if (!std::getline(in, line) || !line.starts_with("company ")) return std::nullopt;
-  file.company = Unescape(line.substr(8));
-  while (std::getline(in, line) && !in.eof()) {
-    std::istringstream words(line);
-    std::string kind, id;
-    words >> kind >> id;
-    if (kind == "note") {
-      JournalEntry e;
-      e.message_set_id = id;
-      std::string recovery, ids;
-      if (!(words >> recovery >> e.type >> ids)) break;
-      e.recovery = recovery == "1";
-      e.ids = Unescape(ids);
-      file.noted.push_back(std::move(e));
-    } else if (kind == "answer") {
-      size_t size = 0;
-      if (!(words >> size)) break;
-      std::string answer(size, '\0');
-      if (!in.read(answer.data(), static_cast<std::streamsize>(size)) || in.get() != '\n') break;
-      for (auto& e : file.noted) {
-        if (e.message_set_id == id) {
-          e.answered = true;
-          e.answer = std::move(answer);
-          break;
-        }
-      }
-    } else if (kind == "done") {
-      file.done.insert(id);
-    } else {
-      break;
-    }
-  }
-  return file;
+std::string EntryLine(const JournalEntry& e) {
+  const std::vector<std::string> fields = {std::to_string(e.sequence),
+                                           e.site,
+                                           std::string(RecordTypeCode(e.type)),
+                                           e.record_id,
+                                           e.item_ids,
+                                           e.message_set_id,
+                                           e.request,
+                                           std::to_string(e.noted_at),
+                                           std::to_string(static_cast<int>(e.state)),
+                                           e.answer,
+                                           std::to_string(e.reported_at)};
+  std::string line = "E";
+  for (const std::string& field : fields) line += "|" + Hex(field);
+  return line;
 }
 
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
-  return "/";
+std::optional<JournalEntry> ReadEntryLine(const std::string& line) {
+  const std::vector<std::string> parts = kv::Split(line, "|");
+  if (parts.size() != 12 || parts[0] != "E") return std::nullopt;
+  std::vector<std::string> f;
+  for (size_t i = 1; i < parts.size(); ++i) {
+    std::optional<std::string> field = Unhex(parts[i]);
+    if (!field) return std::nullopt;
+    f.push_back(std::move(*field));
+  }
+  const std::optional<RecordType> type = RecordTypeFromCode(f[2]);
+  if (!type) return std::nullopt;
+  JournalEntry e;
+  try {
+    e.sequence = std::stoull(f[0]);
+    e.noted_at = std::stoll(f[7]);
+    e.state = static_cast<JournalEntry::State>(std::stoi(f[8]));
+    e.reported_at = std::stoll(f[10]);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  e.site = f[1];
+  e.type = *type;
+  e.record_id = f[3];
+  e.item_ids = f[4];
+  e.message_set_id = f[5];
+  e.request = f[6];
+  e.answer = f[9];
+  return e;
 }
 
 }  // namespace
+
+fs::path PostingJournal::PathOf(const std::string& company_file) {
+  fs::path lock = RunLock::PathOf(company_file);
+  std::string name = lock.filename().string();
+  name.replace(name.size() - std::string_view("lock").size(), std::string_view("lock").size(), "journal");
+  return lock.parent_path() / name;
+}
+
+PostingJournal::PostingJournal(const std::string& company_file) : path_(PathOf(company_file)) {
+  std::error_code ec;
+  if (!fs::exists(path_, ec)) return;
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) throw kv::Error(errno, "The journal '" + path_.string() + "' cannot be read: " + std::strerror(errno));
+  std::string line;
+  if (!std::getline(in, line) || line.rfind(kHeader, 0) != 0) {
+    damage_.push_back({path_, "the header is missing", 0});
+    return;
+  }
+  const std::string suspect = line.substr(kHeader.size());
+  if (!kv::TrimBlanks(suspect).empty()) suspect_since_ = std::stoll(std::string(kv::TrimBlanks(suspect)));
+  int record = 0;
+  while (std::getline(in, line)) {
+    ++record;
+    std::optional<JournalEntry> entry = ReadEntryLine(line);
+    if (!entry) {
+      damage_.push_back({path_, "record " + std::to_string(record) + " cannot be read",
+                         entries_.empty() ? 0 : entries_.back().noted_at});
+      continue;
+    }
+    next_sequence_ = std::max(next_sequence_, entry->sequence + 1);
+    entries_.push_back(std::move(*entry));
+  }
+}
+
+void PostingJournal::Save() {
+  std::string text(kHeader);
+  if (suspect_since_) text += " " + std::to_string(*suspect_since_);
+  text += "\n";
+  for (const JournalEntry& e : entries_) text += EntryLine(e) + "\n";
+  const fs::path temporary = path_.string() + ".new";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) throw kv::Error(errno, "The journal '" + path_.string() + "' cannot be written: " + std::strerror(errno));
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = errno;
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      throw kv::Error(error, "The journal '" + path_.string() + "' cannot be written: " + std::strerror(error));
+    }
+    written += static_cast<size_t>(n);
+  }
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  if (!synced || ::rename(temporary.c_str(), path_.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    throw kv::Error(error, "The journal '" + path_.string() + "' cannot be written: " + std::strerror(error));
+  }
+}
+
+JournalEntry PostingJournal::Note(const std::string& site_code, RecordType type, const std::string& record_id,
+                                  const std::string& item_ids, const std::string& message_set_id,
+                                  const std::string& request) {
+  JournalEntry e;
+  e.sequence = next_sequence_;
+  e.site = JournalSiteKey(site_code);
+  e.type = type;
+  e.record_id = record_id;
+  e.item_ids = item_ids;
+  e.message_set_id = message_set_id;
+  e.request = request;
+  e.noted_at = static_cast<int64_t>(std::time(nullptr));
+  entries_.push_back(e);
+  try {
+    Save();
+  } catch (...) {
+    entries_.pop_back();
+    throw;
+  }
+  ++next_sequence_;
+  return e;
+}
+
+void PostingJournal::NoteAnswer(JournalEntry& entry, const std::string& answer) {
+  entry.state = JournalEntry::State::kAnswered;
+  entry.answer = answer;
+  for (JournalEntry& e : entries_) {
+    if (e.sequence == entry.sequence) e = entry;
+  }
+  Save();
+}
+
+void PostingJournal::NoteReported(JournalEntry& entry) {
+  entry.state = JournalEntry::State::kReported;
+  entry.reported_at = static_cast<int64_t>(std::time(nullptr));
+  for (JournalEntry& e : entries_) {
+    if (e.sequence == entry.sequence) e = entry;
+  }
+  Save();
+}
+
+void PostingJournal::Remove(const JournalEntry& entry) {
+  std::erase_if(entries_, [&](const JournalEntry& e) { return e.sequence == entry.sequence; });
+  Save();
+}
+
+bool PostingJournal::IsLastMessageSet(const JournalEntry& entry) const {
+  if (entry.message_set_id.empty() || !damage_.empty()) return false;
+  for (const JournalEntry& e : entries_) {
+    if (e.sequence > entry.sequence && !e.message_set_id.empty()) return false;
+  }
+  return true;
+}
+
+void PostingJournal::ClearDamage() {
+  if (damage_.empty()) return;
+  int64_t since = static_cast<int64_t>(std::time(nullptr));
+  for (const JournalDamage& d : damage_) since = std::min(since, d.since);
+  suspect_since_ = suspect_since_ ? std::min(*suspect_since_, since) : since;
+  damage_.clear();
+  Save();
+}
+
+std::optional<int64_t> PostingJournal::SuspectSince() const {
+  std::optional<int64_t> since = suspect_since_;
+  for (const JournalDamage& d : damage_) since = since ? std::min(*since, d.since) : d.since;
+  return since;
+}
 
 std::string JournalSiteKey(const std::string& site_code) {
   return kv::ToUpperAscii(kv::TrimBlanks(site_code));
 }
 
-std::string JournalCompanyKey(const std::string& company_file) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(company_file, ec);
-  if (ec) return company_file;
-  const fs::path canonical = fs::weakly_canonical(absolute, ec);
-  return ec ? absolute.lexically_normal().string() : canonical.string();
-}
-
-fs::path PostingJournal::DefaultFolder() {
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && fs::path(xdg).is_absolute()) {
-    return fs::path(xdg) / "tessarine";
+bool NamesRecord(const JournalEntry& entry, RecordType type, std::string_view record_id, std::string_view item_ids) {
+  if (entry.type != type) return false;
+  if (type != RecordType::kExpense || (!entry.record_id.empty() && !record_id.empty())) {
+    return entry.record_id == record_id;
   }
-  return fs::path(HomeFolder()) / ".local" / "state" / "tessarine";
-}
-
-void PostingJournal::CheckFolder(const fs::path& folder) {
-  // Site codes and company paths are nobody else's business, and what another user could write here would
-  // decide what the next download adds.
-  platform::com::OpenPrivateFolder(folder);
-}
-
-PostingJournal::PostingJournal(fs::path folder) : folder_(std::move(folder)) {
-  CheckFolder(folder_);
-}
-
-PostingJournal::~PostingJournal() {
-  CloseRunFile();
-}
-
-void PostingJournal::SetRun(const std::string& site_code, const std::string& company_file) {
-  const std::string site = JournalSiteKey(site_code);
-  const std::string company = JournalCompanyKey(company_file);
-  if (site == site_ && company == company_) return;
-  CloseRunFile();
-  site_ = site;
-  company_ = company;
-}
-
-void PostingJournal::CloseRunFile() {
-  if (fd_ < 0) return;
-  close(fd_);
-  fd_ = -1;
-  if (live_.empty() && !closes_others_) unlink(run_file_.c_str());
-  closes_others_ = false;
-  run_file_.clear();
-  live_.clear();
-}
-
-void PostingJournal::Append(const std::string& record, bool sync) {
-  if (fd_ < 0) {
-    std::random_device device;
-    char name[64];
-    std::snprintf(name, sizeof name, "run-%ld-%08x%08x%s", static_cast<long>(getpid()), device(), device(), kRunSuffix);
-    const fs::path path = folder_ / name;
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) Fail(path, "could not be made", errno);
-    fd_ = fd;
-    run_file_ = path;
-    // The header and the file's name are on disk before any note relies on them.
-    Append(std::string(kMagic) + "\nsite " + Escape(site_) + "\ncompany " + Escape(company_) + "\n", true);
-    try {
-      platform::os::SyncFolder(folder_);
-    } catch (const std::system_error& e) {
-      Fail(folder_, "could not be synced", e.code().value());
-    }
+  const std::vector<std::string> mine = kv::Split(entry.item_ids, ",");
+  for (const std::string& id : kv::Split(item_ids, ",")) {
+    if (!id.empty() && std::find(mine.begin(), mine.end(), id) != mine.end()) return true;
   }
-  size_t done = 0;
-  while (done < record.size()) {
-    const ssize_t n = write(fd_, record.data() + done, record.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) Fail(run_file_, "could not be written", n < 0 ? errno : EIO);
-    done += static_cast<size_t>(n);
-  }
-  if (sync && fdatasync(fd_) != 0) Fail(run_file_, "could not be synced", errno);
-}
-
-JournalEntry PostingJournal::Note(const std::string& message_set_id, const std::string& type, const std::string& ids,
-                                  bool recovery) {
-  JournalEntry e;
-  e.message_set_id = message_set_id;
-  e.site = site_;
-  e.company = company_;
-  e.type = type;
-  e.ids = ids;
-  e.recovery = recovery;
-  Append("note " + message_set_id + (recovery ? " 1 " : " 0 ") + type + " " + Escape(ids) + "\n", true);
-  live_.insert(message_set_id);
-  return e;
-}
-
-void PostingJournal::NoteAnswer(JournalEntry& entry, const std::string& answer) {
-  Append("answer " + entry.message_set_id + " " + std::to_string(answer.size()) + "\n" + answer + "\n", true);
-  entry.answered = true;
-  entry.answer = answer;
-}
-
-void PostingJournal::Remove(const JournalEntry& entry) {
-  Append("done " + entry.message_set_id + "\n", false);
-  // The record that closes an entry of another file must stay as long as that file does.
-  if (live_.erase(entry.message_set_id) == 0) closes_others_ = true;
-}
-
-std::vector<fs::path> PostingJournal::RunFiles() const {
-  std::vector<fs::path> files;
-  std::error_code ec;
-  for (const auto& file : fs::directory_iterator(folder_, ec)) {
-    if (file.path().filename().string().ends_with(kRunSuffix) && file.is_regular_file(ec)) {
-      files.push_back(file.path());
-    }
-  }
-  return files;
-}
-
-std::vector<JournalEntry> PostingJournal::Entries() const {
-  std::vector<JournalEntry> noted;
-  std::set<std::string> done;
-  for (const fs::path& path : RunFiles()) {
-    auto file = ReadRunFile(path);
-    if (!file || file->site != site_ || file->company != company_) continue;
-    for (auto& e : file->noted) {
-      e.site = site_;
-      e.company = company_;
-      noted.push_back(std::move(e));
-    }
-    done.insert(file->done.begin(), file->done.end());
-  }
-  // Oldest first; a file whose removal a crash undid may repeat an entry another file took over.
-  std::stable_sort(noted.begin(), noted.end(),
-                   [](const JournalEntry& a, const JournalEntry& b) { return a.message_set_id < b.message_set_id; });
-  std::vector<JournalEntry> entries;
-  for (auto& e : noted) {
-    if (done.contains(e.message_set_id)) continue;
-    if (!entries.empty() && entries.back().message_set_id == e.message_set_id) {
-      if (e.answered && !entries.back().answered) entries.back() = std::move(e);
-      continue;
-    }
-    entries.push_back(std::move(e));
-  }
-  return entries;
-}
-
-void PostingJournal::Adopt() {
-  std::vector<fs::path> earlier;
-  for (const fs::path& path : RunFiles()) {
-    if (path == run_file_) continue;
-    auto file = ReadRunFile(path);
-    if (file && file->site == site_ && file->company == company_) earlier.push_back(path);
-  }
-  if (earlier.empty()) return;
-  const std::vector<JournalEntry> entries = Entries();
-  std::string records;
-  for (const JournalEntry& e : entries) {
-    if (live_.contains(e.message_set_id)) continue;
-    records += "note " + e.message_set_id + (e.recovery ? " 1 " : " 0 ") + e.type + " " + Escape(e.ids) + "\n";
-    if (e.answered)
-      records += "answer " + e.message_set_id + " " + std::to_string(e.answer.size()) + "\n" + e.answer + "\n";
-  }
-  if (!records.empty()) Append(records, true);
-  for (const JournalEntry& e : entries) live_.insert(e.message_set_id);
-  for (const fs::path& path : earlier) unlink(path.c_str());
+  return false;
 }
 
 }  // namespace tessarine

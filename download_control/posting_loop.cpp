@@ -100,8 +100,11 @@ bool KVRDowloadctl::PrepareRun(int32_t record_count) {
       keep_window();
       return false;
     }
-    // Before anything is added: what an earlier run may have left in QuickBooks.
-    RecoverEarlierRun();
+    // Before anything is added: what earlier runs may have left in QuickBooks.
+    if (!SettleJournal()) {
+      keep_window();
+      return false;
+    }
     currentExpense = CurrentExpense{};
     return true;
   } catch (const std::exception& e) {
@@ -143,10 +146,11 @@ bool KVRDowloadctl::WalkLines() {
 }
 
 void KVRDowloadctl::PostTimeRecord(const TimeStep& step) {
-  sJournalType = step.type;
-  sJournalIds = std::to_string(step.id);
+  currentType_ = step.type;
+  currentRecordId_ = std::to_string(step.id);
+  currentItemIds_.clear();
   currentEntry_.reset();
-  const bool earlier = HandleEarlierRecord(step.type, sJournalIds, false, [&] {
+  const bool earlier = HandleEarlierRecord(step.type, currentRecordId_, "", currentRecordId_, false, [&] {
     // The grid's row values come from the record's data line.
     sMessageSetID.clear();
     BuildQBXMLRequest(step.type, step.id, step.data);
@@ -154,7 +158,7 @@ void KVRDowloadctl::PostTimeRecord(const TimeStep& step) {
   if (!earlier) {
     // The record is reported whatever QuickBooks did with it: the service judges QuickBooks' answer.
     PostTimeActivity(step.type, step.id, step.data);
-    lngLastResult = UpdateServerStatus(sJournalIds, step.type, false);
+    lngLastResult = UpdateServerStatus(currentRecordId_, step.type, false);
     SettleEntry(lngLastResult);
     CountResult(lngLastResult);
   }
@@ -164,8 +168,9 @@ void KVRDowloadctl::PostTimeRecord(const TimeStep& step) {
 
 void KVRDowloadctl::PostExpenseStep(ExpenseStep& step) {
   currentExpense = std::move(step.expense);
-  sJournalType = "EXP";
-  sJournalIds = step.ids;
+  currentType_ = RecordType::kExpense;
+  currentRecordId_ = step.record_id;
+  currentItemIds_ = SortedItemIds(step.ids);
   currentEntry_.reset();
   if (!step.failure.empty()) {
     bQBError = true;
@@ -173,10 +178,11 @@ void KVRDowloadctl::PostExpenseStep(ExpenseStep& step) {
     MsgBox(sQBErrorText, vbOKOnly);
     ++lngFailureCount;
     AddFailedExpenseRow(sQBErrorText);
-  } else if (HandleEarlierRecord("EXP", step.ids, currentExpense.bCurExpIsBill, [] {})) {
-    // Reported, or left out by the user, without a second add.
+  } else if (HandleEarlierRecord(RecordType::kExpense, currentRecordId_, currentItemIds_, step.ids,
+                                 currentExpense.bCurExpIsBill, [] {})) {
+    // Reported with the answer QuickBooks gave an earlier run, without a second add.
   } else if (PostExpense()) {
-    lngLastResult = UpdateServerStatus(step.ids, "EXP", currentExpense.bCurExpIsBill);
+    lngLastResult = UpdateServerStatus(step.ids, RecordType::kExpense, currentExpense.bCurExpIsBill);
     SettleEntry(lngLastResult);
     CountResult(lngLastResult);
   } else {

@@ -63,15 +63,17 @@ void KVRDowloadctl::CheckQBFileExists() {
   }
 }
 
-void KVRDowloadctl::SendQBRequest() {
+KVRDowloadctl::QBRequestResult KVRDowloadctl::SendQBRequest(const std::string& request) {
   QBSessionState& s = Module().session;
+  QBRequestResult result;
   {
     qbXMLRPWrapper wrapper;
-    sResponseXML = wrapper.QBXMLRPCall(sRequestXML);
-    bQBError = wrapper.GetErrorStatus();
-    sQBErrorText = wrapper.GetqbXMLMsg();
+    result.response = wrapper.QBXMLRPCall(request);
+    result.error = wrapper.GetErrorStatus();
+    result.error_text = wrapper.GetqbXMLMsg();
+    result.reached = wrapper.Reached();
   }
-  if (!bQBError) return;
+  if (!result.error) return result;
   if (s.bRPSessionOpen) {
     s.bRPSessionOpen = false;
     try {
@@ -89,10 +91,12 @@ void KVRDowloadctl::SendQBRequest() {
   }
   // Nothing of the failed request stays open; the next request makes its own processor.
   s.objRequestProcessor.reset();
+  return result;
 }
 
 std::string qbXMLRPWrapper::QBXMLRPCall(const std::string& requestXML) {
   bRPError = false;
+  bReached = false;
   sRPErrorText.clear();
   QBSessionState& s = Module().session;
   std::string response;
@@ -104,7 +108,10 @@ std::string qbXMLRPWrapper::QBXMLRPCall(const std::string& requestXML) {
     s.sTicket = s.objRequestProcessor->BeginSession("", platform::qb::kOpenModeDoNotCare);
     RequireTicket(s.sTicket);
     s.bRPSessionOpen = true;
-    if (!requestXML.empty()) response = s.objRequestProcessor->ProcessRequest(s.sTicket, requestXML);
+    if (!requestXML.empty()) {
+      bReached = true;
+      response = s.objRequestProcessor->ProcessRequest(s.sTicket, requestXML);
+    }
     s.objRequestProcessor->EndSession(s.sTicket);
     s.bRPSessionOpen = false;
     s.objRequestProcessor->CloseConnection();

@@ -15,9 +15,12 @@ class qbXMLRPWrapper {
   std::string QBXMLRPCall(const std::string& requestXML);
   bool GetErrorStatus() const { return bRPError; }
   const std::string& GetqbXMLMsg() const { return sRPErrorText; }
+  // Whether the request was handed to QuickBooks: after that, a failure leaves unknown what QuickBooks did.
+  bool Reached() const { return bReached; }
 
  private:
   bool bRPError = false;
+  bool bReached = false;
   std::string sRPErrorText;
 };
 

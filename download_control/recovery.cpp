@@ -1,14 +1,15 @@
-// What an earlier run left between QuickBooks and the service: a record added to QuickBooks whose status report
-// never reached the service is still listed as pending, and must be reported, not added a second time.
+// What earlier runs left between QuickBooks and the service: records added to QuickBooks whose report never
+// reached the service, and adds whose outcome nobody saw. Each is settled by asking QuickBooks before this run
+// adds anything, and reported, never added a second time.
 
 #include <algorithm>
-#include <set>
 #include <utility>
 
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
 #include "download_control/results_form.h"
 #include "download_control/service_requests.h"
+#include "download_control/witness_queries.h"
 #include "platform/base/error.h"
 #include "platform/forms/presenter.h"
 
@@ -18,45 +19,52 @@ using platform::forms::MsgBox;
 
 namespace {
 
-using RecordKey = std::pair<std::string, std::string>;
+struct ListedRecord {
+  RecordType type;
+  std::string record_id;
+  std::string item_ids;
+};
 
-bool OfThisMode(const std::string& type, bool time_mode) {
-  return time_mode ? type == "TA" || type == "LA" : type == "EXP";
+bool OfThisMode(RecordType type, bool time_mode) {
+  return time_mode ? type != RecordType::kExpense : type == RecordType::kExpense;
 }
 
-// The records the download lists, by type and ids; false when the lines could not all be read, so that entries
-// of records further on are kept.
-bool ListedRecords(const std::vector<std::string>& lines, bool time_mode, std::set<RecordKey>& listed) {
+// The records the download lists. A listing that cannot be read to its end lists what it could.
+std::vector<ListedRecord> ListedRecords(const std::vector<std::string>& lines, bool time_mode) {
+  std::vector<ListedRecord> listed;
   try {
     PostingWalk walk(lines, time_mode);
     for (;;) {
       WalkStep step = walk.Next();
       if (auto* time = std::get_if<TimeStep>(&step)) {
-        listed.emplace(time->type, std::to_string(time->id));
+        listed.push_back({time->type, std::to_string(time->id), ""});
       } else if (auto* expense = std::get_if<ExpenseStep>(&step)) {
-        if (!expense->ids.empty()) listed.emplace("EXP", expense->ids);
+        listed.push_back({RecordType::kExpense, expense->record_id, SortedItemIds(expense->ids)});
       } else {
-        return true;
+        return listed;
       }
     }
   } catch (const kv::Error&) {
-    return false;
+    return listed;
   }
 }
 
-std::string RecordWords(const std::string& type, const std::string& ids) {
-  if (type == "TA") return "the time record " + ids;
-  if (type == "LA") return "the leave record " + ids;
-  return "the expense with the item ids " + ids;
+std::string DamageMessage(const std::vector<JournalDamage>& damage) {
+  std::string text = "The journal of what earlier downloads posted into this company file could not be read whole:";
+  for (const JournalDamage& d : damage) text += "\r\n" + d.file.string() + ": " + d.what;
+  text +=
+      "\r\nEvery record it may have named is looked for in QuickBooks before it is posted, so that none is posted "
+      "twice.";
+  return text;
 }
 
 }  // namespace
 
 bool KVRDowloadctl::OpenJournal() {
-  const DownloadParameters& p = Module().params;
   try {
-    if (!journal_) journal_.emplace(PostingJournal::DefaultFolder());
-    journal_->SetRun(p.SiteCode, p.QBFilePath);
+    // Read anew for every run: runs of other sites and of the other mode write it too.
+    journal_.reset();
+    journal_.emplace(Module().params.QBFilePath);
     return true;
   } catch (const kv::Error& e) {
     MsgBox(e.description() + "\r\nNothing is posted into QuickBooks without it, so that no record is posted twice.",
@@ -65,127 +73,183 @@ bool KVRDowloadctl::OpenJournal() {
   }
 }
 
-void KVRDowloadctl::RecoverEarlierRun() {
+bool KVRDowloadctl::SettleJournal() {
   earlierEntries_.clear();
-  if (!journal_) return;
+  undecidedEntries_.clear();
+  claimedTxnIDs_.clear();
+  suspectSince_.reset();
+  if (!journal_) return true;
   const bool time_mode = Module().params.TsOrExpense;
-  const bool recovery = HasErrorRecovery(Module().session.QBXMLVersionCode);
-  // This run holds the company file's lock: no other run of it writes the journal now.
-  journal_->Adopt();
-  std::set<RecordKey> listed;
-  const bool complete = ListedRecords(sDownloadLines, time_mode, listed);
+  const std::string site = JournalSiteKey(Module().params.SiteCode);
+  if (!journal_->Damage().empty()) {
+    MsgBox(DamageMessage(journal_->Damage()), platform::forms::vbCritical);
+    journal_->ClearDamage();
+  }
+  suspectSince_ = journal_->SuspectSince();
+  const std::vector<ListedRecord> listed = ListedRecords(sDownloadLines, time_mode);
+  auto listed_here = [&](const JournalEntry& entry) {
+    if (entry.site != site || !OfThisMode(entry.type, time_mode)) return false;
+    return std::any_of(listed.begin(), listed.end(),
+                       [&](const ListedRecord& r) { return NamesRecord(entry, r.type, r.record_id, r.item_ids); });
+  };
+  std::vector<std::string> gone;
   for (JournalEntry& entry : journal_->Entries()) {
-    if (!OfThisMode(entry.type, time_mode)) continue;
-    if (!listed.contains({entry.type, entry.ids})) {
-      // The service waits for it no longer: it heard of it after all, or the record was withdrawn.
-      if (complete) journal_->Remove(entry);
-      continue;
-    }
-    if (!entry.answered && entry.recovery && recovery) {
-      std::string kept;
-      const MessageSetOutcome outcome = AskMessageSetStatus(entry.message_set_id, kept);
-      if (outcome == MessageSetOutcome::kNotProcessed ||
-          (outcome == MessageSetOutcome::kProcessed && !QuickBooksTookRecord(kept))) {
-        // QuickBooks has nothing of it: posting it is safe.
+    const std::string words = RecordWords(entry.type, entry.record_id, entry.item_ids);
+    if (entry.state == JournalEntry::State::kSent) {
+      // Settled whoever noted it: this run's first add would replace the message set QuickBooks may keep of it.
+      const WitnessAnswer witness = AskWitnessOfUnknown(entry);
+      if (witness.verdict == Witness::kCannotTell) {
+        MsgBox("QuickBooks could not tell whether it holds " + words +
+                   ", which an earlier download was adding when it stopped:\r\n" + witness.why +
+                   "\r\nNothing was posted; the next download asks QuickBooks again.",
+               platform::forms::vbCritical);
+        return false;
+      }
+      if (witness.verdict == Witness::kHasNot) {
         journal_->Remove(entry);
         continue;
       }
-      if (outcome == MessageSetOutcome::kProcessed) journal_->NoteAnswer(entry, kept);
+      if (witness.verdict == Witness::kUndecided) {
+        if (listed_here(entry)) undecidedEntries_.push_back(std::move(entry));
+        continue;
+      }
+      journal_->NoteAnswer(entry, witness.answer);
+      if (listed_here(entry)) earlierEntries_.push_back(std::move(entry));
+      continue;
     }
-    earlierEntries_.push_back(std::move(entry));
+    // Entries of other sites and modes are reported by their own runs; one whose record the listing omits stays.
+    if (!listed_here(entry)) continue;
+    std::string why;
+    const std::optional<bool> there = StillInQuickBooks(entry, why);
+    if (!there) {
+      MsgBox("QuickBooks could not be asked whether it still holds " + words +
+                 ", which an earlier download added:\r\n" + why +
+                 "\r\nNothing was posted; the next download asks QuickBooks again.",
+             platform::forms::vbCritical);
+      return false;
+    }
+    if (*there) {
+      earlierEntries_.push_back(std::move(entry));
+    } else {
+      gone.push_back(words);
+      journal_->Remove(entry);
+    }
   }
+  if (!gone.empty()) {
+    std::string text =
+        "QuickBooks no longer holds what earlier downloads added for these records (the company file "
+        "was restored from a backup, or the transactions were deleted):";
+    for (const std::string& words : gone) text += "\r\n" + words;
+    MsgBox(text + "\r\nThey are posted into QuickBooks again.", platform::forms::vbInformation);
+  }
+  return true;
 }
 
-bool KVRDowloadctl::HandleEarlierRecord(const std::string& type, const std::string& ids, bool bill_or_check,
+bool KVRDowloadctl::HandleEarlierRecord(RecordType type, const std::string& record_id, const std::string& item_ids,
+                                        const std::string& report_ids, bool bill_or_check,
                                         const std::function<void()>& prepare_row) {
-  const auto found = std::find_if(earlierEntries_.begin(), earlierEntries_.end(),
-                                  [&](const JournalEntry& e) { return e.type == type && e.ids == ids; });
+  auto names = [&](const JournalEntry& e) { return NamesRecord(e, type, record_id, item_ids); };
+  if (std::any_of(undecidedEntries_.begin(), undecidedEntries_.end(), names)) {
+    prepare_row();
+    ++lngFailureCount;
+    const std::string reason =
+        "Not posted: QuickBooks holds several transactions that match it, and it was left undecided which is the "
+        "record. The next download asks again.";
+    if (type == RecordType::kExpense) {
+      AddFailedExpenseRow(reason);
+    } else if (objResults) {
+      objResults->FillGrid(reason, std::string(RecordTypeCode(type)));
+    }
+    return true;
+  }
+  const auto found = std::find_if(earlierEntries_.begin(), earlierEntries_.end(), names);
   if (found == earlierEntries_.end()) return false;
   JournalEntry entry = std::move(*found);
   earlierEntries_.erase(found);
   prepare_row();
-  if (entry.answered) {
-    sResponseXML = entry.answer;
-    currentEntry_ = std::move(entry);
-    bFromEarlierRun = true;
-    try {
-      lngLastResult = UpdateServerStatus(ids, type, bill_or_check);
-    } catch (...) {
-      bFromEarlierRun = false;
-      throw;
-    }
-    bFromEarlierRun = false;
-    SettleEntry(lngLastResult);
-    CountResult(lngLastResult);
-    return true;
-  }
-  const int answer = MsgBox("An earlier download was stopped while it was adding " + RecordWords(type, ids) +
-                                " to QuickBooks, and this QuickBooks cannot tell whether the record was added.\r\n"
-                                "Post it again? Answer No when the record is in QuickBooks already.",
-                            platform::forms::vbYesNo + platform::forms::vbQuestion);
-  if (answer == platform::forms::vbYes) {
-    journal_->Remove(entry);
-    return false;
-  }
-  ++lngFailureCount;
-  const std::string reason =
-      "Not posted again: an earlier download was stopped while adding it, and it may be in QuickBooks already. "
-      "Check QuickBooks before the next download.";
-  if (type == "EXP") {
-    AddFailedExpenseRow(reason);
-  } else if (objResults) {
-    objResults->FillGrid(reason, type);
-  }
+  sResponseXML = entry.answer;
+  currentEntry_ = std::move(entry);
+  bFromEarlierRun = true;
+  lngLastResult = UpdateServerStatus(report_ids, type, bill_or_check);
+  SettleEntry(lngLastResult);
+  CountResult(lngLastResult);
   return true;
 }
 
 void KVRDowloadctl::SendJournaledRequest() {
   currentEntry_.reset();
-  bAnswerToNote = false;
-  if (!journal_ || sJournalIds.empty()) {
-    SendQBRequest();
+  if (!journal_ || (currentRecordId_.empty() && currentItemIds_.empty())) {
+    const QBRequestResult result = SendQBRequest(sRequestXML);
+    sResponseXML = result.response;
+    bQBError = result.error;
+    sQBErrorText = result.error_text;
     return;
+  }
+  const std::string words = RecordWords(currentType_, currentRecordId_, currentItemIds_);
+  if (suspectSince_) {
+    // The journal lost notes: this record may be in QuickBooks from a run whose entry is gone.
+    const WitnessAnswer witness = MatchInQuickBooks(sRequestXML, *suspectSince_, words, 0);
+    if (witness.verdict == Witness::kUndecided) {
+      bQBError = true;
+      sQBErrorText = "Not posted: " + witness.why + " The next download asks again.";
+      return;
+    }
+    if (witness.verdict == Witness::kCannotTell) {
+      throw kv::Error(1, "QuickBooks could not tell whether it holds " + words + " already:\r\n" + witness.why +
+                             "\r\nNothing more was posted; the next download asks QuickBooks again.");
+    }
+    if (witness.verdict == Witness::kHas) {
+      JournalEntry entry =
+          journal_->Note(Module().params.SiteCode, currentType_, currentRecordId_, currentItemIds_, "", sRequestXML);
+      journal_->NoteAnswer(entry, witness.answer);
+      currentEntry_ = std::move(entry);
+      sResponseXML = witness.answer;
+      bFromEarlierRun = true;
+      return;
+    }
   }
   const bool recovery = HasErrorRecovery(Module().session.QBXMLVersionCode);
   try {
-    currentEntry_ = journal_->Note(sMessageSetID, sJournalType, sJournalIds, recovery);
+    currentEntry_ = journal_->Note(Module().params.SiteCode, currentType_, currentRecordId_, currentItemIds_,
+                                   recovery ? sMessageSetID : std::string(), sRequestXML);
   } catch (const kv::Error& e) {
     // Not added: without the note a stop after the add would post the record twice.
     bQBError = true;
     sQBErrorText = e.description();
     return;
   }
-  SendQBRequest();
-  if (sResponseXML.empty()) {
-    // Without recovery nobody can tell whether QuickBooks took it; the entry stays for the next run to ask.
-    if (!recovery) return;
-    const std::string failure = sQBErrorText;
-    std::string kept;
-    const MessageSetOutcome outcome = AskMessageSetStatus(sMessageSetID, kept);
-    if (outcome == MessageSetOutcome::kUnknown) {
-      bQBError = true;
-      sQBErrorText = failure;
-      return;
+  const QBRequestResult result = SendQBRequest(sRequestXML);
+  sResponseXML = result.response;
+  bQBError = result.error;
+  sQBErrorText = result.error_text;
+  if (result.error && !result.reached) {
+    // QuickBooks never saw the add.
+    journal_->Remove(*currentEntry_);
+    currentEntry_.reset();
+    return;
+  }
+  if (result.error) {
+    // The add went out and its answer was lost: QuickBooks is asked before anything else is added.
+    const WitnessAnswer witness = AskWitnessOfUnknown(*currentEntry_);
+    if (witness.verdict == Witness::kCannotTell || witness.verdict == Witness::kUndecided) {
+      throw kv::Error(1, result.error_text + "\r\nWhether QuickBooks added " + words +
+                             " cannot be told now: " + witness.why +
+                             "\r\nNothing more was posted; the next download settles it with QuickBooks.");
     }
-    if (outcome == MessageSetOutcome::kNotProcessed) {
-      bQBError = true;
-      sQBErrorText = failure;
+    if (witness.verdict == Witness::kHasNot) {
       journal_->Remove(*currentEntry_);
       currentEntry_.reset();
       return;
     }
-    sResponseXML = std::move(kept);
+    sResponseXML = witness.answer;
     bQBError = false;
     sQBErrorText.clear();
   }
   if (QuickBooksTookRecord(sResponseXML)) {
-    // Where QuickBooks keeps the answer until the next add, noting it can wait for a report the service did not
-    // accept, which is rare; without recovery nothing else would know it after a stop.
-    if (recovery) {
-      bAnswerToNote = true;
-    } else {
-      journal_->NoteAnswer(*currentEntry_, sResponseXML);
-    }
+    // Durable before the report: nothing else may be trusted to remember it after a stop.
+    journal_->NoteAnswer(*currentEntry_, sResponseXML);
+    const std::string txn_id = TxnIDOfAnswer(sResponseXML);
+    if (!txn_id.empty()) claimedTxnIDs_.insert(txn_id);
   } else {
     // Refused by QuickBooks: nothing of it is there, so the next run may post it again.
     journal_->Remove(*currentEntry_);
@@ -194,28 +258,11 @@ void KVRDowloadctl::SendJournaledRequest() {
 }
 
 void KVRDowloadctl::SettleEntry(PLKVUtilityResult result) {
-  // Kept while the service has not accepted the report: the next run finds the record listed again and
-  // reports it with QuickBooks' answer instead of adding it.
-  if (currentEntry_ && journal_) {
-    if (result == kvurSuccess) {
-      journal_->Remove(*currentEntry_);
-    } else if (bAnswerToNote) {
-      // Before the next add replaces the answer QuickBooks keeps.
-      journal_->NoteAnswer(*currentEntry_, sResponseXML);
-    }
-  }
-  bAnswerToNote = false;
+  // Kept while the service has not accepted the report: the next run finds the record listed again and reports
+  // it with QuickBooks' answer instead of adding it.
+  if (currentEntry_ && journal_ && result == kvurSuccess) journal_->NoteReported(*currentEntry_);
+  bFromEarlierRun = false;
   currentEntry_.reset();
-}
-
-MessageSetOutcome KVRDowloadctl::AskMessageSetStatus(const std::string& message_set_id, std::string& kept) {
-  const std::string request =
-      std::exchange(sRequestXML, MessageSetStatusCheck(Module().session.QBXMLVersionCode, message_set_id));
-  SendQBRequest();
-  sRequestXML = request;
-  kept = std::move(sResponseXML);
-  sResponseXML.clear();
-  return bQBError ? MessageSetOutcome::kUnknown : OutcomeOfStatusCheck(kept);
 }
 
 }  // namespace tessarine

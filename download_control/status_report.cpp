@@ -13,9 +13,11 @@
 
 namespace tessarine {
 
-PLKVUtilityResult KVRDowloadctl::UpdateServerStatus(const std::string& ids, const std::string& type,
+PLKVUtilityResult KVRDowloadctl::UpdateServerStatus(const std::string& ids, RecordType record_type,
                                                     bool bill_or_check) {
   TessarineModule& m = Module();
+  // The service's own code names the record where it crosses to the service and the grid.
+  const std::string type(RecordTypeCode(record_type));
   const StatusIds status_ids = IdsOfType(ids, type);
 
   // The service reads the answer as us-ascii bytes.

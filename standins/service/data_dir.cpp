@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/base/text.h"
+#include "platform/os/atomic_file.h"
 
 namespace standins::service {
 namespace fs = std::filesystem;
@@ -25,6 +26,17 @@ std::vector<std::string> Lines(std::string_view text) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
   }
   return lines;
+}
+
+std::vector<std::pair<std::string, std::string>> NameValueLines(std::string_view text) {
+  std::vector<std::pair<std::string, std::string>> params;
+  for (const std::string& line : Lines(text)) {
+    if (line.empty() || line.front() == '#') continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    params.emplace_back(std::string(kv::TrimBlanks(std::string_view(line).substr(0, eq))), line.substr(eq + 1));
+  }
+  return params;
 }
 
 std::optional<uint64_t> ParseNumber(std::string_view text) {
@@ -118,14 +130,45 @@ std::optional<std::vector<std::string>> DataDir::AccountLines(std::string_view u
 }
 
 std::vector<std::pair<std::string, std::string>> DataDir::PageParams() const {
-  std::vector<std::pair<std::string, std::string>> params;
-  for (const std::string& line : Lines(ReadFile("page-params.txt"))) {
+  return NameValueLines(ReadFile("page-params.txt"));
+}
+
+std::optional<std::vector<std::string>> DataDir::SiteLines(std::string_view code, std::string_view key) const {
+  const std::string site = CanonicalSite(code);
+  for (const std::string& line : Lines(ReadFile("accounts.txt"))) {
     if (line.empty() || line.front() == '#') continue;
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    params.emplace_back(std::string(kv::TrimBlanks(std::string_view(line).substr(0, eq))), line.substr(eq + 1));
+    std::vector<std::string> fields = kv::Split(line, "\t");
+    if (fields.size() < 4 || CanonicalSite(fields[2]) != site || fields[3] != key) continue;
+    fields.erase(fields.begin(), fields.begin() + 2);
+    return fields;
   }
-  return params;
+  return std::nullopt;
+}
+
+bool DataDir::IsSite(std::string_view code, std::string_view key) const {
+  std::error_code ec;
+  if (!fs::exists(root_ / "accounts.txt", ec)) return true;
+  return SiteLines(code, key).has_value();
+}
+
+std::vector<std::pair<std::string, std::string>> DataDir::SiteParams(std::string_view code) const {
+  const std::string wanted = kv::ToLowerAscii(CanonicalSite(code)) + ".txt";
+  std::error_code ec;
+  for (fs::directory_iterator it(root_ / "sites", ec), end; !ec && it != end; it.increment(ec)) {
+    if (kv::ToLowerAscii(it->path().filename().string()) == wanted) return NameValueLines(ReadWhole(it->path()));
+  }
+  return {};
+}
+
+std::set<RecordKey> DataDir::Transferred(std::string_view code) const {
+  return TransferredOf(ReadFile("transferred.txt"), CanonicalSite(code));
+}
+
+void DataDir::MarkTransferred(std::string_view code, const std::vector<RecordKey>& records) {
+  std::lock_guard lock(transfer_mutex_);
+  const std::string before = ReadFile("transferred.txt");
+  const std::string after = WithTransferred(before, CanonicalSite(code), records);
+  if (after != before) platform::os::ReplaceFileAtomically(root_ / "transferred.txt", after, 0644);
 }
 
 }  // namespace standins::service

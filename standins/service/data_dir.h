@@ -19,9 +19,40 @@
 //   accounts.txt           sign-in accounts, one a line, fields separated by TAB:
 //                            USER <TAB> PASSWORD <TAB> LINE1 <TAB> LINE2 ...
 //                          kvrGetQBMenuSpecs.asp answers the lines joined by CR LF (normally five: site code, site id,
-//                          company-file path and two more); the site refresh signs in with the site code and site id
-//                          as user and password, so list that pair too where wanted
+//                          company-file path and two more). The site refresh signs in with the site code and site id
+//                          as user and password: an account of that user and password answers it, else the first
+//                          account of that site.
+//                          The sites of the service are the pairs LINE1, LINE2 of its accounts (site code, site
+//                          key). The service compares the site code without regard to letter case and blanks around
+//                          it, the key exactly. Every page bound to a site (the download, the status report, the
+//                          upload, the sync status, the company-file registration, the site refresh and the pages
+//                          that embed a control) answers an unknown site or a wrong key with an error answer
+//                          ("ERROR|..." for the pages a control judges, a page without a control for the embedding
+//                          pages) and changes nothing. Without accounts.txt every site is taken, for the tests of
+//                          a control's own judgement that care for no site.
 //   page-params.txt        NAME=VALUE lines: <param> tags of the pages that embed a control
+//   sites/<SITE>.txt       NAME=VALUE lines of one site (file name: the site code, any letter case): its words for
+//                          its lists (CustLexicon, EmpLexicon, ProjLexicon, SILexicon, SubProjLexicon) and its
+//                          lists' last-sync dates (CustomerLastSyncDate ... ExpenseLastSyncDate), which the pages
+//                          that embed a control pass on as far as their control reads them
+//   transferred.txt        the records each site has transferred: "SITE <TAB> KIND <TAB> ID" lines, KIND "TA"
+//                          (time), "LA" (leave) or "EI" (an expense's item line), SITE the site code in capitals.
+//                          A status report that kalvorupdatestatus.asp answers with SUCCESS adds its records, and
+//                          kalvordownload.asp no longer lists them for that site: a time or leave record by its id,
+//                          an expense's item line by its id; an expense with some item lines transferred is listed
+//                          with the others only, and one without any is no longer listed. Written whole under a
+//                          temporary name; remove the file (or a site's lines) to have every record pending again.
+//                          A report of a record that is not pending is judged as the service judges it:
+//                            already transferred: SUCCESS, whatever QuickBooks' answer says. The report comes again
+//                              when the answer to the first one was lost on its way (the download then reports a
+//                              record QuickBooks already has); the service has it as transferred, and a failure
+//                              there would be one the user could never clear.
+//                            never listed for the site: "ERROR|ids|..." and nothing changes: the service cannot take
+//                              a record it never had as posted. Neither can it a report that mixes the two kinds
+//                              with records it never had.
+//                          A scripted answer (answers/) or a fault stands in for the answer only: with a scripted
+//                          answer the page does nothing; with a fault (a drop, a status) it has done its work, as
+//                          when the service's answer is lost on the way back.
 //   received/              the record of every request (see request_log.h)
 
 #include <chrono>
@@ -32,6 +63,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "standins/service/transfers.h"
 
 namespace standins::service {
 
@@ -60,11 +93,22 @@ class DataDir {
   std::optional<std::vector<std::string>> AccountLines(std::string_view user, std::string_view password) const;
   std::vector<std::pair<std::string, std::string>> PageParams() const;
 
+  // Whether the site code and key name a site of the accounts (or there is no accounts.txt).
+  bool IsSite(std::string_view code, std::string_view key) const;
+  // The answer lines of the first account of the site; nullopt for no site of the accounts.
+  std::optional<std::vector<std::string>> SiteLines(std::string_view code, std::string_view key) const;
+  // sites/<code>.txt
+  std::vector<std::pair<std::string, std::string>> SiteParams(std::string_view code) const;
+
+  std::set<RecordKey> Transferred(std::string_view code) const;
+  void MarkTransferred(std::string_view code, const std::vector<RecordKey>& records);
+
  private:
   std::optional<std::string> TakeScripted(std::string_view folder, std::string_view page);
 
   std::filesystem::path root_;
   std::mutex queue_mutex_;
+  std::mutex transfer_mutex_;
 };
 
 // Parses the lines of a fault file; unknown instructions are ignored.

@@ -1,6 +1,7 @@
 #include "standins/service/pages.h"
 
 #include <algorithm>
+#include <set>
 
 #include "platform/base/text.h"
 
@@ -46,6 +47,24 @@ constexpr EmbeddingPage kEmbeddingPages[] = {
     {"exppenddownlist.asp", "Kalvor - Pending Expenses", "KVRDowloadctl", "progid:Tessarine.KVRDowloadctl", "False"},
 };
 
+// What the service keeps per site and hands to a page, as far as the page's control takes it: its words for the
+// lists, and for the sync the date each list was last sent.
+constexpr std::string_view kLexicons[] = {"CustLexicon", "EmpLexicon", "ProjLexicon", "SILexicon", "SubProjLexicon"};
+constexpr std::string_view kLastSyncDates[] = {"CustomerLastSyncDate", "EmployeeLastSyncDate", "GLAccountsLastSyncDate",
+                                               "TasksLastSyncDate",    "ClassLastSyncDate",    "VendorsLastSyncDate",
+                                               "TimeLastSyncDate",     "ExpenseLastSyncDate"};
+
+bool SiteParamOfPage(std::string_view name, const EmbeddingPage& page) {
+  for (std::string_view lexicon : kLexicons) {
+    if (kv::EqualsIgnoreCase(name, lexicon)) return true;
+  }
+  if (!page.ts_or_expense.empty()) return kv::EqualsIgnoreCase(name, "KVLastUploadDate");
+  for (std::string_view date : kLastSyncDates) {
+    if (kv::EqualsIgnoreCase(name, date)) return true;
+  }
+  return false;
+}
+
 void SetParam(std::vector<std::pair<std::string, std::string>>& params, const std::string& name, std::string value) {
   for (auto& [key, current] : params) {
     if (kv::EqualsIgnoreCase(key, name)) {
@@ -56,15 +75,33 @@ void SetParam(std::vector<std::pair<std::string, std::string>>& params, const st
   params.emplace_back(name, std::move(value));
 }
 
-// The page the service shows around a control: its parameters come from page-params.txt, with the service's own
-// address, the site of the query and the download mode of the page on top.
-std::string EmbedPage(const DataDir& data, const PageRequest& request, const EmbeddingPage& page) {
+std::string ParamValue(const std::vector<std::pair<std::string, std::string>>& params, std::string_view name) {
+  for (const auto& [key, value] : params) {
+    if (kv::EqualsIgnoreCase(key, name)) return value;
+  }
+  return {};
+}
+
+// The page the service shows around a control: its parameters come from page-params.txt and the site's file, with
+// the service's own address, the site of the query and the download mode of the page on top. The service shows
+// the control to a site it knows only.
+Answer EmbedPage(const DataDir& data, const PageRequest& request, const EmbeddingPage& page) {
   std::vector<std::pair<std::string, std::string>> params = {
       {"KVSecureServerURL", request.base_url}, {"SiteCode", ""}, {"SiteKey", ""}};
   for (auto& [name, value] : data.PageParams()) SetParam(params, name, value);
   if (!page.ts_or_expense.empty()) SetParam(params, "TsOrExpense", std::string(page.ts_or_expense));
   if (const std::string code = QueryValue(request, "sitecode"); !code.empty()) SetParam(params, "SiteCode", code);
   if (const std::string id = QueryValue(request, "siteid"); !id.empty()) SetParam(params, "SiteKey", id);
+  const std::string code = ParamValue(params, "SiteCode");
+  if (!data.IsSite(code, ParamValue(params, "SiteKey"))) {
+    return Answer{403,
+                  "<!DOCTYPE html>\n<html>\n<head><title>" + std::string(page.title) + "</title></head>\n<body>" +
+                      HtmlEscape(std::string("ERROR: ").append(kUnknownSite)) + "</body>\n</html>\n",
+                  "text/html"};
+  }
+  for (auto& [name, value] : data.SiteParams(code)) {
+    if (SiteParamOfPage(name, page)) SetParam(params, name, value);
+  }
 
   std::string html = "<!DOCTYPE html>\n<html>\n<head><title>" + std::string(page.title) + "</title></head>\n<body>\n";
   html += "<object id=\"" + std::string(page.object_id) + "\" classid=\"" + std::string(page.class_id) +
@@ -73,7 +110,7 @@ std::string EmbedPage(const DataDir& data, const PageRequest& request, const Emb
     html += "  <param name=\"" + HtmlEscape(name) + "\" value=\"" + HtmlEscape(value) + "\">\n";
   }
   html += "</object>\n</body>\n</html>\n";
-  return html;
+  return Answer{200, std::move(html), "text/html"};
 }
 
 // The value of the attribute NAME="..." within [from, to) of the text, entities of XML's five decoded.
@@ -146,33 +183,82 @@ std::string ContentTypeOf(std::string_view body) {
   return head.starts_with("<!doctype html") || head.starts_with("<html") ? "text/html" : "text/plain";
 }
 
-Answer NormalAnswer(const DataDir& data, const PageRequest& request) {
+namespace {
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) text += "\r\n";
+    text += lines[i];
+  }
+  return text;
+}
+
+std::string SiteRefusal(std::string_view what) {
+  return "ERROR|" + std::string(what) + "|" + std::string(kUnknownSite);
+}
+
+Answer StatusReport(DataDir& data, const PageRequest& request) {
+  const std::string code = QueryValue(request, "sitecode");
+  std::string ids;
+  for (const char* key : {"TAIDs", "LAIDs", "EEIIDs"}) {
+    if (const std::string value = QueryValue(request, key); !value.empty()) ids = value;
+  }
+  if (!data.IsSite(code, QueryValue(request, "sitekey"))) return Plain(SiteRefusal(ids));
+  const std::vector<RecordKey> reported =
+      ReportedRecords(QueryValue(request, "TAIDs"), QueryValue(request, "LAIDs"), QueryValue(request, "EEIIDs"));
+  const std::set<RecordKey> listed =
+      ListedRecords(data.ReadFile("pending-time.txt"), data.ReadFile("pending-expenses.txt"));
+  const std::set<RecordKey> transferred = data.Transferred(code);
+  bool all_transferred = !reported.empty();
+  for (const RecordKey& record : reported) {
+    if (!listed.contains(record) && !transferred.contains(record)) {
+      return Plain("ERROR|" + ids + "|" + std::string(kNotPending));
+    }
+    all_transferred = all_transferred && transferred.contains(record);
+  }
+  if (all_transferred) return Plain("SUCCESS");
+  std::string verdict = JudgeStatusReport(ids, request.body);
+  if (verdict == "SUCCESS") data.MarkTransferred(code, reported);
+  return Plain(std::move(verdict));
+}
+
+Answer Download(const DataDir& data, const PageRequest& request) {
+  const std::string code = QueryValue(request, "sitecode");
+  if (!data.IsSite(code, QueryValue(request, "sitekey"))) return Plain(SiteRefusal(code));
+  const std::set<RecordKey> transferred = data.Transferred(code);
+  if (kv::EqualsIgnoreCase(QueryValue(request, "tsorexpense"), "True"))
+    return Plain(PendingTimeLines(data.ReadFile("pending-time.txt"), transferred));
+  return Plain(PendingExpenseLines(data.ReadFile("pending-expenses.txt"), transferred));
+}
+
+Answer SignIn(const DataDir& data, const PageRequest& request) {
+  const std::string user = QueryValue(request, "user");
+  const std::string password = QueryValue(request, "pwd");
+  auto lines = data.AccountLines(user, password);
+  // The site refresh signs in with the site's code and key.
+  if (!lines) lines = data.SiteLines(user, password);
+  if (!lines) return Plain(std::string(kSignInRefused));
+  return Plain(JoinLines(*lines));
+}
+
+}  // namespace
+
+Answer NormalAnswer(DataDir& data, const PageRequest& request) {
   const std::string page = kv::ToLowerAscii(request.page);
-  if (page == "brintavel.asp" || page == "brintavelupdatestatus.asp") return Plain("SUCCESS");
-  if (page == "kalvorupdatestatus.asp") {
-    std::string ids;
-    for (const char* key : {"TAIDs", "LAIDs", "EEIIDs"}) {
-      if (const std::string value = QueryValue(request, key); !value.empty()) ids = value;
-    }
-    return Plain(JudgeStatusReport(ids, request.body));
+  if (page == "brintavel.asp" || page == "brintavelupdatestatus.asp") {
+    const std::string code = QueryValue(request, "sitecode");
+    return Plain(data.IsSite(code, QueryValue(request, "sitekey")) ? "SUCCESS" : SiteRefusal(code));
   }
-  if (page == "kalvordownload.asp") {
-    const bool time = kv::EqualsIgnoreCase(QueryValue(request, "tsorexpense"), "True");
-    return Plain(data.ReadFile(time ? "pending-time.txt" : "pending-expenses.txt"));
+  if (page == "kalvorupdatestatus.asp") return StatusReport(data, request);
+  if (page == "kalvordownload.asp") return Download(data, request);
+  if (page == "kvrgetqbmenuspecs.asp") return SignIn(data, request);
+  if (page == "kvrgetqbmenuupdqbpath.asp") {
+    const std::string code = QueryValue(request, "sCde");
+    return Plain(data.IsSite(code, QueryValue(request, "sKey")) ? "Success" : SiteRefusal(code));
   }
-  if (page == "kvrgetqbmenuspecs.asp") {
-    const auto lines = data.AccountLines(QueryValue(request, "user"), QueryValue(request, "pwd"));
-    if (!lines) return Plain(std::string(kSignInRefused));
-    std::string text;
-    for (size_t i = 0; i < lines->size(); ++i) {
-      if (i > 0) text += "\r\n";
-      text += (*lines)[i];
-    }
-    return Plain(std::move(text));
-  }
-  if (page == "kvrgetqbmenuupdqbpath.asp") return Plain("Success");
   for (const EmbeddingPage& embedding : kEmbeddingPages) {
-    if (page == embedding.page) return Answer{200, EmbedPage(data, request, embedding), "text/html"};
+    if (page == embedding.page) return EmbedPage(data, request, embedding);
   }
   return Answer{404, "<html><body>The page " + HtmlEscape(request.page) + " was not found.</body></html>", "text/html"};
 }

@@ -26,10 +26,11 @@ struct Answer {
 std::string QueryValue(const PageRequest& request, std::string_view key);
 
 // What the service answers when no scripted answer is given: "SUCCESS" for uploads, the judgement of a status
-// report (see JudgeStatusReport), the pending
-// lines for downloads, the account lines for sign-in, "Success" for the company-file registration, and the pages
-// that embed a control. Any other page: 404.
-Answer NormalAnswer(const DataDir& data, const PageRequest& request);
+// report (see JudgeStatusReport; a record it accepts is transferred), the pending lines not yet transferred for
+// downloads, the account lines for sign-in, "Success" for the company-file registration, and the pages that embed
+// a control; a page bound to a site answers an unknown site or a wrong key with an error (data_dir.h). Any other
+// page: 404.
+Answer NormalAnswer(DataDir& data, const PageRequest& request);
 
 // The service's answer to a download's status report, whose body is QuickBooks' answer to the record's add request:
 // "SUCCESS" when QuickBooks answered and no answer in it has the severity "Error", else "ERROR|ids|reason" with
@@ -41,5 +42,9 @@ std::string ContentTypeOf(std::string_view body);
 
 // The refusal of the sign-in page for an unknown user or a wrong password.
 inline constexpr std::string_view kSignInRefused = "ERROR:Invalid username or password. Please try again.";
+// The reason of the error answer to a site the service does not know, or a wrong key.
+inline constexpr std::string_view kUnknownSite = "The site code or site key is not known to Kalvor.";
+// The reason of the error answer to a status report of a record the site never had pending.
+inline constexpr std::string_view kNotPending = "The record is not pending at Kalvor for this site.";
 
 }  // namespace standins::service

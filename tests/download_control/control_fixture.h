@@ -15,7 +15,9 @@
 
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/module_state.h"
+#include "download_control/posting_journal.h"
 #include "download_control/results_form.h"
+#include "download_control/run_lock.h"
 #include "platform/activex/property_bag.h"
 #include "platform/activex/user_control.h"
 #include "platform/forms/form.h"
@@ -153,6 +155,19 @@ class PostingTest : public ControlTest {
     company_file = pattern;
     qb.companyFile = company_file;
     qb.responder = [](const std::string& request) {
+      // A status check finds nothing kept, a query no transaction: QuickBooks holds nothing of a lost add.
+      if (request.find("oldMessageSetID") != std::string::npos) {
+        return std::string(
+            "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs messageSetStatusCode=\"600\" />\r\n"
+            "</QBXML>\r\n");
+      }
+      for (const char* kind : {"TimeTracking", "Bill", "Check"}) {
+        if (request.find(std::string("<") + kind + "QueryRq") != std::string::npos) {
+          return "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs>\r\n<" + std::string(kind) +
+                 "QueryRs requestID=\"1\" statusCode=\"1\" statusSeverity=\"Info\" statusMessage=\"No match\" />\r\n"
+                 "</QBXMLMsgsRs>\r\n</QBXML>\r\n";
+        }
+      }
       const bool bill = request.find("<BillAddRq") != std::string::npos;
       const bool check = request.find("<CheckAddRq") != std::string::npos;
       return AddResponse(bill ? "Bill" : check ? "Check" : "TimeTracking");
@@ -165,6 +180,9 @@ class PostingTest : public ControlTest {
     ResetModule();
     std::error_code ec;
     std::filesystem::remove(created_file_, ec);
+    // The guard files the runs left beside it.
+    std::filesystem::remove(PostingJournal::PathOf(created_file_), ec);
+    std::filesystem::remove(RunLock::PathOf(created_file_), ec);
   }
 
   // The status reports the service received, in order.

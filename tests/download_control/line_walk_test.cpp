@@ -60,11 +60,11 @@ TEST(LineWalkTest, TimeRecordsTakeThreeLinesAndBlankLinesAreSkipped) {
   const auto steps = WalkAll(lines, true);
   ASSERT_EQ(steps.size(), 2u);
   const auto& first = std::get<TimeStep>(steps[0]);
-  EXPECT_EQ(first.type, "TA");
+  EXPECT_EQ(first.type, RecordType::kTime);
   EXPECT_EQ(first.id, 11);
   EXPECT_EQ(first.data, "data11");
   const auto& second = std::get<TimeStep>(steps[1]);
-  EXPECT_EQ(second.type, "LA");
+  EXPECT_EQ(second.type, RecordType::kLeave);
   EXPECT_EQ(second.id, 12);
 }
 

@@ -1,9 +1,14 @@
-// A download that an earlier run left unfinished: records QuickBooks has are reported, not added again; records
-// it never processed are added; where QuickBooks cannot tell, the user decides.
+// A download that an earlier run left unfinished: QuickBooks is asked whether it holds each record, by its
+// error-recovery memory only while that provably holds the record's message set, else by querying its
+// transactions; records it holds are reported, not added again, and records it lacks are added.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,25 +38,90 @@ std::string KindOf(const std::string& request) {
                                                             : "TimeTracking";
 }
 
-// QuickBooks' error recovery as its SDK describes it: the answer of the last message set that carried a
-// newMessageSetID is kept for this application; a status check returns it, or status 600 for any other id.
+std::string Between(const std::string& text, const std::string& open, const std::string& close) {
+  const size_t at = text.find(open);
+  if (at == std::string::npos) return "";
+  const size_t end = text.find(close, at + open.size());
+  return end == std::string::npos ? "" : text.substr(at + open.size(), end - at - open.size());
+}
+
+std::string NowText(int64_t shift = 0) {
+  const time_t now = time(nullptr) + shift;
+  tm utc{};
+  gmtime_r(&now, &utc);
+  char text[40];
+  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S+00:00", &utc);
+  return text;
+}
+
+// A company file's transactions and QuickBooks' error recovery as its SDK describes them: the answer of the last
+// message set that carried a newMessageSetID is kept for this application, and a status check returns it, or 600
+// for any other id; a TxnID query answers the transaction or status 500; a date query answers that day's
+// transactions of the kind (or status 1), leaving the rest of the matching to the asker as a real filter would.
 struct RecoveringQuickBooks {
+  struct Txn {
+    std::string kind, id, date, ret;
+  };
+  std::vector<Txn> txns;
   std::string kept_id;
   std::string kept;
   int adds = 0;
   int checks = 0;
+  int queries = 0;
   // The next add is processed, but its answer never comes back.
   bool lose_next_answer = false;
   // The next add is not processed at all.
   bool drop_next_add = false;
+  // Status checks and queries get no answer.
+  bool mute_checks = false;
+  bool mute_queries = false;
+
+  // A transaction as QuickBooks stores an add request of the kind, created at the given time.
+  Txn& Hold(const std::string& request, const std::string& created) {
+    const std::string kind = KindOf(request);
+    std::string inner = Between(request, "<" + kind + "Add>", "</" + kind + "Add>");
+    inner = std::regex_replace(inner, std::regex("LineAdd>"), "LineRet>");
+    const std::string id = "T-" + std::to_string(txns.size() + 1);
+    txns.push_back({kind, id, Between(inner, "<TxnDate>", "</TxnDate>"),
+                    "<" + kind + "Ret><TxnID>" + id + "</TxnID><TimeCreated>" + created + "</TimeCreated>" + inner +
+                        "</" + kind + "Ret>"});
+    return txns.back();
+  }
+
+  static std::string Envelope(const std::string& set_attributes, const std::string& inside) {
+    return "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs" + set_attributes + ">\r\n" + inside +
+           "</QBXMLMsgsRs>\r\n</QBXML>\r\n";
+  }
+
+  std::string Query(const std::string& request) {
+    ++queries;
+    if (mute_queries) return "";
+    const std::string kind = request.find("<BillQueryRq") != std::string::npos    ? "Bill"
+                             : request.find("<CheckQueryRq") != std::string::npos ? "Check"
+                                                                                  : "TimeTracking";
+    const std::string txn_id = Between(request, "<TxnID>", "</TxnID>");
+    const std::string date = Between(request, "<FromTxnDate>", "</FromTxnDate>");
+    std::string rets;
+    for (const Txn& t : txns) {
+      if (t.kind == kind && (txn_id.empty() ? t.date == date : t.id == txn_id)) rets += t.ret + "\r\n";
+    }
+    const std::string rs = kind + "QueryRs requestID=\"1\" ";
+    if (rets.empty()) {
+      return Envelope("", txn_id.empty()
+                              ? "<" + rs + "statusCode=\"1\" statusSeverity=\"Info\" statusMessage=\"none\" />\r\n"
+                              : "<" + rs + "statusCode=\"500\" statusSeverity=\"Warn\" statusMessage=\"gone\" />\r\n");
+    }
+    return Envelope("", "<" + rs + "statusCode=\"0\" statusSeverity=\"Info\" statusMessage=\"Status OK\">\r\n" + rets +
+                            "</" + kind + "QueryRs>\r\n");
+  }
 
   std::string Answer(const std::string& request) {
+    if (request.find("QueryRq") != std::string::npos) return Query(request);
     const std::string old_id = AttributeOf(request, "oldMessageSetID");
     if (!old_id.empty()) {
       ++checks;
-      return old_id == kept_id ? kept
-                               : "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs messageSetStatusCode=\"600\" "
-                                 "/>\r\n</QBXML>\r\n";
+      if (mute_checks) return "";
+      return old_id == kept_id ? kept : Envelope(" messageSetStatusCode=\"600\"", "");
     }
     if (drop_next_add) {
       drop_next_add = false;
@@ -59,13 +129,12 @@ struct RecoveringQuickBooks {
     }
     ++adds;
     const std::string id = AttributeOf(request, "newMessageSetID");
-    const std::string response =
-        "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs newMessageSetID=\"" + id +
-        "\" messageSetStatusCode=\"0\">\r\n<" + KindOf(request) +
-        "AddRs requestID=\"1\" statusCode=\"0\" statusSeverity=\"Info\" statusMessage=\"Status "
-        "OK\">\r\n<" +
-        KindOf(request) + "Ret><TxnID>T-" + std::to_string(adds) + "</TxnID></" + KindOf(request) + "Ret>\r\n</" +
-        KindOf(request) + "AddRs>\r\n</QBXMLMsgsRs>\r\n</QBXML>\r\n";
+    const std::string kind = KindOf(request);
+    const Txn& txn = Hold(request, NowText());
+    const std::string response = Envelope(
+        id.empty() ? "" : " newMessageSetID=\"" + id + "\" messageSetStatusCode=\"0\"",
+        "<" + kind + "AddRs requestID=\"1\" statusCode=\"0\" statusSeverity=\"Info\" statusMessage=\"Status OK\">\r\n" +
+            txn.ret + "\r\n</" + kind + "AddRs>\r\n");
     if (!id.empty()) {
       kept_id = id;
       kept = response;
@@ -93,23 +162,44 @@ class RecoveryTest : public PostingTest {
     return seen;
   }
 
+  // Entries whose record the service has not yet accepted.
   size_t JournalEntries() const {
-    PostingJournal journal(JournalFolder());
-    journal.SetRun("ACME", company_file);
-    return journal.Entries().size();
+    size_t open = 0;
+    for (const JournalEntry& e : PostingJournal(company_file).Entries()) {
+      if (e.state != JournalEntry::State::kReported) ++open;
+    }
+    return open;
+  }
+
+  // The add request of a time record as the control sends it (header, message set, the TimeTrackingAddRq).
+  static std::string TimeAdd(const std::string& date, const std::string& employee, const std::string& notes,
+                             const std::string& message_set_id) {
+    const std::string id = message_set_id.empty() ? "" : " newMessageSetID = \"" + message_set_id + "\"";
+    return "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 2.0//EN'>\r\n<QBXML>\r\n"
+           "<QBXMLMsgsRq onError = \"continueOnError\"" +
+           id +
+           ">\r\n<TimeTrackingAddRq requestID = \"1\">\r\n"
+           "<TimeTrackingAdd>\r\n<TxnDate>" +
+           date + "</TxnDate>\r\n<EntityRef>\r\n<FullName>" + employee +
+           "</FullName>\r\n</EntityRef>\r\n<CustomerRef>\r\n<FullName>Acme:Roof</FullName>\r\n</CustomerRef>\r\n"
+           "<ItemServiceRef>\r\n<FullName>Consulting</FullName>\r\n</ItemServiceRef>\r\n<Duration>PT7H30M</Duration>"
+           "<Notes>" +
+           notes +
+           "</Notes>\r\n<IsBillable>1</IsBillable>\r\n</TimeTrackingAdd>\r\n"
+           "</TimeTrackingAddRq>\r\n</QBXMLMsgsRq>\r\n</QBXML>";
   }
 
   // An entry as an earlier run, stopped during its add, would have left it.
-  void PlantEntry(const std::string& message_set_id, const std::string& type, const std::string& ids, bool recovery) {
-    PostingJournal journal(JournalFolder());
-    journal.SetRun("ACME", company_file);
-    journal.Note(message_set_id, type, ids, recovery);
+  JournalEntry PlantEntry(const std::string& site, RecordType type, const std::string& id, const std::string& items,
+                          const std::string& message_set_id, const std::string& request) {
+    PostingJournal journal(company_file);
+    return journal.Note(site, type, id, items, message_set_id, request);
   }
 
   std::vector<std::string> Adds() const {
     std::vector<std::string> adds;
     for (const auto& request : qb.requests) {
-      if (AttributeOf(request, "oldMessageSetID").empty()) adds.push_back(request);
+      if (request.find("AddRq") != std::string::npos) adds.push_back(request);
     }
     return adds;
   }
@@ -197,57 +287,183 @@ TEST_F(RecoveryTest, ARecordWhoseReportFailedIsReportedNotAddedByTheNextRun) {
   EXPECT_EQ(JournalEntries(), 0u);
 }
 
-TEST_F(RecoveryTest, AnAddAnEarlierRunWasKilledInIsCheckedWithQuickBooksFirst) {
+TEST_F(RecoveryTest, AnAddAnEarlierRunWasKilledInIsLookedForInQuickBooksBeforeAnythingIsAdded) {
   service.WriteFile("pending-time.txt", kTimeLines);
-  // The earlier run was killed in the add of TA101, which QuickBooks processed, and a run before it in the add of
-  // TA102, whose message set QuickBooks no longer keeps.
-  quickbooks.kept_id = "KV0000000200000000000a1";
-  quickbooks.kept =
-      "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs newMessageSetID=\"KV0000000200000000000a1\" "
-      "messageSetStatusCode=\"0\">\r\n<TimeTrackingAddRs requestID=\"1\" statusCode=\"0\" statusSeverity=\"Info\" "
-      "statusMessage=\"Status OK\">\r\n<TimeTrackingRet><TxnID>EARLIER</TxnID></TimeTrackingRet>\r\n"
-      "</TimeTrackingAddRs>\r\n</QBXMLMsgsRs>\r\n</QBXML>\r\n";
-  PlantEntry("KV0000000200000000000a1", "TA", "101", true);
-  PlantEntry("KV0000000100000000000b2", "TA", "102", true);
-  // And an entry of a record the service no longer lists.
-  PlantEntry("KV0000000100000000000c3", "TA", "999", true);
+  // Killed in the add of TA101, which QuickBooks made; another message set of this application came after it, so
+  // QuickBooks keeps nothing of it. Killed earlier in the add of TA102, which QuickBooks never made. And an entry
+  // of another site, which QuickBooks made.
+  const std::string ta101 = TimeAdd("2006-04-03", "Ann Lee", "Fixed the roof", "KV0000000200000000000a1");
+  PlantEntry("ACME", RecordType::kTime, "102", "", "KV0000000100000000000b2",
+             TimeAdd("2006-04-04", "Ann Lee", "Inspection", "KV0000000100000000000b2"));
+  PlantEntry("ACME", RecordType::kTime, "101", "", "KV0000000200000000000a1", ta101);
+  PlantEntry("OTHER", RecordType::kTime, "555", "", "", TimeAdd("2006-04-09", "Cy Dee", "Elsewhere", ""));
+  quickbooks.Hold(ta101, NowText(1));
+  quickbooks.Hold(TimeAdd("2006-04-09", "Cy Dee", "Elsewhere", ""), NowText(1));
+  quickbooks.kept_id = "KV-EXPENSE-RUN";
 
   const ResultsSeen seen = Run();
-  EXPECT_EQ(quickbooks.checks, 2);
   EXPECT_EQ(seen.success, "4");
+  // Only the last message set noted could still be QuickBooks' kept one; the rest was asked by query.
+  EXPECT_EQ(quickbooks.checks, 1);
   const auto adds = Adds();
   ASSERT_EQ(adds.size(), 3u);
-  EXPECT_EQ(adds[0].find("Fixed the roof"), std::string::npos);
-  EXPECT_NE(adds[0].find("Inspection"), std::string::npos);
-  // The status checks came before anything was added.
-  EXPECT_FALSE(AttributeOf(qb.requests[0], "oldMessageSetID").empty());
-  EXPECT_FALSE(AttributeOf(qb.requests[1], "oldMessageSetID").empty());
+  for (const auto& add : adds) EXPECT_EQ(add.find("Fixed the roof"), std::string::npos) << add;
+  // Nothing was added before every entry was settled.
+  EXPECT_EQ(qb.requests.size() - adds.size(), static_cast<size_t>(quickbooks.checks + quickbooks.queries));
+  for (size_t i = 0; i < qb.requests.size() - adds.size(); ++i) {
+    EXPECT_EQ(qb.requests[i].find("AddRq"), std::string::npos) << qb.requests[i];
+  }
   ASSERT_EQ(Reports().size(), 4u);
-  EXPECT_NE(Reports()[0].body.find("<TxnID>EARLIER</TxnID>"), std::string::npos);
+  EXPECT_NE(Reports()[0].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[0].body;
+  // The other site's record is settled, not reported: its own site's run reports it.
+  const std::vector<JournalEntry> entries = PostingJournal(company_file).Entries();
+  const auto other =
+      std::find_if(entries.begin(), entries.end(), [](const JournalEntry& e) { return e.site == "OTHER"; });
+  ASSERT_NE(other, entries.end());
+  EXPECT_EQ(other->state, JournalEntry::State::kAnswered);
+  EXPECT_NE(other->answer.find("<TxnID>T-2</TxnID>"), std::string::npos);
+  EXPECT_EQ(JournalEntries(), 1u);
+}
+
+TEST_F(RecoveryTest, WithoutRecoveryAMatchDecides) {
+  qb.versions = std::vector<std::string>{"1.0", "1.1"};
+  service.WriteFile("pending-time.txt",
+                    "TA101\r\n4/3/2006|Ann Lee|Acme:Roof|Consulting|7.5|||Fixed the roof|True\r\nx\r\n"
+                    "TA102\r\n4/4/2006|Ann Lee|Acme:Roof|Consulting|7.5|||Same|True\r\nx\r\n"
+                    "TA103\r\n4/5/2006|Ann Lee|Acme:Roof|Consulting|7.5|||Twice|True\r\nx\r\n");
+  // TA101 is in QuickBooks; TA102 is not, though the user keyed in one like it before the run; TA103 matches two.
+  const std::string ta101 = TimeAdd("2006-04-03", "Ann Lee", "Fixed the roof", "");
+  const std::string ta103 = TimeAdd("2006-04-05", "Ann Lee", "Twice", "");
+  PlantEntry("ACME", RecordType::kTime, "101", "", "", ta101);
+  PlantEntry("ACME", RecordType::kTime, "102", "", "", TimeAdd("2006-04-04", "Ann Lee", "Same", ""));
+  PlantEntry("ACME", RecordType::kTime, "103", "", "", ta103);
+  quickbooks.Hold(ta101, NowText(1));
+  quickbooks.Hold(TimeAdd("2006-04-04", "ANN LEE", "Same", ""), NowText(-86400));
+  quickbooks.Hold(ta103, NowText(1));
+  quickbooks.Hold(ta103, NowText(2));
+  ui.ExpectBoxContaining("QuickBooks holds 2 transactions that match it:\r\nTxnID T-3", platform::forms::vbYes);
+
+  const ResultsSeen seen = Run();
+  EXPECT_EQ(seen.success, "3");
+  EXPECT_EQ(quickbooks.checks, 0);
+  ASSERT_EQ(Adds().size(), 1u);
+  EXPECT_NE(Adds()[0].find("Same"), std::string::npos);
+  ASSERT_EQ(Reports().size(), 3u);
+  EXPECT_NE(Reports()[0].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[0].body;
+  EXPECT_NE(Reports()[2].body.find("<TxnID>T-3</TxnID>"), std::string::npos) << Reports()[2].body;
   EXPECT_EQ(JournalEntries(), 0u);
 }
 
-TEST_F(RecoveryTest, WithoutRecoveryTheUserDecidesWhetherAnUnknownAddIsPostedAgain) {
+TEST_F(RecoveryTest, SeveralMatchesLeftUndecidedPostNothingAndNoPostsAnew) {
   qb.versions = std::vector<std::string>{"1.0", "1.1"};
-  service.WriteFile("pending-expenses.txt", kExpenseLines);
-  PlantEntry("KV0000000100000000000a1", "EXP", "10,11", false);
-  ui.ExpectBoxContaining("the expense with the item ids 10,11 to QuickBooks, and this QuickBooks cannot tell",
-                         platform::forms::vbNo);
-  const ResultsSeen first = Run(false);
-  ASSERT_EQ(Adds().size(), 1u);
-  EXPECT_NE(Adds()[0].find("<CheckAddRq"), std::string::npos);
-  EXPECT_EQ(first.total, "2");
-  EXPECT_EQ(first.failure, "1");
+  service.WriteFile("pending-time.txt", "TA103\r\n4/5/2006|Ann Lee|Acme:Roof|Consulting|7.5|||Twice|True\r\nx\r\n");
+  const std::string ta103 = TimeAdd("2006-04-05", "Ann Lee", "Twice", "");
+  PlantEntry("ACME", RecordType::kTime, "103", "", "", ta103);
+  quickbooks.Hold(ta103, NowText(1));
+  quickbooks.Hold(ta103, NowText(1));
+  // An input that closed answers Cancel: nothing is posted and the entry waits.
+  ui.ExpectBoxContaining("QuickBooks holds 2 transactions", platform::forms::vbCancel);
+  const ResultsSeen first = Run();
+  EXPECT_EQ(Adds().size(), 0u);
+  EXPECT_EQ(Reports().size(), 0u);
   ASSERT_EQ(first.Reasons().size(), 1u);
-  EXPECT_NE(first.Reasons()[0].find("Not posted again"), std::string::npos) << first.Reasons()[0];
+  EXPECT_NE(first.Reasons()[0].find("several transactions"), std::string::npos) << first.Reasons()[0];
   EXPECT_EQ(JournalEntries(), 1u);
 
-  ui.ExpectBoxContaining("cannot tell whether the record was added", platform::forms::vbYes);
-  const ResultsSeen second = Run(false);
-  ASSERT_EQ(Adds().size(), 3u);
-  EXPECT_NE(Adds()[1].find("<BillAddRq"), std::string::npos);
-  EXPECT_EQ(second.success, "2");
+  ui.ExpectBoxContaining("QuickBooks holds 2 transactions", platform::forms::vbNo);
+  const ResultsSeen second = Run();
+  EXPECT_EQ(Adds().size(), 1u);
+  EXPECT_EQ(second.success, "1");
   EXPECT_EQ(JournalEntries(), 0u);
+}
+
+TEST_F(RecoveryTest, ARecordGoneFromQuickBooksIsPostedAnewAndTheUserIsTold) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  service.WriteFile("faults/kalvorupdatestatus.asp.1", "status 500\n");
+  Run();
+  ASSERT_EQ(JournalEntries(), 1u);
+  // The company file is restored from a backup made before the run.
+  quickbooks.txns.clear();
+  service.WriteFile("pending-time.txt",
+                    "TA101\r\n4/3/2006|Ann Lee|Acme:Roof|Consulting|7.5|Admin|Hourly|Fixed the roof|True\r\nx\r\n");
+  ui.ExpectBoxContaining("QuickBooks no longer holds what earlier downloads added for these records",
+                         platform::forms::vbOK);
+  const ResultsSeen second = Run();
+  EXPECT_EQ(second.success, "1");
+  EXPECT_EQ(Adds().size(), 5u);
+  EXPECT_EQ(JournalEntries(), 0u);
+}
+
+TEST_F(RecoveryTest, WhenQuickBooksCannotBeAskedNothingIsAdded) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  PlantEntry("ACME", RecordType::kTime, "101", "", "", TimeAdd("2006-04-03", "Ann Lee", "Fixed the roof", ""));
+  quickbooks.mute_queries = true;
+  ui.ExpectBoxContaining("QuickBooks could not tell whether it holds the time record 101", platform::forms::vbOK);
+  KVRDowloadctl& c = Site(Params(true));
+  c.cmdStartDownload.Click();
+  EXPECT_EQ(Adds().size(), 0u);
+  EXPECT_EQ(Reports().size(), 0u);
+  EXPECT_EQ(JournalEntries(), 1u);
+
+  // QuickBooks answers again: the record is found missing and posted once.
+  quickbooks.mute_queries = false;
+  const ResultsSeen seen = Run();
+  EXPECT_EQ(seen.success, "4");
+  EXPECT_EQ(Adds().size(), 4u);
+  EXPECT_EQ(JournalEntries(), 0u);
+}
+
+TEST_F(RecoveryTest, ALostAnswerWithARefusedCheckIsFoundByQueryAndNotPostedAgain) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  quickbooks.lose_next_answer = true;
+  quickbooks.mute_checks = true;
+  const ResultsSeen seen = Run();
+  EXPECT_EQ(seen.success, "4");
+  EXPECT_EQ(quickbooks.adds, 4);
+  EXPECT_EQ(quickbooks.checks, 1);
+  ASSERT_EQ(Reports().size(), 4u);
+  EXPECT_NE(Reports()[0].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[0].body;
+  EXPECT_EQ(JournalEntries(), 0u);
+}
+
+TEST_F(RecoveryTest, ALostAnswerThatCannotBeSettledStopsThePostingUntilTheNextDownload) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  quickbooks.lose_next_answer = true;
+  quickbooks.mute_checks = true;
+  quickbooks.mute_queries = true;
+  ui.ExpectBoxContaining("the next download settles it with QuickBooks", platform::forms::vbOK);
+  Run();
+  EXPECT_EQ(quickbooks.adds, 1);
+  EXPECT_EQ(Reports().size(), 0u);
+  EXPECT_EQ(JournalEntries(), 1u);
+
+  quickbooks.mute_checks = false;
+  quickbooks.mute_queries = false;
+  const ResultsSeen seen = Run();
+  EXPECT_EQ(seen.success, "4");
+  EXPECT_EQ(quickbooks.adds, 4);
+  EXPECT_EQ(JournalEntries(), 0u);
+}
+
+TEST_F(RecoveryTest, ADamagedJournalIsToldAndItsRecordsAreLookedForFirst) {
+  service.WriteFile("pending-time.txt",
+                    "TA101\r\n4/3/2006|Ann Lee|Acme:Roof|Consulting|7.5|||Fixed the roof|True\r\nx\r\n"
+                    "TA102\r\n4/4/2006|Ann Lee|Acme:Roof|Consulting|8|||Inspection|False\r\nx\r\n");
+  const std::string ta101 = TimeAdd("2006-04-03", "Ann Lee", "Fixed the roof", "");
+  PlantEntry("ACME", RecordType::kTime, "999", "", "", TimeAdd("2006-04-09", "Cy Dee", "Elsewhere", ""));
+  {
+    std::ofstream journal(PostingJournal::PathOf(company_file), std::ios::app);
+    journal << "E|cut sho";
+  }
+  // The lost note named TA101, which QuickBooks made after the last whole note.
+  quickbooks.Hold(ta101, NowText(1));
+  ui.ExpectBoxContaining(PostingJournal::PathOf(company_file).string(), platform::forms::vbOK);
+  const ResultsSeen seen = Run();
+  EXPECT_EQ(seen.success, "2");
+  ASSERT_EQ(Adds().size(), 1u);
+  for (const auto& add : Adds()) EXPECT_EQ(add.find("Fixed the roof"), std::string::npos) << add;
+  ASSERT_EQ(Reports().size(), 2u);
+  EXPECT_NE(Reports()[0].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[0].body;
 }
 
 }  // namespace

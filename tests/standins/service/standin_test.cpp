@@ -85,6 +85,7 @@ TEST_F(StandinTest, UploadStatusAndRegistrationPagesAnswerTheirSuccessWords) {
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->body, "SUCCESS") << page;
   }
+  service_.WriteFile("pending-time.txt", "TA7\r\nd|e|c|s|1.5|||n|True\r\nx\r\n");
   auto report = Post("kalvorupdatestatus.asp?sitecode=A&sitekey=B&TAIDs=7&LAIDs=&EEIDs=&EEIIDs=&TrnType=TA",
                      "<QBXML><QBXMLMsgsRs><TimeTrackingAddRs requestID=\"1\" statusCode=\"0\" "
                      "statusSeverity=\"Info\" statusMessage=\"Status OK\"></TimeTrackingAddRs></QBXMLMsgsRs></QBXML>");

@@ -135,10 +135,20 @@ std::string ReceivedRequest::Header(std::string_view name) const {
   return {};
 }
 
-ServiceStandinProcess::ServiceStandinProcess(std::vector<std::string> extra_args) : data_dir_(MakeTempDir()) {
+ServiceStandinProcess::ServiceStandinProcess(std::vector<std::string> extra_args)
+    : data_dir_(MakeTempDir()), extra_args_(std::move(extra_args)) {
+  Start();
+}
+
+void ServiceStandinProcess::Restart() {
+  Stop();
+  Start();
+}
+
+void ServiceStandinProcess::Start() {
   platform::os::Launch launch;
   launch.argv = {BuildProgram("kalvor-standin").string(), "--data", data_dir_.string(), "--port", "0"};
-  launch.argv.insert(launch.argv.end(), extra_args.begin(), extra_args.end());
+  launch.argv.insert(launch.argv.end(), extra_args_.begin(), extra_args_.end());
   launch.out = platform::os::Redirect::Pipe();
   // A test that dies must not leave its stand-in behind.
   launch.end_with_parent = true;

@@ -74,9 +74,15 @@ class ServiceStandinProcess {
 
   // Ends the stand-in (SIGTERM, then SIGKILL after 5 s); the destructor also removes the data directory.
   void Stop();
+  // Stops it and starts it again on the same data directory, with the same arguments and a new free port: what
+  // the service keeps (transferred.txt) must survive this.
+  void Restart();
 
  private:
+  void Start();
+
   std::filesystem::path data_dir_;
+  std::vector<std::string> extra_args_;
   std::string base_url_;
   int port_ = 0;
   platform::os::Process process_;
