@@ -6,8 +6,9 @@
 // download again, in both modes and for each site, until the service lists nothing. Each test ends with
 // ExpectEveryRecordOnce: every record once in the company file and one accepted status report for each.
 //
-// The service's part is played here: a status report the service accepted takes its record off the pending
-// list of its site.
+// The service stand-in plays the service: a record whose status report it accepted is transferred and no longer
+// listed. Its pending lists hold the records of every site, so before each download they are written with that
+// site's records (as listed now: a test may change a record's lines or leave it out of a listing).
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
@@ -83,10 +84,10 @@ class DownloadWorldTest : public ::testing::Test {
   // The records' lines and listings, changed between runs as the service would change them.
   Record& FindRecord(const std::string& id);
   // Status reports by their number among all status reports of the test (1 the first) that the service did not
-  // accept: a fault failed them.
+  // accept: a scripted answer refused them, and the service did nothing with them.
   void FailReport(size_t number) { failed_reports_.push_back(number); }
-  // Accepted reports so far, by record id.
-  const std::map<std::string, int>& AcceptedReports() const { return accepted_; }
+  // Whether the service has the record as transferred (its transferred.txt).
+  bool Transferred(const Record& record) const;
   // Whether a message box of that icon ("Critical") whose text holds `text` was shown in the output.
   static bool ShowsBox(const std::string& out, const std::string& icon, const std::string& text);
 
