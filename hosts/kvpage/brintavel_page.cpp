@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <csignal>
 #include <iostream>
 #include <map>
 #include <set>
@@ -10,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "hosts/kvpage/page_host.h"
+#include "hosts/kvpage/prompt_interrupt.h"
 #include "platform/activex/user_control.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
@@ -111,7 +111,7 @@ void StartSync(SyncSession& session) {
   session.lastButtons = 0;
   session.printed.clear();
   ctl.cmdNav[3].Click();
-  std::signal(SIGINT, SIG_DFL);
+  CancelAtPrompts();
   session.outcome.Record(SyncStatus(session.lastBox, session.lastButtons, cancelled));
 }
 
@@ -228,6 +228,7 @@ int RunBrintavel(HostContext& context) {
     std::cerr << "kvpage: the control could not read its page parameters: " << e.description() << '\n';
     return kExitHostFailed;
   }
+  WarnOfUnreadParams(context, "BrintavelCtl");
   ApplyOptions(ctl, chosen, options);
 
   if (options.start) {

@@ -10,6 +10,7 @@
 
 #include "hosts/kvpage/page_host.h"
 #include "hosts/kvpage/page_params.h"
+#include "hosts/kvpage/prompt_interrupt.h"
 #include "platform/base/error.h"
 #include "platform/com/activation.h"
 #include "platform/web/web_browser.h"
@@ -24,7 +25,7 @@ const std::string kHelpFooter =
   2  a wrong command line
   3  the run failed (a critical message, the service or QuickBooks not reached, a parameter missing, no list
      ticked)
-  4  the run was cancelled (Ctrl-C presses Cancel)
+  4  the run was cancelled (Ctrl-C presses Cancel; at a prompt it cancels the page)
   5  the run finished but some records were not sent or not posted
   Of several runs in one session the worst counts.
 
@@ -95,6 +96,7 @@ int Run(int argc, char** argv) {
       return kvpage::kExitUsage;
     }
     context.bag->Add(param.substr(0, eq), param.substr(eq + 1));
+    context.commandLineParams.push_back(param.substr(0, eq));
   }
   if (!page_source.empty()) {
     try {
@@ -108,6 +110,8 @@ int Run(int argc, char** argv) {
     }
   }
 
+  // Nothing holds the terminal or QuickBooks yet that Ctrl-C would leave behind.
+  kvpage::CancelAtPrompts();
   try {
     return page->run(context);
   } catch (const kvpage::UsageError& e) {

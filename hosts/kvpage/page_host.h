@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/activex/property_bag.h"
@@ -41,7 +42,13 @@ struct HostContext {
   bool terminalOut = false;
   // The terminal can move its cursor (TERM is set and not "dumb"): the status line is redrawn in place.
   bool cursorControl = false;
+  // The names given with --param, in their order.
+  std::vector<std::string> commandLineParams;
 };
+
+// After the control read its parameters: a warning on standard error for each --param it never asked for (a
+// misspelt name would otherwise be taken without a word). The page is hosted all the same, as a browser would.
+void WarnOfUnreadParams(const HostContext& context, std::string_view control_name);
 
 // How a hosted run ended, to be told by the exit status; the worst of several runs counts.
 class RunOutcome {

@@ -1,8 +1,10 @@
 #include "hosts/kvpage/page_params.h"
 
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
+#include "hosts/kvpage/page_host.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
 #include "platform/forms/caret_escape.h"
@@ -98,6 +100,16 @@ std::string ReadPage(const std::string& file_or_url) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+void WarnOfUnreadParams(const HostContext& context, std::string_view control_name) {
+  if (!context.bag) return;
+  for (const std::string& name : context.commandLineParams) {
+    if (context.bag->Asked(name)) continue;
+    std::cerr << "kvpage: warning: the " << control_name << " control reads no parameter \""
+              << platform::forms::CaretEscape(name, platform::forms::LineBreaks::kMarked)
+              << "\" given with --param; check its spelling\n";
+  }
 }
 
 }  // namespace kvpage

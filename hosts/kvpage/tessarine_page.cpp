@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -16,6 +15,7 @@
 #include "download_control/kvr_download_ctl.h"
 #include "download_control/results_form.h"
 #include "hosts/kvpage/page_host.h"
+#include "hosts/kvpage/prompt_interrupt.h"
 #include "hosts/kvpage/results_view.h"
 #include "platform/activex/user_control.h"
 #include "platform/base/error.h"
@@ -70,7 +70,7 @@ void PressContinue(DownloadSession& session, platform::forms::TerminalPresenter&
   session.posting = true;
   ctl.cmdStartDownload.Click();
   session.posting = false;
-  std::signal(SIGINT, SIG_DFL);
+  CancelAtPrompts();
   presenter.EndProgressLine();
   if (session.notPosted) {
     session.outcome.Record(*session.notPosted > 0 ? kExitNotPosted : kExitRan);
@@ -192,6 +192,7 @@ int RunTessarine(HostContext& context) {
     std::cerr << "kvpage: the control could not read its page parameters: " << e.description() << '\n';
     return kExitHostFailed;
   }
+  WarnOfUnreadParams(context, "KVRDowloadctl");
   // Closed at start-up: the connection parameters are missing. Still collecting: the download failed.
   if (ctl.Closed() || ctl.lblGather.Caption() == tessarine::kCollectingInformation)
     session.outcome.Record(kExitRunFailed);

@@ -17,10 +17,18 @@ void PropertyBag::Add(std::string name, std::string value) {
 }
 
 const std::string* PropertyBag::Find(std::string_view name) const {
+  asked_->emplace_back(name);
   for (const Property& p : items_) {
     if (kv::EqualsIgnoreCase(p.name, name)) return &p.value;
   }
   return nullptr;
+}
+
+bool PropertyBag::Asked(std::string_view name) const {
+  for (const std::string& asked : *asked_) {
+    if (kv::EqualsIgnoreCase(asked, name)) return true;
+  }
+  return false;
 }
 
 void PropertyBag::Mismatch(std::string_view name) const {

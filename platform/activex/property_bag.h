@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -47,12 +48,16 @@ class PropertyBag {
 
   // The key whose text did not convert in the last failed read; "" when none failed.
   const std::string& FailedKey() const { return failed_key_; }
+  // Whether a control asked for the key (found or not), through this bag or a copy of it: a host sites the control
+  // with a copy, and asks the original afterwards which parameters no control reads.
+  bool Asked(std::string_view name) const;
 
  private:
   [[noreturn]] void Mismatch(std::string_view name) const;
 
   std::vector<Property> items_;
   mutable std::string failed_key_;
+  std::shared_ptr<std::vector<std::string>> asked_ = std::make_shared<std::vector<std::string>>();
 };
 
 // Conversions of a parameter text on their own (throw kv::Error 13 when the text does not convert).

@@ -224,6 +224,24 @@ int CmdVersion(const std::string& value) {
   return 0;
 }
 
+int CmdFault(const std::vector<std::string>& lines, bool clear) {
+  if (clear) {
+    const size_t dropped = qb::PendingFaults().size();
+    qb::ClearFaults();
+    std::cout << "QuickBooks dropped " << dropped << " scripted " << (dropped == 1 ? "event" : "events") << ".\n";
+  }
+  if (!lines.empty()) {
+    qb::AddFaults(lines);
+    std::cout << "QuickBooks has " << lines.size() << " more scripted " << (lines.size() == 1 ? "event" : "events")
+              << ".\n";
+  }
+  if (clear || !lines.empty()) return 0;
+  const std::vector<std::string> pending = qb::PendingFaults();
+  if (pending.empty()) std::cout << "No scripted events are waiting.\n";
+  for (const std::string& line : pending) std::cout << line << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -269,10 +287,21 @@ int main(int argc, char** argv) {
   accessCmd->add_option("DECISION", access)->required()->check(CLI::IsMember({"allow", "deny"}));
 
   std::vector<std::string> faultLines;
+  bool clearFaults = false;
   CLI::App* faultCmd = app.add_subcommand(
-      "fault", "Script failures for tests: the next event a LINE names takes it (see state.h for the lines)");
-  faultCmd->add_option("LINE", faultLines, "\"session refuse\", \"session ok\", \"add fail [CODE]\" or \"add ok\"")
-      ->required();
+      "fault",
+      "Script failures for tests: the next event a LINE names takes it; without a LINE, list the lines "
+      "still waiting");
+  faultCmd->add_option("LINE", faultLines, "a scripted event, one argument each (see below)");
+  faultCmd->add_flag("--clear", clearFaults, "drop every line still waiting");
+  faultCmd->footer(
+      "Lines, each taken by the next event it names:\n"
+      "  session refuse    the next session is refused, as when the QuickBooks user denies the application access\n"
+      "  session ok        the next session opens as usual\n"
+      "  add fail [CODE]   the next add request fails with status CODE (default: the could-not-save status)\n"
+      "  add ok            the next add request is processed as usual\n"
+      "  add hold          the next add waits before it is processed until the file add-held in the state\n"
+      "                    directory is removed (it is created when the add starts waiting)");
 
   CLI11_PARSE(app, argc, argv);
   try {
@@ -295,12 +324,7 @@ int main(int argc, char** argv) {
     }
     if (*pick) return CmdPick(tag, subscriber, eventFile);
     if (*version) return CmdVersion(versionValue);
-    if (*faultCmd) {
-      qb::AddFaults(faultLines);
-      std::cout << "QuickBooks has " << faultLines.size() << " more scripted "
-                << (faultLines.size() == 1 ? "event" : "events") << ".\n";
-      return 0;
-    }
+    if (*faultCmd) return CmdFault(faultLines, clearFaults);
     if (*accessCmd) {
       qb::SetAccessDenied(appName, access == "deny");
       std::cout << "QuickBooks " << (access == "deny" ? "denies " : "allows ") << appName << " access.\n";

@@ -177,6 +177,26 @@ void AddFaults(const std::vector<std::string>& lines) {
   WriteStateFile(file, text);
 }
 
+std::vector<std::string> PendingFaults() {
+  const std::filesystem::path file = StateDir() / "faults";
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return {};
+  std::vector<std::string> lines;
+  std::istringstream in(ReadStateFile(file).value_or(""));
+  for (std::string line; std::getline(in, line);) {
+    if (line.find_first_not_of(" \t") != std::string::npos) lines.push_back(line);
+  }
+  return lines;
+}
+
+void ClearFaults() {
+  const std::filesystem::path file = StateDir() / "faults";
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return;
+  const platform::os::FileLock lock = platform::os::FileLock::Acquire(StateDir() / "faults.lock");
+  WriteStateFile(file, "");
+}
+
 platform::qb::QBVersion LibraryVersion() {
   platform::qb::QBVersion version{3, 0, 0, 0};
   const std::optional<std::string> text = ReadStateFile(StateDir() / "library-version");

@@ -50,6 +50,9 @@ void SetAccessDenied(const std::string& appName, bool denied);
 std::optional<std::string> TakeFault(std::string_view event);
 // Appends lines to the faults file.
 void AddFaults(const std::vector<std::string>& lines);
+// The lines still waiting for their event, in the order they are taken; ClearFaults drops them all.
+std::vector<std::string> PendingFaults();
+void ClearFaults();
 
 // Where an add told to hold waits (see the faults above).
 std::filesystem::path AddHeldMarker();

@@ -100,6 +100,8 @@ Fault ParseFault(std::string_view text) {
       fault.drop = true;
     } else if (word == "delay-ms") {
       if (const auto ms = ParseNumber(arg)) fault.delay = std::chrono::milliseconds(*ms);
+    } else if (word == "answer-lost") {
+      fault.answer_lost = true;
     } else if (word == "chunked") {
       fault.chunked = true;
     } else if (word == "redirect") {

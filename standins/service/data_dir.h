@@ -13,6 +13,10 @@
 //                            redirect URL     answer with a redirect to URL (status 302 unless a status is given)
 //                            trickle-ms N     send the answer one byte every N ms
 //                            chunked          send the answer in chunks, without a length ahead of it
+//                            answer-lost      do the page's work, then close the connection without the answer
+//                          The page does its work (a status report transfers its records) only when it answers:
+//                          not with drop, status or redirect, which stand for a request that failed before the
+//                          page ran; a delay comes before the work.
 //   faults/<page>.<N>      a queue of fault files, taken like the answer queue
 //   pending-time.txt       answer of kalvordownload.asp when tsorexpense=True
 //   pending-expenses.txt   answer of kalvordownload.asp otherwise
@@ -50,9 +54,8 @@
 //                            never listed for the site: "ERROR|ids|..." and nothing changes: the service cannot take
 //                              a record it never had as posted. Neither can it a report that mixes the two kinds
 //                              with records it never had.
-//                          A scripted answer (answers/) or a fault stands in for the answer only: with a scripted
-//                          answer the page does nothing; with a fault (a drop, a status) it has done its work, as
-//                          when the service's answer is lost on the way back.
+//                          A scripted answer (answers/) stands in for the page: nothing is transferred. A fault
+//                          does what faults/ above says (answer-lost: transferred, the answer never arrives).
 //   received/              the record of every request (see request_log.h)
 
 #include <chrono>
@@ -75,6 +78,7 @@ struct Fault {
   std::string redirect;
   std::chrono::milliseconds trickle{0};
   bool chunked = false;
+  bool answer_lost = false;
 };
 
 class DataDir {

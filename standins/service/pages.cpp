@@ -198,7 +198,7 @@ std::string SiteRefusal(std::string_view what) {
   return "ERROR|" + std::string(what) + "|" + std::string(kUnknownSite);
 }
 
-Answer StatusReport(DataDir& data, const PageRequest& request) {
+Answer StatusReport(DataDir& data, const PageRequest& request, PageWork work) {
   const std::string code = QueryValue(request, "sitecode");
   std::string ids;
   for (const char* key : {"TAIDs", "LAIDs", "EEIIDs"}) {
@@ -219,7 +219,7 @@ Answer StatusReport(DataDir& data, const PageRequest& request) {
   }
   if (all_transferred) return Plain("SUCCESS");
   std::string verdict = JudgeStatusReport(ids, request.body);
-  if (verdict == "SUCCESS") data.MarkTransferred(code, reported);
+  if (verdict == "SUCCESS" && work == PageWork::kDo) data.MarkTransferred(code, reported);
   return Plain(std::move(verdict));
 }
 
@@ -244,13 +244,13 @@ Answer SignIn(const DataDir& data, const PageRequest& request) {
 
 }  // namespace
 
-Answer NormalAnswer(DataDir& data, const PageRequest& request) {
+Answer NormalAnswer(DataDir& data, const PageRequest& request, PageWork work) {
   const std::string page = kv::ToLowerAscii(request.page);
   if (page == "brintavel.asp" || page == "brintavelupdatestatus.asp") {
     const std::string code = QueryValue(request, "sitecode");
     return Plain(data.IsSite(code, QueryValue(request, "sitekey")) ? "SUCCESS" : SiteRefusal(code));
   }
-  if (page == "kalvorupdatestatus.asp") return StatusReport(data, request);
+  if (page == "kalvorupdatestatus.asp") return StatusReport(data, request, work);
   if (page == "kalvordownload.asp") return Download(data, request);
   if (page == "kvrgetqbmenuspecs.asp") return SignIn(data, request);
   if (page == "kvrgetqbmenuupdqbpath.asp") {

@@ -30,7 +30,9 @@ std::string QueryValue(const PageRequest& request, std::string_view key);
 // downloads, the account lines for sign-in, "Success" for the company-file registration, and the pages that embed
 // a control; a page bound to a site answers an unknown site or a wrong key with an error (data_dir.h). Any other
 // page: 404.
-Answer NormalAnswer(DataDir& data, const PageRequest& request);
+// kAnswerOnly gives the answer the page would give and changes nothing: the request failed before the page ran.
+enum class PageWork { kDo, kAnswerOnly };
+Answer NormalAnswer(DataDir& data, const PageRequest& request, PageWork work = PageWork::kDo);
 
 // The service's answer to a download's status report, whose body is QuickBooks' answer to the record's add request:
 // "SUCCESS" when QuickBooks answered and no answer in it has the severity "Error", else "ERROR|ids|reason" with

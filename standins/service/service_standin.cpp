@@ -6,11 +6,14 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -118,6 +121,24 @@ std::unique_ptr<httplib::Server> MakeHttpServer(const StandinOptions& options) {
   return server;
 }
 
+// The server library says only that it could not listen; a bind of our own, set up as the library's, says why.
+std::string WhyNotBound(int port) {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  if (sock < 0) return std::strerror(errno);
+  int yes = 1;
+  setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int result = bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  const int error = errno;
+  close(sock);
+  if (result == 0) return "the port could not be bound";
+  if (error == EADDRINUSE) return "the port is in use by another program (--port 0 picks a free one)";
+  return std::strerror(error);
+}
+
 }  // namespace
 
 struct ServiceStandin::Server {
@@ -143,18 +164,20 @@ struct ServiceStandin::Server {
     t_recorded = true;
     const PageRequest request{PageOf(req.path), ParseTargetQuery(req.target), base_url, req.body};
     const Fault fault = data.TakeFault(request.page);
+    if (fault.delay.count() > 0 && !Delay(fault.delay)) {
+      DropConnection(req.local_port, req.remote_port);
+      return;
+    }
     Answer answer;
     if (auto scripted = data.TakeAnswer(request.page)) {
       answer.content_type = ContentTypeOf(*scripted);
       answer.body = std::move(*scripted);
     } else {
-      answer = NormalAnswer(data, request);
+      // A request that fails before the page runs changes nothing; a lost answer comes after the work.
+      const bool failed = fault.drop || fault.status != 0 || !fault.redirect.empty();
+      answer = NormalAnswer(data, request, failed && !fault.answer_lost ? PageWork::kAnswerOnly : PageWork::kDo);
     }
-    if (fault.delay.count() > 0 && !Delay(fault.delay)) {
-      DropConnection(req.local_port, req.remote_port);
-      return;
-    }
-    if (fault.drop) {
+    if (fault.drop || fault.answer_lost) {
       DropConnection(req.local_port, req.remote_port);
       res.status = 500;
       return;
@@ -238,7 +261,7 @@ std::string ServiceStandin::Bind() {
     port = http.bind_to_any_port("127.0.0.1");
     if (port < 0) throw std::runtime_error("cannot listen on 127.0.0.1");
   } else if (!http.bind_to_port("127.0.0.1", port)) {
-    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + WhyNotBound(port));
   }
   const bool tls = !options_.tls_cert.empty() || !options_.tls_key.empty();
   base_url_ = (tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port) + "/";

@@ -95,7 +95,9 @@ TEST_F(DownloadOnceTest, ASecondDownloadWhileOneRunsIsRefusedAndEveryRecordIsPos
   EXPECT_EQ(CompanyDates(),
             (std::map<std::string, int>{{"2006-05-08", 1}, {"2006-05-09", 1}, {"2006-05-10", 1}, {"2006-05-11", 1}}));
 
-  // With the first run over, the next page downloads and posts again.
+  // With the first run over, the next page downloads and posts again: the service, its transfers forgotten, lists
+  // the records once more.
+  service_.RemoveFile("transferred.txt");
   const kv::test::ProgramRun third = Download(true, options_);
   EXPECT_EQ(third.status, 0) << third.err;
   EXPECT_NE(third.out.find("Time/Leave transactions successfully posted 4\n"), std::string::npos) << third.out;

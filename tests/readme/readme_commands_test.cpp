@@ -4,7 +4,8 @@
 // A block is a run of lines indented by four blanks. One the reader should not have run for them (the demo, the
 // full test run) has an HTML comment starting "<!-- not run by the README test" as the last line before it.
 // The copy lives in a folder of its own: the README's "/tmp/" stands for that folder, its port 40123 for a free
-// one, and build/bin is this build's.
+// one, and build/bin is this build's. The round runs twice, as a reader who tries it again would: the second one
+// finds the service with nothing left to download, and the copied tree is as it was before either.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -111,6 +113,22 @@ class ReadmeCommands : public ::testing::Test {
   fs::path source_, bin_, dir_;
 };
 
+// Every file under a folder with its bytes: a round that writes into the tree shows here.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = fs::relative(entry.path(), folder).string();
+    files[name] = entry.is_directory() ? std::string("(folder)") : ReadAll(entry.path());
+  }
+  return files;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+  return count;
+}
+
 // Whether a command line starts its command in the background: it ends in a lone "&", a comment aside.
 bool RunsInBackground(std::string_view line) {
   std::string_view command = line.substr(0, line.find('#'));
@@ -157,28 +175,35 @@ TEST_F(ReadmeCommands, EveryCommandWorksAsWritten) {
     const fs::path path = tree / "samples" / "service" / file;
     WriteAll(path, ReplaceAll(ReadAll(path), "/tmp/", folder));
   }
+  const auto samples_before = Snapshot(tree / "samples");
 
   // Whatever a block leaves running is stopped with the script; a started server is waited for before the next
   // command talks to it, as a reader would.
   std::string script = "set -e\ntrap 'kill $(jobs -p) 2>/dev/null || true' EXIT\nexec <'" +
                        (dir_ / "typed.txt").string() + "'\ncd '" + tree.string() + "'\n";
   size_t run_blocks = 0;
-  for (const Block& block : CommandBlocks(ReadAll(source_ / "README.md"))) {
-    if (block.skipped) continue;
-    ++run_blocks;
-    std::istringstream lines(ReplaceAll(ReplaceAll(block.text, "/tmp/", folder), std::string(kReadmePort), port_text));
-    for (std::string line; std::getline(lines, line);) {
-      script += line + "\n";
-      if (RunsInBackground(line)) {
-        script += "until (exec 3<>/dev/tcp/127.0.0.1/" + port_text +
-                  ") 2>/dev/null; do kill -0 $! || exit 90; sleep 0.05; done\n";
+  for (const char* round : {"first", "second"}) {
+    script += std::string("echo '==== ") + round + " round'\n";
+    for (const Block& block : CommandBlocks(ReadAll(source_ / "README.md"))) {
+      if (block.skipped) continue;
+      ++run_blocks;
+      std::istringstream lines(
+          ReplaceAll(ReplaceAll(block.text, "/tmp/", folder), std::string(kReadmePort), port_text));
+      for (std::string line; std::getline(lines, line);) {
+        script += line + "\n";
+        if (RunsInBackground(line)) {
+          script += "until (exec 3<>/dev/tcp/127.0.0.1/" + port_text +
+                    ") 2>/dev/null; do kill -0 $! || exit 90; sleep 0.05; done\n";
+        }
       }
     }
+    // The stand-in the round stopped has let go of its port before the next round starts one.
+    script += "wait\n";
   }
-  ASSERT_GE(run_blocks, 4u);
+  ASSERT_GE(run_blocks, 8u);
   WriteAll(dir_ / "readme.sh", script);
   // What the reader types at corvalink's sign-in prompt: the demo login the README gives.
-  WriteAll(dir_ / "typed.txt", "demo\ndemo-pass\n");
+  WriteAll(dir_ / "typed.txt", "demo\ndemo-pass\ndemo\ndemo-pass\n");
 
   // The environment of a fresh terminal: nothing of this test's settings.
   const std::string command =
@@ -190,16 +215,31 @@ TEST_F(ReadmeCommands, EveryCommandWorksAsWritten) {
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << script << "\n" << out;
 
   const std::string base = "http://127.0.0.1:" + port_text + "/";
-  EXPECT_EQ(out.rfind(base + "\n", 0), 0u) << out;
-  EXPECT_NE(out.find("Kalvor menu items added to QuickBooks"), std::string::npos) << out;
+  const size_t second_round = out.find("==== second round\n");
+  ASSERT_NE(second_round, std::string::npos) << out;
+  const std::string first = out.substr(0, second_round);
+  const std::string second = out.substr(second_round);
+  EXPECT_EQ(first.find(base + "\n"), first.find('\n') + 1) << out;
+  EXPECT_NE(first.find("Kalvor menu items added to QuickBooks"), std::string::npos) << out;
   EXPECT_EQ(out.find("/regserver\"."), std::string::npos) << "registered, yet told to register:\n" << out;
   // The exported address reached the pick too: the page it opened is the stand-in's.
-  EXPECT_NE(ReadAll(dir_ / "pages.txt").find(base + "BrintavelCall.asp?sitecode=DEMO01&siteid=K-4711"),
+  const fs::path work = dir_ / "kalvor";
+  EXPECT_NE(ReadAll(work / "pages.txt").find(base + "BrintavelCall.asp?sitecode=DEMO01&siteid=K-4711"),
             std::string::npos)
-      << ReadAll(dir_ / "pages.txt") << out;
-  // The sync and the download reached the service and QuickBooks.
-  EXPECT_TRUE(fs::exists(tree / "samples" / "service" / "received"));
+      << ReadAll(work / "pages.txt") << out;
+  // The sync and the download reached the service and QuickBooks: the sample's four time and leave entries.
+  EXPECT_TRUE(fs::exists(work / "service" / "received"));
   EXPECT_EQ(out.find("No transactions were added"), std::string::npos) << out;
+  EXPECT_NE(first.find("Time/Leave transactions successfully posted 4"), std::string::npos) << first;
+  // The second round's download found every record transferred: it posted nothing, and said so.
+  EXPECT_NE(second.find("No time/leave data available for download."), std::string::npos) << second;
+  EXPECT_EQ(second.find("successfully posted"), std::string::npos) << second;
+  EXPECT_EQ(Count(second, "TimeTracking"), Count(first, "TimeTracking")) << out;
+  EXPECT_GT(Count(first, "TimeTracking"), 0u) << first;
+
+  // Neither round wrote into the tree; the work folder holds what they wrote.
+  EXPECT_EQ(Snapshot(tree / "samples"), samples_before);
+  EXPECT_TRUE(fs::exists(work / "service" / "transferred.txt"));
 }
 
 }  // namespace

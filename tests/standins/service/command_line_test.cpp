@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "tests/support/programs/program_run.h"
+#include "tests/support/service/service_standin.h"
 
 namespace {
 
@@ -70,6 +71,16 @@ TEST_F(StandinCommandLine, CreateMakesANewDataFolderAndServes) {
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(run.out.rfind("http://127.0.0.1:", 0), 0u) << run.out;
   EXPECT_TRUE(fs::is_directory(fresh));
+}
+
+TEST_F(StandinCommandLine, APortInUseIsNamedAsSuch) {
+  kv::test::ServiceStandinProcess first;
+  const ProgramRun run =
+      RunProgram("kalvor-standin", {"--data", dir_.string(), "--port", std::to_string(first.Port())});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("127.0.0.1:" + std::to_string(first.Port())), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("in use"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
 }
 
 }  // namespace

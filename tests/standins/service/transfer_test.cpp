@@ -148,6 +148,24 @@ TEST_F(TransferTest, EachSiteHasItsOwnTransfersAndTheSiteCodeIsComparedAsTheServ
   EXPECT_EQ(Download(true, "Acme", "K-1"), Download(true));
 }
 
+TEST_F(TransferTest, AReportThatFailsOnItsWayChangesNothingAndOneWhoseAnswerIsLostTransfers) {
+  service_->WriteFile("faults/kalvorupdatestatus.asp.1", "status 500\n");
+  service_->WriteFile("faults/kalvorupdatestatus.asp.2", "drop\n");
+  service_->WriteFile("faults/kalvorupdatestatus.asp.3", "answer-lost\n");
+  // The error status carries the answer the page would have given; the page did not run.
+  EXPECT_EQ(Report("5001", "", "", kOkTime), "SUCCESS");
+  EXPECT_EQ(Report("5002", "", "", kOkTime), "(no answer)");
+  EXPECT_THAT(Download(true), ::testing::StartsWith("TA5001\r\n"));
+  EXPECT_THAT(Download(true), ::testing::HasSubstr("TA5002\r\n"));
+  EXPECT_EQ(Report("5002", "", "", kOkTime), "(no answer)");
+  EXPECT_THAT(Download(true), ::testing::StartsWith("TA5001\r\n"));
+  EXPECT_EQ(Download(true).find("TA5002"), std::string::npos);
+  // A scripted answer stands in for the page: it transfers nothing.
+  service_->SetAnswer("kalvorupdatestatus.asp", "SUCCESS");
+  EXPECT_EQ(Report("5001", "", "", kOkTime), "SUCCESS");
+  EXPECT_THAT(Download(true), ::testing::StartsWith("TA5001\r\n"));
+}
+
 TEST_F(TransferTest, RemovingTheFileMakesEveryRecordPendingAgain) {
   EXPECT_EQ(Report("5001", "", "", kOkTime), "SUCCESS");
   ASSERT_TRUE(fs::exists(service_->DataDir() / "transferred.txt"));
