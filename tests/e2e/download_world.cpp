@@ -25,7 +25,6 @@ namespace {
 // Cases whose behaviour is still being built, by the start of "Suite.Name", and what each waits for. A case
 // leaves this list when what it waits for is merged.
 constexpr std::pair<std::string_view, std::string_view> kWaiting[] = {
-    {"DownloadWorldTest.AnAddPastTheTimeOut", "every QuickBooks call bounded by KV_COM_TIMEOUT_SECONDS"},
     {"Damages/DamagedJournal.IsSaidToTheUserAndNoRecordIsPostedTwice/CrLfLineEnds", "the checked journal"},
     {"Damages/DamagedJournal.IsSaidToTheUserAndNoRecordIsPostedTwice/Deleted", "a missing journal seen as damage"},
     {"Damages/DamagedJournal.IsSaidToTheUserAndNoRecordIsPostedTwice/Unreadable", "a missing journal seen as damage"},
