@@ -36,8 +36,6 @@ fs::path OpenCompany(const fs::path& dir, const std::string& file_name, long n, 
     throw std::runtime_error("kv-gen-company could not write " + company.string());
   }
   setenv("QB_STANDIN_HOME", (dir / "qb").c_str(), 1);
-  // The download's journal of what it added goes with the run's other state, never into the user's own.
-  setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
   std::string output;
   if (RunProgram("qb-standin", {"open", company.string()}, &output) != 0) {
     throw std::runtime_error("qb-standin could not open " + company.string() + ": " + output);

@@ -1,3 +1,5 @@
+// Which file a path names, and where the files that guard a company file lie.
+
 #include "common/file_identity.h"
 
 #include <sys/stat.h>
@@ -25,6 +27,21 @@ bool SameFile(std::string_view a, std::string_view b) {
   const std::filesystem::path first_path = std::filesystem::weakly_canonical(first, first_error);
   const std::filesystem::path second_path = std::filesystem::weakly_canonical(second, second_error);
   return !first_error && !second_error && first_path == second_path;
+}
+
+std::filesystem::path GuardFileOf(std::string_view company_file, std::string_view suffix) {
+  namespace fs = std::filesystem;
+  const fs::path given{std::string(company_file)};
+  std::error_code ec;
+  fs::path company = fs::absolute(given, ec);
+  if (ec) company = given;
+  const fs::path canonical = fs::weakly_canonical(company, ec);
+  company = ec ? company.lexically_normal() : canonical;
+  // Appended piece by piece: GCC 12 at -O3 takes "." + std::string&& for an overlapping copy (-Wrestrict).
+  std::string name = ".";
+  name += company.filename().string();
+  name += suffix;
+  return company.parent_path() / name;
 }
 
 }  // namespace kv

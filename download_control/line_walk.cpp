@@ -1,8 +1,6 @@
 #include "download_control/line_walk.h"
 
 #include <algorithm>
-#include <charconv>
-#include <optional>
 
 #include "download_control/qbxml_text.h"
 #include "platform/base/error.h"
@@ -175,31 +173,6 @@ void PostingWalk::FlushExpense() {
   ready_.emplace_back(std::move(pending_));
   // The next expense starts clean, but an item line that arrives before any header still collects into one.
   pending_ = ExpenseStep{};
-}
-
-std::string SortedItemIds(std::string_view ids) {
-  std::vector<std::string> parts = kv::Split(ids, ",");
-  for (std::string& part : parts) part = std::string(kv::TrimBlanks(part));
-  std::erase_if(parts, [](const std::string& part) { return part.empty(); });
-  // As numbers: "9" before "10"; an id that is no number goes after the numbers, in text order.
-  auto number = [](const std::string& text) {
-    double value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() ? std::optional<double>(value) : std::nullopt;
-  };
-  std::stable_sort(parts.begin(), parts.end(), [&](const std::string& a, const std::string& b) {
-    const std::optional<double> x = number(a);
-    const std::optional<double> y = number(b);
-    if (x && y) return *x < *y;
-    if (x || y) return x.has_value();
-    return a < b;
-  });
-  std::string joined;
-  for (const std::string& part : parts) {
-    if (!joined.empty()) joined += ",";
-    joined += part;
-  }
-  return joined;
 }
 
 }  // namespace tessarine

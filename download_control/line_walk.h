@@ -49,9 +49,6 @@ struct ExpenseStep {
 };
 struct WalkEnd {};
 
-// An expense's item ids as one record names them whatever the order of its lines: sorted ascending as numbers,
-// joined by ",".
-std::string SortedItemIds(std::string_view ids);
 using WalkStep = std::variant<WalkEnd, TimeStep, ExpenseStep>;
 
 // Walks the lines in the order the service sent them. A time or leave record takes its header, data line and

@@ -1,238 +1,60 @@
-// The posting journal kept as one file beside the company file: a header, then one line per entry, each field
-// hex-encoded so that no request text can break a line. Every change writes the whole file anew and renames it
-// into place, so a crash leaves either the old journal or the new one.
+// The company file's posting journal: where it lies, what it makes of its records, and how it is kept short.
 
 #include "download_control/posting_journal.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
+#include <set>
+#include <system_error>
 
-#include "download_control/run_lock.h"
+#include "common/file_identity.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
+#include "platform/os/atomic_file.h"
 
 namespace tessarine {
-
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kHeader = "tessarine journal 1";
+constexpr std::string_view kJournalSuffix = ".tessarine-journal";
+// Beside the journal, the time it was made: a journal that is missing where one was made is damage, not a fresh
+// start, since whatever it held may be in QuickBooks.
+constexpr std::string_view kMadeSuffix = ".tessarine-journal-made";
+// A rewrite pays once the records it would leave out are this many and outnumber those it keeps.
+constexpr size_t kCompactAfter = 64;
 
-std::string Hex(std::string_view text) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size() * 2);
-  for (unsigned char c : text) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
+// No more access than the company file gives: whoever may write it may write its journal, nobody else.
+struct Access {
+  mode_t mode = platform::os::kPrivateMode;
+  gid_t group = static_cast<gid_t>(-1);
+};
+
+Access AccessOf(const std::string& company_file) {
+  struct stat info {};
+  if (stat(company_file.c_str(), &info) != 0) return {};
+  return {static_cast<mode_t>((info.st_mode & 0666) | 0600), info.st_gid};
 }
 
-std::optional<std::string> Unhex(std::string_view text) {
-  if (text.size() % 2 != 0) return std::nullopt;
-  std::string out;
-  for (size_t i = 0; i < text.size(); i += 2) {
-    auto digit = [](char c) -> int {
-      if (c >= '0' && c <= '9') return c - '0';
-      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-      return -1;
-    };
-    const int high = digit(text[i]);
-    const int low = digit(text[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out += static_cast<char>(high * 16 + low);
-  }
-  return out;
-}
-
-std::string EntryLine(const JournalEntry& e) {
-  const std::vector<std::string> fields = {std::to_string(e.sequence),
-                                           e.site,
-                                           std::string(RecordTypeCode(e.type)),
-                                           e.record_id,
-                                           e.item_ids,
-                                           e.message_set_id,
-                                           e.request,
-                                           std::to_string(e.noted_at),
-                                           std::to_string(static_cast<int>(e.state)),
-                                           e.answer,
-                                           std::to_string(e.reported_at)};
-  std::string line = "E";
-  for (const std::string& field : fields) line += "|" + Hex(field);
-  return line;
-}
-
-std::optional<JournalEntry> ReadEntryLine(const std::string& line) {
-  const std::vector<std::string> parts = kv::Split(line, "|");
-  if (parts.size() != 12 || parts[0] != "E") return std::nullopt;
-  std::vector<std::string> f;
-  for (size_t i = 1; i < parts.size(); ++i) {
-    std::optional<std::string> field = Unhex(parts[i]);
-    if (!field) return std::nullopt;
-    f.push_back(std::move(*field));
-  }
-  const std::optional<RecordType> type = RecordTypeFromCode(f[2]);
-  if (!type) return std::nullopt;
-  JournalEntry e;
-  try {
-    e.sequence = std::stoull(f[0]);
-    e.noted_at = std::stoll(f[7]);
-    e.state = static_cast<JournalEntry::State>(std::stoi(f[8]));
-    e.reported_at = std::stoll(f[10]);
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-  e.site = f[1];
-  e.type = *type;
-  e.record_id = f[3];
-  e.item_ids = f[4];
-  e.message_set_id = f[5];
-  e.request = f[6];
-  e.answer = f[9];
-  return e;
+std::optional<int64_t> MadeTime(const fs::path& path) {
+  FILE* file = std::fopen(path.c_str(), "re");
+  if (file == nullptr) return std::nullopt;
+  char text[32] = {};
+  const size_t n = std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  int64_t value = 0;
+  const auto [end, error] = std::from_chars(text, text + n, value);
+  if (error != std::errc()) return 0;  // there, though its time cannot be read
+  return value;
 }
 
 }  // namespace
-
-fs::path PostingJournal::PathOf(const std::string& company_file) {
-  fs::path lock = RunLock::PathOf(company_file);
-  std::string name = lock.filename().string();
-  name.replace(name.size() - std::string_view("lock").size(), std::string_view("lock").size(), "journal");
-  return lock.parent_path() / name;
-}
-
-PostingJournal::PostingJournal(const std::string& company_file) : path_(PathOf(company_file)) {
-  std::error_code ec;
-  if (!fs::exists(path_, ec)) return;
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) throw kv::Error(errno, "The journal '" + path_.string() + "' cannot be read: " + std::strerror(errno));
-  std::string line;
-  if (!std::getline(in, line) || line.rfind(kHeader, 0) != 0) {
-    damage_.push_back({path_, "the header is missing", 0});
-    return;
-  }
-  const std::string suspect = line.substr(kHeader.size());
-  if (!kv::TrimBlanks(suspect).empty()) suspect_since_ = std::stoll(std::string(kv::TrimBlanks(suspect)));
-  int record = 0;
-  while (std::getline(in, line)) {
-    ++record;
-    std::optional<JournalEntry> entry = ReadEntryLine(line);
-    if (!entry) {
-      damage_.push_back({path_, "record " + std::to_string(record) + " cannot be read",
-                         entries_.empty() ? 0 : entries_.back().noted_at});
-      continue;
-    }
-    next_sequence_ = std::max(next_sequence_, entry->sequence + 1);
-    entries_.push_back(std::move(*entry));
-  }
-}
-
-void PostingJournal::Save() {
-  std::string text(kHeader);
-  if (suspect_since_) text += " " + std::to_string(*suspect_since_);
-  text += "\n";
-  for (const JournalEntry& e : entries_) text += EntryLine(e) + "\n";
-  const fs::path temporary = path_.string() + ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) throw kv::Error(errno, "The journal '" + path_.string() + "' cannot be written: " + std::strerror(errno));
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = errno;
-      ::close(fd);
-      ::unlink(temporary.c_str());
-      throw kv::Error(error, "The journal '" + path_.string() + "' cannot be written: " + std::strerror(error));
-    }
-    written += static_cast<size_t>(n);
-  }
-  const bool synced = ::fsync(fd) == 0;
-  ::close(fd);
-  if (!synced || ::rename(temporary.c_str(), path_.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    throw kv::Error(error, "The journal '" + path_.string() + "' cannot be written: " + std::strerror(error));
-  }
-}
-
-JournalEntry PostingJournal::Note(const std::string& site_code, RecordType type, const std::string& record_id,
-                                  const std::string& item_ids, const std::string& message_set_id,
-                                  const std::string& request) {
-  JournalEntry e;
-  e.sequence = next_sequence_;
-  e.site = JournalSiteKey(site_code);
-  e.type = type;
-  e.record_id = record_id;
-  e.item_ids = item_ids;
-  e.message_set_id = message_set_id;
-  e.request = request;
-  e.noted_at = static_cast<int64_t>(std::time(nullptr));
-  entries_.push_back(e);
-  try {
-    Save();
-  } catch (...) {
-    entries_.pop_back();
-    throw;
-  }
-  ++next_sequence_;
-  return e;
-}
-
-void PostingJournal::NoteAnswer(JournalEntry& entry, const std::string& answer) {
-  entry.state = JournalEntry::State::kAnswered;
-  entry.answer = answer;
-  for (JournalEntry& e : entries_) {
-    if (e.sequence == entry.sequence) e = entry;
-  }
-  Save();
-}
-
-void PostingJournal::NoteReported(JournalEntry& entry) {
-  entry.state = JournalEntry::State::kReported;
-  entry.reported_at = static_cast<int64_t>(std::time(nullptr));
-  for (JournalEntry& e : entries_) {
-    if (e.sequence == entry.sequence) e = entry;
-  }
-  Save();
-}
-
-void PostingJournal::Remove(const JournalEntry& entry) {
-  std::erase_if(entries_, [&](const JournalEntry& e) { return e.sequence == entry.sequence; });
-  Save();
-}
-
-bool PostingJournal::IsLastMessageSet(const JournalEntry& entry) const {
-  if (entry.message_set_id.empty() || !damage_.empty()) return false;
-  for (const JournalEntry& e : entries_) {
-    if (e.sequence > entry.sequence && !e.message_set_id.empty()) return false;
-  }
-  return true;
-}
-
-void PostingJournal::ClearDamage() {
-  if (damage_.empty()) return;
-  int64_t since = static_cast<int64_t>(std::time(nullptr));
-  for (const JournalDamage& d : damage_) since = std::min(since, d.since);
-  suspect_since_ = suspect_since_ ? std::min(*suspect_since_, since) : since;
-  damage_.clear();
-  Save();
-}
-
-std::optional<int64_t> PostingJournal::SuspectSince() const {
-  std::optional<int64_t> since = suspect_since_;
-  for (const JournalDamage& d : damage_) since = since ? std::min(*since, d.since) : d.since;
-  return since;
-}
 
 std::string JournalSiteKey(const std::string& site_code) {
   return kv::ToUpperAscii(kv::TrimBlanks(site_code));
@@ -240,14 +62,266 @@ std::string JournalSiteKey(const std::string& site_code) {
 
 bool NamesRecord(const JournalEntry& entry, RecordType type, std::string_view record_id, std::string_view item_ids) {
   if (entry.type != type) return false;
-  if (type != RecordType::kExpense || (!entry.record_id.empty() && !record_id.empty())) {
-    return entry.record_id == record_id;
+  if (type != RecordType::kExpense) return entry.record_id == record_id;
+  if (!entry.record_id.empty() && !record_id.empty()) return entry.record_id == record_id;
+  // Without a header id on either side, lines that came back fewer or in another order still name the expense.
+  std::set<std::string_view> ours;
+  std::string_view rest = entry.item_ids;
+  const auto next_id = [](std::string_view& ids) {
+    const size_t comma = std::min(ids.find(','), ids.size());
+    std::string_view id = kv::TrimBlanks(ids.substr(0, comma));
+    ids.remove_prefix(std::min(comma + 1, ids.size()));
+    return id;
+  };
+  while (!rest.empty()) {
+    if (const std::string_view id = next_id(rest); !id.empty()) ours.insert(id);
   }
-  const std::vector<std::string> mine = kv::Split(entry.item_ids, ",");
-  for (const std::string& id : kv::Split(item_ids, ",")) {
-    if (!id.empty() && std::find(mine.begin(), mine.end(), id) != mine.end()) return true;
+  rest = item_ids;
+  while (!rest.empty()) {
+    if (ours.contains(next_id(rest))) return true;
   }
   return false;
+}
+
+fs::path PostingJournal::PathOf(const std::string& company_file) {
+  return kv::GuardFileOf(company_file, kJournalSuffix);
+}
+
+PostingJournal::PostingJournal(const std::string& company_file, JournalSeams seams)
+    : company_(company_file), path_(PathOf(company_file)), seams_(std::move(seams)) {
+  if (seams_.disk == nullptr) seams_.disk = &RealJournalDisk();
+  Load();
+}
+
+PostingJournal::PostingJournal(PostingJournal&&) noexcept = default;
+PostingJournal& PostingJournal::operator=(PostingJournal&&) noexcept = default;
+PostingJournal::~PostingJournal() = default;
+
+int64_t PostingJournal::Now() const {
+  return seams_.now ? seams_.now() : static_cast<int64_t>(std::time(nullptr));
+}
+
+bool PostingJournal::Aged(const JournalEntry& entry, int64_t now) const {
+  const int64_t news = entry.state == JournalEntry::State::kReported ? entry.reported_at : entry.noted_at;
+  return news + kJournalKeepSeconds < now;
+}
+
+void PostingJournal::Load() {
+  const fs::path made = kv::GuardFileOf(company_, kMadeSuffix);
+  std::string content;
+  const JournalFile::Opened opened = file_.Open(path_, *seams_.disk, content);
+  const std::optional<int64_t> made_at = MadeTime(made);
+  if (opened == JournalFile::Opened::kMissing) {
+    if (made_at) {
+      damage_.push_back({path_, "the journal is missing", *made_at});
+      return;
+    }
+    CreateNew();
+    return;
+  }
+  if (opened == JournalFile::Opened::kUnreadable) {
+    damage_.push_back({path_, "the file cannot be read: " + content, made_at.value_or(0)});
+    return;
+  }
+  JournalImage image = ReadJournalImage(content);
+  for (ReadDamage& d : image.damage) damage_.push_back({path_, std::move(d.what), d.since});
+  entries_ = std::move(image.entries);
+  marks_ = std::move(image.marks);
+  created_ = image.has_header ? image.header.created : made_at.value_or(0);
+  next_sequence_ = std::max<uint64_t>(image.header.next_sequence, image.max_sequence + 1);
+  last_message_set_ = std::max(image.header.last_message_set, image.last_message_set);
+  if (!made_at) {
+    try {
+      platform::os::ReplaceFileAtomically(made, std::to_string(created_), AccessOf(company_).mode);
+    } catch (const std::system_error& e) {
+      throw kv::Error(e.code().value(), "The download's journal could not be marked: " + std::string(e.what()));
+    }
+  }
+  if (damage_.empty()) CompactIfWorthIt(image.records);
+}
+
+void PostingJournal::CreateNew() {
+  created_ = Now();
+  const Access access = AccessOf(company_);
+  // The journal is there whole, header and all, before the mark that says it was made.
+  file_.Replace(path_, *seams_.disk, HeaderRecord({created_, next_sequence_, last_message_set_}), access.mode,
+                access.group);
+  try {
+    platform::os::ReplaceFileAtomically(kv::GuardFileOf(company_, kMadeSuffix), std::to_string(created_), access.mode);
+  } catch (const std::system_error& e) {
+    throw kv::Error(e.code().value(), "The download's journal could not be marked: " + std::string(e.what()));
+  }
+}
+
+std::string PostingJournal::WholeContent(int64_t now) const {
+  std::string content = HeaderRecord({created_, next_sequence_, last_message_set_});
+  // In sequence order, so the rewritten journal reads back as it stood.
+  size_t e = 0;
+  size_t m = 0;
+  while (e < entries_.size() || m < marks_.size()) {
+    const bool entry_first = m == marks_.size() || (e < entries_.size() && entries_[e].sequence < marks_[m].sequence);
+    if (entry_first) {
+      if (!Aged(entries_[e], now)) content += EntryRecords(entries_[e]);
+      ++e;
+    } else {
+      if (marks_[m].set_at + kJournalKeepSeconds >= now) content += SuspectRecord(marks_[m]);
+      ++m;
+    }
+  }
+  return content;
+}
+
+void PostingJournal::CompactIfWorthIt(size_t records_read) {
+  const int64_t now = Now();
+  size_t kept = 1;
+  for (const JournalEntry& entry : entries_) {
+    if (Aged(entry, now)) continue;
+    kept += 1 + (entry.state != JournalEntry::State::kSent) + (entry.state == JournalEntry::State::kReported);
+  }
+  for (const SuspectMark& mark : marks_) kept += mark.set_at + kJournalKeepSeconds >= now ? 1 : 0;
+  const size_t dropped = records_read > kept ? records_read - kept : 0;
+  if (dropped < kCompactAfter || dropped < kept) return;
+  const std::string content = WholeContent(now);
+  const Access access = AccessOf(company_);
+  file_.Replace(path_, *seams_.disk, content, access.mode, access.group);
+  std::erase_if(entries_, [&](const JournalEntry& entry) { return Aged(entry, now); });
+  std::erase_if(marks_, [&](const SuspectMark& mark) { return mark.set_at + kJournalKeepSeconds < now; });
+}
+
+std::vector<JournalEntry> PostingJournal::Entries() const {
+  const int64_t now = Now();
+  std::vector<JournalEntry> live;
+  for (const JournalEntry& entry : entries_) {
+    if (!Aged(entry, now)) live.push_back(entry);
+  }
+  std::stable_sort(live.begin(), live.end(),
+                   [](const JournalEntry& a, const JournalEntry& b) { return a.sequence < b.sequence; });
+  return live;
+}
+
+void PostingJournal::CheckWritable() const {
+  // Nothing goes after a cut record or into a file whose damage was not said: what the damage hides would stay
+  // hidden behind what this run adds.
+  if (!damage_.empty()) {
+    throw kv::Error(EIO, "The download's journal " + path_.string() + " is damaged (" + damage_.front().what +
+                             "); nothing is posted until the damage has been reported and cleared.");
+  }
+}
+
+JournalEntry* PostingJournal::Find(uint64_t sequence) {
+  const auto found =
+      std::find_if(entries_.begin(), entries_.end(), [&](const JournalEntry& e) { return e.sequence == sequence; });
+  return found == entries_.end() ? nullptr : &*found;
+}
+
+JournalEntry PostingJournal::Note(const std::string& site_code, RecordType type, const std::string& record_id,
+                                  const std::string& item_ids, const std::string& message_set_id,
+                                  const std::string& request) {
+  CheckWritable();
+  JournalEntry entry;
+  entry.sequence = next_sequence_;
+  entry.site = JournalSiteKey(site_code);
+  entry.type = type;
+  entry.record_id = record_id;
+  entry.item_ids = SortItemIds(item_ids);
+  entry.message_set_id = message_set_id;
+  entry.request = request;
+  entry.noted_at = Now();
+  file_.Append(NoteRecord(entry), true);
+  ++next_sequence_;
+  if (!message_set_id.empty()) last_message_set_ = entry.sequence;
+  entries_.push_back(entry);
+  return entry;
+}
+
+void PostingJournal::NoteAnswer(JournalEntry& entry, const std::string& answer) {
+  CheckWritable();
+  JournalEntry* ours = Find(entry.sequence);
+  if (ours == nullptr) {
+    throw kv::Error(EINVAL, "The download's journal " + path_.string() + " holds no entry " +
+                                std::to_string(entry.sequence) + " to note QuickBooks' answer with.");
+  }
+  file_.Append(AnswerRecord(Now(), entry.sequence, answer), true);
+  for (JournalEntry* e : {ours, &entry}) {
+    e->answer = answer;
+    if (e->state == JournalEntry::State::kSent) e->state = JournalEntry::State::kAnswered;
+  }
+}
+
+void PostingJournal::NoteReported(JournalEntry& entry) {
+  CheckWritable();
+  JournalEntry* ours = Find(entry.sequence);
+  if (ours == nullptr) return;  // aged out or removed already: nothing left to keep
+  const int64_t now = Now();
+  file_.Append(ReportedRecord(now, entry.sequence), false);
+  for (JournalEntry* e : {ours, &entry}) {
+    e->state = JournalEntry::State::kReported;
+    e->reported_at = now;
+  }
+}
+
+void PostingJournal::Remove(const JournalEntry& entry) {
+  CheckWritable();
+  if (Find(entry.sequence) == nullptr) return;
+  file_.Append(RemovedRecord(Now(), entry.sequence), false);
+  std::erase_if(entries_, [&](const JournalEntry& e) { return e.sequence == entry.sequence; });
+}
+
+bool PostingJournal::IsLastMessageSet(const JournalEntry& entry) const {
+  if (entry.message_set_id.empty() || !damage_.empty() || entry.sequence != last_message_set_) return false;
+  // A mark set after the entry was noted stands for a damaged file that may have held later notes.
+  return std::none_of(marks_.begin(), marks_.end(),
+                      [&](const SuspectMark& mark) { return mark.sequence > entry.sequence; });
+}
+
+fs::path PostingJournal::ClearDamage() {
+  if (damage_.empty()) return {};
+  const int64_t now = Now();
+  int64_t since = now;
+  for (const JournalDamage& d : damage_) since = std::min(since, d.since);
+  // Whatever was older than the keeping bound would have aged out of a whole journal too.
+  since = std::max(since, now - kJournalKeepSeconds);
+  file_.Close();
+  fs::path aside;
+  struct stat info {};
+  if (lstat(path_.c_str(), &info) == 0) {
+    for (int n = 0;; ++n) {
+      std::string suffix = std::string(kJournalSuffix) + ".damaged-" + std::to_string(now);
+      if (n > 0) suffix += "-" + std::to_string(n);
+      aside = kv::GuardFileOf(company_, suffix);
+      if (lstat(aside.c_str(), &info) != 0) break;
+    }
+    if (std::rename(path_.c_str(), aside.c_str()) != 0) {
+      const int error = errno;
+      throw kv::Error(error, "The damaged journal " + path_.string() + " could not be set aside as " + aside.string() +
+                                 ": " + std::strerror(error));
+    }
+  }
+  marks_.push_back({next_sequence_++, now, since});
+  if (created_ == 0) created_ = now;
+  const Access access = AccessOf(company_);
+  file_.Replace(path_, *seams_.disk, WholeContent(now), access.mode, access.group);
+  damage_.clear();
+  const fs::path made = kv::GuardFileOf(company_, kMadeSuffix);
+  if (!MadeTime(made)) {
+    try {
+      platform::os::ReplaceFileAtomically(made, std::to_string(created_), access.mode);
+    } catch (const std::system_error& e) {
+      throw kv::Error(e.code().value(), "The download's journal could not be marked: " + std::string(e.what()));
+    }
+  }
+  return aside;
+}
+
+std::optional<int64_t> PostingJournal::SuspectSince() const {
+  const int64_t now = Now();
+  std::optional<int64_t> since;
+  const auto take = [&](int64_t t) { since = since ? std::min(*since, t) : t; };
+  for (const JournalDamage& d : damage_) take(d.since);
+  for (const SuspectMark& mark : marks_) {
+    if (mark.set_at + kJournalKeepSeconds >= now) take(mark.since);
+  }
+  return since;
 }
 
 }  // namespace tessarine

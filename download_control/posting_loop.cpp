@@ -170,7 +170,7 @@ void KVRDowloadctl::PostExpenseStep(ExpenseStep& step) {
   currentExpense = std::move(step.expense);
   currentType_ = RecordType::kExpense;
   currentRecordId_ = step.record_id;
-  currentItemIds_ = SortedItemIds(step.ids);
+  currentItemIds_ = SortItemIds(step.ids);
   currentEntry_.reset();
   if (!step.failure.empty()) {
     bQBError = true;

@@ -1,9 +1,9 @@
 #pragma once
 
-// The kinds of record the service hands the download: time, leave and expenses. The service names them by its
-// transaction type codes, which are used only where a record crosses to the service or the results grid.
+// The kinds of record the download posts, and the codes the service names them by in its lists and reports.
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tessarine {
@@ -12,7 +12,11 @@ enum class RecordType { kTime, kLeave, kExpense };
 
 // "TA", "LA", "EXP": the service's TrnType.
 std::string_view RecordTypeCode(RecordType type);
-// Exact and case-sensitive, as the service writes them.
+// Exact and case-sensitive, as the service's status page compares them.
 std::optional<RecordType> RecordTypeFromCode(std::string_view code);
+
+// An expense's item line ids joined by ",", sorted ascending as numbers (ids that are not numbers after them, in
+// text order), so that one expense is one key whatever order its lines come in.
+std::string SortItemIds(std::string_view ids);
 
 }  // namespace tessarine

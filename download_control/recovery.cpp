@@ -3,6 +3,7 @@
 // adds anything, and reported, never added a second time.
 
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 #include "download_control/kvr_download_ctl.h"
@@ -39,7 +40,7 @@ std::vector<ListedRecord> ListedRecords(const std::vector<std::string>& lines, b
       if (auto* time = std::get_if<TimeStep>(&step)) {
         listed.push_back({time->type, std::to_string(time->id), ""});
       } else if (auto* expense = std::get_if<ExpenseStep>(&step)) {
-        listed.push_back({RecordType::kExpense, expense->record_id, SortedItemIds(expense->ids)});
+        listed.push_back({RecordType::kExpense, expense->record_id, SortItemIds(expense->ids)});
       } else {
         return listed;
       }
@@ -49,9 +50,10 @@ std::vector<ListedRecord> ListedRecords(const std::vector<std::string>& lines, b
   }
 }
 
-std::string DamageMessage(const std::vector<JournalDamage>& damage) {
+std::string DamageMessage(const std::vector<JournalDamage>& damage, const std::filesystem::path& kept_aside) {
   std::string text = "The journal of what earlier downloads posted into this company file could not be read whole:";
   for (const JournalDamage& d : damage) text += "\r\n" + d.file.string() + ": " + d.what;
+  if (!kept_aside.empty()) text += "\r\nThe damaged journal is kept as " + kept_aside.string() + ".";
   text +=
       "\r\nEvery record it may have named is looked for in QuickBooks before it is posted, so that none is posted "
       "twice.";
@@ -82,8 +84,16 @@ bool KVRDowloadctl::SettleJournal() {
   const bool time_mode = Module().params.TsOrExpense;
   const std::string site = JournalSiteKey(Module().params.SiteCode);
   if (!journal_->Damage().empty()) {
-    MsgBox(DamageMessage(journal_->Damage()), platform::forms::vbCritical);
-    journal_->ClearDamage();
+    const std::vector<JournalDamage> damage = journal_->Damage();
+    std::filesystem::path kept_aside;
+    try {
+      kept_aside = journal_->ClearDamage();
+    } catch (const kv::Error& e) {
+      MsgBox(DamageMessage(damage, {}) + "\r\n" + e.description() + "\r\nNothing was posted.",
+             platform::forms::vbCritical);
+      return false;
+    }
+    MsgBox(DamageMessage(damage, kept_aside), platform::forms::vbCritical);
   }
   suspectSince_ = journal_->SuspectSince();
   const std::vector<ListedRecord> listed = ListedRecords(sDownloadLines, time_mode);

@@ -32,9 +32,7 @@ const std::string kHelpFooter =
 Settings (environment variables):
 )" + std::string(platform::web::kSettingsHelp) +
     platform::com::kSettingsHelp +
-    R"(  XDG_STATE_HOME             where the download keeps its journal of records added to QuickBooks but not yet
-                             reported (its tessarine folder; else ~/.local/state/tessarine)
-  QB_STANDIN_HOME            state folder of the QuickBooks stand-in (else $XDG_STATE_HOME/qb-standin, else
+    R"(  QB_STANDIN_HOME            state folder of the QuickBooks stand-in (else $XDG_STATE_HOME/qb-standin, else
                              ~/.local/state/qb-standin)
   QB_STANDIN                 the QuickBooks stand-in program (else qb-standin beside this program, else on PATH)
   TERM                       "dumb" or unset: no status line redrawn in place)";

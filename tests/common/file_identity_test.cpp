@@ -59,5 +59,21 @@ TEST_F(FileIdentityTest, ADotFileIsAFileLikeAnyOther) {
   EXPECT_FALSE(SameFile(In(".books.xml"), In("books.xml")));
 }
 
+TEST_F(FileIdentityTest, GuardFilesLieBesideTheFileALinkLeadsTo) {
+  fs::create_directory(dir_ / "sub");
+  fs::create_symlink(dir_ / "Books.xml", dir_ / "sub" / "link.xml");
+  fs::create_directory_symlink(dir_, dir_ / "sub" / "mapped");
+  const fs::path real = fs::canonical(dir_);
+  const fs::path expected = real / ".Books.xml.tessarine-lock";
+  EXPECT_EQ(GuardFileOf(In("Books.xml"), ".tessarine-lock"), expected);
+  EXPECT_EQ(GuardFileOf(In("sub/link.xml"), ".tessarine-lock"), expected);
+  EXPECT_EQ(GuardFileOf(In("sub/mapped/Books.xml"), ".tessarine-lock"), expected);
+  EXPECT_EQ(GuardFileOf(In("sub/../Books.xml"), ".tessarine-lock"), expected);
+  EXPECT_EQ(GuardFileOf(In("Books.xml"), ".tessarine-journal"), real / ".Books.xml.tessarine-journal");
+  // Letter case tells files apart here, and so their guards; a file not there yet is named by its path.
+  EXPECT_EQ(GuardFileOf(In("books.xml"), ".x"), real / ".books.xml.x");
+  EXPECT_EQ(GuardFileOf(In("sub/new.xml"), ".x"), real / "sub" / ".new.xml.x");
+}
+
 }  // namespace
 }  // namespace kv

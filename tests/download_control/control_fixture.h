@@ -32,7 +32,7 @@ class ControlTest : public ::testing::Test {
   ControlTest() {
     ResetModule();
     platform::forms::ResetDefaultInstances();
-    // The download's journal goes to a folder of the test's own.
+    // Nothing of a test goes into the user's own state folder.
     std::string pattern = (std::filesystem::temp_directory_path() / "kv-state-XXXXXX").string();
     if (mkdtemp(pattern.data()) != nullptr) state_home = pattern;
     state_env_.emplace("XDG_STATE_HOME", state_home.string());
@@ -46,9 +46,6 @@ class ControlTest : public ::testing::Test {
     std::error_code ec;
     std::filesystem::remove_all(state_home, ec);
   }
-
-  // The journal's folder under the test's state folder.
-  std::filesystem::path JournalFolder() const { return state_home / "tessarine"; }
 
   // The parameters a service page gives, for time and leave (true) or expenses (false).
   platform::activex::PropertyBag Params(bool time_mode) const {
@@ -180,9 +177,12 @@ class PostingTest : public ControlTest {
     ResetModule();
     std::error_code ec;
     std::filesystem::remove(created_file_, ec);
-    // The guard files the runs left beside it.
-    std::filesystem::remove(PostingJournal::PathOf(created_file_), ec);
-    std::filesystem::remove(RunLock::PathOf(created_file_), ec);
+    // The guard files the runs left beside it: the lock, the journal and any damaged journal kept aside.
+    const std::filesystem::path company(created_file_);
+    const std::string guard_prefix = "." + company.filename().string() + ".tessarine";
+    for (const auto& entry : std::filesystem::directory_iterator(company.parent_path(), ec)) {
+      if (entry.path().filename().string().rfind(guard_prefix, 0) == 0) std::filesystem::remove(entry.path(), ec);
+    }
   }
 
   // The status reports the service received, in order.

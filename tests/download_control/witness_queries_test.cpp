@@ -13,6 +13,7 @@
 #include "download_control/qbxml_text.h"
 #include "download_control/time_requests.h"
 #include "platform/base/error.h"
+#include "standins/quickbooks/qbxml_schema.h"
 #include "standins/quickbooks/request_handler.h"
 
 namespace tessarine {
@@ -163,6 +164,67 @@ TEST(WitnessQueriesTest, TheAnswerMadeFromAFoundTransactionIsTheAnswerQuickBooks
   EXPECT_TRUE(RetMatches(asked, ret));
   EXPECT_EQ(Squeezed(AddAnswerOf(asked, ret)), Squeezed(added));
   EXPECT_EQ(TxnIDOfAnswer(AddAnswerOf(asked, ret)), ret.selectSingleNode("TxnID").text());
+}
+
+// The stand-in's company file in a folder of the test's own.
+class StandinCompany {
+ public:
+  StandinCompany() {
+    dir_ = std::filesystem::temp_directory_path() / ("witness_" + std::to_string(getpid()) + "_" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+    file_ = dir_ / "company.xml";
+    std::filesystem::copy_file(std::filesystem::path(KV_SOURCE_DIR) / "samples" / "company.xml", file_,
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  ~StandinCompany() { std::filesystem::remove_all(dir_); }
+  std::string Ask(const std::string& request) const {
+    return standins::quickbooks::HandleQBXMLRequest(file_, request).response.Join();
+  }
+
+ private:
+  std::filesystem::path dir_;
+  std::filesystem::path file_;
+};
+
+const std::vector<std::string> kEveryVersion = {"1.0",   "1.1",   "2.0",   "CA1.0", "CA1.1",
+                                                "CA2.0", "UK1.0", "UK1.1", "UK2.0"};
+
+TEST(WitnessQueriesTest, QuickBooksFindsWhatItWasAskedToAddAndNothingElse) {
+  const StandinCompany company;
+  CurrentExpense check;
+  check.sCurExpPayee = "Riverside Travel Agency";
+  check.sCurExpDate = "5/3/2006";
+  check.sCurExpMemo = "Lunch";
+  check.sCurExpBankAccount = "Checking";
+  check.sExpenseItemLines = {"12|5/3/2006|Lunch||12||Meals and Entertainment|Expense|False|False||",
+                             "13|5/3/2006|Paper||0||Printer Paper|Expense|False|True|2|3.5"};
+  CurrentExpense bill = check;
+  bill.sCurExpPayee = "Cascade Office Supply";
+  const std::vector<std::string> adds = {
+      TimeRequest("5/3/2006|Dana Whitfield|Acme Widgets|Consulting|2.25|||On site|True"), BuildBillAddRq(bill, 2),
+      BuildCheckAddRq(check, 2)};
+  for (const std::string& add : adds) {
+    SCOPED_TRACE(add);
+    const std::string answer = company.Ask(add);
+    const std::string txn_id = TxnIDOfAnswer(answer);
+    ASSERT_FALSE(txn_id.empty()) << answer;
+    const AskedRecord asked = ReadAddRequest(add);
+    for (int32_t code : {0, 2, 8, 11}) {
+      SCOPED_TRACE(code);
+      const std::string match = MatchQuery(code, asked);
+      const std::string by_id = TxnIDQuery(code, asked.kind, txn_id);
+      EXPECT_TRUE(standins::quickbooks::CheckQBXMLRequest(match, kEveryVersion).empty());
+      EXPECT_TRUE(standins::quickbooks::CheckQBXMLRequest(by_id, kEveryVersion).empty());
+    }
+    const std::vector<Node> found = QueryRets(company.Ask(MatchQuery(2, asked)), asked.kind);
+    const std::vector<WitnessCandidate> candidates = MatchingRets(asked, found, 0, {});
+    ASSERT_EQ(candidates.size(), 1u);
+    EXPECT_EQ(candidates[0].txn_id, txn_id);
+    EXPECT_EQ(QueryRets(company.Ask(TxnIDQuery(2, asked.kind, txn_id)), asked.kind).size(), 1u);
+    // A transaction QuickBooks does not hold, as after a restored backup.
+    EXPECT_TRUE(QueryRets(company.Ask(TxnIDQuery(2, asked.kind, "FFFF-1")), asked.kind).empty());
+  }
 }
 
 }  // namespace
