@@ -297,11 +297,14 @@ int main(int argc, char** argv) {
   faultCmd->footer(
       "Lines, each taken by the next event it names:\n"
       "  session refuse    the next session is refused, as when the QuickBooks user denies the application access\n"
+      "  session hold      the next session waits before it opens until the file session-held in the state\n"
+      "                    directory is removed\n"
       "  session ok        the next session opens as usual\n"
       "  add fail [CODE]   the next add request fails with status CODE (default: the could-not-save status)\n"
       "  add ok            the next add request is processed as usual\n"
       "  add hold          the next add waits before it is processed until the file add-held in the state\n"
-      "                    directory is removed (it is created when the add starts waiting)");
+      "                    directory is removed (it is created when the add starts waiting)\n"
+      "  add lose          the next add is saved, then the connection breaks before its answer goes back");
 
   CLI11_PARSE(app, argc, argv);
   try {

@@ -182,10 +182,7 @@ std::optional<Status> ScriptedAddFailure(const std::string& requestName, bool& a
   const std::optional<std::string> fault = TakeFault("add");
   if (fault == "lose") answer_lost = true;
   if (fault == "hold") {
-    const std::filesystem::path marker = AddHeldMarker();
-    WriteStateFile(marker, "");
-    std::error_code ec;
-    while (std::filesystem::exists(marker, ec)) usleep(2000);
+    HoldWhile(AddHeldMarker());
     return std::nullopt;
   }
   if (!fault || !fault->starts_with("fail")) return std::nullopt;

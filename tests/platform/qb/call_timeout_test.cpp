@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <sstream>
 
 #include "platform/base/error.h"
 #include "platform/qb/class_factory.h"
@@ -111,6 +111,37 @@ TEST_F(CallTimeout, AnAddHeldPastTheTimeOutEndsTheCallAndTheStandinAndTheFileIsW
   EXPECT_EQ(Count(listed, "<Notes>after</Notes>"), 1u);
   EXPECT_EQ(Count(env_.Read(company), "<TimeTrackingRet>"), Count(env_.Read(company), "</TimeTrackingRet>"));
   EXPECT_THAT(env_.Read(company), ::testing::EndsWith("</QBStandinCompany>\n"));
+}
+
+// The menu agent's session manager is bounded the same way, and so is the processor's BeginSession.
+TEST_F(CallTimeout, ASessionThatIsNotGivenInTimeEndsTheCallForBothKindsOfObject) {
+  env_.Open(env_.CopySample());
+  setenv("KV_COM_TIMEOUT_SECONDS", "0.25", 1);
+  const std::filesystem::path held = env_.StateDir() / "session-held";
+
+  ASSERT_EQ(env_.Run({"fault", "session hold"}).status, 0);
+  auto manager = CreateSessionManager();
+  manager->OpenConnection("", "Corvalink");
+  auto start = std::chrono::steady_clock::now();
+  kv::Error error = ErrorOf([&] { manager->BeginSession("", kOpenModeDoNotCare); });
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  EXPECT_EQ(error.number(), kErrQBNoAnswer);
+  EXPECT_EQ(error.description(), "QuickBooks did not answer within 0.25 seconds.");
+  EXPECT_TRUE(ChildrenNamed("qb-standin").empty());
+  std::filesystem::remove(held);
+  manager->OpenConnection("", "Corvalink");
+  EXPECT_NO_THROW(manager->BeginSession("", kOpenModeDoNotCare));
+  manager.reset();
+
+  ASSERT_EQ(env_.Run({"fault", "session hold"}).status, 0);
+  auto processor = CreateRequestProcessor();
+  processor->OpenConnection("731-5096-4482630", "Pellucent");
+  start = std::chrono::steady_clock::now();
+  error = ErrorOf([&] { processor->BeginSession("", kOpenModeDoNotCare); });
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  EXPECT_EQ(error.number(), kErrQBNoAnswer);
+  EXPECT_TRUE(ChildrenNamed("qb-standin").empty());
+  std::filesystem::remove(held);
 }
 
 }  // namespace

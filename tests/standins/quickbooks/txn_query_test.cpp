@@ -4,8 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
-#include <regex>
+#include <sstream>
 
 #include "standins/quickbooks/request_handler.h"
 #include "tests/standins/quickbooks/qbxml_probe.h"
@@ -179,9 +180,11 @@ TEST_F(TxnQueryTest, EntityFilterMatchesFullNamesWithoutRegardToCaseAndListIDs) 
     std::vector<probe::Element> records = FileRecords(kind);
     // The ref's text holds its ListID and its FullName.
     std::string refText = records[0].children.at(kind.entityRef);
-    std::smatch parts;
-    ASSERT_TRUE(std::regex_search(refText, parts, std::regex(R"(\s*(\S+)\s+(.*\S)\s*)")));
-    std::string listID = parts[1], fullName = parts[2];
+    std::istringstream words(refText);
+    std::string listID, fullName, word;
+    words >> listID;
+    while (words >> word) fullName += (fullName.empty() ? "" : " ") + word;
+    ASSERT_FALSE(fullName.empty()) << refText;
     auto same = [&](const probe::Element& r) {
       return r.children.at(kind.entityRef).find(listID) != std::string::npos;
     };
@@ -218,40 +221,70 @@ TEST_F(TxnQueryTest, WithChildrenTakesTheJobsOfACustomerPayee) {
 }
 
 TEST_F(TxnQueryTest, AnAddWritesTimeCreatedInLocalTimeWithItsOffsetAndAQueryReturnsIt) {
-  std::string add = Request(
+  const std::string line =
+      "<ExpenseLineAdd><AccountRef><FullName>Travel Expense</FullName></AccountRef><Amount>5.00</Amount>"
+      "</ExpenseLineAdd>";
+  const std::string adds[] = {
       "<TimeTrackingAddRq requestID=\"1\"><TimeTrackingAdd><TxnDate>2006-05-09</TxnDate>"
       "<EntityRef><FullName>Dana Whitfield</FullName></EntityRef><Duration>PT1H0M</Duration>"
-      "</TimeTrackingAdd></TimeTrackingAddRq>");
-  time_t before = time(nullptr);
-  RequestResult added = HandleQBXMLRequest(company_, add);
-  time_t after = time(nullptr);
-  ASSERT_EQ(added.added.size(), 1u) << added.response.Join();
-  std::vector<probe::Element> inAnswer = probe::Document(added.response.Join()).All("TimeTrackingRet");
-  ASSERT_EQ(inAnswer.size(), 1u);
-  std::string created = inAnswer[0].children.at("TimeCreated");
+      "</TimeTrackingAdd></TimeTrackingAddRq>",
+      "<BillAddRq requestID=\"1\"><BillAdd><VendorRef><FullName>Cascade Office Supply</FullName></VendorRef>"
+      "<TxnDate>2006-05-09</TxnDate>" +
+          line + "</BillAdd></BillAddRq>",
+      "<CheckAddRq requestID=\"1\"><CheckAdd><AccountRef><FullName>Checking</FullName></AccountRef>"
+      "<PayeeEntityRef><FullName>Riverside Travel Agency</FullName></PayeeEntityRef><TxnDate>2006-05-09</TxnDate>" +
+          line + "</CheckAdd></CheckAddRq>"};
+  // A zone away from UTC, so that an offset left out or taken from the wrong clock shows. Its rules are spelled
+  // out, so no zone database is needed.
+  const char* savedZone = std::getenv("TZ");
+  const std::optional<std::string> zone = savedZone ? std::optional<std::string>(savedZone) : std::nullopt;
+  setenv("TZ", "XST5XDT,M3.2.0,M11.1.0", 1);
+  tzset();
+  struct RestoreZone {
+    const std::optional<std::string>& zone;
+    ~RestoreZone() {
+      zone ? setenv("TZ", zone->c_str(), 1) : unsetenv("TZ");
+      tzset();
+    }
+  } restore{zone};
+  for (size_t i = 0; i < std::size(kKinds); ++i) {
+    const Kind& kind = kKinds[i];
+    SCOPED_TRACE(kind.record);
+    time_t before = time(nullptr);
+    RequestResult added = HandleQBXMLRequest(company_, Request(adds[i]));
+    time_t after = time(nullptr);
+    ASSERT_EQ(added.added.size(), 1u) << added.response.Join();
+    std::vector<probe::Element> inAnswer = probe::Document(added.response.Join()).All(kind.record);
+    ASSERT_EQ(inAnswer.size(), 1u);
+    std::string created = inAnswer[0].children.at("TimeCreated");
 
-  std::smatch parts;
-  ASSERT_TRUE(
-      std::regex_match(created, parts, std::regex(R"((\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)([+-])(\d\d):(\d\d))")))
-      << created;
-  tm fields{};
-  fields.tm_year = std::stoi(parts[1]) - 1900;
-  fields.tm_mon = std::stoi(parts[2]) - 1;
-  fields.tm_mday = std::stoi(parts[3]);
-  fields.tm_hour = std::stoi(parts[4]);
-  fields.tm_min = std::stoi(parts[5]);
-  fields.tm_sec = std::stoi(parts[6]);
-  long offset = (std::stol(parts[8]) * 60 + std::stol(parts[9])) * 60 * (parts[7] == "-" ? -1 : 1);
-  time_t instant = timegm(&fields) - offset;
-  EXPECT_GE(instant, before);
-  EXPECT_LE(instant, after);
-  tm local{};
-  localtime_r(&instant, &local);
-  EXPECT_EQ(offset, local.tm_gmtoff);  // the offset of local time then
+    // Second resolution and an offset, nothing more: "2006-05-09T14:03:07-05:00".
+    tm fields{};
+    char sign = 0;
+    int offsetHours = 0, offsetMinutes = 0, consumed = 0;
+    ASSERT_EQ(std::sscanf(created.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d:%2d%n", &fields.tm_year, &fields.tm_mon,
+                          &fields.tm_mday, &fields.tm_hour, &fields.tm_min, &fields.tm_sec, &sign, &offsetHours,
+                          &offsetMinutes, &consumed),
+              9)
+        << created;
+    EXPECT_EQ(created.size(), 25u) << created;
+    EXPECT_EQ(consumed, 25) << created;
+    ASSERT_TRUE(sign == '+' || sign == '-') << created;
+    fields.tm_year -= 1900;
+    fields.tm_mon -= 1;
+    long offset = (offsetHours * 60L + offsetMinutes) * 60 * (sign == '-' ? -1 : 1);
+    time_t instant = timegm(&fields) - offset;
+    EXPECT_GE(instant, before);
+    EXPECT_LE(instant, after);
+    tm local{};
+    localtime_r(&instant, &local);
+    EXPECT_EQ(offset, local.tm_gmtoff);  // the offset of local time then
+    EXPECT_TRUE(offset == -5 * 3600 || offset == -4 * 3600) << created;
 
-  Answered queried = Ask(kKinds[0], TxnIDs({added.added[0].txnID}));
-  ASSERT_EQ(queried.records.size(), 1u);
-  EXPECT_EQ(queried.records[0].children.at("TimeCreated"), created);
+    Answered queried = Ask(kind, TxnIDs({added.added[0].txnID}));
+    ASSERT_EQ(queried.records.size(), 1u);
+    EXPECT_EQ(queried.records[0].children.at("TimeCreated"), created);
+  }
 }
 
 }  // namespace
