@@ -7,13 +7,27 @@ source "$(dirname "$0")/setup.sh"
 
 # The programs come from build/, configured as scripts/test.sh configures it, so neither script undoes the other's
 # tree; only the four programs are built here, the tests when scripts/test.sh runs. On a terminal the build shows
-# its progress line; elsewhere its output goes to a log, shown when the build fails.
+# its progress line; elsewhere its output goes to a log, shown when the build fails, and a line every 10 seconds
+# says how far it is, so that a slow build does not pass for a hung one.
 build_programs() {
   local log="$KV_ROOT/build/demo-build.log"
+  local targets=(kvpage qb-standin kalvor-standin corvalink)
   if [ -t 1 ]; then
-    cmake --build "$KV_ROOT/build" -j "$(nproc)" --target kvpage qb-standin kalvor-standin corvalink
-  elif ! cmake --build "$KV_ROOT/build" -j "$(nproc)" --target kvpage qb-standin kalvor-standin corvalink \
-    >"$log" 2>&1; then
+    cmake --build "$KV_ROOT/build" -j "$(nproc)" --target "${targets[@]}"
+    return
+  fi
+  cmake --build "$KV_ROOT/build" -j "$(nproc)" --target "${targets[@]}" >"$log" 2>&1 &
+  local build=$! waited=0
+  while kill -0 "$build" 2>/dev/null; do
+    sleep 1
+    waited=$((waited + 1))
+    if [ $((waited % 10)) -eq 0 ] && kill -0 "$build" 2>/dev/null; then
+      local last
+      last=$(tail -c 2000 "$log" | tr '\r' '\n' | grep -o '^\[[0-9]*/[0-9]*\]' | tail -n 1 || true)
+      echo "  ... still building after ${waited} s ${last:+(step ${last//[\[\]]/})}"
+    fi
+  done
+  if ! wait "$build"; then
     tail -n 40 "$log"
     return 1
   fi
@@ -25,8 +39,11 @@ kv_phase "Build the programs (kvpage, qb-standin, kalvor-standin, corvalink)" bu
 BIN="$KV_ROOT/build/bin"
 WORK="$KV_ROOT/build/demo"
 rm -rf "$WORK"
-mkdir -p "$WORK/qb"
+mkdir -p "$WORK/qb" "$WORK/state"
+# Everything the demo writes stays in its work folder: QuickBooks' state, the journal (beside the company file,
+# which is here too), the browser log, and whatever else a program keeps in the user's state folder.
 export QB_STANDIN_HOME="$WORK/qb"
+export XDG_STATE_HOME="$WORK/state"
 export KV_BROWSER_LOG="$WORK/browser.log"
 # Keep a broken service from holding the demo for minutes.
 export KV_WEB_CONNECT_TIMEOUT_MS=5000 KV_WEB_STALL_TIMEOUT_MS=20000
@@ -48,15 +65,15 @@ run() {
   fi
 }
 
-# The sample company, and the service's sample data with the demo account pointing at it.
+# The sample company, and a copy of the service's sample data (the service records its requests and transfers in
+# it) with the demo account pointing at the company here.
 COMPANY="$WORK/Sample Company.xml"
 cp "$KV_ROOT/samples/company.xml" "$COMPANY"
 cp -r "$KV_ROOT/samples/service" "$WORK/service"
+rm -rf "$WORK/service/received" "$WORK/service/transferred.txt"
 SITE_CODE=DEMO01
 SITE_ID=K-4711
-printf 'demo\tdemo-pass\t%s\t%s\t%s\tline4\tline5\n%s\t%s\t%s\t%s\t%s\tline4\tline5\n' \
-  "$SITE_CODE" "$SITE_ID" "$COMPANY" "$SITE_CODE" "$SITE_ID" "$SITE_CODE" "$SITE_ID" "$COMPANY" \
-  >"$WORK/service/accounts.txt"
+printf 'demo\tdemo-pass\t%s\t%s\t%s\tline4\tline5\n' "$SITE_CODE" "$SITE_ID" "$COMPANY" >"$WORK/service/accounts.txt"
 printf 'KalvorUser=demo\nQBFilePath=%s\n' "$COMPANY" >"$WORK/service/page-params.txt"
 
 "$BIN/kalvor-standin" --data "$WORK/service" --port 0 >"$WORK/service.out" 2>&1 &

@@ -18,8 +18,9 @@
 //                          not with drop, status or redirect, which stand for a request that failed before the
 //                          page ran; a delay comes before the work.
 //   faults/<page>.<N>      a queue of fault files, taken like the answer queue
-//   pending-time.txt       answer of kalvordownload.asp when tsorexpense=True
-//   pending-expenses.txt   answer of kalvordownload.asp otherwise
+//   pending-time.txt       what was approved for transfer; kalvordownload.asp answers it when tsorexpense=True,
+//                          without the site's transferred records (transferred.txt below)
+//   pending-expenses.txt   the same for expenses, answered otherwise
 //   accounts.txt           sign-in accounts, one a line, fields separated by TAB:
 //                            USER <TAB> PASSWORD <TAB> LINE1 <TAB> LINE2 ...
 //                          kvrGetQBMenuSpecs.asp answers the lines joined by CR LF (normally five: site code, site id,
@@ -52,8 +53,7 @@
 //                              record QuickBooks already has); the service has it as transferred, and a failure
 //                              there would be one the user could never clear.
 //                            never listed for the site: "ERROR|ids|..." and nothing changes: the service cannot take
-//                              a record it never had as posted. Neither can it a report that mixes the two kinds
-//                              with records it never had.
+//                              a record it never had as posted, nor take the others a report names beside one.
 //                          A scripted answer (answers/) stands in for the page: nothing is transferred. A fault
 //                          does what faults/ above says (answer-lost: transferred, the answer never arrives).
 //   received/              the record of every request (see request_log.h)

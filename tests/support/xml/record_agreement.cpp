@@ -67,8 +67,9 @@ void Compare(const RecordView& record, const Node& tree, const std::string& wher
   const std::vector<Node> children = ElementChildren(tree);
   std::string gotNames;
   std::string expectedNames;
-  for (const RecordView::Element& element : elements) gotNames += " " + element.name;
-  for (const Node& child : children) expectedNames += " " + child.nodeName();
+  // Appended piece by piece: " " + name would insert before the name, which -O3 takes for an overlapping copy.
+  for (const RecordView::Element& element : elements) gotNames.append(" ").append(element.name);
+  for (const Node& child : children) expectedNames.append(" ").append(child.nodeName());
   if (gotNames != expectedNames) {
     out.push_back(where + ": ChildElements are [" + gotNames + " ], the tree's [" + expectedNames + " ]");
     return;
