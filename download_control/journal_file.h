@@ -49,6 +49,7 @@ class JournalFile {
   void Append(std::string_view records, bool sync);
 
   bool IsOpen() const { return fd_ >= 0; }
+  bool Writable() const { return fd_ >= 0 && writable_; }
   void Close();
 
  private:

@@ -123,6 +123,11 @@ void PostingJournal::Load() {
     damage_.push_back({path_, "the file cannot be read: " + content, made_at.value_or(0)});
     return;
   }
+  if (!file_.Writable()) {
+    // Read, it could only say what may be in QuickBooks; nothing this run adds could be noted in it.
+    throw kv::Error(EACCES, "The download's journal " + path_.string() +
+                                " may be read but not written by this user: " + std::strerror(EACCES));
+  }
   JournalImage image = ReadJournalImage(content);
   for (ReadDamage& d : image.damage) damage_.push_back({path_, std::move(d.what), d.since});
   entries_ = std::move(image.entries);

@@ -33,8 +33,9 @@ class PostingJournal {
   static std::filesystem::path PathOf(const std::string& company_file);
 
   // Opens the company file's journal, making it when the file has none, and reads every record; call while
-  // holding the company file's RunLock. Damage does not throw: it is listed in Damage(). A journal that cannot be
-  // opened (a link or not a regular file at its place, a folder it cannot be made in) throws kv::Error naming it.
+  // holding the company file's RunLock. Damage, a file that cannot be read among it, does not throw: it is listed
+  // in Damage(). A journal that cannot be opened or written (a link or not a regular file at its place, a file
+  // this user may read but not write, a folder it cannot be made in) throws kv::Error naming it.
   explicit PostingJournal(const std::string& company_file, JournalSeams seams = {});
   PostingJournal(PostingJournal&&) noexcept;
   PostingJournal& operator=(PostingJournal&&) noexcept;

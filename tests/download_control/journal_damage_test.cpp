@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -274,15 +276,58 @@ TEST_F(JournalDamageTest, ADeletedJournalIsDamageUntilCleared) {
   EXPECT_EQ(again.SuspectSince(), 500);
 }
 
-TEST_F(JournalDamageTest, AnUnreadableJournalIsDamage) {
-  if (geteuid() == 0) GTEST_SKIP() << "root reads a file whatever its mode";
+// Root reads and writes whatever a file's mode says, so root plays another user in a child; anyone else is
+// stopped by the mode of a file of its own. What the check finds is the exit status.
+int AsUserTheModeStops(const std::function<int()>& check) {
+  if (geteuid() != 0) return check();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
+    _exit(check());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+TEST_F(JournalDamageTest, AJournalThatCannotBeReadIsDamageAndOneThatCannotBeWrittenIsRefused) {
   WriteThree();
-  chmod(journal_path_.c_str(), 0);
-  PostingJournal journal(company_, Seams());
-  ASSERT_EQ(journal.Damage().size(), 1u);
-  EXPECT_NE(journal.Damage()[0].what.find("cannot be read"), std::string::npos) << journal.Damage()[0].what;
-  EXPECT_TRUE(journal.Entries().empty());
-  EXPECT_THROW(journal.Note("ACME", RecordType::kTime, "D", "", "", ""), kv::Error);
+  // The other user may pass through the folder and read the company file, as a share gives.
+  chmod(dir_.c_str(), 0755);
+  chmod(company_.c_str(), 0644);
+  const bool root = geteuid() == 0;
+  chmod(journal_path_.c_str(), root ? 0600 : 0);
+  const int unreadable = AsUserTheModeStops([this] {
+    std::optional<PostingJournal> journal;
+    try {
+      journal.emplace(company_, Seams());
+    } catch (const kv::Error&) {
+      return 5;
+    }
+    if (journal->Damage().size() != 1) return 1;
+    if (journal->Damage()[0].what.find("cannot be read") == std::string::npos) return 2;
+    if (!journal->Entries().empty()) return 3;
+    try {
+      journal->Note("ACME", RecordType::kTime, "D", "", "", "");
+      return 4;
+    } catch (const kv::Error&) {
+      return 0;
+    }
+  });
+  ASSERT_NE(unreadable, 100) << "root could not become another user";
+  EXPECT_EQ(unreadable, 0);
+
+  chmod(journal_path_.c_str(), root ? 0644 : 0444);
+  const int read_only = AsUserTheModeStops([this] {
+    try {
+      PostingJournal journal(company_, Seams());
+      return 1;
+    } catch (const kv::Error& e) {
+      return e.description().find(journal_path_.string()) != std::string::npos ? 0 : 2;
+    }
+  });
+  EXPECT_EQ(read_only, 0);
+  chmod(journal_path_.c_str(), 0600);
 }
 
 TEST_F(JournalDamageTest, AWriteFailingAtAnyByteLeavesTheFileAtItsLastWholeRecord) {

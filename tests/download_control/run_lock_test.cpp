@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 
+#include "download_control/posting_journal.h"
 #include "platform/base/error.h"
 #include "tests/support/scoped_env.h"
 
@@ -140,6 +141,23 @@ TEST_F(RunLockTest, TheEnvironmentOfEachProcessPlaysNoPart) {
   kv::test::ScopedEnv own("KV_RUN_LOCK_DIR", (dir_ / "locks-b").string());
   kv::test::ScopedEnv temp("TMPDIR", (dir_ / "tmp-b").string());
   EXPECT_FALSE(RunLock::TryTake(company_).has_value());
+}
+
+// The journal is safe only while the lock that guards it is taken for the same file: one key gives both.
+TEST_F(RunLockTest, TheLockAndTheJournalOfAFileLieSideBySideThroughEveryPath) {
+  fs::create_directory(dir_ / "elsewhere");
+  fs::create_symlink(company_, dir_ / "elsewhere" / "Shortcut.QBW");
+  fs::create_directory_symlink(dir_, dir_ / "elsewhere" / "share");
+  for (const fs::path& path : {fs::path(company_), dir_ / "elsewhere" / "Shortcut.QBW",
+                               dir_ / "elsewhere" / "share" / "Acme.QBW", dir_ / "elsewhere" / ".." / "Acme.QBW"}) {
+    SCOPED_TRACE(path.string());
+    EXPECT_EQ(RunLock::PathOf(path.string()), fs::canonical(dir_) / ".Acme.QBW.tessarine-lock");
+    EXPECT_EQ(PostingJournal::PathOf(path.string()), fs::canonical(dir_) / ".Acme.QBW.tessarine-journal");
+  }
+  // Held through one path, refused through the others.
+  auto held = RunLock::TryTake((dir_ / "elsewhere" / "share" / "Acme.QBW").string());
+  ASSERT_TRUE(held.has_value());
+  EXPECT_FALSE(RunLock::TryTake((dir_ / "elsewhere" / "Shortcut.QBW").string()).has_value());
 }
 
 TEST_F(RunLockTest, ALinkPlantedWhereTheLockGoesIsNotFollowed) {
