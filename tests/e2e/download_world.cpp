@@ -6,29 +6,18 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <sstream>
 #include <stdexcept>
-#include <string_view>
 #include <thread>
-#include <utility>
 
 namespace kv::test::world {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Cases whose behaviour is still being built, by the start of "Suite.Name", and what each waits for. A case
-// leaves this list when what it waits for is merged.
-constexpr std::pair<std::string_view, std::string_view> kWaiting[] = {
-    {"Damages/DamagedJournal.IsSaidToTheUserAndNoRecordIsPostedTwice/CrLfLineEnds", "the checked journal"},
-    {"Damages/DamagedJournal.IsSaidToTheUserAndNoRecordIsPostedTwice/Deleted", "a missing journal seen as damage"},
-    {"Damages/DamagedJournal.IsSaidToTheUserAndNoRecordIsPostedTwice/Unreadable", "a missing journal seen as damage"},
-};
 
 // The site keys the service gives its sites.
 std::string SiteKey(const std::string& site) {
@@ -144,16 +133,6 @@ DownloadWorldTest::DownloadWorldTest() {
   options_ = company_.options();
   options_.env.insert(options_.env.end(), {{"KV_WEB_CONNECT_TIMEOUT_MS", "1000"}, {"KV_WEB_STALL_TIMEOUT_MS", "1000"}});
   options_.time_limit = 30s;
-}
-
-void DownloadWorldTest::SetUp() {
-  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  const std::string name = std::string(test->test_suite_name()) + "." + test->name();
-  // KV_RUN_WAITING=1 runs them all the same, to see how far the behaviour has come.
-  if (const char* all = std::getenv("KV_RUN_WAITING"); all != nullptr && std::string_view(all) == "1") return;
-  for (const auto& [start, what] : kWaiting) {
-    if (name.starts_with(start)) GTEST_SKIP() << "waits for " << what;
-  }
 }
 
 ProgramRun DownloadWorldTest::Qb(const std::vector<std::string>& args) const {

@@ -54,9 +54,6 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 class DownloadWorldTest : public ::testing::Test {
  protected:
   DownloadWorldTest();
-  // Skips a case whose behaviour is not built yet (the list in download_world.cpp). A fixture that overrides it
-  // calls it first and stops when IsSkipped().
-  void SetUp() override;
 
   // A download of the site in one mode, pressing Continue, with the company file reached through path_. The
   // site's pending list is written first; the service's verdicts are read after it.

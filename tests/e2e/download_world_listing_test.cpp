@@ -59,8 +59,6 @@ TEST_F(DownloadWorldTest, ARecordListedAgainAfterItsReportWasAcceptedIsNotAddedA
 class OldQuickBooksTest : public DownloadWorldTest {
  protected:
   void SetUp() override {
-    DownloadWorldTest::SetUp();
-    if (IsSkipped()) return;
     std::ifstream in(company_.file(), std::ios::binary);
     std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const std::string versions = "qbxmlVersions=\"1.0 1.1 2.0\"";
