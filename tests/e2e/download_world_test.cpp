@@ -77,6 +77,22 @@ TEST_F(DownloadWorldTest, AnAddWhoseAnswerIsLostOnTheWayIsPostedOnce) {
   ExpectEveryRecordOnce();
 }
 
+TEST_F(DownloadWorldTest, AnAddWhoseAnswerIsLostAndWhoseCheckIsRefusedIsPostedOnce) {
+  // The run's first session looks at QuickBooks, then each record has one of its own; after the lost answer the
+  // fourth and the fifth (a broken call is tried once more) would ask about the second record.
+  QbFaults({"session ok", "session ok", "session ok", "session refuse", "session refuse", "add ok", "add lose"});
+  const ProgramRun lost = Download(true);
+  EXPECT_EQ(lost.killed_by, 0) << lost.out << lost.err;
+  const std::string saved = Qb({"txns"}).out;
+  ASSERT_EQ(Qb({"fault"}).out, "No scripted events are waiting.\n") << "the scene did not come about";
+  ASSERT_NE(saved.find("2006-05-09  Marcus O'Neill"), std::string::npos) << "the lost add was not the second\n"
+                                                                         << saved;
+  // Nothing may go in while the second record is unsettled.
+  EXPECT_EQ(TransactionCount(), 2u) << lost.out << saved;
+  DownloadUntilNothingIsPending();
+  ExpectEveryRecordOnce();
+}
+
 TEST_F(DownloadWorldTest, AnAddPastTheTimeOutEndsTheCallAndIsPostedOnce) {
   const ProgramOptions bounded = WithEnv(options_, "KV_COM_TIMEOUT_SECONDS", "2");
   QbFaults({"add ok", "add hold"});
