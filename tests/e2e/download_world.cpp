@@ -207,14 +207,35 @@ void DownloadWorldTest::ReadVerdicts() {
   requests_read_ = received.size();
 }
 
+std::vector<std::string> DownloadWorldTest::DownloadArgs(bool time, const std::string& site) const {
+  const SampleCompany::DownloadPage page{site, SiteKey(site), path_};
+  return company_.DownloadArgs(page, service_.BaseUrl(),
+                               {"--param", std::string("TsOrExpense=") + (time ? "True" : "False"), "--continue"});
+}
+
+ProgramRun DownloadWorldTest::DownloadOnTerminal(bool time, const std::string& typed) {
+  WritePending(time, "HLC");
+  const ProgramRun run = RunProgramOnTerminal("kvpage", DownloadArgs(time, "HLC"), options_, typed);
+  EXPECT_FALSE(run.timed_out) << run.out;
+  outputs_.push_back("--- HLC on a terminal (status " + std::to_string(run.status) + ")\n" + run.out);
+  ReadVerdicts();
+  return run;
+}
+
+void DownloadWorldTest::KeyInByHand(const std::string& date, const std::string& name, const std::string& elements) {
+  const fs::path request = company_.dir() / "keyed-in.xml";
+  std::ofstream(request) << "<?xml version=\"1.0\"?>\n<?qbxml version=\"1.1\"?>\n<QBXML>\n"
+                            "<QBXMLMsgsRq onError=\"stopOnError\">\n<TimeTrackingAddRq requestID=\"1\">"
+                            "<TimeTrackingAdd>"
+                         << elements << "</TimeTrackingAdd></TimeTrackingAddRq>\n</QBXMLMsgsRq>\n</QBXML>\n";
+  const ProgramRun keyed = Qb({"request", request.string()});
+  ASSERT_NE(keyed.out.find("statusCode=\"0\""), std::string::npos) << keyed.out << keyed.err;
+  ++keyed_by_hand_[Signature("TimeTracking", date, name)];
+}
+
 ProgramRun DownloadWorldTest::Download(bool time, const std::string& site, const ProgramOptions* options) {
   WritePending(time, site);
-  const SampleCompany::DownloadPage page{site, SiteKey(site), path_};
-  const ProgramRun run = RunProgram(
-      "kvpage",
-      company_.DownloadArgs(page, service_.BaseUrl(),
-                            {"--param", std::string("TsOrExpense=") + (time ? "True" : "False"), "--continue"}),
-      options != nullptr ? *options : options_);
+  const ProgramRun run = RunProgram("kvpage", DownloadArgs(time, site), options != nullptr ? *options : options_);
   EXPECT_FALSE(run.timed_out) << run.out << run.err;
   outputs_.push_back("--- " + site + (time ? " time" : " expenses") + " (status " + std::to_string(run.status) + ")\n" +
                      run.out + run.err);
@@ -250,7 +271,7 @@ std::string DownloadWorldTest::DownloadUntilNothingIsPending(int rounds, const P
 }
 
 void DownloadWorldTest::ExpectEveryRecordOnce(const std::map<std::string, int>& reports) {
-  std::map<std::string, int> expected, found;
+  std::map<std::string, int> expected = keyed_by_hand_, found;
   for (const Record& record : records_) ++expected[Signature(record.kind, record.date, record.name)];
   const std::string listing = Qb({"txns"}).out;
   std::istringstream lines(listing);

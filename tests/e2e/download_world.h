@@ -58,12 +58,16 @@ class DownloadWorldTest : public ::testing::Test {
   // A download of the site in one mode, pressing Continue, with the company file reached through path_. The
   // site's pending list is written first; the service's verdicts are read after it.
   ProgramRun Download(bool time, const std::string& site = "HLC", const ProgramOptions* options = nullptr);
+  // The same on a terminal, `typed` typed at it from the start (the answers to its questions).
+  ProgramRun DownloadOnTerminal(bool time, const std::string& typed);
   // Downloads, in both modes and for every site with something pending, until nothing is; at most `rounds`
   // rounds. Fails the test when records stay pending, and returns the last run's output.
   std::string DownloadUntilNothingIsPending(int rounds = 4, const ProgramOptions* options = nullptr);
   // Every record once in the company file and one accepted report for each (`reports` overrides the count of
-  // one record, by id).
+  // one record, by id), besides the transactions the user keyed in by hand.
   void ExpectEveryRecordOnce(const std::map<std::string, int>& reports = {});
+  // The user keys a time transaction into QuickBooks by hand: a qbXML 1.1 TimeTrackingAdd of these elements.
+  void KeyInByHand(const std::string& date, const std::string& name, const std::string& elements);
 
   // A download of the site and mode killed while QuickBooks processes its k-th add (k = 1 the first); the add is
   // then let go and saved, as QuickBooks finishes a request it has received. `lose_add` kills QuickBooks'
@@ -96,6 +100,7 @@ class DownloadWorldTest : public ::testing::Test {
   std::string path_;
 
  private:
+  std::vector<std::string> DownloadArgs(bool time, const std::string& site) const;
   void WritePending(bool time, const std::string& site) const;
   void ReadVerdicts();
   bool Pending(const Record& record) const;
@@ -105,6 +110,7 @@ class DownloadWorldTest : public ::testing::Test {
   size_t reports_read_ = 0;
   size_t requests_read_ = 0;
   std::vector<std::string> outputs_;
+  std::map<std::string, int> keyed_by_hand_;  // by signature
 };
 
 // The options with the variable set to the value, replacing any value they had.

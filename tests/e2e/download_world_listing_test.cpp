@@ -96,5 +96,42 @@ TEST_F(OldQuickBooksTest, TwoIdenticalRecordsAreNeverMistakenForEachOther) {
   ExpectEveryRecordOnce();
 }
 
+TEST_F(OldQuickBooksTest, SeveralMatchesAreTheUsersToDecideAndNeitherAClosedInputNorTheDefaultPostsTwice) {
+  KillDuringAdd(true, 2);
+  // The user keys in one like it before the next download.
+  KeyInByHand("2006-05-09", "Marcus O'Neill",
+              "<TxnDate>2006-05-09</TxnDate><EntityRef><FullName>Marcus O'Neill</FullName></EntityRef>"
+              "<CustomerRef><FullName>Baker's Dozen Bakery:Website Redesign</FullName></CustomerRef>"
+              "<ItemServiceRef><FullName>Project Management</FullName></ItemServiceRef><Duration>PT6H15M</Duration>"
+              "<ClassRef><FullName>Consulting:West Region</FullName></ClassRef>"
+              "<PayrollItemWageRef><FullName>Regular Pay</FullName></PayrollItemWageRef>"
+              "<Notes>Kick-off meeting &amp; scope</Notes><IsBillable>1</IsBillable>");
+  const Record& second = FindRecord("5002");
+  const auto matches = [&] {
+    const std::string listing = Qb({"txns"}).out;
+    size_t count = 0;
+    for (size_t at = listing.find("2006-05-09  Marcus O'Neill"); at != std::string::npos;
+         at = listing.find("2006-05-09  Marcus O'Neill", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  ASSERT_EQ(matches(), 2u);
+
+  // No one answers the question: the record waits.
+  const ProgramRun closed = Download(true);
+  EXPECT_NE(closed.out.find("transactions that match it"), std::string::npos) << closed.out;
+  EXPECT_EQ(matches(), 2u) << closed.out;
+  EXPECT_FALSE(Transferred(second)) << closed.out;
+  // On a terminal the user presses Enter at the question (its default), then at the results.
+  const ProgramRun enter = DownloadOnTerminal(true, "\r\r");
+  EXPECT_NE(enter.out.find("transactions that match it"), std::string::npos) << enter.out;
+  EXPECT_EQ(matches(), 2u) << enter.out;
+  // Yes: the record is the first of them, and reported with it.
+  EXPECT_TRUE(Transferred(second)) << enter.out;
+  DownloadUntilNothingIsPending();
+  ExpectEveryRecordOnce();
+}
+
 }  // namespace
 }  // namespace kv::test::world
