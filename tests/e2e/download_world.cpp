@@ -2,7 +2,9 @@
 
 #include "tests/e2e/download_world.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace kv::test::world {
 
@@ -347,33 +350,53 @@ fs::path JournalOf(const std::string& company_file) {
   return file.parent_path() / ("." + file.filename().string() + ".tessarine-journal");
 }
 
+namespace {
+
+// A file of /proc, or "" when the process is gone: its files fail to read then, which a stream would throw for.
+std::string ReadProcFile(const fs::path& path) {
+  std::string text;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  return text;
+}
+
+// The state letter and the parent of a process, from its stat file; nothing when it is gone.
+std::optional<std::pair<char, pid_t>> StateOf(const fs::path& process) {
+  const std::string text = ReadProcFile(process / "stat");
+  const size_t end_of_name = text.rfind(')');
+  if (end_of_name == std::string::npos) return std::nullopt;
+  std::istringstream fields(text.substr(end_of_name + 1));
+  char state = 0;
+  pid_t ppid = 0;
+  if (!(fields >> state >> ppid)) return std::nullopt;
+  return std::make_pair(state, ppid);
+}
+
+}  // namespace
+
 std::optional<pid_t> ChildWith(pid_t parent, const std::string& word) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
+  std::error_code ec;
+  for (fs::directory_iterator entry("/proc", ec), end; !ec && entry != end; entry.increment(ec)) {
+    const std::string name = entry->path().filename().string();
     if (name.empty() || !std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c); })) {
       continue;
     }
-    std::ifstream stat(entry.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(text.substr(close + 1));
-    std::string state;
-    pid_t ppid = 0;
-    if (!(fields >> state >> ppid) || ppid != parent) continue;
-    std::ifstream cmdline(entry.path() / "cmdline");
-    std::string command((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-    if (command.find(word) != std::string::npos) return static_cast<pid_t>(std::stol(name));
+    const auto state = StateOf(entry->path());
+    if (!state || state->second != parent) continue;
+    if (ReadProcFile(entry->path() / "cmdline").find(word) != std::string::npos) {
+      return static_cast<pid_t>(std::stol(name));
+    }
   }
   return std::nullopt;
 }
 
 bool WaitForExit(pid_t pid) {
   return WaitFor([pid] {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    return !stat || close == std::string::npos || text.substr(close + 2, 1) == "Z";
+    const auto state = StateOf("/proc/" + std::to_string(pid));
+    return !state || state->first == 'Z';
   });
 }
 
