@@ -2,7 +2,9 @@
 
 #include "download_control/posting_journal.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -43,14 +45,17 @@ Access AccessOf(const std::string& company_file) {
 }
 
 std::optional<int64_t> MadeTime(const fs::path& path) {
-  FILE* file = std::fopen(path.c_str(), "re");
-  if (file == nullptr) return std::nullopt;
+  // Read as the journal is opened: no link followed, no FIFO waited on.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? std::nullopt : std::optional<int64_t>(0);
+  struct stat info {};
   char text[32] = {};
-  const size_t n = std::fread(text, 1, sizeof text - 1, file);
-  std::fclose(file);
+  ssize_t n = 0;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) n = read(fd, text, sizeof text - 1);
+  close(fd);
   int64_t value = 0;
-  const auto [end, error] = std::from_chars(text, text + n, value);
-  if (error != std::errc()) return 0;  // there, though its time cannot be read
+  // There, though its time cannot be read: the journal was made at some time before.
+  if (n <= 0 || std::from_chars(text, text + n, value).ec != std::errc()) return 0;
   return value;
 }
 

@@ -144,6 +144,17 @@ TEST_F(PostingJournalTest, ALinkOrAnythingButAFileAtTheJournalsPlaceIsRefused) {
     EXPECT_NE(e.description().find(journal_path.string()), std::string::npos) << e.description();
     EXPECT_NE(e.description().find("not a regular file"), std::string::npos) << e.description();
   }
+
+  // Nor is the note of when the journal was made waited on when it is a FIFO.
+  fs::remove(journal_path);
+  const fs::path made = journal_path.string() + "-made";
+  fs::remove(made);
+  PostingJournal(company_).Note("ACME", RecordType::kTime, "1", "", "", "");
+  fs::remove(made);
+  ASSERT_EQ(mkfifo(made.c_str(), 0600), 0);
+  PostingJournal journal(company_);
+  EXPECT_TRUE(journal.Damage().empty());
+  EXPECT_EQ(journal.Entries().size(), 1u);
 }
 
 TEST_F(PostingJournalTest, EntriesOfEverySiteAndModeComeBackWholeInTheOrderNoted) {
