@@ -63,17 +63,24 @@ TEST_F(SmallDiskTest, ADiskFullBeforeTheFirstNoteThenFreedPostsEveryRecordOnce) 
   EXPECT_NE(full.out.find(JournalOf(path_).filename().string()), std::string::npos) << full.out << full.err;
   EXPECT_EQ(TransactionCount(), 0u);
   fs::remove(filler);
+  const ProgramRun freed = Download(true);
+  EXPECT_FALSE(ShowsBox(freed.out, "Critical", JournalOf(path_).filename().string())) << freed.out;
   DownloadUntilNothingIsPending();
   ExpectEveryRecordOnce();
 }
 
 TEST_F(SmallDiskTest, ADiskFullAfterAKilledRunThenFreedPostsEveryRecordOnce) {
   KillDuringAdd(true, 2);
-  // The next notes are cut short where the last free page ends.
+  // The next note that reaches past the journal's last page is cut short there.
   const fs::path filler = FillUp(disk_);
-  Download(true);
+  const std::string journal = JournalOf(path_).filename().string();
+  const ProgramRun full = Download(true);
+  EXPECT_NE(full.out.find(journal), std::string::npos) << full.out << full.err;
   EXPECT_EQ(TransactionCount(), 2u);
   fs::remove(filler);
+  // The failed write left the journal whole: nothing in it is damaged.
+  const ProgramRun freed = Download(true);
+  EXPECT_FALSE(ShowsBox(freed.out, "Critical", journal)) << freed.out;
   DownloadUntilNothingIsPending();
   ExpectEveryRecordOnce();
 }
