@@ -2,9 +2,7 @@
 
 #include "tests/e2e/download_world.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -348,56 +346,6 @@ ProgramOptions WithEnv(ProgramOptions options, const std::string& name, const st
 fs::path JournalOf(const std::string& company_file) {
   const fs::path file = fs::canonical(company_file);
   return file.parent_path() / ("." + file.filename().string() + ".tessarine-journal");
-}
-
-namespace {
-
-// A file of /proc, or "" when the process is gone: its files fail to read then, which a stream would throw for.
-std::string ReadProcFile(const fs::path& path) {
-  std::string text;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  return text;
-}
-
-// The state letter and the parent of a process, from its stat file; nothing when it is gone.
-std::optional<std::pair<char, pid_t>> StateOf(const fs::path& process) {
-  const std::string text = ReadProcFile(process / "stat");
-  const size_t end_of_name = text.rfind(')');
-  if (end_of_name == std::string::npos) return std::nullopt;
-  std::istringstream fields(text.substr(end_of_name + 1));
-  char state = 0;
-  pid_t ppid = 0;
-  if (!(fields >> state >> ppid)) return std::nullopt;
-  return std::make_pair(state, ppid);
-}
-
-}  // namespace
-
-std::optional<pid_t> ChildWith(pid_t parent, const std::string& word) {
-  std::error_code ec;
-  for (fs::directory_iterator entry("/proc", ec), end; !ec && entry != end; entry.increment(ec)) {
-    const std::string name = entry->path().filename().string();
-    if (name.empty() || !std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c); })) {
-      continue;
-    }
-    const auto state = StateOf(entry->path());
-    if (!state || state->second != parent) continue;
-    if (ReadProcFile(entry->path() / "cmdline").find(word) != std::string::npos) {
-      return static_cast<pid_t>(std::stol(name));
-    }
-  }
-  return std::nullopt;
-}
-
-bool WaitForExit(pid_t pid) {
-  return WaitFor([pid] {
-    const auto state = StateOf("/proc/" + std::to_string(pid));
-    return !state || state->first == 'Z';
-  });
 }
 
 }  // namespace kv::test::world

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/programs/child_process.h"
 #include "tests/support/programs/program_run.h"
 #include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
@@ -118,10 +119,5 @@ ProgramOptions WithEnv(ProgramOptions options, const std::string& name, const st
 
 // The path of the company file's journal, as the download names it beside the company file.
 std::filesystem::path JournalOf(const std::string& company_file);
-
-// The pid of a child of `parent` whose command line holds `word`, or nothing.
-std::optional<pid_t> ChildWith(pid_t parent, const std::string& word);
-// Waits until the process is gone (or a zombie).
-bool WaitForExit(pid_t pid);
 
 }  // namespace kv::test::world
