@@ -90,6 +90,8 @@ class DownloadWorldTest : public ::testing::Test {
   void FailReport(size_t number) { failed_reports_.push_back(number); }
   // Whether the service has the record as transferred (its transferred.txt).
   bool Transferred(const Record& record) const;
+  // What each download so far showed, in order.
+  const std::vector<std::string>& Outputs() const { return outputs_; }
   // Whether a message box of that icon ("Critical") whose text holds `text` was shown in the output.
   static bool ShowsBox(const std::string& out, const std::string& icon, const std::string& text);
 

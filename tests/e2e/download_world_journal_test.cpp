@@ -11,6 +11,7 @@
 #include <iterator>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/download_world.h"
 
@@ -88,16 +89,38 @@ TEST_P(DamagedJournal, IsSaidToTheUserAndNoRecordIsPostedTwice) {
   KillDuringAdd(true, 2);
   const fs::path journal = JournalOf(company_.file());
   ASSERT_TRUE(fs::is_regular_file(journal)) << journal;
-  Apply(GetParam().damage, journal);
+  const Damage damage = GetParam().damage;
+  Apply(damage, journal);
+  const bool kept = damage != Damage::kDeleted && damage != Damage::kUnreadable;
+  const std::string damaged = kept ? ReadWhole(journal) : "";
 
   const ProgramRun next = Download(true);
   EXPECT_TRUE(ShowsBox(next.out, "Critical", journal.filename().string())) << next.out << next.err;
-  if (GetParam().damage == Damage::kUnreadable) {
+  if (kept) {
+    // The damaged bytes are kept aside for the user, under the name the message gives.
+    std::vector<fs::path> copies;
+    for (const auto& entry : fs::directory_iterator(journal.parent_path())) {
+      if (entry.path().filename().string().starts_with(journal.filename().string() + ".damaged")) {
+        copies.push_back(entry.path());
+      }
+    }
+    ASSERT_EQ(copies.size(), 1u) << next.out;
+    EXPECT_TRUE(ShowsBox(next.out, "Critical", copies[0].filename().string())) << next.out;
+    EXPECT_EQ(ReadWhole(copies[0]), damaged);
+  }
+  if (damage == Damage::kUnreadable) {
     // The user takes the folder away; that the journal is missing now is said again.
     fs::remove_all(journal);
   }
+  const size_t said = Outputs().size();
   DownloadUntilNothingIsPending();
   ExpectEveryRecordOnce();
+  if (damage != Damage::kUnreadable) {
+    // Said once: the downloads after it read a whole journal.
+    for (size_t run = said; run < Outputs().size(); ++run) {
+      EXPECT_FALSE(ShowsBox(Outputs()[run], "Critical", journal.filename().string())) << Outputs()[run];
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
