@@ -109,6 +109,11 @@ TEST_F(DownloadWorldTest, ACompanyFileRestoredFromItsBackupGetsTheRecordsItLostO
   fs::copy_file(backup, restoring);
   fs::rename(restoring, company_.file());
   ASSERT_EQ(TransactionCount(), 1u);
+  // The user is told which records QuickBooks lost; they are posted again.
+  const ProgramRun restored = Download(true);
+  for (const char* id : {"5002", "5003", "6001"}) {
+    EXPECT_TRUE(ShowsBox(restored.out, "Information", id)) << id << "\n" << restored.out;
+  }
   DownloadUntilNothingIsPending();
   ExpectEveryRecordOnce();
 }
