@@ -8,7 +8,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -80,7 +79,9 @@ struct RecoveringQuickBooks {
   Txn& Hold(const std::string& request, const std::string& created) {
     const std::string kind = KindOf(request);
     std::string inner = Between(request, "<" + kind + "Add>", "</" + kind + "Add>");
-    inner = std::regex_replace(inner, std::regex("LineAdd>"), "LineRet>");
+    for (size_t at = inner.find("LineAdd>"); at != std::string::npos; at = inner.find("LineAdd>", at)) {
+      inner.replace(at, 8, "LineRet>");
+    }
     const std::string id = "T-" + std::to_string(txns.size() + 1);
     txns.push_back({kind, id, Between(inner, "<TxnDate>", "</TxnDate>"),
                     "<" + kind + "Ret><TxnID>" + id + "</TxnID><TimeCreated>" + created + "</TimeCreated>" + inner +
