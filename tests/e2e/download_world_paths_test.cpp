@@ -1,6 +1,6 @@
 // The journal belongs to the company file: a download killed while QuickBooks processes an add, then the next
 // one with another state folder in its environment, or reaching the same file through another path (a linked
-// folder, a bind mount of its folder). Every record ends once in QuickBooks and reported once.
+// folder, "..", a bind mount of its folder). Every record ends once in QuickBooks and reported once.
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -28,6 +28,15 @@ TEST_F(DownloadWorldTest, TheNextRunThroughALinkedFolderPostsNothingTwice) {
   const fs::path linked = company_.dir() / "share";
   fs::create_directory_symlink(company_.dir(), linked);
   path_ = (linked / fs::path(company_.file()).filename()).string();
+  DownloadUntilNothingIsPending();
+  ExpectEveryRecordOnce();
+}
+
+TEST_F(DownloadWorldTest, TheNextRunThroughAPathWithDotDotPostsNothingTwice) {
+  KillDuringAdd(true, 2);
+  const fs::path sub = company_.dir() / "sub";
+  fs::create_directory(sub);
+  path_ = (sub / ".." / fs::path(company_.file()).filename()).string();
   DownloadUntilNothingIsPending();
   ExpectEveryRecordOnce();
 }
