@@ -41,6 +41,30 @@ TEST_F(DownloadWorldTest, TheNextRunThroughAPathWithDotDotPostsNothingTwice) {
   ExpectEveryRecordOnce();
 }
 
+TEST_F(DownloadWorldTest, ADownloadThroughALinkedFolderWhileOneRunsIsRefused) {
+  const fs::path linked = company_.dir() / "share";
+  fs::create_directory_symlink(company_.dir(), linked);
+  QbFaults({"add ok", "add hold"});
+  const fs::path held = company_.dir() / "qb" / "add-held";
+  ProgramRun second;
+  ProgramOptions first = options_;
+  first.during = [&](pid_t) {
+    if (!WaitFor([&] { return fs::exists(held); })) return;
+    // The same file through another path, from another login profile.
+    path_ = (linked / fs::path(company_.file()).filename()).string();
+    const ProgramOptions other = WithEnv(options_, "XDG_STATE_HOME", (company_.dir() / "other-profile").string());
+    second = Download(true, "HLC", &other);
+    path_.clear();
+    fs::remove(held);
+  };
+  const ProgramRun run = Download(true, "HLC", &first);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(second.status, 3) << second.out << second.err;
+  EXPECT_NE(second.out.find("Another download into the company file"), std::string::npos) << second.out;
+  DownloadUntilNothingIsPending();
+  ExpectEveryRecordOnce();
+}
+
 // Unmounts what it mounted when the test ends, before the company's folder goes.
 class Mounted {
  public:
