@@ -34,9 +34,8 @@ namespace {
 // Several transactions match: the user says which, if any, is the record. Only No posts it anew; Cancel, and an
 // input that closed, leave it for the next download to ask again, so no answer but a deliberate one posts it.
 int AskWhichMatches(const std::string& record_words, const std::vector<WitnessCandidate>& candidates) {
-  std::string text = "An earlier download was adding " + record_words +
-                     " to QuickBooks when it stopped, and QuickBooks holds " + std::to_string(candidates.size()) +
-                     " transactions that match it:";
+  std::string text = "QuickBooks may hold " + record_words + " already (no answer to an earlier add of it was kept), " +
+                     "and QuickBooks holds " + std::to_string(candidates.size()) + " transactions that match it:";
   for (const WitnessCandidate& c : candidates) {
     text += "\r\nTxnID " + c.txn_id + ", dated " + c.txn_date + ", created " + c.time_created;
   }

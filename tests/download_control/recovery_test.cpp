@@ -16,137 +16,12 @@
 #include "download_control/results_form.h"
 #include "platform/forms/presenter.h"
 #include "tests/download_control/control_fixture.h"
+#include "tests/download_control/recovering_quickbooks.h"
 
 namespace tessarine::test {
 namespace {
 
 using platform::forms::Form;
-
-// The value of an attribute in a request, as QuickBooks reads it; "" when absent.
-std::string AttributeOf(const std::string& request, const std::string& name) {
-  const size_t at = request.find(" " + name);
-  if (at == std::string::npos) return "";
-  const size_t open = request.find('"', at);
-  const size_t close = request.find('"', open + 1);
-  return request.substr(open + 1, close - open - 1);
-}
-
-std::string KindOf(const std::string& request) {
-  return request.find("<BillAddRq") != std::string::npos    ? "Bill"
-         : request.find("<CheckAddRq") != std::string::npos ? "Check"
-                                                            : "TimeTracking";
-}
-
-std::string Between(const std::string& text, const std::string& open, const std::string& close) {
-  const size_t at = text.find(open);
-  if (at == std::string::npos) return "";
-  const size_t end = text.find(close, at + open.size());
-  return end == std::string::npos ? "" : text.substr(at + open.size(), end - at - open.size());
-}
-
-std::string NowText(int64_t shift = 0) {
-  const time_t now = time(nullptr) + shift;
-  tm utc{};
-  gmtime_r(&now, &utc);
-  char text[40];
-  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S+00:00", &utc);
-  return text;
-}
-
-// A company file's transactions and QuickBooks' error recovery as its SDK describes them: the answer of the last
-// message set that carried a newMessageSetID is kept for this application, and a status check returns it, or 600
-// for any other id; a TxnID query answers the transaction or status 500; a date query answers that day's
-// transactions of the kind (or status 1), leaving the rest of the matching to the asker as a real filter would.
-struct RecoveringQuickBooks {
-  struct Txn {
-    std::string kind, id, date, ret;
-  };
-  std::vector<Txn> txns;
-  std::string kept_id;
-  std::string kept;
-  int adds = 0;
-  int checks = 0;
-  int queries = 0;
-  // The next add is processed, but its answer never comes back.
-  bool lose_next_answer = false;
-  // The next add is not processed at all.
-  bool drop_next_add = false;
-  // Status checks and queries get no answer.
-  bool mute_checks = false;
-  bool mute_queries = false;
-
-  // A transaction as QuickBooks stores an add request of the kind, created at the given time.
-  Txn& Hold(const std::string& request, const std::string& created) {
-    const std::string kind = KindOf(request);
-    std::string inner = Between(request, "<" + kind + "Add>", "</" + kind + "Add>");
-    for (size_t at = inner.find("LineAdd>"); at != std::string::npos; at = inner.find("LineAdd>", at)) {
-      inner.replace(at, 8, "LineRet>");
-    }
-    const std::string id = "T-" + std::to_string(txns.size() + 1);
-    txns.push_back({kind, id, Between(inner, "<TxnDate>", "</TxnDate>"),
-                    "<" + kind + "Ret><TxnID>" + id + "</TxnID><TimeCreated>" + created + "</TimeCreated>" + inner +
-                        "</" + kind + "Ret>"});
-    return txns.back();
-  }
-
-  static std::string Envelope(const std::string& set_attributes, const std::string& inside) {
-    return "<?xml version=\"1.0\" ?>\r\n<QBXML>\r\n<QBXMLMsgsRs" + set_attributes + ">\r\n" + inside +
-           "</QBXMLMsgsRs>\r\n</QBXML>\r\n";
-  }
-
-  std::string Query(const std::string& request) {
-    ++queries;
-    if (mute_queries) return "";
-    const std::string kind = request.find("<BillQueryRq") != std::string::npos    ? "Bill"
-                             : request.find("<CheckQueryRq") != std::string::npos ? "Check"
-                                                                                  : "TimeTracking";
-    const std::string txn_id = Between(request, "<TxnID>", "</TxnID>");
-    const std::string date = Between(request, "<FromTxnDate>", "</FromTxnDate>");
-    std::string rets;
-    for (const Txn& t : txns) {
-      if (t.kind == kind && (txn_id.empty() ? t.date == date : t.id == txn_id)) rets += t.ret + "\r\n";
-    }
-    const std::string rs = kind + "QueryRs requestID=\"1\" ";
-    if (rets.empty()) {
-      return Envelope("", txn_id.empty()
-                              ? "<" + rs + "statusCode=\"1\" statusSeverity=\"Info\" statusMessage=\"none\" />\r\n"
-                              : "<" + rs + "statusCode=\"500\" statusSeverity=\"Warn\" statusMessage=\"gone\" />\r\n");
-    }
-    return Envelope("", "<" + rs + "statusCode=\"0\" statusSeverity=\"Info\" statusMessage=\"Status OK\">\r\n" + rets +
-                            "</" + kind + "QueryRs>\r\n");
-  }
-
-  std::string Answer(const std::string& request) {
-    if (request.find("QueryRq") != std::string::npos) return Query(request);
-    const std::string old_id = AttributeOf(request, "oldMessageSetID");
-    if (!old_id.empty()) {
-      ++checks;
-      if (mute_checks) return "";
-      return old_id == kept_id ? kept : Envelope(" messageSetStatusCode=\"600\"", "");
-    }
-    if (drop_next_add) {
-      drop_next_add = false;
-      return "";
-    }
-    ++adds;
-    const std::string id = AttributeOf(request, "newMessageSetID");
-    const std::string kind = KindOf(request);
-    const Txn& txn = Hold(request, NowText());
-    const std::string response = Envelope(
-        id.empty() ? "" : " newMessageSetID=\"" + id + "\" messageSetStatusCode=\"0\"",
-        "<" + kind + "AddRs requestID=\"1\" statusCode=\"0\" statusSeverity=\"Info\" statusMessage=\"Status OK\">\r\n" +
-            txn.ret + "\r\n</" + kind + "AddRs>\r\n");
-    if (!id.empty()) {
-      kept_id = id;
-      kept = response;
-    }
-    if (lose_next_answer) {
-      lose_next_answer = false;
-      return "";
-    }
-    return response;
-  }
-};
 
 class RecoveryTest : public PostingTest {
  protected:
@@ -465,6 +340,87 @@ TEST_F(RecoveryTest, ADamagedJournalIsToldAndItsRecordsAreLookedForFirst) {
   for (const auto& add : Adds()) EXPECT_EQ(add.find("Fixed the roof"), std::string::npos) << add;
   ASSERT_EQ(Reports().size(), 2u);
   EXPECT_NE(Reports()[0].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[0].body;
+}
+
+TEST_F(RecoveryTest, AKeptMessageSetDecidesWhileItIsProvablyTheLastOne) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  // Killed after QuickBooks made TA101 in the last message set noted: its kept answer is the record's.
+  const std::string ta101 = TimeAdd("2006-04-03", "Ann Lee", "Fixed the roof", "KV0000000200000000000a1");
+  PlantEntry("ACME", RecordType::kTime, "101", "", "KV0000000200000000000a1", ta101);
+  quickbooks.kept_id = "KV0000000200000000000a1";
+  quickbooks.kept = RecoveringQuickBooks::Envelope(
+      " newMessageSetID=\"KV0000000200000000000a1\" messageSetStatusCode=\"0\"",
+      "<TimeTrackingAddRs requestID=\"1\" statusCode=\"0\" statusSeverity=\"Info\" statusMessage=\"Status OK\">\r\n" +
+          quickbooks.Hold(ta101, NowText()).ret + "\r\n</TimeTrackingAddRs>\r\n");
+  const ResultsSeen first = Run();
+  EXPECT_EQ(first.success, "4");
+  EXPECT_EQ(quickbooks.checks, 1);
+  EXPECT_EQ(quickbooks.queries, 0);
+  EXPECT_EQ(Adds().size(), 3u);
+  EXPECT_NE(Reports()[0].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[0].body;
+
+  // Refused in the last message set: QuickBooks has nothing of it, so it is posted.
+  service.WriteFile("pending-time.txt",
+                    "TA104\r\n4/7/2006|Ann Lee|Acme:Roof|Consulting|1|||Refused once|True\r\nx\r\n");
+  PlantEntry("ACME", RecordType::kTime, "104", "", "KV0000000300000000000a1",
+             TimeAdd("2006-04-07", "Ann Lee", "Refused once", "KV0000000300000000000a1"));
+  quickbooks.kept_id = "KV0000000300000000000a1";
+  quickbooks.kept = RecoveringQuickBooks::Envelope(
+      " newMessageSetID=\"KV0000000300000000000a1\" messageSetStatusCode=\"0\"",
+      "<TimeTrackingAddRs requestID=\"1\" statusCode=\"3140\" statusSeverity=\"Error\" statusMessage=\"No such "
+      "employee\" />\r\n");
+  const ResultsSeen second = Run();
+  EXPECT_EQ(second.success, "1");
+  EXPECT_EQ(quickbooks.checks, 2);
+  EXPECT_EQ(quickbooks.queries, 0);
+  ASSERT_EQ(Adds().size(), 4u);
+  EXPECT_NE(Adds()[3].find("Refused once"), std::string::npos);
+  EXPECT_EQ(JournalEntries(), 0u);
+}
+
+TEST_F(RecoveryTest, ARecordListedAgainAfterItsReportWasAcceptedIsReportedNotAdded) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  Run();
+  ASSERT_EQ(Adds().size(), 4u);
+  // The service hands TA101 out once more though it accepted its report (and keeps it as transferred).
+  service.QueueAnswers(
+      "kalvordownload.asp",
+      {"TA101\r\n4/3/2006|Ann Lee|Acme:Roof|Consulting|7.5|Admin|Hourly|Fixed the roof|True\r\nx\r\n"});
+  const ResultsSeen again = Run();
+  EXPECT_EQ(again.success, "1");
+  EXPECT_EQ(Adds().size(), 4u);
+  // Asked by its TxnID, and only that: no other record was queried.
+  EXPECT_EQ(quickbooks.queries, 1);
+  ASSERT_EQ(Reports().size(), 5u);
+  EXPECT_NE(Reports()[4].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[4].body;
+}
+
+TEST_F(RecoveryTest, AnExpenseWithItsLinesReorderedOrFewerIsOneRecord) {
+  service.WriteFile("pending-expenses.txt", kExpenseLines);
+  service.WriteFile("faults/kalvorupdatestatus.asp.1", "status 500\n");
+  Run(false);
+  ASSERT_EQ(Adds().size(), 2u);
+  ASSERT_EQ(JournalEntries(), 1u);
+  // The bill comes back with its lines the other way round, then with one of them only.
+  service.WriteFile("pending-expenses.txt",
+                    "EXP1|Vendor A|5/2/2006|Trip|True|\r\n"
+                    "11|5/1/2006|Tip||5.50||Travel|Expense|False|False||\r\n"
+                    "10|5/1/2006|Taxi||25.00||Travel|Expense|False|False||\r\n");
+  service.QueueAnswers("kalvorupdatestatus.asp", {"ERROR|1|Try later"});
+  Run(false);
+  EXPECT_EQ(Adds().size(), 2u);
+  ASSERT_EQ(Reports().size(), 3u);
+  EXPECT_EQ(Reports()[2].QueryValue("EEIIDs"), "11,10");
+  service.WriteFile("pending-expenses.txt",
+                    "EXP1|Vendor A|5/2/2006|Trip|True|\r\n10|5/1/2006|Taxi||25.00||Travel|Expense|False|False||\r\n");
+  const ResultsSeen last = Run(false);
+  EXPECT_EQ(last.success, "1");
+  EXPECT_EQ(Adds().size(), 2u);
+  ASSERT_EQ(Reports().size(), 4u);
+  // The report names the lines the service listed this time.
+  EXPECT_EQ(Reports()[3].QueryValue("EEIIDs"), "10");
+  EXPECT_NE(Reports()[3].body.find("<BillRet>"), std::string::npos) << Reports()[3].body;
+  EXPECT_EQ(JournalEntries(), 0u);
 }
 
 }  // namespace
