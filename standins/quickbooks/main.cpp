@@ -111,7 +111,7 @@ int CmdQuery(const std::string& list, const std::string& active, bool lines, con
                                     "</QBXMLMsgsRq>\n</QBXML>\n");
 }
 
-int CmdRequest(const std::string& requestFile, const std::string& file) {
+int CmdRequest(const std::string& requestFile, const std::string& file, const qb::Application& application) {
   std::filesystem::path company = file.empty() ? RequireOpenCompany() : std::filesystem::path(file);
   std::string request;
   if (requestFile.empty() || requestFile == "-") {
@@ -119,7 +119,7 @@ int CmdRequest(const std::string& requestFile, const std::string& file) {
   } else {
     request = qb::ReadFile(requestFile);
   }
-  qb::RequestResult result = qb::HandleQBXMLRequest(company, request);
+  qb::RequestResult result = qb::HandleQBXMLRequest(company, request, application);
   WritePieces(result.response.Pieces());
   return 0;
 }
@@ -268,6 +268,11 @@ int main(int argc, char** argv) {
   CLI::App* request = app.add_subcommand("request", "Answer a qbXML request from FILE (or standard input)");
   request->add_option("FILE", requestFile);
   request->add_option("--company", companyFile, "A company file other than the open one");
+  qb::Application requester;
+  request->add_option("--app-id", requester.id,
+                      "Send it as the application with this id (error recovery is kept "
+                      "per application)");
+  request->add_option("--app-name", requester.name, "... and this name");
   CLI::App* txns = app.add_subcommand("txns", "List the transactions add requests created in the open company");
   txns->add_flag("--xml", xml, "Print the records themselves");
   CLI::App* menu = app.add_subcommand("menu", "Print the subscribed menus with their event tags");
@@ -292,13 +297,16 @@ int main(int argc, char** argv) {
   faultCmd->footer(
       "Lines, each taken by the next event it names:\n"
       "  session refuse    the next session is refused, as when the QuickBooks user denies the application access\n"
+      "  session hold      the next session waits before it opens until the file session-held in the state\n"
+      "                    directory is removed\n"
       "  session ok        the next session opens as usual\n"
       "  session hold      the next session waits before it begins until the file session-held in the state\n"
       "                    directory is removed (it is created when the session starts waiting)\n"
       "  add fail [CODE]   the next add request fails with status CODE (default: the could-not-save status)\n"
       "  add ok            the next add request is processed as usual\n"
       "  add hold          the next add waits before it is processed until the file add-held in the state\n"
-      "                    directory is removed (it is created when the add starts waiting)");
+      "                    directory is removed (it is created when the add starts waiting)\n"
+      "  add lose          the next add is saved, then the connection breaks before its answer goes back");
 
   CLI11_PARSE(app, argc, argv);
   try {
@@ -312,7 +320,7 @@ int main(int argc, char** argv) {
     if (*create) return CmdNew(file, versions, force);
     if (*serve) return qb::Serve(STDIN_FILENO, STDOUT_FILENO);
     if (*query) return CmdQuery(file, active, lines, companyFile);
-    if (*request) return CmdRequest(requestFile, companyFile);
+    if (*request) return CmdRequest(requestFile, companyFile, requester);
     if (*txns) return CmdTxns(xml);
     if (*menu) {
       qb::FileSubscriptionStore store;

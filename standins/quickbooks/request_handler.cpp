@@ -178,8 +178,9 @@ std::shared_ptr<const Company> LoadOrRaise(const std::filesystem::path& path) {
 }
 
 // The error status of an add the faults file tells to fail.
-std::optional<Status> ScriptedAddFailure(const std::string& requestName) {
+std::optional<Status> ScriptedAddFailure(const std::string& requestName, bool& answer_lost) {
   const std::optional<std::string> fault = TakeFault("add");
+  if (fault == "lose") answer_lost = true;
   if (fault == "hold") {
     HoldWhile(AddHeldMarker());
     return std::nullopt;
@@ -278,14 +279,14 @@ bool AnswerFromKeptState(const std::filesystem::path& companyPath, const Message
 }
 
 Status HandleMessage(const Node& message, const std::optional<TooLongText>& overLength, Workspace& workspace,
-                     ResponseText& out, std::vector<AddedTransaction>& added) {
+                     ResponseText& out, RequestResult& result) {
   const std::string name = message.nodeName();
   if (overLength)
     return Status::Error(kStatusStringTooLong, StringTooLongMessage(overLength->value, overLength->field));
   if (IsQuery(name)) return HandleQuery(name, message, workspace, out);
   if (IsAdd(name)) {
-    Status status = ScriptedAddFailure(name).value_or(Status{});
-    return status.IsError() ? status : HandleAdd(name, message, workspace, out, added);
+    Status status = ScriptedAddFailure(name, result.answer_lost).value_or(Status{});
+    return status.IsError() ? status : HandleAdd(name, message, workspace, out, result.added);
   }
   return Status::Error(kStatusUnsupported, "The request " + name + " is not supported by QuickBooks.");
 }
@@ -327,7 +328,7 @@ RequestResult HandleQBXMLRequest(const std::filesystem::path& companyPath, std::
         std::find_if(tooLong.begin(), tooLong.end(), [&](const TooLongText& text) { return text.message == position; });
     const Status status =
         HandleMessage(message, overLength == tooLong.end() ? std::nullopt : std::optional<TooLongText>(*overLength),
-                      workspace, out, result.added);
+                      workspace, out, result);
     const bool empty = out.Pieces().size() == before;
     out.Fill(tag, StatusTag(responseName, AttributeOf(message, "requestID"), status, empty));
     if (!empty) out.Add("</" + responseName + ">\n");

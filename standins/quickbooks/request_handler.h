@@ -41,6 +41,8 @@ struct AddedTransaction {
 struct RequestResult {
   ResponseText response;
   std::vector<AddedTransaction> added;
+  // A scripted fault saved an add and wants its answer lost: the connection breaks instead of answering.
+  bool answer_lost = false;
 };
 
 // Answers a qbXML request message set (QBXML/QBXMLMsgsRq) against a company file: the queries of the lists

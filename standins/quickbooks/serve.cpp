@@ -122,6 +122,11 @@ class Server {
     } else if (operation == "ProcessRequest") {
       Arguments(message, 2);
       RequestResult result = HandleQBXMLRequest(SessionFile(message[1]), message[2], application_);
+      if (result.answer_lost) {
+        // Saved, and the connection ends here: the client never hears the answer.
+        closed_ = true;
+        return;
+      }
       wire::SendPieces(out_, {{"ok"}, result.response.Pieces()});
     } else if (operation == "EndSession") {
       Arguments(message, 1);

@@ -31,6 +31,8 @@ namespace standins::quickbooks {
 //                               add hold            an add message creates add-held and, holding the company
 //                                                   file's lock, waits until that file is gone, then goes on:
 //                                                   an add caught while QuickBooks processes it
+//                               add lose            an add message is saved, then the connection breaks before
+//                                                   its answer goes back: an answer lost on the way
 // Both raise kv::Error, naming the folder, when it belongs to another user: nothing in it is read or written.
 std::filesystem::path StateDir();
 // Creates the state directory when missing and returns it.

@@ -382,11 +382,10 @@ TEST_F(RecoveryTest, ARecordListedAgainAfterItsReportWasAcceptedIsReportedNotAdd
   service.WriteFile("pending-time.txt", kTimeLines);
   Run();
   ASSERT_EQ(Adds().size(), 4u);
-  // The service hands TA101 out once more though it accepted its report (its transfers forgotten, as a restored
-  // service database would).
-  service.RemoveFile("transferred.txt");
-  service.WriteFile("pending-time.txt",
-                    "TA101\r\n4/3/2006|Ann Lee|Acme:Roof|Consulting|7.5|Admin|Hourly|Fixed the roof|True\r\nx\r\n");
+  // The service hands TA101 out once more though it accepted its report (and keeps it as transferred).
+  service.QueueAnswers(
+      "kalvordownload.asp",
+      {"TA101\r\n4/3/2006|Ann Lee|Acme:Roof|Consulting|7.5|Admin|Hourly|Fixed the roof|True\r\nx\r\n"});
   const ResultsSeen again = Run();
   EXPECT_EQ(again.success, "1");
   EXPECT_EQ(Adds().size(), 4u);

@@ -177,6 +177,26 @@ TEST(StandinProcessor, AStandinThatDiesIsReportedNotHung) {
   EXPECT_EQ(ErrorOf([&] { processor->OpenConnection("id", "app"); }).number(), kErrCannotReachQuickBooks);
 }
 
+TEST(StandinProcessor, AnAddWhoseAnswerIsLostIsSavedAndTheCallFails) {
+  StandinEnv env;
+  auto company = env.CopySample();
+  env.Open(company);
+  ASSERT_EQ(env.Run({"fault", "add lose"}).status, 0);
+  auto processor = CreateRequestProcessor();
+  processor->OpenConnection("731-5096-4482630", "Pellucent");
+  std::string ticket = processor->BeginSession("", kOpenModeDoNotCare);
+  const std::string add =
+      "<?xml version=\"1.0\"?>\n<?qbxml version=\"2.0\"?>\n<QBXML>\n<QBXMLMsgsRq onError=\"stopOnError\">\n"
+      "<TimeTrackingAddRq requestID=\"1\"><TimeTrackingAdd><TxnDate>2006-04-03</TxnDate>"
+      "<EntityRef><FullName>Marcus O&apos;Neill</FullName></EntityRef>"
+      "<ItemServiceRef><FullName>Consulting</FullName></ItemServiceRef>"
+      "<Duration>PT1H</Duration><Notes>lost on the way</Notes></TimeTrackingAdd></TimeTrackingAddRq>\n"
+      "</QBXMLMsgsRq>\n</QBXML>\n";
+  EXPECT_EQ(ErrorOf([&] { processor->ProcessRequest(ticket, add); }).number(), kErrCannotReachQuickBooks);
+  // QuickBooks has the record all the same.
+  EXPECT_THAT(env.Read(company), HasSubstr("<Notes>lost on the way</Notes>"));
+}
+
 TEST(StandinSessionManager, VersionAndCompanyFile) {
   StandinEnv env;
   auto company = env.CopySample();

@@ -36,8 +36,8 @@ TEST(StandinFaultCommand, ItsHelpNamesEveryLineAndNoSourceFile) {
   StandinEnv env;
   RunResult help = env.Run({"fault", "--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* line :
-       {"session refuse", "session ok", "session hold", "add fail [CODE]", "add ok", "add hold", "--clear"}) {
+  for (const char* line : {"session refuse", "session hold", "session ok", "add fail [CODE]", "add ok", "add hold",
+                           "add lose", "--clear"}) {
     EXPECT_THAT(help.out, HasSubstr(line)) << help.out;
   }
   EXPECT_THAT(help.out, Not(HasSubstr(".h"))) << help.out;

@@ -89,10 +89,15 @@ std::vector<std::string> SampleCompany::SyncArgs(const std::string& service_url,
 
 std::vector<std::string> SampleCompany::DownloadArgs(const std::string& service_url,
                                                      const std::vector<std::string>& more) const {
-  return KvpageArgs(
-      "tessarine",
-      {"KVSecureServerURL=" + service_url, "SiteCode=HLC", "SiteKey=K-42", "KalvorUser=dana", "QBFilePath=" + file_},
-      more);
+  return DownloadArgs(DownloadPage{}, service_url, more);
+}
+
+std::vector<std::string> SampleCompany::DownloadArgs(const DownloadPage& page, const std::string& service_url,
+                                                     const std::vector<std::string>& more) const {
+  return KvpageArgs("tessarine",
+                    {"KVSecureServerURL=" + service_url, "SiteCode=" + page.site_code, "SiteKey=" + page.site_key,
+                     "KalvorUser=dana", "QBFilePath=" + (page.file.empty() ? file_ : page.file)},
+                    more);
 }
 
 std::string ReadSourceFile(const std::string& relative) {

@@ -42,6 +42,14 @@ class SampleCompany {
   // The same for the download control.
   std::vector<std::string> DownloadArgs(const std::string& service_url,
                                         const std::vector<std::string>& more = {}) const;
+  // The download control's page of another site, or reaching the company file through another path.
+  struct DownloadPage {
+    std::string site_code = "HLC";
+    std::string site_key = "K-42";
+    std::string file;  // empty: file()
+  };
+  std::vector<std::string> DownloadArgs(const DownloadPage& page, const std::string& service_url,
+                                        const std::vector<std::string>& more = {}) const;
 
  private:
   std::filesystem::path dir_;
