@@ -297,8 +297,6 @@ int main(int argc, char** argv) {
   faultCmd->footer(
       "Lines, each taken by the next event it names:\n"
       "  session refuse    the next session is refused, as when the QuickBooks user denies the application access\n"
-      "  session hold      the next session waits before it opens until the file session-held in the state\n"
-      "                    directory is removed\n"
       "  session ok        the next session opens as usual\n"
       "  session hold      the next session waits before it begins until the file session-held in the state\n"
       "                    directory is removed (it is created when the session starts waiting)\n"
