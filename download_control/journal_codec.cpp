@@ -160,6 +160,10 @@ std::string ReportedRecord(int64_t time, uint64_t sequence) {
   return Frame({"reported", std::to_string(time), std::to_string(sequence)});
 }
 
+std::string StillListedRecord(int64_t time, uint64_t sequence) {
+  return Frame({"listed", std::to_string(time), std::to_string(sequence)});
+}
+
 std::string RemovedRecord(int64_t time, uint64_t sequence) {
   return Frame({"removed", std::to_string(time), std::to_string(sequence)});
 }
@@ -173,6 +177,7 @@ std::string EntryRecords(const JournalEntry& entry) {
   // The answer's time is not kept apart from the note's; the report's is what ages the entry.
   if (entry.state != JournalEntry::State::kSent) records += AnswerRecord(entry.noted_at, entry.sequence, entry.answer);
   if (entry.state == JournalEntry::State::kReported) records += ReportedRecord(entry.reported_at, entry.sequence);
+  if (entry.listed_at != 0) records += StillListedRecord(entry.listed_at, entry.sequence);
   return records;
 }
 
@@ -226,7 +231,7 @@ bool Apply(JournalImage& image, const std::vector<std::string_view>& words, bool
   }
   const auto found = std::find_if(image.entries.begin(), image.entries.end(),
                                   [&](const JournalEntry& e) { return e.sequence == sequence; });
-  if (kind == "answer" || kind == "reported" || kind == "removed") {
+  if (kind == "answer" || kind == "reported" || kind == "listed" || kind == "removed") {
     if ((kind == "answer") != (words.size() == 4) || (kind != "answer" && words.size() != 3)) return false;
     if (found == image.entries.end()) {
       why = "names an entry no note before it holds";
@@ -240,6 +245,8 @@ bool Apply(JournalImage& image, const std::vector<std::string_view>& words, bool
     } else if (kind == "reported") {
       found->state = JournalEntry::State::kReported;
       found->reported_at = time;
+    } else if (kind == "listed") {
+      found->listed_at = std::max(found->listed_at, time);
     } else {
       image.entries.erase(found);
     }

@@ -7,8 +7,8 @@
 //
 // The first record is the header: "tessarine-journal <format> <created> <next sequence> <last message set>". Then,
 // in the order written: "note <time> <sequence> <site> <type> <record id> <item ids> <message set id> <request>",
-// "answer <time> <sequence> <answer>", "reported <time> <sequence>", "removed <time> <sequence>" and
-// "suspect <time> <sequence> <since>" (a mark that records of a damaged journal may be missing).
+// "answer <time> <sequence> <answer>", "reported <time> <sequence>", "listed <time> <sequence>", "removed <time>
+// <sequence>" and "suspect <time> <sequence> <since>" (a mark that records of a damaged journal may be missing).
 
 #include <cstdint>
 #include <string>
@@ -38,6 +38,7 @@ std::string HeaderRecord(const JournalHeader& header);
 std::string NoteRecord(const JournalEntry& entry);
 std::string AnswerRecord(int64_t time, uint64_t sequence, std::string_view answer);
 std::string ReportedRecord(int64_t time, uint64_t sequence);
+std::string StillListedRecord(int64_t time, uint64_t sequence);
 std::string RemovedRecord(int64_t time, uint64_t sequence);
 std::string SuspectRecord(const SuspectMark& mark);
 // The records that bring an entry back as it stands: its note, and its answer and report where it has them.

@@ -22,6 +22,7 @@ struct JournalEntry {
   enum class State { kSent, kAnswered, kReported } state = State::kSent;
   std::string answer;       // QuickBooks' response to the add (kAnswered, kReported)
   int64_t reported_at = 0;  // when the service accepted the report (kReported)
+  int64_t listed_at = 0;    // the last time a download's listing named its record, while not yet reported
 };
 
 struct JournalDamage {  // what could not be read; said to the user, never skipped
@@ -30,8 +31,9 @@ struct JournalDamage {  // what could not be read; said to the user, never skipp
   int64_t since = 0;  // the damaged part was written at or after this time; 0 when nothing tells
 };
 
-// How long an entry outlives its last news: 90 days after it was noted, or after the service accepted its
-// report; a suspect marker as long after it was set.
+// How long an entry outlives its last news: 90 days after it was noted or a listing last named its record, or
+// after the service accepted its report; a suspect marker as long after it was set. A record the service still
+// lists is never forgotten, so it is never added again unasked.
 inline constexpr int64_t kJournalKeepSeconds = 90 * 24 * 60 * 60;
 
 }  // namespace tessarine

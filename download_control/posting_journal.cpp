@@ -107,7 +107,8 @@ int64_t PostingJournal::Now() const {
 }
 
 bool PostingJournal::Aged(const JournalEntry& entry, int64_t now) const {
-  const int64_t news = entry.state == JournalEntry::State::kReported ? entry.reported_at : entry.noted_at;
+  const int64_t news =
+      entry.state == JournalEntry::State::kReported ? entry.reported_at : std::max(entry.noted_at, entry.listed_at);
   return news + kJournalKeepSeconds < now;
 }
 
@@ -268,6 +269,17 @@ void PostingJournal::NoteReported(JournalEntry& entry) {
     e->state = JournalEntry::State::kReported;
     e->reported_at = now;
   }
+}
+
+void PostingJournal::NoteListed(JournalEntry& entry) {
+  constexpr int64_t kDay = 24 * 60 * 60;
+  JournalEntry* ours = Find(entry.sequence);
+  if (ours == nullptr || ours->state == JournalEntry::State::kReported) return;
+  const int64_t now = Now();
+  if (std::max(ours->noted_at, ours->listed_at) + kDay > now) return;
+  CheckWritable();
+  file_.Append(StillListedRecord(now, entry.sequence), false);
+  ours->listed_at = entry.listed_at = now;
 }
 
 void PostingJournal::Remove(const JournalEntry& entry) {

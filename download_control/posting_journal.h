@@ -54,6 +54,9 @@ class PostingJournal {
   // The service accepted the report; kept until it ages out. Not synced: lost, it leaves an entry that is checked
   // against QuickBooks again. Throws kv::Error.
   void NoteReported(JournalEntry& entry);
+  // A listing named the entry's record, which the service has not accepted yet: it ages from now. Written at most
+  // once a day for an entry, not synced (lost, the entry ages from its earlier news). Throws kv::Error.
+  void NoteListed(JournalEntry& entry);
   // QuickBooks has nothing of it (refused, or asked and absent). Not synced, as NoteReported. Throws kv::Error.
   void Remove(const JournalEntry& entry);
 

@@ -105,6 +105,8 @@ bool KVRDowloadctl::SettleJournal() {
   std::vector<std::string> gone;
   for (JournalEntry& entry : journal_->Entries()) {
     const std::string words = RecordWords(entry.type, entry.record_id, entry.item_ids);
+    // Still waited for by the service: it must outlive the keeping bound however long that goes on.
+    if (listed_here(entry)) journal_->NoteListed(entry);
     if (entry.state == JournalEntry::State::kSent) {
       // Settled whoever noted it: this run's first add would replace the message set QuickBooks may keep of it.
       const WitnessAnswer witness = AskWitnessOfUnknown(entry);

@@ -236,6 +236,37 @@ TEST_F(PostingJournalTest, AnEntryLivesUntilItsReportAndAgesOutAfterTheBound) {
   EXPECT_EQ(ids_at(start + 171 * kDay), (std::vector<std::string>{}));
 }
 
+TEST_F(PostingJournalTest, AnEntryWhoseRecordIsStillListedNeverAgesOut) {
+  const int64_t start = 1'700'000'000;
+  int64_t now = start;
+  {
+    PostingJournal journal(company_, At(&now));
+    JournalEntry answered = journal.Note("ACME", RecordType::kTime, "1", "", "KV1", "");
+    journal.NoteAnswer(answered, "<ok/>");
+    journal.Note("ACME", RecordType::kTime, "2", "", "KV2", "");
+  }
+  // Every download for half a year lists record 1 (the service refuses its report each time); record 2 is listed
+  // once, on the first day, and then no more.
+  for (int day = 0; day <= 180; day += 10) {
+    now = start + day * kDay + 3600;
+    PostingJournal journal(company_, At(&now));
+    for (JournalEntry& e : journal.Entries()) {
+      if (e.record_id == "1" || day == 0) journal.NoteListed(e);
+    }
+  }
+  now = start + 181 * kDay;
+  std::vector<std::string> ids;
+  for (const JournalEntry& e : PostingJournal(company_, At(&now)).Entries()) ids.push_back(e.record_id);
+  EXPECT_EQ(ids, (std::vector<std::string>{"1"}));
+  // A listing within a day of the last news writes nothing: a download run many times a day costs no appends.
+  const auto size = fs::file_size(PostingJournal::PathOf(company_));
+  {
+    PostingJournal journal(company_, At(&now));
+    for (JournalEntry& e : journal.Entries()) journal.NoteListed(e);
+  }
+  EXPECT_EQ(fs::file_size(PostingJournal::PathOf(company_)), size);
+}
+
 TEST_F(PostingJournalTest, ARewriteLeavesOutWhatIsGoneAndKeepsTheRestAndItsOrder) {
   int64_t now = 1000;
   {
