@@ -308,8 +308,10 @@ fs::path PostingJournal::ClearDamage() {
   struct stat info {};
   if (lstat(path_.c_str(), &info) == 0) {
     for (int n = 0;; ++n) {
-      std::string suffix = std::string(kJournalSuffix) + ".damaged-" + std::to_string(now);
-      if (n > 0) suffix += "-" + std::to_string(n);
+      // Appended piece by piece: GCC 12 at -O3 takes "-" + std::string&& for an overlapping copy (-Wrestrict).
+      std::string suffix(kJournalSuffix);
+      suffix.append(".damaged-").append(std::to_string(now));
+      if (n > 0) suffix.append("-").append(std::to_string(n));
       aside = kv::GuardFileOf(company_, suffix);
       if (lstat(aside.c_str(), &info) != 0) break;
     }
