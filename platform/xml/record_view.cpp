@@ -24,6 +24,14 @@ size_t TagEnd(std::string_view markup, size_t open) {
   return std::string_view::npos;
 }
 
+// The end of the end tag that starts at `open` (its '>'): an end tag holds its name and blanks alone, no quotes.
+size_t EndTagEnd(std::string_view markup, size_t open) {
+  for (size_t i = open + 2; i < markup.size(); ++i) {
+    if (markup[i] == '>') return i;
+  }
+  return std::string_view::npos;
+}
+
 // Whether the text holds either character. find_first_of would look each character up in the set in turn; two
 // scans for one character each are far faster over the texts of every record of a large answer.
 bool HoldsEither(std::string_view text, char a, char b) {
@@ -56,50 +64,76 @@ size_t SkipMarkup(std::string_view markup, size_t open) {
   return end == std::string_view::npos ? end : end + 1;
 }
 
+// Whether an earlier child has the name: a few bits of each name seen are noted, so that only a name whose bits
+// were all seen before is compared with those children.
+class NamesSeen {
+ public:
+  bool Before(std::string_view name, const std::vector<ScannedChild>& children) {
+    const uint64_t bit = uint64_t{1} << ((name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
+                                          static_cast<unsigned char>(name.back())) &
+                                         63);
+    const bool maybe = (seen_ & bit) != 0;
+    seen_ |= bit;
+    if (!maybe) return false;
+    // Repeated children (lines of a transaction) mostly stand together: the search goes backwards.
+    for (size_t i = children.size(); i-- > 0;) {
+      if (children[i].name == name) return true;
+    }
+    return false;
+  }
+
+ private:
+  uint64_t seen_ = 0;
+};
+
 // The element children of the element whose markup this is, in document order, each with its plain text where
 // the text needs nothing decoded: no markup inside, no reference, no carriage return (a parser turns those into
-// line feeds). Nothing when the markup is not what a well-formed element looks like.
-template <class Child>
-std::optional<std::vector<Child>> ScanChildren(std::string_view markup) {
-  std::vector<Child> children;
-  if (markup.empty() || markup[0] != '<') return std::nullopt;
+// line feeds). False when the markup is not what a well-formed element looks like. The buffer is filled afresh,
+// keeping its capacity.
+bool ScanChildren(std::string_view markup, std::vector<ScannedChild>& children) {
+  children.clear();
+  if (markup.empty() || markup[0] != '<') return false;
   size_t pos = TagEnd(markup, 0);
-  if (pos == std::string_view::npos) return std::nullopt;
-  if (markup[pos - 1] == '/') return children;
+  if (pos == std::string_view::npos) return false;
+  if (markup[pos - 1] == '/') return true;
   ++pos;
   size_t depth = 0;
   size_t childStart = 0;
+  NamesSeen seen;
   while (true) {
     const size_t open = markup.find('<', pos);
-    if (open == std::string_view::npos) return std::nullopt;
+    if (open == std::string_view::npos) return false;
     if (AfterOpen(markup, open) == '/') {
-      const size_t end = TagEnd(markup, open);
-      if (end == std::string_view::npos) return std::nullopt;
-      if (depth == 0) return children;  // the record's own end tag
+      const size_t end = EndTagEnd(markup, open);
+      if (end == std::string_view::npos) return false;
+      if (depth == 0) return true;  // the record's own end tag
       if (--depth == 0) children.back().markup = markup.substr(childStart, end + 1 - childStart);
       pos = end + 1;
       continue;
     }
     if (AfterOpen(markup, open) == '!' || AfterOpen(markup, open) == '?') {
       pos = SkipMarkup(markup, open);
-      if (pos == std::string_view::npos) return std::nullopt;
+      if (pos == std::string_view::npos) return false;
       continue;
     }
-    const size_t end = TagEnd(markup, open);
-    if (end == std::string_view::npos) return std::nullopt;
+    // The name first: most tags end right after it, and the rest of the tag is read only when it holds more.
+    size_t nameEnd = open + 1;
+    while (nameEnd < markup.size() && !NameEnds(markup[nameEnd])) ++nameEnd;
+    const size_t end = nameEnd < markup.size() && markup[nameEnd] == '>' ? nameEnd : TagEnd(markup, nameEnd - 1);
+    if (end == std::string_view::npos) return false;
     const bool empty = markup[end - 1] == '/';
     if (depth == 0) {
-      size_t nameEnd = open + 1;
-      while (nameEnd < end && !NameEnds(markup[nameEnd])) ++nameEnd;
-      Child child;
+      ScannedChild child;
       child.name = markup.substr(open + 1, nameEnd - open - 1);
+      if (child.name.empty()) return false;
+      child.first = !seen.Before(child.name, children);
       childStart = open;
       if (empty) {
         child.markup = markup.substr(open, end + 1 - open);
         child.plain = true;
       } else {
         const size_t textEnd = markup.find('<', end + 1);
-        if (textEnd == std::string_view::npos) return std::nullopt;
+        if (textEnd == std::string_view::npos) return false;
         const std::string_view text = markup.substr(end + 1, textEnd - end - 1);
         child.plain = AfterOpen(markup, textEnd) == '/' && !HoldsEither(text, '&', '\r');
         if (child.plain) child.text = text;
@@ -157,7 +191,28 @@ RecordParser::~RecordParser() {
   if (ctxt != nullptr) xmlFreeParserCtxt(ctxt);
 }
 
+std::vector<ScannedChild> RecordParser::TakeBuffer() {
+  if (spare.empty()) return {};
+  std::vector<ScannedChild> buffer = std::move(spare.back());
+  spare.pop_back();
+  return buffer;
+}
+
+void RecordParser::GiveBack(std::vector<ScannedChild>& buffer) {
+  // A record and the child it reads below, and a few of the records' own children read as records.
+  constexpr size_t kKept = 8;
+  if (buffer.capacity() == 0 || spare.size() >= kKept) return;
+  buffer.clear();
+  spare.push_back(std::move(buffer));
+}
+
 RecordView::RecordView(Node node) : node_(std::move(node)) {}
+
+RecordView::~RecordView() {
+  if (parser_ == nullptr) return;
+  parser_->GiveBack(children_);
+  parser_->GiveBack(below_);
+}
 
 RecordView RecordView::FromMarkup(std::string_view markup, std::shared_ptr<RecordParser> parser) {
   RecordView view;
@@ -190,40 +245,93 @@ std::vector<RecordView::Element> RecordView::ChildElements() const {
 }
 
 const std::vector<RecordView::Child>* RecordView::Children() const {
-  if (!children_) children_ = ScanChildren<Child>(markup_);
-  return children_->has_value() ? &**children_ : nullptr;
+  if (scan_ == Scan::kNotYet) {
+    if (children_.capacity() == 0 && parser_) children_ = parser_->TakeBuffer();
+    scan_ = ScanChildren(markup_, children_) ? Scan::kDone : Scan::kFailed;
+  }
+  return scan_ == Scan::kDone ? &children_ : nullptr;
 }
 
-RecordView::Lookup RecordView::Find(const std::vector<Child>& children, std::span<const std::string_view> steps,
-                                    std::string& text) {
-  for (const Child& child : children) {
-    // The first letters differ for most children: no call to compare the rest.
-    if (child.name.empty() || child.name[0] != steps.front()[0] || child.name != steps.front()) continue;
-    if (steps.size() == 1) {
-      if (child.plain) {
-        text.assign(child.text);
-        return Lookup::kFound;
+std::string_view RecordView::Keep(std::string text) const {
+  return kept_.emplace_back(std::move(text));
+}
+
+RecordView::Lookup RecordView::Find(const std::vector<Child>& children, size_t* next,
+                                    std::span<const std::string_view> steps, std::string_view& text, int depth) const {
+  const std::string_view step = steps.front();
+  // The first letters differ for most children: no call to compare the rest.
+  auto matches = [&](const Child& child) { return child.name[0] == step[0] && child.name == step; };
+  // The first child of the name in document order: looked for from the last match on, where the next child read
+  // most often stands; one found there that has a namesake before it, or none, sends the search to the start.
+  const size_t n = children.size();
+  size_t found = n;
+  const size_t from = std::min(*next, n);
+  for (size_t i = from; i < n; ++i) {
+    if (matches(children[i])) {
+      if (children[i].first) found = i;
+      break;
+    }
+  }
+  if (found == n) {
+    for (size_t i = 0; i < from; ++i) {
+      if (matches(children[i])) {
+        found = i;
+        break;
       }
-      std::optional<std::string> plain = PlainText(child.markup);
-      if (!plain) return Lookup::kUnknown;
-      text = std::move(*plain);
+    }
+  }
+  if (found == n) return Lookup::kNone;
+  *next = found + 1;
+
+  if (steps.size() == 1) {
+    const Child& child = children[found];
+    if (child.plain) {
+      text = child.text;
       return Lookup::kFound;
     }
-    // The first match below the first step that has one: the first in document order.
-    if (child.plain) continue;
-    const std::optional<std::vector<Child>> grandchildren = ScanChildren<Child>(child.markup);
-    if (!grandchildren) return Lookup::kUnknown;
-    const Lookup below = Find(*grandchildren, steps.subspan(1), text);
+    std::optional<std::string> plain = PlainText(child.markup);
+    if (!plain) return Lookup::kUnknown;
+    text = Keep(std::move(*plain));
+    return Lookup::kFound;
+  }
+  // The first match below the first child of the name that has one: the first in document order.
+  for (size_t i = found; i < n; ++i) {
+    const Child& child = children[i];
+    if (!matches(child) || child.plain) continue;
+    Lookup below = Lookup::kNone;
+    if (depth == 0) {
+      if (below_of_.data() != child.markup.data() || below_of_.size() != child.markup.size()) {
+        if (below_.capacity() == 0 && parser_) below_ = parser_->TakeBuffer();
+        below_of_ = child.markup;
+        below_next_ = 0;
+        if (!ScanChildren(child.markup, below_)) {
+          below_of_ = {};
+          return Lookup::kUnknown;
+        }
+      }
+      below = Find(below_, &below_next_, steps.subspan(1), text, depth + 1);
+    } else {
+      std::vector<Child> grandchildren;
+      if (!ScanChildren(child.markup, grandchildren)) return Lookup::kUnknown;
+      size_t start = 0;
+      below = Find(grandchildren, &start, steps.subspan(1), text, depth + 1);
+    }
     if (below != Lookup::kNone) return below;
   }
   return Lookup::kNone;
 }
 
 std::optional<std::string> RecordView::ChildText(std::string_view path) const {
-  auto fromTree = [&]() -> std::optional<std::string> {
+  const std::optional<std::string_view> text = ChildView(path);
+  if (!text) return std::nullopt;
+  return std::string(*text);
+}
+
+std::optional<std::string_view> RecordView::ChildView(std::string_view path) const {
+  auto fromTree = [&]() -> std::optional<std::string_view> {
     const Node found = node().selectSingleNode(path);
     if (!found) return std::nullopt;
-    return found.text();
+    return Keep(found.text());
   };
   // Plain names alone: anything else, or a record that is a tree already, is the tree's to answer.
   std::string_view steps[8];
@@ -245,8 +353,8 @@ std::optional<std::string> RecordView::ChildText(std::string_view path) const {
   if (node_ || markup_.empty() || !simple) return fromTree();
   const std::vector<Child>* children = Children();
   if (children == nullptr) return fromTree();
-  std::string text;
-  switch (Find(*children, std::span<const std::string_view>(steps, count), text)) {
+  std::string_view text;
+  switch (Find(*children, &next_, std::span<const std::string_view>(steps, count), text, 0)) {
     case Lookup::kFound:
       return text;
     case Lookup::kNone:

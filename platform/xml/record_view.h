@@ -9,6 +9,7 @@
 // those of the tree.
 
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -22,9 +23,24 @@ namespace platform::xml {
 
 struct RecordParser;  // private: the parser a stream's records share
 
+// One element child as a scan of its parent's markup notes it.
+struct ScannedChild {
+  std::string_view name;
+  std::string_view markup;  // the whole element
+  std::string_view text;    // its text, when it is character data alone with nothing to decode
+  bool plain = false;
+  bool first = true;  // no earlier sibling has its name
+};
+
 class RecordView {
  public:
   RecordView() = default;
+  // Gives its scan's buffers back to the stream's parser, for the next record.
+  ~RecordView();
+  RecordView(const RecordView&) = default;
+  RecordView(RecordView&&) noexcept = default;
+  RecordView& operator=(const RecordView&) = default;
+  RecordView& operator=(RecordView&&) noexcept = default;
   // A record that is a tree already.
   explicit RecordView(Node node);
   // The markup of one element of a well-formed text (start tag to end tag), parsed when needed by the parser of
@@ -36,6 +52,9 @@ class RecordView {
   // The text of node().selectSingleNode(path) (a child name or a path of names "A/B/C"), nullopt when it selects
   // nothing.
   std::optional<std::string> ChildText(std::string_view path) const;
+  // The same text as a view, valid as long as this view and the text it reads: into the markup where the text needs
+  // nothing decoded, else into a copy the view keeps.
+  std::optional<std::string_view> ChildView(std::string_view path) const;
   // The record as the root of a small document of its own; the empty node when it cannot be parsed.
   Node node() const;
 
@@ -46,21 +65,28 @@ class RecordView {
   std::vector<Element> ChildElements() const;
 
  private:
-  struct Child {
-    std::string_view name;
-    std::string_view markup;  // the whole element
-    std::string_view text;    // its text, when it is character data alone with nothing to decode
-    bool plain = false;
-  };
+  using Child = ScannedChild;
+  enum class Lookup { kFound, kNone, kUnknown };  // unknown: only a tree can tell
   // The record's children, or nullptr when its markup could not be scanned.
   const std::vector<Child>* Children() const;
-  enum class Lookup { kFound, kNone, kUnknown };  // unknown: only a tree can tell
-  static Lookup Find(const std::vector<Child>& children, std::span<const std::string_view> steps, std::string& text);
+  // Looks the steps up among the children from *next on (the children a record is read for come in the order
+  // they stand), moving *next past the match; depth 0 is the record's own children.
+  Lookup Find(const std::vector<Child>& children, size_t* next, std::span<const std::string_view> steps,
+              std::string_view& text, int depth) const;
+  std::string_view Keep(std::string text) const;
 
   std::string_view markup_;
   std::shared_ptr<RecordParser> parser_;
   mutable std::optional<Node> node_;
-  mutable std::optional<std::optional<std::vector<Child>>> children_;
+  enum class Scan : unsigned char { kNotYet, kDone, kFailed };
+  mutable Scan scan_ = Scan::kNotYet;
+  mutable std::vector<Child> children_;
+  mutable size_t next_ = 0;
+  // The children of the child last looked below (paths "A/B"), kept for the next path through the same child.
+  mutable std::string_view below_of_;
+  mutable std::vector<Child> below_;
+  mutable size_t below_next_ = 0;
+  mutable std::deque<std::string> kept_;  // decoded texts the views handed out point into
 };
 
 struct RecordView::Element {

@@ -75,8 +75,8 @@ class ExpenseLine {
 
 void FillExpenseRecord(const RecordChildren& children, RecordRow& record) {
   FillTimesAndActive(children, record, 0);
-  if (auto text = children.Child("TxnID")) record.SetText(1, *text);
-  if (auto text = children.Child("EditSequence")) record.SetText(kExpenseEditSequence, *text);
+  if (auto text = children.ChildView("TxnID")) record.SetText(1, *text);
+  if (auto text = children.ChildView("EditSequence")) record.SetText(kExpenseEditSequence, *text);
 }
 
 }  // namespace
@@ -129,7 +129,7 @@ void GetExpensesFromQB(BrintavelCtl& ctl, int16_t pass) {
 
       ++m.varExpenseCount;
       ShowCountCaption(ctl, "Getting Expenses from QB (", m.varExpenseCount);
-      ctl.sStatement = ctl.sValueList + "\r\n";
+      ctl.sStatement.assign(ctl.sValueList).append("\r\n");
       if (!uploader.Write(ctl.sStatement)) return;
       ++number;
     }

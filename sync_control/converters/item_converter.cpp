@@ -73,7 +73,7 @@ bool ConvertKind(BrintavelCtl& ctl, const platform::xml::ElementIndex& response,
     if (kind.payroll && !IsTimeWageType(children)) continue;
     // An item without a ListID cannot be matched on the service: its UPDATE would compare with the empty id and
     // overwrite every row that has none. It is skipped like one the filters leave out, and takes no TaskID.
-    const std::optional<std::string> list_id = children.Child("ListID");
+    const std::optional<std::string_view> list_id = children.ChildView("ListID");
     if (!list_id || list_id->empty()) continue;
 
     if (kind.sales_item) ReadSalesItemFields(ctl, children, record);

@@ -158,7 +158,7 @@ void AppendJobColumns(StatementBuilder& builder, const ColumnContext& context) {
   for (const Column& column : kJobColumns) {
     ColumnValue value = EvaluateColumn(column, context);
     if (column.name == kBeginDateColumn) value.in_set = HasStartDate(context.children.Child(column.source));
-    builder.AppendColumn(column.name, std::move(value.literal), value.in_set);
+    builder.AppendColumn(column.name, value.literal, value.in_set);
   }
 }
 

@@ -102,7 +102,7 @@ class ElementChildren : public RecordChildren {
  public:
   explicit ElementChildren(platform::xml::Node element) : record_(std::move(element)) {}
   explicit ElementChildren(platform::xml::RecordView record) : record_(std::move(record)) {}
-  std::optional<std::string> Child(std::string_view path) const override;
+  std::optional<std::string_view> ChildView(std::string_view path) const override;
 
  private:
   platform::xml::RecordView record_;
@@ -153,6 +153,7 @@ class StatementUploader {
   BrintavelCtl& ctl_;
   std::string letter_;
   int32_t BrintavelCtl::*failure_counter_;
+  size_t last_batch_bytes_ = 0;  // the size of the batch sent last, which the next one is made room for
 };
 
 // The end of a list that ran to its end: the status report when nothing failed and something was sent, then the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -27,11 +28,18 @@ class StatementBuilder {
         value_list_(value_list) {}
 
   // Empties the statement, the INSERT, the SET list and both INSERT lists; the column pieces are overwritten by
-  // each column.
+  // each column. A column list that comes out as it was for the record before is kept rather than written again.
   void Clear();
   // Appends a column to the column and value lists, and to the SET list as "name=value" when it goes there.
-  void AppendColumn(std::string_view name, std::string value, bool in_set);
-  bool HasColumns() const { return !column_list_.empty() && !value_list_.empty(); }
+  void AppendColumn(std::string_view name, std::string_view value, bool in_set);
+  // The same in two steps, the value written in place: BeginColumn gives the value list to append the value to,
+  // EndColumn files what was appended.
+  std::string& BeginColumn(std::string_view name);
+  void EndColumn(bool in_set);
+  std::string_view PendingValue() const { return std::string_view(value_list_).substr(value_start_); }
+  bool HasColumns() const { return column_end_ > 0 && !value_list_.empty(); }
+  // A buffer for the record's ListID literal, kept from record to record.
+  std::string& ListIdScratch() { return list_id_; }
 
   // Turns the lists into the statement: for an active record
   //   IF head 'id') <= 0 CRLF TAB INSERT CRLF Else CRLF TAB UPDATE CRLF
@@ -47,6 +55,9 @@ class StatementBuilder {
   std::string& column_value_;
   std::string& column_list_;
   std::string& value_list_;
+  size_t column_end_ = 0;  // the end of this record's column list so far in column_list_
+  size_t value_start_ = 0;
+  std::string list_id_;
 };
 
 // The pieces as plain strings, for code that owns them itself.
