@@ -3,6 +3,7 @@
 #include <libxml/parserInternals.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <optional>
@@ -109,13 +110,22 @@ struct ElementIndex::Impl {
   // The parser keeps one copy of each name in its dictionary, so the answer for a name is found again by its
   // address instead of comparing it with every name wanted, for each of millions of elements.
   std::unordered_map<const xmlChar*, std::optional<size_t>> wantedByAddress;
+  // The last answers by address, in front of the map: a record's few dozen names come round again and again.
+  struct Recent {
+    const xmlChar* name = nullptr;
+    std::optional<size_t> wanted;
+  };
+  std::array<Recent, 64> recent{};
 
   std::optional<size_t> Wanted(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix) {
+    Recent& slot = recent[(reinterpret_cast<uintptr_t>(localname) >> 3) % recent.size()];
+    if (slot.name == localname && prefix == nullptr && ctxt == main) return slot.wanted;
     if (prefix != nullptr || ctxt != main || ctxt->dict == nullptr || !xmlDictOwns(ctxt->dict, localname)) {
       return WantedName(names, View(prefix), View(localname));
     }
     const auto [known, fresh] = wantedByAddress.try_emplace(localname);
     if (fresh) known->second = WantedName(names, {}, View(localname));
+    slot = {localname, known->second};
     return known->second;
   }
 
@@ -126,7 +136,8 @@ struct ElementIndex::Impl {
     if (positioned && ctxt != main) {
       // Inside an entity's replacement text: a record there has no place in the text.
       if (wanted) DropPositions();
-    } else if (positioned) {
+    } else if (positioned && (wanted || !rootSeen)) {
+      // Only a record's start and the root's are ever needed; the parser stands past the start tag.
       const size_t here = Position();
       const size_t start = here <= text.size() ? text.rfind('<', here) : std::string_view::npos;
       if (!rootSeen) {
@@ -253,6 +264,7 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   xmlFreeParserCtxt(ctxt);
   s.main = nullptr;
   s.wantedByAddress.clear();  // the addresses were the parser's
+  s.recent.fill({});
   s.open.clear();
   s.open.shrink_to_fit();
   if (!ok) {

@@ -1,6 +1,7 @@
 #include "platform/xml/record_view.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 
 #include "platform/xml/libxml_private.h"
@@ -44,8 +45,15 @@ char AfterOpen(std::string_view markup, size_t open) {
   return open + 1 < markup.size() ? markup[open + 1] : '\0';
 }
 
+// One look-up a character: names are read character by character for every tag of every record.
+constexpr std::array<bool, 256> kNameEnds = [] {
+  std::array<bool, 256> ends{};
+  for (unsigned char c : {' ', '\t', '\r', '\n', '/', '>'}) ends[c] = true;
+  return ends;
+}();
+
 bool NameEnds(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '/' || c == '>';
+  return kNameEnds[static_cast<unsigned char>(c)];
 }
 
 // Where the construct starting with '<' at `open` ends (one past it): a comment, CDATA section or processing
@@ -135,8 +143,18 @@ bool ScanChildren(std::string_view markup, std::vector<ScannedChild>& children) 
         const size_t textEnd = markup.find('<', end + 1);
         if (textEnd == std::string_view::npos) return false;
         const std::string_view text = markup.substr(end + 1, textEnd - end - 1);
-        child.plain = AfterOpen(markup, textEnd) == '/' && !HoldsEither(text, '&', '\r');
+        const bool closes = AfterOpen(markup, textEnd) == '/';
+        child.plain = closes && !HoldsEither(text, '&', '\r');
         if (child.plain) child.text = text;
+        if (closes) {
+          // An end tag right after the text is the child's own: the child is read whole without another round.
+          const size_t close = EndTagEnd(markup, textEnd);
+          if (close == std::string_view::npos) return false;
+          child.markup = markup.substr(open, close + 1 - open);
+          children.push_back(child);
+          pos = close + 1;
+          continue;
+        }
       }
       children.push_back(child);
     }
@@ -253,7 +271,7 @@ const std::vector<RecordView::Child>* RecordView::Children() const {
 }
 
 std::string_view RecordView::Keep(std::string text) const {
-  return kept_.emplace_back(std::move(text));
+  return kept_.emplace_front(std::move(text));
 }
 
 RecordView::Lookup RecordView::Find(const std::vector<Child>& children, size_t* next,

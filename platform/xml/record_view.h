@@ -9,7 +9,7 @@
 // those of the tree.
 
 #include <cstddef>
-#include <deque>
+#include <forward_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -86,7 +86,9 @@ class RecordView {
   mutable std::string_view below_of_;
   mutable std::vector<Child> below_;
   mutable size_t below_next_ = 0;
-  mutable std::deque<std::string> kept_;  // decoded texts the views handed out point into
+  // Decoded texts the views handed out point into: a list, which allocates nothing for the many records that never
+  // need one, and never moves a text it holds.
+  mutable std::forward_list<std::string> kept_;
 };
 
 struct RecordView::Element {
