@@ -63,6 +63,7 @@ bool ConvertKind(BrintavelCtl& ctl, const platform::xml::ElementIndex& response,
   StatementBuilder builder = ControlStatementBuilder(ctl);
   StatementUploader uploader(ctl, std::string(kItemLetter), &BrintavelCtl::lngFailedItemCnt);
   uploader.upload_full_batches = !kind.payroll;
+  uploader.statements_expected = n;
   for (size_t i = 0; i < n; ++i) {
     builder.Clear();
     ShowRecordProgress(ctl, i, ProgressStyle::FromZero);

@@ -131,6 +131,14 @@ bool StatementUploader::Write(const std::string& statement) {
   IgnoringErrors([&] { ctl_.objUploadStream->WriteText(statement); });
   ++ctl_.lngBatchCount;
 
+  if (!ctl_.DebugMode && !upload_full_batches && statements_expected > 1 && ctl_.lngBatchCount == 1) {
+    // Statements of one kind are of a size: room for all of them, and a quarter more. Room not written to takes no
+    // memory of the machine's.
+    IgnoringErrors([&] {
+      const auto first = static_cast<size_t>(ctl_.objUploadStream->Size());
+      ctl_.objUploadStream->Reserve(first * statements_expected + first * statements_expected / 4);
+    });
+  }
   if (!ctl_.DebugMode) {
     if (upload_full_batches && ctl_.lngBatchCount == 100) return UploadBatch();
     return true;

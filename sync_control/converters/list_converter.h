@@ -140,6 +140,9 @@ class StatementUploader {
   std::function<void()> after_upload;
   // False for a kind whose statements all go in the one upload at its end.
   bool upload_full_batches = true;
+  // For such a kind: how many statements it may write at most, so that the one body is made room for once, after
+  // its first statement, instead of growing by doubling (0: not known).
+  size_t statements_expected = 0;
 
   bool Write(const std::string& statement);
   // The remainder outside debug mode; nothing in debug mode or when nothing waits.
