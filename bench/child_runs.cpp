@@ -1,3 +1,6 @@
+// The sync runs a benchmark child process makes, the control's and the reference's, each in a process of its
+// own so that its time and peak memory are its alone.
+
 #include "bench/child_runs.h"
 
 #include <chrono>

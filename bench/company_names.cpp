@@ -1,3 +1,5 @@
+// The names of the synthetic company's records, numbered so that runs of one size are alike.
+
 #include "bench/company_names.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// The download runs a benchmark child process makes: the control's and the reference's.
+
 #include <chrono>
 #include <stdexcept>
 

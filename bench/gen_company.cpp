@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "bench/company_names.h"
+#include "platform/xml/escape.h"
 
 namespace {
 
@@ -40,16 +41,8 @@ class Writer {
     Raw("<");
     Raw(name);
     Raw(">");
-    for (char c : value) {
-      if (c == '&')
-        Raw("&amp;");
-      else if (c == '<')
-        Raw("&lt;");
-      else if (c == '>')
-        Raw("&gt;");
-      else
-        buffer_ += c;
-    }
+    // The stand-in reads the file with an XML parser; its names hold no quote or line break.
+    platform::xml::AppendEscaped(buffer_, value, platform::xml::kMarkupOnly);
     Raw("</");
     Raw(name);
     Raw(">\n");

@@ -1,3 +1,5 @@
+// Each measurement the benchmark reports: a sync, a download and a wait, set up on a generated company.
+
 #include "bench/measure.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The pending time and expense lines the service stand-in hands the benchmark's downloads.
+
 #include "bench/pending_data.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// Starting the programs and child runs the benchmark measures, and reading their figures back.
+
 #include "bench/processes.h"
 
 #include <signal.h>

@@ -1,3 +1,5 @@
+// A request processor that times QuickBooks' share of a run and records its calls to replay them.
+
 #include "bench/qb_probe.h"
 
 #include <fstream>

@@ -1,3 +1,5 @@
+// Sending a control's recorded service requests again, byte for byte, for the reference that leaves the control out.
+
 #include "bench/replay.h"
 
 #include <curl/curl.h>

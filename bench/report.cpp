@@ -1,3 +1,5 @@
+// The benchmark's report: the machine, the figures, their ratios and the verdicts against the targets.
+
 #include "bench/report.h"
 
 #include <unistd.h>

@@ -106,7 +106,7 @@ void RunEveryConverter(const std::string& response) {
 
 // The service's answer to the uploads and status reports. It follows the input's length, so that mutations also
 // reach the converters' paths for an upload that found nothing to take or failed.
-platform::web::WebAnswer UploadAnswer(size_t input_size) {
+platform::web::fake::WebAnswer UploadAnswer(size_t input_size) {
   switch (input_size % 8) {
     case 5:
       return {200, "text/plain", "No data to upload. "};
@@ -123,8 +123,8 @@ platform::web::WebAnswer UploadAnswer(size_t input_size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvfuzz::AnsweringUser user;
-  const platform::web::WebAnswer answer = UploadAnswer(size);
-  kvfuzz::InProcessService service([&answer](const platform::web::WebRequest&) { return answer; });
+  const platform::web::fake::WebAnswer answer = UploadAnswer(size);
+  kvfuzz::InProcessService service([&answer](const platform::web::fake::WebRequest&) { return answer; });
   RunEveryConverter(std::string(kvfuzz::AsText(data, size)));
   for (const auto& request : service.requests) {
     if (request.page == "brintavel.asp") CheckUpload(request);

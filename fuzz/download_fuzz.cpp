@@ -79,10 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool time_mode = (data[0] & 1) == 0;
   const bool refuse = (data[0] & 2) != 0;
   const bool reports_fail = (data[0] & 12) != 0;
-  const platform::web::WebAnswer report_answer =
-      (data[0] & 8) != 0   ? platform::web::WebAnswer{500, "text/plain", "SUCCESS"}
-      : (data[0] & 4) != 0 ? platform::web::WebAnswer{200, "text/plain", "ERROR|12|The record is locked"}
-                           : platform::web::WebAnswer{200, "text/plain", "SUCCESS"};
+  const platform::web::fake::WebAnswer report_answer =
+      (data[0] & 8) != 0   ? platform::web::fake::WebAnswer{500, "text/plain", "SUCCESS"}
+      : (data[0] & 4) != 0 ? platform::web::fake::WebAnswer{200, "text/plain", "ERROR|12|The record is locked"}
+                           : platform::web::fake::WebAnswer{200, "text/plain", "SUCCESS"};
   const std::string answer(kvfuzz::AsText(data + 1, size - 1));
 
   static const kvfuzz::ScratchDir scratch;
@@ -90,8 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ofstream(company_file).put('\n');
 
   kvfuzz::AnsweringUser user;
-  kvfuzz::InProcessService service([&](const platform::web::WebRequest& request) {
-    if (kvfuzz::PageOf(request.url) == "kalvordownload.asp") return platform::web::WebAnswer{200, "text/plain", answer};
+  kvfuzz::InProcessService service([&](const platform::web::fake::WebRequest& request) {
+    if (kvfuzz::PageOf(request.url) == "kalvordownload.asp")
+      return platform::web::fake::WebAnswer{200, "text/plain", answer};
     return report_answer;
   });
   const kvfuzz::Reading reading =

@@ -1,3 +1,5 @@
+// What the fuzz targets share: the property check, the answering user and the in-process service.
+
 #include "fuzz/fuzz_support.h"
 
 #include <stdlib.h>
@@ -44,10 +46,10 @@ void AnsweringUser::ShowModal(platform::forms::Form& form) {
 }
 
 InProcessService::InProcessService(Answer answer)
-    : answer_(std::move(answer)), scope_([this](const platform::web::WebRequest& request) {
+    : answer_(std::move(answer)), scope_([this](const platform::web::fake::WebRequest& request) {
         requests.push_back({PageOf(request.url), request.url, request.post_data});
         if (answer_) return answer_(request);
-        return platform::web::WebAnswer{200, "text/plain", "SUCCESS"};
+        return platform::web::fake::WebAnswer{200, "text/plain", "SUCCESS"};
       }) {}
 
 std::optional<std::string> InProcessService::Request::Query(std::string_view key) const {

@@ -14,6 +14,7 @@
 
 #include "platform/forms/presenter.h"
 #include "platform/web/web_browser.h"
+#include "tests/support/web/web_answers.h"
 
 namespace kvfuzz {
 
@@ -52,7 +53,7 @@ class AnsweringUser : public platform::forms::Presenter {
 // "SUCCESS" as text/plain).
 class InProcessService {
  public:
-  using Answer = std::function<platform::web::WebAnswer(const platform::web::WebRequest&)>;
+  using Answer = std::function<platform::web::fake::WebAnswer(const platform::web::fake::WebRequest&)>;
   explicit InProcessService(Answer answer = {});
 
   struct Request {
@@ -68,7 +69,7 @@ class InProcessService {
 
  private:
   Answer answer_;
-  platform::web::ScopedWebAnswers scope_;
+  platform::web::fake::ScopedWebAnswers scope_;
 };
 
 // An address of the in-process service as a browser control of its own reads its answer: the reference the

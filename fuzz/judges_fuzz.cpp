@@ -127,13 +127,13 @@ void JudgeSignIn(const Reading& reading) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  platform::web::WebAnswer answer;
+  platform::web::fake::WebAnswer answer;
   answer.status = kStatuses[data[0] % kStatuses.size()];
   answer.content_type = kContentTypes[data[1] % kContentTypes.size()];
   answer.body = std::string(kvfuzz::AsText(data + 2, size - 2));
 
   kvfuzz::AnsweringUser user;
-  kvfuzz::InProcessService service([&answer](const platform::web::WebRequest&) { return answer; });
+  kvfuzz::InProcessService service([&answer](const platform::web::fake::WebRequest&) { return answer; });
   const Reading reading = kvfuzz::ReadThroughBrowser(std::string(kvfuzz::InProcessService::kBaseUrl) + "reference.asp");
   JudgeUploadAnswers(reading);
   JudgeTablePages<tessarine::frmKVDownload>(reading, {"kalvordownload.asp", "kalvorupdatestatus.asp"});

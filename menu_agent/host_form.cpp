@@ -1,3 +1,5 @@
+// The agent's hidden host form and its default instance.
+
 #include "menu_agent/host_form.h"
 
 #include "menu_agent/main_mod.h"

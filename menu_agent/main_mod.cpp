@@ -1,3 +1,5 @@
+// The agent's module state and its configuration from the environment.
+
 #include "menu_agent/main_mod.h"
 
 #include <cstdlib>

@@ -1,3 +1,5 @@
+// What each menu pick does: the page it opens, the refresh it waits for, the uninstall question.
+
 #include "menu_agent/menu_actions.h"
 
 #include <deque>

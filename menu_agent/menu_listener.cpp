@@ -1,3 +1,5 @@
+// The callback object QuickBooks informs of a pick: reading the event text and handing the pick on.
+
 #include "menu_agent/menu_listener.h"
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// Adding, querying and removing the agent's menu subscription in QuickBooks.
+
 #include "menu_agent/menu_subscription.h"
 
 #include <array>

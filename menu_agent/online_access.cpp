@@ -1,3 +1,5 @@
+// The agent's requests to the service: sign-in, the company file's registration and the site refresh.
+
 #include "menu_agent/online_access.h"
 
 #include <exception>
@@ -14,7 +16,6 @@ namespace {
 
 using platform::forms::vbInformation;
 
-// The sign-in's messages are judged by how the answer ends, whatever line break the server put after it.
 // Forms and controls that are not loaded or were never created need no cleaning up.
 void UnloadWebFormIfLoaded() {
   if (!platform::forms::HasDefaultInstance<frmKVDownload>()) return;

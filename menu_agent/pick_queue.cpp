@@ -1,3 +1,5 @@
+// The queue that keeps picks in the order they came, across the agent's processes.
+
 #include "menu_agent/pick_queue.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The program's command line: setup or server, its help, and the terminal sign-in dialog.
+
 #include <filesystem>
 #include <iostream>
 #include <memory>

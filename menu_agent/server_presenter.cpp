@@ -1,3 +1,5 @@
+// The presenter of a pick's server process, which has no terminal of its own.
+
 #include "menu_agent/server_presenter.h"
 
 #include <unistd.h>

@@ -1,3 +1,5 @@
+// The setup run (sign in, check and register the company file, subscribe the menu) and the server start of a pick.
+
 #include "menu_agent/setup_run.h"
 
 #include <exception>

@@ -11,8 +11,8 @@ source "$(dirname "$0")/setup.sh"
 build_programs() {
   local log="$KV_ROOT/build/demo-build.log"
   if [ -t 1 ]; then
-    cmake --build "$KV_ROOT/build" -j "$(nproc)" --target kvpage qb-standin kalvor-standin corvalink
-  elif ! cmake --build "$KV_ROOT/build" -j "$(nproc)" --target kvpage qb-standin kalvor-standin corvalink \
+    cmake --build "$KV_ROOT/build" -j "$KV_JOBS" --target kvpage qb-standin kalvor-standin corvalink
+  elif ! cmake --build "$KV_ROOT/build" -j "$KV_JOBS" --target kvpage qb-standin kalvor-standin corvalink \
     >"$log" 2>&1; then
     tail -n 40 "$log"
     return 1

@@ -6,7 +6,7 @@
 # or a violated property fails the run; the input that caused it is kept as
 # build-fuzz/fuzz/findings/<target>/crash-*, to be replayed with: build-fuzz/fuzz/<target> <file>. The targets run
 # side by side, one core each. "build" only builds them.
-# KV_FUZZ_JOBS sets the build's parallelism (default: every core).
+# KV_FUZZ_JOBS sets the build's parallelism (default: KV_JOBS, else every core).
 set -euo pipefail
 source "$(dirname "$0")/setup.sh"
 
@@ -26,7 +26,7 @@ build="$KV_ROOT/build-fuzz"
 cmake -S "$KV_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE= -DCMAKE_C_FLAGS="-O1 -gline-tables-only" \
   -DCMAKE_CXX_FLAGS="-O1 -gline-tables-only" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKV_FUZZ=ON \
   -DKV_TESTS=ON -DKV_WERROR=OFF >/dev/null
-cmake --build "$build" --target fuzz_targets -j "${KV_FUZZ_JOBS:-$(nproc)}"
+cmake --build "$build" --target fuzz_targets -j "${KV_FUZZ_JOBS:-$KV_JOBS}"
 [ "$seconds" = build ] && exit 0
 
 # Each target with its own corpus, findings and log; the verdicts are read in the targets' order.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sourced by the other scripts: installs what the build needs, configures and builds a tree, and times phases.
 KV_PACKAGES=(build-essential cmake ninja-build pkg-config libxml2-dev libcurl4-openssl-dev ca-certificates
-  libcpp-httplib-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lld strace clang-format)
+  libcpp-httplib-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lld strace
+  clang-format-14)
 
 kv_install_packages() {
   local missing=()
@@ -29,7 +30,7 @@ kv_configure() {
 # kv_build DIR [cmake options...]
 kv_build() {
   kv_configure "$@"
-  cmake --build "$KV_ROOT/$1" -j "$(nproc)"
+  cmake --build "$KV_ROOT/$1" -j "$KV_JOBS"
 }
 
 # The options of build/, the tree the tests run in and the demo's programs come from. Each is set, not left to the
@@ -61,5 +62,17 @@ kv_phase() {
     $((total / 60)) $((total % 60))
   return "$status"
 }
+
+# How many cores the builds and test runs of every script use: KV_JOBS when set, else all of them. A machine that
+# others share asks for fewer.
+KV_JOBS=${KV_JOBS:-$(nproc)}
+if ! [[ $KV_JOBS =~ ^[1-9][0-9]*$ ]]; then
+  echo "KV_JOBS must be a whole number of cores above 0, not '$KV_JOBS'" >&2
+  return 2 2>/dev/null || exit 2
+fi
+
+# The format check and every developer run the one version of clang-format that the committed .clang-format is
+# laid out with; another version lays out some lines differently.
+KV_CLANG_FORMAT=clang-format-14
 
 KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

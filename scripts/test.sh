@@ -5,20 +5,18 @@
 set -euo pipefail
 source "$(dirname "$0")/setup.sh"
 
-jobs=$(nproc)
-
 # ctest --no-tests=error: a tree configured without its tests must fail the run, not pass it unseen.
 run_tests() {
   local tree=$1
   shift
   cd "$KV_ROOT/$tree"
-  env "$@" ctest --output-on-failure --no-tests=error -j "$jobs" --timeout 600
+  env "$@" ctest --output-on-failure --no-tests=error -j "$KV_JOBS" --timeout 600
 }
 
 # Every C++ file as the committed .clang-format lays it out; a file that differs fails the run.
 check_format() {
   cd "$KV_ROOT"
-  git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+  git ls-files -z '*.cpp' '*.h' | xargs -0 "$KV_CLANG_FORMAT" --dry-run --Werror
 }
 
 kv_phase "Packages" kv_install_packages

@@ -1,3 +1,6 @@
+// The control's construction, its page parameters and the quoting helper the converters call on it; the
+// wizard, dispatcher and transfers have files of their own.
+
 #include "sync_control/brintavel_ctl.h"
 
 #include "platform/base/text.h"

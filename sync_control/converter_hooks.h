@@ -1,5 +1,8 @@
 #pragma once
 
+// The table of list converters the control is built with, kept apart so the control compiles without the
+// converters library and tests can build it with some lists left out.
+
 #include <cstdint>
 #include <functional>
 

@@ -1,3 +1,6 @@
+// The wizard's middle step: which lists are ticked, the one query for them, and each ticked list's converter
+// run on the answer in turn (expenses in two passes, checks then bills).
+
 #include "platform/forms/presenter.h"
 #include "platform/xml/element_index.h"
 #include "sync_control/brintavel_ctl.h"

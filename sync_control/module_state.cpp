@@ -1,3 +1,5 @@
+// The module state's thread-local slot, so that each host thread starts with its own and tests with a fresh one.
+
 #include "sync_control/module_state.h"
 
 #include "platform/forms/event_loop.h"

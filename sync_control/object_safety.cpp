@@ -1,3 +1,5 @@
+// The control's answers to the host's IObjectSafety questions.
+
 #include "platform/base/error.h"
 #include "platform/com/guid.h"
 #include "sync_control/brintavel_ctl.h"

@@ -1,3 +1,5 @@
+// The control's QuickBooks session: connect, send the query, end, close, through the shared session core.
+
 #include "common/qb_session.h"
 #include "platform/base/error.h"
 #include "sync_control/brintavel_ctl.h"

@@ -1,3 +1,6 @@
+// The run's qbXML query document, one message per ticked list; apart from the dispatcher because tests compare
+// it with what QuickBooks accepts.
+
 #include "sync_control/query_request.h"
 
 #include <string_view>

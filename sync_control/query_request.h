@@ -1,5 +1,7 @@
 #pragma once
 
+// The run's qbXML query and the record elements its answer is read for.
+
 #include <string>
 #include <vector>
 

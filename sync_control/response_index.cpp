@@ -1,3 +1,5 @@
+// The run's one index of the response, reused by every converter instead of a parse each.
+
 #include "sync_control/response_index.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The run's one index of the QuickBooks response, shared by the converters.
+
 #include <string>
 #include <vector>
 

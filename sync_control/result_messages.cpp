@@ -1,3 +1,5 @@
+// The texts of the sync's result codes and sync modes.
+
 #include "sync_control/result_messages.h"
 
 #include "common/utility_result.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The texts of the sync's result codes and sync modes, apart from the wizard so tests can check them alone.
+
 #include <cstdint>
 #include <string>
 

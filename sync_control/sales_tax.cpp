@@ -1,3 +1,5 @@
+// The sales-tax codes of the answer and whether each is taxable, which the item columns ask.
+
 #include "platform/xml/dom.h"
 #include "platform/xml/element_stream.h"
 #include "sync_control/brintavel_ctl.h"

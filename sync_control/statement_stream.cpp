@@ -1,3 +1,5 @@
+// Making the us-ascii statement stream and handing its bytes to the upload.
+
 #include "sync_control/statement_stream.h"
 
 namespace brintavel {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The stream the converters write statements into and the upload sends.
+
 #include <memory>
 #include <string>
 

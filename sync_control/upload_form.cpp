@@ -1,3 +1,5 @@
+// The hidden upload form: its browser's completion, its Cancel button and its default instance.
+
 #include "sync_control/upload_form.h"
 
 #include "sync_control/module_state.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The hidden upload form that carries every request of the sync to the service.
+
 #include <cstdint>
 #include <string>
 

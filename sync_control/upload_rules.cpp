@@ -1,3 +1,6 @@
+// How the sync judges the service's answer page and an upload's outcome; kept free of forms so the fuzz target
+// and tests can feed it any page.
+
 #include "sync_control/upload_rules.h"
 
 #include "platform/base/text.h"

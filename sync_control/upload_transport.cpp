@@ -1,3 +1,5 @@
+// Sending statements and status reports through the upload form and waiting on the answer.
+
 #include "platform/base/error.h"
 #include "platform/forms/event_loop.h"
 #include "platform/forms/form.h"

@@ -1,3 +1,5 @@
+// The wizard's steps as the user moves through them: Start Sync, the checks before a run, the run and its end.
+
 #include <sys/stat.h>
 
 #include "platform/base/error.h"

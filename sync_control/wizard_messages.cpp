@@ -1,3 +1,5 @@
+// The wizard's summary message of which lists will be sent.
+
 #include "sync_control/wizard_messages.h"
 
 namespace brintavel {

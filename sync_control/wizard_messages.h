@@ -1,5 +1,7 @@
 #pragma once
 
+// The wizard's summary message, built from plain inputs so tests can check its every wording.
+
 #include <cstdint>
 #include <string>
 #include <string_view>

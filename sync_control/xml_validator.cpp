@@ -1,3 +1,5 @@
+// Checking a hand-made qbXML document: its DOCTYPE line against qbXML 1.0's and its content against a schema.
+
 #include "sync_control/xml_validator.h"
 
 #include "platform/base/error.h"

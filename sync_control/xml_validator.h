@@ -1,5 +1,7 @@
 #pragma once
 
+// The control's qbXML validator, a tool for hand-made requests; a sync run does not use it.
+
 #include <array>
 #include <string>
 #include <string_view>

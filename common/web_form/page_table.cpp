@@ -1,3 +1,5 @@
+// Judging a service answer by the rules of its page, and the table of the download's pages.
+
 #include "common/web_form/page_table.h"
 
 #include "platform/base/text.h"

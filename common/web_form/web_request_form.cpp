@@ -1,3 +1,5 @@
+// The hidden web-request form: one request at a time through its browser, with its completion and cancel.
+
 #include "common/web_form/web_request_form.h"
 
 #include <exception>

@@ -1,3 +1,5 @@
+// The safety option each interface gets and the HRESULT a failed safety call returns.
+
 #include "platform/activex/object_safety.h"
 
 #include <limits>

@@ -1,5 +1,8 @@
 #pragma once
 
+// IObjectSafety, the declaration a scriptable control makes to its host, apart from the control type because
+// only some controls offer it.
+
 #include <cstdint>
 #include <functional>
 

@@ -1,3 +1,5 @@
+// Reading page parameters by name and converting their texts, with the type-mismatch error a host reports.
+
 #include "platform/activex/property_bag.h"
 
 #include <cmath>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The page parameters a control is loaded with and their conversions to text, flag, number and date.
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>

@@ -1,3 +1,5 @@
+// The host's side of a control's life: siting it with or without parameters, resizing it, tearing it down.
+
 #include "platform/activex/user_control.h"
 
 #include "platform/base/error.h"

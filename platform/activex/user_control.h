@@ -1,5 +1,7 @@
 #pragma once
 
+// The control base type and the host that raises its life-cycle events in the order a page host does.
+
 #include <optional>
 #include <string>
 

@@ -1,3 +1,5 @@
+// The date type's calendar arithmetic and the regional reading and writing of date texts.
+
 #include "platform/base/date_time.h"
 
 #include <array>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The platform's date type and its regional texts, at the bottom because every floor reads or writes dates.
+
 #include <cstdint>
 #include <string>
 #include <string_view>

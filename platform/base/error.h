@@ -1,5 +1,7 @@
 #pragma once
 
+// The one exception type and the run-time error numbers the system raises itself.
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>

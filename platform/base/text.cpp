@@ -1,3 +1,5 @@
+// The text helpers: trimming, ASCII letter case, splitting, leading numbers and cutting by code points.
+
 #include "platform/base/text.h"
 
 #include "platform/base/error.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// Text helpers every floor uses, kept at the bottom so no floor writes its own.
+
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,3 +1,6 @@
+// The client side of out-of-process activation: starting the server, the create, call and release exchanges,
+// and the time-outs that end a server that no longer answers.
+
 #include "platform/com/activation.h"
 
 #include <poll.h>
@@ -33,6 +36,15 @@ constexpr std::chrono::milliseconds kEndGrace{5000};
 
 enum class Phase { kCreate, kCall };
 
+int PollFor(pollfd* fds, nfds_t count, Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  const int timeout = static_cast<int>(std::clamp<int64_t>(left, 0, 1 << 30));
+  const int rc = poll(fds, count, timeout);
+  return rc < 0 && errno == EINTR ? 0 : rc;
+}
+
+}  // namespace
+
 std::string SecondsText(std::chrono::milliseconds span) {
   const auto ms = span.count();
   std::string text = std::to_string(ms / 1000);
@@ -43,15 +55,6 @@ std::string SecondsText(std::chrono::milliseconds span) {
   }
   return text;
 }
-
-int PollFor(pollfd* fds, nfds_t count, Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  const int timeout = static_cast<int>(std::clamp<int64_t>(left, 0, 1 << 30));
-  const int rc = poll(fds, count, timeout);
-  return rc < 0 && errno == EINTR ? 0 : rc;
-}
-
-}  // namespace
 
 std::chrono::milliseconds RemoteCallTimeout() {
   if (const char* text = std::getenv("KV_COM_TIMEOUT_SECONDS")) {

@@ -1,5 +1,7 @@
 #pragma once
 
+// Creating an object in another process by its ProgID and calling it, as the platform's activation does.
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -15,9 +17,11 @@ inline constexpr int64_t kRpcCallFailed = static_cast<int32_t>(0x800706BEu);  //
 inline constexpr int64_t kRpcTimeout = static_cast<int32_t>(0x8001011Fu);     // no answer within the time-out
 inline constexpr int64_t kRpcDisconnected = static_cast<int32_t>(0x80010108u);  // object unknown to the server
 
-// How long the client waits for any one answer of the server (and for the server to end after the last
-// release): KV_COM_TIMEOUT_SECONDS (decimals allowed), default 600.
+// How long a client waits for any one answer of a server (and for the server to end after the last release), and
+// how long any call of QuickBooks may take (platform/qb): KV_COM_TIMEOUT_SECONDS (decimals allowed), default 600.
 std::chrono::milliseconds RemoteCallTimeout();
+// A span as a number of seconds, as the setting is written: "600", "0.5".
+std::string SecondsText(std::chrono::milliseconds span);
 
 // An object created in a server process that this client started (single use: each Create starts its own
 // server process). The server program is looked up by ProgID in the class registry and started as

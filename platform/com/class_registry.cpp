@@ -1,3 +1,5 @@
+// The class registry file: reading it, and changing it under a lock so concurrent registrations never lose one.
+
 #include "platform/com/class_registry.h"
 
 #include <fcntl.h>

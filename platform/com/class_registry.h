@@ -1,5 +1,7 @@
 #pragma once
 
+// The registry of out-of-process server classes, shared by the servers that register and the clients that start them.
+
 #include <filesystem>
 #include <optional>
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The interface an out-of-process object offers its client, apart so servers and clients need nothing else.
+
 #include <string>
 
 namespace platform::com {

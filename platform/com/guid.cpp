@@ -1,3 +1,5 @@
+// Writing and reading class and interface ids in their registry form.
+
 #include "platform/com/guid.h"
 
 #include <cctype>

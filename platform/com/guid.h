@@ -1,5 +1,7 @@
 #pragma once
 
+// The class and interface identity type and its registry text, shared by activation, the registry and IObjectSafety.
+
 #include <array>
 #include <cstdint>
 #include <optional>

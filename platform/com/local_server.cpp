@@ -1,3 +1,5 @@
+// The process's one server runtime over the client socket it was started with.
+
 #include "platform/com/local_server.h"
 
 #include <fcntl.h>

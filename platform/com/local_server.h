@@ -1,5 +1,7 @@
 #pragma once
 
+// What a program does to be an out-of-process server: registration arguments, class objects, serving.
+
 #include <functional>
 #include <memory>
 #include <optional>

@@ -1,3 +1,5 @@
+// One server's connection to its client: the create, call and release requests, and the replies to them.
+
 #include "platform/com/server_runtime.h"
 
 #include <unistd.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The server side of one client connection, apart from local_server.h so tests can run one over a socketpair.
+
 #include <cstdint>
 #include <deque>
 #include <map>

@@ -1,3 +1,5 @@
+// Finding the stand-in's state folder and opening a private folder only when its owner and mode are safe.
+
 #include "platform/com/state_directory.h"
 
 #include <errno.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Where the QuickBooks stand-in and the class registry keep their state, and the checks on a private folder.
+
 #include <cstdint>
 #include <filesystem>
 

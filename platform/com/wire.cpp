@@ -1,3 +1,5 @@
+// The byte layout of the activation messages: little-endian numbers and length-prefixed texts.
+
 #include "platform/com/wire.h"
 
 namespace platform::com::wire {

@@ -1,3 +1,5 @@
+// Caret notation for control characters, with the line-break treatment the caller asks for.
+
 #include "platform/forms/caret_escape.h"
 
 namespace platform::forms {

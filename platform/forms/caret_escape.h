@@ -1,5 +1,7 @@
 #pragma once
 
+// Control characters of outside texts made visible before they reach a terminal.
+
 #include <string>
 #include <string_view>
 

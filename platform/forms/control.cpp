@@ -1,3 +1,5 @@
+// The control tree: parents and children, captions, visibility and the default and cancel buttons.
+
 #include "platform/forms/control.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Control arrays: controls of one kind under one name, told apart by index, with one click handler.
+
 #include <map>
 #include <memory>
 #include <string>

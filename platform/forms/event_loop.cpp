@@ -1,3 +1,5 @@
+// The poll()-based event loop: posted events, timers, sources, and Ctrl-C turned into an interrupt.
+
 #include "platform/forms/event_loop.h"
 
 #include <sys/eventfd.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The user-interface thread's event loop and the sources it waits on.
+
 #include <poll.h>
 
 #include <chrono>

@@ -1,3 +1,5 @@
+// Forms' load, show and unload, and the thread's default instances.
+
 #include "platform/forms/form.h"
 
 #include <map>

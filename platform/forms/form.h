@@ -1,5 +1,7 @@
 #pragma once
 
+// Forms: top-level surfaces of controls, their life cycle and their default instances.
+
 #include <functional>
 #include <memory>
 #include <string>

@@ -1,3 +1,5 @@
+// The list view's items and sub-items, and its rows as fixed-width text.
+
 #include "platform/forms/list_view.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The report-view list control: column headers and items with sub-items.
+
 #include <deque>
 #include <string>
 #include <vector>

@@ -1,3 +1,5 @@
+// The thread's current presenter and the message box call that goes through it.
+
 #include "platform/forms/presenter.h"
 
 #include <memory>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The presenter interface that message boxes, modal forms and refreshes go through, and the box constants.
+
 #include <optional>
 #include <string>
 #include <string_view>

@@ -1,3 +1,5 @@
+// The scripted presenter's queues: expected boxes, answers and what came unexpected.
+
 #include "platform/forms/scripted_presenter.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The presenter tests drive: it records what is shown and answers from queues.
+
 #include <deque>
 #include <functional>
 #include <optional>

@@ -1,3 +1,5 @@
+// Laying a list view out on a terminal: padded columns, or one block per row when they do not fit.
+
 #include "platform/forms/terminal_grid.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #pragma once
 
+// A list view as terminal text: the grid of the results and its cells made safe to show.
+
 #include <cstddef>
 #include <iosfwd>
 #include <string>

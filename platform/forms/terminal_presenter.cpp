@@ -1,3 +1,5 @@
+// Message boxes and prompts on a terminal: printing the box, reading the choice, hidden input.
+
 #include "platform/forms/terminal_presenter.h"
 
 #include <termios.h>

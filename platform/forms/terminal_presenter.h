@@ -1,5 +1,7 @@
 #pragma once
 
+// The presenter of the terminal hosts: message boxes printed as blocks, choices and hidden input read back.
+
 #include <functional>
 #include <iosfwd>
 #include <map>

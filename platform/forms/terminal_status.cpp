@@ -1,3 +1,5 @@
+// The progress line redrawn in place, following the terminal's width.
+
 #include "platform/forms/terminal_status.h"
 
 #include <sys/ioctl.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The terminal's one-line progress display: what a frame shows and how it is drawn.
+
 #include <chrono>
 #include <cstddef>
 #include <functional>

@@ -1,3 +1,5 @@
+// Keeping a timer's tick on the event loop in step with its interval, its enabled flag and its form.
+
 #include "platform/forms/timer.h"
 
 #include "platform/base/error.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The timer control, apart from the other controls because it alone ticks on the event loop.
+
 #include <functional>
 
 #include "platform/forms/control.h"

@@ -1,3 +1,5 @@
+// Replacing a file atomically: a synced temporary file renamed over it, the folder synced after.
+
 #include "platform/os/atomic_file.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// The steps of starting a child between fork and exec: its program, environment and standard streams.
+
 #include "platform/os/child_launch.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// Advisory file locks on lock files opened without following links.
+
 #include "platform/os/file_lock.h"
 
 #include <fcntl.h>

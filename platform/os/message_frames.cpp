@@ -1,3 +1,5 @@
+// The framing of the pipe protocols: length-prefixed messages written and read whole.
+
 #include "platform/os/message_frames.h"
 
 #include <limits.h>
@@ -31,16 +33,31 @@ uint64_t GetLE(const char* in, size_t bytes) {
   throw FrameError(std::string(what) + ": " + std::strerror(error));
 }
 
-void WaitForRoom(int fd) {
-  pollfd p{fd, POLLOUT, 0};
-  while (poll(&p, 1, -1) < 0) {
-    if (errno != EINTR) Fail("cannot send", errno);
+// Polls for the events until the deadline (for ever without one); FrameTimeout when it passes first.
+short PollUntil(int fd, short events, const Deadline& deadline, const char* what) {
+  pollfd p{fd, events, 0};
+  for (;;) {
+    int timeout = -1;
+    if (deadline) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+      timeout = static_cast<int>(std::clamp<int64_t>(left.count(), 0, 1 << 30));
+    }
+    const int ready = poll(&p, 1, timeout);
+    if (ready > 0) return p.revents;
+    if (ready == 0 && timeout >= 0 && std::chrono::steady_clock::now() >= *deadline) {
+      throw FrameTimeout(std::string(what) + ": no answer in time");
+    }
+    if (ready < 0 && errno != EINTR) Fail(what, errno);
   }
-  if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) throw FrameError("cannot send: the peer is gone");
+}
+
+void WaitForRoom(int fd, const Deadline& deadline) {
+  const short revents = PollUntil(fd, POLLOUT, deadline, "cannot send");
+  if (revents & (POLLERR | POLLHUP | POLLNVAL)) throw FrameError("cannot send: the peer is gone");
 }
 
 // Gathered write of every piece, resuming after partial writes.
-void WriteAll(int fd, std::vector<iovec>& iov) {
+void WriteAll(int fd, std::vector<iovec>& iov, const Deadline& deadline) {
   size_t first = 0;
   bool socket = true;
   while (first < iov.size()) {
@@ -54,7 +71,8 @@ void WriteAll(int fd, std::vector<iovec>& iov) {
       msghdr msg{};
       msg.msg_iov = &iov[first];
       msg.msg_iovlen = count;
-      written = sendmsg(fd, &msg, MSG_NOSIGNAL);
+      // With a deadline a write takes what fits and the rest waits for room, so no write blocks past it.
+      written = sendmsg(fd, &msg, MSG_NOSIGNAL | (deadline ? MSG_DONTWAIT : 0));
       if (written < 0 && errno == ENOTSOCK) {
         socket = false;
         continue;
@@ -65,7 +83,7 @@ void WriteAll(int fd, std::vector<iovec>& iov) {
     if (written < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        WaitForRoom(fd);
+        WaitForRoom(fd, deadline);
         continue;
       }
       Fail("cannot send", errno);
@@ -85,9 +103,10 @@ void WriteAll(int fd, std::vector<iovec>& iov) {
 }
 
 // Reads exactly size bytes; false when the stream ended before the first byte and an end is allowed there.
-bool ReadExactly(int fd, char* out, size_t size, bool end_allowed) {
+bool ReadExactly(int fd, char* out, size_t size, bool end_allowed, const Deadline& deadline) {
   size_t done = 0;
   while (done < size) {
+    if (deadline) PollUntil(fd, POLLIN, deadline, "cannot read");
     const ssize_t got = read(fd, out + done, size - done);
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -128,7 +147,7 @@ std::string EncodeMessage(const std::vector<std::string_view>& fields) {
   return bytes;
 }
 
-void SendPieces(int fd, const std::vector<FieldPieces>& fields) {
+void SendPieces(int fd, const std::vector<FieldPieces>& fields, Deadline deadline) {
   std::string headers(kCountBytes + kSizeBytes * fields.size(), '\0');
   PutLE(headers.data(), fields.size(), kCountBytes);
   std::vector<iovec> iov;
@@ -146,31 +165,31 @@ void SendPieces(int fd, const std::vector<FieldPieces>& fields) {
       if (!piece.empty()) iov.push_back({const_cast<char*>(piece.data()), piece.size()});
     }
   }
-  WriteAll(fd, iov);
+  WriteAll(fd, iov, deadline);
 }
 
-void SendMessage(int fd, const std::vector<std::string_view>& fields) {
+void SendMessage(int fd, const std::vector<std::string_view>& fields, Deadline deadline) {
   std::vector<FieldPieces> pieces;
   pieces.reserve(fields.size());
   for (std::string_view field : fields) pieces.push_back({field});
-  SendPieces(fd, pieces);
+  SendPieces(fd, pieces, deadline);
 }
 
 void SendEncoded(int fd, std::string_view bytes) {
   std::vector<iovec> iov{{const_cast<char*>(bytes.data()), bytes.size()}};
-  WriteAll(fd, iov);
+  WriteAll(fd, iov, std::nullopt);
 }
 
-std::optional<Message> ReceiveMessage(int fd) {
+std::optional<Message> ReceiveMessage(int fd, Deadline deadline) {
   char count_bytes[kCountBytes];
-  if (!ReadExactly(fd, count_bytes, kCountBytes, true)) return std::nullopt;
+  if (!ReadExactly(fd, count_bytes, kCountBytes, true, deadline)) return std::nullopt;
   const uint64_t count = GetLE(count_bytes, kCountBytes);
   CheckCount(count);
   Message message;
   message.reserve(static_cast<size_t>(count));
   for (uint64_t i = 0; i < count; ++i) {
     char size_bytes[kSizeBytes];
-    ReadExactly(fd, size_bytes, kSizeBytes, false);
+    ReadExactly(fd, size_bytes, kSizeBytes, false, deadline);
     const uint64_t size = GetLE(size_bytes, kSizeBytes);
     CheckSize(size);
     std::string& field = message.emplace_back();
@@ -182,7 +201,7 @@ std::optional<Message> ReceiveMessage(int fd) {
       if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
     }
     field.resize(static_cast<size_t>(size));
-    ReadExactly(fd, field.data(), field.size(), false);
+    ReadExactly(fd, field.data(), field.size(), false, deadline);
   }
   return message;
 }

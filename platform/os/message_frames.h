@@ -9,6 +9,7 @@
 // blocking reader, read straight into their final string. The incremental reader serves event loops and
 // readers with a deadline, which collect what arrives and ask for whole messages.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -28,6 +29,14 @@ struct FrameError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The peer did not take or give the message's bytes before the deadline; the stream is then out of step and
+// of no further use.
+struct FrameTimeout : FrameError {
+  using FrameError::FrameError;
+};
+
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
 // Far above any real message, low enough that a corrupt count cannot make us allocate the machine away.
 inline constexpr uint64_t kMaxFields = uint64_t{1} << 24;
 inline constexpr uint64_t kMaxFieldBytes = uint64_t{8} << 30;
@@ -37,14 +46,16 @@ std::string EncodeMessage(const std::vector<std::string_view>& fields);
 
 // Send one message. Never raise SIGPIPE on a socket; on a non-blocking descriptor they wait for room.
 // Throw FrameError when the peer is gone or the descriptor fails.
-void SendMessage(int fd, const std::vector<std::string_view>& fields);
-void SendPieces(int fd, const std::vector<FieldPieces>& fields);
+// With a deadline, a socket's writes never block past it (FrameTimeout).
+void SendMessage(int fd, const std::vector<std::string_view>& fields, Deadline deadline = std::nullopt);
+void SendPieces(int fd, const std::vector<FieldPieces>& fields, Deadline deadline = std::nullopt);
 // Sends bytes made by EncodeMessage (one or several messages).
 void SendEncoded(int fd, std::string_view bytes);
 
 // Reads one message, blocking; nothing when the stream ends cleanly before a message starts. Throws FrameError
-// on a stream that ends inside a message or announces an impossible size.
-std::optional<Message> ReceiveMessage(int fd);
+// on a stream that ends inside a message or announces an impossible size, FrameTimeout when the whole message has
+// not come by the deadline.
+std::optional<Message> ReceiveMessage(int fd, Deadline deadline = std::nullopt);
 
 // Collects received bytes and hands out whole messages.
 class MessageBuffer {

@@ -1,3 +1,5 @@
+// Child processes: starting them with their redirections, waiting for them and ending them.
+
 #include "platform/os/process.h"
 
 #include <poll.h>

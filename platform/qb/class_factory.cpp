@@ -1,3 +1,5 @@
+// The factory that talks to the QuickBooks stand-in, and the installed-factory switch tests use.
+
 #include "platform/qb/class_factory.h"
 
 #include <charconv>
@@ -39,6 +41,19 @@ class SessionState {
   explicit SessionState(std::filesystem::path program) : connection_(std::move(program)) {}
 
   StandinConnection& connection() { return connection_; }
+  // A call on the connection. When the call ended the stand-in (it did not answer in time, or went away), the
+  // connection and its session are gone with it: the next OpenConnection starts afresh.
+  std::vector<std::string> Call(const std::vector<std::string_view>& message) {
+    try {
+      return connection_.Call(message);
+    } catch (const kv::Error&) {
+      if (!connection_.Running()) {
+        connected_ = false;
+        ticket_.clear();
+      }
+      throw;
+    }
+  }
   bool Connected() const { return connected_; }
   const std::string& Ticket() const { return ticket_; }
 
@@ -57,20 +72,20 @@ class SessionState {
 
   std::string BeginSession(const std::string& fileName, int openMode) {
     RequireConnected();
-    std::string ticket = Single(connection_.Call({"BeginSession", fileName, std::to_string(openMode)}));
+    std::string ticket = Single(Call({"BeginSession", fileName, std::to_string(openMode)}));
     ticket_ = ticket;
     return ticket;
   }
 
   void EndSession(const std::string& ticket) {
     RequireConnected();
-    connection_.Call({"EndSession", ticket});
+    Call({"EndSession", ticket});
     if (ticket == ticket_) ticket_.clear();
   }
 
   void CloseConnection() {
     RequireConnected();
-    connection_.Call({"CloseConnection"});
+    Call({"CloseConnection"});
     connected_ = false;
     ticket_.clear();
     connection_.Stop();
@@ -108,11 +123,11 @@ class StandinRequestProcessor : public RequestProcessor {
   }
   std::string GetCurrentCompanyFileName(const std::string& ticket) override {
     state_.RequireConnected();
-    return Single(state_.connection().Call({"GetCurrentCompanyFileName", ticket}));
+    return Single(state_.Call({"GetCurrentCompanyFileName", ticket}));
   }
   std::optional<std::vector<std::string>> QBXMLVersionsForSession(const std::string& ticket) override {
     state_.RequireConnected();
-    std::vector<std::string> result = state_.connection().Call({"QBXMLVersionsForSession", ticket});
+    std::vector<std::string> result = state_.Call({"QBXMLVersionsForSession", ticket});
     if (result.empty()) {
       throw kv::Error(kErrCannotReachQuickBooks, "Could not access QuickBooks: it sent an answer of unknown form.");
     }
@@ -122,7 +137,7 @@ class StandinRequestProcessor : public RequestProcessor {
   }
   std::string ProcessRequest(const std::string& ticket, const std::string& request) override {
     state_.RequireConnected();
-    return Single(state_.connection().Call({"ProcessRequest", ticket, request}));
+    return Single(state_.Call({"ProcessRequest", ticket, request}));
   }
   void EndSession(const std::string& ticket) override { state_.EndSession(ticket); }
   void CloseConnection() override { state_.CloseConnection(); }
@@ -142,7 +157,7 @@ class StandinSessionManager : public QBSessionManager {
     state_.connection().Start();
     std::vector<std::string> result;
     try {
-      result = state_.connection().Call({"GetVersion"});
+      result = state_.Call({"GetVersion"});
     } catch (...) {
       if (started && !state_.Connected()) state_.connection().Stop();
       throw;
@@ -170,7 +185,7 @@ class StandinSessionManager : public QBSessionManager {
   }
   std::string GetCurrentCompanyFileName() override {
     state_.RequireConnected();
-    return Single(state_.connection().Call({"GetCurrentCompanyFileName", state_.Ticket()}));
+    return Single(state_.Call({"GetCurrentCompanyFileName", state_.Ticket()}));
   }
   void EndSession() override { state_.EndSession(state_.Ticket()); }
   void CloseConnection() override { state_.CloseConnection(); }
@@ -180,8 +195,7 @@ class StandinSessionManager : public QBSessionManager {
   std::unique_ptr<SubscriptionMsgSetResponse> DoSubscriptionRequests(
       const SubscriptionMsgSetRequest& requests) override {
     state_.RequireConnected();
-    std::string answer =
-        Single(state_.connection().Call({"DoSubscriptionRequests", SubscriptionRequestsToXml(requests)}));
+    std::string answer = Single(state_.Call({"DoSubscriptionRequests", SubscriptionRequestsToXml(requests)}));
     return SubscriptionResponsesFromXml(answer);
   }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// How the system gets its QuickBooks objects, so tests can put fakes in their place.
+
 #include <memory>
 
 #include "platform/qb/request_processor.h"

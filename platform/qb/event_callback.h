@@ -1,5 +1,7 @@
 #pragma once
 
+// The QuickBooks event callback interface a menu subscriber implements.
+
 #include "platform/com/event_callback.h"
 
 namespace platform::qb {

@@ -1,5 +1,7 @@
 #pragma once
 
+// QuickBooks' error numbers as the callers compare them.
+
 #include <cstdint>
 
 namespace platform::qb {
@@ -35,7 +37,10 @@ inline constexpr int64_t kErrCannotOpenFile = QBError(0x80040403u);         // t
 inline constexpr int64_t kErrInvalidTicket = QBError(0x80040404u);          // ticket of no open session
 inline constexpr int64_t kErrNotConnected = QBError(0x80040407u);           // call before OpenConnection
 inline constexpr int64_t kErrAlreadyOpen = QBError(0x8004040Bu);            // second OpenConnection or BeginSession
-inline constexpr int64_t kErrIndexOutOfRange = 9;                           // GetAt past the end of a list
+// No answer within KV_COM_TIMEOUT_SECONDS. Our own number in QuickBooks' range: the process that did not answer
+// is ended, so whatever the call did is settled, and only asking QuickBooks again tells what that was.
+inline constexpr int64_t kErrQBNoAnswer = QBError(0x80040428u);
+inline constexpr int64_t kErrIndexOutOfRange = 9;  // GetAt past the end of a list
 // The integration class cannot be created (QuickBooks' integration is not installed).
 inline constexpr int64_t kErrCannotCreateObject = 429;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// The qbXML request processor interface both controls talk to QuickBooks through.
+
 #include <optional>
 #include <string>
 #include <vector>

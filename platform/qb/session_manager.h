@@ -1,5 +1,7 @@
 #pragma once
 
+// The session manager interface the menu agent subscribes its menu through.
+
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -1,3 +1,5 @@
+// Finding the stand-in program and calling it over its socket.
+
 #include "platform/qb/standin_connection.h"
 
 #include <errno.h>
@@ -12,6 +14,7 @@
 #include <system_error>
 
 #include "platform/base/error.h"
+#include "platform/com/activation.h"
 #include "platform/qb/qb_errors.h"
 
 namespace platform::qb {
@@ -84,9 +87,16 @@ void StandinConnection::Start() {
 std::vector<std::string> StandinConnection::Call(const std::vector<std::string_view>& message) {
   if (!Running()) throw kv::Error(kErrNotConnected, "There is no connection to QuickBooks; call OpenConnection first.");
   std::optional<wire::Message> reply;
+  const std::chrono::milliseconds timeout = com::RemoteCallTimeout();
   try {
-    wire::Send(fd_, message);
-    reply = wire::Receive(fd_);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    wire::Send(fd_, message, deadline);
+    reply = wire::Receive(fd_, deadline);
+  } catch (const wire::WireTimeout&) {
+    // Killed, not asked to end: a stand-in that does not answer would not notice. Its company-file writes are
+    // atomic and its lock ends with it, so whatever the call did is in the file wholly or not at all.
+    Kill();
+    throw kv::Error(kErrQBNoAnswer, "QuickBooks did not answer within " + com::SecondsText(timeout) + " seconds.");
   } catch (const wire::WireError& e) {
     Stop();
     throw kv::Error(kErrCannotReachQuickBooks, std::string("Could not access QuickBooks: ") + e.what());
@@ -105,6 +115,15 @@ std::vector<std::string> StandinConnection::Call(const std::vector<std::string_v
   }
   Stop();
   throw kv::Error(kErrCannotReachQuickBooks, "Could not access QuickBooks: it sent an answer of unknown form.");
+}
+
+void StandinConnection::Kill() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  if (process_.Running()) process_.Stop(SIGKILL, {});
+  process_ = os::Process();
 }
 
 void StandinConnection::Stop() {

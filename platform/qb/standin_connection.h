@@ -1,5 +1,7 @@
 #pragma once
 
+// Finding the qb-standin program and one serve process of it, the channel of the default factory's objects.
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -27,13 +29,17 @@ class StandinConnection {
   // Starts the process unless it runs already.
   void Start();
   // Sends the operation and its arguments and returns the result fields of an "ok" reply; an "error" reply
-  // raises kv::Error with its number and description.
+  // raises kv::Error with its number and description. A call gets KV_COM_TIMEOUT_SECONDS (com::RemoteCallTimeout)
+  // for its request and answer; past that it raises kErrQBNoAnswer and the process is killed and reaped, so the
+  // next call starts a new one.
   std::vector<std::string> Call(const std::vector<std::string_view>& message);
   // Ends the process: closes the socket (the stand-in ends on end of input) and reaps it, killing it when it
   // has not ended within a few seconds.
   void Stop();
 
  private:
+  void Kill();
+
   std::filesystem::path program_;
   os::Process process_;
   int fd_ = -1;

@@ -28,19 +28,23 @@ namespace platform::qb::wire {
 using Message = os::Message;
 using FieldPieces = os::FieldPieces;
 using WireError = os::FrameError;
+using WireTimeout = os::FrameTimeout;
+using Deadline = os::Deadline;
 
-// Sends one message; throws WireError when the peer is gone. Never raises SIGPIPE on a socket.
-inline void Send(int fd, const std::vector<std::string_view>& fields) {
-  os::SendMessage(fd, fields);
+// Sends one message; throws WireError when the peer is gone, WireTimeout when it takes no bytes until the deadline.
+// Never raises SIGPIPE on a socket.
+inline void Send(int fd, const std::vector<std::string_view>& fields, Deadline deadline = std::nullopt) {
+  os::SendMessage(fd, fields, deadline);
 }
 inline void SendPieces(int fd, const std::vector<FieldPieces>& fields) {
   os::SendPieces(fd, fields);
 }
 
 // Reads one message; nothing when the stream ends cleanly before a message starts. Throws WireError on a stream
-// that ends inside a message or announces an impossible size.
-inline std::optional<Message> Receive(int fd) {
-  return os::ReceiveMessage(fd);
+// that ends inside a message or announces an impossible size, WireTimeout when the message is not whole by the
+// deadline.
+inline std::optional<Message> Receive(int fd, Deadline deadline = std::nullopt) {
+  return os::ReceiveMessage(fd, deadline);
 }
 
 }  // namespace platform::qb::wire

@@ -1,3 +1,5 @@
+// The subscription message set's requests and responses, with their index checks.
+
 #include "platform/qb/subscription.h"
 
 #include <array>

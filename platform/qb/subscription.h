@@ -1,5 +1,7 @@
 #pragma once
 
+// The subscription requests and responses of the session manager, as plain values.
+
 #include <deque>
 #include <memory>
 #include <optional>

@@ -1,3 +1,5 @@
+// Writing subscription message sets as qbXML and reading the responses back.
+
 #include "platform/qb/subscription_xml.h"
 
 #include <array>
@@ -5,8 +7,8 @@
 
 #include "platform/base/error.h"
 #include "platform/qb/qb_errors.h"
-#include "platform/qb/xml_text.h"
 #include "platform/xml/dom.h"
+#include "platform/xml/escape.h"
 #include "platform/xml/prolog.h"
 
 namespace platform::qb {
@@ -31,7 +33,7 @@ void Element(std::string& out, std::string_view name, std::string_view text) {
   out += '<';
   out += name;
   out += '>';
-  AppendEscaped(out, text);
+  xml::AppendEscaped(out, text);
   out += "</";
   out += name;
   out += ">\n";
@@ -308,8 +310,8 @@ std::string SubscriptionResponsesToXml(const SubscriptionMsgSetResponse& respons
       if (name.empty()) name = "UnknownRs";
       out += "<" + name + " requestID=\"" + std::to_string(i + 1) + "\" statusCode=\"" +
              std::to_string(response.StatusCode()) + "\" statusSeverity=\"" +
-             EscapeXmlAttribute(response.StatusSeverity()) + "\" statusMessage=\"" +
-             EscapeXmlAttribute(response.StatusMessage()) + "\"";
+             xml::EscapeXmlAttribute(response.StatusSeverity()) + "\" statusMessage=\"" +
+             xml::EscapeXmlAttribute(response.StatusMessage()) + "\"";
       auto* ret = dynamic_cast<const UIExtensionSubscriptionRet*>(response.Detail());
       if (ret == nullptr) {
         out += " />\n";

@@ -1,5 +1,7 @@
 #pragma once
 
+// The qbXML text of subscription message sets, apart so that the stand-in reads and writes the same form.
+
 #include <memory>
 #include <string>
 #include <string_view>

@@ -1,15 +1,13 @@
 #pragma once
+// The escaping names the QuickBooks stand-in still reaches through this folder; the escaper itself is
+// platform/xml's, the only XML code.
 
-#include <string>
-#include <string_view>
+#include "platform/xml/escape.h"
 
 namespace platform::qb {
 
-// Character data for an XML element: "&", "<" and ">" become entities and CR "&#13;", everything else stays.
-std::string EscapeXmlText(std::string_view text);
-// An attribute value in double quotes: as above, and the double quote, LF and TAB too.
-std::string EscapeXmlAttribute(std::string_view text);
-// Appends the escaped text to out, without a temporary.
-void AppendEscaped(std::string& out, std::string_view text, bool attribute = false);
+using platform::xml::AppendEscaped;
+using platform::xml::EscapeXmlAttribute;
+using platform::xml::EscapeXmlText;
 
 }  // namespace platform::qb

@@ -1,3 +1,5 @@
+// The statement stream: UTF-8 text in, us-ascii bytes out, every other character one "?".
+
 #include "platform/stream/text_stream.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Decoding an answer's bytes by its charset, with Latin-1 for bytes that are not UTF-8.
+
 #include "platform/web/charset.h"
 
 #include <algorithm>

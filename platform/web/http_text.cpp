@@ -1,3 +1,5 @@
+// An answer as a browser's document text, the error pages, and header lines made well-formed.
+
 #include "platform/web/http_text.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Opening an address in the user's browser, or logging it where tests ask.
+
 #include "platform/web/open_browser.h"
 
 #include <fcntl.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The stand-alone browser window the menu agent opens service pages in.
+
 #include <cstdint>
 #include <string>
 

@@ -1,3 +1,5 @@
+// Percent-encoding query values and joining a service page's address.
+
 #include "platform/web/query_builder.h"
 
 namespace platform::web {

@@ -1,5 +1,7 @@
 #pragma once
 
+// Service page addresses with their queries, built one way for every request.
+
 #include <string>
 #include <string_view>
 #include <utility>

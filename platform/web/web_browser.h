@@ -1,5 +1,7 @@
 #pragma once
 
+// The embedded browser control the web-request forms send their requests with.
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +32,9 @@ inline constexpr int kNavNoReadFromCache = 4;
 inline constexpr std::string_view kPageCannotBeDisplayed = "The page cannot be displayed";
 
 // The embedded browser control, used as the HTTP client of the hidden web-request forms.
+//
+// The bytes travel over the transport installed when a navigation starts (transport.h): libcurl, unless a test
+// installed a fake.
 //
 // Navigate starts a transfer and returns at once; the transfer runs while the owner of the thread's event loop
 // pumps it (DoEvents, WaitWhile). DocumentComplete is raised from the loop, once per navigation, whatever the
@@ -94,7 +99,6 @@ class WebBrowser {
   // document text of its body (HtmlBodyText). The bytes are read by the answer's charset (DecodeBodyBytes). For an
   // error page: kPageCannotBeDisplayed, CR LF, then the reason (see IsErrorPage).
   const std::string& BodyText() const;
-  const std::string& DocumentText() const { return BodyText(); }
   // False until a document has completed.
   bool HasDocument() const;
   // The completed document is the browser's error page: the transport failed (StatusCode 0, TransportError says
@@ -111,41 +115,6 @@ class WebBrowser {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
-};
-
-// A navigation as an in-process stand-in for the network sees it.
-struct WebRequest {
-  std::string url;
-  std::optional<std::string> post_data;  // absent for a GET
-};
-
-// What an in-process stand-in answers: an HTTP status with its content type and body bytes, or status 0 for a
-// transport failure whose reason is the body.
-struct WebAnswer {
-  int status = 200;
-  std::string content_type = "text/plain";
-  std::string body;
-};
-
-// While one is alive, every navigation of a browser control on the thread that made it is answered by its
-// function instead of the network: fuzzing and tests that drive a whole deliverable without sockets. The answer
-// completes from the event loop and is read by the same rules as one that came over HTTP (body text, error pages).
-// Scopes nest; the innermost answers. An address that is not a web address still fails as it always does.
-class ScopedWebAnswers {
- public:
-  using Answerer = std::function<WebAnswer(const WebRequest& request)>;
-  explicit ScopedWebAnswers(Answerer answerer);
-  ~ScopedWebAnswers();
-  ScopedWebAnswers(const ScopedWebAnswers&) = delete;
-  ScopedWebAnswers& operator=(const ScopedWebAnswers&) = delete;
-
-  // The innermost scope of the calling thread, or null.
-  static ScopedWebAnswers* Current();
-  WebAnswer Answer(const WebRequest& request) const { return answerer_(request); }
-
- private:
-  Answerer answerer_;
-  ScopedWebAnswers* previous_;
 };
 
 }  // namespace platform::web

@@ -1,3 +1,5 @@
+// Where each record's plain children stand in its markup, found by a SAX pass over the record.
+
 #include "platform/xml/child_places.h"
 
 #include <libxml/parserInternals.h>

@@ -1,3 +1,5 @@
+// Loading documents: XML with any declared encoding, HTML pages, files, and their parse errors.
+
 #include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/uri.h>

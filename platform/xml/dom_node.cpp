@@ -1,3 +1,5 @@
+// The DOM's nodes: names, children, attributes, text and child paths.
+
 #include <libxml/entities.h>
 #include <libxml/xmlsave.h>
 

@@ -1,3 +1,5 @@
+// An index of where the records of given names stand in a large response, made in one streaming pass.
+
 #include "platform/xml/element_index.h"
 
 #include <libxml/parserInternals.h>

@@ -1,3 +1,5 @@
+// Reading a large response's records one at a time with libxml2's reader, each as a small tree.
+
 #include "platform/xml/element_stream.h"
 
 #include <libxml/entities.h>

@@ -1,3 +1,5 @@
+// Bounding what entity references expand to, in every encoding, before the parser expands them.
+
 #include "platform/xml/libxml_private.h"
 
 #include <libxml/dict.h>

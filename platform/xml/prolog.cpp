@@ -1,3 +1,5 @@
+// Reading a document's prolog: declaration, processing instructions and DOCTYPE, nothing fetched.
+
 #include "platform/xml/prolog.h"
 
 #include <errno.h>

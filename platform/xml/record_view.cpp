@@ -1,3 +1,5 @@
+// Reading a record's plain child texts straight from its markup, falling back to the tree for the rest.
+
 #include "platform/xml/record_view.h"
 
 #include <algorithm>

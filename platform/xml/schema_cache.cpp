@@ -1,3 +1,5 @@
+// XSD schemas by namespace and the validating load, over libxml2's schema support.
+
 #include <climits>
 #include <map>
 #include <mutex>

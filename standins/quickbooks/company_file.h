@@ -46,8 +46,9 @@ struct Record {
 
 // The children a record is looked up or filtered by; only these are kept from the parse of a company file.
 inline constexpr std::string_view kRecordFields[] = {
-    "ListID",      "FullName",         "Name",  "AccountType", "IsActive",     "TxnID",   "ExpenseLineRet",
-    "ItemLineRet", "ItemGroupLineRet", "AppID", "AppName",     "MessageSetID", "Response"};
+    "ListID",       "FullName",         "Name",      "AccountType",   "IsActive",     "TxnID",    "ExpenseLineRet",
+    "ItemLineRet",  "ItemGroupLineRet", "AppID",     "AppName",       "MessageSetID", "Response", "TxnDate",
+    "TimeModified", "EntityRef",        "VendorRef", "PayeeEntityRef"};
 
 // The decoded text of the record's first child of that name (one of kRecordFields), or nothing.
 std::optional<std::string_view> FieldText(const Record& record, std::string_view name);

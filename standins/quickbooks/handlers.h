@@ -81,7 +81,17 @@ class Workspace {
 
 // Query messages: true when the name is one; fills body and status.
 bool IsQuery(const std::string& requestName);
-Status HandleQuery(const std::string& requestName, const Node& request, const Workspace& workspace, ResponseText& out);
+Status HandleQuery(const std::string& requestName, const Node& request, Workspace& workspace, ResponseText& out);
+
+// The transactions a time-tracking, bill or check query asks for, in the order QuickBooks answers them: the order of
+// its TxnIDs, else file order; and whether it asked for their lines. An id the file does not hold gives status 500
+// (a warning) and the others are still answered.
+struct TxnSelection {
+  std::vector<const Record*> records;
+  bool lines = false;
+};
+Status SelectTransactions(const std::string& requestName, std::string_view recordKind, const Node& request,
+                          Workspace& workspace, TxnSelection& selection);
 
 // Add messages.
 bool IsAdd(const std::string& requestName);

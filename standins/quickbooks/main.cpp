@@ -266,7 +266,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> faultLines;
   CLI::App* faultCmd = app.add_subcommand(
       "fault", "Script failures for tests: the next event a LINE names takes it (see state.h for the lines)");
-  faultCmd->add_option("LINE", faultLines, "\"session refuse\", \"session ok\", \"add fail [CODE]\" or \"add ok\"")
+  faultCmd
+      ->add_option(
+          "LINE", faultLines,
+          "\"session refuse\", \"session hold\", \"session ok\", \"add fail [CODE]\", \"add hold\" or \"add ok\"")
       ->required();
 
   CLI11_PARSE(app, argc, argv);

@@ -18,8 +18,11 @@ inline constexpr std::string_view kParseErrorText =
 
 // Status codes of the ...Rs elements.
 inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusNoMatch = 1;          // Warn: a query found nothing
-inline constexpr int kStatusInvalidValue = 3000;  // a missing, unknown or unreadable element or value
+inline constexpr int kStatusNoMatch = 1;           // Warn: a query found nothing
+inline constexpr int kStatusObjectNotFound = 500;  // Warn: a query named an id QuickBooks does not hold
+inline constexpr int kStatusInvalidValue = 3000;   // a missing, unknown or unreadable element or value
+inline constexpr int kStatusInvalidDate = 3020;
+inline constexpr int kStatusInvalidDateRange = 3030;  // the From date is after the To date
 inline constexpr int kStatusStringTooLong = 3070;
 inline constexpr int kStatusInvalidReference = 3140;
 inline constexpr int kStatusCouldNotSave = 3180;

@@ -1,3 +1,5 @@
+// The query messages: the lists by active status, the transactions through txn_selection.cpp.
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -53,14 +55,8 @@ std::string Trimmed(std::string text) {
   return text.substr(start, end - start + 1);
 }
 
-bool ParseBool(const std::string& text, bool& value) {
-  if (text == "true" || text == "1")
-    value = true;
-  else if (text == "false" || text == "0")
-    value = false;
-  else
-    return false;
-  return true;
+Status NoMatch() {
+  return {kStatusNoMatch, "Warn", "A query request did not find a matching object in QuickBooks"};
 }
 
 bool IsActive(const Record& record) {
@@ -97,15 +93,32 @@ bool IsQuery(const std::string& requestName) {
   return FindQuery(requestName) != nullptr;
 }
 
-Status HandleQuery(const std::string& requestName, const Node& request, const Workspace& workspace, ResponseText& out) {
+Status HandleQuery(const std::string& requestName, const Node& request, Workspace& workspace, ResponseText& out) {
   const QueryKind& kind = *FindQuery(requestName);
+  auto add = [&](const Record& record, bool lines) {
+    out.AddView(record.indent);
+    if (kind.shape == Shape::kTransactionWithLines && !lines) {
+      AddWithoutLines(record, out);
+    } else {
+      out.AddView(record.text);
+    }
+    out.AddView(kNewline);
+  };
+  if (kind.shape != Shape::kList) {
+    TxnSelection selection;
+    Status status = SelectTransactions(requestName, kind.record, request, workspace, selection);
+    if (status.IsError()) return status;
+    for (const Record* record : selection.records) add(*record, selection.lines);
+    if (status.code == kStatusOk && selection.records.empty()) return NoMatch();
+    return status;
+  }
+
   enum class Active { kActiveOnly, kInactiveOnly, kAll } active = Active::kActiveOnly;
-  bool lines = false;
   long maxReturned = -1;
   for (const Node& child : ElementChildren(request)) {
     std::string name = child.nodeName();
     std::string value = Trimmed(child.text());
-    if (name == "ActiveStatus" && kind.shape == Shape::kList) {
+    if (name == "ActiveStatus") {
       if (value == "ActiveOnly")
         active = Active::kActiveOnly;
       else if (value == "InactiveOnly")
@@ -115,11 +128,6 @@ Status HandleQuery(const std::string& requestName, const Node& request, const Wo
       else {
         return Status::Error(kStatusInvalidValue, "The value \"" + value + "\" of ActiveStatus in " + requestName +
                                                       " is not one of ActiveOnly, InactiveOnly, All.");
-      }
-    } else if (name == "IncludeLineItems" && kind.shape == Shape::kTransactionWithLines) {
-      if (!ParseBool(value, lines)) {
-        return Status::Error(kStatusInvalidValue, "The value \"" + value + "\" of IncludeLineItems in " + requestName +
-                                                      " is not a Boolean.");
       }
     } else if (name == "MaxReturned") {
       auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), maxReturned);
@@ -137,19 +145,11 @@ Status HandleQuery(const std::string& requestName, const Node& request, const Wo
   std::string_view recordKind = kind.record;
   workspace.ForEach([&](const Record& record) {
     if (record.kind != recordKind || (maxReturned >= 0 && returned >= maxReturned)) return;
-    if (kind.shape == Shape::kList && active != Active::kAll) {
-      if (IsActive(record) != (active == Active::kActiveOnly)) return;
-    }
-    out.AddView(record.indent);
-    if (kind.shape == Shape::kTransactionWithLines && !lines) {
-      AddWithoutLines(record, out);
-    } else {
-      out.AddView(record.text);
-    }
-    out.AddView(kNewline);
+    if (active != Active::kAll && IsActive(record) != (active == Active::kActiveOnly)) return;
+    add(record, true);
     ++returned;
   });
-  if (returned == 0) return {kStatusNoMatch, "Warn", "A query request did not find a matching object in QuickBooks"};
+  if (returned == 0) return NoMatch();
   return {};
 }
 

@@ -181,10 +181,7 @@ std::shared_ptr<const Company> LoadOrRaise(const std::filesystem::path& path) {
 std::optional<Status> ScriptedAddFailure(const std::string& requestName) {
   const std::optional<std::string> fault = TakeFault("add");
   if (fault == "hold") {
-    const std::filesystem::path marker = AddHeldMarker();
-    WriteStateFile(marker, "");
-    std::error_code ec;
-    while (std::filesystem::exists(marker, ec)) usleep(2000);
+    HoldWhile(AddHeldMarker());
     return std::nullopt;
   }
   if (!fault || !fault->starts_with("fail")) return std::nullopt;

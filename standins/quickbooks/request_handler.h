@@ -44,7 +44,8 @@ struct RequestResult {
 };
 
 // Answers a qbXML request message set (QBXML/QBXMLMsgsRq) against a company file: the queries of the lists
-// (ActiveStatus, IncludeLineItems, MaxReturned) and the adds TimeTrackingAddRq, BillAddRq and CheckAddRq.
+// (ActiveStatus, MaxReturned), those of time tracking, bills and checks (TxnIDs, or MaxReturned, a date range and
+// the entity filter; IncludeLineItems) and the adds TimeTrackingAddRq, BillAddRq and CheckAddRq.
 // Every message gets its ...Rs with requestID echoed and a status; onError="stopOnError" stops after the first
 // error status. Adds are written to the company file under its lock, re-read under that lock, so that
 // concurrent writers never lose each other's records.

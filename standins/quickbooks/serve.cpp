@@ -189,7 +189,9 @@ class Server {
       throw kv::Error(kErrAccessDenied, "The QuickBooks user has denied the application \"" + application_.name +
                                             "\" access to the company file.");
     }
-    if (TakeFault("session") == "refuse") {
+    const std::optional<std::string> fault = TakeFault("session");
+    if (fault == "hold") HoldWhile(SessionHeldMarker());
+    if (fault == "refuse") {
       throw kv::Error(kErrAccessDenied, "The QuickBooks user has denied the application \"" + application_.name +
                                             "\" access to the company file (a scripted fault).");
     }

@@ -144,6 +144,17 @@ std::filesystem::path AddHeldMarker() {
   return EnsureStateDir() / "add-held";
 }
 
+std::filesystem::path SessionHeldMarker() {
+  return EnsureStateDir() / "session-held";
+}
+
+void HoldWhile(const std::filesystem::path& marker) {
+  WriteStateFile(marker, "");
+  std::error_code ec;
+  // A test's fault only: polled, so the test needs nothing but to remove the file.
+  while (std::filesystem::exists(marker, ec)) usleep(2000);
+}
+
 std::optional<std::string> TakeFault(std::string_view event) {
   const std::filesystem::path file = StateDir() / "faults";
   std::error_code ec;

@@ -23,6 +23,8 @@ namespace standins::quickbooks {
 //                             and removes the first line that names it, and goes on normally when none does:
 //                               session ok          BeginSession goes on
 //                               session refuse      BeginSession is refused as when the user denies access
+//                               session hold        BeginSession creates session-held and waits until that file
+//                                                   is gone, then goes on: QuickBooks that does not answer
 //                               add ok              an add message goes on
 //                               add fail [CODE]     an add message saves nothing and answers an error status
 //                                                   (CODE, default 3180: QuickBooks could not save it)
@@ -49,8 +51,11 @@ std::optional<std::string> TakeFault(std::string_view event);
 // Appends lines to the faults file.
 void AddFaults(const std::vector<std::string>& lines);
 
-// Where an add told to hold waits (see the faults above).
+// Where an add or a session told to hold waits (see the faults above).
 std::filesystem::path AddHeldMarker();
+std::filesystem::path SessionHeldMarker();
+// Creates the marker and waits until it is gone.
+void HoldWhile(const std::filesystem::path& marker);
 
 platform::qb::QBVersion LibraryVersion();
 void SetLibraryVersion(const platform::qb::QBVersion& version);

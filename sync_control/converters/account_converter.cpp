@@ -1,3 +1,5 @@
+// The chart of accounts converter: its column table and the rule for which accounts may take expenses.
+
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converter.h"
 #include "sync_control/converters/list_converters.h"

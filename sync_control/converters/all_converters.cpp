@@ -1,3 +1,5 @@
+// Every list converter in one set, the one the hosts build the control with.
+
 #include "sync_control/converters/customer_list.h"
 #include "sync_control/converters/item_converter.h"
 #include "sync_control/converters/list_converters.h"

@@ -1,3 +1,5 @@
+// The class list converter: its column table and the level of a sub-class.
+
 #include "platform/base/date_time.h"
 #include "platform/base/text.h"
 #include "sync_control/brintavel_ctl.h"

@@ -1,3 +1,6 @@
+// Turns one column of a table into its statement literal, so that every table-driven converter forms its
+// values the same way.
+
 #include "sync_control/converters/column_table.h"
 
 #include "platform/base/error.h"

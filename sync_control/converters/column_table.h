@@ -1,5 +1,8 @@
 #pragma once
 
+// The column tables that the table-driven converters are written as: what a column reads of its record, how its
+// literal is formed and whether it stands in the update's SET list.
+
 #include <cstdint>
 #include <optional>
 #include <span>

@@ -1,3 +1,5 @@
+// The customer list converter: its columns, and the tax and sales-rep references it keeps for the jobs after it.
+
 #include <utility>
 
 #include "sync_control/brintavel_ctl.h"

@@ -1,3 +1,5 @@
+// The pass over the customer answer that customers and jobs share: each takes its half of the records by level.
+
 #include "sync_control/converters/customer_list.h"
 
 #include <charconv>

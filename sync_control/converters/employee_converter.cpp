@@ -1,3 +1,5 @@
+// The employee list converter: its column table, status and dates.
+
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converter.h"
 #include "sync_control/converters/list_converters.h"

@@ -1,3 +1,5 @@
+// The expense converter: checks, then bills, read line by line into records and sent as "|" lines.
+
 #include "platform/base/error.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converter.h"

@@ -1,3 +1,5 @@
+// The column table of the four item kinds, apart from the pass that walks them because it is most of the rules.
+
 #include <array>
 #include <charconv>
 

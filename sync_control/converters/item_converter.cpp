@@ -1,3 +1,5 @@
+// The item converter: the four item kinds' answers walked in turn, with one progress caption each.
+
 #include "sync_control/converters/item_converter.h"
 
 #include <optional>

@@ -1,3 +1,5 @@
+// The job list converter: the customers' records below the top level, with their parent, status and dates.
+
 #include <utility>
 
 #include "platform/base/text.h"

@@ -1,3 +1,6 @@
+// The template every list converter runs: open the response, walk its records, fill the record set, build and
+// send the statements, report progress. Each list adds only its columns and rules.
+
 #include "sync_control/converters/list_converter.h"
 
 #include "platform/base/error.h"

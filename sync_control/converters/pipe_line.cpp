@@ -1,3 +1,5 @@
+// The "|" line format of time and expenses: fields made safe for the line, and the answer's flags read back.
+
 #include "sync_control/converters/pipe_line.h"
 
 #include "platform/base/date_time.h"

@@ -1,3 +1,5 @@
+// Reading QuickBooks' date and date-time texts into the regional date type.
+
 #include "sync_control/converters/qb_date_time.h"
 
 #include <charconv>

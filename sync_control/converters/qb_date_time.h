@@ -1,5 +1,7 @@
 #pragma once
 
+// Reading QuickBooks' date and date-time texts, shared by the converters that keep time stamps.
+
 #include <string_view>
 
 #include "platform/base/date_time.h"

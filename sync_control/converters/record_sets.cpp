@@ -1,3 +1,5 @@
+// The record sets' compact row layout and their lookup by ListID; every converter keeps its records here.
+
 #include "sync_control/converters/record_sets.h"
 
 #include <algorithm>
@@ -310,43 +312,6 @@ RecordSets& ModuleRecordSets() {
 
 void ResetRecordSets() {
   t_sets = std::make_unique<RecordSets>();
-}
-
-void ResizeEmployeeRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().EmployeeRecords.Resize(count, mode);
-}
-void ResizeCustomerRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().CustomerRecords.Resize(count, mode);
-}
-void ResizeProjectRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().ProjectRecords.Resize(count, mode);
-}
-void ResizeClassRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().ClassRecords.Resize(count, mode);
-}
-void ResizeGLAccountRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().GLAccountRecords.Resize(count, mode);
-}
-void ResizeVendorRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().VendorRecords.Resize(count, mode);
-}
-void ResizeServiceItemRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().ServiceItemRecords.Resize(count, mode);
-}
-void ResizeNonInventoryItemRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().NonInventoryItemRecords.Resize(count, mode);
-}
-void ResizeOtherChargeItemRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().OtherChargeItemRecords.Resize(count, mode);
-}
-void ResizePayrollItemRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().PayrollItemRecords.Resize(count, mode);
-}
-void ResizeTimeRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().TimeRecords.Resize(count, mode);
-}
-void ResizeExpenseRecords(int32_t count, const std::string& mode) {
-  ModuleRecordSets().ExpenseRecords.Resize(count, mode);
 }
 
 }  // namespace brintavel

@@ -1,5 +1,7 @@
 #pragma once
 
+// The module's record sets, one per list, that the converters fill and later lists look up (a job's customer).
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -142,18 +144,5 @@ struct RecordSets {
 // The calling thread's sets; ResetRecordSets gives the thread fresh ones (a new host thread, or a test).
 RecordSets& ModuleRecordSets();
 void ResetRecordSets();
-
-void ResizeEmployeeRecords(int32_t count, const std::string& mode);
-void ResizeCustomerRecords(int32_t count, const std::string& mode);
-void ResizeProjectRecords(int32_t count, const std::string& mode);
-void ResizeClassRecords(int32_t count, const std::string& mode);
-void ResizeGLAccountRecords(int32_t count, const std::string& mode);
-void ResizeVendorRecords(int32_t count, const std::string& mode);
-void ResizeServiceItemRecords(int32_t count, const std::string& mode);
-void ResizeNonInventoryItemRecords(int32_t count, const std::string& mode);
-void ResizeOtherChargeItemRecords(int32_t count, const std::string& mode);
-void ResizePayrollItemRecords(int32_t count, const std::string& mode);
-void ResizeTimeRecords(int32_t count, const std::string& mode);
-void ResizeExpenseRecords(int32_t count, const std::string& mode);
 
 }  // namespace brintavel

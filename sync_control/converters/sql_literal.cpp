@@ -1,3 +1,5 @@
+// Forming the SQL literals of the statements: keys, texts cut to width, flags, dates and numbers.
+
 #include "sync_control/converters/sql_literal.h"
 
 #include <cctype>

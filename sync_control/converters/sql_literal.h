@@ -1,5 +1,7 @@
 #pragma once
 
+// The SQL literals the statements are made of, shared by every converter so each value is written one way.
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -1,3 +1,5 @@
+// Putting the column literals together into the IF ... UPDATE ... ELSE INSERT statement of one record.
+
 #include "sync_control/converters/statement_script.h"
 
 namespace brintavel {

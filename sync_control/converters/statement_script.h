@@ -1,5 +1,7 @@
 #pragma once
 
+// The statement of one record (update when the service has it, else insert), built from its column literals.
+
 #include <cstddef>
 #include <string>
 #include <string_view>

@@ -1,3 +1,5 @@
+// The time-tracking converter: durations read exactly, records sent as "|" lines.
+
 #include <cctype>
 
 #include "platform/base/error.h"

@@ -1,3 +1,5 @@
+// The vendor list converter: its column table and active flag.
+
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/list_converter.h"
 #include "sync_control/converters/transaction_converters.h"

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "menu_agent/main_mod.h"
 #include "menu_agent/menu_subscription.h"
@@ -70,8 +69,9 @@ TEST_F(ProgramTest, APickWhileAnotherWaitsOnTheServiceOpensItsPageAfterIt) {
   const std::filesystem::path in = Dir() / "none.txt";
   WriteAll(in, "");
   platform::os::Process sync = Start({BuildProgram("qb-standin").string(), "pick", "2"}, in, Dir() / "sync.txt");
-  ASSERT_TRUE(service_->WaitForReceived(before + 1, std::chrono::seconds(10)));
-  std::this_thread::sleep_for(std::chrono::seconds(1));
+  // The service has the first pick's request: that pick holds its turn and waits on the answer. The limit only
+  // ends a run that hangs.
+  ASSERT_TRUE(service_->WaitForReceived(before + 1, std::chrono::minutes(5)));
   const Outcome second = Qb({"pick", "0"});
   EXPECT_EQ(second.status, 0) << second.output;
   EXPECT_EQ(Wait(sync), 0) << ReadAll(Dir() / "sync.txt");

@@ -1,5 +1,7 @@
 #pragma once
 
+// An environment variable set for one test's scope.
+
 #include <cstdlib>
 #include <optional>
 #include <string>

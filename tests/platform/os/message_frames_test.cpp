@@ -82,5 +82,35 @@ TEST(MessageFrames, PipesCarryTheSameFramingAsSockets) {
   close(fds[0]);
 }
 
+TEST(MessageFrames, ADeadlineEndsAWaitForAPeerThatNeitherAnswersNorReads) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  using Clock = std::chrono::steady_clock;
+  const auto wait = std::chrono::milliseconds(50);
+  // Half a message came: the rest never does.
+  const std::string half = EncodeMessage({"ok", "an answer"}).substr(0, 9);
+  ASSERT_EQ(write(pair[1], half.data(), half.size()), static_cast<ssize_t>(half.size()));
+  auto start = Clock::now();
+  EXPECT_THROW(ReceiveMessage(pair[0], Clock::now() + wait), FrameTimeout);
+  EXPECT_GE(Clock::now() - start, wait);
+  // Far more than the socket holds, to a peer that does not read.
+  const std::string big(64 << 20, 'x');
+  start = Clock::now();
+  EXPECT_THROW(SendMessage(pair[0], {big}, Clock::now() + wait), FrameTimeout);
+  EXPECT_GE(Clock::now() - start, wait);
+  close(pair[0]);
+  close(pair[1]);
+
+  // A peer that answers in time is read as without a deadline.
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  std::thread peer([&] { SendMessage(pair[1], {"ok", std::string(1 << 20, 'y')}); });
+  std::optional<Message> message = ReceiveMessage(pair[0], Clock::now() + std::chrono::hours(1));
+  peer.join();
+  ASSERT_TRUE(message.has_value());
+  EXPECT_EQ((*message)[1].size(), size_t{1} << 20);
+  close(pair[0]);
+  close(pair[1]);
+}
+
 }  // namespace
 }  // namespace platform::os

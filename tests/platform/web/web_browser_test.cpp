@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,23 +16,37 @@
 #include "platform/web/query_builder.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/service/service_standin.h"
+#include "tests/support/web/web_answers.h"
 
 namespace platform::web {
 namespace {
 
 using namespace std::chrono_literals;
+using fake::ScopedWebAnswers;
+using fake::WebAnswer;
+using fake::WebRequest;
 using kv::test::ScopedEnv;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 const std::string kTextPlainHeader = "Content-Type:text/plain\n\r";
 
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
+// Counts the loop's waits: every wait asks each source what to watch first. A wait that spins comes back
+// thousands of times a second; one that blocks comes back for what happens, however busy the machine.
+class WaitCounter final : public forms::EventSource {
+ public:
+  explicit WaitCounter(forms::EventLoop& loop) : loop_(loop) { loop_.AddSource(this); }
+  ~WaitCounter() override { loop_.RemoveSource(this); }
+  int Prepare(std::vector<pollfd>&) override {
+    ++waits;
+    return -1;
+  }
+  void Dispatch(std::span<const pollfd>) override {}
+  int waits = 0;
+
+ private:
+  forms::EventLoop& loop_;
+};
 
 class WebBrowserTest : public ::testing::Test {
  protected:
@@ -45,13 +58,9 @@ class WebBrowserTest : public ::testing::Test {
     });
   }
 
-  // Pumps the loop until the navigation completes or the limit passes; false on the limit.
-  bool WaitForCompletion(int count = 1, std::chrono::milliseconds limit = 15s) {
-    bool late = false;
-    const auto timer = loop_.StartTimer(limit, [&] { late = true; });
-    loop_.WaitWhile([&] { return completions_ < count && !late; });
-    loop_.StopTimer(timer);
-    return !late;
+  // Pumps the loop until the navigation completes; a completion that never comes ends in the run's time-out.
+  void WaitForCompletion(int count = 1) {
+    loop_.WaitWhile([&] { return completions_ < count; });
   }
 
   // Pumps the loop for a while, whatever happens.
@@ -62,21 +71,17 @@ class WebBrowserTest : public ::testing::Test {
     loop_.StopTimer(timer);
   }
 
-  // Pumps the loop until the condition holds, checking it every 10 ms; false on the limit.
-  bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    bool late = false;
+  // Pumps the loop until the condition holds, checking it every 10 ms.
+  void PumpUntil(const std::function<bool()>& condition) {
     bool met = condition();
     const auto check = loop_.StartTimer(10ms, [&] { met = condition(); });
-    const auto timer = loop_.StartTimer(limit, [&] { late = true; });
-    loop_.WaitWhile([&] { return !met && !late; });
+    loop_.WaitWhile([&] { return !met; });
     loop_.StopTimer(check);
-    loop_.StopTimer(timer);
-    return met;
   }
 
   std::string Get(const std::string& page) {
     browser_.Navigate(service_.BaseUrl() + page, 6, "", std::nullopt, kTextPlainHeader);
-    EXPECT_TRUE(WaitForCompletion(completions_ + 1));
+    WaitForCompletion(completions_ + 1);
     return browser_.BodyText();
   }
 
@@ -93,7 +98,7 @@ TEST_F(WebBrowserTest, PostArrivesByteForByteWithWellFormedHeaders) {
   body += std::string(5000, 'x');  // past the size at which clients wait for an interim answer
   const std::string url = service_.BaseUrl() + "brintavel.asp?sitecode=S1&sitekey=K1";
   browser_.Navigate(url, 6, "", body, kTextPlainHeader);
-  ASSERT_TRUE(WaitForCompletion());
+  WaitForCompletion();
 
   EXPECT_EQ(browser_.BodyText(), "SUCCESS");
   EXPECT_EQ(browser_.StatusCode(), 200);
@@ -113,7 +118,7 @@ TEST_F(WebBrowserTest, PostArrivesByteForByteWithWellFormedHeaders) {
 
 TEST_F(WebBrowserTest, EmptyPostDataIsStillAPostAndAbsentPostDataIsAGet) {
   browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::string(), kTextPlainHeader);
-  ASSERT_TRUE(WaitForCompletion(1));
+  WaitForCompletion(1);
   EXPECT_EQ(Get("brintavelupdatestatus.asp?options=E"), "SUCCESS");
   const auto received = service_.Received();
   ASSERT_EQ(received.size(), 2u);
@@ -126,7 +131,7 @@ TEST_F(WebBrowserTest, EmptyPostDataIsStillAPostAndAbsentPostDataIsAGet) {
 
 TEST_F(WebBrowserTest, FlagsWithoutNoCacheSendNoCacheHeaders) {
   browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 0);
-  ASSERT_TRUE(WaitForCompletion());
+  WaitForCompletion();
   const auto received = service_.Received();
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].Header("Pragma"), "");
@@ -139,7 +144,7 @@ TEST_F(WebBrowserTest, CompletionArrivesOnlyThroughTheEventLoopAndOnlyOnce) {
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(completions_, 0);
   EXPECT_TRUE(browser_.Busy());
-  ASSERT_TRUE(WaitForCompletion());
+  WaitForCompletion();
   EXPECT_FALSE(browser_.Busy());
   PumpFor(200ms);
   EXPECT_EQ(completions_, 1);
@@ -148,7 +153,7 @@ TEST_F(WebBrowserTest, CompletionArrivesOnlyThroughTheEventLoopAndOnlyOnce) {
 TEST_F(WebBrowserTest, StopMidTransferGivesNoCompletionAndTheControlStaysUsable) {
   service_.SetFault("brintavel.asp", "delay-ms 1500\n");
   browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::string("data"), kTextPlainHeader);
-  ASSERT_TRUE(PumpUntil([&] { return service_.ReceivedCount() == 1; }));
+  PumpUntil([&] { return service_.ReceivedCount() == 1; });
   browser_.Stop();
   EXPECT_FALSE(browser_.Busy());
   PumpFor(2000ms);
@@ -162,7 +167,7 @@ TEST_F(WebBrowserTest, ANewNavigationCancelsTheOneInFlight) {
   browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::nullopt, kTextPlainHeader);
   const std::string second = service_.BaseUrl() + "kvrGetQBMenuUpdQBPath.asp";
   browser_.Navigate(second, 6, "", std::nullopt, kTextPlainHeader);
-  ASSERT_TRUE(WaitForCompletion());
+  WaitForCompletion();
   PumpFor(1500ms);
   EXPECT_EQ(completions_, 1);
   EXPECT_EQ(completed_url_, second);
@@ -181,10 +186,7 @@ TEST_F(WebBrowserTest, TheHandlerMayNavigateAgainAndMayDestroyTheControl) {
     }
   });
   owned->Navigate(service_.BaseUrl() + "brintavel.asp");
-  bool late = false;
-  const auto timer = loop_.StartTimer(10s, [&] { late = true; });
-  loop_.WaitWhile([&] { return owned != nullptr && !late; });
-  loop_.StopTimer(timer);
+  loop_.WaitWhile([&] { return owned != nullptr; });
   EXPECT_EQ(texts, (std::vector<std::string>{"SUCCESS", "Success"}));
   EXPECT_EQ(owned, nullptr);
 }
@@ -200,7 +202,7 @@ TEST_F(WebBrowserTest, TransportFailuresAndErrorAnswersCompleteWithTheErrorPage)
   getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
   close(probe);
   browser_.Navigate("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/brintavel.asp");
-  ASSERT_TRUE(WaitForCompletion(1));
+  WaitForCompletion(1);
   EXPECT_TRUE(browser_.IsErrorPage());
   EXPECT_EQ(browser_.StatusCode(), 0);
   EXPECT_THAT(browser_.BodyText(), StartsWith("The page cannot be displayed\r\n"));
@@ -216,7 +218,7 @@ TEST_F(WebBrowserTest, TransportFailuresAndErrorAnswersCompleteWithTheErrorPage)
             "The page cannot be displayed\r\nHTTP 404 Not Found\r\nThe page nosuchpage.asp was not found.");
 
   browser_.Navigate("ftp://127.0.0.1/x");
-  ASSERT_TRUE(WaitForCompletion(completions_ + 1));
+  WaitForCompletion(completions_ + 1);
   EXPECT_THAT(browser_.BodyText(), StartsWith("The page cannot be displayed\r\n"));
 }
 
@@ -234,10 +236,10 @@ TEST_F(WebBrowserTest, AStallPastTheTimeOutEndsTheWaitWithTheErrorPage) {
   const auto start = std::chrono::steady_clock::now();
   const std::string text = Get("brintavel.asp");
   const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_THAT(text, StartsWith("The page cannot be displayed\r\n"));
+  // The answer would have come after 20 s as SUCCESS; the error page says the stall ended the wait first.
+  EXPECT_THAT(text, StartsWith("The page cannot be displayed\r\nOperation too slow"));
   EXPECT_TRUE(browser_.IsErrorPage());
   EXPECT_GE(waited, 900ms);
-  EXPECT_LT(waited, 5s);
 }
 
 TEST_F(WebBrowserTest, AStallAfterAnUploadIsMeasuredFromTheLastByteSent) {
@@ -246,12 +248,13 @@ TEST_F(WebBrowserTest, AStallAfterAnUploadIsMeasuredFromTheLastByteSent) {
   service_.SetFault("brintavel.asp", "delay-ms 20000");
   const auto start = std::chrono::steady_clock::now();
   browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::string(200000, 'x'), kTextPlainHeader);
-  ASSERT_TRUE(WaitForCompletion());
+  WaitForCompletion();
   const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_THAT(browser_.BodyText(), StartsWith("The page cannot be displayed\r\nOperation too slow"));
+  // Our own measure from the last byte ended it, not libcurl's average speed, which lags seconds behind.
+  EXPECT_EQ(browser_.BodyText(),
+            "The page cannot be displayed\r\nOperation too slow: nothing was transferred for the last 1000 ms");
   EXPECT_TRUE(browser_.IsErrorPage());
   EXPECT_GE(waited, 900ms);
-  EXPECT_LT(waited, 2500ms);
 }
 
 TEST_F(WebBrowserTest, AnswerTextsComeBackExactly) {
@@ -303,7 +306,7 @@ TEST_F(WebBrowserTest, ARequestWhoseConnectionDropsIsAFailureAndNeverSentAgain) 
   service_.WriteFile("faults/brintavel.asp.2", "drop");
   const auto post = [&](const std::string& body) {
     browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", body, kTextPlainHeader);
-    EXPECT_TRUE(WaitForCompletion(completions_ + 1));
+    WaitForCompletion(completions_ + 1);
     return browser_.BodyText();
   };
   EXPECT_EQ(post("first"), "SUCCESS");
@@ -327,7 +330,7 @@ TEST_F(WebBrowserTest, ARedirectOfARequestWithABodyIsItsFailure) {
   for (const std::string& fault : {"redirect " + moved, "status 307\nredirect " + moved}) {
     service_.SetFault("brintavel.asp", fault);
     browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", std::string("statements"), kTextPlainHeader);
-    ASSERT_TRUE(WaitForCompletion(completions_ + 1));
+    WaitForCompletion(completions_ + 1);
     EXPECT_TRUE(browser_.IsErrorPage());
     EXPECT_THAT(browser_.BodyText(), StartsWith("The page cannot be displayed\r\nHTTP 30"));
     EXPECT_THAT(browser_.BodyText(), HasSubstr("The page moved to " + moved + "; the request was not sent there."));
@@ -395,7 +398,7 @@ TEST_F(WebBrowserTest, APasswordNeverShowsInAFailure) {
   };
   const auto navigate = [&](const std::string& url) {
     browser_.Navigate(url, 6, "", std::nullopt, kTextPlainHeader);
-    EXPECT_TRUE(WaitForCompletion(completions_ + 1));
+    WaitForCompletion(completions_ + 1);
   };
 
   navigate("127.0.0.1:1/" + query);
@@ -423,7 +426,7 @@ TEST_F(WebBrowserTest, APasswordNeverShowsInAFailure) {
 
   service_.SetFault("kvrGetQBMenuSpecs.asp", "redirect http://127.0.0.1:1/" + query);
   browser_.Navigate(service_.BaseUrl() + query, 6, "", std::string("x"), kTextPlainHeader);
-  ASSERT_TRUE(WaitForCompletion(completions_ + 1));
+  WaitForCompletion(completions_ + 1);
   expect_hidden("redirect");
 
   kv::test::ServiceStandinProcess tls(
@@ -444,10 +447,7 @@ TEST(WebBrowserTlsTest, HttpsVerifiesTheCertificate) {
   const auto fetch = [&](const std::string& url) {
     const int wanted = completions + 1;
     browser.Navigate(url, 6, "", std::string("body"), kTextPlainHeader);
-    bool late = false;
-    const auto timer = loop.StartTimer(10s, [&] { late = true; });
-    loop.WaitWhile([&] { return completions < wanted && !late; });
-    loop.StopTimer(timer);
+    loop.WaitWhile([&] { return completions < wanted; });
     return browser.BodyText();
   };
   {
@@ -479,10 +479,7 @@ TEST(WebBrowserTlsTest, ARedirectNeverLeavesHttpsForHttp) {
     const int wanted = completions + 1;
     browser.Navigate(service.BaseUrl() + "kalvordownload.asp", 6, "",
                      with_body ? std::optional<std::string>("statements") : std::nullopt, kTextPlainHeader);
-    bool late = false;
-    const auto timer = loop.StartTimer(10s, [&] { late = true; });
-    loop.WaitWhile([&] { return completions < wanted && !late; });
-    loop.StopTimer(timer);
+    loop.WaitWhile([&] { return completions < wanted; });
     EXPECT_TRUE(browser.IsErrorPage());
     EXPECT_THAT(browser.BodyText(), StartsWith("The page cannot be displayed\r\nHTTP 307 Temporary Redirect\r\n"
                                                "The page moved to " +
@@ -495,13 +492,35 @@ TEST(WebBrowserTlsTest, ARedirectNeverLeavesHttpsForHttp) {
   EXPECT_TRUE(plain.Received().empty());
 }
 
-TEST_F(WebBrowserTest, WaitingForADelayedAnswerUsesAlmostNoCpu) {
+TEST_F(WebBrowserTest, WaitingForADelayedAnswerBlocksInsteadOfPolling) {
   service_.SetFault("brintavel.asp", "delay-ms 3000");
-  const double cpu = CpuSeconds();
   const auto start = std::chrono::steady_clock::now();
+  WaitCounter counter(loop_);
   EXPECT_EQ(Get("brintavel.asp"), "SUCCESS");
   EXPECT_GE(std::chrono::steady_clock::now() - start, 2900ms);
-  EXPECT_LT(CpuSeconds() - cpu, 0.2);
+  // libcurl asks to be woken for its own checks a few times in each second of the wait; a wait that looked again
+  // and again would come back thousands of times in these 3 s.
+  EXPECT_LE(counter.waits, 30);
+}
+
+TEST_F(WebBrowserTest, EachNavigationGoesOverTheTransportInstalledWhenItStarts) {
+  // The control was made before the fake was installed and outlives it: neither binds it to a transport.
+  {
+    ScopedWebAnswers answers([](const WebRequest&) { return WebAnswer{200, "text/plain", "from the fake"}; });
+    EXPECT_EQ(Get("brintavel.asp"), "from the fake");
+  }
+  EXPECT_EQ(service_.ReceivedCount(), 0u);
+  EXPECT_EQ(Get("brintavel.asp"), "SUCCESS");
+  EXPECT_EQ(service_.ReceivedCount(), 1u);
+  {
+    ScopedWebAnswers outer([](const WebRequest&) { return WebAnswer{200, "text/plain", "outer"}; });
+    {
+      ScopedWebAnswers inner([](const WebRequest&) { return WebAnswer{200, "text/plain", "inner"}; });
+      EXPECT_EQ(Get("brintavel.asp"), "inner");
+    }
+    EXPECT_EQ(Get("brintavel.asp"), "outer");
+  }
+  EXPECT_EQ(service_.ReceivedCount(), 1u);
 }
 
 TEST(ScopedWebAnswersTest, AnswersInProcessThroughTheLoopAndTheSameReadingRules) {

@@ -109,6 +109,54 @@ TEST_F(RecoveryTest, AnIdNeverProcessedIsAnsweredWithNoStateAndItsRequestsArePro
   EXPECT_EQ(Send(StatusCheck("c2")), resent);
 }
 
+TEST_F(RecoveryTest, AnyLaterMessageSetWithAnIdReplacesTheKeptOneAndNothingElseDoes) {
+  const std::string query = "<EmployeeQueryRq requestID=\"1\"><MaxReturned>1</MaxReturned></EmployeeQueryRq>\n";
+  Send(Request(" newMessageSetID=\"add\"", TimeAdd("kept")));
+  // A message set that only asks replaces it all the same.
+  std::string asked = Send(Request(" newMessageSetID=\"query\"", query));
+  EXPECT_EQ(SetStatus(Send(StatusCheck("add"))), "600");
+  EXPECT_EQ(Send(StatusCheck("query")), asked);
+  // So does one with nothing in it, and one whose add failed.
+  std::string empty = Send(Request(" newMessageSetID=\"empty\"", ""));
+  EXPECT_EQ(SetStatus(Send(StatusCheck("query"))), "600");
+  EXPECT_EQ(Send(StatusCheck("empty")), empty);
+  AddFaults({"add fail"});
+  std::string failed = Send(Request(" newMessageSetID=\"failed\"", TimeAdd("failed")));
+  EXPECT_THAT(failed, HasSubstr("statusSeverity=\"Error\""));
+  EXPECT_EQ(SetStatus(Send(StatusCheck("empty"))), "600");
+  EXPECT_EQ(Send(StatusCheck("failed")), failed);
+
+  // Without an id, a message set leaves the kept one alone, whatever it adds; so does a check of another id with
+  // requests of its own.
+  Send(Request("", TimeAdd("no id")));
+  Send(Request(" oldMessageSetID=\"never\"", TimeAdd("checked")));
+  EXPECT_EQ(Send(StatusCheck("failed")), failed);
+  EXPECT_EQ(TimeRecordsWithNotes("kept"), 1u);
+  EXPECT_EQ(TimeRecordsWithNotes("no id"), 1u);
+  EXPECT_EQ(TimeRecordsWithNotes("checked"), 1u);
+  EXPECT_EQ(TimeRecordsWithNotes("failed"), 0u);
+  // One kept message set of the application in the file, however many it sent.
+  EXPECT_EQ(probe::Document(env_.Read(company_)).All("QBStandinMessageSet").size(), 1u);
+}
+
+TEST_F(RecoveryTest, TwoApplicationsKeepOneMessageSetEach) {
+  const Application other{"118-2207-5501", "Quillwort"};
+  std::string mineFirst = Send(Request(" newMessageSetID=\"m1\"", TimeAdd("m1")));
+  std::string theirs = Send(Request(" newMessageSetID=\"t1\"", TimeAdd("t1")), other);
+  EXPECT_EQ(Send(StatusCheck("m1")), mineFirst);
+  std::string mineSecond = Send(Request(" newMessageSetID=\"m2\"", TimeAdd("m2")));
+  EXPECT_EQ(SetStatus(Send(StatusCheck("m1"))), "600");
+  EXPECT_EQ(Send(StatusCheck("m2")), mineSecond);
+  EXPECT_EQ(Send(StatusCheck("t1"), other), theirs);
+  // Neither sees the other's.
+  EXPECT_EQ(SetStatus(Send(StatusCheck("t1"))), "600");
+  EXPECT_EQ(SetStatus(Send(StatusCheck("m2"), other)), "600");
+  // A check by one does not disturb the other's.
+  Send(StatusCheck("m2"));
+  EXPECT_EQ(Send(StatusCheck("t1"), other), theirs);
+  EXPECT_EQ(probe::Document(env_.Read(company_)).All("QBStandinMessageSet").size(), 2u);
+}
+
 TEST_F(RecoveryTest, ClearAllMessageSetsDropsTheApplicationsStateOnly) {
   std::string mine = Send(Request(" newMessageSetID=\"mine\"", TimeAdd("mine")));
   const Application other{"9-9-9", "Other"};

@@ -128,6 +128,56 @@ TEST_F(StrictTest, BillableStatusCameWithVersionTwo) {
   EXPECT_EQ(Refusal(Request(Bill(line), "<?qbxml version=\"2.0\"?>")), "");
 }
 
+TEST_F(StrictTest, TransactionQueriesTakeTheirFiltersInEveryVersionAndNothingTheyLack) {
+  // The ids, or the filters in QuickBooks' order: MaxReturned, one date range, the entity filter, then the lines.
+  const std::string time =
+      "<TimeTrackingQueryRq><MaxReturned>5</MaxReturned><TxnDateRangeFilter><FromTxnDate>2006-04-01</FromTxnDate>"
+      "</TxnDateRangeFilter><TimeTrackingEntityFilter><FullName>Dana Whitfield</FullName><FullName>Priya Raman"
+      "</FullName></TimeTrackingEntityFilter></TimeTrackingQueryRq>";
+  const std::string bill =
+      "<BillQueryRq><ModifiedDateRangeFilter><ToModifiedDate>2006-05-01</ToModifiedDate></ModifiedDateRangeFilter>"
+      "<EntityFilter><FullNameWithChildren>Cascade Office Supply</FullNameWithChildren></EntityFilter>"
+      "<IncludeLineItems>true</IncludeLineItems></BillQueryRq>";
+  const std::string check =
+      "<CheckQueryRq><TxnID>2A-1146420000</TxnID><TxnID>2E-1133445600</TxnID><IncludeLineItems>false"
+      "</IncludeLineItems></CheckQueryRq>";
+  std::string sample = env_.Read(company_);
+  const std::string us = "qbxmlVersions=\"1.0 1.1 2.0\"";
+  sample.replace(sample.find(us), us.size(), "qbxmlVersions=\"1.0 1.1 2.0 CA1.0 CA1.1 CA2.0 UK1.0 UK1.1 UK2.0\"");
+  company_ = env_.Write("every-version.xml", sample);
+  for (const char* version : {"1.0", "1.1", "2.0", "CA1.0", "CA1.1", "CA2.0", "UK1.0", "UK1.1", "UK2.0"}) {
+    const std::string header = std::string("<?qbxml version=\"") + version + "\"?>";
+    EXPECT_EQ(Refusal(Request(time + bill + check, header)), "") << version;
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        // Came with 4.0, after every version the stand-in serves.
+        {"IncludeRetElement",
+         "<TimeTrackingQueryRq><IncludeRetElement>TxnID</IncludeRetElement></TimeTrackingQueryRq>"},
+        {"a bill's entity filter in a time query",
+         "<TimeTrackingQueryRq><EntityFilter><FullName>Dana Whitfield</FullName></EntityFilter>"
+         "</TimeTrackingQueryRq>"},
+        {"children of a time entry's entity",
+         "<TimeTrackingQueryRq><TimeTrackingEntityFilter><FullNameWithChildren>Dana Whitfield"
+         "</FullNameWithChildren></TimeTrackingEntityFilter></TimeTrackingQueryRq>"},
+        {"ids and names in one entity filter",
+         "<BillQueryRq><EntityFilter><ListID>80000020-1104190200</ListID><FullName>Cascade Office Supply</FullName>"
+         "</EntityFilter></BillQueryRq>"},
+        {"ids together with a filter",
+         "<CheckQueryRq><TxnID>2A-1146420000</TxnID><MaxReturned>1</MaxReturned></CheckQueryRq>"},
+        {"both date ranges", "<CheckQueryRq><ModifiedDateRangeFilter/><TxnDateRangeFilter/></CheckQueryRq>"},
+        {"MaxReturned after the date range",
+         "<BillQueryRq><TxnDateRangeFilter/><MaxReturned>1</MaxReturned></BillQueryRq>"},
+        {"the lines asked for before the filters",
+         "<BillQueryRq><IncludeLineItems>true</IncludeLineItems><MaxReturned>1</MaxReturned></BillQueryRq>"},
+        {"the lines of a time entry",
+         "<TimeTrackingQueryRq><IncludeLineItems>true</IncludeLineItems>"
+         "</TimeTrackingQueryRq>"},
+    };
+    for (const auto& [what, message] : refused) {
+      EXPECT_THAT(Refusal(Request(message, header)), StartsWith(kParseError)) << version << ": " << what;
+    }
+  }
+}
+
 TEST_F(StrictTest, ATextOneOverItsLengthFailsOnlyItsMessage) {
   const std::string notes(4096, 'n');
   std::string response = Answer(Request(Time(kEmployee + kDuration + "<Notes>" + notes + "</Notes>") +

@@ -1,3 +1,5 @@
+// Running one of the built programs from a test, with its input, environment and exit status.
+
 #include "tests/support/programs/program_run.h"
 
 #include <fcntl.h>

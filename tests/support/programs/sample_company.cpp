@@ -1,3 +1,5 @@
+// A private copy of the sample company and service data for one test, with kvpage's arguments for it.
+
 #include "tests/support/programs/sample_company.h"
 
 #include <stdlib.h>

@@ -1,3 +1,5 @@
+// The scriptable QuickBooks of the tests, installed through the class factory.
+
 #include "tests/support/qb/fake_quickbooks.h"
 
 #include "platform/base/error.h"

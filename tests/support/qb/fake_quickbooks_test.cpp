@@ -1,3 +1,5 @@
+// The fake QuickBooks keeps the connection and session rules the real one does.
+
 #include "tests/support/qb/fake_quickbooks.h"
 
 #include <gmock/gmock.h>

@@ -1,3 +1,5 @@
+// A private qb-standin state folder for one test, and the paths of the built programs and samples.
+
 #include "tests/support/qb/standin_env.h"
 
 #include <gtest/gtest.h>

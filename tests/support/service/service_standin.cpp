@@ -1,3 +1,6 @@
+// A service stand-in process of its own for one test: started on a free port, its records and answers read
+// and scripted through its data folder.
+
 #include "tests/support/service/service_standin.h"
 
 #include <poll.h>

@@ -1,3 +1,5 @@
+// A strict reader of the recorded statement scripts, so converter tests compare statements, not bytes.
+
 #include "tests/support/sql/sql_script.h"
 
 #include <cctype>

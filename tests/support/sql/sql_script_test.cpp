@@ -1,3 +1,5 @@
+// The statement reader accepts both statement forms and refuses every layout fault.
+
 #include "tests/support/sql/sql_script.h"
 
 #include <gtest/gtest.h>

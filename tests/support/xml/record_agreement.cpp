@@ -1,3 +1,5 @@
+// Comparing the record view with libxml2's tree on every path of a record, for tests and the fuzz target.
+
 #include "tests/support/xml/record_agreement.h"
 
 #include <algorithm>

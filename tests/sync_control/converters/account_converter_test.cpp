@@ -122,7 +122,7 @@ TEST_F(AccountConverterTest, NumbersThatAreNotPlainDecimalsTakeTheMissingValue) 
 }
 
 TEST_F(AccountConverterTest, NoAccountsLeaveTheFailureCounterAlone) {
-  ResizeGLAccountRecords(2, "");
+  ModuleRecordSets().GLAccountRecords.Resize(2, "");
   ctl->lngFailedGLCnt = 4;
   Module().sQBXMLResponse = Response({});
   GetGLAccountsFromQB(*ctl);

@@ -175,7 +175,7 @@ TEST_F(ClassConverterTest, ClassWithoutListIdIsSkippedButKeepsItsPosition) {
 }
 
 TEST_F(ClassConverterTest, NoClassesEmptiesTheSetAndSendsNothing) {
-  ResizeClassRecords(4, "");
+  ModuleRecordSets().ClassRecords.Resize(4, "");
   Module().varClassCount = 7;
   Module().sQBXMLResponse = Response({});
   GetClassesFromQB(*ctl);

@@ -1,6 +1,7 @@
 #include "tests/sync_control/converters/converter_fixture.h"
 
 #include "platform/base/text.h"
+#include "platform/xml/escape.h"
 #include "sync_control/converters/list_converters.h"
 #include "sync_control/converters/record_sets.h"
 #include "sync_control/module_state.h"
@@ -52,29 +53,7 @@ std::string Repeat(const std::string& piece, int times) {
 }
 
 std::string XmlEscape(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
+  return platform::xml::Escaped(text, {.quote = true, .apostrophe = true});
 }
 
 std::string Response(const std::vector<Record>& records) {

@@ -231,12 +231,12 @@ TEST(RecordSetTest, ModesCompareExactlyAndCountsMustBePositive) {
 
 TEST(RecordSetTest, EachThreadHasItsOwnSets) {
   ResetRecordSets();
-  ResizeClassRecords(3, "");
+  ModuleRecordSets().ClassRecords.Resize(3, "");
   bool other_thread_empty = false;
   std::thread([&] { other_thread_empty = !ModuleRecordSets().ClassRecords.HasArrays(); }).join();
   EXPECT_TRUE(other_thread_empty);
   EXPECT_EQ(ModuleRecordSets().ClassRecords.UpperBound(), 3);
-  ResizeClassRecords(0, "Empty");
+  ModuleRecordSets().ClassRecords.Resize(0, "Empty");
   EXPECT_FALSE(ModuleRecordSets().ClassRecords.HasArrays());
 }
 

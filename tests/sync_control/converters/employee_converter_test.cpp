@@ -178,7 +178,7 @@ TEST_F(EmployeeConverterTest, RecordWithoutTimeStampsPassesOnlyAZeroLastSync) {
 }
 
 TEST_F(EmployeeConverterTest, NoEmployeesSendNothing) {
-  ResizeEmployeeRecords(3, "");
+  ModuleRecordSets().EmployeeRecords.Resize(3, "");
   ctl->lngFailedEmpCnt = 2;
   Module().sQBXMLResponse = Response({Record{"ClassRet", {{"ListID", "C"}}}});
   GetEmployeesFromQB(*ctl);

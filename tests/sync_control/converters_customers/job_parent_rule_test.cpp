@@ -43,9 +43,9 @@ TEST_F(JobParentRuleTest, TheLookupKnowsWhatTheSetHoldsAfterThePass) {
   GetProjectsFromQB(*ctl);
   EXPECT_TRUE(IsProjectListIDKnown("J"));
   // Preserve keeps the rows it keeps: the job stood in row 2.
-  ResizeProjectRecords(2, "Preserve");
+  ModuleRecordSets().ProjectRecords.Resize(2, "Preserve");
   EXPECT_TRUE(IsProjectListIDKnown("J"));
-  ResizeProjectRecords(1, "Preserve");
+  ModuleRecordSets().ProjectRecords.Resize(1, "Preserve");
   EXPECT_FALSE(IsProjectListIDKnown("J"));
 
   // A fresh pass starts with none of the last one's jobs, and so does a set without arrays.
@@ -53,7 +53,7 @@ TEST_F(JobParentRuleTest, TheLookupKnowsWhatTheSetHoldsAfterThePass) {
   GetProjectsFromQB(*ctl);
   EXPECT_TRUE(IsProjectListIDKnown("K"));
   EXPECT_FALSE(IsProjectListIDKnown("J"));
-  ResizeProjectRecords(0, "Empty");
+  ModuleRecordSets().ProjectRecords.Resize(0, "Empty");
   EXPECT_FALSE(IsProjectListIDKnown("K"));
 }
 

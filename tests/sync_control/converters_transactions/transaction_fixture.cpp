@@ -1,6 +1,7 @@
 #include "tests/sync_control/converters_transactions/transaction_fixture.h"
 
 #include "platform/base/text.h"
+#include "platform/xml/escape.h"
 #include "sync_control/module_state.h"
 
 namespace brintavel::testing {
@@ -14,7 +15,7 @@ std::string Node(std::string_view name, std::string_view inner) {
 std::string Leaf(std::string_view name, std::string_view text) {
   // A CR written as it is would reach the converter as LF (XML's line-end rule); QuickBooks writes it as a
   // character reference.
-  return Node(name, kv::ReplaceAll(XmlEscape(text), "\r", "&#13;"));
+  return Node(name, platform::xml::Escaped(text, {.quote = true, .apostrophe = true, .carriage_return = true}));
 }
 
 std::string Ref(std::string_view name, std::string_view list_id, std::string_view full_name) {
