@@ -341,6 +341,17 @@ RecordView::Lookup RecordView::Find(const std::vector<Child>& children, size_t* 
   return Lookup::kNone;
 }
 
+bool RecordView::HasChild(std::string_view path) const {
+  // A name alone, read from the scan: any child of that name will do. Anything else reads its text.
+  const bool name = !path.empty() && !HoldsEither(path, '/', '*') && path.find(':') == std::string_view::npos;
+  const std::vector<Child>* children = name && !node_ && !markup_.empty() ? Children() : nullptr;
+  if (children == nullptr) return ChildView(path).has_value();
+  for (const Child& child : *children) {
+    if (child.name == path) return true;
+  }
+  return false;
+}
+
 std::optional<std::string> RecordView::ChildText(std::string_view path) const {
   const std::optional<std::string_view> text = ChildView(path);
   if (!text) return std::nullopt;

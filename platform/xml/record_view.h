@@ -55,6 +55,9 @@ class RecordView {
   // The same text as a view, valid as long as this view and the text it reads: into the markup where the text needs
   // nothing decoded, else into a copy the view keeps.
   std::optional<std::string_view> ChildView(std::string_view path) const;
+  // Whether the path selects anything: ChildView(path).has_value(), without reading the text of a child that holds
+  // more than text.
+  bool HasChild(std::string_view path) const;
   // The record as the root of a small document of its own; the empty node when it cannot be parsed.
   Node node() const;
 

@@ -21,6 +21,8 @@ class RecordChildren {
   virtual ~RecordChildren() = default;
   // The text as a view, valid while the record is being read.
   virtual std::optional<std::string_view> ChildView(std::string_view path) const = 0;
+  // Whether the path selects anything, its text unread.
+  virtual bool HasChild(std::string_view path) const { return ChildView(path).has_value(); }
   // The text as a string of its own.
   std::optional<std::string> Child(std::string_view path) const {
     const std::optional<std::string_view> text = ChildView(path);

@@ -166,12 +166,12 @@ void AppendJobColumns(StatementBuilder& builder, const ColumnContext& context) {
 
 // The parent's ListID is what ParentRef/ListID holds, up to its first blank.
 std::string ParentListId(const RecordChildren& children) {
-  const std::string list_id = children.Child("ParentRef/ListID").value_or("");
-  return list_id.substr(0, list_id.find(' '));
+  const std::string_view list_id = children.ChildView("ParentRef/ListID").value_or("");
+  return std::string(list_id.substr(0, list_id.find(' ')));
 }
 
 void KeepJobStatus(const RecordChildren& children, RecordRow& record) {
-  if (const auto status = children.Child("JobStatus")) record.SetText(kJobStatusMember, *status);
+  if (const auto status = children.ChildView("JobStatus")) record.SetText(kJobStatusMember, *status);
 }
 
 }  // namespace

@@ -69,6 +69,10 @@ std::optional<std::string_view> ElementChildren::ChildView(std::string_view path
   return record_.ChildView(path);
 }
 
+bool ElementChildren::HasChild(std::string_view path) const {
+  return record_.HasChild(path);
+}
+
 void BeginProgress(BrintavelCtl& ctl, size_t n, const std::string& caption, ProgressStyle style) {
   IgnoringErrors([&] {
     ctl.ProgressBar1.SetVisible(true);

@@ -103,6 +103,7 @@ class ElementChildren : public RecordChildren {
   explicit ElementChildren(platform::xml::Node element) : record_(std::move(element)) {}
   explicit ElementChildren(platform::xml::RecordView record) : record_(std::move(record)) {}
   std::optional<std::string_view> ChildView(std::string_view path) const override;
+  bool HasChild(std::string_view path) const override;
 
  private:
   platform::xml::RecordView record_;

@@ -70,7 +70,7 @@ void FillTimeRecord(const RecordChildren& children, RecordRow& record) {
   // The entity's name goes only with its id, so the service never gets a name it cannot match.
   if (auto id = children.ChildView("EntityRef/ListID")) {
     record.SetText(kTimeEntityId, *id);
-    record.SetText(kTimeEntityName, children.Child("EntityRef/FullName").value_or(std::string()));
+    record.SetText(kTimeEntityName, children.ChildView("EntityRef/FullName").value_or(std::string_view()));
   }
   if (auto id = children.ChildView("CustomerRef/ListID")) record.SetText(7, *id);
   if (auto id = children.ChildView("ItemServiceRef/ListID")) record.SetText(8, *id);
