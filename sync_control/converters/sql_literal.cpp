@@ -16,7 +16,9 @@ bool IsDigit(char c) {
 }  // namespace
 
 std::string_view CutToWidth(std::string_view text, size_t width) {
-  return width == kNoWidth ? text : kv::LeftChars(text, width);
+  // A text of no more bytes than the width has no more characters either: nothing to count.
+  if (width == kNoWidth || text.size() <= width) return text;
+  return kv::LeftChars(text, width);
 }
 
 std::string KeyLiteral(int64_t position) {

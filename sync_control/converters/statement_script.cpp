@@ -19,7 +19,6 @@ void StatementBuilder::Clear() {
 }
 
 std::string& StatementBuilder::BeginColumn(std::string_view name) {
-  column_name_.assign(name);
   const size_t comma = column_end_ > 0 ? 1 : 0;
   const size_t end = column_end_ + comma + name.size();
   const bool same = end <= column_list_.size() && (comma == 0 || column_list_[column_end_] == ',') &&
@@ -30,6 +29,7 @@ std::string& StatementBuilder::BeginColumn(std::string_view name) {
     if (comma != 0) column_list_ += ',';
     column_list_ += name;
   }
+  name_start_ = column_end_ + comma;
   column_end_ = end;
   if (!value_list_.empty()) value_list_ += ',';
   value_start_ = value_list_.size();
@@ -37,23 +37,30 @@ std::string& StatementBuilder::BeginColumn(std::string_view name) {
 }
 
 void StatementBuilder::EndColumn(bool in_set) {
-  const std::string_view value = PendingValue();
-  column_value_.assign(value);
+  value_end_ = value_list_.size();
   if (in_set) {
     if (!update_sql_.empty()) update_sql_ += ',';
-    update_sql_ += column_name_;
+    update_sql_.append(column_list_, name_start_, column_end_ - name_start_);
     update_sql_ += '=';
-    update_sql_ += value;
+    update_sql_.append(value_list_, value_start_, value_end_ - value_start_);
   }
+}
+
+void StatementBuilder::UpdateColumnPieces() {
+  if (column_end_ == 0) return;
+  column_name_.assign(column_list_, name_start_, column_end_ - name_start_);
+  column_value_.assign(value_list_, value_start_, value_end_ - value_start_);
 }
 
 void StatementBuilder::AppendColumn(std::string_view name, std::string_view value, bool in_set) {
   BeginColumn(name) += value;
   EndColumn(in_set);
+  UpdateColumnPieces();
 }
 
 const std::string& StatementBuilder::Finish(const TableLiterals& table, std::string_view list_id_literal, bool active) {
   column_list_.resize(column_end_);
+  UpdateColumnPieces();
   // The statement is written once, in order; the INSERT and UPDATE pieces are then read back out of it.
   statement_.clear();
   size_t insert_start = 0, insert_end = 0;

@@ -35,7 +35,8 @@ class StatementBuilder {
   // Appends a column to the column and value lists, and to the SET list as "name=value" when it goes there.
   void AppendColumn(std::string_view name, std::string_view value, bool in_set);
   // The same in two steps, the value written in place: BeginColumn gives the value list to append the value to,
-  // EndColumn files what was appended.
+  // EndColumn files what was appended. The column name and value pieces then follow at Finish (or at the next
+  // AppendColumn), read back out of the lists rather than copied for every column.
   std::string& BeginColumn(std::string_view name);
   void EndColumn(bool in_set);
   std::string_view PendingValue() const { return std::string_view(value_list_).substr(value_start_); }
@@ -58,7 +59,10 @@ class StatementBuilder {
   std::string& column_list_;
   std::string& value_list_;
   size_t column_end_ = 0;  // the end of this record's column list so far in column_list_
+  size_t name_start_ = 0;  // the last column's name in column_list_, up to column_end_
   size_t value_start_ = 0;
+  size_t value_end_ = 0;  // the last column's value in value_list_, from value_start_
+  void UpdateColumnPieces();
   std::string list_id_;
 };
 
