@@ -76,93 +76,116 @@ size_t SkipMarkup(std::string_view markup, size_t open) {
 
 // Whether an earlier child has the name: a few bits of each name seen are noted, so that only a name whose bits
 // were all seen before is compared with those children.
-class NamesSeen {
- public:
-  bool Before(std::string_view name, const std::vector<ScannedChild>& children) {
-    const uint64_t bit = uint64_t{1} << ((name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
-                                          static_cast<unsigned char>(name.back())) &
-                                         63);
-    const bool maybe = (seen_ & bit) != 0;
-    seen_ |= bit;
-    if (!maybe) return false;
-    // Repeated children (lines of a transaction) mostly stand together: the search goes backwards.
-    for (size_t i = children.size(); i-- > 0;) {
-      if (children[i].name == name) return true;
-    }
-    return false;
+bool NamedBefore(std::string_view name, const std::vector<ScannedChild>& children, uint64_t& seen) {
+  const uint64_t bit = uint64_t{1} << ((name.size() * 7 + static_cast<unsigned char>(name.front()) * 3 +
+                                        static_cast<unsigned char>(name.back())) &
+                                       63);
+  const bool maybe = (seen & bit) != 0;
+  seen |= bit;
+  if (!maybe) return false;
+  // Repeated children (lines of a transaction) mostly stand together: the search goes backwards.
+  for (size_t i = children.size(); i-- > 0;) {
+    if (children[i].name == name) return true;
   }
+  return false;
+}
 
- private:
-  uint64_t seen_ = 0;
-};
+using Scan = RecordView::Scan;
 
-// The element children of the element whose markup this is, in document order, each with its plain text where
-// the text needs nothing decoded: no markup inside, no reference, no carriage return (a parser turns those into
-// line feeds). False when the markup is not what a well-formed element looks like. The buffer is filled afresh,
-// keeping its capacity.
-bool ScanChildren(std::string_view markup, std::vector<ScannedChild>& children) {
-  children.clear();
-  if (markup.empty() || markup[0] != '<') return false;
-  size_t pos = TagEnd(markup, 0);
-  if (pos == std::string_view::npos) return false;
-  if (markup[pos - 1] == '/') return true;
-  ++pos;
-  size_t depth = 0;
-  size_t childStart = 0;
-  NamesSeen seen;
+// Reads the element's markup on from where the scan stands until one more element child is complete (true), or
+// to the element's end tag (false, kDone) or to what a well-formed element cannot hold (false, kFailed). Each child
+// comes with its plain text where the text needs nothing decoded: no markup inside, no reference, no carriage
+// return (a parser turns those into line feeds).
+bool ScanStep(std::string_view markup, Scan& scan, std::vector<ScannedChild>& children) {
+  auto fail = [&] {
+    scan.status = Scan::kFailed;
+    return false;
+  };
+  if (scan.status == Scan::kNotYet) {
+    children.clear();
+    scan.status = Scan::kMore;
+    if (markup.empty() || markup[0] != '<') return fail();
+    scan.pos = TagEnd(markup, 0);
+    if (scan.pos == std::string_view::npos) return fail();
+    if (markup[scan.pos - 1] == '/') {
+      scan.status = Scan::kDone;
+      return false;
+    }
+    ++scan.pos;
+  }
+  if (scan.status != Scan::kMore) return false;
+  size_t pos = scan.pos;
   while (true) {
     const size_t open = markup.find('<', pos);
-    if (open == std::string_view::npos) return false;
+    if (open == std::string_view::npos) return fail();
     if (AfterOpen(markup, open) == '/') {
       const size_t end = EndTagEnd(markup, open);
-      if (end == std::string_view::npos) return false;
-      if (depth == 0) return true;  // the record's own end tag
-      if (--depth == 0) children.back().markup = markup.substr(childStart, end + 1 - childStart);
+      if (end == std::string_view::npos) return fail();
+      if (scan.depth == 0) {  // the element's own end tag
+        scan.status = Scan::kDone;
+        return false;
+      }
       pos = end + 1;
+      if (--scan.depth == 0) {
+        children.back().markup = markup.substr(scan.child_start, end + 1 - scan.child_start);
+        scan.pos = pos;
+        return true;
+      }
       continue;
     }
     if (AfterOpen(markup, open) == '!' || AfterOpen(markup, open) == '?') {
       pos = SkipMarkup(markup, open);
-      if (pos == std::string_view::npos) return false;
+      if (pos == std::string_view::npos) return fail();
       continue;
     }
     // The name first: most tags end right after it, and the rest of the tag is read only when it holds more.
     size_t nameEnd = open + 1;
     while (nameEnd < markup.size() && !NameEnds(markup[nameEnd])) ++nameEnd;
     const size_t end = nameEnd < markup.size() && markup[nameEnd] == '>' ? nameEnd : TagEnd(markup, nameEnd - 1);
-    if (end == std::string_view::npos) return false;
+    if (end == std::string_view::npos) return fail();
     const bool empty = markup[end - 1] == '/';
-    if (depth == 0) {
+    if (scan.depth == 0) {
       ScannedChild child;
       child.name = markup.substr(open + 1, nameEnd - open - 1);
-      if (child.name.empty()) return false;
-      child.first = !seen.Before(child.name, children);
-      childStart = open;
+      if (child.name.empty()) return fail();
+      child.first = !NamedBefore(child.name, children, scan.seen);
+      scan.child_start = open;
       if (empty) {
         child.markup = markup.substr(open, end + 1 - open);
         child.plain = true;
-      } else {
-        const size_t textEnd = markup.find('<', end + 1);
-        if (textEnd == std::string_view::npos) return false;
-        const std::string_view text = markup.substr(end + 1, textEnd - end - 1);
-        const bool closes = AfterOpen(markup, textEnd) == '/';
-        child.plain = closes && !HoldsEither(text, '&', '\r');
-        if (child.plain) child.text = text;
-        if (closes) {
-          // An end tag right after the text is the child's own: the child is read whole without another round.
-          const size_t close = EndTagEnd(markup, textEnd);
-          if (close == std::string_view::npos) return false;
-          child.markup = markup.substr(open, close + 1 - open);
-          children.push_back(child);
-          pos = close + 1;
-          continue;
-        }
+        children.push_back(child);
+        scan.pos = end + 1;
+        return true;
+      }
+      const size_t textEnd = markup.find('<', end + 1);
+      if (textEnd == std::string_view::npos) return fail();
+      const std::string_view text = markup.substr(end + 1, textEnd - end - 1);
+      const bool closes = AfterOpen(markup, textEnd) == '/';
+      child.plain = closes && !HoldsEither(text, '&', '\r');
+      if (child.plain) child.text = text;
+      if (closes) {
+        // An end tag right after the text is the child's own: the child is read whole without another round.
+        const size_t close = EndTagEnd(markup, textEnd);
+        if (close == std::string_view::npos) return fail();
+        child.markup = markup.substr(open, close + 1 - open);
+        children.push_back(child);
+        scan.pos = close + 1;
+        return true;
       }
       children.push_back(child);
     }
-    if (!empty) ++depth;
+    if (!empty) ++scan.depth;
     pos = end + 1;
   }
+}
+
+// Every element child of the element whose markup this is, in document order; false when the markup is not what a
+// well-formed element looks like. The buffer is filled afresh, keeping its capacity.
+bool ScanChildren(std::string_view markup, std::vector<ScannedChild>& children) {
+  Scan scan;
+  while (ScanStep(markup, scan, children)) {
+  }
+  return scan.status == Scan::kDone;
 }
 
 // All character data below the element whose markup this is, when none of it needs decoding and no comment,
@@ -264,12 +287,20 @@ std::vector<RecordView::Element> RecordView::ChildElements() const {
   return elements;
 }
 
+bool RecordView::ScanMore() const {
+  if (scan_.status == Scan::kNotYet && children_.capacity() == 0 && parser_) children_ = parser_->TakeBuffer();
+  return ScanStep(markup_, scan_, children_);
+}
+
 const std::vector<RecordView::Child>* RecordView::Children() const {
-  if (scan_ == Scan::kNotYet) {
-    if (children_.capacity() == 0 && parser_) children_ = parser_->TakeBuffer();
-    scan_ = ScanChildren(markup_, children_) ? Scan::kDone : Scan::kFailed;
+  while (ScanMore()) {
   }
-  return scan_ == Scan::kDone ? &children_ : nullptr;
+  return scan_.status == Scan::kDone ? &children_ : nullptr;
+}
+
+const std::vector<RecordView::Child>* RecordView::ChildrenBegun() const {
+  if (scan_.status == Scan::kNotYet) ScanMore();
+  return scan_.status == Scan::kFailed ? nullptr : &children_;
 }
 
 std::string_view RecordView::Keep(std::string text) const {
@@ -283,16 +314,21 @@ RecordView::Lookup RecordView::Find(const std::vector<Child>& children, size_t* 
   auto matches = [&](const Child& child) { return child.name[0] == step[0] && child.name == step; };
   // The first child of the name in document order: looked for from the last match on, where the next child read
   // most often stands; one found there that has a namesake before it, or none, sends the search to the start.
-  const size_t n = children.size();
-  size_t found = n;
-  const size_t from = std::min(*next, n);
-  for (size_t i = from; i < n; ++i) {
+  // The record's own children are scanned only as far as the reads go; a record dropped after its first few
+  // children is never read to its end.
+  const bool grows = depth == 0;
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t found = kNone;
+  const size_t from = std::min(*next, children.size());
+  for (size_t i = from;; ++i) {
+    if (i == children.size() && !(grows && ScanMore())) break;
     if (matches(children[i])) {
       if (children[i].first) found = i;
       break;
     }
   }
-  if (found == n) {
+  if (grows && scan_.status == Scan::kFailed) return Lookup::kUnknown;
+  if (found == kNone) {
     for (size_t i = 0; i < from; ++i) {
       if (matches(children[i])) {
         found = i;
@@ -300,7 +336,7 @@ RecordView::Lookup RecordView::Find(const std::vector<Child>& children, size_t* 
       }
     }
   }
-  if (found == n) return Lookup::kNone;
+  if (found == kNone) return Lookup::kNone;
   *next = found + 1;
 
   if (steps.size() == 1) {
@@ -315,7 +351,8 @@ RecordView::Lookup RecordView::Find(const std::vector<Child>& children, size_t* 
     return Lookup::kFound;
   }
   // The first match below the first child of the name that has one: the first in document order.
-  for (size_t i = found; i < n; ++i) {
+  for (size_t i = found;; ++i) {
+    if (i == children.size() && !(grows && ScanMore())) break;
     const Child& child = children[i];
     if (!matches(child) || child.plain) continue;
     Lookup below = Lookup::kNone;
@@ -338,17 +375,20 @@ RecordView::Lookup RecordView::Find(const std::vector<Child>& children, size_t* 
     }
     if (below != Lookup::kNone) return below;
   }
+  if (grows && scan_.status == Scan::kFailed) return Lookup::kUnknown;
   return Lookup::kNone;
 }
 
 bool RecordView::HasChild(std::string_view path) const {
   // A name alone, read from the scan: any child of that name will do. Anything else reads its text.
   const bool name = !path.empty() && !HoldsEither(path, '/', '*') && path.find(':') == std::string_view::npos;
-  const std::vector<Child>* children = name && !node_ && !markup_.empty() ? Children() : nullptr;
+  const std::vector<Child>* children = name && !node_ && !markup_.empty() ? ChildrenBegun() : nullptr;
   if (children == nullptr) return ChildView(path).has_value();
-  for (const Child& child : *children) {
-    if (child.name == path) return true;
+  for (size_t i = 0;; ++i) {
+    if (i == children->size() && !ScanMore()) break;
+    if ((*children)[i].name == path) return true;
   }
+  if (scan_.status == Scan::kFailed) return ChildView(path).has_value();
   return false;
 }
 
@@ -382,7 +422,7 @@ std::optional<std::string_view> RecordView::ChildView(std::string_view path) con
     return !step.empty() && !HoldsEither(step, '*', ':');
   });
   if (node_ || markup_.empty() || !simple) return fromTree();
-  const std::vector<Child>* children = Children();
+  const std::vector<Child>* children = ChildrenBegun();
   if (children == nullptr) return fromTree();
   std::string_view text;
   switch (Find(*children, &next_, std::span<const std::string_view>(steps, count), text, 0)) {

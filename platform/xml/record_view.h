@@ -9,6 +9,7 @@
 // those of the tree.
 
 #include <cstddef>
+#include <cstdint>
 #include <forward_list>
 #include <memory>
 #include <optional>
@@ -69,9 +70,26 @@ class RecordView {
 
  private:
   using Child = ScannedChild;
+
+ public:
+  // How far a scan of a record's markup has come; the scan goes on as reads need more children.
+  struct Scan {
+    enum Status : unsigned char { kNotYet, kMore, kDone, kFailed };
+    size_t pos = 0;
+    size_t depth = 0;
+    size_t child_start = 0;
+    uint64_t seen = 0;  // bits of the names seen so far
+    Status status = kNotYet;
+  };
+
+ private:
   enum class Lookup { kFound, kNone, kUnknown };  // unknown: only a tree can tell
-  // The record's children, or nullptr when its markup could not be scanned.
+  // The record's children, all of them, or nullptr when its markup could not be scanned.
   const std::vector<Child>* Children() const;
+  // The children scanned so far, the first of them at least when there is one; nullptr when the scan failed.
+  const std::vector<Child>* ChildrenBegun() const;
+  // Scans one more child; false at the end or when the scan failed.
+  bool ScanMore() const;
   // Looks the steps up among the children from *next on (the children a record is read for come in the order
   // they stand), moving *next past the match; depth 0 is the record's own children.
   Lookup Find(const std::vector<Child>& children, size_t* next, std::span<const std::string_view> steps,
@@ -81,8 +99,7 @@ class RecordView {
   std::string_view markup_;
   std::shared_ptr<RecordParser> parser_;
   mutable std::optional<Node> node_;
-  enum class Scan : unsigned char { kNotYet, kDone, kFailed };
-  mutable Scan scan_ = Scan::kNotYet;
+  mutable Scan scan_;
   mutable std::vector<Child> children_;
   mutable size_t next_ = 0;
   // The children of the child last looked below (paths "A/B"), kept for the next path through the same child.
