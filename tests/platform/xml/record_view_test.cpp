@@ -109,6 +109,28 @@ TEST(RecordViewTest, ReadsInAnyOrderFindTheFirstOfEachName) {
   EXPECT_FALSE(last.ChildText("R/Z").has_value());
 }
 
+TEST(RecordViewTest, AReadOfTheFirstChildrenLeavesTheRestToReadLater) {
+  std::string text = "<r>";
+  for (int i = 0; i < 20; ++i) text += kRecord + std::string(60, ' ');
+  text += "</r>";
+  const ElementIndex index(text, {"Rec"});
+  Document doc;
+  ASSERT_TRUE(doc.LoadXml(text));
+  std::vector<std::string> expected;
+  for (Node child = doc.getElementsByTagName("Rec").item(0).firstChild(); child; child = child.nextSibling()) {
+    if (child.nodeType() == NodeType::kElement) expected.push_back(child.nodeName());
+  }
+  ElementStream stream(index, {"Rec"});
+  const RecordView view = stream.NextRecord();
+  EXPECT_EQ(view.ChildText("Plain"), "Kitchen");
+  EXPECT_TRUE(view.HasChild("Empty"));
+  EXPECT_FALSE(view.HasChild("Nowhere"));
+  std::vector<std::string> names;
+  for (const RecordView::Element& child : view.ChildElements()) names.push_back(child.name);
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(view.ChildText("Deep/A/B/C"), "three");
+}
+
 TEST(RecordViewTest, ViewsOfTextsLastAsLongAsTheRecord) {
   std::string text = "<r>";
   for (int i = 0; i < 20; ++i) text += kRecord + std::string(60, ' ');
