@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   long time_records = 2000, expenses = 500, company_n = 1000, wait_ms = 5000;
   int repeat = 3, download_repeat = 1;
   std::string work_dir, markdown, values;
-  bool keep = false, no_sync = false, no_incremental = false, no_download = false, no_wait = false;
+  bool keep = false, no_tree = false, no_sync = false, no_incremental = false, no_download = false, no_wait = false;
   app.add_option("--sizes", sizes, "Records per list of the synced companies")
       ->delimiter(',')
       ->check(CLI::Range(1L, 10000000L));
@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
   app.add_flag("--keep", keep, "Keep companies, responses and request records");
   app.add_flag("--no-sync", no_sync, "Skip the sync measurements");
   app.add_flag("--no-incremental", no_incremental, "Skip the incremental syncs");
+  app.add_flag("--no-tree-reference", no_tree, "Skip the ten-parse reference of the syncs (minutes at large N)");
   app.add_flag("--no-download", no_download, "Skip the download measurements");
   app.add_flag("--no-wait", no_wait, "Skip the waiting measurement");
   app.add_option("--markdown", markdown, "Also write the README's performance section to this file");
@@ -76,11 +77,11 @@ int main(int argc, char** argv) {
     if (!no_sync) {
       for (long n : sizes) {
         std::cerr << "kv-bench: sync of N=" << n << "\n";
-        results.syncs.push_back(kvbench::MeasureSync(work, n, false, repeat));
+        results.syncs.push_back(kvbench::MeasureSync(work, n, false, repeat, !no_tree));
       }
       for (long n : no_incremental ? std::vector<long>{} : sizes) {
         std::cerr << "kv-bench: incremental sync of N=" << n << "\n";
-        results.syncs.push_back(kvbench::MeasureSync(work, n, true, repeat));
+        results.syncs.push_back(kvbench::MeasureSync(work, n, true, repeat, !no_tree));
       }
     }
     if (!no_download) {

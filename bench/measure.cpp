@@ -80,11 +80,11 @@ double Samples::High() const {
   return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
-SyncFigures MeasureSync(const Workspace& work, long n, bool incremental, int pairs) {
+SyncFigures MeasureSync(const Workspace& work, long n, bool incremental, int pairs, bool tree_reference) {
   SyncFigures f;
   f.n = n;
   f.incremental = incremental;
-  f.passes = kConverterPasses;
+  f.passes = tree_reference ? kConverterPasses : 0;
   const fs::path dir = work.root / ((incremental ? "incremental-" : "sync-") + std::to_string(n));
   const fs::path company = OpenCompany(dir, "Bench Company.QBW", n, incremental);
   const fs::path response = dir / "response.xml";
@@ -146,7 +146,7 @@ SyncFigures MeasureSync(const Workspace& work, long n, bool incremental, int pai
     }
   }
   // The tree parses, far from every target, once: their own run, replaying the first pair's requests.
-  if (f.problem.empty()) {
+  if (f.problem.empty() && f.passes > 0) {
     ServiceProcess service(dir / "tree-reference-service");
     const ChildReport reference =
         RunChild("sync-reference", {"--response", response.string(), "--passes", std::to_string(f.passes), "--data",

@@ -39,7 +39,7 @@ struct SyncFigures {
   double parse_seconds = 0;
   double reference_seconds = 0;
   double reference_peak_bytes = 0;
-  int passes = 0;
+  int passes = 0;                    // 0: the ten-parse reference was not run
   std::map<std::string, long> sent;  // records sent, by the progress caption of their list
 };
 
@@ -71,7 +71,8 @@ struct Workspace {
 // A sync of a company of n records in every list, every list ticked, alternated `pairs` times with its one-parse
 // reference, then the ten-parse reference once. Incremental: the company changed since the last sync in 1% of
 // every list and in one customer with its jobs.
-SyncFigures MeasureSync(const Workspace& work, long n, bool incremental, int pairs);
+// tree_reference false leaves the ten-parse reference out (passes 0).
+SyncFigures MeasureSync(const Workspace& work, long n, bool incremental, int pairs, bool tree_reference = true);
 // Downloads of `time_records` time records, then of `expenses` expenses, into a company of company_n records a
 // list, each against its reference; the best of `repeat` runs of each side.
 DownloadFigures MeasureDownload(const Workspace& work, const std::string& mode, long records, long company_n,

@@ -141,21 +141,25 @@ void SyncTable(const std::vector<SyncFigures>& syncs, std::string& out) {
       "own time / one-parse reference", [](const SyncFigures& s) { return Spread(s.one_parse_ratio, 2); },
       "<= " + Fixed(kSyncRatioTarget, 1) + ", incr. " + Fixed(kIncrementalRatioTarget, 1));
   row("  verdict", [](const SyncFigures& s) { return Verdict(s.one_parse_ratio.Median() <= RatioTarget(s)); });
-  row("ten-parse reference, once (s)", [](const SyncFigures& s) { return Fixed(s.reference_seconds, 2); });
-  row("  libxml2 tree parses (s)", [](const SyncFigures& s) {
-    return std::to_string(s.passes) + " x " + Fixed(s.parse_seconds / std::max(1, s.passes), 3);
-  });
+  // The ten-parse rows of a run that left that reference out show nothing.
+  auto tree = [](auto value) {
+    return [value](const SyncFigures& s) { return s.passes > 0 ? value(s) : std::string("-"); };
+  };
+  row("ten-parse reference, once (s)", tree([](const SyncFigures& s) { return Fixed(s.reference_seconds, 2); }));
+  row("  libxml2 tree parses (s)", tree([](const SyncFigures& s) {
+        return std::to_string(s.passes) + " x " + Fixed(s.parse_seconds / std::max(1, s.passes), 3);
+      }));
   auto ten_parse_ratio = [](const SyncFigures& s) { return Ratio(s.own_seconds.Median(), s.reference_seconds); };
-  row(
-      "own time / ten-parse reference", [&](const SyncFigures& s) { return Fixed(ten_parse_ratio(s), 2); },
+  row("own time / ten-parse reference", tree([&](const SyncFigures& s) { return Fixed(ten_parse_ratio(s), 2); }),
       "<= " + Fixed(kTenParseRatioTarget, 1));
-  row("  verdict", [&](const SyncFigures& s) { return Verdict(ten_parse_ratio(s) <= kTenParseRatioTarget); });
+  row("  verdict", tree([&](const SyncFigures& s) { return Verdict(ten_parse_ratio(s) <= kTenParseRatioTarget); }));
   row("peak memory (MiB)", [](const SyncFigures& s) { return Fixed(s.peak_bytes / kMiB, 0); });
   row(
       Fixed(kMemoryPerResponseByte, 1) + " x response + 64 MiB (MiB)",
       [](const SyncFigures& s) { return Fixed(MemoryLimit(s) / kMiB, 0); }, ">= peak");
   row("  verdict", [](const SyncFigures& s) { return Verdict(s.peak_bytes <= MemoryLimit(s)); });
-  row("ten-parse reference's peak (MiB)", [](const SyncFigures& s) { return Fixed(s.reference_peak_bytes / kMiB, 0); });
+  row("ten-parse reference's peak (MiB)",
+      tree([](const SyncFigures& s) { return Fixed(s.reference_peak_bytes / kMiB, 0); }));
   out += t.Text();
 
   GrowthLine(syncs, false, out);

@@ -268,6 +268,11 @@ TEST(BenchReport, IncrementalSyncsHaveTheirOwnTarget) {
       << text;
   EXPECT_NE(text.find("incremental sync, own time N=50,000 / N=5,000: 10.00 (target <= 10.5: met)"), std::string::npos)
       << text;
+  // A run without the ten-parse reference shows none of its rows.
+  Results without = r;
+  for (SyncFigures& s : without.syncs) s.passes = 0;
+  EXPECT_NE(Squeezed(TextReport(without)).find("own time / ten-parse reference - - - <= 1.5\n verdict - - -\n"),
+            std::string::npos);
   // One full size alone gives no growth line for the full syncs.
   EXPECT_EQ(text.find("\nown time N="), std::string::npos) << text;
 }
