@@ -208,9 +208,31 @@ void IgnoreComment(void*, const xmlChar*) {}
 void IgnoreInstruction(void*, const xmlChar*, const xmlChar*) {}
 void IgnoreReference(void*, const xmlChar*) {}
 
+// A parser over the text where it lies; the byte after the text must be a NUL, at which the parser stops.
+xmlParserCtxtPtr ReadInPlace(std::string_view text) {
+  xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+  if (ctxt == nullptr) return nullptr;
+  xmlParserInputBufferPtr buffer =
+      xmlParserInputBufferCreateStatic(text.data(), static_cast<int>(text.size()), XML_CHAR_ENCODING_NONE);
+  xmlParserInputPtr input = buffer ? xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE) : nullptr;
+  if (input == nullptr) {
+    if (buffer != nullptr) xmlFreeParserInputBuffer(buffer);
+    xmlFreeParserCtxt(ctxt);
+    return nullptr;
+  }
+  inputPush(ctxt, input);
+  return ctxt;
+}
+
 }  // namespace
 
 ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions)
+    : ElementIndex(text, std::move(names), keepPositions, false) {}
+
+ElementIndex::ElementIndex(const std::string& text, std::vector<std::string> names, bool keepPositions)
+    : ElementIndex(std::string_view(text), std::move(names), keepPositions, true) {}
+
+ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions, bool terminated)
     : impl_(std::make_shared<Impl>()) {
   EnsureLibxml();
   Impl& s = *impl_;
@@ -239,14 +261,22 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   if (wide) s.DropPositions();
   TextSource source{wide ? text : text.substr(0, text.find('\0'))};
   ErrorCapture capture;
-  xmlParserCtxtPtr ctxt =
-      xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
+  // A text with a NUL byte after it is read where it lies; any other is handed to the parser piece by piece.
+  const bool in_place = terminated && !wide;
+  xmlParserCtxtPtr ctxt = in_place ? ReadInPlace(source.text) : nullptr;
+  if (!in_place) {
+    ctxt =
+        xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
+  }
   if (ctxt == nullptr) {
     s.error = ErrorFrom(nullptr, text, kUnparsed);
     s.DropPositions();
     return;
   }
   xmlCtxtUseOptions(ctxt, LoadOptions());
+  // The whole text is there from the start: nothing to grow, and nothing to shrink, which the parser would get wrong
+  // for a text it reads in place (it steps back over what it dropped from the front, reading part of it again).
+  if (in_place) ctxt->progressive = 1;
   xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
   s.main = ctxt;
   ctxt->_private = &s;
