@@ -103,7 +103,10 @@ int SyncChild(const ChildArgs& args) {
   const double cpu = ProcessCpuSeconds() - cpu_before;
 
   Emit("total_seconds", total);
-  Emit("cpu_seconds", cpu);
+  // The processor time of what own time counts: receiving QuickBooks' answers runs in this process but is
+  // QuickBooks' part.
+  Emit("cpu_seconds", cpu - probe.qb_cpu_seconds - probe.excluded_cpu_seconds);
+  Emit("process_cpu_seconds", cpu);
   Emit("qb_seconds", probe.qb_seconds);
   Emit("query_seconds", probe.request_seconds);
   Emit("own_seconds", total - probe.qb_seconds - probe.excluded_seconds);
@@ -125,14 +128,9 @@ int SyncChild(const ChildArgs& args) {
 
 int SyncReferenceChild(const ChildArgs& args) {
   const std::string response = ReadWhole(Required(args, "response"));
-  const int passes = std::stoi(Required(args, "passes"));
+  const int passes = std::stoi(Optional(args, "passes", "0"));
 
-  const Clock::time_point parse_start = Clock::now();
-  for (int i = 0; i < passes; ++i) {
-    if (!platform::xml::ParseTreeOnce(response)) throw std::runtime_error("the QuickBooks response does not parse");
-  }
-  const double parse_seconds = Since(parse_start);
-
+  // The one-parse reference first, so that the tree parses' gigabytes come and go after it.
   const Clock::time_point stream_start = Clock::now();
   if (!platform::xml::ParseStreamOnce(response)) throw std::runtime_error("the QuickBooks response does not parse");
   const double stream_seconds = Since(stream_start);
@@ -148,6 +146,13 @@ int SyncReferenceChild(const ChildArgs& args) {
     ++requests;
     body_bytes += request.body.size();
   }
+
+  const Clock::time_point parse_start = Clock::now();
+  for (int i = 0; i < passes; ++i) {
+    if (!platform::xml::ParseTreeOnce(response)) throw std::runtime_error("the QuickBooks response does not parse");
+  }
+  const double parse_seconds = Since(parse_start);
+
   Emit("parse_seconds", parse_seconds);
   Emit("stream_seconds", stream_seconds);
   Emit("post_seconds", post_seconds);

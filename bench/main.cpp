@@ -42,9 +42,9 @@ int main(int argc, char** argv) {
   CLI::App app{"kv-bench: the connector's benchmarks, each beside its reference"};
   std::vector<long> sizes{5000, 50000};
   long time_records = 2000, expenses = 500, company_n = 1000, wait_ms = 5000;
-  int repeat = 1;
+  int repeat = 3, download_repeat = 1;
   std::string work_dir, markdown, values;
-  bool keep = false, no_sync = false, no_incremental = false, no_download = false, no_wait = false;
+  bool keep = false, no_tree = false, no_sync = false, no_incremental = false, no_download = false, no_wait = false;
   app.add_option("--sizes", sizes, "Records per list of the synced companies")
       ->delimiter(',')
       ->check(CLI::Range(1L, 10000000L));
@@ -52,12 +52,16 @@ int main(int argc, char** argv) {
   app.add_option("--expenses", expenses, "Pending expenses to download")->check(CLI::Range(1L, 1000000L));
   app.add_option("--download-company", company_n, "Records per list of the company the downloads go into")
       ->check(CLI::Range(1L, 1000000L));
-  app.add_option("--repeat", repeat, "Download runs of each side; the best counts")->check(CLI::Range(1, 100));
+  app.add_option("--repeat", repeat, "Alternated pairs of each sync and its reference; the medians count")
+      ->check(CLI::Range(1, 100));
+  app.add_option("--download-repeat", download_repeat, "Download runs of each side; the best counts")
+      ->check(CLI::Range(1, 100));
   app.add_option("--wait-ms", wait_ms, "How late the delayed answer comes")->check(CLI::Range(0L, 600000L));
   app.add_option("--work", work_dir, "Working directory (default: a new one under the temporary directory)");
   app.add_flag("--keep", keep, "Keep companies, responses and request records");
   app.add_flag("--no-sync", no_sync, "Skip the sync measurements");
   app.add_flag("--no-incremental", no_incremental, "Skip the incremental syncs");
+  app.add_flag("--no-tree-reference", no_tree, "Skip the ten-parse reference of the syncs (minutes at large N)");
   app.add_flag("--no-download", no_download, "Skip the download measurements");
   app.add_flag("--no-wait", no_wait, "Skip the waiting measurement");
   app.add_option("--markdown", markdown, "Also write the README's performance section to this file");
@@ -73,18 +77,18 @@ int main(int argc, char** argv) {
     if (!no_sync) {
       for (long n : sizes) {
         std::cerr << "kv-bench: sync of N=" << n << "\n";
-        results.syncs.push_back(kvbench::MeasureSync(work, n, false));
+        results.syncs.push_back(kvbench::MeasureSync(work, n, false, repeat, !no_tree));
       }
       for (long n : no_incremental ? std::vector<long>{} : sizes) {
         std::cerr << "kv-bench: incremental sync of N=" << n << "\n";
-        results.syncs.push_back(kvbench::MeasureSync(work, n, true));
+        results.syncs.push_back(kvbench::MeasureSync(work, n, true, repeat, !no_tree));
       }
     }
     if (!no_download) {
       std::cerr << "kv-bench: download of " << time_records << " time records\n";
-      results.downloads.push_back(kvbench::MeasureDownload(work, "time", time_records, company_n, repeat));
+      results.downloads.push_back(kvbench::MeasureDownload(work, "time", time_records, company_n, download_repeat));
       std::cerr << "kv-bench: download of " << expenses << " expenses\n";
-      results.downloads.push_back(kvbench::MeasureDownload(work, "expenses", expenses, company_n, repeat));
+      results.downloads.push_back(kvbench::MeasureDownload(work, "expenses", expenses, company_n, download_repeat));
     }
     if (!no_wait) {
       std::cerr << "kv-bench: sync waiting " << wait_ms << " ms\n";

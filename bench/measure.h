@@ -6,26 +6,40 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace kvbench {
+
+// The figures of several runs of one measurement: their median and how far apart they lay.
+struct Samples {
+  std::vector<double> values;
+  void Add(double value) { values.push_back(value); }
+  double Median() const;  // 0 when there is none
+  double Low() const;
+  double High() const;
+};
 
 struct SyncFigures {
   long n = 0;
   bool incremental = false;  // the company changed in 1% of its records since the last-sync dates given
   std::string problem;       // why the run does not count; "" when it does
+  int pairs = 0;             // alternated runs of the sync and its one-parse reference
   double response_bytes = 0;
-  double requests = 0;       // requests the sync sent to the service
-  double query_seconds = 0;  // QuickBooks' part, left out of the sync's own time
-  double own_seconds = 0;
-  double cpu_seconds = 0;
-  double peak_bytes = 0;
-  double parse_seconds = 0;   // ten-parse reference: libxml2 tree parses, one per converter pass
-  double stream_seconds = 0;  // one-parse reference: one streaming libxml2 parse, no tree
-  double post_seconds = 0;    // both references: the same requests sent again
+  double requests = 0;  // requests the sync sent to the service
+  // Each a sample per pair.
+  Samples query_seconds;  // QuickBooks' part, left out of the sync's own time
+  Samples own_seconds;
+  Samples cpu_seconds;     // the processor time of what own time counts
+  Samples stream_seconds;  // one-parse reference: one streaming libxml2 parse in place, no tree
+  Samples post_seconds;    // both references: the same requests sent again
+  Samples one_parse_reference_seconds;
+  Samples one_parse_ratio;  // own time / one-parse reference of the same pair
+  double peak_bytes = 0;    // the highest of the sync's runs
+  // The ten-parse reference, run once after the first pair: libxml2 tree parses, one per converter pass.
+  double parse_seconds = 0;
   double reference_seconds = 0;
-  double one_parse_reference_seconds = 0;
   double reference_peak_bytes = 0;
-  int passes = 0;
+  int passes = 0;                    // 0: the ten-parse reference was not run
   std::map<std::string, long> sent;  // records sent, by the progress caption of their list
 };
 
@@ -54,9 +68,11 @@ struct Workspace {
   bool keep = false;  // leave companies, responses and request records behind
 };
 
-// A sync of a company of n records in every list, every list ticked, then its references. Incremental: the
-// company changed since the last sync in 1% of every list and in one customer with its jobs.
-SyncFigures MeasureSync(const Workspace& work, long n, bool incremental);
+// A sync of a company of n records in every list, every list ticked, alternated `pairs` times with its one-parse
+// reference, then the ten-parse reference once. Incremental: the company changed since the last sync in 1% of
+// every list and in one customer with its jobs.
+// tree_reference false leaves the ten-parse reference out (passes 0).
+SyncFigures MeasureSync(const Workspace& work, long n, bool incremental, int pairs, bool tree_reference = true);
 // Downloads of `time_records` time records, then of `expenses` expenses, into a company of company_n records a
 // list, each against its reference; the best of `repeat` runs of each side.
 DownloadFigures MeasureDownload(const Workspace& work, const std::string& mode, long records, long company_n,

@@ -6,6 +6,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "bench/processes.h"
 #include "platform/base/error.h"
 
 namespace kvbench {
@@ -13,17 +14,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Adds the time of its scope to a total, however the scope ends.
+// Adds the time of its scope to a total, however the scope ends, and the process's processor time to a second
+// total when given one.
 class Stopwatch {
  public:
-  explicit Stopwatch(double& total) : total_(total), start_(Clock::now()) {}
-  ~Stopwatch() { total_ += std::chrono::duration<double>(Clock::now() - start_).count(); }
+  explicit Stopwatch(double& total, double* cpu_total = nullptr)
+      : total_(total), cpu_total_(cpu_total), start_(Clock::now()), cpu_start_(cpu_total ? ProcessCpuSeconds() : 0) {}
+  ~Stopwatch() {
+    total_ += std::chrono::duration<double>(Clock::now() - start_).count();
+    if (cpu_total_ != nullptr) *cpu_total_ += ProcessCpuSeconds() - cpu_start_;
+  }
   Stopwatch(const Stopwatch&) = delete;
   Stopwatch& operator=(const Stopwatch&) = delete;
 
  private:
   double& total_;
+  double* cpu_total_;
   Clock::time_point start_;
+  double cpu_start_;
 };
 
 }  // namespace
@@ -33,7 +41,7 @@ class ProbeProcessor : public platform::qb::RequestProcessor {
   ProbeProcessor(ProbeFactory& probe, int index, std::unique_ptr<platform::qb::RequestProcessor> inner)
       : probe_(probe), index_(index), inner_(std::move(inner)) {}
   ~ProbeProcessor() override {
-    Stopwatch watch(probe_.qb_seconds);
+    Stopwatch watch(probe_.qb_seconds, &probe_.qb_cpu_seconds);
     probe_.Record(index_, "Release", {});
     inner_.reset();
   }
@@ -79,7 +87,7 @@ class ProbeProcessor : public platform::qb::RequestProcessor {
   template <class Body>
   void Call(const char* operation, std::vector<std::string> args, Body&& body) {
     probe_.Record(index_, operation, std::move(args));
-    Stopwatch watch(probe_.qb_seconds);
+    Stopwatch watch(probe_.qb_seconds, &probe_.qb_cpu_seconds);
     try {
       body();
     } catch (...) {
@@ -94,7 +102,7 @@ class ProbeProcessor : public platform::qb::RequestProcessor {
 };
 
 std::unique_ptr<platform::qb::RequestProcessor> ProbeFactory::CreateRequestProcessor() {
-  Stopwatch watch(qb_seconds);
+  Stopwatch watch(qb_seconds, &qb_cpu_seconds);
   const int index = next_processor_++;
   Record(index, "Create", {});
   return std::make_unique<ProbeProcessor>(*this, index, platform::qb::StandinClassFactory().CreateRequestProcessor());
@@ -110,7 +118,7 @@ void ProbeFactory::Record(int processor, std::string operation, std::vector<std:
 
 void ProbeFactory::SaveResponse(const std::string& response) {
   if (response_path_.empty()) return;
-  Stopwatch watch(excluded_seconds);
+  Stopwatch watch(excluded_seconds, &excluded_cpu_seconds);
   std::ofstream out(response_path_, std::ios::binary | std::ios::trunc);
   out.write(response.data(), static_cast<std::streamsize>(response.size()));
   if (!out) throw std::runtime_error("cannot write " + response_path_.string());

@@ -38,6 +38,10 @@ class ProbeFactory : public platform::qb::ClassFactory {
   double request_seconds = 0;
   // Seconds spent on the probe's own bookkeeping (writing responses), to be taken out of the control's time.
   double excluded_seconds = 0;
+  // The control's process's own processor time during each of those: receiving QuickBooks' answers counts on the
+  // process's clock but is QuickBooks' part, as is the probe's bookkeeping.
+  double qb_cpu_seconds = 0;
+  double excluded_cpu_seconds = 0;
   size_t requests = 0;
   size_t response_bytes = 0;
   size_t failed_calls = 0;

@@ -139,6 +139,10 @@ void Stream::SetEOS() {
   data_.resize(position_);
 }
 
+void Stream::Reserve(size_t bytes) {
+  data_.reserve(bytes);
+}
+
 void Stream::WriteText(std::string_view text) {
   RequireOpen("WriteText");
   RequireType(adTypeText, "WriteText");

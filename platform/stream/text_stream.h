@@ -54,6 +54,9 @@ class Stream {
   int64_t Size() const;
   // Cuts the stream at the current position.
   void SetEOS();
+  // Makes room for this many bytes in all, so that content of a size known beforehand is not grown by doubling
+  // (and never holds its old and its new block at once). Changes nothing the stream holds.
+  void Reserve(size_t bytes);
 
   // Text type only. Writes at the position (appending at the end, overwriting before it) and moves past what
   // was written.

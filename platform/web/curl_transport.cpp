@@ -64,7 +64,7 @@ class CurlChannel final : public Channel {
   }
 
   ~CurlChannel() override {
-    Cancel();
+    ReleaseTransfer();
     curl_multi_cleanup(multi);
   }
 
@@ -81,7 +81,12 @@ class CurlChannel final : public Channel {
   }
 
   void Cancel() override {
-    ReleaseTransfer();
+    // A transfer cut short takes its handle with it; a handle waiting between requests stays for the next.
+    if (in_flight) {
+      ReleaseTransfer();
+    } else {
+      ParkTransfer();
+    }
     pending_failure = false;
   }
 
@@ -97,8 +102,7 @@ class CurlChannel final : public Channel {
     }
     std::optional<Clock::time_point> due;
     if (timer_armed) due = timer_due;
-    if (easy != nullptr && transferring)
-      due = std::min(due.value_or(Clock::time_point::max()), last_moved + stall_limit);
+    if (in_flight && transferring) due = std::min(due.value_or(Clock::time_point::max()), last_moved + stall_limit);
     if (!due) return -1;
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
     return static_cast<int>(std::clamp<int64_t>(wait, 0, 1 << 30));
@@ -106,7 +110,7 @@ class CurlChannel final : public Channel {
 
   std::optional<TransferResult> Dispatch(std::span<const pollfd> fds) override {
     if (pending_failure) return Failure(pending_reason);
-    if (easy == nullptr) return std::nullopt;
+    if (!in_flight) return std::nullopt;
     int running = 0;
     for (const pollfd& fd : fds) {
       if (fd.revents == 0) continue;
@@ -124,7 +128,7 @@ class CurlChannel final : public Channel {
     while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
       if (message->msg == CURLMSG_DONE && message->easy_handle == easy) return Done(message->data.result);
     }
-    if (easy != nullptr && Stalled(Clock::now())) {
+    if (in_flight && Stalled(Clock::now())) {
       return Failure("Operation too slow: nothing was transferred for the last " + std::to_string(stall_limit.count()) +
                      " ms");
     }
@@ -197,7 +201,16 @@ class CurlChannel final : public Channel {
   // Starts the transfer of one request; the request of a followed redirect starts here too.
   void Launch(const std::string& url) {
     ForgetLastAnswer();
-    easy = curl_easy_init();
+    // The handle of the request before is taken again, with the buffers libcurl keeps in it (among them the upload
+    // buffer of a megabyte); every option a request sets is set anew below. A handle made for another certificate
+    // file is not.
+    const char* ca = std::getenv("KV_WEB_CA_FILE");
+    const std::string ca_file = ca != nullptr ? ca : "";
+    if (easy != nullptr && ca_file != easy_ca_file) ReleaseEasy();
+    if (easy == nullptr) {
+      easy = curl_easy_init();
+      easy_ca_file = ca_file;
+    }
     if (easy == nullptr) {
       pending_failure = true;
       pending_reason = "The web transfer could not be created";
@@ -207,7 +220,8 @@ class CurlChannel final : public Channel {
     SetLimits();
     SetMethod();
     SetHeaders();
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+    in_flight = curl_multi_add_handle(multi, easy) == CURLM_OK;
+    if (!in_flight) {
       ReleaseTransfer();
       pending_failure = true;
       pending_reason = "The web transfer could not be started";
@@ -239,9 +253,7 @@ class CurlChannel final : public Channel {
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (const char* ca = std::getenv("KV_WEB_CA_FILE"); ca != nullptr && *ca != '\0') {
-      curl_easy_setopt(easy, CURLOPT_CAINFO, ca);
-    }
+    if (!easy_ca_file.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, easy_ca_file.c_str());
   }
 
   // The time-outs and the answer's size limit, each of which tests may change through the environment.
@@ -272,6 +284,8 @@ class CurlChannel final : public Channel {
       // A statement body runs to megabytes: larger pieces mean fewer calls into the kernel, each of which wakes
       // the server.
       curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferBytes);
+      // What a GET before it on this handle asked for.
+      curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 0L);
     } else {
       curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
       // libcurl sends a request again by itself when a reused connection drops before the answer; a request
@@ -282,6 +296,10 @@ class CurlChannel final : public Channel {
 
   // The caller's header string as well-formed lines, and the cache headers its flags ask for.
   void SetHeaders() {
+    if (header_list != nullptr) {
+      curl_slist_free_all(header_list);
+      header_list = nullptr;
+    }
     for (const std::string& line : NormalizeHeaderLines(headers)) {
       header_list = curl_slist_append(header_list, line.c_str());
     }
@@ -300,12 +318,23 @@ class CurlChannel final : public Channel {
     post_body.shrink_to_fit();
   }
 
+  // After a transfer that ended: the handle leaves the multi handle, whose connection cache keeps the connection,
+  // and waits for the next request.
+  void ParkTransfer() {
+    if (in_flight) curl_multi_remove_handle(multi, easy);
+    in_flight = false;
+    post_body.clear();
+    post_body.shrink_to_fit();
+    pending_failure = false;
+  }
+
   void ReleaseEasy() {
     if (easy != nullptr) {
-      curl_multi_remove_handle(multi, easy);
+      if (in_flight) curl_multi_remove_handle(multi, easy);
       curl_easy_cleanup(easy);
       easy = nullptr;
     }
+    in_flight = false;
     if (header_list != nullptr) {
       curl_slist_free_all(header_list);
       header_list = nullptr;
@@ -335,7 +364,7 @@ class CurlChannel final : public Channel {
     ReleaseEasy();
     location = next;
     Launch(next);
-    return easy != nullptr || pending_failure;
+    return in_flight || pending_failure;
   }
 
   // True once no byte moved for the stall limit since the request went out.
@@ -406,12 +435,14 @@ class CurlChannel final : public Channel {
     received.clear();
     status_reason.clear();
     redirect_failure.clear();
-    Cancel();
+    ParkTransfer();
     return result;
   }
 
   CURLM* multi = nullptr;
   CURL* easy = nullptr;
+  std::string easy_ca_file;  // the certificate file the handle was made for; "" for the system's store
+  bool in_flight = false;    // the handle is in the multi handle, its transfer under way
   curl_slist* header_list = nullptr;
   std::string location;
   std::string post_body;

@@ -5,6 +5,7 @@
 #include <libxml/parserInternals.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <optional>
@@ -111,13 +112,22 @@ struct ElementIndex::Impl {
   // The parser keeps one copy of each name in its dictionary, so the answer for a name is found again by its
   // address instead of comparing it with every name wanted, for each of millions of elements.
   std::unordered_map<const xmlChar*, std::optional<size_t>> wantedByAddress;
+  // The last answers by address, in front of the map: a record's few dozen names come round again and again.
+  struct Recent {
+    const xmlChar* name = nullptr;
+    std::optional<size_t> wanted;
+  };
+  std::array<Recent, 64> recent{};
 
   std::optional<size_t> Wanted(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix) {
+    Recent& slot = recent[(reinterpret_cast<uintptr_t>(localname) >> 3) % recent.size()];
+    if (slot.name == localname && prefix == nullptr && ctxt == main) return slot.wanted;
     if (prefix != nullptr || ctxt != main || ctxt->dict == nullptr || !xmlDictOwns(ctxt->dict, localname)) {
       return WantedName(names, View(prefix), View(localname));
     }
     const auto [known, fresh] = wantedByAddress.try_emplace(localname);
     if (fresh) known->second = WantedName(names, {}, View(localname));
+    slot = {localname, known->second};
     return known->second;
   }
 
@@ -128,7 +138,8 @@ struct ElementIndex::Impl {
     if (positioned && ctxt != main) {
       // Inside an entity's replacement text: a record there has no place in the text.
       if (wanted) DropPositions();
-    } else if (positioned) {
+    } else if (positioned && (wanted || !rootSeen)) {
+      // Only a record's start and the root's are ever needed; the parser stands past the start tag.
       const size_t here = Position();
       const size_t start = here <= text.size() ? text.rfind('<', here) : std::string_view::npos;
       if (!rootSeen) {
@@ -197,9 +208,31 @@ void IgnoreComment(void*, const xmlChar*) {}
 void IgnoreInstruction(void*, const xmlChar*, const xmlChar*) {}
 void IgnoreReference(void*, const xmlChar*) {}
 
+// A parser over the text where it lies; the byte after the text must be a NUL, at which the parser stops.
+xmlParserCtxtPtr ReadInPlace(std::string_view text) {
+  xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+  if (ctxt == nullptr) return nullptr;
+  xmlParserInputBufferPtr buffer =
+      xmlParserInputBufferCreateStatic(text.data(), static_cast<int>(text.size()), XML_CHAR_ENCODING_NONE);
+  xmlParserInputPtr input = buffer ? xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE) : nullptr;
+  if (input == nullptr) {
+    if (buffer != nullptr) xmlFreeParserInputBuffer(buffer);
+    xmlFreeParserCtxt(ctxt);
+    return nullptr;
+  }
+  inputPush(ctxt, input);
+  return ctxt;
+}
+
 }  // namespace
 
 ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions)
+    : ElementIndex(text, std::move(names), keepPositions, false) {}
+
+ElementIndex::ElementIndex(const std::string& text, std::vector<std::string> names, bool keepPositions)
+    : ElementIndex(std::string_view(text), std::move(names), keepPositions, true) {}
+
+ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions, bool terminated)
     : impl_(std::make_shared<Impl>()) {
   EnsureLibxml();
   Impl& s = *impl_;
@@ -228,14 +261,22 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   if (wide) s.DropPositions();
   TextSource source{wide ? text : text.substr(0, text.find('\0'))};
   ErrorCapture capture;
-  xmlParserCtxtPtr ctxt =
-      xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
+  // A text with a NUL byte after it is read where it lies; any other is handed to the parser piece by piece.
+  const bool in_place = terminated && !wide;
+  xmlParserCtxtPtr ctxt = in_place ? ReadInPlace(source.text) : nullptr;
+  if (!in_place) {
+    ctxt =
+        xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
+  }
   if (ctxt == nullptr) {
     s.error = ErrorFrom(nullptr, text, kUnparsed);
     s.DropPositions();
     return;
   }
   xmlCtxtUseOptions(ctxt, LoadOptions());
+  // The whole text is there from the start: nothing to grow, and nothing to shrink, which the parser would get wrong
+  // for a text it reads in place (it steps back over what it dropped from the front, reading part of it again).
+  if (in_place) ctxt->progressive = 1;
   xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
   s.main = ctxt;
   ctxt->_private = &s;
@@ -255,6 +296,7 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   xmlFreeParserCtxt(ctxt);
   s.main = nullptr;
   s.wantedByAddress.clear();  // the addresses were the parser's
+  s.recent.fill({});
   s.open.clear();
   s.open.shrink_to_fit();
   if (!ok) {

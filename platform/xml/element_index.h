@@ -27,6 +27,9 @@ class ElementIndex {
   // Parses the text at once. The text must stay unchanged and alive while the index or a stream over it reads it.
   // Without positions the index only checks and counts.
   ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions = true);
+  // The same over a string, which the parse reads where it lies instead of in pieces: a string keeps a NUL byte
+  // after its text.
+  ElementIndex(const std::string& text, std::vector<std::string> names, bool keepPositions = true);
 
   // True when the text is well-formed; otherwise parseError() says why, as a load of the text would, and every
   // count is 0.
@@ -77,6 +80,9 @@ class ElementIndex {
   struct Impl;  // the parse's handlers reach it; defined in the source alone
 
  private:
+  // terminated: the byte after the text is a NUL.
+  ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions, bool terminated);
+
   std::shared_ptr<Impl> impl_;
 };
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/xml/dom.h"
+#include "platform/xml/record_view.h"
 #include "platform/xml/schema_cache.h"
 
 namespace platform::xml {
@@ -176,6 +177,10 @@ struct RecordParser {
   int options = 0;
   xmlParserCtxtPtr ctxt = nullptr;
   std::string scratch;
+  // Scan buffers of views gone, kept with their capacity for the records after them.
+  std::vector<std::vector<ScannedChild>> spare;
+  std::vector<ScannedChild> TakeBuffer();
+  void GiveBack(std::vector<ScannedChild>& buffer);
 
   RecordParser() = default;
   ~RecordParser();

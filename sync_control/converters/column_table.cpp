@@ -8,33 +8,47 @@
 namespace brintavel {
 namespace {
 
-// The literal of a column whose source is present; throws a kv::Error when it cannot be formed.
-std::string FormValue(const Column& column, const std::optional<std::string>& child, const ColumnContext& context) {
+// Appends the literal of a column whose source is present; throws a kv::Error when it cannot be formed.
+void FormValue(const Column& column, const std::optional<std::string_view>& child, const ColumnContext& context,
+               std::string& out) {
   switch (column.kind) {
     case ColumnKind::Key:
-      return KeyLiteral(context.position);
+      AppendKeyLiteral(out, context.position);
+      return;
     case ColumnKind::Literal:
-      return std::string(column.source);
+      out += column.source;
+      return;
     case ColumnKind::ChildText:
-      return TextLiteral(*child, column.width);
+      AppendTextLiteral(out, *child, column.width);
+      return;
     case ColumnKind::ChildNumber:
       if (!IsPlainDecimal(*child)) throw kv::TypeMismatch();
-      return *child;
+      out += *child;
+      return;
     case ColumnKind::ChildDate:
-      return FormattedDateLiteral(kv::ParseDateTime(*child));
+      out += FormattedDateLiteral(kv::ParseDateTime(*child));
+      return;
     case ColumnKind::ActiveFlag:
-      return ActiveFlagLiteral(child);
+      out += child && IsActiveText(*child) ? "-1" : "0";
+      return;
     case ColumnKind::CreatedFormatted:
-      return FormattedDateLiteral(context.record.TimeCreated());
+      out += FormattedDateLiteral(context.record.TimeCreated());
+      return;
     case ColumnKind::ModifiedFormatted:
-      return FormattedDateLiteral(context.record.TimeModified());
+      out += FormattedDateLiteral(context.record.TimeModified());
+      return;
     case ColumnKind::ModifiedGeneral:
-      return GeneralDateLiteral(context.record.TimeModified(), column.width);
+      AppendTextLiteral(out, kv::GeneralDateText(context.record.TimeModified()), column.width);
+      return;
     case ColumnKind::UserName:
-      return TextLiteral(context.user, column.width);
-    case ColumnKind::Custom:
+      AppendTextLiteral(out, context.user, column.width);
+      return;
+    case ColumnKind::Custom: {
       if (column.custom == nullptr) throw kv::Error(kv::kErrObjectRequired, "Object required");
-      return column.custom(child, context);
+      const std::optional<std::string> text = child ? std::optional<std::string>(*child) : std::nullopt;
+      out += column.custom(text, context);
+      return;
+    }
   }
   throw kv::TypeMismatch();
 }
@@ -46,36 +60,40 @@ bool ReadsChild(ColumnKind kind) {
 
 }  // namespace
 
-ColumnValue EvaluateColumn(const Column& column, const ColumnContext& context) {
-  std::optional<std::string> child;
-  if (ReadsChild(column.kind) && !column.source.empty()) child = context.children.Child(column.source);
+bool AppendColumnLiteral(const Column& column, const ColumnContext& context, std::string& out) {
+  std::optional<std::string_view> child;
+  if (ReadsChild(column.kind) && !column.source.empty()) child = context.children.ChildView(column.source);
   if (child && column.keep_in != 0) context.record.SetText(column.keep_in, *child);
 
-  ColumnValue out;
+  const size_t start = out.size();
   // A custom value and the active flag decide for themselves what a missing child means.
   const bool missing =
       !child && ReadsChild(column.kind) && column.kind != ColumnKind::ActiveFlag && column.kind != ColumnKind::Custom;
   if (missing) {
-    out.literal = std::string(column.missing);
+    out += column.missing;
   } else {
     try {
-      out.literal = FormValue(column, child, context);
+      FormValue(column, child, context, out);
     } catch (const kv::Error&) {
-      out.literal = std::string(child ? column.unformed.value_or(column.missing) : column.missing);
+      out.resize(start);
+      out += child ? column.unformed.value_or(column.missing) : column.missing;
     }
   }
   switch (column.in_set) {
     case InSet::No:
-      out.in_set = false;
-      break;
+      return false;
     case InSet::Yes:
-      out.in_set = true;
-      break;
+      return true;
     case InSet::WhenValueIs:
-      out.in_set = out.literal == column.set_when;
-      break;
+      return std::string_view(out).substr(start) == column.set_when;
   }
-  return out;
+  return false;
+}
+
+ColumnValue EvaluateColumn(const Column& column, const ColumnContext& context) {
+  ColumnValue value;
+  value.in_set = AppendColumnLiteral(column, context, value.literal);
+  return value;
 }
 
 }  // namespace brintavel

@@ -19,7 +19,16 @@ namespace brintavel {
 class RecordChildren {
  public:
   virtual ~RecordChildren() = default;
-  virtual std::optional<std::string> Child(std::string_view path) const = 0;
+  // The text as a view, valid while the record is being read.
+  virtual std::optional<std::string_view> ChildView(std::string_view path) const = 0;
+  // Whether the path selects anything, its text unread.
+  virtual bool HasChild(std::string_view path) const { return ChildView(path).has_value(); }
+  // The text as a string of its own.
+  std::optional<std::string> Child(std::string_view path) const {
+    const std::optional<std::string_view> text = ChildView(path);
+    if (!text) return std::nullopt;
+    return std::string(*text);
+  }
 };
 
 // Everything a column value may depend on.
@@ -71,6 +80,9 @@ struct ColumnValue {
 
 // Forms one column's literal for a record and tells whether it enters the SET list.
 ColumnValue EvaluateColumn(const Column& column, const ColumnContext& context);
+// The same literal appended to `out` (a statement's value list in the making); returns whether it enters the SET
+// list.
+bool AppendColumnLiteral(const Column& column, const ColumnContext& context, std::string& out);
 
 // Shorthands for the column tables.
 constexpr Column KeyColumn(std::string_view name) {

@@ -25,8 +25,10 @@ constexpr int kItemSalesTaxNameMember = 42;
 // each when present.
 void KeepReference(const ColumnContext& context, std::string_view ref, int list_id_member, int name_member) {
   const std::string prefix(ref);
-  if (const auto list_id = context.children.Child(prefix + "/ListID")) context.record.SetText(list_id_member, *list_id);
-  if (const auto name = context.children.Child(prefix + "/FullName")) context.record.SetText(name_member, *name);
+  if (const auto list_id = context.children.ChildView(prefix + "/ListID")) {
+    context.record.SetText(list_id_member, *list_id);
+  }
+  if (const auto name = context.children.ChildView(prefix + "/FullName")) context.record.SetText(name_member, *name);
 }
 
 std::string TaxId(const std::optional<std::string>& name, const ColumnContext& context) {
@@ -154,8 +156,8 @@ constexpr Column kCustomerColumns[] = {
 static_assert(std::size(kCustomerColumns) == 75);
 
 void KeepNames(const RecordChildren& children, RecordRow& record) {
-  if (const auto full_name = children.Child("FullName")) record.SetText(kFullNameMember, *full_name);
-  if (const auto alt_contact = children.Child("AltContact")) record.SetText(kAltContactMember, *alt_contact);
+  if (const auto full_name = children.ChildView("FullName")) record.SetText(kFullNameMember, *full_name);
+  if (const auto alt_contact = children.ChildView("AltContact")) record.SetText(kAltContactMember, *alt_contact);
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ std::optional<std::string> WholeNumberText(std::string_view text) {
 }
 
 int32_t CustomerSubLevel(const RecordChildren& children) {
-  const std::optional<std::string> text = children.Child("Sublevel");
+  const std::optional<std::string_view> text = children.ChildView("Sublevel");
   if (!text) return 0;
   return WholeNumber(*text).value_or(0);
 }

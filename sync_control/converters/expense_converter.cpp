@@ -35,8 +35,8 @@ class ExpenseLine {
     line.Add(kind.name).Add(item_ ? "Item" : "Expense");
     line.AddChild(children_, "CustomerRef/ListID").AddChild(children_, "ClassRef/ListID");
     // Versions before 2.0 do not send the status; "9" tells the service it is not known.
-    std::optional<std::string> billable;
-    if (billable_status_known) billable = children_.Child("BillableStatus");
+    std::optional<std::string_view> billable;
+    if (billable_status_known) billable = children_.ChildView("BillableStatus");
     line.Add(billable.value_or("9"));
     line.Add(Number("Amount", !item_));
     if (item_) {
@@ -59,7 +59,7 @@ class ExpenseLine {
   // A number written back in the standard form; a missing one, or one that does not read as a number, gives the
   // same "0.00", so that the line keeps all its fields.
   std::string Number(std::string_view child, bool negative_drops_line) {
-    const std::optional<std::string> text = children_.Child(child);
+    const std::optional<std::string_view> text = children_.ChildView(child);
     if (!text) return "0.00";
     try {
       const double value = ParseQBNumber(*text);
@@ -77,8 +77,8 @@ class ExpenseLine {
 
 void FillExpenseRecord(const RecordChildren& children, RecordRow& record) {
   FillTimesAndActive(children, record, 0);
-  if (auto text = children.Child("TxnID")) record.SetText(1, *text);
-  if (auto text = children.Child("EditSequence")) record.SetText(kExpenseEditSequence, *text);
+  if (auto text = children.ChildView("TxnID")) record.SetText(1, *text);
+  if (auto text = children.ChildView("EditSequence")) record.SetText(kExpenseEditSequence, *text);
 }
 
 }  // namespace
@@ -131,7 +131,7 @@ void GetExpensesFromQB(BrintavelCtl& ctl, int16_t pass) {
 
       ++m.varExpenseCount;
       ShowCountCaption(ctl, "Getting Expenses from QB (", m.varExpenseCount);
-      ctl.sStatement = ctl.sValueList + "\r\n";
+      ctl.sStatement.assign(ctl.sValueList).append("\r\n");
       if (!uploader.Write(ctl.sStatement)) return;
       ++number;
     }

@@ -173,16 +173,16 @@ constexpr ItemTable kPayrollItemColumns = {{
 }};
 
 // A present rate text that the number conversion cannot read leaves the rate where it was.
-void ReadRate(const std::optional<std::string>& text, RecordRow& record) {
+void ReadRate(const std::optional<std::string_view>& text, RecordRow& record) {
   if (!text) return;
   double value = 0;
   if (kv::TryParseNumber(kv::TrimBlanks(*text), value)) record.Double(kItemRate) = value;
 }
 
 // A description of blanks only says nothing; the item's full name stands in for it.
-std::string DescriptionOr(const std::optional<std::string>& text, const RecordRow& record) {
+std::string_view DescriptionOr(const std::optional<std::string_view>& text, const RecordRow& record) {
   if (text && !kv::TrimBlanks(*text).empty()) return *text;
-  return std::string(record.Text(kItemFullName));
+  return record.Text(kItemFullName);
 }
 
 }  // namespace
@@ -201,30 +201,33 @@ std::span<const Column> PayrollItemColumns() {
 }
 
 void ReadSalesItemFields(const BrintavelCtl& ctl, const RecordChildren& children, RecordRow& record) {
-  if (const auto full_name = children.Child("FullName")) record.SetText(kItemFullName, *full_name);
+  if (const auto full_name = children.ChildView("FullName")) record.SetText(kItemFullName, *full_name);
 
-  if (children.Child("SalesOrPurchase")) {
-    record.SetText(kItemDescription, DescriptionOr(children.Child("SalesOrPurchase/Desc"), record));
+  if (children.HasChild("SalesOrPurchase")) {
+    // The description is kept apart first: the full name it may fall back to is a text of the same row.
+    const std::string description(DescriptionOr(children.ChildView("SalesOrPurchase/Desc"), record));
+    record.SetText(kItemDescription, description);
     // A price wins over a percentage; with neither the rate stays 0.
-    if (auto price = children.Child("SalesOrPurchase/Price")) {
+    if (auto price = children.ChildView("SalesOrPurchase/Price")) {
       ReadRate(price, record);
     } else {
-      ReadRate(children.Child("SalesOrPurchase/PricePercent"), record);
+      ReadRate(children.ChildView("SalesOrPurchase/PricePercent"), record);
     }
-    if (const auto account = children.Child("SalesOrPurchase/AccountRef/FullName")) {
+    if (const auto account = children.ChildView("SalesOrPurchase/AccountRef/FullName")) {
       record.SetText(kItemAccount, *account);
     }
-  } else if (children.Child("SalesAndPurchase")) {
-    record.SetText(kItemDescription, DescriptionOr(children.Child("SalesAndPurchase/SalesDesc"), record));
-    ReadRate(children.Child("SalesAndPurchase/SalesPrice"), record);
-    if (const auto account = children.Child("SalesAndPurchase/IncomeAccountRef/FullName")) {
+  } else if (children.HasChild("SalesAndPurchase")) {
+    const std::string description(DescriptionOr(children.ChildView("SalesAndPurchase/SalesDesc"), record));
+    record.SetText(kItemDescription, description);
+    ReadRate(children.ChildView("SalesAndPurchase/SalesPrice"), record);
+    if (const auto account = children.ChildView("SalesAndPurchase/IncomeAccountRef/FullName")) {
       record.SetText(kItemAccount, *account);
     }
   }
 
   // A tax-code reference without a name cannot be looked up: the field keeps its fresh empty text, which is not
   // taxable either.
-  if (!children.Child("SalesTaxCodeRef")) {
+  if (!children.HasChild("SalesTaxCodeRef")) {
     record.SetText(kItemTaxable, "False");
   } else if (const auto code = children.Child("SalesTaxCodeRef/FullName")) {
     try {
@@ -235,7 +238,7 @@ void ReadSalesItemFields(const BrintavelCtl& ctl, const RecordChildren& children
 }
 
 bool IsTimeWageType(const RecordChildren& children) {
-  const auto wage_type = children.Child("WageType");
+  const auto wage_type = children.ChildView("WageType");
   if (!wage_type) return true;
   const std::string head = kv::ToUpperAscii(kv::LeftChars(*wage_type, 6));
   return head == "SALARY" || head == "HOURLY";

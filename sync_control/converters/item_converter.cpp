@@ -65,6 +65,7 @@ bool ConvertKind(BrintavelCtl& ctl, const platform::xml::ElementIndex& response,
   StatementBuilder builder = ControlStatementBuilder(ctl);
   StatementUploader uploader(ctl, std::string(kItemLetter), &BrintavelCtl::lngFailedItemCnt);
   uploader.upload_full_batches = !kind.payroll;
+  uploader.statements_expected = n;
   for (size_t i = 0; i < n; ++i) {
     builder.Clear();
     ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
@@ -75,7 +76,7 @@ bool ConvertKind(BrintavelCtl& ctl, const platform::xml::ElementIndex& response,
     if (kind.payroll && !IsTimeWageType(children)) continue;
     // An item without a ListID cannot be matched on the service: its UPDATE would compare with the empty id and
     // overwrite every row that has none. It is skipped like one the filters leave out, and takes no TaskID.
-    const std::optional<std::string> list_id = children.Child("ListID");
+    const std::optional<std::string_view> list_id = children.ChildView("ListID");
     if (!list_id || list_id->empty()) continue;
 
     if (kind.sales_item) ReadSalesItemFields(ctl, children, record);

@@ -160,18 +160,18 @@ void AppendJobColumns(StatementBuilder& builder, const ColumnContext& context) {
   for (const Column& column : kJobColumns) {
     ColumnValue value = EvaluateColumn(column, context);
     if (column.name == kBeginDateColumn) value.in_set = HasStartDate(context.children.Child(column.source));
-    builder.AppendColumn(column.name, std::move(value.literal), value.in_set);
+    builder.AppendColumn(column.name, value.literal, value.in_set);
   }
 }
 
 // The parent's ListID is what ParentRef/ListID holds, up to its first blank.
 std::string ParentListId(const RecordChildren& children) {
-  const std::string list_id = children.Child("ParentRef/ListID").value_or("");
-  return list_id.substr(0, list_id.find(' '));
+  const std::string_view list_id = children.ChildView("ParentRef/ListID").value_or("");
+  return std::string(list_id.substr(0, list_id.find(' ')));
 }
 
 void KeepJobStatus(const RecordChildren& children, RecordRow& record) {
-  if (const auto status = children.Child("JobStatus")) record.SetText(kJobStatusMember, *status);
+  if (const auto status = children.ChildView("JobStatus")) record.SetText(kJobStatusMember, *status);
 }
 
 }  // namespace

@@ -102,7 +102,8 @@ class ElementChildren : public RecordChildren {
  public:
   explicit ElementChildren(platform::xml::Node element) : record_(std::move(element)) {}
   explicit ElementChildren(platform::xml::RecordView record) : record_(std::move(record)) {}
-  std::optional<std::string> Child(std::string_view path) const override;
+  std::optional<std::string_view> ChildView(std::string_view path) const override;
+  bool HasChild(std::string_view path) const override;
 
  private:
   platform::xml::RecordView record_;
@@ -140,6 +141,9 @@ class StatementUploader {
   std::function<void()> after_upload;
   // False for a kind whose statements all go in the one upload at its end.
   bool upload_full_batches = true;
+  // For such a kind: how many statements it may write at most, so that the one body is made room for once, after
+  // its first statement, instead of growing by doubling (0: not known).
+  size_t statements_expected = 0;
 
   bool Write(const std::string& statement);
   // The remainder outside debug mode; nothing in debug mode or when nothing waits.
@@ -153,6 +157,7 @@ class StatementUploader {
   BrintavelCtl& ctl_;
   std::string letter_;
   int32_t BrintavelCtl::*failure_counter_;
+  size_t last_batch_bytes_ = 0;  // the size of the batch sent last, which the next one is made room for
 };
 
 // The end of a list that ran to its end: the status report when nothing failed and something was sent, then the

@@ -25,13 +25,23 @@ std::string PipeField(std::string_view text) {
 
 PipeLine& PipeLine::Add(std::string_view field) {
   if (fields_ > 0) line_ += '|';
-  line_ += PipeField(field);
+  // The field goes straight into the line and is mended there.
+  const size_t start = line_.size();
+  line_ += field;
+  for (size_t i = start; i < line_.size(); ++i) {
+    char& c = line_[i];
+    if (c == '|') {
+      c = '/';
+    } else if (c == '\r' || c == '\n') {
+      c = ' ';
+    }
+  }
   ++fields_;
   return *this;
 }
 
 PipeLine& PipeLine::AddChild(const RecordChildren& children, std::string_view path) {
-  return Add(children.Child(path).value_or(std::string()));
+  return Add(children.ChildView(path).value_or(std::string_view()));
 }
 
 bool AnswerFlagsUnsyncedLines(std::string_view answer) {

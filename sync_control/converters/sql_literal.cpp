@@ -16,24 +16,37 @@ bool IsDigit(char c) {
 }  // namespace
 
 std::string_view CutToWidth(std::string_view text, size_t width) {
-  return width == kNoWidth ? text : kv::LeftChars(text, width);
+  // A text of no more bytes than the width has no more characters either: nothing to count.
+  if (width == kNoWidth || text.size() <= width) return text;
+  return kv::LeftChars(text, width);
 }
 
 std::string KeyLiteral(int64_t position) {
-  return std::to_string(kKeyBase + position);
+  std::string literal;
+  AppendKeyLiteral(literal, position);
+  return literal;
+}
+
+void AppendKeyLiteral(std::string& out, int64_t position) {
+  char digits[24];
+  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, kKeyBase + position);
+  out.append(digits, static_cast<size_t>(end - digits));
 }
 
 std::string TextLiteral(std::string_view text, size_t width) {
-  text = CutToWidth(text, width);
   std::string literal;
-  literal.reserve(text.size() + 2);
-  literal += '\'';
+  AppendTextLiteral(literal, text, width);
+  return literal;
+}
+
+void AppendTextLiteral(std::string& out, std::string_view text, size_t width) {
+  text = CutToWidth(text, width);
+  out += '\'';
   for (size_t apostrophe; (apostrophe = text.find('\'')) != std::string_view::npos;) {
-    literal.append(text.substr(0, apostrophe + 1)).append(1, '\'');
+    out.append(text.substr(0, apostrophe + 1)).append(1, '\'');
     text.remove_prefix(apostrophe + 1);
   }
-  literal.append(text).append(1, '\'');
-  return literal;
+  out.append(text).append(1, '\'');
 }
 
 bool IsActiveText(std::string_view is_active) {

@@ -29,8 +29,11 @@ std::string_view CutToWidth(std::string_view text, size_t width);
 
 // 9000000 + position, unquoted.
 std::string KeyLiteral(int64_t position);
+void AppendKeyLiteral(std::string& out, int64_t position);
 // The text cut to the width, apostrophes doubled, between apostrophes.
 std::string TextLiteral(std::string_view text, size_t width);
+// The same literal appended to a statement in the making.
+void AppendTextLiteral(std::string& out, std::string_view text, size_t width);
 // The active flag: -1 when IsActive is exactly "1" or "true", 0 for any other text and when it is missing.
 std::string ActiveFlagLiteral(const std::optional<std::string>& is_active);
 bool IsActiveText(std::string_view is_active);

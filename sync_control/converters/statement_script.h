@@ -2,6 +2,7 @@
 
 // The statement of one record (update when the service has it, else insert), built from its column literals.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -29,11 +30,19 @@ class StatementBuilder {
         value_list_(value_list) {}
 
   // Empties the statement, the INSERT, the SET list and both INSERT lists; the column pieces are overwritten by
-  // each column.
+  // each column. A column list that comes out as it was for the record before is kept rather than written again.
   void Clear();
   // Appends a column to the column and value lists, and to the SET list as "name=value" when it goes there.
-  void AppendColumn(std::string_view name, std::string value, bool in_set);
-  bool HasColumns() const { return !column_list_.empty() && !value_list_.empty(); }
+  void AppendColumn(std::string_view name, std::string_view value, bool in_set);
+  // The same in two steps, the value written in place: BeginColumn gives the value list to append the value to,
+  // EndColumn files what was appended. The column name and value pieces then follow at Finish (or at the next
+  // AppendColumn), read back out of the lists rather than copied for every column.
+  std::string& BeginColumn(std::string_view name);
+  void EndColumn(bool in_set);
+  std::string_view PendingValue() const { return std::string_view(value_list_).substr(value_start_); }
+  bool HasColumns() const { return column_end_ > 0 && !value_list_.empty(); }
+  // A buffer for the record's ListID literal, kept from record to record.
+  std::string& ListIdScratch() { return list_id_; }
 
   // Turns the lists into the statement: for an active record
   //   IF head 'id') <= 0 CRLF TAB INSERT CRLF Else CRLF TAB UPDATE CRLF
@@ -49,6 +58,12 @@ class StatementBuilder {
   std::string& column_value_;
   std::string& column_list_;
   std::string& value_list_;
+  size_t column_end_ = 0;  // the end of this record's column list so far in column_list_
+  size_t name_start_ = 0;  // the last column's name in column_list_, up to column_end_
+  size_t value_start_ = 0;
+  size_t value_end_ = 0;  // the last column's value in value_list_, from value_start_
+  void UpdateColumnPieces();
+  std::string list_id_;
 };
 
 // The pieces as plain strings, for code that owns them itself.

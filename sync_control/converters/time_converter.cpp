@@ -59,27 +59,27 @@ bool ReadDecimal(std::string_view text, size_t& pos, Exact& out) {
 // field at the fresh value.
 void FillTimeRecord(const RecordChildren& children, RecordRow& record) {
   FillTimesAndActive(children, record, 0);
-  if (auto text = children.Child("TxnID")) record.SetText(1, *text);
-  if (auto text = children.Child("EditSequence")) record.SetText(kTimeEditSequence, *text);
-  if (auto text = children.Child("TxnDate")) {
+  if (auto text = children.ChildView("TxnID")) record.SetText(1, *text);
+  if (auto text = children.ChildView("EditSequence")) record.SetText(kTimeEditSequence, *text);
+  if (auto text = children.ChildView("TxnDate")) {
     try {
       record.Date(kTimeTxnDate) = ParseQBDate(*text);
     } catch (const kv::Error&) {
     }
   }
   // The entity's name goes only with its id, so the service never gets a name it cannot match.
-  if (auto id = children.Child("EntityRef/ListID")) {
+  if (auto id = children.ChildView("EntityRef/ListID")) {
     record.SetText(kTimeEntityId, *id);
-    record.SetText(kTimeEntityName, children.Child("EntityRef/FullName").value_or(std::string()));
+    record.SetText(kTimeEntityName, children.ChildView("EntityRef/FullName").value_or(std::string_view()));
   }
-  if (auto id = children.Child("CustomerRef/ListID")) record.SetText(7, *id);
-  if (auto id = children.Child("ItemServiceRef/ListID")) record.SetText(8, *id);
-  if (auto text = children.Child("Duration")) record.Double(kTimeHours) = DurationToHours(*text);
-  if (auto id = children.Child("ClassRef/ListID")) record.SetText(10, *id);
-  if (auto id = children.Child("PayrollItemWageRef/ListID")) record.SetText(11, *id);
-  if (auto text = children.Child("Notes")) record.SetText(12, *text);
+  if (auto id = children.ChildView("CustomerRef/ListID")) record.SetText(7, *id);
+  if (auto id = children.ChildView("ItemServiceRef/ListID")) record.SetText(8, *id);
+  if (auto text = children.ChildView("Duration")) record.Double(kTimeHours) = DurationToHours(*text);
+  if (auto id = children.ChildView("ClassRef/ListID")) record.SetText(10, *id);
+  if (auto id = children.ChildView("PayrollItemWageRef/ListID")) record.SetText(11, *id);
+  if (auto text = children.ChildView("Notes")) record.SetText(12, *text);
   for (const auto& [name, member] : {std::pair{"IsBillable", kTimeBillable}, std::pair{"IsBilled", kTimeBilled}}) {
-    if (auto text = children.Child(name)) {
+    if (auto text = children.ChildView(name)) {
       try {
         record.Flag(member) = ParseQBBoolean(*text);
       } catch (const kv::Error&) {
@@ -180,7 +180,7 @@ void GetTimeFromQB(BrintavelCtl& ctl) {
     BuildTimeLine(record, line);
     ++m.varTimeCount;
     ShowCountCaption(ctl, "Getting Time Info from QB (", m.varTimeCount);
-    ctl.sStatement = ctl.sValueList + "\r\n";
+    ctl.sStatement.assign(ctl.sValueList).append("\r\n");
     if (!uploader.Write(ctl.sStatement)) return;
   }
   if (!uploader.Flush()) return;

@@ -94,6 +94,19 @@ TEST(BenchParse, WellFormedOnly) {
   EXPECT_FALSE(platform::xml::ParseTreeOnce("<QBXML><a>1</QBXML>"));
   EXPECT_FALSE(platform::xml::ParseTreeOnce(""));
   EXPECT_TRUE(platform::xml::ParseStreamOnce("<QBXML><a>1</a></QBXML>"));
+  // Read in place, the text's last byte is still the end: an unclosed root stays unclosed.
+  const std::string whole = "<QBXML><a>1</a></QBXML>";
+  EXPECT_FALSE(platform::xml::ParseStreamOnce(whole.substr(0, whole.size() - 1)));
+  EXPECT_TRUE(platform::xml::ParseStreamOnce("<?xml version=\"1.0\"?>\n<QBXML><a>&amp;</a></QBXML>"));
+  // Texts of many records, whatever the length of their last element: a parser that reads part of the text twice
+  // on its way to the end finds tags that do not match.
+  for (size_t tail = 0; tail < 700; tail += 25) {
+    std::string text = "<QBXML>";
+    for (int i = 0; i < 200; ++i) text += "<Ret><ListID>" + std::to_string(i) + "</ListID></Ret>\n";
+    text += "<Last>" + std::string(tail, 'x') + "</Last></QBXML>\n";
+    EXPECT_TRUE(platform::xml::ParseStreamOnce(text)) << "tail of " << tail;
+    EXPECT_FALSE(platform::xml::ParseStreamOnce(text.substr(0, text.size() - 3))) << "tail of " << tail;
+  }
   EXPECT_FALSE(platform::xml::ParseStreamOnce("<QBXML><a>1</QBXML>"));
   EXPECT_FALSE(platform::xml::ParseStreamOnce(""));
 }
@@ -121,6 +134,25 @@ TEST(BenchPendingData, RecordsNameWhatTheCompanyHolds) {
   EXPECT_NE(exp[5].find("|Part 000002|"), std::string::npos) << exp[5];
 }
 
+// Samples of one value per pair, in the order the pairs ran.
+Samples Of(std::initializer_list<double> values) {
+  Samples samples;
+  for (double v : values) samples.Add(v);
+  return samples;
+}
+
+TEST(BenchSamples, MedianAndSpread) {
+  // Odd count: the middle one, whatever the order of the runs; even: the mean of the middle two.
+  const Samples odd = Of({3.0, 1.0, 2.5});
+  EXPECT_DOUBLE_EQ(odd.Median(), 2.5);
+  EXPECT_DOUBLE_EQ(odd.Low(), 1.0);
+  EXPECT_DOUBLE_EQ(odd.High(), 3.0);
+  EXPECT_DOUBLE_EQ(Of({4.0, 1.0, 2.0, 10.0}).Median(), 3.0);
+  // One outlier run moves the median no further than the next sample.
+  EXPECT_DOUBLE_EQ(Of({1.0, 1.2, 1.1, 9.0, 1.15}).Median(), 1.15);
+  EXPECT_DOUBLE_EQ(Samples().Median(), 0);
+}
+
 Results SampleResults() {
   Results r;
   r.machine.cpus = 4;
@@ -128,16 +160,21 @@ Results SampleResults() {
   r.machine.memory_gib = 8;
   SyncFigures small;
   small.n = 5000;
+  small.pairs = 3;
   small.passes = 10;
   small.response_bytes = 10 * 1024 * 1024;
-  small.own_seconds = 1.0;
+  small.own_seconds = Of({1.0, 1.1, 0.9});
+  small.one_parse_reference_seconds = Of({0.8, 0.8, 0.8});
+  small.one_parse_ratio = Of({1.25, 1.375, 1.125});
   small.reference_seconds = 1.0;
   small.peak_bytes = 50 * 1024 * 1024;
   SyncFigures large = small;
   large.n = 50000;
-  large.own_seconds = 16.0;  // 1.6 times its reference, and 16 times the smaller run
+  large.own_seconds = Of({10.6, 10.0, 16.0});  // 10.6 times the smaller run's median
+  large.one_parse_reference_seconds = Of({6.0, 6.0, 8.0});
+  large.one_parse_ratio = Of({1.77, 1.67, 2.0});  // the median misses 1.5
   large.reference_seconds = 10.0;
-  large.peak_bytes = 90.0 * 1024 * 1024;  // over 1.3 x 10 MiB + 64 MiB
+  large.peak_bytes = 80.0 * 1024 * 1024;  // over 1.1 x 10 MiB + 64 MiB = 75 MiB
   r.syncs = {small, large};
   DownloadFigures time;
   time.mode = "time";
@@ -167,12 +204,19 @@ TEST(BenchReport, VerdictsFollowTheTargets) {
   const std::string text = Squeezed(TextReport(r));
   EXPECT_NE(text.find("4 CPUs (Test CPU), 8.0 GiB"), std::string::npos) << text;
   EXPECT_NE(text.find("N=50,000"), std::string::npos) << text;
-  // The small sync meets everything, the large one misses its ratio and its memory.
-  EXPECT_NE(text.find("own time / reference 1.00 1.60 <= 1.5\n verdict met MISSED\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("peak memory (MiB) 50 90\n1.3 x response + 64 MiB (MiB) 77 77 >= peak\n verdict met MISSED\n"),
+  // Medians with the lowest and highest pair beside them.
+  EXPECT_NE(text.find("alternated pairs 3 3\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("sync's own time (s) 1.00 (0.90-1.10) 10.60 (10.00-16.00)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("own time / one-parse reference 1.25 (1.12-1.38) 1.77 (1.67-2.00) <= 1.5, incr. 1.2\n"
+                      " verdict met MISSED\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("own time N=50,000 / N=5,000: 16.00 (target <= 11.0: MISSED)"), std::string::npos) << text;
+  EXPECT_NE(text.find("own time / ten-parse reference 1.00 1.06 <= 1.5\n verdict met met\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("peak memory (MiB) 50 80\n1.1 x response + 64 MiB (MiB) 75 75 >= peak\n verdict met MISSED\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("own time N=50,000 / N=5,000: 10.60 (target <= 10.5: MISSED)"), std::string::npos) << text;
   // A download that did not post everything shows no figures and says why; the total is left out.
   EXPECT_NE(text.find("time records 2,000 1.20 1.00 1.20 <= 1.3 met\n"), std::string::npos) << text;
   EXPECT_NE(text.find("download of expenses does not count: the download posted 3 of 500 records"), std::string::npos)
@@ -182,50 +226,55 @@ TEST(BenchReport, VerdictsFollowTheTargets) {
   EXPECT_FALSE(AllRan(r));
 
   const std::string values = KeyValues(r);
-  EXPECT_NE(values.find("sync.50000.ratio=1.6\n"), std::string::npos) << values;
+  EXPECT_NE(values.find("sync.50000.ratio=1.06\n"), std::string::npos) << values;
+  EXPECT_NE(values.find("sync.50000.one_parse_ratio=1.77\nsync.50000.one_parse_ratio.low=1.67\n"
+                        "sync.50000.one_parse_ratio.high=2\n"),
+            std::string::npos)
+      << values;
   EXPECT_NE(values.find("download.expenses.ok=0\n"), std::string::npos) << values;
   EXPECT_EQ(MarkdownSection(r).rfind("## Performance\n\n", 0), 0u);
 }
 
-TEST(BenchReport, OneParseReferenceAndIncrementalSyncsHaveTheirOwnVerdicts) {
+TEST(BenchReport, IncrementalSyncsHaveTheirOwnTarget) {
   Results r;
   SyncFigures full;
   full.n = 50000;
+  full.pairs = 1;
   full.passes = 10;
   full.response_bytes = 100 * 1024 * 1024;
-  full.own_seconds = 30.0;
+  full.own_seconds = Of({30.0});
   full.reference_seconds = 60.0;
-  full.one_parse_reference_seconds = 14.0;  // 30 / 14 = 2.14: over 2.0
-  full.peak_bytes = 180.0 * 1024 * 1024;    // under 1.3 x 100 MiB + 64 MiB = 194 MiB
+  full.one_parse_ratio = Of({1.45});      // under 1.5
+  full.peak_bytes = 170.0 * 1024 * 1024;  // under 1.1 x 100 MiB + 64 MiB = 174 MiB
   SyncFigures small_incremental = full;
   small_incremental.incremental = true;
   small_incremental.n = 5000;
-  small_incremental.own_seconds = 0.5;
-  small_incremental.one_parse_reference_seconds = 0.5;
+  small_incremental.own_seconds = Of({0.5});
+  small_incremental.one_parse_ratio = Of({1.0});
   SyncFigures incremental = small_incremental;
   incremental.n = 50000;
-  incremental.own_seconds = 6.0;  // 12 times the smaller run: over 11
-  incremental.one_parse_reference_seconds = 3.0;
+  incremental.own_seconds = Of({5.0});      // 10 times the smaller run: within 10.5
+  incremental.one_parse_ratio = Of({1.3});  // the full sync's 1.45 would pass; over the incremental 1.2
   r.syncs = {full, small_incremental, incremental};
 
   const std::string text = Squeezed(TextReport(r));
   EXPECT_NE(text.find("Sync, every list ticked N=50,000 incr. N=5,000 incr. N=50,000 target\n"), std::string::npos)
       << text;
-  EXPECT_NE(text.find("own time / one-parse reference 2.14 1.00 2.00 <= 2.0\n verdict MISSED met met\n"),
+  // One pair: the figure alone, no spread.
+  EXPECT_NE(text.find("own time / one-parse reference 1.45 1.00 1.30 <= 1.5, incr. 1.2\n verdict met met MISSED\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("own time / reference 0.50 0.01 0.10 <= 1.5\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("1.3 x response + 64 MiB (MiB) 194 194 194 >= peak\n verdict met met met\n"), std::string::npos)
+  EXPECT_NE(text.find("1.1 x response + 64 MiB (MiB) 174 174 174 >= peak\n verdict met met met\n"), std::string::npos)
       << text;
-  EXPECT_NE(text.find("incremental sync, own time N=50,000 / N=5,000: 12.00 (target <= 11.0: MISSED)"),
-            std::string::npos)
+  EXPECT_NE(text.find("incremental sync, own time N=50,000 / N=5,000: 10.00 (target <= 10.5: met)"), std::string::npos)
       << text;
+  // A run without the ten-parse reference shows none of its rows.
+  Results without = r;
+  for (SyncFigures& s : without.syncs) s.passes = 0;
+  EXPECT_NE(Squeezed(TextReport(without)).find("own time / ten-parse reference - - - <= 1.5\n verdict - - -\n"),
+            std::string::npos);
   // One full size alone gives no growth line for the full syncs.
   EXPECT_EQ(text.find("\nown time N="), std::string::npos) << text;
-
-  const std::string values = KeyValues(r);
-  EXPECT_NE(values.find("incremental.50000.one_parse_ratio=2\n"), std::string::npos) << values;
-  EXPECT_NE(values.find("sync.50000.one_parse_reference_seconds=14\n"), std::string::npos) << values;
 }
 
 }  // namespace

@@ -76,6 +76,10 @@ TEST_F(BenchSmokeTest, EveryMeasurementRunsBesideItsReference) {
     EXPECT_GT(Number(values, p + "response_bytes"), 1000 * n);
     EXPECT_GT(Number(values, p + "requests"), 0);
     EXPECT_GT(Number(values, p + "reference_seconds"), 0);
+    // Three pairs by default, each ratio the median of theirs, lying within their spread.
+    EXPECT_EQ(Number(values, p + "pairs"), 3);
+    EXPECT_LE(Number(values, p + "one_parse_ratio.low"), Number(values, p + "one_parse_ratio"));
+    EXPECT_LE(Number(values, p + "one_parse_ratio"), Number(values, p + "one_parse_ratio.high"));
   }
   EXPECT_GT(Number(values, "sync.60.response_bytes"), Number(values, "sync.30.response_bytes"));
 
@@ -106,7 +110,7 @@ TEST_F(BenchSmokeTest, EveryMeasurementRunsBesideItsReference) {
   std::stringstream section;
   section << markdown.rdbuf();
   EXPECT_EQ(section.str().rfind("## Performance\n", 0), 0u) << section.str();
-  EXPECT_NE(section.str().find("own time / reference"), std::string::npos);
+  EXPECT_NE(section.str().find("own time / one-parse reference"), std::string::npos);
   // The working directory given is the caller's: the runs' files are cleaned up, the directory stays.
   EXPECT_TRUE(fs::exists(dir_ / "work"));
   EXPECT_FALSE(fs::exists(dir_ / "work" / "sync-30"));

@@ -92,6 +92,20 @@ TEST(TextStreamTest, TakeHandsOverTheRestAndLeavesTheStreamEmpty) {
   EXPECT_EQ(ErrorNumberOf([&] { stream.TakeString(); }), adErrObjectClosed);
 }
 
+TEST(TextStreamTest, RoomMadeAheadChangesNothingHeld) {
+  Stream stream = AsciiStream();
+  stream.WriteText("IF 1\r\n");
+  stream.SetPosition(2);
+  stream.Reserve(1 << 20);
+  stream.Reserve(0);  // less than it holds: nothing is cut
+  EXPECT_EQ(stream.Size(), 6);
+  EXPECT_EQ(stream.Position(), 2);
+  stream.WriteText("X");  // still overwrites at the position
+  stream.SetPosition(0);
+  stream.SetType(adTypeBinary);
+  EXPECT_EQ(stream.TakeString(), "IFX1\r\n");
+}
+
 TEST(TextStreamTest, EmptyStreamReadsNoBytes) {
   Stream stream = AsciiStream();
   EXPECT_EQ(ReadAll(stream), "");

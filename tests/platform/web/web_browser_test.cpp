@@ -129,6 +129,26 @@ TEST_F(WebBrowserTest, EmptyPostDataIsStillAPostAndAbsentPostDataIsAGet) {
   EXPECT_EQ(received[1].Header("Content-Length"), "");
 }
 
+TEST_F(WebBrowserTest, RequestsOneAfterTheOtherEachArriveAsTheirOwn) {
+  // Big, small and empty bodies and GETs between them, over the one control: nothing of a request stays for the
+  // next, whatever the transport keeps from one to the next.
+  const std::string big(300 * 1024, 'b');
+  const std::vector<std::optional<std::string>> bodies = {std::nullopt, big, "small", std::nullopt, "", big};
+  for (const std::optional<std::string>& body : bodies) {
+    browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 6, "", body, kTextPlainHeader);
+    WaitForCompletion(completions_ + 1);
+    EXPECT_EQ(browser_.BodyText(), "SUCCESS");
+  }
+  const auto received = service_.Received();
+  ASSERT_EQ(received.size(), bodies.size());
+  for (size_t i = 0; i < bodies.size(); ++i) {
+    EXPECT_EQ(received[i].method, bodies[i] ? "POST" : "GET") << i;
+    EXPECT_EQ(received[i].body, bodies[i].value_or("")) << i;
+    EXPECT_EQ(received[i].Header("Content-Length"), bodies[i] ? std::to_string(bodies[i]->size()) : "") << i;
+    EXPECT_EQ(received[i].Header("Content-Type"), "text/plain") << i;
+  }
+}
+
 TEST_F(WebBrowserTest, FlagsWithoutNoCacheSendNoCacheHeaders) {
   browser_.Navigate(service_.BaseUrl() + "brintavel.asp", 0);
   WaitForCompletion();

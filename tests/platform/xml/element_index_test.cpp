@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -188,4 +189,36 @@ TEST(ElementIndexTest, NestingBeyondTheLimitIsRefusedNotCrashedOn) {
 }
 
 }  // namespace
+// A string is read where it lies, a view in pieces: both find the same places and the same faults, also in texts
+// long enough that the parser moves on through them many times, and whatever the length of their last part.
+TEST(ElementIndexTest, AStringReadInPlaceIndexesAsAViewDoes) {
+  auto same = [](const std::string& text) -> bool {
+    const ElementIndex whole(text, {"Ret", "Last"});
+    const ElementIndex pieces(std::string_view(text), {"Ret", "Last"});
+    EXPECT_EQ(whole.parsed(), pieces.parsed());
+    EXPECT_EQ(whole.positioned(), pieces.positioned());
+    EXPECT_EQ(whole.Count("Ret"), pieces.Count("Ret"));
+    EXPECT_EQ(whole.Count("Last"), pieces.Count("Last"));
+    const std::vector<ElementIndex::Span> a = whole.Spans("Ret"), b = pieces.Spans("Ret");
+    EXPECT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+      EXPECT_EQ(text.substr(a[i].start, a[i].length), text.substr(b[i].start, b[i].length));
+    }
+    EXPECT_EQ(whole.parseError().reason, pieces.parseError().reason);
+    EXPECT_EQ(whole.parseError().line, pieces.parseError().line);
+    EXPECT_EQ(whole.parseError().linepos, pieces.parseError().linepos);
+    return whole.parsed();
+  };
+  for (size_t tail = 0; tail < 700; tail += 35) {
+    std::string text = "<?xml version=\"1.0\" ?>\n<QBXML>\n";
+    for (int i = 0; i < 300; ++i)
+      text += "  <Ret><ListID>" + std::to_string(i) + "</ListID><Name>A &amp; B</Name></Ret>\n";
+    text += "<Last>" + std::string(tail, 'x') + "</Last></QBXML>\n";
+    EXPECT_TRUE(same(text)) << "tail of " << tail;
+    EXPECT_FALSE(same(text.substr(0, text.size() - 4))) << "tail of " << tail;
+    // A NUL byte ends the text for both.
+    EXPECT_TRUE(same(text + std::string(1, '\0') + "<junk>"));
+  }
+}
+
 }  // namespace platform::xml

@@ -66,6 +66,97 @@ TEST(RecordViewTest, ChildTextsAreThoseOfTheTree) {
 }
 
 // The names and texts of the element children, as a list to compare.
+TEST(RecordViewTest, ReadsInAnyOrderFindTheFirstOfEachName) {
+  std::string text = "<r>";
+  for (int i = 0; i < 20; ++i) text += kRecord + std::string(60, ' ');
+  // Names that come again further on, and a path whose first parent lacks what the second holds.
+  text += "<Rec><A>1</A><B>2</B><A>3</A><R><X>x1</X></R><C>4</C><R><Y>y2</Y><X>x2</X></R><B>5</B></Rec></r>";
+  const ElementIndex index(text, {"Rec"});
+  ASSERT_TRUE(index.positioned());
+  Document doc;
+  ASSERT_TRUE(doc.LoadXml(text));
+  const Node tree = doc.getElementsByTagName("Rec").item(0);
+
+  std::vector<std::string> paths = Paths();
+  const std::vector<std::vector<std::string>> orders = {
+      std::vector<std::string>(paths.rbegin(), paths.rend()),
+      {"Ref/FullName", "Plain", "Ref/ListID", "Ref", "Amp", "Plain", "Deep/A/B/C", "Ref/FullName", "Empty"},
+  };
+  for (const std::vector<std::string>& order : orders) {
+    ElementStream stream(index, {"Rec"});
+    const RecordView view = stream.NextRecord();
+    for (const std::string& path : order) {
+      const Node expected = tree.selectSingleNode(path);
+      const std::optional<std::string> got = view.ChildText(path);
+      ASSERT_EQ(got.has_value(), static_cast<bool>(expected)) << path;
+      if (got) {
+        EXPECT_EQ(*got, expected.text()) << path;
+      }
+    }
+  }
+
+  ElementStream stream(index, {"Rec"});
+  for (int i = 0; i < 20; ++i) stream.NextRecord();
+  const RecordView last = stream.NextRecord();
+  // Each read after the one before it in the record, and back: always the first of its name.
+  EXPECT_EQ(last.ChildText("C"), "4");
+  EXPECT_EQ(last.ChildText("A"), "1");
+  EXPECT_EQ(last.ChildText("B"), "2");
+  EXPECT_EQ(last.ChildText("A"), "1");
+  EXPECT_EQ(last.ChildText("R/Y"), "y2");
+  EXPECT_EQ(last.ChildText("R/X"), "x1");
+  EXPECT_EQ(last.ChildText("B"), "2");
+  EXPECT_FALSE(last.ChildText("R/Z").has_value());
+}
+
+TEST(RecordViewTest, AReadOfTheFirstChildrenLeavesTheRestToReadLater) {
+  std::string text = "<r>";
+  for (int i = 0; i < 20; ++i) text += kRecord + std::string(60, ' ');
+  text += "</r>";
+  const ElementIndex index(text, {"Rec"});
+  Document doc;
+  ASSERT_TRUE(doc.LoadXml(text));
+  std::vector<std::string> expected;
+  for (Node child = doc.getElementsByTagName("Rec").item(0).firstChild(); child; child = child.nextSibling()) {
+    if (child.nodeType() == NodeType::kElement) expected.push_back(child.nodeName());
+  }
+  ElementStream stream(index, {"Rec"});
+  const RecordView view = stream.NextRecord();
+  EXPECT_EQ(view.ChildText("Plain"), "Kitchen");
+  EXPECT_TRUE(view.HasChild("Empty"));
+  EXPECT_FALSE(view.HasChild("Nowhere"));
+  std::vector<std::string> names;
+  for (const RecordView::Element& child : view.ChildElements()) names.push_back(child.name);
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(view.ChildText("Deep/A/B/C"), "three");
+}
+
+TEST(RecordViewTest, ViewsOfTextsLastAsLongAsTheRecord) {
+  std::string text = "<r>";
+  for (int i = 0; i < 20; ++i) text += kRecord + std::string(60, ' ');
+  text += "</r>";
+  const ElementIndex index(text, {"Rec"});
+  ElementStream stream(index, {"Rec"});
+  const RecordView view = stream.NextRecord();
+  // A decoded text, one with markup inside and a plain one, each read before the others: none is overwritten.
+  const std::optional<std::string_view> amp = view.ChildView("Amp");
+  const std::optional<std::string_view> commented = view.ChildView("Commented");
+  const std::optional<std::string_view> plain = view.ChildView("Ref/FullName");
+  const std::optional<std::string_view> cdata = view.ChildView("Cdata");
+  for (const std::string& path : Paths()) view.ChildView(path);
+  ASSERT_TRUE(amp && commented && plain && cdata);
+  EXPECT_EQ(*amp, "Tom & Jerry");
+  EXPECT_EQ(*commented, "ab");
+  EXPECT_EQ(*plain, "Only name");
+  EXPECT_EQ(*cdata, "<b>");
+  // The next records of the stream take the scan buffers over and read alike.
+  for (int i = 1; i < 20; ++i) {
+    const RecordView next = stream.NextRecord();
+    EXPECT_EQ(next.ChildText("Ref/ListID"), "P-2");
+    EXPECT_EQ(next.ChildText("Plain"), "Kitchen");
+  }
+}
+
 std::vector<std::string> Elements(const RecordView& view) {
   std::vector<std::string> out;
   for (const RecordView::Element& child : view.ChildElements()) {

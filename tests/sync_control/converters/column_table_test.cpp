@@ -12,7 +12,7 @@ namespace {
 class MapChildren : public RecordChildren {
  public:
   explicit MapChildren(std::map<std::string, std::string> children) : children_(std::move(children)) {}
-  std::optional<std::string> Child(std::string_view path) const override {
+  std::optional<std::string_view> ChildView(std::string_view path) const override {
     auto it = children_.find(std::string(path));
     if (it == children_.end()) return std::nullopt;
     return it->second;
