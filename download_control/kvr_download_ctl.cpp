@@ -59,8 +59,11 @@ KVRDowloadctl::~KVRDowloadctl() = default;
 
 void KVRDowloadctl::ReadProperties(platform::activex::PropertyBag& bag) {
   DownloadParameters& p = Module().params;
-  kv::ReadSiteParameters(bag, p);
+  // The last upload date comes between the connection and the site's words: a date that does not convert stops
+  // the reading there, before the words.
+  kv::ReadSiteConnection(bag, p);
   p.KVLastUploadDate = bag.ReadDate("KVLastUploadDate");
+  kv::ReadSiteWordsAndFile(bag, p);
   p.TsOrExpense = bag.ReadFlag("TsOrExpense");
   p.FullOrPartial = bag.ReadFlag("FullOrPartial");
   // Blanks around an address are never part of it.

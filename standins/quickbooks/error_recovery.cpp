@@ -1,10 +1,10 @@
 #include "standins/quickbooks/error_recovery.h"
 
-#include "platform/qb/xml_text.h"
+#include "platform/xml/escape.h"
 
 namespace standins::quickbooks {
 
-using platform::qb::EscapeXmlAttribute;
+using platform::xml::EscapeXmlAttribute;
 
 std::optional<KeptMessageSet> FindKeptMessageSet(const Company& company, const Application& application) {
   for (const Record& record : company.records()) {

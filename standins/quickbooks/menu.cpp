@@ -2,11 +2,12 @@
 
 #include <stdexcept>
 
-#include "platform/qb/xml_text.h"
+#include "platform/xml/escape.h"
 
 namespace standins::quickbooks {
 
 using namespace platform::qb;
+using platform::xml::EscapeXmlText;
 
 namespace {
 

@@ -8,7 +8,9 @@ namespace kv::qb {
 namespace {
 
 TEST(QBSessionCoreTest, TheDownloadControlKnowsEveryVersionAndReadsLaterOnesAs2) {
-  const auto code = [](const char* version) { return QBXMLVersionCode(version, VersionReading::kDownloadControl); };
+  const auto code = [](const char* version) {
+    return static_cast<int32_t>(ReadQBXMLVersion(version, VersionReading::kDownloadControl));
+  };
   EXPECT_EQ(code("1.0"), 0);
   EXPECT_EQ(code("1.1"), 1);
   EXPECT_EQ(code("2.0"), 2);
@@ -27,7 +29,9 @@ TEST(QBSessionCoreTest, TheDownloadControlKnowsEveryVersionAndReadsLaterOnesAs2)
 }
 
 TEST(QBSessionCoreTest, TheSyncControlReadsUK1AndEveryUnlistedVersionAs1) {
-  const auto code = [](const char* version) { return QBXMLVersionCode(version, VersionReading::kSyncControl); };
+  const auto code = [](const char* version) {
+    return static_cast<int32_t>(ReadQBXMLVersion(version, VersionReading::kSyncControl));
+  };
   EXPECT_EQ(code("1.0"), 0);
   EXPECT_EQ(code("1.1"), 1);
   EXPECT_EQ(code("2.0"), 2);

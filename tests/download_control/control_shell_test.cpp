@@ -35,6 +35,27 @@ TEST_F(ControlTest, ParametersAreReadAndTheBaseUrlGetsItsSlash) {
   EXPECT_EQ(control->lblGather.Caption(), "0 time/leave activity rows to be downloaded..");
 }
 
+TEST_F(ControlTest, ParametersAreReadInThePagesOrderWithTheLastUploadDateSixth) {
+  PropertyBag bag = Params(true);
+  KVRDowloadctl ctl;
+  ctl.ReadProperties(bag);
+  EXPECT_EQ(bag.AskedNames(),
+            (std::vector<std::string>{"ResetKalvor", "KVSecureServerURL", "SiteCode", "SiteKey", "PLClientVersion",
+                                      "KVLastUploadDate", "CustLexicon", "EmpLexicon", "ProjLexicon", "SILexicon",
+                                      "SubProjLexicon", "KalvorUser", "QBFilePath", "TsOrExpense", "FullOrPartial"}));
+}
+
+TEST_F(ControlTest, ALastUploadDateThatDoesNotConvertStopsTheReadingBeforeTheSitesWords) {
+  PropertyBag bag{
+      {"SiteCode", "ACME"}, {"KVLastUploadDate", "someday"}, {"CustLexicon", "Client"}, {"QBFilePath", "/qb/Acme.QBW"}};
+  KVRDowloadctl ctl;
+  EXPECT_THROW(ctl.ReadProperties(bag), kv::Error);
+  EXPECT_EQ(bag.FailedKey(), "KVLastUploadDate");
+  EXPECT_EQ(Module().params.SiteCode, "ACME");
+  EXPECT_EQ(Module().params.CustLexicon, "");
+  EXPECT_EQ(Module().params.QBFilePath, "");
+}
+
 TEST_F(ControlTest, MissingSiteKeyShowsTheMessageAndOnlyTheClosingView) {
   PropertyBag bag{{"KVSecureServerURL", service.BaseUrl()}, {"SiteCode", "ACME"}, {"SiteKey", "  "}};
   ui.ExpectBox(kMissingConnectionMessage);

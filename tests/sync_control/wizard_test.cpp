@@ -578,9 +578,9 @@ TEST_F(WizardTest, VersionCodeComesFromTheLastVersionOfTheSession) {
   };
   for (const auto& c : cases) {
     qb_.versions = c.versions;
-    Module().lngQBXMLVersion = 99;
+    Module().lngQBXMLVersion = kv::qb::QBXMLVersion{99};
     EXPECT_EQ(ctl_->ContactQuickBooks(), 1);
-    EXPECT_EQ(Module().lngQBXMLVersion, c.code);
+    EXPECT_EQ(static_cast<int32_t>(Module().lngQBXMLVersion), c.code);
   }
   // Each contact ends and closes what the previous one left open.
   EXPECT_EQ(qb_.OpenSessions(), 1);
