@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "standins/service/request_log.h"
+
 namespace standins::service {
 
 struct StandinOptions {
@@ -20,7 +22,10 @@ struct StandinOptions {
 // records every request (request_log.h).
 class ServiceStandin {
  public:
+  // Records into DIR/received (RequestLog).
   explicit ServiceStandin(StandinOptions options);
+  // Records through `recorder` instead; DIR/received is left alone.
+  ServiceStandin(StandinOptions options, std::unique_ptr<RequestRecorder> recorder);
   ~ServiceStandin();
   ServiceStandin(const ServiceStandin&) = delete;
   ServiceStandin& operator=(const ServiceStandin&) = delete;
