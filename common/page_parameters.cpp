@@ -1,3 +1,5 @@
+// Reading the page parameters both controls share, key by key in page order.
+
 #include "common/page_parameters.h"
 
 #include "platform/base/text.h"

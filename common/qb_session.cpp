@@ -1,3 +1,5 @@
+// The steps both controls' ContactQuickBooks share, and the quiet ending of a session and its connection.
+
 #include "common/qb_session.h"
 
 #include <exception>

@@ -1,3 +1,5 @@
+// The version table of both controls' readings, the predicates on a version, and the document frame.
+
 #include "common/qbxml_version.h"
 
 #include <array>

@@ -1,3 +1,5 @@
+// The bill and check add requests: the header of one expense and a line group per item line.
+
 #include "download_control/expense_requests.h"
 
 #include "download_control/qbxml_text.h"

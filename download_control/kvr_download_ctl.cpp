@@ -1,3 +1,6 @@
+// The control object itself: its controls and captions, the parameter reading, the start-up and the closing
+// view; the run, the session and the download live in files of their own.
+
 #include "download_control/kvr_download_ctl.h"
 
 #include <filesystem>

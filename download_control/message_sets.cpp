@@ -1,3 +1,5 @@
+// Message set ids, the status check of an earlier message set and the reading of its answer.
+
 #include "download_control/message_sets.h"
 
 #include <cstdio>

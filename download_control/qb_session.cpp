@@ -1,3 +1,6 @@
+// The download control's QuickBooks session: its ContactQuickBooks over the shared core, the company-file
+// check on disk, and the sending of one request over a connection and session of its own.
+
 #include "download_control/qb_session.h"
 
 #include <filesystem>

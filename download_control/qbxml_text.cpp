@@ -1,3 +1,6 @@
+// The text rules of the add requests: escaping with the service's line-break marker, dates, amounts,
+// durations and the conversions of the service's fields.
+
 #include "download_control/qbxml_text.h"
 
 #include <array>

@@ -1,3 +1,5 @@
+// Loading, querying and atomically saving a company file of the QuickBooks stand-in.
+
 #include "standins/quickbooks/company_file.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+// QuickBooks' error-recovery memory per application, kept in the company file under its lock.
+
 #include "standins/quickbooks/error_recovery.h"
 
 #include "platform/xml/escape.h"

@@ -1,3 +1,5 @@
+// The menu picks of the stand-in: the listing of subscribed menus and the event text a pick sends.
+
 #include "standins/quickbooks/menu.h"
 
 #include <stdexcept>

@@ -1,3 +1,5 @@
+// Answering a request message set against a company file: the queries, the adds, the status checks.
+
 #include "standins/quickbooks/request_handler.h"
 
 #include <fcntl.h>

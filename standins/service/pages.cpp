@@ -1,3 +1,6 @@
+// The service's pages as the stand-in answers them: embedding pages, sign-in, downloads, uploads and the
+// judgement of status reports.
+
 #include "standins/service/pages.h"
 
 #include <algorithm>

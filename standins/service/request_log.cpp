@@ -1,3 +1,5 @@
+// The numbered record of every request in the data directory's received/ folder.
+
 #include "standins/service/request_log.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// The stand-in's HTTP server: routing, faults, the recording of every request and stopping.
+
 #include "standins/service/service_standin.h"
 
 #include <arpa/inet.h>

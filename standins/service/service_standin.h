@@ -1,5 +1,7 @@
 #pragma once
 
+// The Kalvor service stand-in as a server object, for the kalvor-standin program and tests in one process.
+
 #include <cstddef>
 #include <filesystem>
 #include <memory>

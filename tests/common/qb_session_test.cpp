@@ -1,3 +1,5 @@
+// The session core's two readings of a version list and the messages both controls show.
+
 #include "common/qb_session.h"
 
 #include <gtest/gtest.h>

@@ -58,14 +58,14 @@ TEST_F(ControlTest, ALastUploadDateThatDoesNotConvertStopsTheReadingBeforeTheSit
 
 TEST_F(ControlTest, MissingSiteKeyShowsTheMessageAndOnlyTheClosingView) {
   PropertyBag bag{{"KVSecureServerURL", service.BaseUrl()}, {"SiteCode", "ACME"}, {"SiteKey", "  "}};
-  ui.ExpectBox(kMissingConnectionMessage);
+  ui.ExpectBox(kMissingConnectionText);
   KVRDowloadctl& c = Site(std::move(bag));
   EXPECT_EQ(ui.Boxes()[0].buttons, platform::forms::vbInformation);
   EXPECT_EQ(ui.Boxes()[0].title, "");
   EXPECT_TRUE(c.Closed());
   EXPECT_FALSE(c.cmdStartDownload.Visible());
   EXPECT_TRUE(c.lblMessage.Visible());
-  EXPECT_EQ(c.lblMessage.Caption(), kClosingMessage);
+  EXPECT_EQ(c.lblMessage.Caption(), kClosingText);
   EXPECT_EQ(c.lblMessage.Left(), 7200 / 2 - c.lblMessage.Width() / 2);
   EXPECT_EQ(c.lblMessage.Top(), 3600 / 2 - c.lblMessage.Height() / 2);
   EXPECT_EQ(c.framClose.Top(), 170);

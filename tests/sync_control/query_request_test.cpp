@@ -1,3 +1,5 @@
+// The sync's one query request: its messages, their numbers, its header, and QuickBooks' acceptance of it.
+
 #include "sync_control/query_request.h"
 
 #include <gtest/gtest.h>

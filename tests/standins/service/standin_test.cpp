@@ -1,3 +1,5 @@
+// The service stand-in's pages, faults, limits and record of requests, through HTTP and in this process.
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
