@@ -1,8 +1,9 @@
 #pragma once
 
-// The QuickBooks session core that both controls reach QuickBooks through: the application's identity, the
-// qbXML version table, and opening a session on the company file a page names. Each control keeps its own
-// ContactQuickBooks with the messages and module state of its own; the steps and their order live here once.
+// The QuickBooks session core that both controls reach QuickBooks through: the application's identity and
+// opening a session on the company file a page names (the version read from it is qbxml_version.h's). Each
+// control keeps its own ContactQuickBooks with the messages and module state of its own; the steps and their
+// order live here once, with the one step in which the two differ named in ContactSteps.
 
 #include <cstdint>
 #include <memory>
