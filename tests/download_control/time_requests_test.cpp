@@ -98,16 +98,16 @@ TEST(TimeRequestsTest, DurationsRoundTheMinutes) {
 TEST(QBXMLTextTest, DocumentHeaderFollowsTheVersionCode) {
   const std::string us1 = "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN'>\r\n";
   const std::string us2 = "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 2.0//EN'>\r\n";
-  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{0}), us1);
-  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{1}), us1);
-  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{2}), us2);
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kUS1_0), us1);
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kUS1_1), us1);
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kUS2_0), us2);
   EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{5}), us2);
   EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{12}), us1);
-  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{6}),
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kCA1_0),
             "<?xml version=\"1.0\" ?><?qbxml version=\"CA1.0\"?>");
-  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{8}),
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kCA2_0),
             "<?xml version=\"1.0\" ?><?qbxml version=\"CA2.0\"?>");
-  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{10}),
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kUK1_1),
             "<?xml version=\"1.0\" ?><?qbxml version=\"UK1.1\"?>");
   EXPECT_EQ(kv::qb::QBXMLBody("X\r\n"),
             "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\">\r\nX\r\n</QBXMLMsgsRq>\r\n</QBXML>");
