@@ -1,3 +1,5 @@
+// GetSystemDateOrder over the regional model, the shared service of that name.
+
 #include "common/date_order.h"
 
 #include "platform/base/date_time.h"

@@ -1,5 +1,8 @@
 #pragma once
 
+// Which way the system reads a date of digits, month or day first; a shared service of its own because it
+// depends on nothing else.
+
 #include <cstdint>
 
 namespace kv {

@@ -28,6 +28,12 @@ struct SiteParameters {
 // to the host, as the platform's property bag does.
 void ReadSiteParameters(const platform::activex::PropertyBag& bag, SiteParameters& out);
 
+// The same reading in its two halves, for a control that reads a key of its own between them: the connection
+// (ResetKalvor to PLClientVersion), then the site's words, its user and its company file (CustLexicon to
+// QBFilePath).
+void ReadSiteConnection(const platform::activex::PropertyBag& bag, SiteParameters& out);
+void ReadSiteWordsAndFile(const platform::activex::PropertyBag& bag, SiteParameters& out);
+
 // The page names are appended to the service address, so it must end in "/"; a blank one stays as it is.
 void EndWithSlash(std::string& url);
 

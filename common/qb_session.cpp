@@ -1,6 +1,7 @@
+// The steps both controls' ContactQuickBooks share, and the quiet ending of a session and its connection.
+
 #include "common/qb_session.h"
 
-#include <array>
 #include <exception>
 #include <utility>
 
@@ -11,31 +12,6 @@
 #include "platform/qb/qb_errors.h"
 
 namespace kv::qb {
-int32_t QBXMLVersionCode(std::string_view version, VersionReading reading) {
-  static constexpr std::array<std::pair<std::string_view, int32_t>, 9> kCodes = {{
-      {"1.0", 0},
-      {"1.1", 1},
-      {"2.0", 2},
-      {"CA1.0", 6},
-      {"CA1.1", 7},
-      {"CA2.0", 8},
-      {"UK1.0", 9},
-      {"UK1.1", 10},
-      {"UK2.0", 11},
-  }};
-  const bool sync = reading == VersionReading::kSyncControl;
-  for (const auto& [text, code] : kCodes) {
-    if (version != text) continue;
-    return sync && (code == 9 || code == 10) ? 0 : code;
-  }
-  if (sync) return 0;
-  try {
-    return kv::LeadingNumber(version) > 2 ? 2 : 0;
-  } catch (const kv::Error&) {
-    return 2;  // a number too large for a double is a later version all the same
-  }
-}
-
 std::string WrongCompanyFileMessage(std::string_view current, std::string_view expected) {
   std::string message = "Your Current Quickbooks file '";
   message += current;
@@ -49,9 +25,9 @@ std::string ContactFailureText(const std::string& description) {
   return description.starts_with(platform::qb::kNotRunningText) ? std::string(kFileNotOpenMessage) : description;
 }
 
-ContactResult OpenCheckedSession(Session& session, std::string_view qbFilePath, VersionReading reading) {
+ContactResult OpenCheckedSession(Session& session, std::string_view qbFilePath, const ContactSteps& steps) {
   session.sTicket.clear();
-  session.bConnectionOpen = false;
+  if (steps.clearConnectionFlagFirst) session.bConnectionOpen = false;
   session.objRequestProcessor = platform::qb::CreateRequestProcessor();
   session.objRequestProcessor->OpenConnection(kAppID, kAppName);
   session.bConnectionOpen = true;
@@ -66,7 +42,8 @@ ContactResult OpenCheckedSession(Session& session, std::string_view qbFilePath, 
   }
   // Only the newest version counts; no list, or an empty one, means the oldest header.
   const auto versions = session.objRequestProcessor->QBXMLVersionsForSession(session.sTicket);
-  result.versionCode = versions && !versions->empty() ? QBXMLVersionCode(versions->back(), reading) : 0;
+  result.versionCode =
+      versions && !versions->empty() ? ReadQBXMLVersion(versions->back(), steps.reading) : QBXMLVersion::kUS1_0;
   result.check = SessionCheck::kOpen;
   return result;
 }

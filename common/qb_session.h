@@ -1,14 +1,16 @@
 #pragma once
 
-// The QuickBooks session core that both controls reach QuickBooks through: the application's identity, the
-// qbXML version table, and opening a session on the company file a page names. Each control keeps its own
-// ContactQuickBooks with the messages and module state of its own; the steps and their order live here once.
+// The QuickBooks session core that both controls reach QuickBooks through: the application's identity and
+// opening a session on the company file a page names (the version read from it is qbxml_version.h's). Each
+// control keeps its own ContactQuickBooks with the messages and module state of its own; the steps and their
+// order live here once, with the one step in which the two differ named in ContactSteps.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "common/qbxml_version.h"
 #include "platform/qb/request_processor.h"
 
 namespace kv::qb {
@@ -20,17 +22,6 @@ inline constexpr char kAppName[] = "Pellucent";
 // Both controls show this where QuickBooks is not running or begins no session.
 inline constexpr char kFileNotOpenMessage[] =
     "Your Quickbooks file is not open, please open your Quickbooks file and try again.";
-
-// How a control reads the newest version a session speaks. The two controls were taught different tables and
-// the service has always received what each sends, so neither is "corrected" to the other:
-//   kSyncControl      UK1.0 and UK1.1, and every text the table does not list, read as 1.0 (code 0), so a
-//                     sync with such a company file sends the qbXML 1.0 header;
-//   kDownloadControl  all nine versions, and an unlisted text whose leading number is above 2 read as 2.0.
-enum class VersionReading { kSyncControl, kDownloadControl };
-
-// The version code (1.0 = 0, 1.1 = 1, 2.0 = 2, CA1.0 = 6, CA1.1 = 7, CA2.0 = 8, UK1.0 = 9, UK1.1 = 10,
-// UK2.0 = 11) that selects the document header of every request.
-int32_t QBXMLVersionCode(std::string_view version, VersionReading reading);
 
 // The wrong-file message of both controls; both paths as they came.
 std::string WrongCompanyFileMessage(std::string_view current, std::string_view expected);
@@ -54,14 +45,24 @@ enum class SessionCheck {
 
 struct ContactResult {
   SessionCheck check = SessionCheck::kNoSession;
-  std::string currentFile;  // the company file open in QuickBooks, for kOtherFile's message
-  int32_t versionCode = 0;  // set for kOpen only
+  std::string currentFile;                          // the company file open in QuickBooks, for kOtherFile's message
+  QBXMLVersion versionCode = QBXMLVersion::kUS1_0;  // set for kOpen only
 };
+
+// What the two controls' ContactQuickBooks do differently; every other step is the same for both.
+struct ContactSteps {
+  VersionReading reading;
+  // The sync marks the connection closed before it opens one, so a failed OpenConnection leaves it marked
+  // closed; the download's flag keeps whatever an earlier contact left in it.
+  bool clearConnectionFlagFirst;
+};
+inline constexpr ContactSteps kSyncContact{VersionReading::kSyncControl, true};
+inline constexpr ContactSteps kDownloadContact{VersionReading::kDownloadControl, false};
 
 // A new processor in `session` (releasing the old one ends what it had open), its connection, a session on
 // the open company file, the company-file check and the version code. A failing platform call throws kv::Error
 // with what the session then holds left in `session`, for the caller's error trap.
-ContactResult OpenCheckedSession(Session& session, std::string_view qbFilePath, VersionReading reading);
+ContactResult OpenCheckedSession(Session& session, std::string_view qbFilePath, const ContactSteps& steps);
 
 // End the session and close the connection on the way out; what fails there is QuickBooks' to clean up.
 void EndSessionQuietly(Session& session);

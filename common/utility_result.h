@@ -1,5 +1,8 @@
 #pragma once
 
+// PLKVUtilityResult, the result of every transfer step of either control, apart because both controls and
+// their pages share it.
+
 #include <cstdint>
 
 // Status code of one transfer step; the service pages and the controls' callers know these numbers.

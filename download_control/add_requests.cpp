@@ -17,7 +17,8 @@ namespace {
 
 // The id goes on the message set only where QuickBooks knows the attribute; older versions refuse the request.
 std::string_view RequestMessageSetID(const std::string& message_set_id) {
-  return HasErrorRecovery(Module().session.QBXMLVersionCode) ? std::string_view(message_set_id) : std::string_view();
+  return kv::qb::HasErrorRecovery(Module().session.QBXMLVersionCode) ? std::string_view(message_set_id)
+                                                                     : std::string_view();
 }
 
 }  // namespace
@@ -56,8 +57,8 @@ void KVRDowloadctl::BuildQBXMLRequest(RecordType type, int32_t /*id*/, const std
     sQBErrorText = e.description();
     return;
   }
-  sRequestBody = QBXMLBody(requests, RequestMessageSetID(sMessageSetID));
-  sRequestXML = QBXMLDocumentHeader(Module().session.QBXMLVersionCode) + sRequestBody;
+  sRequestBody = kv::qb::QBXMLBody(requests, RequestMessageSetID(sMessageSetID));
+  sRequestXML = kv::qb::QBXMLDocumentHeader(Module().session.QBXMLVersionCode) + sRequestBody;
 }
 
 bool KVRDowloadctl::PostExpense() {

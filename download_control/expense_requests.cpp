@@ -1,3 +1,5 @@
+// The bill and check add requests: the header of one expense and a line group per item line.
+
 #include "download_control/expense_requests.h"
 
 #include "download_control/qbxml_text.h"
@@ -14,7 +16,7 @@ struct ExpenseLineGroup {
   std::string text;
 };
 
-ExpenseLineGroup LineGroup(std::string_view line, int32_t version_code) {
+ExpenseLineGroup LineGroup(std::string_view line, kv::qb::QBXMLVersion version) {
   const std::vector<std::string> f = kv::Split(line, "|");
   if (f.size() < kExpenseItemFields) {
     throw kv::Error(9, "The expense line has " + std::to_string(f.size()) + " field(s) where " +
@@ -47,9 +49,9 @@ ExpenseLineGroup LineGroup(std::string_view line, int32_t version_code) {
   }
   if (!customer.empty()) group += FullNameElement("CustomerRef", customer);
   if (!class_name.empty() && class_name != "0") group += FullNameElement("ClassRef", class_name);
-  // Billable status exists from qbXML 2.0 on, and only for a line charged to a customer; cost of goods sold
-  // is never billed on.
-  if (account_type != "CostOfGoodsSold" && !customer.empty() && version_code >= 2) {
+  // Billable status goes with a line charged to a customer on every version but US 1.0 and 1.1 (the Canadian
+  // and UK 1.x editions take it too); cost of goods sold is never billed on.
+  if (account_type != "CostOfGoodsSold" && !customer.empty() && kv::qb::HasBillableStatus(version)) {
     group +=
         billable ? "<BillableStatus>Billable</BillableStatus>\r\n" : "<BillableStatus>NotBillable</BillableStatus>\r\n";
   }
@@ -57,7 +59,7 @@ ExpenseLineGroup LineGroup(std::string_view line, int32_t version_code) {
   return {item_line, std::move(group)};
 }
 
-std::string BuildExpenseAddRq(const CurrentExpense& e, int32_t version_code, bool bill,
+std::string BuildExpenseAddRq(const CurrentExpense& e, kv::qb::QBXMLVersion version, bool bill,
                               std::string_view message_set_id) {
   const std::string kind = bill ? "Bill" : "Check";
   std::string rq = "<" + kind + "AddRq requestID = \"1\">\r\n";
@@ -74,23 +76,25 @@ std::string BuildExpenseAddRq(const CurrentExpense& e, int32_t version_code, boo
   std::string expense_groups;
   std::string item_groups;
   for (const std::string& line : e.sExpenseItemLines) {
-    const ExpenseLineGroup group = LineGroup(line, version_code);
+    const ExpenseLineGroup group = LineGroup(line, version);
     (group.item_line ? item_groups : expense_groups) += group.text;
   }
   rq += expense_groups;
   rq += item_groups;
   rq += "</" + kind + "Add>\r\n</" + kind + "AddRq>\r\n";
-  return QBXMLDocumentHeader(version_code) + QBXMLBody(rq, message_set_id);
+  return kv::qb::QBXMLDocumentHeader(version) + kv::qb::QBXMLBody(rq, message_set_id);
 }
 
 }  // namespace
 
-std::string BuildBillAddRq(const CurrentExpense& expense, int32_t version_code, std::string_view message_set_id) {
-  return BuildExpenseAddRq(expense, version_code, true, message_set_id);
+std::string BuildBillAddRq(const CurrentExpense& expense, kv::qb::QBXMLVersion version,
+                           std::string_view message_set_id) {
+  return BuildExpenseAddRq(expense, version, true, message_set_id);
 }
 
-std::string BuildCheckAddRq(const CurrentExpense& expense, int32_t version_code, std::string_view message_set_id) {
-  return BuildExpenseAddRq(expense, version_code, false, message_set_id);
+std::string BuildCheckAddRq(const CurrentExpense& expense, kv::qb::QBXMLVersion version,
+                            std::string_view message_set_id) {
+  return BuildExpenseAddRq(expense, version, false, message_set_id);
 }
 
 }  // namespace tessarine

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/qbxml_version.h"
+
 namespace tessarine {
 
 // The expense being collected by the posting walk: header fields 1, 2, 3 and 5, the bill flag of field 4,
@@ -27,8 +29,10 @@ inline constexpr size_t kExpenseItemFields = 12;
 
 // The complete request texts (version header and body). Throw kv::Error with a reason when an item line is
 // short or one of its values does not convert, or when the expense's date cannot be read. A message set id, when
-// given, goes on the message set (see QBXMLBody).
-std::string BuildBillAddRq(const CurrentExpense& expense, int32_t version_code, std::string_view message_set_id = {});
-std::string BuildCheckAddRq(const CurrentExpense& expense, int32_t version_code, std::string_view message_set_id = {});
+// given, goes on the message set (see kv::qb::QBXMLBody).
+std::string BuildBillAddRq(const CurrentExpense& expense, kv::qb::QBXMLVersion version,
+                           std::string_view message_set_id = {});
+std::string BuildCheckAddRq(const CurrentExpense& expense, kv::qb::QBXMLVersion version,
+                            std::string_view message_set_id = {});
 
 }  // namespace tessarine

@@ -1,3 +1,6 @@
+// The control object itself: its controls and captions, the parameter reading, the start-up and the closing
+// view; the run, the session and the download live in files of their own.
+
 #include "download_control/kvr_download_ctl.h"
 
 #include <filesystem>
@@ -59,8 +62,11 @@ KVRDowloadctl::~KVRDowloadctl() = default;
 
 void KVRDowloadctl::ReadProperties(platform::activex::PropertyBag& bag) {
   DownloadParameters& p = Module().params;
-  kv::ReadSiteParameters(bag, p);
+  // The last upload date comes between the connection and the site's words: a date that does not convert stops
+  // the reading there, before the words.
+  kv::ReadSiteConnection(bag, p);
   p.KVLastUploadDate = bag.ReadDate("KVLastUploadDate");
+  kv::ReadSiteWordsAndFile(bag, p);
   p.TsOrExpense = bag.ReadFlag("TsOrExpense");
   p.FullOrPartial = bag.ReadFlag("FullOrPartial");
   // Blanks around an address are never part of it.

@@ -1,3 +1,5 @@
+// Telling the downloaded lines apart, counting them and walking them record by record.
+
 #include "download_control/line_walk.h"
 
 #include <algorithm>

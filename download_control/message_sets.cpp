@@ -1,10 +1,11 @@
+// Message set ids, the status check of an earlier message set and the reading of its answer.
+
 #include "download_control/message_sets.h"
 
 #include <cstdio>
 #include <ctime>
 #include <random>
 
-#include "download_control/qbxml_text.h"
 #include "platform/xml/dom.h"
 
 namespace tessarine {
@@ -19,16 +20,8 @@ std::string NewMessageSetID() {
   return std::string(text, kMaxMessageSetIDLength);
 }
 
-bool HasErrorRecovery(int32_t version_code) {
-  // 2.0, CA2.0, UK2.0; any newer US version is written as 2.0 too.
-  return version_code == 2 || version_code == 8 || version_code == 11;
-}
-
-std::string MessageSetStatusCheck(int32_t version_code, std::string_view message_set_id) {
-  std::string body = "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\" oldMessageSetID = \"";
-  body += message_set_id;
-  body += "\">\r\n</QBXMLMsgsRq>\r\n</QBXML>";
-  return QBXMLDocumentHeader(version_code) + body;
+std::string MessageSetStatusCheck(kv::qb::QBXMLVersion version, std::string_view message_set_id) {
+  return kv::qb::QBXMLDocumentHeader(version) + kv::qb::QBXMLBody({}, message_set_id, kv::qb::MessageSetIDRole::kOld);
 }
 
 MessageSetOutcome OutcomeOfStatusCheck(std::string_view response) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/qbxml_version.h"
+
 namespace tessarine {
 
 // The longest message set id QuickBooks keeps.
@@ -16,12 +18,10 @@ inline constexpr size_t kMaxMessageSetIDLength = 23;
 // A fresh id: the time in seconds and 52 random bits, in hexadecimal, 23 characters.
 std::string NewMessageSetID();
 
-// Whether the qbXML version of the code has error recovery: 2.0 and its Canadian and British versions. Older
-// message sets refuse the attributes, so an add there goes out without them.
-bool HasErrorRecovery(int32_t version_code);
-
-// The complete status check of a message set: the version header and an empty message set naming it.
-std::string MessageSetStatusCheck(int32_t version_code, std::string_view message_set_id);
+// The complete status check of a message set: the version header and an empty message set naming it. Only a
+// version with error recovery (kv::qb::HasErrorRecovery) takes it; older message sets refuse the attributes,
+// so an add there goes out without them.
+std::string MessageSetStatusCheck(kv::qb::QBXMLVersion version, std::string_view message_set_id);
 
 // What QuickBooks said of an earlier message set.
 enum class MessageSetOutcome {

@@ -1,3 +1,5 @@
+// The thread's copy of the library's module state and its reset for tests.
+
 #include "download_control/module_state.h"
 
 namespace tessarine {

@@ -14,7 +14,8 @@
 
 namespace tessarine {
 
-// The page parameters, in the order the page hands them over.
+// The page parameters. The shared ones come first here, but KVLastUploadDate is read sixth, after
+// PLClientVersion (see KVRDowloadctl::ReadProperties).
 struct DownloadParameters : kv::SiteParameters {
   kv::DateTime KVLastUploadDate;
   bool TsOrExpense = false;  // True: time and leave; False: expenses
@@ -34,7 +35,7 @@ struct ExpenseRow {
 struct QBSessionState : kv::qb::Session {
   bool bRPConnectionOpen = false;
   bool bRPSessionOpen = false;
-  int32_t QBXMLVersionCode = 0;
+  kv::qb::QBXMLVersion QBXMLVersionCode = kv::qb::QBXMLVersion::kUS1_0;
 };
 
 struct TessarineModule {

@@ -1,3 +1,6 @@
+// The download control's QuickBooks session: its ContactQuickBooks over the shared core, the company-file
+// check on disk, and the sending of one request over a connection and session of its own.
+
 #include "download_control/qb_session.h"
 
 #include <filesystem>
@@ -28,9 +31,8 @@ int32_t KVRDowloadctl::ContactQuickBooks() {
   QBSessionState& s = Module().session;
   const std::string& qb_file_path = Module().params.QBFilePath;
   try {
-    const kv::qb::ContactResult contact =
-        kv::qb::OpenCheckedSession(s, qb_file_path, kv::qb::VersionReading::kDownloadControl);
-    if (contact.check == kv::qb::SessionCheck::kNoSession) s.QBXMLVersionCode = 0;
+    const kv::qb::ContactResult contact = kv::qb::OpenCheckedSession(s, qb_file_path, kv::qb::kDownloadContact);
+    if (contact.check == kv::qb::SessionCheck::kNoSession) s.QBXMLVersionCode = kv::qb::QBXMLVersion::kUS1_0;
     RequireTicket(s.sTicket);
     if (contact.check == kv::qb::SessionCheck::kOtherFile) {
       bQBError = true;

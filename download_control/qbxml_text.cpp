@@ -1,3 +1,6 @@
+// The text rules of the add requests: escaping with the service's line-break marker, dates, amounts,
+// durations and the conversions of the service's fields.
+
 #include "download_control/qbxml_text.h"
 
 #include <array>
@@ -8,6 +11,7 @@
 
 #include "platform/base/error.h"
 #include "platform/base/text.h"
+#include "platform/xml/escape.h"
 
 namespace tessarine {
 
@@ -41,90 +45,34 @@ bool NeedsEscaping(std::string_view text) {
 std::string EscapeXMLText(std::string_view text) {
   if (!NeedsEscaping(text)) return std::string(text);
   static constexpr std::string_view kMarker = "&#10";
+  // QuickBooks reads "'" and a double quote back either way; a bare CR would reach it as LF.
+  static constexpr platform::xml::EscapeRules kRules{.quote = true, .apostrophe = true, .carriage_return = true};
   std::string out;
   out.reserve(text.size() + 16);
+  size_t run = 0;  // start of the text not yet written
   for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    // A character XML cannot carry would make QuickBooks refuse the whole request; a blank keeps the rest.
-    if (IsForbiddenControl(c)) {
-      out += ' ';
+    size_t skip = 0;
+    std::string_view replacement;
+    if (IsForbiddenControl(text[i])) {
+      // A character XML cannot carry would make QuickBooks refuse the whole request; a blank keeps the rest.
+      skip = 1;
+      replacement = " ";
+    } else if (const size_t length = ForbiddenNonCharacterAt(text.substr(i)); length > 0) {
+      skip = length;
+      replacement = " ";
+    } else if (text.substr(i, kMarker.size()) == kMarker) {
+      skip = kMarker.size() + (i + kMarker.size() < text.size() && text[i + kMarker.size()] == ';' ? 1 : 0);
+      replacement = "&#10;";
+    } else {
       continue;
     }
-    if (const size_t length = ForbiddenNonCharacterAt(text.substr(i)); length > 0) {
-      out += ' ';
-      i += length - 1;
-      continue;
-    }
-    if (c == '&' && text.substr(i, kMarker.size()) == kMarker) {
-      out += "&#10;";
-      i += kMarker.size() - 1;
-      if (i + 1 < text.size() && text[i + 1] == ';') ++i;
-      continue;
-    }
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\r':
-        // An XML reader turns a bare CR into LF; the reference keeps it.
-        out += "&#13;";
-        break;
-      default:
-        out += c;
-    }
+    platform::xml::AppendEscaped(out, text.substr(run, i - run), kRules);
+    out += replacement;
+    i += skip - 1;
+    run = i + 1;
   }
+  platform::xml::AppendEscaped(out, text.substr(run), kRules);
   return out;
-}
-
-std::string QBXMLDocumentHeader(int32_t version_code) {
-  static constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" ?>";
-  switch (version_code) {
-    case 6:
-      return std::string(kDeclaration) + "<?qbxml version=\"CA1.0\"?>";
-    case 7:
-      return std::string(kDeclaration) + "<?qbxml version=\"CA1.1\"?>";
-    case 8:
-      return std::string(kDeclaration) + "<?qbxml version=\"CA2.0\"?>";
-    case 9:
-      return std::string(kDeclaration) + "<?qbxml version=\"UK1.0\"?>";
-    case 10:
-      return std::string(kDeclaration) + "<?qbxml version=\"UK1.1\"?>";
-    case 11:
-      return std::string(kDeclaration) + "<?qbxml version=\"UK2.0\"?>";
-    default:
-      break;
-  }
-  const bool us2 = version_code >= 2 && version_code <= 5;
-  std::string header = "<?xml version = \"1.0\"?>\r\n";
-  header += us2 ? "<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 2.0//EN'>"
-                : "<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN'>";
-  header += kCrLf;
-  return header;
-}
-
-std::string QBXMLBody(std::string_view requests, std::string_view message_set_id) {
-  std::string body = "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\"";
-  if (!message_set_id.empty()) {
-    body += " newMessageSetID = \"";
-    body += message_set_id;
-    body += '"';
-  }
-  body += ">\r\n";
-  body += requests;
-  body += "</QBXMLMsgsRq>\r\n</QBXML>";
-  return body;
 }
 
 std::string FullNameElement(std::string_view tag, std::string_view value) {

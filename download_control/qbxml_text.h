@@ -1,7 +1,7 @@
 #pragma once
 
-// The small text rules every add request of the download control shares: escaping, the document header by
-// version code, and the way dates, amounts, durations and flags from the service are read and written.
+// The small text rules every add request of the download control shares: escaping, and the way dates, amounts,
+// durations and flags from the service are read and written.
 
 #include <cstdint>
 #include <string>
@@ -21,13 +21,6 @@ bool HasXMLSpecialChars(std::string_view text);
 // every other "&" as "&amp;", and a CR as "&#13;". A character that XML allows nowhere (a control character other than
 // TAB, LF and CR, U+FFFE, U+FFFF) becomes a blank.
 std::string EscapeXMLText(std::string_view text);
-
-// The XML declaration and qbXML version line that precede the <QBXML> body, by version code.
-std::string QBXMLDocumentHeader(int32_t version_code);
-
-// "<QBXML>" and the message set around one or more requests, without the header. A message set id, when given,
-// asks QuickBooks to keep the answer for a later status check.
-std::string QBXMLBody(std::string_view requests, std::string_view message_set_id = {});
 
 // "<Tag>" CR LF "<FullName>value</FullName>" CR LF "</Tag>" CR LF; the value is written as given.
 std::string FullNameElement(std::string_view tag, std::string_view value);

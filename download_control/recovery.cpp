@@ -220,7 +220,7 @@ void KVRDowloadctl::SendJournaledRequest() {
       return;
     }
   }
-  const bool recovery = HasErrorRecovery(Module().session.QBXMLVersionCode);
+  const bool recovery = kv::qb::HasErrorRecovery(Module().session.QBXMLVersionCode);
   try {
     currentEntry_ = journal_->Note(Module().params.SiteCode, currentType_, currentRecordId_, currentItemIds_,
                                    recovery ? sMessageSetID : std::string(), sRequestXML);

@@ -1,3 +1,5 @@
+// The results dialog of a run: its summary, the grid of records not posted and the details panel.
+
 #include "download_control/results_form.h"
 
 #include <functional>

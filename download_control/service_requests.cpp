@@ -1,3 +1,6 @@
+// The download's page addresses and the reading of the status page's answer, apart from the form that
+// sends them so tests can check both without a service.
+
 #include "download_control/service_requests.h"
 
 #include "common/web_form/page_table.h"

@@ -1,3 +1,5 @@
+// The time and leave add requests, built from one downloaded data line.
+
 #include "download_control/time_requests.h"
 
 #include <vector>

@@ -48,7 +48,7 @@ int AskWhichMatches(const std::string& record_words, const std::vector<WitnessCa
 }  // namespace
 
 KVRDowloadctl::WitnessAnswer KVRDowloadctl::AskWitnessOfUnknown(const JournalEntry& entry) {
-  if (!entry.message_set_id.empty() && HasErrorRecovery(Module().session.QBXMLVersionCode) &&
+  if (!entry.message_set_id.empty() && kv::qb::HasErrorRecovery(Module().session.QBXMLVersionCode) &&
       journal_->IsLastMessageSet(entry)) {
     std::string kept;
     if (AskMessageSetStatus(entry.message_set_id, kept) == MessageSetOutcome::kProcessed) {

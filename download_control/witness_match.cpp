@@ -118,10 +118,7 @@ AskedRecord ReadAddRequest(std::string_view request) {
   // and XML does not: the request is read without it.
   std::string text(request);
   const platform::xml::Prolog prolog = platform::xml::ReadProlog(text, true);
-  if (prolog.doctype) {
-    const size_t close = text.find('>', prolog.doctype->begin);
-    if (close != std::string::npos) text.erase(prolog.doctype->begin, close + 1 - prolog.doctype->begin);
-  }
+  if (prolog.doctype) text.erase(prolog.doctype->begin, prolog.doctype->end - prolog.doctype->begin);
   platform::xml::Document doc;
   if (!doc.LoadXml(text)) throw kv::Error(1, "The add request noted for the record cannot be read.");
   const Node messages = doc.documentElement().selectSingleNode("QBXMLMsgsRq");

@@ -9,7 +9,7 @@
 #include "download_control/qbxml_text.h"
 #include "platform/base/error.h"
 #include "platform/base/text.h"
-#include "platform/qb/xml_text.h"
+#include "platform/xml/escape.h"
 
 namespace tessarine {
 
@@ -33,12 +33,12 @@ bool HasLines(TxnKind kind) {
   return kind != TxnKind::kTimeTracking;
 }
 
-std::string QueryDocument(int32_t version_code, TxnKind kind, const std::string& inside) {
+std::string QueryDocument(kv::qb::QBXMLVersion version, TxnKind kind, const std::string& inside) {
   const std::string name = std::string(TxnName(kind)) + "QueryRq";
   std::string rq = "<" + name + " requestID = \"1\">\r\n" + inside;
   if (HasLines(kind)) rq += "<IncludeLineItems>true</IncludeLineItems>\r\n";
   rq += "</" + name + ">\r\n";
-  return QBXMLDocumentHeader(version_code) + QBXMLBody(rq);
+  return kv::qb::QBXMLDocumentHeader(version) + kv::qb::QBXMLBody(rq);
 }
 
 int ReadDigits(std::string_view text, size_t at, size_t count, bool& ok) {
@@ -56,20 +56,20 @@ int ReadDigits(std::string_view text, size_t at, size_t count, bool& ok) {
 
 }  // namespace
 
-std::string TxnIDQuery(int32_t version_code, TxnKind kind, std::string_view txn_id) {
-  return QueryDocument(version_code, kind, "<TxnID>" + platform::qb::EscapeXmlText(txn_id) + "</TxnID>\r\n");
+std::string TxnIDQuery(kv::qb::QBXMLVersion version, TxnKind kind, std::string_view txn_id) {
+  return QueryDocument(version, kind, "<TxnID>" + platform::xml::EscapeXmlText(txn_id) + "</TxnID>\r\n");
 }
 
-std::string MatchQuery(int32_t version_code, const AskedRecord& asked) {
+std::string MatchQuery(kv::qb::QBXMLVersion version, const AskedRecord& asked) {
   std::string inside = "<MaxReturned>" + std::to_string(kMatchQueryMaxReturned) + "</MaxReturned>\r\n";
   inside += "<TxnDateRangeFilter>\r\n<FromTxnDate>" + asked.date + "</FromTxnDate>\r\n<ToTxnDate>" + asked.date +
             "</ToTxnDate>\r\n</TxnDateRangeFilter>\r\n";
   const std::string filter = asked.kind == TxnKind::kTimeTracking ? "TimeTrackingEntityFilter" : "EntityFilter";
   if (!asked.entity.empty()) {
-    inside += "<" + filter + ">\r\n<FullName>" + platform::qb::EscapeXmlText(asked.entity) + "</FullName>\r\n</" +
+    inside += "<" + filter + ">\r\n<FullName>" + platform::xml::EscapeXmlText(asked.entity) + "</FullName>\r\n</" +
               filter + ">\r\n";
   }
-  return QueryDocument(version_code, asked.kind, inside);
+  return QueryDocument(version, asked.kind, inside);
 }
 
 std::vector<Node> QueryRets(std::string_view response, TxnKind kind) {
@@ -154,12 +154,12 @@ std::string AddAnswerOf(const AskedRecord& asked, const Node& ret) {
   const std::string rs_name = std::string(TxnName(asked.kind)) + "AddRs";
   std::string set_tag = "<QBXMLMsgsRs";
   if (!asked.message_set_id.empty()) {
-    set_tag += " newMessageSetID=\"" + platform::qb::EscapeXmlAttribute(asked.message_set_id) +
+    set_tag += " newMessageSetID=\"" + platform::xml::EscapeXmlAttribute(asked.message_set_id) +
                "\" messageSetStatusCode=\"0\"";
   }
   std::string answer = "<?xml version=\"1.0\" ?>\n<QBXML>\n" + set_tag + ">\n<" + rs_name;
   if (!asked.request_id.empty()) {
-    answer += " requestID=\"" + platform::qb::EscapeXmlAttribute(asked.request_id) + "\"";
+    answer += " requestID=\"" + platform::xml::EscapeXmlAttribute(asked.request_id) + "\"";
   }
   answer += " statusCode=\"0\" statusSeverity=\"Info\" statusMessage=\"Status OK\">\n";
   answer += ret.xml();

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/qbxml_version.h"
 #include "platform/xml/dom.h"
 
 namespace tessarine {
@@ -47,9 +48,9 @@ struct AskedRecord {
 AskedRecord ReadAddRequest(std::string_view request);
 
 // The query of one transaction by its TxnID, with its lines for bills and checks; a complete request.
-std::string TxnIDQuery(int32_t version_code, TxnKind kind, std::string_view txn_id);
+std::string TxnIDQuery(kv::qb::QBXMLVersion version, TxnKind kind, std::string_view txn_id);
 // The transactions that may be the asked one: its date and entity, the lines of bills and checks.
-std::string MatchQuery(int32_t version_code, const AskedRecord& asked);
+std::string MatchQuery(kv::qb::QBXMLVersion version, const AskedRecord& asked);
 // How many transactions a match query asks for: enough for one employee's or vendor's transactions of one day,
 // few enough to stay a quick query.
 inline constexpr int kMatchQueryMaxReturned = 200;

@@ -93,7 +93,7 @@ void RunEveryConverter(const std::string& response) {
   const kv::DateTime old = kv::DateTime::FromParts(2000, 1, 1, 1, 1, 1);
   m.CustomerLastSyncDate = m.VendorsLastSyncDate = m.EmployeeLastSyncDate = m.GLAccountsLastSyncDate = old;
   m.TasksLastSyncDate = m.ClassLastSyncDate = m.TimeLastSyncDate = m.ExpenseLastSyncDate = old;
-  m.lngQBXMLVersion = 2;
+  m.lngQBXMLVersion = kv::qb::QBXMLVersion::kUS2_0;
   m.bSyncCustomers = m.bSyncEmployees = m.bSyncVendors = m.bSyncGLAccounts = m.bSyncTasks = m.bSyncClasses = true;
   m.bSyncSalesReps = m.bSyncTime = m.bSyncExpense = true;
   m.sQBXMLResponse = response;

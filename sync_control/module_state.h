@@ -25,8 +25,9 @@ inline constexpr int32_t kSyncModeUpload = 1;
 inline constexpr int32_t kSyncModeDownload = 2;
 
 struct ModWizard {
-  // qbXML version code of the session: 0, 1, 2, 6, 7, 8 or 11; selects the request's document header.
-  int32_t lngQBXMLVersion = 0;
+  // qbXML version of the session (the sync reads 1.0, 1.1, 2.0, CA1.0, CA1.1, CA2.0 or UK2.0); selects the
+  // request's document header.
+  kv::qb::QBXMLVersion lngQBXMLVersion = kv::qb::QBXMLVersion::kUS1_0;
   int32_t lngSyncMode = kSyncModeNone;
   // The last service answer that was not a success, or the error text of a failed upload.
   std::string sServerMessage;

@@ -33,12 +33,11 @@ int32_t BrintavelCtl::ContactQuickBooks() {
   m.qb = {};
 
   try {
-    const kv::qb::ContactResult contact =
-        kv::qb::OpenCheckedSession(m.qb, QBFilePath, kv::qb::VersionReading::kSyncControl);
+    const kv::qb::ContactResult contact = kv::qb::OpenCheckedSession(m.qb, QBFilePath, kv::qb::kSyncContact);
     switch (contact.check) {
       case kv::qb::SessionCheck::kNoSession:
         // Without a session there is nothing to check or query; the run must not go on as if there were.
-        m.lngQBXMLVersion = 0;
+        m.lngQBXMLVersion = kv::qb::QBXMLVersion::kUS1_0;
         SetError(m, kv::qb::kFileNotOpenMessage);
         return 0;
       case kv::qb::SessionCheck::kOtherFile:

@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+#include "common/qbxml_version.h"
+
 namespace brintavel {
 namespace {
 
@@ -37,54 +39,19 @@ constexpr QueryMessage kMessages[] = {
     {&ModWizard::bSyncExpense, "BillQueryRq", kLineItemsFilter, "BillRet"},
 };
 
-std::string Header(int32_t version) {
-  // The country editions take the qbxml processing instruction; the US editions a DOCTYPE line.
-  std::string_view edition;
-  switch (version) {
-    case 6:
-      edition = "CA1.0";
-      break;
-    case 7:
-      edition = "CA1.1";
-      break;
-    case 8:
-      edition = "CA2.0";
-      break;
-    case 9:
-      edition = "UK1.0";
-      break;
-    case 10:
-      edition = "UK1.1";
-      break;
-    case 11:
-      edition = "UK2.0";
-      break;
-    default:
-      break;
-  }
-  if (!edition.empty()) {
-    return std::string("<?xml version=\"1.0\" ?><?qbxml version=\"").append(edition).append("\"?>");
-  }
-  std::string header = "<?xml version = \"1.0\"?>\r\n";
-  header += version < 2 ? "<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN'>\r\n"
-                        : "<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 2.0//EN'>\r\n";
-  return header;
-}
-
 }  // namespace
 
 std::string BuildQueryRequestText(const ModWizard& state) {
-  std::string body = "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\">\r\n";
+  std::string messages;
   int request_id = 0;
   for (const QueryMessage& message : kMessages) {
     if (!(state.*message.flag)) continue;
-    body.append("<").append(message.element).append(" requestID = \"").append(std::to_string(++request_id));
-    body.append("\">").append(kCrLf);
-    if (!message.filter.empty()) body.append(message.filter).append(kCrLf);
-    body.append("</").append(message.element).append(">").append(kCrLf);
+    messages.append("<").append(message.element).append(" requestID = \"").append(std::to_string(++request_id));
+    messages.append("\">").append(kCrLf);
+    if (!message.filter.empty()) messages.append(message.filter).append(kCrLf);
+    messages.append("</").append(message.element).append(">").append(kCrLf);
   }
-  body += "</QBXMLMsgsRq>\r\n</QBXML>";
-  return Header(state.lngQBXMLVersion) + body;
+  return kv::qb::QBXMLDocumentHeader(state.lngQBXMLVersion) + kv::qb::QBXMLBody(messages);
 }
 
 std::vector<std::string> ConvertedRecordElements(const ModWizard& state) {

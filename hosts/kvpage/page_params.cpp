@@ -1,3 +1,6 @@
+// The <object> elements of a service page and their <param> tags, read from a file or a URL through
+// platform/xml's HTML reader, and the parameters no control asked for.
+
 #include "hosts/kvpage/page_params.h"
 
 #include <fstream>

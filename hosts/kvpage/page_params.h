@@ -1,5 +1,7 @@
 #pragma once
 
+// The parameters a page hands its control, read from the page's <object> element, for kvpage --page.
+
 #include <string>
 #include <string_view>
 #include <utility>

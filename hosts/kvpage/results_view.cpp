@@ -1,3 +1,6 @@
+// The download's results form drawn on a terminal, apart from kvpage's main view because only the download
+// has it.
+
 #include "hosts/kvpage/results_view.h"
 
 #include <unistd.h>

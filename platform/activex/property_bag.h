@@ -53,6 +53,8 @@ class PropertyBag {
   // Whether a control asked for the key (found or not), through this bag or a copy of it: a host sites the control
   // with a copy, and asks the original afterwards which parameters no control reads.
   bool Asked(std::string_view name) const;
+  // Every key asked for, in the order of asking, repeats included.
+  const std::vector<std::string>& AskedNames() const { return *asked_; }
 
  private:
   [[noreturn]] void Mismatch(std::string_view name) const;

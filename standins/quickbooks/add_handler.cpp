@@ -1,8 +1,12 @@
+// The add messages of the QuickBooks stand-in (time tracking, bill, check): each add is read and its references
+// resolved as QuickBooks does, then written into the company file as the Ret a later query returns.
+
 #include <cmath>
 #include <ctime>
 #include <set>
 
 #include "platform/base/date_time.h"
+#include "platform/xml/escape.h"
 #include "standins/quickbooks/handlers.h"
 
 namespace standins::quickbooks {
@@ -54,30 +58,7 @@ class RecordWriter {
   void Leaf(std::string_view name, std::string_view text) {
     Indent();
     out_.append("<").append(name).append(">");
-    for (char c : text) {
-      switch (c) {
-        case '&':
-          out_ += "&amp;";
-          break;
-        case '<':
-          out_ += "&lt;";
-          break;
-        case '>':
-          out_ += "&gt;";
-          break;
-        case '\n':
-          out_ += "&#10;";
-          break;
-        case '\r':
-          out_ += "&#13;";
-          break;
-        case '\t':
-          out_ += "&#9;";
-          break;
-        default:
-          out_ += c;
-      }
-    }
+    platform::xml::AppendEscaped(out_, text, {.carriage_return = true, .line_feed_and_tab = true});
     out_.append("</").append(name).append(">\n");
   }
   void Ref(std::string_view name, const ListEntry& entry) {
@@ -97,8 +78,8 @@ class RecordWriter {
 // Reads one add element: checks that it holds only known elements and resolves its references.
 class AddReader {
  public:
-  AddReader(Workspace& workspace, std::string addName, std::string transactionLabel)
-      : workspace_(workspace), add_name_(std::move(addName)), label_(std::move(transactionLabel)) {}
+  AddReader(Workspace& workspace, std::string transactionLabel)
+      : workspace_(workspace), label_(std::move(transactionLabel)) {}
 
   void Allow(const Node& element, const std::string& where, std::initializer_list<const char*> names) const {
     for (const Node& child : ElementChildren(element)) {
@@ -192,7 +173,6 @@ class AddReader {
 
  private:
   Workspace& workspace_;
-  std::string add_name_;
   std::string label_;
 };
 
@@ -309,7 +289,7 @@ long long WriteLines(const AddReader& reader, const Node& add, RecordWriter& rec
 }
 
 std::string TimeTrackingAdd(const Node& add, Workspace& workspace) {
-  AddReader reader(workspace, "TimeTrackingAdd", "Time Tracking");
+  AddReader reader(workspace, "Time Tracking");
   reader.Allow(add, "TimeTrackingAdd",
                {"TxnDate", "EntityRef", "CustomerRef", "ItemServiceRef", "Duration", "ClassRef", "PayrollItemWageRef",
                 "Notes", "IsBillable"});
@@ -345,7 +325,7 @@ std::string TimeTrackingAdd(const Node& add, Workspace& workspace) {
 }
 
 std::string BillAdd(const Node& add, Workspace& workspace) {
-  AddReader reader(workspace, "BillAdd", "Bill");
+  AddReader reader(workspace, "Bill");
   reader.Allow(
       add, "BillAdd",
       {"VendorRef", "APAccountRef", "TxnDate", "DueDate", "RefNumber", "Memo", "ExpenseLineAdd", "ItemLineAdd"});
@@ -382,7 +362,7 @@ std::string BillAdd(const Node& add, Workspace& workspace) {
 }
 
 std::string CheckAdd(const Node& add, Workspace& workspace) {
-  AddReader reader(workspace, "CheckAdd", "Check");
+  AddReader reader(workspace, "Check");
   reader.Allow(add, "CheckAdd",
                {"AccountRef", "PayeeEntityRef", "RefNumber", "TxnDate", "Memo", "IsToBePrinted", "ExpenseLineAdd",
                 "ItemLineAdd"});

@@ -1,10 +1,12 @@
+// Loading, querying and atomically saving a company file of the QuickBooks stand-in.
+
 #include "standins/quickbooks/company_file.h"
 
 #include <sys/stat.h>
 
 #include <mutex>
 
-#include "platform/qb/xml_text.h"
+#include "platform/xml/escape.h"
 #include "platform/xml/prolog.h"
 #include "standins/quickbooks/state.h"
 
@@ -227,7 +229,7 @@ std::shared_ptr<const Company> LoadCompanyCached(const std::filesystem::path& pa
 
 std::string EmptyCompanyText(std::string_view versions) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QBStandinCompany qbxmlVersions=\"" +
-         platform::qb::EscapeXmlAttribute(versions) + "\">\n</QBStandinCompany>\n";
+         platform::xml::EscapeXmlAttribute(versions) + "\">\n</QBStandinCompany>\n";
 }
 
 std::string IndentRecord(std::string_view element) {

@@ -1,5 +1,7 @@
 #pragma once
 
+// A company file of the QuickBooks stand-in: its records as qbXML Rets, its versions and its atomic save.
+
 #include <filesystem>
 #include <memory>
 #include <optional>

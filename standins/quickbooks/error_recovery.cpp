@@ -1,10 +1,12 @@
+// QuickBooks' error-recovery memory per application, kept in the company file under its lock.
+
 #include "standins/quickbooks/error_recovery.h"
 
-#include "platform/qb/xml_text.h"
+#include "platform/xml/escape.h"
 
 namespace standins::quickbooks {
 
-using platform::qb::EscapeXmlAttribute;
+using platform::xml::EscapeXmlAttribute;
 
 std::optional<KeptMessageSet> FindKeptMessageSet(const Company& company, const Application& application) {
   for (const Record& record : company.records()) {

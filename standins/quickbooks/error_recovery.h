@@ -1,5 +1,7 @@
 #pragma once
 
+// QuickBooks' error-recovery memory: the last message set each application sent with an id, and its answer.
+
 #include <optional>
 #include <string>
 #include <string_view>

@@ -1,12 +1,15 @@
+// The menu picks of the stand-in: the listing of subscribed menus and the event text a pick sends.
+
 #include "standins/quickbooks/menu.h"
 
 #include <stdexcept>
 
-#include "platform/qb/xml_text.h"
+#include "platform/xml/escape.h"
 
 namespace standins::quickbooks {
 
 using namespace platform::qb;
+using platform::xml::EscapeXmlText;
 
 namespace {
 

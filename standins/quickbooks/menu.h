@@ -1,5 +1,7 @@
 #pragma once
 
+// What "qb-standin menu" prints and what a pick hands the subscriber's callback.
+
 #include <filesystem>
 #include <string>
 

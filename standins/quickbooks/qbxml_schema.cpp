@@ -1,3 +1,5 @@
+// Checking a request document against the qbXML message set of its version, as strictly as QuickBooks.
+
 #include "standins/quickbooks/qbxml_schema.h"
 
 #include <array>

@@ -1,3 +1,5 @@
+// Answering a request message set against a company file: the queries, the adds, the status checks.
+
 #include "standins/quickbooks/request_handler.h"
 
 #include <fcntl.h>
@@ -12,14 +14,14 @@
 #include "platform/base/error.h"
 #include "platform/base/text.h"
 #include "platform/qb/qb_errors.h"
-#include "platform/qb/xml_text.h"
+#include "platform/xml/escape.h"
 #include "standins/quickbooks/handlers.h"
 #include "standins/quickbooks/qbxml_schema.h"
 #include "standins/quickbooks/state.h"
 
 namespace standins::quickbooks {
 
-using platform::qb::EscapeXmlAttribute;
+using platform::xml::EscapeXmlAttribute;
 
 // ---------------------------------------------------------------- ResponseText
 

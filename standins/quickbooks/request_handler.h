@@ -1,5 +1,8 @@
 #pragma once
 
+// The stand-in's answer to one qbXML request document, and the response text built without copying the
+// company file's records.
+
 #include <deque>
 #include <filesystem>
 #include <memory>

@@ -1,3 +1,5 @@
+// The server side of the stand-in protocol: one client's connections, sessions and requests.
+
 #include "standins/quickbooks/serve.h"
 
 #include <fcntl.h>

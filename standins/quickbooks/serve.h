@@ -1,5 +1,7 @@
 #pragma once
 
+// "qb-standin serve", the process platform/qb's request processor talks to.
+
 namespace standins::quickbooks {
 
 // "qb-standin serve": answers the operations of platform/qb's stand-in protocol (platform/qb/standin_wire.h)

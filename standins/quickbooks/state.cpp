@@ -1,3 +1,5 @@
+// The stand-in's state directory: where it is, its files, and the checks on who owns it.
+
 #include "standins/quickbooks/state.h"
 
 #include <errno.h>

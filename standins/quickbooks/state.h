@@ -1,5 +1,7 @@
 #pragma once
 
+// The QuickBooks stand-in's state directory: which company file is open and where subscriptions are kept.
+
 #include <filesystem>
 #include <optional>
 #include <string>

@@ -1,3 +1,5 @@
+// The UI-extension subscriptions kept in files by subscriber, and in memory for tests.
+
 #include "standins/quickbooks/subscription_service.h"
 
 #include <algorithm>

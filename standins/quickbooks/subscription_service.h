@@ -1,5 +1,8 @@
 #pragma once
 
+// Where the stand-in keeps UI-extension subscriptions: the store interface, the files of the state directory,
+// and memory for tests.
+
 #include <filesystem>
 #include <map>
 #include <optional>

@@ -1,3 +1,5 @@
+// The service stand-in's data directory: accounts, pending lines, scripted answers, faults, transfers.
+
 #include "standins/service/data_dir.h"
 
 #include <charconv>

@@ -1,35 +1,21 @@
+// The service's pages as the stand-in answers them: embedding pages, sign-in, downloads, uploads and the
+// judgement of status reports.
+
 #include "standins/service/pages.h"
 
 #include <algorithm>
 #include <set>
 
 #include "platform/base/text.h"
+#include "platform/xml/dom.h"
+#include "platform/xml/escape.h"
 
 namespace standins::service {
 namespace {
 
+// Parameter names and values go inside double-quoted attributes of the page.
 std::string HtmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out.push_back(c);
-    }
-  }
-  return out;
+  return platform::xml::Escaped(text, {.quote = true});
 }
 
 struct EmbeddingPage {
@@ -113,32 +99,6 @@ Answer EmbedPage(const DataDir& data, const PageRequest& request, const Embeddin
   return Answer{200, std::move(html), "text/html"};
 }
 
-// The value of the attribute NAME="..." within [from, to) of the text, entities of XML's five decoded.
-std::string AttributeIn(std::string_view text, size_t from, size_t to, std::string_view name) {
-  const std::string key = std::string(" ").append(name) + "=\"";
-  const size_t at = text.substr(0, to).find(key, from);
-  if (at == std::string_view::npos) return {};
-  const size_t start = at + key.size();
-  const size_t end = text.find('"', start);
-  if (end == std::string_view::npos || end > to) return {};
-  static constexpr std::pair<std::string_view, char> kEntities[] = {
-      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-  std::string value;
-  for (size_t i = start; i < end; ++i) {
-    bool decoded = false;
-    for (const auto& [entity, c] : kEntities) {
-      if (text.substr(i, entity.size()) == entity) {
-        value += c;
-        i += entity.size() - 1;
-        decoded = true;
-        break;
-      }
-    }
-    if (!decoded) value += text[i];
-  }
-  return value;
-}
-
 Answer Plain(std::string body) {
   return Answer{200, std::move(body), "text/plain"};
 }
@@ -155,17 +115,18 @@ std::string QueryValue(const PageRequest& request, std::string_view key) {
 std::string JudgeStatusReport(std::string_view ids, std::string_view body) {
   std::string reason;
   bool answered = false;
-  for (size_t at = body.find(" statusCode=\""); at != std::string_view::npos;
-       at = body.find(" statusCode=\"", at + 1)) {
-    answered = true;
-    const size_t open = body.rfind('<', at);
-    const size_t close = body.find('>', at);
-    if (open == std::string_view::npos || close == std::string_view::npos) continue;
-    if (AttributeIn(body, open, close, "statusSeverity") != "Error") continue;
-    reason = AttributeIn(body, open, close, "statusMessage");
-    if (reason.empty())
-      reason = "QuickBooks refused the record (status " + AttributeIn(body, open, close, "statusCode") + ").";
-    break;
+  platform::xml::Document answer;
+  if (!body.empty() && answer.LoadXml(body)) {
+    const platform::xml::NodeList elements = answer.getElementsByTagName("*");
+    for (size_t i = 0; i < elements.length(); ++i) {
+      const platform::xml::Node element = elements.item(i);
+      if (!element.hasAttribute("statusCode")) continue;
+      answered = true;
+      if (element.getAttribute("statusSeverity") != "Error") continue;
+      reason = element.getAttribute("statusMessage");
+      if (reason.empty()) reason = "QuickBooks refused the record (status " + element.getAttribute("statusCode") + ").";
+      break;
+    }
   }
   if (!answered) reason = "No answer of QuickBooks came with the record.";
   if (reason.empty()) return "SUCCESS";

@@ -1,5 +1,7 @@
 #pragma once
 
+// The normal answers of the service stand-in's pages, apart from the server so tests can call them directly.
+
 #include <string>
 #include <string_view>
 #include <utility>

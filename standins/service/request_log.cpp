@@ -1,3 +1,5 @@
+// The numbered record of every request in the data directory's received/ folder.
+
 #include "standins/service/request_log.h"
 
 #include <cstdio>
@@ -43,8 +45,7 @@ RequestLog::RequestLog(fs::path dir) : dir_(std::move(dir)) {
   next_ = HighestNumber(dir_) + 1;
 }
 
-uint64_t RequestLog::Record(std::string_view request_line,
-                            const std::vector<std::pair<std::string, std::string>>& headers, std::string_view body) {
+uint64_t RequestLog::Record(std::string_view request_line, const RecordedHeaders& headers, std::string_view body) {
   const uint64_t number = next_.fetch_add(1);
   char stem[32];
   std::snprintf(stem, sizeof stem, "%06llu", static_cast<unsigned long long>(number));

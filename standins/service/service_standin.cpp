@@ -1,3 +1,5 @@
+// The stand-in's HTTP server: routing, faults, the recording of every request and stopping.
+
 #include "standins/service/service_standin.h"
 
 #include <arpa/inet.h>
@@ -17,6 +19,7 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "standins/service/data_dir.h"
@@ -98,8 +101,8 @@ void DropConnection(int local_port, int remote_port) {
   closedir(dir);
 }
 
-std::vector<std::pair<std::string, std::string>> RecordedHeaders(const httplib::Request& req) {
-  std::vector<std::pair<std::string, std::string>> headers;
+RecordedHeaders HeadersOf(const httplib::Request& req) {
+  RecordedHeaders headers;
   for (const auto& [name, value] : req.headers) {
     // The library files the peer's addresses among the headers.
     if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT") continue;
@@ -107,9 +110,6 @@ std::vector<std::pair<std::string, std::string>> RecordedHeaders(const httplib::
   }
   return headers;
 }
-
-// Set by a handler that recorded its request, so that the logger records only what never reached a handler.
-thread_local bool t_recorded = false;
 
 std::unique_ptr<httplib::Server> MakeHttpServer(const StandinOptions& options) {
   if (options.tls_cert.empty() && options.tls_key.empty()) return std::make_unique<httplib::Server>();
@@ -145,13 +145,27 @@ struct ServiceStandin::Server {
   std::unique_ptr<httplib::Server> server;
   httplib::Server& http;
   DataDir data;
-  RequestLog log;
+  std::unique_ptr<RequestRecorder> recorder;
+  // The requests a handler recorded and the logger has not yet seen: the logger records only what never reached a
+  // handler (a body too large, a request the library refused). The logger sees the handler's own request object.
+  std::mutex recorded_mutex;
+  std::set<const httplib::Request*> recorded;
   std::mutex mutex;
   std::condition_variable stopping_changed;
   bool stopping = false;
 
-  explicit Server(const StandinOptions& options)
-      : server(MakeHttpServer(options)), http(*server), data(options.data_dir), log(options.data_dir / "received") {}
+  Server(const StandinOptions& options, std::unique_ptr<RequestRecorder> request_recorder)
+      : server(MakeHttpServer(options)), http(*server), data(options.data_dir), recorder(std::move(request_recorder)) {}
+
+  void Record(const httplib::Request& req, std::string_view body) {
+    recorder->Record(req.method + " " + req.target + " " + req.version, HeadersOf(req), body);
+  }
+
+  // Whether a handler recorded the request; forgets it either way.
+  bool TakeRecorded(const httplib::Request& req) {
+    std::lock_guard lock(recorded_mutex);
+    return recorded.erase(&req) > 0;
+  }
 
   // Waits out a delay; false when the stand-in is stopping meanwhile.
   bool Delay(std::chrono::milliseconds delay) {
@@ -160,8 +174,11 @@ struct ServiceStandin::Server {
   }
 
   void Handle(const httplib::Request& req, httplib::Response& res, const std::string& base_url) {
-    log.Record(req.method + " " + req.target + " " + req.version, RecordedHeaders(req), req.body);
-    t_recorded = true;
+    Record(req, req.body);
+    {
+      std::lock_guard lock(recorded_mutex);
+      recorded.insert(&req);
+    }
     const PageRequest request{PageOf(req.path), ParseTargetQuery(req.target), base_url, req.body};
     const Fault fault = data.TakeFault(request.page);
     if (fault.delay.count() > 0 && !Delay(fault.delay)) {
@@ -212,7 +229,12 @@ struct ServiceStandin::Server {
 
 ServiceStandin::ServiceStandin(StandinOptions options) : options_(std::move(options)) {
   std::filesystem::create_directories(options_.data_dir / "received");
-  server_ = std::make_unique<Server>(options_);
+  server_ = std::make_unique<Server>(options_, std::make_unique<RequestLog>(options_.data_dir / "received"));
+}
+
+ServiceStandin::ServiceStandin(StandinOptions options, std::unique_ptr<RequestRecorder> recorder)
+    : options_(std::move(options)) {
+  server_ = std::make_unique<Server>(options_, std::move(recorder));
 }
 
 ServiceStandin::~ServiceStandin() {
@@ -234,14 +256,13 @@ std::string ServiceStandin::Bind() {
   http.Get(".*", handler);
   http.Post(".*", handler);
   http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-    if (!t_recorded && !req.method.empty()) {
+    if (!server_->TakeRecorded(req) && !req.method.empty()) {
       try {
-        server_->log.Record(req.method + " " + req.target + " " + req.version, RecordedHeaders(req), {});
+        server_->Record(req, {});
       } catch (const std::exception& e) {
         std::cerr << "kalvor-standin: " << e.what() << " (status " << res.status << ")\n";
       }
     }
-    t_recorded = false;
   });
   http.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
     std::string what = "unknown error";

@@ -1,9 +1,13 @@
 #pragma once
 
+// The Kalvor service stand-in as a server object, for the kalvor-standin program and tests in one process.
+
 #include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <string>
+
+#include "standins/service/request_log.h"
 
 namespace standins::service {
 
@@ -20,7 +24,10 @@ struct StandinOptions {
 // records every request (request_log.h).
 class ServiceStandin {
  public:
+  // Records into DIR/received (RequestLog).
   explicit ServiceStandin(StandinOptions options);
+  // Records through `recorder` instead; DIR/received is left alone.
+  ServiceStandin(StandinOptions options, std::unique_ptr<RequestRecorder> recorder);
   ~ServiceStandin();
   ServiceStandin(const ServiceStandin&) = delete;
   ServiceStandin& operator=(const ServiceStandin&) = delete;

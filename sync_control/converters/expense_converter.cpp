@@ -108,7 +108,7 @@ void GetExpensesFromQB(BrintavelCtl& ctl, int16_t pass) {
   BeginProgress(ctl, n, "Getting Expenses from QB", ProgressStyle::FromZero);
   ctl.lngBatchCount = 0;
 
-  const bool billable_status_known = m.lngQBXMLVersion >= 2;
+  const bool billable_status_known = kv::qb::HasBillableStatus(m.lngQBXMLVersion);
   StatementBuilder pieces = ControlStatementBuilder(ctl);
   StatementUploader uploader =
       LineUploader(ctl, std::string(kind.letter), &BrintavelCtl::lngFailedExpCnt, &BrintavelCtl::mDisplayEXPError);

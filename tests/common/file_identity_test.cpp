@@ -1,3 +1,5 @@
+// Which paths name one company file, and where the files that guard it lie.
+
 #include "common/file_identity.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The page parameters both controls share: their names, the conversion that stops the reading, the slash.
+
 #include "common/page_parameters.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The session core's two readings of a version list and the messages both controls show.
+
 #include "common/qb_session.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +10,9 @@ namespace kv::qb {
 namespace {
 
 TEST(QBSessionCoreTest, TheDownloadControlKnowsEveryVersionAndReadsLaterOnesAs2) {
-  const auto code = [](const char* version) { return QBXMLVersionCode(version, VersionReading::kDownloadControl); };
+  const auto code = [](const char* version) {
+    return static_cast<int32_t>(ReadQBXMLVersion(version, VersionReading::kDownloadControl));
+  };
   EXPECT_EQ(code("1.0"), 0);
   EXPECT_EQ(code("1.1"), 1);
   EXPECT_EQ(code("2.0"), 2);
@@ -27,7 +31,9 @@ TEST(QBSessionCoreTest, TheDownloadControlKnowsEveryVersionAndReadsLaterOnesAs2)
 }
 
 TEST(QBSessionCoreTest, TheSyncControlReadsUK1AndEveryUnlistedVersionAs1) {
-  const auto code = [](const char* version) { return QBXMLVersionCode(version, VersionReading::kSyncControl); };
+  const auto code = [](const char* version) {
+    return static_cast<int32_t>(ReadQBXMLVersion(version, VersionReading::kSyncControl));
+  };
   EXPECT_EQ(code("1.0"), 0);
   EXPECT_EQ(code("1.1"), 1);
   EXPECT_EQ(code("2.0"), 2);

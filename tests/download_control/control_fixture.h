@@ -27,6 +27,17 @@
 
 namespace tessarine::test {
 
+// The control's captions and messages written out as the service's users read them, not taken from the control's
+// own constants, so that a change to one of those fails here.
+inline constexpr char kCollectingText[] = "Collecting information";
+inline constexpr char kMissingConnectionText[] =
+    "Please contact your system administrator/Support at Merrowgate Software as information regarding your "
+    "connection to KV is missing..";
+inline constexpr char kCouldNotContactText[] =
+    "Could not contact the Kalvor site due to internet problems for collecting time/leave data.\r\n"
+    "Please close this window and try later.";
+inline constexpr char kClosingText[] = "You can close this window to return to KV Dashboard now..";
+
 class ControlTest : public ::testing::Test {
  protected:
   ControlTest() {

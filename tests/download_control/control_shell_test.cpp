@@ -35,16 +35,37 @@ TEST_F(ControlTest, ParametersAreReadAndTheBaseUrlGetsItsSlash) {
   EXPECT_EQ(control->lblGather.Caption(), "0 time/leave activity rows to be downloaded..");
 }
 
+TEST_F(ControlTest, ParametersAreReadInThePagesOrderWithTheLastUploadDateSixth) {
+  PropertyBag bag = Params(true);
+  KVRDowloadctl ctl;
+  ctl.ReadProperties(bag);
+  EXPECT_EQ(bag.AskedNames(),
+            (std::vector<std::string>{"ResetKalvor", "KVSecureServerURL", "SiteCode", "SiteKey", "PLClientVersion",
+                                      "KVLastUploadDate", "CustLexicon", "EmpLexicon", "ProjLexicon", "SILexicon",
+                                      "SubProjLexicon", "KalvorUser", "QBFilePath", "TsOrExpense", "FullOrPartial"}));
+}
+
+TEST_F(ControlTest, ALastUploadDateThatDoesNotConvertStopsTheReadingBeforeTheSitesWords) {
+  PropertyBag bag{
+      {"SiteCode", "ACME"}, {"KVLastUploadDate", "someday"}, {"CustLexicon", "Client"}, {"QBFilePath", "/qb/Acme.QBW"}};
+  KVRDowloadctl ctl;
+  EXPECT_THROW(ctl.ReadProperties(bag), kv::Error);
+  EXPECT_EQ(bag.FailedKey(), "KVLastUploadDate");
+  EXPECT_EQ(Module().params.SiteCode, "ACME");
+  EXPECT_EQ(Module().params.CustLexicon, "");
+  EXPECT_EQ(Module().params.QBFilePath, "");
+}
+
 TEST_F(ControlTest, MissingSiteKeyShowsTheMessageAndOnlyTheClosingView) {
   PropertyBag bag{{"KVSecureServerURL", service.BaseUrl()}, {"SiteCode", "ACME"}, {"SiteKey", "  "}};
-  ui.ExpectBox(kMissingConnectionMessage);
+  ui.ExpectBox(kMissingConnectionText);
   KVRDowloadctl& c = Site(std::move(bag));
   EXPECT_EQ(ui.Boxes()[0].buttons, platform::forms::vbInformation);
   EXPECT_EQ(ui.Boxes()[0].title, "");
   EXPECT_TRUE(c.Closed());
   EXPECT_FALSE(c.cmdStartDownload.Visible());
   EXPECT_TRUE(c.lblMessage.Visible());
-  EXPECT_EQ(c.lblMessage.Caption(), kClosingMessage);
+  EXPECT_EQ(c.lblMessage.Caption(), kClosingText);
   EXPECT_EQ(c.lblMessage.Left(), 7200 / 2 - c.lblMessage.Width() / 2);
   EXPECT_EQ(c.lblMessage.Top(), 3600 / 2 - c.lblMessage.Height() / 2);
   EXPECT_EQ(c.framClose.Top(), 170);

@@ -49,27 +49,27 @@ TEST_F(ControlTest, AnEmptyAnswerIsGoodAndHasNoLines) {
 
 TEST_F(ControlTest, AnErrorAnswerLeavesTheCaptionAndShowsTheFailureMessage) {
   service.SetAnswer("kalvordownload.asp", "error|12|Unknown site");
-  ui.ExpectBox(kCouldNotContactMessage);
+  ui.ExpectBox(kCouldNotContactText);
   KVRDowloadctl& c = Site(Params(true));
-  EXPECT_EQ(c.lblGather.Caption(), kCollectingInformation);
+  EXPECT_EQ(c.lblGather.Caption(), kCollectingText);
   EXPECT_EQ(c.LastResult(), kvurAspFailed);
   EXPECT_EQ(Module().varTARecordCount, 0);
   EXPECT_FALSE(c.Closed());  // the window stays; Continue repeats the message and closes it
-  ui.ExpectBox(kCouldNotContactMessage);
+  ui.ExpectBox(kCouldNotContactText);
   c.cmdStartDownload.Click();
   EXPECT_TRUE(c.Closed());
 }
 
 TEST_F(ControlTest, AnHttpErrorOrAnHtmlPageIsAFailedDownload) {
   service.SetFault("kalvordownload.asp", "status 500");
-  ui.ExpectBox(kCouldNotContactMessage);
+  ui.ExpectBox(kCouldNotContactText);
   EXPECT_EQ(Site(Params(true)).LastResult(), kvurAspFailed);
 }
 
 TEST_F(ControlTest, AServiceThatIsDownEndsTheWaitWithTheFailureMessage) {
   const std::string base = service.BaseUrl();
   service.Stop();
-  ui.ExpectBox(kCouldNotContactMessage);
+  ui.ExpectBox(kCouldNotContactText);
   EXPECT_EQ(Site(Params(true)).LastResult(), kvurAspFailed);
 }
 

@@ -1,6 +1,7 @@
 // Bill and check add requests of one expense.
 
 #include "download_control/expense_requests.h"
+#include "common/qbxml_version.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,7 @@ CurrentExpense Expense(std::vector<std::string> lines, bool bill = true) {
 TEST(ExpenseRequestsTest, BillWithAnExpenseLineAndAnItemLine) {
   const CurrentExpense e = Expense({"10|5/1/2006|Taxi|Acme:Roof|1234.5|Admin|Travel|Expense|True|False||",
                                     "11|5/1/2006|Nails|Acme:Roof|5.5|0|Hardware|Expense|False|True|2|2.75"});
-  EXPECT_EQ(BuildBillAddRq(e, 2),
+  EXPECT_EQ(BuildBillAddRq(e, kv::qb::QBXMLVersion::kUS2_0),
             "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 2.0//EN'>\r\n"
             "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\">\r\n"
             "<BillAddRq requestID = \"1\">\r\n"
@@ -54,7 +55,7 @@ TEST(ExpenseRequestsTest, CheckDrawsOnTheBankAccountAndNamesThePayee) {
   CurrentExpense e = Expense({"12|5/1/2006|Lunch||0.5||Meals|Expense|True|False||"}, false);
   e.sCurExpPayee = "O'Brien";
   e.sCurExpMemo = "  ";
-  EXPECT_EQ(BuildCheckAddRq(e, 6),
+  EXPECT_EQ(BuildCheckAddRq(e, kv::qb::QBXMLVersion::kCA1_0),
             "<?xml version=\"1.0\" ?><?qbxml version=\"CA1.0\"?>"
             "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\">\r\n"
             "<CheckAddRq requestID = \"1\">\r\n"
@@ -72,18 +73,24 @@ TEST(ExpenseRequestsTest, CheckDrawsOnTheBankAccountAndNamesThePayee) {
 
 TEST(ExpenseRequestsTest, BillableStatusOnlyWithCustomerNotCostOfGoodsAndFromVersionTwo) {
   const std::string customer_line = "1|5/1/2006|m|Acme|1|||Expense|True|False||";
-  EXPECT_NE(BuildBillAddRq(Expense({customer_line}), 2).find("<BillableStatus>"), std::string::npos);
-  EXPECT_EQ(BuildBillAddRq(Expense({customer_line}), 1).find("<BillableStatus>"), std::string::npos);
-  EXPECT_NE(BuildBillAddRq(Expense({customer_line}), 11).find("<BillableStatus>"), std::string::npos);
-  EXPECT_EQ(BuildBillAddRq(Expense({"1|5/1/2006|m|Acme|1|||CostOfGoodsSold|True|False||"}), 2).find("<Billable"),
+  EXPECT_NE(BuildBillAddRq(Expense({customer_line}), kv::qb::QBXMLVersion::kUS2_0).find("<BillableStatus>"),
             std::string::npos);
-  EXPECT_EQ(BuildBillAddRq(Expense({"1|5/1/2006|m||1|||Expense|True|False||"}), 2).find("<Billable"),
+  EXPECT_EQ(BuildBillAddRq(Expense({customer_line}), kv::qb::QBXMLVersion::kUS1_1).find("<BillableStatus>"),
+            std::string::npos);
+  EXPECT_NE(BuildBillAddRq(Expense({customer_line}), kv::qb::QBXMLVersion::kUK2_0).find("<BillableStatus>"),
+            std::string::npos);
+  EXPECT_EQ(
+      BuildBillAddRq(Expense({"1|5/1/2006|m|Acme|1|||CostOfGoodsSold|True|False||"}), kv::qb::QBXMLVersion::kUS2_0)
+          .find("<Billable"),
+      std::string::npos);
+  EXPECT_EQ(BuildBillAddRq(Expense({"1|5/1/2006|m||1|||Expense|True|False||"}), kv::qb::QBXMLVersion::kUS2_0)
+                .find("<Billable"),
             std::string::npos);
 }
 
 TEST(ExpenseRequestsTest, OnlyItemLinesGiveOnlyItemGroupsAndEscapedTexts) {
-  const std::string rq =
-      BuildBillAddRq(Expense({"1|5/1/2006|a<b|Acme & Co|3|C&D|Bolts \"M8\"|Expense|False|True|3|1"}), 2);
+  const std::string rq = BuildBillAddRq(Expense({"1|5/1/2006|a<b|Acme & Co|3|C&D|Bolts \"M8\"|Expense|False|True|3|1"}),
+                                        kv::qb::QBXMLVersion::kUS2_0);
   EXPECT_EQ(rq.find("<ExpenseLineAdd>"), std::string::npos);
   EXPECT_EQ(rq.find("<Amount>"), std::string::npos);
   EXPECT_NE(rq.find("<Desc>a&lt;b</Desc>"), std::string::npos);
@@ -94,14 +101,17 @@ TEST(ExpenseRequestsTest, OnlyItemLinesGiveOnlyItemGroupsAndEscapedTexts) {
 }
 
 TEST(ExpenseRequestsTest, BadLinesAndDatesRaiseWithTheirReason) {
-  EXPECT_THROW(BuildBillAddRq(Expense({"1|5/1/2006|m|Acme|1"}), 2), kv::Error);
-  EXPECT_THROW(BuildBillAddRq(Expense({"1|5/1/2006|m|Acme|x|||Expense|True|False||"}), 2), kv::Error);
-  EXPECT_THROW(BuildBillAddRq(Expense({"1|31/1/2006|m|Acme|1|||Expense|True|False||"}), 2), kv::Error);
-  EXPECT_THROW(BuildBillAddRq(Expense({"1|5/1/2006|m|Acme|1|||Expense|True|True|two|1"}), 2), kv::Error);
+  EXPECT_THROW(BuildBillAddRq(Expense({"1|5/1/2006|m|Acme|1"}), kv::qb::QBXMLVersion::kUS2_0), kv::Error);
+  EXPECT_THROW(BuildBillAddRq(Expense({"1|5/1/2006|m|Acme|x|||Expense|True|False||"}), kv::qb::QBXMLVersion::kUS2_0),
+               kv::Error);
+  EXPECT_THROW(BuildBillAddRq(Expense({"1|31/1/2006|m|Acme|1|||Expense|True|False||"}), kv::qb::QBXMLVersion::kUS2_0),
+               kv::Error);
+  EXPECT_THROW(BuildBillAddRq(Expense({"1|5/1/2006|m|Acme|1|||Expense|True|True|two|1"}), kv::qb::QBXMLVersion::kUS2_0),
+               kv::Error);
   CurrentExpense e = Expense({"1|5/1/2006|m|Acme|1|||Expense|True|False||"});
   e.sCurExpDate = "soon";
   try {
-    BuildCheckAddRq(e, 2);
+    BuildCheckAddRq(e, kv::qb::QBXMLVersion::kUS2_0);
     FAIL();
   } catch (const kv::Error& error) {
     EXPECT_NE(error.description().find("'soon'"), std::string::npos);

@@ -88,7 +88,7 @@ class KvpageTessarineTest : public ::testing::Test {
     args.push_back("--continue");
     kv::test::ProgramOptions options = qb_home_;
     options.during = [this, requests](pid_t pid) {
-      if (service_.WaitForReceived(requests, std::chrono::seconds(10))) kill(pid, SIGINT);
+      if (service_.WaitForReceived(requests)) kill(pid, SIGINT);
     };
     return Run("kvpage", args, options);
   }

@@ -53,7 +53,7 @@ TEST_F(PostingTest, TimeRunPostsReportsAndCountsEveryRecord) {
   EXPECT_EQ(seen.failure, "0");
   EXPECT_TRUE(seen.rows.empty());
   EXPECT_TRUE(c.Closed());
-  EXPECT_EQ(c.lblGather.Caption(), kCollectingInformation);
+  EXPECT_EQ(c.lblGather.Caption(), kCollectingText);
   EXPECT_FALSE(c.lblTransfer2.Visible());
   EXPECT_FALSE(c.Timer1.Running());
   EXPECT_EQ(c.ProgressBar1.Value(), 0);
@@ -362,7 +362,7 @@ TEST_F(PostingTest, CancelTakesEffectAfterTheCurrentRecordAndClearsTheCounts) {
   c.cmdStartDownload.Click();
   EXPECT_EQ(qb.requests.size(), 1u);
   EXPECT_EQ(Reports().size(), 1u);
-  EXPECT_EQ(c.lblGather.Caption(), kCollectingInformation);
+  EXPECT_EQ(c.lblGather.Caption(), kCollectingText);
   EXPECT_TRUE(c.cmdStartDownload.Enabled());
   EXPECT_FALSE(c.lblTransfer1.Visible());
   EXPECT_FALSE(c.lblTransfer2.Visible());

@@ -26,7 +26,7 @@ TEST_F(QBSessionTest, TheCheckSessionStaysOpenOnTheRightFileAndLearnsTheVersion)
   qb.versions = std::vector<std::string>{"1.0", "1.1", "2.0", "CA2.0"};
   EXPECT_EQ(c.ContactQuickBooks(), 1);
   EXPECT_FALSE(c.QBError());
-  EXPECT_EQ(Module().session.QBXMLVersionCode, 8);
+  EXPECT_EQ(Module().session.QBXMLVersionCode, kv::qb::QBXMLVersion::kCA2_0);
   EXPECT_EQ(qb.Operations("RequestProcessor"),
             (std::vector<std::string>{"CreateRequestProcessor", "OpenConnection", "BeginSession",
                                       "GetCurrentCompanyFileName", "QBXMLVersionsForSession"}));
@@ -52,9 +52,9 @@ TEST_F(QBSessionTest, VersionCodesComeFromTheLastVersionOfTheList) {
   };
   for (const auto& [versions, code] : cases) {
     qb.versions = versions;
-    Module().session.QBXMLVersionCode = 99;
+    Module().session.QBXMLVersionCode = kv::qb::QBXMLVersion{99};
     EXPECT_EQ(c.ContactQuickBooks(), 1);
-    EXPECT_EQ(Module().session.QBXMLVersionCode, code);
+    EXPECT_EQ(static_cast<int32_t>(Module().session.QBXMLVersionCode), code);
   }
 }
 
@@ -92,7 +92,7 @@ TEST_F(QBSessionTest, TheOpenFileMustBeTheCompanyFileItself) {
 TEST_F(QBSessionTest, AnotherOpenFileIsNamedInTheMismatchMessage) {
   KVRDowloadctl& c = Idle();
   qb.companyFile = "/qb/Other.QBW";
-  Module().session.QBXMLVersionCode = 7;
+  Module().session.QBXMLVersionCode = kv::qb::QBXMLVersion::kCA1_1;
   EXPECT_EQ(c.ContactQuickBooks(), 0);
   EXPECT_TRUE(c.QBError());
   EXPECT_EQ(c.QBErrorText(),
@@ -101,7 +101,7 @@ TEST_F(QBSessionTest, AnotherOpenFileIsNamedInTheMismatchMessage) {
                 company_file +
                 "'. \r\nPlease open the correct Quickbooks file "
                 "and try again.");
-  EXPECT_EQ(Module().session.QBXMLVersionCode, 7);
+  EXPECT_EQ(Module().session.QBXMLVersionCode, kv::qb::QBXMLVersion::kCA1_1);
 }
 
 TEST_F(QBSessionTest, QuickBooksNotRunningAndAnEmptyTicketGiveTheNotOpenMessage) {
@@ -122,6 +122,19 @@ TEST_F(QBSessionTest, OtherFailuresShowQuickBooksOwnText) {
   qb.FailOn("OpenConnection", platform::qb::kErrAccessDenied, "The application is not allowed to use the file.");
   EXPECT_EQ(c.ContactQuickBooks(), 0);
   EXPECT_EQ(c.QBErrorText(), "The application is not allowed to use the file.");
+}
+
+// The download's contact is "create the processor, OpenConnection, bConnectionOpen := True"; nothing marks the
+// connection closed first, so a failed OpenConnection leaves the flag as the contact before left it.
+TEST_F(QBSessionTest, AFailedOpenConnectionKeepsTheConnectionFlagOfTheContactBefore) {
+  KVRDowloadctl& c = Idle();
+  EXPECT_EQ(c.ContactQuickBooks(), 1);
+  EXPECT_TRUE(Module().session.bConnectionOpen);
+  qb.FailOn("OpenConnection", platform::qb::kErrAccessDenied, "The application is not allowed to use the file.");
+  EXPECT_EQ(c.ContactQuickBooks(), 0);
+  EXPECT_TRUE(c.QBError());
+  EXPECT_TRUE(Module().session.bConnectionOpen);
+  EXPECT_TRUE(Module().session.sTicket.empty());
 }
 
 }  // namespace

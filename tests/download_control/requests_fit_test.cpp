@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/qbxml_version.h"
 #include "download_control/expense_requests.h"
 #include "download_control/qbxml_text.h"
 #include "download_control/time_requests.h"
@@ -38,8 +39,10 @@ TEST(RequestsFitTest, TimeAndLeaveRequestsFitEveryVersion) {
     for (const char* line : kTimeLines) {
       SCOPED_TRACE(std::to_string(code) + " " + line);
       CurrentTimeRecord record;
-      ExpectFits(QBXMLDocumentHeader(code) + QBXMLBody(BuildTimeTrackingAddRq(line, 1, record)));
-      ExpectFits(QBXMLDocumentHeader(code) + QBXMLBody(BuildLeaveTrackingAddRq(line, 1, record)));
+      ExpectFits(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{code}) +
+                 kv::qb::QBXMLBody(BuildTimeTrackingAddRq(line, 1, record)));
+      ExpectFits(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{code}) +
+                 kv::qb::QBXMLBody(BuildLeaveTrackingAddRq(line, 1, record)));
     }
   }
 }
@@ -69,8 +72,8 @@ TEST(RequestsFitTest, BillsAndChecksFitEveryVersionWhateverTheOrderOfTheirLines)
         e.sCurExpMemo = memo;
         e.sCurExpBankAccount = "Checking";
         e.sExpenseItemLines = lines;
-        ExpectFits(BuildBillAddRq(e, code));
-        ExpectFits(BuildCheckAddRq(e, code));
+        ExpectFits(BuildBillAddRq(e, kv::qb::QBXMLVersion{code}));
+        ExpectFits(BuildCheckAddRq(e, kv::qb::QBXMLVersion{code}));
       }
     }
   }
@@ -83,7 +86,7 @@ TEST(RequestsFitTest, ExpenseLinesAreWrittenBeforeItemLinesEachKindInTheServices
   e.sExpenseItemLines = {
       "1|5/1/2006|item one||0|||Expense|False|True|1|1", "2|5/1/2006|expense two||2|||Expense|False|False||",
       "3|5/1/2006|item three||0|||Expense|False|True|1|1", "4|5/1/2006|expense four||4|||Expense|False|False||"};
-  const std::string rq = BuildBillAddRq(e, 2);
+  const std::string rq = BuildBillAddRq(e, kv::qb::QBXMLVersion::kUS2_0);
   const size_t two = rq.find("expense two");
   const size_t four = rq.find("expense four");
   const size_t one = rq.find("item one");

@@ -2,6 +2,7 @@
 // durations and the date rule.
 
 #include "download_control/time_requests.h"
+#include "common/qbxml_version.h"
 
 #include <gtest/gtest.h>
 
@@ -97,15 +98,18 @@ TEST(TimeRequestsTest, DurationsRoundTheMinutes) {
 TEST(QBXMLTextTest, DocumentHeaderFollowsTheVersionCode) {
   const std::string us1 = "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN'>\r\n";
   const std::string us2 = "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 2.0//EN'>\r\n";
-  EXPECT_EQ(QBXMLDocumentHeader(0), us1);
-  EXPECT_EQ(QBXMLDocumentHeader(1), us1);
-  EXPECT_EQ(QBXMLDocumentHeader(2), us2);
-  EXPECT_EQ(QBXMLDocumentHeader(5), us2);
-  EXPECT_EQ(QBXMLDocumentHeader(12), us1);
-  EXPECT_EQ(QBXMLDocumentHeader(6), "<?xml version=\"1.0\" ?><?qbxml version=\"CA1.0\"?>");
-  EXPECT_EQ(QBXMLDocumentHeader(8), "<?xml version=\"1.0\" ?><?qbxml version=\"CA2.0\"?>");
-  EXPECT_EQ(QBXMLDocumentHeader(10), "<?xml version=\"1.0\" ?><?qbxml version=\"UK1.1\"?>");
-  EXPECT_EQ(QBXMLBody("X\r\n"),
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kUS1_0), us1);
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kUS1_1), us1);
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kUS2_0), us2);
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{5}), us2);
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion{12}), us1);
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kCA1_0),
+            "<?xml version=\"1.0\" ?><?qbxml version=\"CA1.0\"?>");
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kCA2_0),
+            "<?xml version=\"1.0\" ?><?qbxml version=\"CA2.0\"?>");
+  EXPECT_EQ(kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kUK1_1),
+            "<?xml version=\"1.0\" ?><?qbxml version=\"UK1.1\"?>");
+  EXPECT_EQ(kv::qb::QBXMLBody("X\r\n"),
             "<QBXML>\r\n<QBXMLMsgsRq onError = \"continueOnError\">\r\nX\r\n</QBXMLMsgsRq>\r\n</QBXML>");
 }
 

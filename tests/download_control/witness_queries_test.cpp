@@ -2,6 +2,7 @@
 // add answer made from a transaction found, against the answer the QuickBooks stand-in gives to the add itself.
 
 #include "download_control/witness_queries.h"
+#include "common/qbxml_version.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -22,7 +23,8 @@ using platform::xml::Node;
 
 std::string TimeRequest(const std::string& line, const std::string& message_set_id = "") {
   CurrentTimeRecord record;
-  return QBXMLDocumentHeader(2) + QBXMLBody(BuildTimeTrackingAddRq(line, 1, record), message_set_id);
+  return kv::qb::QBXMLDocumentHeader(kv::qb::QBXMLVersion::kUS2_0) +
+         kv::qb::QBXMLBody(BuildTimeTrackingAddRq(line, 1, record), message_set_id);
 }
 
 // One Ret as QuickBooks answers a query with it.
@@ -91,7 +93,7 @@ TEST(WitnessQueriesTest, BillLinesMatchInAnyOrderWithAmountsAsNumbers) {
   expense.sExpenseItemLines = {"10|5/1/2006|Taxi||25||Travel|Expense|False|False||",
                                "11|5/1/2006|Tip||5.5||Travel|Expense|False|False||",
                                "12|5/1/2006|Nails||0||Hardware|Expense|False|True|2|2.75"};
-  const AskedRecord asked = ReadAddRequest(BuildBillAddRq(expense, 2));
+  const AskedRecord asked = ReadAddRequest(BuildBillAddRq(expense, kv::qb::QBXMLVersion::kUS2_0));
   auto bill = [](const std::string& id, const std::string& lines) {
     return "<BillRet><TxnID>" + id + "</TxnID><TimeCreated>2026-01-01T09:00:05Z</TimeCreated>" +
            "<VendorRef><FullName>VENDOR A</FullName></VendorRef><TxnDate>2006-05-02</TxnDate><Memo>Trip</Memo>" +
@@ -116,13 +118,13 @@ TEST(WitnessQueriesTest, BillLinesMatchInAnyOrderWithAmountsAsNumbers) {
 
 TEST(WitnessQueriesTest, QueriesNarrowByDateAndEntityAndReadNothingFoundAsNone) {
   const AskedRecord asked = ReadAddRequest(TimeRequest(kTimeLine));
-  const std::string match = MatchQuery(8, asked);
+  const std::string match = MatchQuery(kv::qb::QBXMLVersion::kCA2_0, asked);
   EXPECT_NE(match.find("<?qbxml version=\"CA2.0\"?>"), std::string::npos);
   EXPECT_NE(match.find("<FromTxnDate>2006-04-03</FromTxnDate>"), std::string::npos);
   EXPECT_NE(match.find("<ToTxnDate>2006-04-03</ToTxnDate>"), std::string::npos);
   EXPECT_NE(match.find("<TimeTrackingEntityFilter>\r\n<FullName>Ann Lee</FullName>"), std::string::npos);
   EXPECT_NE(match.find("<MaxReturned>"), std::string::npos);
-  const std::string by_id = TxnIDQuery(0, TxnKind::kCheck, "1A-99");
+  const std::string by_id = TxnIDQuery(kv::qb::QBXMLVersion::kUS1_0, TxnKind::kCheck, "1A-99");
   EXPECT_NE(by_id.find("QBD 1.0"), std::string::npos);
   EXPECT_NE(by_id.find("<CheckQueryRq requestID = \"1\">\r\n<TxnID>1A-99</TxnID>"), std::string::npos);
   EXPECT_NE(by_id.find("<IncludeLineItems>true</IncludeLineItems>"), std::string::npos);
@@ -214,8 +216,8 @@ TEST(WitnessQueriesTest, QuickBooksFindsWhatItWasAskedToAddAndNothingElse) {
   CurrentExpense bill = check;
   bill.sCurExpPayee = "Cascade Office Supply";
   const std::vector<std::string> adds = {
-      TimeRequest("5/3/2006|Dana Whitfield|Acme Widgets|Consulting|2.25|||On site|True"), BuildBillAddRq(bill, 2),
-      BuildCheckAddRq(check, 2)};
+      TimeRequest("5/3/2006|Dana Whitfield|Acme Widgets|Consulting|2.25|||On site|True"),
+      BuildBillAddRq(bill, kv::qb::QBXMLVersion::kUS2_0), BuildCheckAddRq(check, kv::qb::QBXMLVersion::kUS2_0)};
   for (const std::string& add : adds) {
     SCOPED_TRACE(add);
     const std::string answer = company.Ask(add);
@@ -224,18 +226,20 @@ TEST(WitnessQueriesTest, QuickBooksFindsWhatItWasAskedToAddAndNothingElse) {
     const AskedRecord asked = ReadAddRequest(add);
     for (int32_t code : {0, 2, 8, 11}) {
       SCOPED_TRACE(code);
-      const std::string match = MatchQuery(code, asked);
-      const std::string by_id = TxnIDQuery(code, asked.kind, txn_id);
+      const std::string match = MatchQuery(kv::qb::QBXMLVersion{code}, asked);
+      const std::string by_id = TxnIDQuery(kv::qb::QBXMLVersion{code}, asked.kind, txn_id);
       EXPECT_TRUE(standins::quickbooks::CheckQBXMLRequest(match, kEveryVersion).empty());
       EXPECT_TRUE(standins::quickbooks::CheckQBXMLRequest(by_id, kEveryVersion).empty());
     }
-    const std::vector<Node> found = QueryRets(company.Ask(MatchQuery(2, asked)), asked.kind);
+    const std::vector<Node> found = QueryRets(company.Ask(MatchQuery(kv::qb::QBXMLVersion::kUS2_0, asked)), asked.kind);
     const std::vector<WitnessCandidate> candidates = MatchingRets(asked, found, 0, {});
     ASSERT_EQ(candidates.size(), 1u);
     EXPECT_EQ(candidates[0].txn_id, txn_id);
-    EXPECT_EQ(QueryRets(company.Ask(TxnIDQuery(2, asked.kind, txn_id)), asked.kind).size(), 1u);
+    EXPECT_EQ(QueryRets(company.Ask(TxnIDQuery(kv::qb::QBXMLVersion::kUS2_0, asked.kind, txn_id)), asked.kind).size(),
+              1u);
     // A transaction QuickBooks does not hold, as after a restored backup.
-    EXPECT_TRUE(QueryRets(company.Ask(TxnIDQuery(2, asked.kind, "FFFF-1")), asked.kind).empty());
+    EXPECT_TRUE(
+        QueryRets(company.Ask(TxnIDQuery(kv::qb::QBXMLVersion::kUS2_0, asked.kind, "FFFF-1")), asked.kind).empty());
   }
 }
 

@@ -184,7 +184,7 @@ TEST_F(DownloadRunTest, TheServiceGoingAwayMidRunLeavesTheUnreportedRecordsUnpos
     service_.WriteFile(std::string("faults/kalvorupdatestatus.asp.") + n, "delay-ms 60000\n");
   }
   options_.during = [this](pid_t) {
-    if (service_.WaitForReceived(4, 10s)) service_.Stop();
+    if (service_.WaitForReceived(4)) service_.Stop();
   };
   const kv::test::ProgramRun run = Download(true);
   // The run's limit lies below every default time-out: a wait that ran to a default would time the run out.

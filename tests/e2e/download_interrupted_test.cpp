@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/event_wait.h"
 #include "tests/support/programs/program_run.h"
 #include "tests/support/programs/sample_company.h"
 #include "tests/support/service/service_standin.h"
@@ -29,9 +30,10 @@ using namespace std::chrono_literals;
 const std::map<std::string, std::string> kRecordDates = {
     {"5001", "2006-05-08"}, {"5002", "2006-05-09"}, {"5003", "2006-05-10"}, {"6001", "2006-05-11"}};
 
-// Waits for something a program does (a file appears or goes); false when it does not happen in time.
+// Waits for something a program does (a file appears or goes); false when it does not happen within the hang
+// guard.
 template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = 15s) {
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = kv::test::kEventWait) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > end) return false;
@@ -155,7 +157,7 @@ TEST_F(DownloadInterruptedTest, KilledAfterAnAddReachedTheCompanyFileBeforeItsRe
   kv::test::ProgramOptions killed = options_;
   killed.during = [this](pid_t pid) {
     // The download and two reports.
-    if (!service_.WaitForReceived(3, 15s)) return;
+    if (!service_.WaitForReceived(3)) return;
     kill(pid, SIGKILL);
   };
   const kv::test::ProgramRun run = Download(killed);
@@ -173,7 +175,7 @@ TEST_F(DownloadInterruptedTest, KilledAtRandomMoments) {
     const size_t requests = service_.ReceivedCount() + std::uniform_int_distribution<size_t>(1, 4)(random);
     kv::test::ProgramOptions killed = options_;
     killed.during = [this, requests](pid_t pid) {
-      if (service_.WaitForReceived(requests, 15s)) kill(pid, SIGKILL);
+      if (service_.WaitForReceived(requests)) kill(pid, SIGKILL);
     };
     SCOPED_TRACE("killed after request " + std::to_string(requests));
     Download(killed);

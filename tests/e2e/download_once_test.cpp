@@ -74,7 +74,7 @@ TEST_F(DownloadOnceTest, ASecondDownloadWhileOneRunsIsRefusedAndEveryRecordIsPos
   second_options.env.emplace_back("KV_RUN_LOCK_DIR", (company_.dir() / "locks-b").string());
   first_options.during = [this, &second, &second_options](pid_t) {
     // The download, then the first report, which the service holds.
-    if (!service_.WaitForReceived(2, 10s)) return;
+    if (!service_.WaitForReceived(2)) return;
     second = Download(true, second_options);
   };
   const kv::test::ProgramRun first = Download(true, first_options);

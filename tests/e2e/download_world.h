@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/event_wait.h"
 #include "tests/support/programs/child_process.h"
 #include "tests/support/programs/program_run.h"
 #include "tests/support/programs/sample_company.h"
@@ -50,7 +51,7 @@ std::vector<Record> OtherSiteRecords();
 inline constexpr const char* kOtherSite = "NRW";
 
 // Waits for something a program does; false when it does not happen in time.
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 15s);
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = kv::test::kEventWait);
 
 class DownloadWorldTest : public ::testing::Test {
  protected:

@@ -19,6 +19,7 @@
 #include "platform/com/guid.h"
 #include "platform/os/process.h"
 #include "tests/menu_agent/program_test_support.h"
+#include "tests/support/event_wait.h"
 
 namespace {
 
@@ -150,9 +151,9 @@ TEST_F(ProgramTest, OnATerminalThePasswordIsNotEchoed) {
   const auto type = [&](std::string_view text) {
     ASSERT_EQ(write(terminal, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   };
-  EXPECT_TRUE(read_until("User name:", std::chrono::seconds(10))) << screen;
+  EXPECT_TRUE(read_until("User name:", kv::test::kEventWait)) << screen;
   type("jane\n");
-  EXPECT_TRUE(read_until("Password:", std::chrono::seconds(10))) << screen;
+  EXPECT_TRUE(read_until("Password:", kv::test::kEventWait)) << screen;
   // A person types once the prompt stands; by then echo is off.
   termios modes{};
   for (int i = 0; i < 500 && tcgetattr(terminal, &modes) == 0 && (modes.c_lflag & ECHO) != 0; ++i) usleep(10000);

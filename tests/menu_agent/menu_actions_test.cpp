@@ -17,6 +17,7 @@
 #include "menu_agent/pick_queue.h"
 #include "platform/forms/event_loop.h"
 #include "tests/menu_agent/menu_test_support.h"
+#include "tests/support/event_wait.h"
 #include "tests/support/qb/fake_quickbooks.h"
 #include "tests/support/scripted_presenter_scope.h"
 #include "tests/support/service/service_standin.h"
@@ -101,7 +102,7 @@ size_t PicksInQueue() {
 }
 
 bool WaitForPicksInQueue(size_t count) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto deadline = std::chrono::steady_clock::now() + kv::test::kEventWait;
   while (PicksInQueue() != count) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -133,22 +133,22 @@ TEST_F(ControlTest, PageStorageAndTheNoOpMethod) {
 }
 
 TEST_F(ControlTest, ModuleStateIsSharedOnAThreadAndSeparateAcrossThreads) {
-  Module().lngQBXMLVersion = 8;
+  Module().lngQBXMLVersion = kv::qb::QBXMLVersion::kCA2_0;
   BrintavelCtl second;  // a second control on the same page
   PropertyBag bag{{"TimeLastSyncDate", "5/6/2021"}};
   second.ReadProperties(bag);
   EXPECT_EQ(Module().TimeLastSyncDate, kv::DateTime::FromParts(2021, 5, 6));
 
-  int32_t other_version = -1;
+  auto other_version = kv::qb::QBXMLVersion{-1};
   bool other_date_zero = false;
   std::thread([&] {
     other_version = Module().lngQBXMLVersion;
     other_date_zero = Module().TimeLastSyncDate.IsZero();
-    Module().lngQBXMLVersion = 2;
+    Module().lngQBXMLVersion = kv::qb::QBXMLVersion::kUS2_0;
   }).join();
-  EXPECT_EQ(other_version, 0);
+  EXPECT_EQ(other_version, kv::qb::QBXMLVersion::kUS1_0);
   EXPECT_TRUE(other_date_zero);
-  EXPECT_EQ(Module().lngQBXMLVersion, 8);
+  EXPECT_EQ(Module().lngQBXMLVersion, kv::qb::QBXMLVersion::kCA2_0);
 }
 
 TEST_F(ControlTest, ReplaceSingleQuotesDoublesEveryApostropheAtAnyLength) {

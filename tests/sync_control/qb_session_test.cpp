@@ -38,13 +38,13 @@ TEST_F(QBSessionTest, AnErrorAfterBeginSessionEndsThatSessionAndLeavesTheConnect
     SCOPED_TRACE(step);
     qb_.ClearFailures();
     qb_.FailOn(step, platform::qb::kErrCannotReachQuickBooks, "QuickBooks stopped answering");
-    Module().lngQBXMLVersion = 8;
+    Module().lngQBXMLVersion = kv::qb::QBXMLVersion::kCA2_0;
     EXPECT_EQ(ctl_.ContactQuickBooks(), 0);
     const ModWizard& m = Module();
     EXPECT_TRUE(m.bSyncError);
     EXPECT_EQ(m.sSyncErrorText, "QuickBooks stopped answering");
     EXPECT_EQ(m.qb.sTicket, "");
-    EXPECT_EQ(m.lngQBXMLVersion, 8);
+    EXPECT_EQ(m.lngQBXMLVersion, kv::qb::QBXMLVersion::kCA2_0);
     // The session is gone at once; the connection waits for CloseQBConnection, as the wizard calls it.
     EXPECT_EQ(qb_.OpenSessions(), 0);
     EXPECT_TRUE(m.qb.bConnectionOpen);
@@ -55,6 +55,18 @@ TEST_F(QBSessionTest, AnErrorAfterBeginSessionEndsThatSessionAndLeavesTheConnect
     EXPECT_FALSE(Module().qb.bConnectionOpen);
     EXPECT_EQ(qb_.OpenConnections(), 0);
   }
+}
+
+// The sync's contact is "bConnectionOpen := False, OpenConnection, bConnectionOpen := True": a failed
+// OpenConnection leaves the connection marked closed, whatever the contact before left.
+TEST_F(QBSessionTest, AFailedOpenConnectionLeavesTheConnectionMarkedClosed) {
+  EXPECT_EQ(ctl_.ContactQuickBooks(), 1);
+  EXPECT_TRUE(Module().qb.bConnectionOpen);
+  qb_.FailOn("OpenConnection", platform::qb::kErrAccessDenied, "The application is not allowed to use the file.");
+  EXPECT_EQ(ctl_.ContactQuickBooks(), 0);
+  EXPECT_TRUE(Module().bSyncError);
+  EXPECT_FALSE(Module().qb.bConnectionOpen);
+  EXPECT_EQ(qb_.OpenConnections(), 0);
 }
 
 TEST_F(QBSessionTest, OnlyTheNotRunningTextIsReplaced) {
@@ -72,11 +84,11 @@ TEST_F(QBSessionTest, OnlyTheNotRunningTextIsReplaced) {
 
 TEST_F(QBSessionTest, AMismatchLeavesTheSessionForTheCallerToEnd) {
   qb_.companyFile = "/data/Other.QBW";
-  Module().lngQBXMLVersion = 7;
+  Module().lngQBXMLVersion = kv::qb::QBXMLVersion::kCA1_1;
   EXPECT_EQ(ctl_.ContactQuickBooks(), 0);
   EXPECT_TRUE(Module().bSyncError);
   EXPECT_FALSE(Module().qb.sTicket.empty());
-  EXPECT_EQ(Module().lngQBXMLVersion, 7);
+  EXPECT_EQ(Module().lngQBXMLVersion, kv::qb::QBXMLVersion::kCA1_1);
   EXPECT_EQ(qb_.OpenSessions(), 1);
   EndQBSession();
   CloseQBConnection();
@@ -86,11 +98,11 @@ TEST_F(QBSessionTest, AMismatchLeavesTheSessionForTheCallerToEnd) {
 
 TEST_F(QBSessionTest, AnEmptyTicketIsAnErrorWithTheOldestHeader) {
   qb_.ticket = "";
-  Module().lngQBXMLVersion = 2;
+  Module().lngQBXMLVersion = kv::qb::QBXMLVersion::kUS2_0;
   EXPECT_EQ(ctl_.ContactQuickBooks(), 0);
   EXPECT_TRUE(Module().bSyncError);
   EXPECT_EQ(Module().sSyncErrorText, kFileNotOpen);
-  EXPECT_EQ(Module().lngQBXMLVersion, 0);
+  EXPECT_EQ(Module().lngQBXMLVersion, kv::qb::QBXMLVersion::kUS1_0);
   EXPECT_EQ(qb_.CountOf("GetCurrentCompanyFileName"), 0);
 }
 

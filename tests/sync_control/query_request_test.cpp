@@ -1,3 +1,5 @@
+// The sync's one query request: its messages, their numbers, its header, and QuickBooks' acceptance of it.
+
 #include "sync_control/query_request.h"
 
 #include <gtest/gtest.h>
@@ -50,7 +52,7 @@ TEST(QueryRequest, ExpensesAskForLineItemsAndPaymentTermsForAllRecords) {
   ModWizard m;
   m.bSyncPaymentTerms = true;
   m.bSyncExpense = true;
-  m.lngQBXMLVersion = 2;
+  m.lngQBXMLVersion = kv::qb::QBXMLVersion::kUS2_0;
   EXPECT_EQ(BuildQueryRequestText(m),
             std::string(kUsHeader20) + Body("<StandardTermsQueryRq requestID = \"1\">\r\n"
                                             "<ActiveStatus>All</ActiveStatus>\r\n</StandardTermsQueryRq>\r\n"
@@ -72,10 +74,9 @@ TEST(QueryRequest, HeaderFollowsTheVersionCode) {
   } cases[] = {
       {0, kUsHeader10},
       {1, kUsHeader10},
-      {-3, kUsHeader10},
       {2, kUsHeader20},
+      {3, kUsHeader20},
       {5, kUsHeader20},
-      {12, kUsHeader20},
       {6, "<?xml version=\"1.0\" ?><?qbxml version=\"CA1.0\"?>"},
       {7, "<?xml version=\"1.0\" ?><?qbxml version=\"CA1.1\"?>"},
       {8, "<?xml version=\"1.0\" ?><?qbxml version=\"CA2.0\"?>"},
@@ -84,7 +85,7 @@ TEST(QueryRequest, HeaderFollowsTheVersionCode) {
       {11, "<?xml version=\"1.0\" ?><?qbxml version=\"UK2.0\"?>"},
   };
   for (const auto& c : cases) {
-    m.lngQBXMLVersion = c.code;
+    m.lngQBXMLVersion = kv::qb::QBXMLVersion{c.code};
     EXPECT_EQ(BuildQueryRequestText(m), c.header + body) << "code " << c.code;
   }
 }
@@ -103,7 +104,7 @@ TEST(QueryRequest, EveryListAloneAndAllTogetherFitTheMessageSetOfEveryVersion) {
       runs.back().*lists[i] = true;
     }
     for (ModWizard& m : runs) {
-      m.lngQBXMLVersion = code;
+      m.lngQBXMLVersion = kv::qb::QBXMLVersion{code};
       const std::string text = BuildQueryRequestText(m);
       try {
         EXPECT_TRUE(standins::quickbooks::CheckQBXMLRequest(text, versions).empty()) << text;

@@ -1,3 +1,5 @@
+// The result message of each transfer result code.
+
 #include "sync_control/result_messages.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// How an upload's answer is judged and what its last letter says was added.
+
 #include "sync_control/upload_rules.h"
 
 #include <gtest/gtest.h>

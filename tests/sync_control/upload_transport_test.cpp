@@ -217,10 +217,10 @@ TEST_F(UploadTransport, ServiceErrorsAndAStoppedServiceEndTheWaitAsFailures) {
 
   // Nothing listens on port 1: the connection is refused at once.
   ctl_.KVSecureServerURL = "http://127.0.0.1:1/";
-  const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(Upload("a"), kvurAspFailed);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
   EXPECT_TRUE(Module().sServerMessage.starts_with("The page cannot be displayed")) << Module().sServerMessage;
+  // The refusal itself ends the wait (the transport's reason for it), not the connect time-out.
+  EXPECT_NE(Module().sServerMessage.find("Couldn't connect"), std::string::npos) << Module().sServerMessage;
 }
 
 TEST_F(UploadTransport, CancelDuringTheWaitInterruptsTheUpload) {

@@ -1,3 +1,5 @@
+// The wizard's closing messages: success, the billable note, the warnings and the failure lines.
+
 #include "sync_control/wizard_messages.h"
 
 #include <gtest/gtest.h>

@@ -411,7 +411,7 @@ TEST_F(WizardTest, ExpenseStatusIsReportedOnlyWhenNeitherPassFailed) {
   ui_.ExpectBox("Quickbooks data synced with Kalvor successfully..");
   Start();
   EXPECT_EQ(Module().varExpenseTotal, 3);
-  EXPECT_TRUE(service_.WaitForReceived(1, std::chrono::seconds(5)));
+  EXPECT_TRUE(service_.WaitForReceived(1));
   EXPECT_EQ(StatusLetters(), (std::vector<std::string>{"X"}));
 
   // A failure of the checks pass alone now withholds the report too.
@@ -578,9 +578,9 @@ TEST_F(WizardTest, VersionCodeComesFromTheLastVersionOfTheSession) {
   };
   for (const auto& c : cases) {
     qb_.versions = c.versions;
-    Module().lngQBXMLVersion = 99;
+    Module().lngQBXMLVersion = kv::qb::QBXMLVersion{99};
     EXPECT_EQ(ctl_->ContactQuickBooks(), 1);
-    EXPECT_EQ(Module().lngQBXMLVersion, c.code);
+    EXPECT_EQ(static_cast<int32_t>(Module().lngQBXMLVersion), c.code);
   }
   // Each contact ends and closes what the previous one left open.
   EXPECT_EQ(qb_.OpenSessions(), 1);

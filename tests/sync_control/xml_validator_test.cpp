@@ -1,3 +1,5 @@
+// The qbXML validator: doctypes, schema errors and the prefixes of its stages.
+
 #include "sync_control/xml_validator.h"
 
 #include <gtest/gtest.h>

@@ -24,7 +24,7 @@ TEST(KvpagePromptTest, CtrlCAtThePromptAfterTheDownloadCancelsThePage) {
   kv::test::ProgramOptions options = company.options();
   options.during = [&service](pid_t pid) {
     // The download has reached the service; from there on the page waits for the user.
-    if (service.WaitForReceived(1, std::chrono::seconds(30))) kill(pid, SIGINT);
+    if (service.WaitForReceived(1)) kill(pid, SIGINT);
   };
   const ProgramRun run = kv::test::RunProgramOnTerminal(
       "kvpage", company.DownloadArgs(service.BaseUrl(), {"--param", "TsOrExpense=True"}), options, "");

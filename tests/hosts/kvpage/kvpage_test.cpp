@@ -66,7 +66,7 @@ TEST_F(KvpageTest, CtrlCDuringAnUploadPressesCancel) {
   kv::test::ProgramOptions options = options_;
   options.during = [&service](pid_t pid) {
     // The upload has reached the service: the wizard waits on it now.
-    if (service.WaitForReceived(1, std::chrono::seconds(10))) kill(pid, SIGINT);
+    if (service.WaitForReceived(1)) kill(pid, SIGINT);
   };
   const ProgramRun run =
       RunProgram("kvpage", company_.SyncArgs(service.BaseUrl(), {"--select", "classes", "--start"}), options);

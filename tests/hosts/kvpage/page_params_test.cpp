@@ -1,3 +1,5 @@
+// Reading a service page's <object> and <param> tags for kvpage --page, from a file or from the service.
+
 #include "hosts/kvpage/page_params.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The host's life cycle of a control: which property event comes, the first resize, errors, Terminate.
+
 #include "platform/activex/user_control.h"
 
 #include <gtest/gtest.h>

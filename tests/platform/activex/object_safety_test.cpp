@@ -1,3 +1,5 @@
+// How the safety declaration's operations report a failure to their caller: as the platform's result codes.
+
 #include "platform/activex/object_safety.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The page parameters' conversions to flags, dates, numbers and texts, and their defaults.
+
 #include "platform/activex/property_bag.h"
 
 #include <gtest/gtest.h>

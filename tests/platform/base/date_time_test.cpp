@@ -1,3 +1,5 @@
+// The date-time type and the regional model's reading and writing of dates.
+
 #include "platform/base/date_time.h"
 
 #include "common/date_order.h"

@@ -1,3 +1,5 @@
+// The text helpers: trimming, splitting, replacing, widths in code points and letter case.
+
 #include "platform/base/text.h"
 
 #include "platform/base/error.h"

@@ -1,3 +1,5 @@
+// Out-of-process activation end to end: registration, create, inform and release across a real process.
+
 #include "platform/com/activation.h"
 
 #include <gtest/gtest.h>

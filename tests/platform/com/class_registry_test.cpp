@@ -1,3 +1,5 @@
+// The class registry: where it lives, who may own it, and its entries.
+
 #include "platform/com/class_registry.h"
 
 #include <gtest/gtest.h>

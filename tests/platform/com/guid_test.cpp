@@ -1,3 +1,5 @@
+// The GUID type's text forms and the platform's status codes.
+
 #include "platform/com/guid.h"
 
 #include <gtest/gtest.h>

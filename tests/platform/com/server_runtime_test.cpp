@@ -1,3 +1,5 @@
+// The server side of activation: calls in order, errors, locks and a client that goes away.
+
 #include "platform/com/server_runtime.h"
 
 #include <fcntl.h>

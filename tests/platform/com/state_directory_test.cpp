@@ -1,3 +1,5 @@
+// The user's state folders: created private, tightened, or refused when another user could change them.
+
 #include "platform/com/state_directory.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The headless controls: values, clicks, option groups and what a disabled or hidden control ignores.
+
 #include <gtest/gtest.h>
 
 #include <sstream>

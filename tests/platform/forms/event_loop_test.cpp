@@ -1,3 +1,5 @@
+// The event loop: what DoEvents delivers, waits that block without spinning, and interrupts.
+
 #include "platform/forms/event_loop.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Forms: loading, unloading, default instances and modal showing.
+
 #include <gtest/gtest.h>
 
 #include "platform/base/error.h"

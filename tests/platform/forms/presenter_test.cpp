@@ -1,3 +1,5 @@
+// The presenters: the scripted one's record and answers, and how boxes are shown.
+
 #include <gtest/gtest.h>
 
 #include <sstream>

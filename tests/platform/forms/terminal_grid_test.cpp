@@ -1,3 +1,5 @@
+// A list view drawn on a terminal: marks for line breaks, aligned columns, blocks when too wide.
+
 #include "platform/forms/terminal_grid.h"
 
 #include <gtest/gtest.h>

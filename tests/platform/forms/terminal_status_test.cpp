@@ -1,3 +1,5 @@
+// The terminal's progress line: its bar, its width, and how seldom it is drawn.
+
 #include "platform/forms/terminal_status.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Whole-file replacement: the mode asked, interrupted writes, links and missing folders.
+
 #include "platform/os/atomic_file.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// File locks between processes, and the files a lock refuses to open.
+
 #include "platform/os/file_lock.h"
 
 #include <fcntl.h>

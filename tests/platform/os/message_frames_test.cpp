@@ -1,3 +1,5 @@
+// The framing of the stand-in and activation protocols over sockets and pipes.
+
 #include "platform/os/message_frames.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// Child processes: exit status, environment, folder, redirections and pipes.
+
 #include "platform/os/process.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// The subscription objects of the session manager and their requests and responses as text.
+
 #include "platform/qb/subscription.h"
 
 #include <gtest/gtest.h>

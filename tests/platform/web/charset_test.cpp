@@ -1,3 +1,5 @@
+// Reading an answer's bytes by its character set.
+
 #include "platform/web/charset.h"
 
 #include <gtest/gtest.h>

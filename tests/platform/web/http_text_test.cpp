@@ -1,3 +1,5 @@
+// The browser's texts: request headers, body text of plain and HTML answers, hidden passwords.
+
 #include "platform/web/http_text.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Opening an address in the user's browser, or in the log that stands in for it.
+
 #include "platform/web/open_browser.h"
 
 #include <gtest/gtest.h>

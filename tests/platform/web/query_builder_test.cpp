@@ -1,3 +1,5 @@
+// Query strings: values percent-encoded, keys and page names as they are.
+
 #include "platform/web/query_builder.h"
 
 #include <gtest/gtest.h>

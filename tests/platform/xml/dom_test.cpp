@@ -1,3 +1,5 @@
+// The DOM over libxml2: lists and nodes, child paths, texts, attributes and parse errors.
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>

@@ -1,3 +1,5 @@
+// Validating loads against cached XML schemas, their errors and positions.
+
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,3 +1,5 @@
+// The stand-in's add messages: records a later query returns, ids, references and refused values.
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,3 +1,5 @@
+// Reading and appending to a company file of the QuickBooks stand-in.
+
 #include "standins/quickbooks/company_file.h"
 
 #include <gmock/gmock.h>

@@ -1,3 +1,5 @@
+// Company files and requests in UTF-16 and single-byte encodings answer as their UTF-8 twins.
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <iconv.h>

@@ -1,3 +1,5 @@
+// The stand-in's query messages: records in file order, filters, lines and empty answers.
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,3 +1,5 @@
+// QuickBooks' error-recovery memory as the stand-in keeps it: status checks, replacement, per application.
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,9 +1,13 @@
+// The service stand-in's pages, faults, limits and record of requests, through HTTP and in this process.
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -11,6 +15,7 @@
 #include "standins/service/data_dir.h"
 #include "standins/service/pages.h"
 #include "standins/service/service_standin.h"
+#include "tests/support/service/fake_recorder.h"
 #include "tests/support/service/service_standin.h"
 
 namespace standins::service {
@@ -185,7 +190,7 @@ TEST(StandinLimitTest, ABodyOverTheLimitGets413AndServingGoesOn) {
   EXPECT_EQ(answer->status, 200);
   // A refused request is recorded once its answer is out, so the next request may be numbered and answered before
   // it: wait for its record instead of expecting it with the second answer.
-  ASSERT_TRUE(service.WaitForReceived(2, std::chrono::seconds(30)));
+  ASSERT_TRUE(service.WaitForReceived(2));
   const auto received = service.Received();
   ASSERT_EQ(received.size(), 2u);
   std::multiset<std::string> bodies{received[0].body, received[1].body};
@@ -224,7 +229,7 @@ TEST(StandinRecordTest, ConcurrentRequestsAreRecordedWholeAndNumberedOnce) {
   EXPECT_EQ(seen.size(), received.size());
 }
 
-TEST(StandinInProcessTest, NumberingGoesOnAfterARestartAndStopEndsADelay) {
+TEST(StandinInProcessTest, NumberingGoesOnAfterARestart) {
   std::string pattern = (fs::temp_directory_path() / "kv-standin-inproc-XXXXXX").string();
   const fs::path dir = fs::path(mkdtemp(pattern.data())) / "data";
   for (int round = 1; round <= 2; ++round) {
@@ -236,23 +241,71 @@ TEST(StandinInProcessTest, NumberingGoesOnAfterARestartAndStopEndsADelay) {
     httplib::Client client("127.0.0.1", std::stoi(base.substr(base.rfind(':') + 1)));
     ASSERT_TRUE(client.Get("/brintavel.asp"));
     EXPECT_TRUE(fs::exists(dir / "received" / (round == 1 ? "000001.txt" : "000002.txt")));
-    if (round == 2) {
-      // A long delay must not hold the stop up.
-      std::filesystem::create_directories(dir / "faults");
-      std::ofstream(dir / "faults" / "brintavel.asp") << "delay-ms 60000\n";
-      std::thread waiting([&] { client.Get("/brintavel.asp"); });
-      std::this_thread::sleep_for(200ms);
-      const auto start = std::chrono::steady_clock::now();
-      standin.Stop();
-      server.join();
-      waiting.join();
-      EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    } else {
-      standin.Stop();
-      server.join();
-    }
+    standin.Stop();
+    server.join();
   }
   fs::remove_all(dir.parent_path());
+}
+
+// The stand-in in this process with a recorder of the test's own.
+class StandinRecorderTest : public ::testing::Test {
+ protected:
+  void Start(size_t max_body = 64u << 20) {
+    std::string pattern = (fs::temp_directory_path() / "kv-standin-rec-XXXXXX").string();
+    dir_ = fs::path(mkdtemp(pattern.data()));
+    StandinOptions options;
+    options.data_dir = dir_ / "data";
+    options.max_body = max_body;
+    auto recorder = std::make_unique<kv::test::FakeRecorder>();
+    records_ = recorder.get();
+    standin_ = std::make_unique<ServiceStandin>(options, std::move(recorder));
+    const std::string base = standin_->Bind();
+    port_ = std::stoi(base.substr(base.rfind(':') + 1));
+    server_ = std::thread([this] { standin_->Run(); });
+  }
+  void TearDown() override {
+    if (standin_) standin_->Stop();
+    if (server_.joinable()) server_.join();
+    standin_.reset();
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+
+  fs::path dir_;
+  kv::test::FakeRecorder* records_ = nullptr;
+  std::unique_ptr<ServiceStandin> standin_;
+  std::thread server_;
+  int port_ = 0;
+};
+
+TEST_F(StandinRecorderTest, EveryRequestIsRecordedOnceThroughTheRecorderGiven) {
+  Start(1000);
+  httplib::Client client("127.0.0.1", port_);
+  client.Post("/brintavel.asp", std::string(5000, 'x'), "text/plain");  // refused before any page runs
+  ASSERT_TRUE(client.Post("/kalvorupdatestatus.asp?sitecode=A", "body", "text/plain"));
+  const auto records = records_->WaitFor(2);
+  std::multiset<std::string> seen;
+  for (const auto& record : records) seen.insert(record.request_line + "|" + record.body);
+  EXPECT_EQ(seen, (std::multiset<std::string>{"POST /brintavel.asp HTTP/1.1|",
+                                              "POST /kalvorupdatestatus.asp?sitecode=A HTTP/1.1|body"}));
+  // One more request, and still one record each: none of the first two was recorded twice.
+  ASSERT_TRUE(client.Get("/brintavel.asp?n=3"));
+  EXPECT_EQ(records_->WaitFor(3).size(), 3u);
+  EXPECT_EQ(records_->Records().back().request_line, "GET /brintavel.asp?n=3 HTTP/1.1");
+  EXPECT_FALSE(fs::exists(dir_ / "data" / "received"));
+}
+
+// Joining the server is the check: a stop that waited the delay out would hold the test up for an hour.
+TEST_F(StandinRecorderTest, StopEndsADelayInProgress) {
+  Start();
+  fs::create_directories(dir_ / "data" / "faults");
+  std::ofstream(dir_ / "data" / "faults" / "brintavel.asp") << "delay-ms 3600000\n";
+  httplib::Client client("127.0.0.1", port_);
+  std::thread waiting([&] { client.Get("/brintavel.asp"); });
+  records_->WaitFor(1);  // the request is in its delay
+  standin_->Stop();
+  server_.join();
+  waiting.join();
+  EXPECT_EQ(records_->Records().size(), 1u);
 }
 
 }  // namespace

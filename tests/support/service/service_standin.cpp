@@ -157,7 +157,7 @@ void ServiceStandinProcess::Start() {
   launch.end_with_parent = true;
   try {
     process_ = platform::os::Process::Start(launch);
-    base_url_ = ReadFirstLine(process_.StdoutFd(), std::chrono::seconds(10));
+    base_url_ = ReadFirstLine(process_.StdoutFd(), kEventWait);
     const size_t colon = base_url_.rfind(':');
     port_ = std::atoi(base_url_.c_str() + colon + 1);
   } catch (...) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/os/process.h"
+#include "tests/support/event_wait.h"
 
 namespace kv::test {
 
@@ -69,8 +70,8 @@ class ServiceStandinProcess {
   // Every request recorded so far, in order of their numbers.
   std::vector<ReceivedRequest> Received() const;
   size_t ReceivedCount() const;
-  // Waits until at least count requests are recorded; false on time-out.
-  bool WaitForReceived(size_t count, std::chrono::milliseconds timeout) const;
+  // Waits until at least count requests are recorded; false when they are not within the hang guard.
+  bool WaitForReceived(size_t count, std::chrono::milliseconds timeout = kEventWait) const;
 
   // Ends the stand-in (SIGTERM, then SIGKILL after 5 s); the destructor also removes the data directory.
   void Stop();

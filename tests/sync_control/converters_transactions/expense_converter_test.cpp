@@ -77,7 +77,7 @@ TEST_F(ExpenseConverterTest, BillLinesHaveOneFieldLess) {
 }
 
 TEST_F(ExpenseConverterTest, VersionsBeforeTwoSendNineAsTheBillableStatus) {
-  Module().lngQBXMLVersion = 1;
+  Module().lngQBXMLVersion = kv::qb::QBXMLVersion::kUS1_1;
   Module().sQBXMLResponse = QueryResponse(Transaction("CheckRet", "CK-1", ThreeLines()));
   GetExpensesFromQB(*ctl, 1);
   const auto lines = AllLines();

@@ -53,7 +53,7 @@ void TransactionTest::SetUp() {
   m.VendorsLastSyncDate = kv::DateTime::FromParts(2000, 1, 1, 1, 1, 1);
   m.TimeLastSyncDate = m.VendorsLastSyncDate;
   m.ExpenseLastSyncDate = m.VendorsLastSyncDate;
-  m.lngQBXMLVersion = 2;
+  m.lngQBXMLVersion = kv::qb::QBXMLVersion::kUS2_0;
 }
 
 std::vector<std::string> TransactionTest::AllLines() const {
