@@ -208,8 +208,9 @@ void IgnoreComment(void*, const xmlChar*) {}
 void IgnoreInstruction(void*, const xmlChar*, const xmlChar*) {}
 void IgnoreReference(void*, const xmlChar*) {}
 
-// A parser over the text where it lies; the byte after the text must be a NUL, at which the parser stops.
-xmlParserCtxtPtr ReadInPlace(std::string_view text) {
+}  // namespace
+
+xmlParserCtxtPtr NewInPlaceParser(std::string_view text) {
   xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
   if (ctxt == nullptr) return nullptr;
   xmlParserInputBufferPtr buffer =
@@ -223,8 +224,6 @@ xmlParserCtxtPtr ReadInPlace(std::string_view text) {
   inputPush(ctxt, input);
   return ctxt;
 }
-
-}  // namespace
 
 ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions)
     : ElementIndex(text, std::move(names), keepPositions, false) {}
@@ -263,7 +262,7 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   ErrorCapture capture;
   // A text with a NUL byte after it is read where it lies; any other is handed to the parser piece by piece.
   const bool in_place = terminated && !wide;
-  xmlParserCtxtPtr ctxt = in_place ? ReadInPlace(source.text) : nullptr;
+  xmlParserCtxtPtr ctxt = in_place ? NewInPlaceParser(source.text) : nullptr;
   if (!in_place) {
     ctxt =
         xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
@@ -274,9 +273,7 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
     return;
   }
   xmlCtxtUseOptions(ctxt, LoadOptions());
-  // The whole text is there from the start: nothing to grow, and nothing to shrink, which the parser would get wrong
-  // for a text it reads in place (it steps back over what it dropped from the front, reading part of it again).
-  if (in_place) ctxt->progressive = 1;
+  if (in_place) ctxt->progressive = 1;  // see NewInPlaceParser
   xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
   s.main = ctxt;
   ctxt->_private = &s;

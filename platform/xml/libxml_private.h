@@ -36,6 +36,12 @@ struct DocHolder {
 // Status code the DOM raises for its own failures (the COM "unspecified failure").
 inline constexpr int64_t kXmlFailure = static_cast<int32_t>(0x80004005u);
 
+// A parser over the text where it lies, without a copy; the byte after the text must be a NUL, at which the parser
+// stops. Nothing when libxml2 cannot make one. Once its options are set, the caller marks it progressive: the whole
+// text is there from the start, nothing to grow or shrink, which the parser would get wrong for a text it reads in
+// place (it steps back over what it dropped from the front, reading part of it again).
+xmlParserCtxtPtr NewInPlaceParser(std::string_view text);
+
 // Initialises libxml2 once per process and keeps it off the network for every later load, schema
 // includes and imports among them.
 void EnsureLibxml();

@@ -2,6 +2,8 @@
 
 #include "platform/xml/reference_parse.h"
 
+#include "platform/xml/libxml_private.h"
+
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
@@ -27,26 +29,15 @@ bool ParseTreeOnce(std::string_view text) {
 
 bool ParseStreamOnce(const std::string& text) {
   if (text.size() > static_cast<size_t>(INT_MAX)) return false;
-  xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+  // Read where it lies; a memory parser context would first copy all of it.
+  xmlParserCtxtPtr ctxt = NewInPlaceParser(text);
   if (ctxt == nullptr) return false;
-  // A static input buffer reads the text where it lies; a memory parser context would first copy all of it.
-  xmlParserInputBufferPtr buffer =
-      xmlParserInputBufferCreateStatic(text.data(), static_cast<int>(text.size()), XML_CHAR_ENCODING_NONE);
-  xmlParserInputPtr input = buffer ? xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE) : nullptr;
-  if (input == nullptr) {
-    if (buffer != nullptr) xmlFreeParserInputBuffer(buffer);
-    xmlFreeParserCtxt(ctxt);
-    return false;
-  }
-  inputPush(ctxt, input);
   // The parser's own handlers would build the tree; none at all leaves the bare parse.
   std::memset(ctxt->sax, 0, sizeof *ctxt->sax);
   ctxt->sax->initialized = XML_SAX2_MAGIC;
   ctxt->userData = ctxt;
   xmlCtxtUseOptions(ctxt, kOptions);
-  // The whole text is there from the start: nothing to grow, and nothing to shrink, which the parser would get wrong
-  // for a text it reads in place (it steps back over what it dropped from the front, reading part of it again).
-  ctxt->progressive = 1;
+  ctxt->progressive = 1;  // see NewInPlaceParser
   xmlParseDocument(ctxt);
   const bool ok = ctxt->wellFormed != 0;
   if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);

@@ -6,27 +6,14 @@
 
 #include <thread>
 
+#include "tests/support/wait_counter.h"
+
 namespace platform::forms {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Counts the loop's waits: every wait asks each source what to watch first. A loop that spins waits thousands of
-// times a second; one that blocks waits once for each thing that happens, however busy the machine.
-class WaitCounter final : public EventSource {
- public:
-  explicit WaitCounter(EventLoop& loop) : loop_(loop) { loop_.AddSource(this); }
-  ~WaitCounter() override { loop_.RemoveSource(this); }
-  int Prepare(std::vector<pollfd>&) override {
-    ++waits;
-    return -1;
-  }
-  void Dispatch(std::span<const pollfd>) override {}
-  int waits = 0;
-
- private:
-  EventLoop& loop_;
-};
+using kv::test::WaitCounter;
 
 TEST(EventLoopTest, PostedEventsRunOnlyFromDoEvents) {
   EventLoop loop;

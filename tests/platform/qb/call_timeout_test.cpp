@@ -22,14 +22,7 @@ namespace {
 
 using testing::StandinEnv;
 
-kv::Error ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const kv::Error& e) {
-    return e;
-  }
-  return kv::Error(0, "no error");
-}
+using testing::ErrorOf;
 
 std::string Request(const std::string& messages) {
   return "<?xml version=\"1.0\" ?><?qbxml version=\"2.0\"?><QBXML><QBXMLMsgsRq onError=\"stopOnError\">" + messages +

@@ -20,14 +20,7 @@ using ::testing::HasSubstr;
 using testing::StandinEnv;
 using ::testing::StartsWith;
 
-kv::Error ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const kv::Error& e) {
-    return e;
-  }
-  return kv::Error(0, "no error");
-}
+using testing::ErrorOf;
 
 constexpr const char* kEmployeeQuery =
     "<?xml version = \"1.0\"?>\r\n<!DOCTYPE QBXML PUBLIC '-//INTUIT//DTD QBXML QBD 1.0//EN'>\r\n<QBXML>\r\n"

@@ -16,6 +16,7 @@
 #include "platform/web/query_builder.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/service/service_standin.h"
+#include "tests/support/wait_counter.h"
 #include "tests/support/web/web_answers.h"
 
 namespace platform::web {
@@ -31,22 +32,7 @@ using ::testing::StartsWith;
 
 const std::string kTextPlainHeader = "Content-Type:text/plain\n\r";
 
-// Counts the loop's waits: every wait asks each source what to watch first. A wait that spins comes back
-// thousands of times a second; one that blocks comes back for what happens, however busy the machine.
-class WaitCounter final : public forms::EventSource {
- public:
-  explicit WaitCounter(forms::EventLoop& loop) : loop_(loop) { loop_.AddSource(this); }
-  ~WaitCounter() override { loop_.RemoveSource(this); }
-  int Prepare(std::vector<pollfd>&) override {
-    ++waits;
-    return -1;
-  }
-  void Dispatch(std::span<const pollfd>) override {}
-  int waits = 0;
-
- private:
-  forms::EventLoop& loop_;
-};
+using kv::test::WaitCounter;
 
 class WebBrowserTest : public ::testing::Test {
  protected:

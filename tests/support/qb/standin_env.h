@@ -12,11 +12,13 @@
 // Needs the variables ctest sets: KV_BUILD_BIN (programs) and KV_SOURCE_DIR (samples).
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/base/error.h"
 #include "platform/os/process.h"
 
 namespace platform::qb::testing {
@@ -59,5 +61,15 @@ class StandinEnv {
 // $KV_BUILD_BIN/name and $KV_SOURCE_DIR/samples/name.
 std::filesystem::path BuildProgram(const std::string& name);
 std::filesystem::path SampleFile(const std::string& name);
+
+// The error the call raises; error 0 "no error" when it raises none, so that a test's comparison fails readably.
+inline kv::Error ErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const kv::Error& e) {
+    return e;
+  }
+  return kv::Error(0, "no error");
+}
 
 }  // namespace platform::qb::testing
