@@ -20,7 +20,10 @@ class ControlTest : public ::testing::Test {
   void SetUp() override { ResetModule(); }
   void TearDown() override { ResetModule(); }
 
-  void Site(std::optional<PropertyBag> bag) { host_.Site(std::move(bag), 9600, 7200); }
+  void Site(PropertyBag bag) { host_.Site(std::move(bag), 9600, 7200); }
+  // A page with no parameters at all; a disengaged optional moved in here makes GCC 12 warn at -O1 of the bag's
+  // uninitialised members (-Wmaybe-uninitialized), so the host gets it directly.
+  void SiteWithoutParameters() { host_.Site(std::nullopt, 9600, 7200); }
 
   kvtest::ScriptedUi ui_;
   BrintavelCtl ctl_;
@@ -119,7 +122,7 @@ TEST_F(ControlTest, AValueThatDoesNotConvertStopsTheReadingAtItsKey) {
 }
 
 TEST_F(ControlTest, WithoutParametersNothingIsRead) {
-  Site(std::nullopt);
+  SiteWithoutParameters();
   EXPECT_EQ(ctl_.Label2.Caption(), "Employees");
   EXPECT_TRUE(Module().CustomerLastSyncDate.IsZero());
 }
