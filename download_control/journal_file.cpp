@@ -130,8 +130,9 @@ void JournalFile::Replace(const std::filesystem::path& path, JournalDisk& disk, 
   // Those the company file's group lets write it may write its journal too; where this user may not hand the
   // file to that group, it stays with this user's own.
   if (fchown(fd_, static_cast<uid_t>(-1), group) != 0) {
-    // A group this user is not in: the file keeps this user's own, and its mode gives no more than the company
-    // file's does.
+    // A group this user is not in: the file keeps this user's own group, which the company file gives nothing, so
+    // that group gets nothing here either.
+    if (fchmod(fd_, mode & ~static_cast<mode_t>(070)) != 0) Fail("could not be given its access", errno);
   }
 }
 

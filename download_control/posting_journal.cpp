@@ -301,8 +301,9 @@ fs::path PostingJournal::ClearDamage() {
   const int64_t now = Now();
   int64_t since = now;
   for (const JournalDamage& d : damage_) since = std::min(since, d.since);
-  // Whatever was older than the keeping bound would have aged out of a whole journal too.
-  since = std::max(since, now - kJournalKeepSeconds);
+  // Nothing the journal noted is older than the journal itself; an entry of a record the service still lists
+  // outlives the keeping bound, so the bound is no limit here.
+  if (created_ != 0) since = std::max(since, created_);
   file_.Close();
   fs::path aside;
   struct stat info {};
@@ -315,7 +316,9 @@ fs::path PostingJournal::ClearDamage() {
       aside = kv::GuardFileOf(company_, suffix);
       if (lstat(aside.c_str(), &info) != 0) break;
     }
-    if (std::rename(path_.c_str(), aside.c_str()) != 0) {
+    // Linked aside first, so that the damaged journal stays in its place until the new one replaces it whole; a
+    // folder or anything else that cannot be linked is moved aside.
+    if (link(path_.c_str(), aside.c_str()) != 0 && std::rename(path_.c_str(), aside.c_str()) != 0) {
       const int error = errno;
       throw kv::Error(error, "The damaged journal " + path_.string() + " could not be set aside as " + aside.string() +
                                  ": " + std::strerror(error));

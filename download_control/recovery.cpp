@@ -191,11 +191,8 @@ bool KVRDowloadctl::HandleEarlierRecord(RecordType type, const std::string& reco
 void KVRDowloadctl::SendJournaledRequest() {
   currentEntry_.reset();
   if (!journal_ || (currentRecordId_.empty() && currentItemIds_.empty())) {
-    const QBRequestResult result = SendQBRequest(sRequestXML);
-    sResponseXML = result.response;
-    bQBError = result.error;
-    sQBErrorText = result.error_text;
-    return;
+    // The run refuses to start without its journal and the walk fails a record without ids: neither comes here.
+    throw kv::Error(1, "A record without its journal note is never added to QuickBooks.");
   }
   const std::string words = RecordWords(currentType_, currentRecordId_, currentItemIds_);
   if (suspectSince_) {
@@ -240,12 +237,13 @@ void KVRDowloadctl::SendJournaledRequest() {
     currentEntry_.reset();
     return;
   }
-  if (result.error) {
-    // The add went out and its answer was lost: QuickBooks is asked before anything else is added.
+  if (result.error || (!QuickBooksTookRecord(sResponseXML) && !QuickBooksRefusedRecord(sResponseXML))) {
+    // The add went out and its answer was lost, or came in a form that says neither: QuickBooks is asked before
+    // anything else is added.
     const WitnessAnswer witness = AskWitnessOfUnknown(*currentEntry_);
     if (witness.verdict == Witness::kCannotTell || witness.verdict == Witness::kUndecided) {
-      throw kv::Error(1, result.error_text + "\r\nWhether QuickBooks added " + words +
-                             " cannot be told now: " + witness.why +
+      throw kv::Error(1, (result.error ? result.error_text : "QuickBooks' answer to the add cannot be read.") +
+                             "\r\nWhether QuickBooks added " + words + " cannot be told now: " + witness.why +
                              "\r\nNothing more was posted; the next download settles it with QuickBooks.");
     }
     if (witness.verdict == Witness::kHasNot) {

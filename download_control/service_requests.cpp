@@ -57,22 +57,38 @@ std::string FailureReason(std::string_view answer, const std::string& type) {
 
 namespace {}  // namespace
 
-bool QuickBooksTookRecord(std::string_view response) {
+namespace {
+
+enum class AddAnswer { kUnread, kTook, kRefused };
+
+AddAnswer ReadAddAnswer(std::string_view response) {
   platform::xml::Document doc;
-  if (response.empty() || !doc.LoadXml(response)) return false;
+  if (response.empty() || !doc.LoadXml(response)) return AddAnswer::kUnread;
   const platform::xml::Node messages = doc.documentElement().selectSingleNode("QBXMLMsgsRs");
-  if (!messages) return false;
+  if (!messages) return AddAnswer::kUnread;
+  AddAnswer answer = AddAnswer::kUnread;
   for (platform::xml::Node rs = messages.firstChild(); rs; rs = rs.nextSibling()) {
     if (rs.nodeType() != platform::xml::NodeType::kElement || !rs.nodeName().ends_with("AddRs")) continue;
-    if (rs.getAttribute("statusCode") == "0") return true;
+    if (rs.getAttribute("statusCode") == "0") return AddAnswer::kTook;
     for (platform::xml::Node ret = rs.firstChild(); ret; ret = ret.nextSibling()) {
       if (ret.nodeType() == platform::xml::NodeType::kElement && ret.nodeName().ends_with("Ret") &&
           ret.selectSingleNode("TxnID")) {
-        return true;
+        return AddAnswer::kTook;
       }
     }
+    answer = AddAnswer::kRefused;
   }
-  return false;
+  return answer;
+}
+
+}  // namespace
+
+bool QuickBooksTookRecord(std::string_view response) {
+  return ReadAddAnswer(response) == AddAnswer::kTook;
+}
+
+bool QuickBooksRefusedRecord(std::string_view response) {
+  return ReadAddAnswer(response) == AddAnswer::kRefused;
 }
 
 std::string NotToldReason(std::string_view transport_reason) {

@@ -36,6 +36,9 @@ std::string FailureReason(std::string_view answer, const std::string& type);
 // Whether QuickBooks' answer to an add request says it added the transaction: an add response with status code 0
 // or with the transaction it made.
 bool QuickBooksTookRecord(std::string_view response);
+// Whether it says QuickBooks refused the add: an add response that neither took the record nor holds what it
+// made. An answer that cannot be read, or holds no add response, says neither.
+bool QuickBooksRefusedRecord(std::string_view response);
 
 // The grid's reason for a record that is in QuickBooks while its status report never reached a verdict of the
 // service: the service still has it pending and would hand it out again, so the user must not post it again.

@@ -52,13 +52,16 @@ KVRDowloadctl::WitnessAnswer KVRDowloadctl::AskWitnessOfUnknown(const JournalEnt
       journal_->IsLastMessageSet(entry)) {
     std::string kept;
     if (AskMessageSetStatus(entry.message_set_id, kept) == MessageSetOutcome::kProcessed) {
-      if (!QuickBooksTookRecord(kept)) return {Witness::kHasNot, "", ""};
-      const std::string txn_id = TxnIDOfAnswer(kept);
-      if (!txn_id.empty()) claimedTxnIDs_.insert(txn_id);
-      return {Witness::kHas, std::move(kept), ""};
+      if (QuickBooksRefusedRecord(kept)) return {Witness::kHasNot, "", ""};
+      if (QuickBooksTookRecord(kept)) {
+        const std::string txn_id = TxnIDOfAnswer(kept);
+        if (!txn_id.empty()) claimedTxnIDs_.insert(txn_id);
+        return {Witness::kHas, std::move(kept), ""};
+      }
     }
     // 600 says only that QuickBooks keeps nothing of it any more (another message set of this application came
-    // in between, or a clear); a failed check says nothing. The transactions themselves decide.
+    // in between, or a clear); a failed check, or a kept answer that cannot be read, says nothing. The
+    // transactions themselves decide.
   }
   return MatchInQuickBooks(entry.request, entry.noted_at, RecordWords(entry.type, entry.record_id, entry.item_ids),
                            entry.sequence);
@@ -78,14 +81,12 @@ KVRDowloadctl::WitnessAnswer KVRDowloadctl::MatchInQuickBooks(const std::string&
       const std::string txn_id = TxnIDOfAnswer(other.answer);
       if (!txn_id.empty()) claimed.insert(txn_id);
     }
-    std::vector<WitnessCandidate> candidates = MatchingRets(asked, rets, noted_at, claimed);
-    if (candidates.empty()) {
-      // A full answer may have left the record out.
-      if (rets.size() >= static_cast<size_t>(kMatchQueryMaxReturned)) {
-        return {Witness::kCannotTell, "", "QuickBooks holds too many transactions of that day to look through."};
-      }
-      return {Witness::kHasNot, "", ""};
+    // A full answer may have left out the record, or another transaction that matches it as well.
+    if (rets.size() >= static_cast<size_t>(kMatchQueryMaxReturned)) {
+      return {Witness::kCannotTell, "", "QuickBooks holds too many transactions of that day to look through."};
     }
+    std::vector<WitnessCandidate> candidates = MatchingRets(asked, rets, noted_at, claimed);
+    if (candidates.empty()) return {Witness::kHasNot, "", ""};
     std::stable_sort(candidates.begin(), candidates.end(), [](const WitnessCandidate& a, const WitnessCandidate& b) {
       return ReadQBDateTime(a.time_created).value_or(0) < ReadQBDateTime(b.time_created).value_or(0);
     });

@@ -86,13 +86,14 @@ std::vector<AskedRecord::Line> LinesOf(const Node& parent, std::string_view expe
     if (name == expense_tag) {
       lines.push_back({false, FullNameOf(child, "AccountRef"), Cents(LeafOf(child, "Amount"))});
     } else if (name == item_tag) {
-      int64_t cents = 0;
+      AskedRecord::Line line{true, FullNameOf(child, "ItemRef"), 0};
       if (Node amount = child.selectSingleNode("Amount")) {
-        cents = Cents(amount.text());
+        line.cents = Cents(amount.text());
       } else {
-        cents = std::llround(Number(LeafOf(child, "Quantity")) * Number(LeafOf(child, "Cost")) * 100.0);
+        line.cents = std::llround(Number(LeafOf(child, "Quantity")) * Number(LeafOf(child, "Cost")) * 100.0);
+        line.computed = true;
       }
-      lines.push_back({true, FullNameOf(child, "ItemRef"), cents});
+      lines.push_back(std::move(line));
     }
   }
   return lines;
@@ -103,7 +104,8 @@ bool SameLines(std::vector<AskedRecord::Line> asked, const std::vector<AskedReco
   // Every held line takes one asked line of its own, so two equal lines need two.
   for (const AskedRecord::Line& line : held) {
     const auto found = std::find_if(asked.begin(), asked.end(), [&](const AskedRecord::Line& a) {
-      return a.item == line.item && a.cents == line.cents && SameName(a.ref, line.ref);
+      const int64_t off = a.cents > line.cents ? a.cents - line.cents : line.cents - a.cents;
+      return a.item == line.item && off <= (a.computed || line.computed ? 1 : 0) && SameName(a.ref, line.ref);
     });
     if (found == asked.end()) return false;
     asked.erase(found);

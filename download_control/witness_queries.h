@@ -25,6 +25,9 @@ struct AskedRecord {
     bool item = false;  // an item line (ItemRef) rather than an expense line (AccountRef)
     std::string ref;    // the account's or item's full name
     int64_t cents = 0;  // the amount; an item line's is its quantity times its cost
+    // Worked out here from quantity and cost: QuickBooks rounds that product in decimal, a double may land on the
+    // other side of half a cent, so a cent either way still matches.
+    bool computed = false;
   };
   TxnKind kind = TxnKind::kTimeTracking;
   std::string request_id;      // the add's requestID

@@ -200,6 +200,18 @@ TEST_F(JournalTest, ADeletedJournalIsDamageUntilCleared) {
   EXPECT_EQ(again.SuspectSince(), 500);
 }
 
+TEST_F(JournalTest, AJournalDeletedLongAfterItWasMadeStillSuspectsEverythingItMayHaveNamed) {
+  WriteThree();  // made at 500
+  // Half a year on, a record noted at 1000 is still listed (its entry lives on), and then the journal is lost.
+  now_ = 500 + 200 * 24 * 60 * 60;
+  fs::remove(journal_path_);
+  PostingJournal journal(company_, Seams());
+  ASSERT_EQ(journal.Damage().size(), 1u);
+  journal.ClearDamage();
+  // Whatever QuickBooks created since the journal was made may be that record's.
+  EXPECT_EQ(journal.SuspectSince(), 500);
+}
+
 // Root reads and writes whatever a file's mode says, so root plays another user in a child; anyone else is
 // stopped by the mode of a file of its own. What the check finds is the exit status.
 int AsUserTheModeStops(const std::function<int()>& check) {

@@ -59,6 +59,8 @@ struct RecoveringQuickBooks {
   int queries = 0;
   // The next add is processed, but its answer never comes back.
   bool lose_next_answer = false;
+  // The next add is processed, but its answer comes back cut short, so that it reads as nothing at all.
+  bool garble_next_answer = false;
   // The next add is not processed at all.
   bool drop_next_add = false;
   // Status checks and queries get no answer.
@@ -133,6 +135,10 @@ struct RecoveringQuickBooks {
     if (lose_next_answer) {
       lose_next_answer = false;
       return "";
+    }
+    if (garble_next_answer) {
+      garble_next_answer = false;
+      return response.substr(0, response.size() / 2);
     }
     return response;
   }

@@ -302,6 +302,19 @@ TEST_F(RecoveryTest, ALostAnswerWithARefusedCheckIsFoundByQueryAndNotPostedAgain
   EXPECT_EQ(JournalEntries(), 0u);
 }
 
+TEST_F(RecoveryTest, AnAnswerThatCannotBeReadIsNoRefusalAndTheRecordIsFoundByQuery) {
+  service.WriteFile("pending-time.txt", kTimeLines);
+  quickbooks.garble_next_answer = true;
+  quickbooks.mute_checks = true;
+  const ResultsSeen seen = Run();
+  EXPECT_EQ(quickbooks.adds, 4);
+  ASSERT_EQ(Reports().size(), 4u);
+  // Reported with the transaction QuickBooks made of it, not with the cut answer, and never added again.
+  EXPECT_NE(Reports()[0].body.find("<TxnID>T-1</TxnID>"), std::string::npos) << Reports()[0].body;
+  EXPECT_EQ(seen.success, "4");
+  EXPECT_EQ(JournalEntries(), 0u);
+}
+
 TEST_F(RecoveryTest, ALostAnswerThatCannotBeSettledStopsThePostingUntilTheNextDownload) {
   service.WriteFile("pending-time.txt", kTimeLines);
   quickbooks.lose_next_answer = true;

@@ -116,6 +116,26 @@ TEST(WitnessQueriesTest, BillLinesMatchInAnyOrderWithAmountsAsNumbers) {
   EXPECT_EQ(found[1].txn_id, "ORDERED");
 }
 
+TEST(WitnessQueriesTest, AnItemLinesAmountQuickBooksRoundedFromQuantityAndCostStillMatches) {
+  CurrentExpense expense;
+  expense.sCurExpPayee = "Vendor A";
+  expense.sCurExpDate = "5/2/2006";
+  expense.sCurExpMemo = "Nails";
+  // 0.06 x 2.75 is 0.165: QuickBooks keeps 0.17, rounding the product in decimal; as a double it lies just below.
+  expense.sExpenseItemLines = {"12|5/1/2006|Nails||0||Hardware|Expense|False|True|0.06|2.75"};
+  const AskedRecord asked = ReadAddRequest(BuildBillAddRq(expense, kv::qb::QBXMLVersion::kUS2_0));
+  auto bill = [](const std::string& id, const std::string& amount) {
+    return "<BillRet><TxnID>" + id + "</TxnID><TimeCreated>2026-01-01T09:00:05Z</TimeCreated>" +
+           "<VendorRef><FullName>Vendor A</FullName></VendorRef><TxnDate>2006-05-02</TxnDate><Memo>Nails</Memo>" +
+           "<ItemLineRet><ItemRef><FullName>Hardware</FullName></ItemRef><Quantity>0.06</Quantity><Cost>2.75</Cost>" +
+           "<Amount>" + amount + "</Amount></ItemLineRet></BillRet>";
+  };
+  const HeldRets held("Bill", bill("HALF-UP", "0.17") + bill("TWO-CENTS-OFF", "0.14"));
+  const std::vector<WitnessCandidate> found = MatchingRets(asked, held.rets, kNine, {});
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].txn_id, "HALF-UP");
+}
+
 TEST(WitnessQueriesTest, QueriesNarrowByDateAndEntityAndReadNothingFoundAsNone) {
   const AskedRecord asked = ReadAddRequest(TimeRequest(kTimeLine));
   const std::string match = MatchQuery(kv::qb::QBXMLVersion::kCA2_0, asked);
