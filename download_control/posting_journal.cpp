@@ -141,13 +141,7 @@ void PostingJournal::Load() {
   created_ = image.has_header ? image.header.created : made_at.value_or(0);
   next_sequence_ = std::max<uint64_t>(image.header.next_sequence, image.max_sequence + 1);
   last_message_set_ = std::max(image.header.last_message_set, image.last_message_set);
-  if (!made_at) {
-    try {
-      platform::os::ReplaceFileAtomically(made, std::to_string(created_), AccessOf(company_).mode);
-    } catch (const std::system_error& e) {
-      throw kv::Error(e.code().value(), "The download's journal could not be marked: " + std::string(e.what()));
-    }
-  }
+  if (!made_at) MarkMade(AccessOf(company_).mode);
   if (damage_.empty()) CompactIfWorthIt(image.records);
 }
 
@@ -157,8 +151,12 @@ void PostingJournal::CreateNew() {
   // The journal is there whole, header and all, before the mark that says it was made.
   file_.Replace(path_, *seams_.disk, HeaderRecord({created_, next_sequence_, last_message_set_}), access.mode,
                 access.group);
+  MarkMade(access.mode);
+}
+
+void PostingJournal::MarkMade(mode_t mode) const {
   try {
-    platform::os::ReplaceFileAtomically(kv::GuardFileOf(company_, kMadeSuffix), std::to_string(created_), access.mode);
+    platform::os::ReplaceFileAtomically(kv::GuardFileOf(company_, kMadeSuffix), std::to_string(created_), mode);
   } catch (const std::system_error& e) {
     throw kv::Error(e.code().value(), "The download's journal could not be marked: " + std::string(e.what()));
   }
@@ -203,10 +201,8 @@ std::vector<JournalEntry> PostingJournal::Entries() const {
   const int64_t now = Now();
   std::vector<JournalEntry> live;
   for (const JournalEntry& entry : entries_) {
-    if (!Aged(entry, now)) live.push_back(entry);
+    if (!Aged(entry, now)) live.push_back(entry);  // kept in sequence order: noted in it, read back in it
   }
-  std::stable_sort(live.begin(), live.end(),
-                   [](const JournalEntry& a, const JournalEntry& b) { return a.sequence < b.sequence; });
   return live;
 }
 
@@ -329,14 +325,7 @@ fs::path PostingJournal::ClearDamage() {
   const Access access = AccessOf(company_);
   file_.Replace(path_, *seams_.disk, WholeContent(now), access.mode, access.group);
   damage_.clear();
-  const fs::path made = kv::GuardFileOf(company_, kMadeSuffix);
-  if (!MadeTime(made)) {
-    try {
-      platform::os::ReplaceFileAtomically(made, std::to_string(created_), access.mode);
-    } catch (const std::system_error& e) {
-      throw kv::Error(e.code().value(), "The download's journal could not be marked: " + std::string(e.what()));
-    }
-  }
+  if (!MadeTime(kv::GuardFileOf(company_, kMadeSuffix))) MarkMade(access.mode);
   return aside;
 }
 

@@ -7,6 +7,8 @@
 // journal under the file's run lock, so the next run learns what may be in QuickBooks. What cannot be read is
 // never skipped: it is listed as damage, and the records it may have named are to be asked of QuickBooks.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -79,6 +81,8 @@ class PostingJournal {
   void CompactIfWorthIt(size_t records_read);
   std::string WholeContent(int64_t now) const;
   bool Aged(const JournalEntry& entry, int64_t now) const;
+  // Writes the mark beside the journal that says when it was made, so that a deleted journal is seen.
+  void MarkMade(mode_t mode) const;
   void CheckWritable() const;
   JournalEntry* Find(uint64_t sequence);
   int64_t Now() const;
