@@ -17,10 +17,7 @@ namespace {
 using platform::xml::Node;
 
 std::string Trimmed(std::string_view text) {
-  const size_t begin = text.find_first_not_of(" \t\r\n");
-  if (begin == std::string_view::npos) return "";
-  const size_t end = text.find_last_not_of(" \t\r\n");
-  return std::string(text.substr(begin, end - begin + 1));
+  return std::string(kv::TrimXmlSpace(text));
 }
 
 std::string FullNameOf(const Node& parent, std::string_view ref) {

@@ -21,6 +21,12 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
+std::string_view TrimXmlSpace(std::string_view text) {
+  const size_t begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string_view::npos) return {};
+  return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
 std::string_view TrimTrailingLineBreaks(std::string_view text) {
   while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
   return text;

@@ -16,6 +16,8 @@ std::string_view TrimBlanks(std::string_view text);
 // Without the CR and LF characters at its end: a service answer judged as a whole reads the same with or without
 // the line break a server ends it with.
 std::string_view TrimTrailingLineBreaks(std::string_view text);
+// XML's white space around a text: blanks, tabs and line ends.
+std::string_view TrimXmlSpace(std::string_view text);
 std::string ToUpperAscii(std::string_view text);
 std::string ToLowerAscii(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/base/date_time.h"
+#include "platform/base/text.h"
 #include "platform/xml/escape.h"
 #include "standins/quickbooks/handlers.h"
 
@@ -34,10 +35,8 @@ struct Refusal {
   throw Refusal{Status::Error(code, std::move(message))};
 }
 
-std::string Trimmed(const std::string& text) {
-  size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return "";
-  return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
+std::string Trimmed(std::string_view text) {
+  return std::string(kv::TrimXmlSpace(text));
 }
 
 // Writes a record element at column 0, two blanks per level.

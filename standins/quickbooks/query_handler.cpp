@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 
+#include "platform/base/text.h"
 #include "standins/quickbooks/handlers.h"
 
 namespace standins::quickbooks {
@@ -48,11 +49,8 @@ const QueryKind* FindQuery(const std::string& requestName) {
   return nullptr;
 }
 
-std::string Trimmed(std::string text) {
-  size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return "";
-  size_t end = text.find_last_not_of(" \t\r\n");
-  return text.substr(start, end - start + 1);
+std::string Trimmed(std::string_view text) {
+  return std::string(kv::TrimXmlSpace(text));
 }
 
 Status NoMatch() {

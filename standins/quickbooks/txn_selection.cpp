@@ -21,10 +21,8 @@ std::string_view EntityRefOf(std::string_view recordKind) {
   return "EntityRef";
 }
 
-std::string Trimmed(const std::string& text) {
-  size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return "";
-  return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
+std::string Trimmed(std::string_view text) {
+  return std::string(kv::TrimXmlSpace(text));
 }
 
 struct Ref {

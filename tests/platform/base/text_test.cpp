@@ -14,6 +14,12 @@ TEST(TextTest, TrimsBlanksOnly) {
   EXPECT_EQ(TrimBlanks("   "), "");
 }
 
+TEST(TextTest, XmlSpaceIsBlanksTabsAndLineEndsAroundTheText) {
+  EXPECT_EQ(TrimXmlSpace(" \t\r\n Acme  Roof\r\n\t "), "Acme  Roof");
+  EXPECT_EQ(TrimXmlSpace(" \r\n "), "");
+  EXPECT_EQ(TrimXmlSpace("\vx\f"), "\vx\f");  // XML's white space only
+}
+
 TEST(TextTest, SplitKeepsEmptyFields) {
   EXPECT_EQ(Split("a||b|", "|"), (std::vector<std::string>{"a", "", "b", ""}));
   EXPECT_EQ(Split("", "\r\n"), (std::vector<std::string>{""}));
