@@ -5,7 +5,6 @@
 #include "common/qbxml_version.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -15,6 +14,7 @@
 #include "platform/base/error.h"
 #include "standins/quickbooks/qbxml_schema.h"
 #include "standins/quickbooks/request_handler.h"
+#include "tests/support/qb/standin_env.h"
 
 namespace tessarine {
 namespace {
@@ -179,16 +179,12 @@ std::string Squeezed(const std::string& xml) {
 }
 
 TEST(WitnessQueriesTest, TheAnswerMadeFromAFoundTransactionIsTheAnswerQuickBooksGivesTheAdd) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("witness_answer_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const std::filesystem::path company = dir / "company.xml";
-  std::filesystem::copy_file(std::filesystem::path(KV_SOURCE_DIR) / "samples" / "company.xml", company,
-                             std::filesystem::copy_options::overwrite_existing);
+  // QuickBooks' state (what the add notes beside the company) stays in the test's own folder.
+  const platform::qb::testing::StandinEnv env;
+  const std::filesystem::path company = env.CopySample();
   const std::string request =
       TimeRequest("4/3/2006|Dana Whitfield|Acme Widgets|Consulting|7.5|||On site|True", "KV0000000100000000000a1");
   const std::string added = standins::quickbooks::HandleQBXMLRequest(company, request).response.Join();
-  std::filesystem::remove_all(dir);
 
   platform::xml::Document doc;
   ASSERT_TRUE(doc.LoadXml(added)) << added;
@@ -200,25 +196,16 @@ TEST(WitnessQueriesTest, TheAnswerMadeFromAFoundTransactionIsTheAnswerQuickBooks
   EXPECT_EQ(TxnIDOfAnswer(AddAnswerOf(asked, ret)), ret.selectSingleNode("TxnID").text());
 }
 
-// The stand-in's company file in a folder of the test's own.
+// The stand-in's company file, and QuickBooks' state, in a folder of the test's own.
 class StandinCompany {
  public:
-  StandinCompany() {
-    dir_ = std::filesystem::temp_directory_path() / ("witness_" + std::to_string(getpid()) + "_" +
-                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-    file_ = dir_ / "company.xml";
-    std::filesystem::copy_file(std::filesystem::path(KV_SOURCE_DIR) / "samples" / "company.xml", file_,
-                               std::filesystem::copy_options::overwrite_existing);
-  }
-  ~StandinCompany() { std::filesystem::remove_all(dir_); }
   std::string Ask(const std::string& request) const {
     return standins::quickbooks::HandleQBXMLRequest(file_, request).response.Join();
   }
 
  private:
-  std::filesystem::path dir_;
-  std::filesystem::path file_;
+  platform::qb::testing::StandinEnv env_;
+  std::filesystem::path file_ = env_.CopySample();
 };
 
 const std::vector<std::string> kEveryVersion = {"1.0",   "1.1",   "2.0",   "CA1.0", "CA1.1",
