@@ -1,3 +1,6 @@
+// The statement stream: us-ascii text in and bytes out, one "?" for every code point above 127, writes that
+// append, and room made ahead that changes nothing already held.
+
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,3 +1,6 @@
+// The browser control against the service stand-in: requests byte for byte, one completion per navigation through
+// the event loop, Stop, the error pages, the stall and connect checks, and waits that block instead of polling.
+
 #include "platform/web/web_browser.h"
 
 #include <gmock/gmock.h>

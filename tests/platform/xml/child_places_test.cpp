@@ -1,3 +1,6 @@
+// Record places: the records and fields of a response found in one pass, agreeing with libxml2's tree, and the
+// qbXML header forms and declarations they are read past.
+
 #include "platform/xml/child_places.h"
 
 #include "platform/base/error.h"

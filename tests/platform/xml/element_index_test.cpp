@@ -1,3 +1,6 @@
+// The response index: one parse that notes where every list's records stand, in document order, read back from
+// their places as the tree reads them, entities included, in place or piece by piece.
+
 #include "platform/xml/element_index.h"
 
 #include <gtest/gtest.h>

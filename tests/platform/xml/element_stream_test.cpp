@@ -1,3 +1,6 @@
+// The record stream: records found as getElementsByTagName finds them, read like their tree nodes, outliving the
+// stream and the text, and read ahead in their order.
+
 #include "platform/xml/element_stream.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// The record view: a record's child texts read from its markup exactly as the tree holds them, in any order, the
+// first of each name, and views that last as long as the record.
+
 #include "platform/xml/record_view.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// The chart-of-accounts converter: each account's statement, the inactive flag between the balances, and which
+// account types allow expenses.
+
 #include <gtest/gtest.h>
 
 #include "sync_control/converters/list_converters.h"

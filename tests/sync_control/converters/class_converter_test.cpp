@@ -1,3 +1,6 @@
+// The class converter: the update-alone form of an inactive class, the insert-or-update form of an active one, and
+// the uploads and status report of a list.
+
 #include <gtest/gtest.h>
 
 #include "sync_control/converters/list_converters.h"

@@ -1,3 +1,5 @@
+// The converters' column tables: a missing or unformed value takes its column's fallback.
+
 #include "sync_control/converters/column_table.h"
 
 #include <gtest/gtest.h>

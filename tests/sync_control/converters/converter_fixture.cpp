@@ -1,3 +1,5 @@
+// The converter tests' shared control, service stand-in and response builders (see converter_fixture.h).
+
 #include "tests/sync_control/converters/converter_fixture.h"
 
 #include "platform/base/text.h"

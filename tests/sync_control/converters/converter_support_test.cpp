@@ -1,3 +1,5 @@
+// The converters' support: qbXML date-time reading, the date-order probe and the per-list record sets.
+
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,3 +1,5 @@
+// The employee converter: batches of 100 and the progress bar, the active and inactive forms and the status column.
+
 #include <gtest/gtest.h>
 
 #include "sync_control/converters/list_converters.h"

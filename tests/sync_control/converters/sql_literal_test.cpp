@@ -1,3 +1,5 @@
+// SQL literals: texts cut to their width before apostrophes are doubled, keys, flags, dates and plain decimals.
+
 #include "sync_control/converters/sql_literal.h"
 
 #include <gtest/gtest.h>

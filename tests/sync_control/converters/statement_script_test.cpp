@@ -1,3 +1,6 @@
+// The statement script: the insert-or-update form with its CR LF and tab, and each record's own columns whatever
+// the record before it had.
+
 #include "sync_control/converters/statement_script.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Customer-list responses for the converter tests (see customer_fixture.h).
+
 #include "tests/sync_control/converters_customers/customer_fixture.h"
 
 #include "sync_control/converters/customer_list.h"

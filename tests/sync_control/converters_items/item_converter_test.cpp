@@ -1,3 +1,6 @@
+// The item converter: service, non-inventory, other-charge and payroll-wage items in their active and inactive
+// forms, with the constants each kind carries.
+
 #include <gtest/gtest.h>
 
 #include "sync_control/converters/item_converter.h"

@@ -1,3 +1,5 @@
+// Item records and their qbXML response for the item converter's tests (see item_records.h).
+
 #include "tests/sync_control/converters_items/item_records.h"
 
 #include "platform/base/text.h"

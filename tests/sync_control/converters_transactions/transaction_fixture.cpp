@@ -1,3 +1,6 @@
+// qbXML records and the received "|" lines for the vendor, time and expense converter tests (see
+// transaction_fixture.h).
+
 #include "tests/sync_control/converters_transactions/transaction_fixture.h"
 
 #include "platform/base/text.h"
