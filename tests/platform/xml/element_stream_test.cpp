@@ -1,5 +1,5 @@
-// The record stream: records found as getElementsByTagName finds them, read like their tree nodes, outliving the
-// stream and the text, and read ahead in their order.
+// The record stream: records found as getElementsByTagName finds them, read like their tree nodes, and nodes that
+// outlive the stream and the text.
 
 #include "platform/xml/element_stream.h"
 
