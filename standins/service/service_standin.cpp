@@ -147,7 +147,9 @@ struct ServiceStandin::Server {
   DataDir data;
   std::unique_ptr<RequestRecorder> recorder;
   // The requests a handler recorded and the logger has not yet seen: the logger records only what never reached a
-  // handler (a body too large, a request the library refused). The logger sees the handler's own request object.
+  // handler (a body too large, a request the library refused). The logger sees the handler's own request object,
+  // and cpp-httplib calls it after every handler, so an address is always taken out again before the library
+  // reuses that object for the connection's next request.
   std::mutex recorded_mutex;
   std::set<const httplib::Request*> recorded;
   std::mutex mutex;
