@@ -125,9 +125,7 @@ AskedRecord ReadAddRequest(std::string_view request) {
   asked.message_set_id = messages.getAttribute("newMessageSetID");
   Node rq;
   for (TxnKind kind : {TxnKind::kTimeTracking, TxnKind::kBill, TxnKind::kCheck}) {
-    const std::string name = kind == TxnKind::kTimeTracking ? "TimeTracking"
-                             : kind == TxnKind::kBill       ? "Bill"
-                                                            : "Check";
+    const std::string name(TxnName(kind));
     rq = messages.selectSingleNode(name + "AddRq");
     if (!rq) continue;
     asked.kind = kind;

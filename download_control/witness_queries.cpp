@@ -13,10 +13,6 @@
 
 namespace tessarine {
 
-namespace {
-
-using platform::xml::Node;
-
 std::string_view TxnName(TxnKind kind) {
   switch (kind) {
     case TxnKind::kTimeTracking:
@@ -28,6 +24,10 @@ std::string_view TxnName(TxnKind kind) {
   }
   return "";
 }
+
+namespace {
+
+using platform::xml::Node;
 
 bool HasLines(TxnKind kind) {
   return kind != TxnKind::kTimeTracking;

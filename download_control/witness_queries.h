@@ -18,6 +18,8 @@ namespace tessarine {
 
 // The transactions the download adds.
 enum class TxnKind { kTimeTracking, kBill, kCheck };
+// The kind's name as qbXML's messages and records spell it: "TimeTracking", "Bill", "Check".
+std::string_view TxnName(TxnKind kind);
 
 // What an add request asked QuickBooks for, as QuickBooks would store it.
 struct AskedRecord {
