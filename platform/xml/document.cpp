@@ -99,15 +99,11 @@ CapturedError StopWithError(xmlParserCtxtPtr ctxt, int code, std::string message
   return e;
 }
 
-bool DepthGuard::Enter(xmlParserCtxtPtr ctxt) {
+bool DepthGuard::Refuse(xmlParserCtxtPtr ctxt) {
   if (error) return false;
-  if (depth >= kMaxElementDepth) {
-    error =
-        StopWithError(ctxt, XML_ERR_INTERNAL_ERROR, "Excessive depth in document: " + std::to_string(kMaxElementDepth));
-    return false;
-  }
-  ++depth;
-  return true;
+  error =
+      StopWithError(ctxt, XML_ERR_INTERNAL_ERROR, "Excessive depth in document: " + std::to_string(kMaxElementDepth));
+  return false;
 }
 
 std::string SourceLine(std::string_view text, int64_t line) {

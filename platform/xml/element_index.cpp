@@ -87,9 +87,13 @@ struct ElementIndex::Impl {
   xmlParserCtxtPtr main = nullptr;
   DepthGuard depth;
   EntityGuard entities;
+  // The open elements an end tag has something to do for: those of the names and those that declare namespaces.
+  // Any other element is only counted into the depth, which tells at an end tag whether the element closing is the
+  // last one kept here.
   struct Open {
     int32_t name;  // -1 when not one of the names
     bool declaresNamespaces;
+    unsigned depth;
     size_t start;
   };
   std::vector<Open> open;
@@ -111,30 +115,38 @@ struct ElementIndex::Impl {
 
   // The parser keeps one copy of each name in its dictionary, so the answer for a name is found again by its
   // address instead of comparing it with every name wanted, for each of millions of elements.
-  std::unordered_map<const xmlChar*, std::optional<size_t>> wantedByAddress;
-  // The last answers by address, in front of the map: a record's few dozen names come round again and again.
+  std::unordered_map<const xmlChar*, int32_t> wantedByAddress;
+  // The answers by address, in front of the map: an answer's few hundred names lie together in the dictionary, and
+  // a table this large keeps nearly every one of them in a slot of its own.
   struct Recent {
     const xmlChar* name = nullptr;
-    std::optional<size_t> wanted;
+    int32_t wanted = -1;
   };
-  std::array<Recent, 64> recent{};
+  std::array<Recent, 512> recent{};
 
-  std::optional<size_t> Wanted(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix) {
+  static int32_t Index(std::optional<size_t> wanted) { return wanted ? static_cast<int32_t>(*wanted) : -1; }
+
+  // The index of the name among those wanted, -1 when it is none of them.
+  int32_t Wanted(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix) {
     Recent& slot = recent[(reinterpret_cast<uintptr_t>(localname) >> 3) % recent.size()];
     if (slot.name == localname && prefix == nullptr && ctxt == main) return slot.wanted;
     if (prefix != nullptr || ctxt != main || ctxt->dict == nullptr || !xmlDictOwns(ctxt->dict, localname)) {
-      return WantedName(names, View(prefix), View(localname));
+      return Index(WantedName(names, View(prefix), View(localname)));
     }
-    const auto [known, fresh] = wantedByAddress.try_emplace(localname);
-    if (fresh) known->second = WantedName(names, {}, View(localname));
+    const auto [known, fresh] = wantedByAddress.try_emplace(localname, -1);
+    if (fresh) known->second = Index(WantedName(names, {}, View(localname)));
     slot = {localname, known->second};
     return known->second;
   }
 
+  // At the start of an element, the depth guard having counted it in.
   void Start(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix, int namespaces) {
-    const std::optional<size_t> wanted = Wanted(ctxt, localname, prefix);
+    const int32_t name = Wanted(ctxt, localname, prefix);
+    // Most elements are none of the names, declare nothing and come after the root: nothing to note.
+    if (name < 0 && namespaces <= 0 && (rootSeen || !positioned)) return;
+    const std::optional<size_t> wanted = name < 0 ? std::nullopt : std::optional<size_t>(name);
     if (wanted) ++counts[*wanted];
-    Open element{wanted ? static_cast<int32_t>(*wanted) : -1, namespaces > 0, 0};
+    Open element{name, namespaces > 0, depth.depth, 0};
     if (positioned && ctxt != main) {
       // Inside an entity's replacement text: a record there has no place in the text.
       if (wanted) DropPositions();
@@ -157,11 +169,12 @@ struct ElementIndex::Impl {
       ++openOfName[*wanted];
     }
     if (element.declaresNamespaces) ++openDeclaring;
-    open.push_back(element);
+    if (wanted || element.declaresNamespaces) open.push_back(element);
   }
 
+  // At the end of an element, before the depth guard counts it out.
   void End(xmlParserCtxtPtr ctxt) {
-    if (open.empty()) return;
+    if (open.empty() || open.back().depth != depth.depth) return;
     const Open element = open.back();
     open.pop_back();
     if (element.declaresNamespaces) --openDeclaring;
@@ -200,10 +213,9 @@ void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix
 }
 void EndElement(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
   ElementIndex::Impl& state = StateOf(context);
-  state.depth.Leave();
   state.End(static_cast<xmlParserCtxtPtr>(context));
+  state.depth.Leave();
 }
-void IgnoreCharacters(void*, const xmlChar*, int) {}
 void IgnoreComment(void*, const xmlChar*) {}
 void IgnoreInstruction(void*, const xmlChar*, const xmlChar*) {}
 void IgnoreReference(void*, const xmlChar*) {}
@@ -279,9 +291,11 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   ctxt->_private = &s;
   ctxt->sax->startElementNs = &StartElement;
   ctxt->sax->endElementNs = &EndElement;
-  ctxt->sax->characters = &IgnoreCharacters;
-  ctxt->sax->ignorableWhitespace = &IgnoreCharacters;
-  ctxt->sax->cdataBlock = &IgnoreCharacters;
+  // No handler at all for character data, rather than one that ignores it: the parser then makes no call for each
+  // of the millions of texts. The two stay equal, so the parser asks nothing more about blanks than it did.
+  ctxt->sax->characters = nullptr;
+  ctxt->sax->ignorableWhitespace = nullptr;
+  ctxt->sax->cdataBlock = nullptr;
   ctxt->sax->comment = &IgnoreComment;
   ctxt->sax->processingInstruction = &IgnoreInstruction;
   ctxt->sax->reference = &IgnoreReference;

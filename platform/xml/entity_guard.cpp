@@ -66,7 +66,7 @@ bool EntityGuard::OnReference(xmlParserCtxtPtr ctxt, const xmlChar* name) {
   return !error && Add(ctxt, ExpandedSize(ctxt, name, 0));
 }
 
-bool EntityGuard::OnAttributes(xmlParserCtxtPtr ctxt, int count, const xmlChar** attributes) {
+bool EntityGuard::CheckAttributes(xmlParserCtxtPtr ctxt, int count, const xmlChar** attributes) {
   if (error) return false;
   if (!declared) return true;  // only declared entities stay references in a value
   for (int i = 0; i < count; ++i) {

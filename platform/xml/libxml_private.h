@@ -98,10 +98,21 @@ struct DepthGuard {
   unsigned depth = 0;
   std::optional<CapturedError> error;
 
-  bool Enter(xmlParserCtxtPtr ctxt);
+  // Inline: it runs for every element of every parse.
+  bool Enter(xmlParserCtxtPtr ctxt) {
+    if (depth < kMaxElementDepth && !error) {
+      ++depth;
+      return true;
+    }
+    return Refuse(ctxt);
+  }
   void Leave() {
     if (depth > 0) --depth;
   }
+
+ private:
+  // False: the error kept, or a new one at the limit.
+  bool Refuse(xmlParserCtxtPtr ctxt);
 };
 
 // Huge mode (long texts and deep lookups) switches libxml2's own guard against entity amplification off, and
@@ -126,9 +137,14 @@ struct EntityGuard {
   bool OnReference(xmlParserCtxtPtr ctxt, const xmlChar* name);
   // The references in an element's attribute values (the parser keeps them as written, and a read of the value
   // expands them), from a start-element handler's arguments; false as above.
-  bool OnAttributes(xmlParserCtxtPtr ctxt, int count, const xmlChar** attributes);
+  bool OnAttributes(xmlParserCtxtPtr ctxt, int count, const xmlChar** attributes) {
+    // Inline for the common case, every element of a text without entity declarations.
+    if (!error && (!declared || count == 0)) return true;
+    return CheckAttributes(ctxt, count, attributes);
+  }
 
  private:
+  bool CheckAttributes(xmlParserCtxtPtr ctxt, int count, const xmlChar** attributes);
   bool Add(xmlParserCtxtPtr ctxt, size_t size);
   size_t ExpandedSize(xmlParserCtxtPtr ctxt, const xmlChar* name, int depth);
   // What the references in a run of text expand to, the rest of the text counted as it stands.

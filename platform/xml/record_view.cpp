@@ -28,11 +28,9 @@ size_t TagEnd(std::string_view markup, size_t open) {
 }
 
 // The end of the end tag that starts at `open` (its '>'): an end tag holds its name and blanks alone, no quotes.
+// The library's search beats a loop a character at a time over the end tag of every child of every record.
 size_t EndTagEnd(std::string_view markup, size_t open) {
-  for (size_t i = open + 2; i < markup.size(); ++i) {
-    if (markup[i] == '>') return i;
-  }
-  return std::string_view::npos;
+  return markup.find('>', open + 2);
 }
 
 // Whether the text holds either character. find_first_of would look each character up in the set in turn; two
@@ -314,27 +312,46 @@ RecordView::Lookup RecordView::Find(const std::vector<Child>& children, size_t* 
   auto matches = [&](const Child& child) { return child.name[0] == step[0] && child.name == step; };
   // The first child of the name in document order: looked for from the last match on, where the next child read
   // most often stands; one found there that has a namesake before it, or none, sends the search to the start.
-  // The record's own children are scanned only as far as the reads go; a record dropped after its first few
-  // children is never read to its end.
+  // The record's own children are scanned only as far as the reads go, and only when none scanned so far has the
+  // name: a record dropped after its first few children is never read to its end, nor is one whose reads go back
+  // to a child before the last one read.
   const bool grows = depth == 0;
   constexpr size_t kNone = static_cast<size_t>(-1);
   size_t found = kNone;
   const size_t from = std::min(*next, children.size());
+  bool before = false;  // the match lies before `from`, or there is none among the children scanned
   for (size_t i = from;; ++i) {
-    if (i == children.size() && !(grows && ScanMore())) break;
+    if (i == children.size()) {
+      before = true;
+      break;
+    }
     if (matches(children[i])) {
-      if (children[i].first) found = i;
+      if (children[i].first) {
+        found = i;
+      } else {
+        before = true;
+      }
       break;
     }
   }
-  if (grows && scan_.status == Scan::kFailed) return Lookup::kUnknown;
-  if (found == kNone) {
+  if (before) {
     for (size_t i = 0; i < from; ++i) {
       if (matches(children[i])) {
         found = i;
         break;
       }
     }
+  }
+  if (found == kNone && grows) {
+    // Nothing scanned has the name: the first child of the name is the first one the scan comes to.
+    for (size_t i = children.size(); ScanMore();) {
+      if (matches(children[i])) {
+        found = i;
+        break;
+      }
+      i = children.size();
+    }
+    if (scan_.status == Scan::kFailed) return Lookup::kUnknown;
   }
   if (found == kNone) return Lookup::kNone;
   *next = found + 1;

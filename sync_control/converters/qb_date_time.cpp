@@ -2,21 +2,22 @@
 
 #include "sync_control/converters/qb_date_time.h"
 
-#include <charconv>
-
 #include "platform/base/error.h"
 
 namespace brintavel {
 namespace {
 
-// The number written at text[pos, pos + width), every one of its characters a digit. from_chars alone would
-// also take a leading minus sign.
+// The number written at text[pos, pos + width), every one of its characters a digit. Read digit by digit: the
+// widths are four at most, and every record of a sync has its time stamps read.
 bool ReadDigits(std::string_view text, size_t pos, size_t width, int& out) {
-  const char* const first = text.data() + pos;
-  const char* const last = first + width;
-  if (*first < '0' || *first > '9') return false;
-  const std::from_chars_result read = std::from_chars(first, last, out);
-  return read.ec == std::errc() && read.ptr == last;
+  int value = 0;
+  for (size_t i = pos; i < pos + width; ++i) {
+    const unsigned digit = static_cast<unsigned char>(text[i]) - static_cast<unsigned>('0');
+    if (digit > 9) return false;
+    value = value * 10 + static_cast<int>(digit);
+  }
+  out = value;
+  return true;
 }
 
 }  // namespace

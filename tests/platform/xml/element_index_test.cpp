@@ -143,6 +143,31 @@ TEST(ElementIndexTest, WhereARecordCannotBeReadAloneTheTextIsWalked) {
   EXPECT_FALSE(walk.failed());
 }
 
+TEST(ElementIndexTest, ANamespaceDeclaredBesideOrInsideTheRecordsKeepsTheirPlaces) {
+  // Declarations on elements that close before a record opens, on an empty one among a record's children and on a
+  // child of a record: no record stands inside any of them, so every record reads from its place.
+  const std::string pad(200, ' ');
+  const std::string first = "<a><b xmlns:q=\"urn:q\"><q:c>1</q:c></b>" + pad + "</a>";
+  const std::string outer = "<a><e xmlns:p=\"urn:p\"/><a>in</a>" + pad + "</a>";
+  const std::string last = "<a>3" + pad + "</a>";
+  const std::string text = "<r><n xmlns:p=\"urn:p\"><p:x><y/></p:x></n>" + first + "<k><m xmlns:z=\"urn:z\"/></k>" +
+                           outer + "<n xmlns:p=\"urn:p\"/>" + last + "</r>";
+  const ElementIndex beside(text, {"a"});
+  ASSERT_TRUE(beside.parsed());
+  EXPECT_TRUE(beside.positioned());
+  EXPECT_EQ(beside.Count("a"), 4u);
+  std::vector<std::string> records;
+  for (const ElementIndex::Span& span : beside.Spans("a")) records.push_back(text.substr(span.start, span.length));
+  EXPECT_EQ(records, (std::vector<std::string>{first, outer, "<a>in</a>", last}));
+
+  // A record inside a declaring element, after records that were not: read by a walk instead.
+  const std::string around = "<r>" + first + "<w xmlns:q=\"urn:q\"><v><a>2" + pad + "</a></v></w>" + last + "</r>";
+  const ElementIndex inside(around, {"a"});
+  ASSERT_TRUE(inside.parsed());
+  EXPECT_FALSE(inside.positioned());
+  EXPECT_EQ(inside.Count("a"), 3u);
+}
+
 TEST(ElementIndexTest, MalformedTextGivesTheLoadsErrorToEveryReader) {
   std::string text = EveryList();
   text.insert(text.find("<BillRet>", text.size() / 2), "<broken>");

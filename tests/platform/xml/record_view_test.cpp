@@ -134,6 +134,20 @@ TEST(RecordViewTest, AReadOfTheFirstChildrenLeavesTheRestToReadLater) {
   EXPECT_EQ(view.ChildText("Deep/A/B/C"), "three");
 }
 
+TEST(RecordViewTest, AReadBackToAChildScannedAlreadyReadsNoFurther) {
+  // The tail is what no scan can read, and the view has no parser to fall back to: only a read that scans that far
+  // can miss. Reads that go back to a child scanned already, and to a name whose first child comes before the last
+  // one read, answer from the scan.
+  const RecordView view = RecordView::FromMarkup("<R><A>1</A><B>2</B><A>3</A><C>4</C><broken", nullptr);
+  EXPECT_EQ(view.ChildText("B"), "2");
+  EXPECT_EQ(view.ChildText("A"), "1");
+  EXPECT_EQ(view.ChildText("C"), "4");
+  EXPECT_EQ(view.ChildText("A"), "1");
+  EXPECT_EQ(view.ChildText("B"), "2");
+  EXPECT_EQ(view.ChildText("C"), "4");
+  EXPECT_TRUE(view.HasChild("A"));
+}
+
 TEST(RecordViewTest, ViewsOfTextsLastAsLongAsTheRecord) {
   std::string text = "<r>";
   for (int i = 0; i < 20; ++i) text += kRecord + std::string(60, ' ');

@@ -34,6 +34,18 @@ TEST(ParseQBDateTimeTest, FailsOnTextsThatAreNotOfTheForm) {
   }
 }
 
+TEST(ParseQBDateTimeTest, FailsOnCharactersNextToTheDigitsAndOnBytesAboveAscii) {
+  // '/' and ':' stand right below and above the digits; a byte above 127 is no digit, whichever way it is signed.
+  for (const char* bad : {"2005-03-15T10:00:0/", "2005-03-15T10:0::00", "/005-03-15T10:00:00", "2005-03-1:T10:00:00",
+                          "2005-03-15T1\xb9:00:00", "2005-\xef\xbc-15T10:00:00",
+                          "2005-03-15T10:00:\xff"
+                          "9"}) {
+    EXPECT_THROW(ParseQBDateTime(bad), kv::Error) << bad;
+  }
+  EXPECT_EQ(ParseQBDateTime("2009-09-09T09:09:09"), DateTime::FromParts(2009, 9, 9, 9, 9, 9));
+  EXPECT_EQ(ParseQBDateTime("1999-10-30T19:59:50"), DateTime::FromParts(1999, 10, 30, 19, 59, 50));
+}
+
 TEST(ParseQBDateTimeTest, ReadsThePlacesOfTheFormNotItsSeparators) {
   // Only the digits and the two colons of the time are looked at.
   EXPECT_EQ(ParseQBDateTime("2005/03/15 14:22:33"), DateTime::FromParts(2005, 3, 15, 14, 22, 33));
