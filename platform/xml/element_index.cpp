@@ -126,6 +126,14 @@ struct ElementIndex::Impl {
 
   static int32_t Index(std::optional<size_t> wanted) { return wanted ? static_cast<int32_t>(*wanted) : -1; }
 
+  // True when the element needs nothing noted, told from the table alone: the common case, kept small enough to
+  // stay in the handler. Anything else is Start's to tell.
+  bool Unremarkable(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix, int namespaces) const {
+    const Recent& slot = recent[(reinterpret_cast<uintptr_t>(localname) >> 3) % recent.size()];
+    return slot.name == localname && slot.wanted < 0 && prefix == nullptr && namespaces <= 0 && ctxt == main &&
+           (rootSeen || !positioned);
+  }
+
   // The index of the name among those wanted, -1 when it is none of them.
   int32_t Wanted(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix) {
     Recent& slot = recent[(reinterpret_cast<uintptr_t>(localname) >> 3) % recent.size()];
@@ -140,7 +148,7 @@ struct ElementIndex::Impl {
   }
 
   // At the start of an element, the depth guard having counted it in.
-  void Start(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix, int namespaces) {
+  [[gnu::noinline]] void Start(xmlParserCtxtPtr ctxt, const xmlChar* localname, const xmlChar* prefix, int namespaces) {
     const int32_t name = Wanted(ctxt, localname, prefix);
     // Most elements are none of the names, declare nothing and come after the root: nothing to note.
     if (name < 0 && namespaces <= 0 && (rootSeen || !positioned)) return;
@@ -172,9 +180,11 @@ struct ElementIndex::Impl {
     if (wanted || element.declaresNamespaces) open.push_back(element);
   }
 
-  // At the end of an element, before the depth guard counts it out.
-  void End(xmlParserCtxtPtr ctxt) {
-    if (open.empty() || open.back().depth != depth.depth) return;
+  // Whether the element closing is the last one kept open, at its end tag, before the depth guard counts it out.
+  bool EndsKept() const { return !open.empty() && open.back().depth == depth.depth; }
+
+  // At the end of the element EndsKept found.
+  [[gnu::noinline]] void End(xmlParserCtxtPtr ctxt) {
     const Open element = open.back();
     open.pop_back();
     if (element.declaresNamespaces) --openDeclaring;
@@ -209,11 +219,12 @@ void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix
   auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
   ElementIndex::Impl& state = StateOf(context);
   if (!state.depth.Enter(ctxt) || !state.entities.OnAttributes(ctxt, attributeCount, attributes)) return;
+  if (state.Unremarkable(ctxt, localname, prefix, namespaces)) return;
   state.Start(ctxt, localname, prefix, namespaces);
 }
 void EndElement(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
   ElementIndex::Impl& state = StateOf(context);
-  state.End(static_cast<xmlParserCtxtPtr>(context));
+  if (state.EndsKept()) state.End(static_cast<xmlParserCtxtPtr>(context));
   state.depth.Leave();
 }
 void IgnoreComment(void*, const xmlChar*) {}
