@@ -48,6 +48,12 @@ class BrintavelCtl : public platform::activex::UserControl,
   std::string ReplaceSingleQuotes(std::string_view strParam) const;
   // Posts the stream's content to the upload page; leaves the stream read to its end.
   PLKVUtilityResult UploadNow(StatementStream& myStream);
+  // UploadNow in two halves, so that a converter can go on while the service answers: BeginUpload sends the
+  // stream (false: it could not, a system error, the server message says why), UploadAnswered tells whether the
+  // answer is in (events run only in a wait or DoEvents), AwaitUpload waits for it and judges it.
+  bool BeginUpload(StatementStream& myStream);
+  bool UploadAnswered() const;
+  PLKVUtilityResult AwaitUpload();
   // 1 when a session is open on the company file the page names, else 0 (bSyncError says why).
   int32_t ContactQuickBooks();
   PLKVUtilityResult UpdateDataForKVRequirement() { return kvurSuccess; }

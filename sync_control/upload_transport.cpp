@@ -36,6 +36,14 @@ PLKVUtilityResult AwaitAnswer(FrmKVUpload& form) {
   return decision.result;
 }
 
+// An upload that could not go out or be waited on ends as a system error; the server message says why.
+void KeepUploadFailure(const std::exception& e) {
+  const auto* error = dynamic_cast<const kv::Error*>(&e);
+  Module().sServerMessage = "Number : " + std::to_string(error ? error->number() : 51) +
+                            "\r\nDescription : " + (error ? error->description() : std::string(e.what())) +
+                            "\r\nASP Source : Brintavel";
+}
+
 }  // namespace
 
 void ResetMousePointer() {
@@ -43,6 +51,10 @@ void ResetMousePointer() {
 }
 
 PLKVUtilityResult BrintavelCtl::UploadNow(StatementStream& myStream) {
+  return BeginUpload(myStream) ? AwaitUpload() : kvurSystemError;
+}
+
+bool BrintavelCtl::BeginUpload(StatementStream& myStream) {
   try {
     platform::web::QueryBuilder query("brintavel.asp");
     query.Add("sitecode", SiteCode)
@@ -66,12 +78,22 @@ PLKVUtilityResult BrintavelCtl::UploadNow(StatementStream& myStream) {
     form->bIsUploading = true;
     // A whole list's statements in one body: moved on, so the transfer holds the only copy.
     form->WebBrowser1.Navigate(url, kNavFlags, "", std::move(body), kTextPlainHeader);
-    return AwaitAnswer(*form);
-  } catch (const kv::Error& e) {
-    Module().sServerMessage = "Number : " + std::to_string(e.number()) + "\r\nDescription : " + e.description() +
-                              "\r\nASP Source : Brintavel";
+    return true;
   } catch (const std::exception& e) {
-    Module().sServerMessage = "Number : 51\r\nDescription : " + std::string(e.what()) + "\r\nASP Source : Brintavel";
+    KeepUploadFailure(e);
+  }
+  return false;
+}
+
+bool BrintavelCtl::UploadAnswered() const {
+  return !UploadForm().bIsUploading;
+}
+
+PLKVUtilityResult BrintavelCtl::AwaitUpload() {
+  try {
+    return AwaitAnswer(UploadForm());
+  } catch (const std::exception& e) {
+    KeepUploadFailure(e);
   }
   return kvurSystemError;
 }

@@ -112,13 +112,15 @@ void GetExpensesFromQB(BrintavelCtl& ctl, int16_t pass) {
   StatementBuilder pieces = ControlStatementBuilder(ctl);
   StatementUploader uploader =
       LineUploader(ctl, std::string(kind.letter), &BrintavelCtl::lngFailedExpCnt, &BrintavelCtl::mDisplayEXPError);
-  for (size_t i = 0; i < n; ++i) {
+  uploader.rows = &records;
+  uploader.converted = &m.varExpenseCount;
+  const std::string count_caption = "Getting Expenses from QB (";
+  const bool ran = uploader.ForEachRecord(n, ProgressStyle::FromZero, [&](size_t i) {
     pieces.Clear();
-    ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
     const platform::xml::RecordView expense = stream->NextRecord();
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillExpenseRecord(ElementChildren(expense), record);
-    if (!PassesLastSync(record, m.ExpenseLastSyncDate)) continue;
+    if (!PassesLastSync(record, m.ExpenseLastSyncDate)) return true;
     // Lines are numbered within their transaction as they are sent; a dropped line takes no number.
     int64_t number = 0;
     for (platform::xml::RecordView::Element& child : expense.ChildElements()) {
@@ -130,12 +132,14 @@ void GetExpensesFromQB(BrintavelCtl& ctl, int16_t pass) {
       if (!expense_line.Build(line, kind, record, number, billable_status_known)) continue;
 
       ++m.varExpenseCount;
-      ShowCountCaption(ctl, "Getting Expenses from QB (", m.varExpenseCount);
+      uploader.ShowCount(count_caption, m.varExpenseCount);
       ctl.sStatement.assign(ctl.sValueList).append("\r\n");
-      if (!uploader.Write(ctl.sStatement)) return;
+      if (!uploader.Write(ctl.sStatement)) return false;
       ++number;
     }
-  }
+    return true;
+  });
+  if (!ran) return;
   // No status report and the frame stays: the dispatcher reports "X" and hides it after both passes.
   uploader.Flush();
 }

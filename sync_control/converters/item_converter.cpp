@@ -66,28 +66,28 @@ bool ConvertKind(BrintavelCtl& ctl, const platform::xml::ElementIndex& response,
   StatementUploader uploader(ctl, std::string(kItemLetter), &BrintavelCtl::lngFailedItemCnt);
   uploader.upload_full_batches = !kind.payroll;
   uploader.statements_expected = n;
-  for (size_t i = 0; i < n; ++i) {
+  uploader.rows = &records;
+  uploader.converted = &m.varTaskCount;
+  const bool ran = uploader.ForEachRecord(n, ProgressStyle::FromZero, [&](size_t i) {
     builder.Clear();
-    ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
     const ElementChildren children(stream.NextRecord());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillTimesAndActive(children, record, kItemActive);
-    if (!PassesLastSync(record, m.TasksLastSyncDate)) continue;
-    if (kind.payroll && !IsTimeWageType(children)) continue;
+    if (!PassesLastSync(record, m.TasksLastSyncDate)) return true;
+    if (kind.payroll && !IsTimeWageType(children)) return true;
     // An item without a ListID cannot be matched on the service: its UPDATE would compare with the empty id and
     // overwrite every row that has none. It is skipped like one the filters leave out, and takes no TaskID.
     const std::optional<std::string_view> list_id = children.ChildView("ListID");
-    if (!list_id || list_id->empty()) continue;
+    if (!list_id || list_id->empty()) return true;
 
     if (kind.sales_item) ReadSalesItemFields(ctl, children, record);
     const ColumnContext context{children, record, first_task + m.varTaskCount, ctl.KalvorUser};
     AppendColumns(builder, kind.columns, context);
     ++m.varTaskCount;
-    ShowCountCaption(ctl, kind.count_caption, m.varTaskCount);
-    const std::string& statement = FinishStatement(builder, kTaskInfo, record, record.Flag(kItemActive));
-    if (!uploader.Write(statement)) return false;
-  }
-  if (!uploader.Flush()) return false;
+    uploader.ShowCount(kind.count_caption, m.varTaskCount);
+    return uploader.Write(FinishStatement(builder, kTaskInfo, record, record.Flag(kItemActive)));
+  });
+  if (!ran || !uploader.Flush()) return false;
   // The payroll wage kind ends the run, which hides the frame after the status report.
   if (!kind.payroll) ctl.fraProgress.SetVisible(false);
   return true;

@@ -3,7 +3,12 @@
 
 #include "sync_control/converters/list_converter.h"
 
+#include <array>
+#include <chrono>
+#include <exception>
+
 #include "platform/base/error.h"
+#include "platform/forms/event_loop.h"
 #include "sync_control/brintavel_ctl.h"
 #include "sync_control/converters/qb_date_time.h"
 #include "sync_control/converters/sql_literal.h"
@@ -87,16 +92,6 @@ void BeginProgress(BrintavelCtl& ctl, size_t n, const std::string& caption, Prog
   ctl.lblProcess.Refresh();
 }
 
-void ShowRecordProgress(BrintavelCtl& ctl, size_t position, ProgressStyle style) {
-  const size_t value = style == ProgressStyle::FromOne ? position + 1 : position;
-  IgnoringErrors([&] { ctl.ProgressBar1.SetValue(static_cast<double>(value)); });
-}
-
-void ShowCountCaption(BrintavelCtl& ctl, const std::string& count_caption, int64_t count) {
-  ctl.lblProcess.SetCaption(count_caption + std::to_string(count) + ")");
-  ctl.lblProcess.Refresh();
-}
-
 void FillTimesAndActive(const RecordChildren& children, RecordRow& record, int active_member) {
   ReadTimeStamp(children, "TimeCreated", record.TimeCreated());
   ReadTimeStamp(children, "TimeModified", record.TimeModified());
@@ -130,8 +125,88 @@ const std::string& FinishStatement(StatementBuilder& builder, const TableLiteral
   return builder.Finish(table, list_id, active);
 }
 
+namespace {
+
+// How often, while a batch is answered, the records converted meanwhile let the loop's events through: often
+// enough for the transfer to move and the progress to show, seldom beside the records.
+constexpr std::chrono::microseconds kLookEvery{250};
+
+// The control's statement pieces, which a batch given back restores.
+std::array<std::string*, 7> ControlPieces(BrintavelCtl& ctl) {
+  return {&ctl.sStatement,   &ctl.sInsertSQL,  &ctl.sUpdateSQL, &ctl.sColumnName,
+          &ctl.sColumnValue, &ctl.sColumnList, &ctl.sValueList};
+}
+
+}  // namespace
+
+// A progress step: the bar's value, or a caption of the label.
+struct StatementUploader::Shown {
+  bool caption = false;
+  double value = 0;
+  std::string text;
+};
+
+// A batch sent whose answer has not been judged yet, and what the records converted since changed.
+struct StatementUploader::Awaited {
+  std::unique_ptr<StatementStream> sent_stream;  // the stream as the upload left it
+  int32_t batch_count = 0;
+  int64_t converted = 0;
+  std::array<std::string, 7> pieces;
+  size_t first_record = 0;  // the first record converted ahead
+  std::vector<Shown> held_back;
+  std::chrono::steady_clock::time_point next_look;
+};
+
 StatementUploader::StatementUploader(BrintavelCtl& ctl, std::string letter, int32_t BrintavelCtl::*failure_counter)
     : ctl_(ctl), letter_(std::move(letter)), failure_counter_(failure_counter) {}
+
+StatementUploader::StatementUploader(StatementUploader&&) noexcept = default;
+
+StatementUploader::~StatementUploader() {
+  // Every converter flushes or returns on a failure; an answer still awaited here is judged all the same, so that
+  // the upload's result is the control's.
+  if (awaited_) IgnoringErrors([&] { Resolve(); });
+}
+
+bool StatementUploader::ForEachRecord(size_t n, ProgressStyle style, const std::function<bool(size_t)>& convert) {
+  in_loop_ = true;
+  struct LoopEnd {
+    bool& in_loop;
+    ~LoopEnd() { in_loop = false; }
+  } loop_end{in_loop_};
+  for (size_t i = 0; i < n; ++i) {
+    position_ = i;
+    if (awaited_ && !LookForAnswer()) return false;
+    Show({false, static_cast<double>(style == ProgressStyle::FromOne ? i + 1 : i), {}});
+    bool go_on = false;
+    try {
+      go_on = convert(i);
+    } catch (...) {
+      if (!awaited_) throw;
+      // The converter reaches this record only if the batch before it is accepted.
+      const std::exception_ptr error = std::current_exception();
+      if (!Resolve()) return false;
+      std::rethrow_exception(error);
+    }
+    if (!go_on) return false;
+  }
+  return true;
+}
+
+void StatementUploader::ShowCount(const std::string& count_caption, int64_t count) {
+  Show({true, 0, count_caption + std::to_string(count) + ")"});
+}
+
+void StatementUploader::Show(Shown shown) {
+  if (awaited_) {
+    awaited_->held_back.push_back(std::move(shown));
+  } else if (shown.caption) {
+    ctl_.lblProcess.SetCaption(shown.text);
+    ctl_.lblProcess.Refresh();
+  } else {
+    IgnoringErrors([&] { ctl_.ProgressBar1.SetValue(shown.value); });
+  }
+}
 
 bool StatementUploader::Write(const std::string& statement) {
   if (!ctl_.objUploadStream) FreshStream();
@@ -171,11 +246,14 @@ bool StatementUploader::Write(const std::string& statement) {
 }
 
 bool StatementUploader::Flush() {
+  if (awaited_ && !Resolve()) return false;
   if (ctl_.DebugMode || ctl_.lngBatchCount <= 0) return true;
   return UploadBatch();
 }
 
 bool StatementUploader::UploadBatch() {
+  if (awaited_ && !Resolve()) return false;
+  if (in_loop_ && rows != nullptr && converted != nullptr) return BeginBatch();
   ctl_.lngUploadResult = Upload();
   if (ctl_.lngUploadResult != kvurSuccess && ctl_.lngUploadResult != kvurNoDataToUpload) {
     ctl_.bAbortSync = true;
@@ -184,6 +262,58 @@ bool StatementUploader::UploadBatch() {
   if (after_upload) after_upload();
   ctl_.lngBatchCount = 0;
   FreshStream();
+  return true;
+}
+
+bool StatementUploader::BeginBatch() {
+  ResetMousePointer();
+  ctl_.nOptions = letter_;
+  IgnoringErrors([&] { last_batch_bytes_ = static_cast<size_t>(ctl_.objUploadStream->Size()); });
+  if (!ctl_.BeginUpload(*ctl_.objUploadStream)) {
+    ctl_.lngUploadResult = kvurSystemError;
+    ctl_.bAbortSync = true;
+    return false;
+  }
+  auto awaited = std::make_unique<Awaited>();
+  awaited->sent_stream = std::move(ctl_.objUploadStream);
+  awaited->batch_count = ctl_.lngBatchCount;
+  awaited->converted = *converted;
+  const std::array<std::string*, 7> pieces = ControlPieces(ctl_);
+  for (size_t p = 0; p < pieces.size(); ++p) awaited->pieces[p] = *pieces[p];
+  awaited->first_record = position_ + 1;
+  // The request goes out now rather than at the first look.
+  platform::forms::DoEvents();
+  awaited->next_look = std::chrono::steady_clock::now() + kLookEvery;
+  awaited_ = std::move(awaited);
+  ctl_.lngBatchCount = 0;
+  FreshStream();
+  return true;
+}
+
+bool StatementUploader::LookForAnswer() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < awaited_->next_look) return true;
+  awaited_->next_look = now + kLookEvery;
+  platform::forms::DoEvents();
+  if (!ctl_.UploadAnswered()) return true;
+  return Resolve();
+}
+
+bool StatementUploader::Resolve() {
+  const std::unique_ptr<Awaited> awaited = std::move(awaited_);
+  ctl_.lngUploadResult = ctl_.AwaitUpload();
+  if (ctl_.lngUploadResult != kvurSuccess && ctl_.lngUploadResult != kvurNoDataToUpload) {
+    for (size_t i = awaited->first_record; i <= position_; ++i) rows->ResetRow(static_cast<int32_t>(i + 1));
+    *converted = awaited->converted;
+    ctl_.lngBatchCount = awaited->batch_count;
+    ctl_.objUploadStream = std::move(awaited->sent_stream);
+    const std::array<std::string*, 7> pieces = ControlPieces(ctl_);
+    for (size_t p = 0; p < pieces.size(); ++p) pieces[p]->swap(awaited->pieces[p]);
+    ctl_.bAbortSync = true;
+    return false;
+  }
+  if (after_upload) after_upload();
+  for (Shown& shown : awaited->held_back) Show(std::move(shown));
   return true;
 }
 
@@ -250,20 +380,21 @@ bool RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list, const Li
 
   StatementBuilder builder = ControlStatementBuilder(ctl);
   StatementUploader uploader(ctl, std::string(list.letter), list.failure_counter);
-  for (size_t i = 0; i < n; ++i) {
+  uploader.rows = &records;
+  uploader.converted = &converted;
+  const bool ran = uploader.ForEachRecord(n, list.progress, [&](size_t i) {
     builder.Clear();
-    ShowRecordProgress(ctl, i, list.progress);
     const ElementChildren children(stream->NextRecord());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
-    if (steps.takes && !steps.takes(children, record)) continue;
+    if (steps.takes && !steps.takes(children, record)) return true;
     FillTimesAndActive(children, record, records.active_member());
     if (list.last_sync && !PassesLastSync(record, *list.last_sync)) {
-      if (!steps.send_unchanged || !steps.send_unchanged(children)) continue;
+      if (!steps.send_unchanged || !steps.send_unchanged(children)) return true;
     }
     // A record without a ListID cannot be matched on the service: its UPDATE would compare with the empty id and
     // overwrite every row that has none. It is skipped like a record the filter leaves out.
     const std::optional<std::string_view> list_id = children.ChildView("ListID");
-    if (!list_id || list_id->empty()) continue;
+    if (!list_id || list_id->empty()) return true;
 
     const ColumnContext context{children, record, static_cast<int64_t>(i), ctl.KalvorUser};
     if (steps.append_columns) {
@@ -272,15 +403,14 @@ bool RunListConverter(BrintavelCtl& ctl, const ListConverterSpec& list, const Li
       AppendColumns(builder, list.columns, context);
     }
     if (steps.after_columns) steps.after_columns(children, record);
-    if (!builder.HasColumns()) continue;
+    if (!builder.HasColumns()) return true;
 
     ++converted;
-    ShowCountCaption(ctl, list.count_caption, converted);
+    uploader.ShowCount(list.count_caption, converted);
     const bool active = records.active_member() != 0 && record.Flag(records.active_member());
-    const std::string& statement = FinishStatement(builder, list.table, record, active, list.list_id_width);
-    if (!uploader.Write(statement)) return false;
-  }
-  if (!uploader.Flush()) return false;
+    return uploader.Write(FinishStatement(builder, list.table, record, active, list.list_id_width));
+  });
+  if (!ran || !uploader.Flush()) return false;
   EndList(ctl, list.letter, steps.report_status ? steps.report_status() : failures == 0 && converted > 0);
   return true;
 }

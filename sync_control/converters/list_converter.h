@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -111,8 +112,6 @@ class ElementChildren : public RecordChildren {
 
 // Shows the progress frame, bar and label for a list of n records.
 void BeginProgress(BrintavelCtl& ctl, size_t n, const std::string& caption, ProgressStyle style);
-void ShowRecordProgress(BrintavelCtl& ctl, size_t position, ProgressStyle style);
-void ShowCountCaption(BrintavelCtl& ctl, const std::string& count_caption, int64_t count);
 
 // Members 2 and 3 from TimeCreated and TimeModified, the active member from IsActive, each only when its child
 // is present. A time stamp that cannot be read leaves its member at the zero date-time.
@@ -132,9 +131,18 @@ const std::string& FinishStatement(StatementBuilder& builder, const TableLiteral
 // Writes statements or lines into the control's stream and uploads them by the template's rules: every 100
 // outside debug mode, each one by itself in debug mode, failures in debug mode counted and, with optStop,
 // ending the list. Write and Flush return false when the converter must return at once (bAbortSync is set).
+//
+// Outside debug mode the records after a full batch are converted while the service answers it, on this thread,
+// with the loop's events let through now and then. Everything a user or a caller sees keeps its order: the next
+// batch goes out only after the answer to this one has been judged, the progress shown meanwhile is held back
+// until then, and when the batch fails or is cancelled the records converted ahead are given back (their rows
+// blank again, the count, the batch count, the stream and the statement pieces as the batch left them), as if the
+// converter had stopped at that batch.
 class StatementUploader {
  public:
   StatementUploader(BrintavelCtl& ctl, std::string letter, int32_t BrintavelCtl::*failure_counter);
+  StatementUploader(StatementUploader&&) noexcept;
+  ~StatementUploader();
 
   // Called after every upload that does not end the converter (the time and expense converters read the
   // service's answer here).
@@ -144,20 +152,44 @@ class StatementUploader {
   // For such a kind: how many statements it may write at most, so that the one body is made room for once, after
   // its first statement, instead of growing by doubling (0: not known).
   size_t statements_expected = 0;
+  // What converting a record changes beyond the stream: its row (record i is row i + 1) and the count of records
+  // converted. Without both, every batch is answered before the next record is converted.
+  RecordSet* rows = nullptr;
+  int64_t* converted = nullptr;
+
+  // Shows record i (0..n-1, in order) on the progress bar, then converts it; false when a record or an upload
+  // ended the converter. Only here are records converted while a batch is answered.
+  bool ForEachRecord(size_t n, ProgressStyle style, const std::function<bool(size_t)>& convert);
+  // The count caption, "Getting Classes from QB (" then the count and ")".
+  void ShowCount(const std::string& count_caption, int64_t count);
 
   bool Write(const std::string& statement);
   // The remainder outside debug mode; nothing in debug mode or when nothing waits.
   bool Flush();
 
  private:
+  struct Awaited;
+  struct Shown;
+
   PLKVUtilityResult Upload();
   bool UploadBatch();
+  // Sends the full batch and goes on converting; false when it could not go out.
+  bool BeginBatch();
+  // Waits for the awaited batch's answer and judges it: true when the converter goes on (what was held back is
+  // shown), false when the records converted ahead were given back and the converter must return.
+  bool Resolve();
+  // Lets the loop's events through when it is time to, and resolves an answer that has come.
+  bool LookForAnswer();
+  void Show(Shown shown);
   void FreshStream();
 
   BrintavelCtl& ctl_;
   std::string letter_;
   int32_t BrintavelCtl::*failure_counter_;
   size_t last_batch_bytes_ = 0;  // the size of the batch sent last, which the next one is made room for
+  bool in_loop_ = false;         // inside ForEachRecord
+  size_t position_ = 0;          // the record ForEachRecord is at
+  std::unique_ptr<Awaited> awaited_;
 };
 
 // The end of a list that ran to its end: the status report when nothing failed and something was sent, then the

@@ -244,6 +244,13 @@ bool RecordSet::HoldsListID(const std::string& list_id) const {
   return list_ids_->counts.count(list_id) > 0;
 }
 
+void RecordSet::ResetRow(int32_t index) {
+  RecordRow& row = (*this)[index];
+  // Through SetText, so that the lookup by ListID forgets the row's.
+  if (!layout_.empty() && layout_.front() == MemberType::Text) row.SetText(1, {});
+  row = *blank_row_;
+}
+
 int32_t RecordSet::UpperBound() const {
   if (!rows_) throw SubscriptOutOfRange();
   return static_cast<int32_t>(rows_->size());

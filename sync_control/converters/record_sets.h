@@ -108,6 +108,8 @@ class RecordSet {
   // Index from 1; outside 1..UpperBound raises subscript out of range.
   RecordRow& operator[](int32_t index);
   const RecordRow& operator[](int32_t index) const { return (*const_cast<RecordSet*>(this))[index]; }
+  // Row `index` as a resize makes it, every member at its default.
+  void ResetRow(int32_t index);
 
   const std::vector<MemberType>& layout() const { return layout_; }
   // The member that holds IsActive (0 for the transaction sets, which have none).

@@ -168,22 +168,24 @@ void GetTimeFromQB(BrintavelCtl& ctl) {
   StatementBuilder pieces = ControlStatementBuilder(ctl);
   StatementUploader uploader =
       LineUploader(ctl, std::string(kTimeLetter), &BrintavelCtl::lngFailedTimeCnt, &BrintavelCtl::mDisplayTSError);
-  for (size_t i = 0; i < n; ++i) {
+  uploader.rows = &records;
+  uploader.converted = &m.varTimeCount;
+  const std::string count_caption = "Getting Time Info from QB (";
+  const bool ran = uploader.ForEachRecord(n, ProgressStyle::FromZero, [&](size_t i) {
     pieces.Clear();
-    ShowRecordProgress(ctl, i, ProgressStyle::FromZero);
     const ElementChildren children(stream->NextRecord());
     RecordRow& record = records[static_cast<int32_t>(i + 1)];
     FillTimeRecord(children, record);
-    if (!PassesLastSync(record, m.TimeLastSyncDate)) continue;
+    if (!PassesLastSync(record, m.TimeLastSyncDate)) return true;
 
     PipeLine line(ctl.sValueList);
     BuildTimeLine(record, line);
     ++m.varTimeCount;
-    ShowCountCaption(ctl, "Getting Time Info from QB (", m.varTimeCount);
+    uploader.ShowCount(count_caption, m.varTimeCount);
     ctl.sStatement.assign(ctl.sValueList).append("\r\n");
-    if (!uploader.Write(ctl.sStatement)) return;
-  }
-  if (!uploader.Flush()) return;
+    return uploader.Write(ctl.sStatement);
+  });
+  if (!ran || !uploader.Flush()) return;
   EndList(ctl, kTimeLetter, ctl.lngFailedTimeCnt == 0 && m.varTimeCount > 0);
 }
 

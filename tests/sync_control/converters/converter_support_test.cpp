@@ -138,6 +138,29 @@ TEST(RecordSetTest, ListIDLookupFollowsWhatTheRowsHold) {
   EXPECT_FALSE(jobs.HoldsListID("C"));
 }
 
+TEST(RecordSetTest, AResetRowIsBlankAgainAndNoLongerHoldsItsListID) {
+  RecordSets sets;
+  RecordSet& jobs = sets.ProjectRecords;
+  jobs.Resize(3, "");
+  jobs[2].SetText(1, "A");
+  jobs[3].SetText(1, "A");
+  jobs[2].SetText(4, "Job A");
+  jobs[2].Int32(8) = 2;
+  jobs[2].Flag(jobs.active_member()) = true;
+  EXPECT_TRUE(jobs.HoldsListID("A"));
+  jobs.ResetRow(3);
+  EXPECT_TRUE(jobs.HoldsListID("A"));  // row 2 still holds it
+  jobs.ResetRow(2);
+  EXPECT_FALSE(jobs.HoldsListID("A"));
+  EXPECT_EQ(jobs[2].ListID(), "");
+  EXPECT_EQ(jobs[2].Text(4), "");
+  EXPECT_EQ(jobs[2].Int32(8), 0);
+  EXPECT_FALSE(jobs[2].Flag(jobs.active_member()));
+  jobs[2].SetText(1, "B");  // the row takes values again
+  EXPECT_TRUE(jobs.HoldsListID("B"));
+  EXPECT_THROW(jobs.ResetRow(4), kv::Error);
+}
+
 TEST(RecordSetTest, PreserveKeepsTheLowerRowsAndEmptyDropsEverything) {
   RecordSets sets;
   RecordSet& accounts = sets.GLAccountRecords;
