@@ -165,7 +165,7 @@ StatementUploader::StatementUploader(StatementUploader&&) noexcept = default;
 StatementUploader::~StatementUploader() {
   // Every converter flushes or returns on a failure; an answer still awaited here is judged all the same, so that
   // the upload's result is the control's.
-  if (awaited_) IgnoringErrors([&] { Resolve(); });
+  if (awaiting_) IgnoringErrors([&] { Resolve(); });
 }
 
 bool StatementUploader::ForEachRecord(size_t n, ProgressStyle style, const std::function<bool(size_t)>& convert) {
@@ -176,13 +176,13 @@ bool StatementUploader::ForEachRecord(size_t n, ProgressStyle style, const std::
   } loop_end{in_loop_};
   for (size_t i = 0; i < n; ++i) {
     position_ = i;
-    if (awaited_ && !LookForAnswer()) return false;
+    if (awaiting_ && !LookForAnswer()) return false;
     Show({false, static_cast<double>(style == ProgressStyle::FromOne ? i + 1 : i), {}});
     bool go_on = false;
     try {
       go_on = convert(i);
     } catch (...) {
-      if (!awaited_) throw;
+      if (!awaiting_) throw;
       // The converter reaches this record only if the batch before it is accepted.
       const std::exception_ptr error = std::current_exception();
       if (!Resolve()) return false;
@@ -198,7 +198,7 @@ void StatementUploader::ShowCount(const std::string& count_caption, int64_t coun
 }
 
 void StatementUploader::Show(Shown shown) {
-  if (awaited_) {
+  if (awaiting_) {
     awaited_->held_back.push_back(std::move(shown));
   } else if (shown.caption) {
     ctl_.lblProcess.SetCaption(shown.text);
@@ -246,13 +246,13 @@ bool StatementUploader::Write(const std::string& statement) {
 }
 
 bool StatementUploader::Flush() {
-  if (awaited_ && !Resolve()) return false;
+  if (awaiting_ && !Resolve()) return false;
   if (ctl_.DebugMode || ctl_.lngBatchCount <= 0) return true;
   return UploadBatch();
 }
 
 bool StatementUploader::UploadBatch() {
-  if (awaited_ && !Resolve()) return false;
+  if (awaiting_ && !Resolve()) return false;
   if (in_loop_ && rows != nullptr && converted != nullptr) return BeginBatch();
   ctl_.lngUploadResult = Upload();
   if (ctl_.lngUploadResult != kvurSuccess && ctl_.lngUploadResult != kvurNoDataToUpload) {
@@ -274,17 +274,20 @@ bool StatementUploader::BeginBatch() {
     ctl_.bAbortSync = true;
     return false;
   }
-  auto awaited = std::make_unique<Awaited>();
-  awaited->sent_stream = std::move(ctl_.objUploadStream);
-  awaited->batch_count = ctl_.lngBatchCount;
-  awaited->converted = *converted;
+  // One record of what a batch leaves, kept from batch to batch with the room its texts took.
+  if (!awaited_) awaited_ = std::make_unique<Awaited>();
+  Awaited& awaited = *awaited_;
+  awaited.sent_stream = std::move(ctl_.objUploadStream);
+  awaited.batch_count = ctl_.lngBatchCount;
+  awaited.converted = *converted;
   const std::array<std::string*, 7> pieces = ControlPieces(ctl_);
-  for (size_t p = 0; p < pieces.size(); ++p) awaited->pieces[p] = *pieces[p];
-  awaited->first_record = position_ + 1;
+  for (size_t p = 0; p < pieces.size(); ++p) awaited.pieces[p] = *pieces[p];
+  awaited.first_record = position_ + 1;
+  awaited.held_back.clear();
   // The request goes out now rather than at the first look.
   platform::forms::DoEvents();
-  awaited->next_look = std::chrono::steady_clock::now() + kLookEvery;
-  awaited_ = std::move(awaited);
+  awaited.next_look = std::chrono::steady_clock::now() + kLookEvery;
+  awaiting_ = true;
   ctl_.lngBatchCount = 0;
   FreshStream();
   return true;
@@ -300,20 +303,22 @@ bool StatementUploader::LookForAnswer() {
 }
 
 bool StatementUploader::Resolve() {
-  const std::unique_ptr<Awaited> awaited = std::move(awaited_);
+  awaiting_ = false;
+  Awaited& awaited = *awaited_;
   ctl_.lngUploadResult = ctl_.AwaitUpload();
   if (ctl_.lngUploadResult != kvurSuccess && ctl_.lngUploadResult != kvurNoDataToUpload) {
-    for (size_t i = awaited->first_record; i <= position_; ++i) rows->ResetRow(static_cast<int32_t>(i + 1));
-    *converted = awaited->converted;
-    ctl_.lngBatchCount = awaited->batch_count;
-    ctl_.objUploadStream = std::move(awaited->sent_stream);
+    for (size_t i = awaited.first_record; i <= position_; ++i) rows->ResetRow(static_cast<int32_t>(i + 1));
+    *converted = awaited.converted;
+    ctl_.lngBatchCount = awaited.batch_count;
+    ctl_.objUploadStream = std::move(awaited.sent_stream);
     const std::array<std::string*, 7> pieces = ControlPieces(ctl_);
-    for (size_t p = 0; p < pieces.size(); ++p) pieces[p]->swap(awaited->pieces[p]);
+    for (size_t p = 0; p < pieces.size(); ++p) pieces[p]->swap(awaited.pieces[p]);
     ctl_.bAbortSync = true;
     return false;
   }
+  awaited.sent_stream.reset();
   if (after_upload) after_upload();
-  for (Shown& shown : awaited->held_back) Show(std::move(shown));
+  for (Shown& shown : awaited.held_back) Show(std::move(shown));
   return true;
 }
 

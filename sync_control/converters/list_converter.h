@@ -186,10 +186,11 @@ class StatementUploader {
   BrintavelCtl& ctl_;
   std::string letter_;
   int32_t BrintavelCtl::*failure_counter_;
-  size_t last_batch_bytes_ = 0;  // the size of the batch sent last, which the next one is made room for
-  bool in_loop_ = false;         // inside ForEachRecord
-  size_t position_ = 0;          // the record ForEachRecord is at
-  std::unique_ptr<Awaited> awaited_;
+  size_t last_batch_bytes_ = 0;       // the size of the batch sent last, which the next one is made room for
+  bool in_loop_ = false;              // inside ForEachRecord
+  size_t position_ = 0;               // the record ForEachRecord is at
+  bool awaiting_ = false;             // a batch's answer is awaited
+  std::unique_ptr<Awaited> awaited_;  // what it left, kept with its room from batch to batch
 };
 
 // The end of a list that ran to its end: the status report when nothing failed and something was sent, then the
