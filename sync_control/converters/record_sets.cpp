@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <type_traits>
 
@@ -44,65 +45,126 @@ std::vector<MemberType> ItemLayout() {
 
 thread_local std::unique_ptr<RecordSets> t_sets;
 
+// Blocks are aligned for the widest member type, which is all any member needs.
+constexpr size_t kAlign = std::max({alignof(kv::DateTime), alignof(double), alignof(int32_t)});
+constexpr size_t kChunkBytes = size_t{256} << 10;
+constexpr uint8_t kEndOfTexts = 0xFF;
+
+size_t Aligned(size_t bytes) {
+  return (bytes + kAlign - 1) & ~(kAlign - 1);
+}
+
 }  // namespace
 
-// Where each member lives: its index among the texts or among the other members. One table per set.
+char* RowArena::Allocate(size_t bytes) {
+  const size_t size = Aligned(bytes);
+  // A block too large to share a chunk gets one of its own; the current chunk stays current.
+  if (size > kChunkBytes / 4) return large_.emplace_back(std::make_unique_for_overwrite<char[]>(size)).get();
+  if (free_ == nullptr || static_cast<size_t>(end_ - free_) < size) {
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkBytes));
+    free_ = chunks_.back().get();
+    end_ = free_ + kChunkBytes;
+  }
+  last_ = free_;
+  free_ += size;
+  return last_;
+}
+
+bool RowArena::TryResize(char* block, size_t bytes) {
+  if (block == nullptr || block != last_ || Aligned(bytes) > static_cast<size_t>(end_ - block)) return false;
+  free_ = block + Aligned(bytes);
+  return true;
+}
+
+void RowArena::Clear() {
+  chunks_.clear();
+  large_.clear();
+  last_ = free_ = end_ = nullptr;
+}
+
+// Where each member lives: its byte offset among the other members, or its number among the texts. One table per
+// set.
 struct RecordRow::Slots {
   struct Slot {
     MemberType type;
     uint32_t index;
   };
   std::vector<Slot> members;
+  size_t scalar_bytes = 0;           // the other members at the head of a block, widest first
   ListIDCounts* list_ids = nullptr;  // the set's
+  RowArena* arena = nullptr;         // the set's
 };
 
 namespace {
-constexpr size_t kLength = sizeof(uint32_t);
-constexpr size_t kEntryHeader = 1 + kLength;  // slot, length
 
-uint32_t ReadLength(const char* at) {
-  uint32_t length;
-  std::memcpy(&length, at, sizeof length);
-  return length;
+size_t ScalarSize(MemberType type) {
+  switch (type) {
+    case MemberType::Text:
+      return 0;
+    case MemberType::Date:
+      return sizeof(kv::DateTime);
+    case MemberType::Flag:
+      return sizeof(bool);
+    case MemberType::Int16:
+      return sizeof(int16_t);
+    case MemberType::Int32:
+      return sizeof(int32_t);
+    case MemberType::Double:
+      return sizeof(double);
+  }
+  return 0;
 }
 
-void WriteLength(char* at, uint32_t length) {
-  std::memcpy(at, &length, sizeof length);
+size_t LengthBytes(size_t length) {
+  size_t n = 1;
+  for (; length >= 0x80; length >>= 7) ++n;
+  return n;
 }
+
+char* WriteEntry(char* out, uint8_t slot, std::string_view value) {
+  *out++ = static_cast<char>(slot);
+  size_t length = value.size();
+  for (; length >= 0x80; length >>= 7) *out++ = static_cast<char>(0x80 | (length & 0x7F));
+  *out++ = static_cast<char>(length);
+  return std::copy_n(value.data(), value.size(), out);
+}
+
+// One entry of a block's texts.
+struct Entry {
+  uint8_t slot;
+  std::string_view value;
+  size_t size;  // of the whole entry, head included
+};
+
+// The entry at the start of `entries`, which holds at least one.
+Entry ReadEntry(std::string_view entries) {
+  const auto* in = reinterpret_cast<const unsigned char*>(entries.data());
+  size_t at = 1, length = 0;
+  for (int shift = 0;; shift += 7) {
+    const unsigned char byte = in[at++];
+    length |= static_cast<size_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) break;
+  }
+  return {in[0], entries.substr(at, length), at + length};
+}
+
+// The entry of a slot: where it starts in `entries` and what it holds; npos and empty when the text is empty.
+std::pair<size_t, Entry> FindEntry(std::string_view entries, uint32_t slot) {
+  for (size_t at = 0; at < entries.size();) {
+    const Entry entry = ReadEntry(entries.substr(at));
+    if (entry.slot == slot) return {at, entry};
+    at += entry.size;
+  }
+  return {std::string_view::npos, Entry{0, {}, 0}};
+}
+
 }  // namespace
 
-RecordRow::RecordRow(const Slots& slots) : slots_(&slots) {
-  for (const Slots::Slot& slot : slots.members) {
-    if (slot.type == MemberType::Text) continue;
-    Scalar& scalar = scalars_[slot.index];
-    switch (slot.type) {  // the member of the union this slot uses becomes its active one, at its default
-      case MemberType::Text:
-        break;
-      case MemberType::Date:
-        scalar.date = kv::DateTime();
-        break;
-      case MemberType::Flag:
-        scalar.flag = false;
-        break;
-      case MemberType::Int16:
-        scalar.int16 = 0;
-        break;
-      case MemberType::Int32:
-        scalar.int32 = 0;
-        break;
-      case MemberType::Double:
-        scalar.number = 0;
-        break;
-    }
-  }
-}
-
-RecordRow::RecordRow(const RecordRow& other) : slots_(other.slots_), scalars_(other.scalars_) {
-  const std::string_view entries = other.Entries();
-  if (other.texts_) {
-    texts_ = std::make_unique<char[]>(kLength + entries.size());
-    std::memcpy(texts_.get(), other.texts_.get(), kLength + entries.size());
-  }
+RecordRow::RecordRow(const RecordRow& other) : slots_(other.slots_) {
+  if (other.block_ == nullptr) return;
+  const size_t size = slots_->scalar_bytes + other.Entries().size() + 1;
+  block_ = slots_->arena->Allocate(size);
+  std::memcpy(block_, other.block_, size);
 }
 
 RecordRow& RecordRow::operator=(const RecordRow& other) {
@@ -117,76 +179,111 @@ uint32_t RecordRow::SlotOf(int member, MemberType type) const {
   return slot.index;
 }
 
+std::string_view RecordRow::Entries() const {
+  if (block_ == nullptr) return {};
+  const char* begin = block_ + slots_->scalar_bytes;
+  const char* at = begin;
+  while (static_cast<uint8_t>(*at) != kEndOfTexts) {
+    at += ReadEntry(std::string_view(at, std::string_view::npos >> 1)).size;
+  }
+  return std::string_view(begin, static_cast<size_t>(at - begin));
+}
+
+char* RecordRow::Block() {
+  if (block_ != nullptr) return block_;
+  char* block = slots_->arena->Allocate(slots_->scalar_bytes + 1);
+  for (const Slots::Slot& slot : slots_->members) {
+    char* at = block + slot.index;
+    switch (slot.type) {  // each member starts its life at its type's default
+      case MemberType::Text:
+        break;
+      case MemberType::Date:
+        new (at) kv::DateTime();
+        break;
+      case MemberType::Flag:
+        new (at) bool(false);
+        break;
+      case MemberType::Int16:
+        new (at) int16_t(0);
+        break;
+      case MemberType::Int32:
+        new (at) int32_t(0);
+        break;
+      case MemberType::Double:
+        new (at) double(0);
+        break;
+    }
+  }
+  block[slots_->scalar_bytes] = static_cast<char>(kEndOfTexts);
+  block_ = block;
+  return block_;
+}
+
+template <class T>
+constexpr MemberType TypeOf() {
+  if constexpr (std::is_same_v<T, kv::DateTime>) return MemberType::Date;
+  if constexpr (std::is_same_v<T, bool>) return MemberType::Flag;
+  if constexpr (std::is_same_v<T, int16_t>) return MemberType::Int16;
+  if constexpr (std::is_same_v<T, int32_t>) return MemberType::Int32;
+  if constexpr (std::is_same_v<T, double>) return MemberType::Double;
+}
+
 template <class T>
 T& RecordRow::Get(int member) {
-  if constexpr (std::is_same_v<T, kv::DateTime>) return scalars_[SlotOf(member, MemberType::Date)].date;
-  if constexpr (std::is_same_v<T, bool>) return scalars_[SlotOf(member, MemberType::Flag)].flag;
-  if constexpr (std::is_same_v<T, int16_t>) return scalars_[SlotOf(member, MemberType::Int16)].int16;
-  if constexpr (std::is_same_v<T, int32_t>) return scalars_[SlotOf(member, MemberType::Int32)].int32;
-  if constexpr (std::is_same_v<T, double>) return scalars_[SlotOf(member, MemberType::Double)].number;
+  const uint32_t offset = SlotOf(member, TypeOf<T>());
+  return *std::launder(reinterpret_cast<T*>(Block() + offset));
 }
 
-std::string_view RecordRow::Entries() const {
-  if (!texts_) return {};
-  return std::string_view(texts_.get() + kLength, ReadLength(texts_.get()));
-}
-
-size_t RecordRow::FindText(uint32_t slot) const {
-  const std::string_view entries = Entries();
-  for (size_t at = 0; at < entries.size(); at += kEntryHeader + ReadLength(entries.data() + at + 1)) {
-    if (static_cast<uint8_t>(entries[at]) == slot) return at;
-  }
-  return std::string_view::npos;
-}
-
-std::string_view RecordRow::TextAt(size_t at) const {
-  if (at == std::string_view::npos) return {};
-  const std::string_view entries = Entries();
-  return entries.substr(at + kEntryHeader, ReadLength(entries.data() + at + 1));
+template <class T>
+T RecordRow::Value(int member) const {
+  const uint32_t offset = SlotOf(member, TypeOf<T>());
+  if (block_ == nullptr) return T();
+  return *std::launder(reinterpret_cast<const T*>(block_ + offset));
 }
 
 std::string_view RecordRow::Text(int member) const {
-  return TextAt(FindText(SlotOf(member, MemberType::Text)));
+  const uint32_t slot = SlotOf(member, MemberType::Text);
+  return FindEntry(Entries(), slot).second.value;
 }
 
 void RecordRow::SetText(int member, std::string_view value) {
   const uint32_t slot = SlotOf(member, MemberType::Text);
-  const size_t old_at = FindText(slot);
-  const std::string_view old = TextAt(old_at);
-  if (old == value) return;
   const std::string_view entries = Entries();
-  const size_t kept = entries.size() - (old.empty() ? 0 : kEntryHeader + old.size());
-  const size_t size = kept + (value.empty() ? 0 : kEntryHeader + value.size());
-  // The lengths are 32-bit: a row's texts all come from one record of a response, far below 4 GiB.
-  if (size > UINT32_MAX) throw kv::Error(kv::kErrOutOfMemory, "Out of memory");
+  const auto [old_at, old] = FindEntry(entries, slot);
+  if (old.value == value) return;
   if (member == 1 && slots_->list_ids != nullptr && slots_->list_ids->counted) {
     auto& counts = slots_->list_ids->counts;
-    if (!old.empty()) {
-      const auto found = counts.find(std::string(old));
+    if (!old.value.empty()) {
+      const auto found = counts.find(std::string(old.value));
       if (found != counts.end() && --found->second == 0) counts.erase(found);
     }
     if (!value.empty()) ++counts[std::string(value)];
   }
-  // A new block of exactly the new size, filled before the old one goes (the value may be a view of it).
-  std::unique_ptr<char[]> block;
-  if (size > 0) {
-    block = std::make_unique_for_overwrite<char[]>(kLength + size);
-    char* out = block.get();
-    WriteLength(out, static_cast<uint32_t>(size));
-    out += kLength;
-    const size_t before = old.empty() ? entries.size() : old_at;
-    out = std::copy_n(entries.data(), before, out);
-    if (!old.empty()) {
-      const size_t after = old_at + kEntryHeader + old.size();
-      out = std::copy_n(entries.data() + after, entries.size() - after, out);
-    }
-    if (!value.empty()) {
-      *out++ = static_cast<char>(slot);
-      WriteLength(out, static_cast<uint32_t>(value.size()));
-      std::copy_n(value.data(), value.size(), out + kLength);
-    }
+  const size_t scalars = slots_->scalar_bytes;
+  const size_t kept = entries.size() - old.size;
+  const size_t added = value.empty() ? 0 : 1 + LengthBytes(value.size()) + value.size();
+  const size_t size = scalars + kept + added + 1;
+
+  char* const old_block = Block();
+  const bool in_place = slots_->arena->TryResize(old_block, std::max(size, scalars + entries.size() + 1));
+  // Written in place the value may be a view of this very block, which the move of the later entries overwrites.
+  std::string copy;
+  if (in_place && value.data() >= old_block && value.data() < old_block + scalars + entries.size() + 1) {
+    copy.assign(value);
+    value = copy;
   }
-  texts_ = std::move(block);
+  char* const block = in_place ? old_block : slots_->arena->Allocate(size);
+  if (!in_place) std::memcpy(block, old_block, scalars + (old.size == 0 ? entries.size() : old_at));
+  char* out = block + scalars + (old.size == 0 ? entries.size() : old_at);
+  if (old.size != 0) {
+    const size_t after = old_at + old.size;
+    out = static_cast<char*>(std::memmove(out, old_block + scalars + after, entries.size() - after)) +
+          (entries.size() - after);
+  }
+  if (!value.empty()) out = WriteEntry(out, static_cast<uint8_t>(slot), value);
+  *out = static_cast<char>(kEndOfTexts);
+  if (in_place) slots_->arena->TryResize(block, size);
+  block_ = block;
 }
 
 template kv::DateTime& RecordRow::Get<kv::DateTime>(int);
@@ -194,17 +291,32 @@ template bool& RecordRow::Get<bool>(int);
 template int16_t& RecordRow::Get<int16_t>(int);
 template int32_t& RecordRow::Get<int32_t>(int);
 template double& RecordRow::Get<double>(int);
+template kv::DateTime RecordRow::Value<kv::DateTime>(int) const;
+template bool RecordRow::Value<bool>(int) const;
 
 RecordSet::RecordSet(std::vector<MemberType> layout, int active_member)
     : layout_(std::move(layout)), active_member_(active_member) {
   auto slots = std::make_shared<RecordRow::Slots>();
   slots->list_ids = list_ids_.get();
-  slots->members.reserve(layout_.size());
-  uint32_t texts = 0, scalars = 0;
-  for (MemberType type : layout_) slots->members.push_back({type, type == MemberType::Text ? texts++ : scalars++});
-  if (scalars > RecordRow::kMaxScalars || texts > UINT8_MAX + 1) {
-    throw std::logic_error("a record layout has more members than a row has room for");
+  slots->arena = arena_.get();
+  slots->members.resize(layout_.size());
+  uint32_t texts = 0;
+  for (size_t i = 0; i < layout_.size(); ++i) {
+    if (layout_[i] == MemberType::Text) slots->members[i] = {MemberType::Text, texts++};
   }
+  // The other members widest first, so that each one is aligned for its type without padding between them.
+  uint32_t offset = 0;
+  for (size_t width : {size_t{8}, size_t{4}, size_t{2}, size_t{1}}) {
+    for (size_t i = 0; i < layout_.size(); ++i) {
+      const size_t size = ScalarSize(layout_[i]);
+      if (size == 0 || std::min(size, kAlign) != width) continue;
+      slots->members[i] = {layout_[i], offset};
+      offset += static_cast<uint32_t>(size);
+    }
+  }
+  slots->scalar_bytes = offset;
+  // The slot byte of 255 ends a block's texts.
+  if (texts > kEndOfTexts) throw std::logic_error("a record layout has more texts than a row has room for");
   slots_ = std::move(slots);
   blank_row_.emplace(RecordRow(*slots_));
 }
@@ -212,6 +324,7 @@ RecordSet::RecordSet(std::vector<MemberType> layout, int active_member)
 void RecordSet::Resize(int32_t count, const std::string& mode) {
   if (mode == "Empty") {
     rows_.reset();
+    arena_->Clear();
     ForgetListIDs();
     return;
   }
@@ -222,6 +335,7 @@ void RecordSet::Resize(int32_t count, const std::string& mode) {
   if (blank || !rows_) {
     // Preserve on a set without arrays has nothing to keep: it makes fresh rows like the blank mode.
     rows_.emplace(static_cast<size_t>(count), *blank_row_);
+    arena_->Clear();
     return;
   }
   rows_->resize(static_cast<size_t>(count), *blank_row_);

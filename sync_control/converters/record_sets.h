@@ -2,7 +2,6 @@
 
 // The module's record sets, one per list, that the converters fill and later lists look up (a job's customer).
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,6 +22,27 @@ struct ListIDCounts {
   std::unordered_map<std::string, int32_t> counts;
 };
 
+// The blocks of one set's rows, carved from large chunks so that a row's values cost no allocation of their own.
+// Blocks are never freed one by one: a block that had to move leaves its old place unused until the set is made
+// anew. Rows are filled one after the other, so the block that grows is nearly always the last one, which grows in
+// place.
+class RowArena {
+ public:
+  // A block of this many bytes, aligned for any member type.
+  char* Allocate(size_t bytes);
+  // Whether the block was the last one carved and now has this size, in place.
+  bool TryResize(char* block, size_t bytes);
+  // Drops every block.
+  void Clear();
+
+ private:
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  std::vector<std::unique_ptr<char[]>> large_;  // blocks of a chunk's size, each on its own
+  char* last_ = nullptr;                        // the last block carved from the current chunk
+  char* free_ = nullptr;                        // the current chunk's first free byte
+  char* end_ = nullptr;
+};
+
 // The element types a member of a record set can have.
 enum class MemberType { Text, Date, Flag, Int16, Int32, Double };
 
@@ -41,13 +61,15 @@ class RecordRow {
   // Stores a text member. Member 1 is written through here too, so that its set's lookup by ListID knows it.
   void SetText(int member, std::string_view value);
 
+  // The other members by reference; a reference lasts until the next SetText on this row, which may move the
+  // row's values.
   kv::DateTime& Date(int member) { return Get<kv::DateTime>(member); }
   bool& Flag(int member) { return Get<bool>(member); }
   int16_t& Int16(int member) { return Get<int16_t>(member); }
   int32_t& Int32(int member) { return Get<int32_t>(member); }
   double& Double(int member) { return Get<double>(member); }
-  kv::DateTime Date(int member) const { return const_cast<RecordRow*>(this)->Date(member); }
-  bool Flag(int member) const { return const_cast<RecordRow*>(this)->Flag(member); }
+  kv::DateTime Date(int member) const { return Value<kv::DateTime>(member); }
+  bool Flag(int member) const { return Value<bool>(member); }
 
   // Member 1 (ListID, or TxnID for transactions), 2 (TimeCreated) and 3 (TimeModified) of every set.
   std::string_view ListID() const { return Text(1); }
@@ -56,36 +78,27 @@ class RecordRow {
 
  private:
   // A sync keeps a row for every record of every list to its end, and most text members stay empty, so a row is
-  // kept small: the other members in place, eight bytes each, and only the texts that are not empty, in one block
-  // of exactly their size. A row lives in its set, which owns the slot table that says where each member is.
-  union Scalar {
-    Scalar() : number(0) {}
-    kv::DateTime date;
-    bool flag;
-    int16_t int16;
-    int32_t int32;
-    double number;
-  };
-  static constexpr size_t kMaxScalars = 7;
+  // kept small: two pointers, and the values in one block in its set's arena, the other members packed at
+  // their own sizes, then only the texts that are not empty. A row nothing was written to has no block at all.
+  // A row lives in its set, which owns the slot table that says where each member is.
   struct Slots;
 
-  explicit RecordRow(const Slots& slots);
+  explicit RecordRow(const Slots& slots) : slots_(&slots) {}
   // The slot of a member of this type; raises subscript out of range or type mismatch.
   uint32_t SlotOf(int member, MemberType type) const;
-  // The bytes of the texts block after its length; empty without a block.
+  // The block's texts: for each one that is not empty its slot (one byte), its length (seven bits a byte, the
+  // last byte below 128) and its bytes; a slot byte of 255 ends them. Empty without a block.
   std::string_view Entries() const;
-  // Where the entry of a text slot starts in Entries(), npos when the text is empty.
-  size_t FindText(uint32_t slot) const;
-  // The text of the entry that starts there; empty for npos.
-  std::string_view TextAt(size_t at) const;
+  // The block, made with every member at its default when the row has none yet.
+  char* Block();
   template <class T>
   T& Get(int member);
+  template <class T>
+  T Value(int member) const;
   friend class RecordSet;
 
   const Slots* slots_;
-  // Four bytes of length, then for each text that is not empty: its slot (one byte), its length (four), its bytes.
-  std::unique_ptr<char[]> texts_;
-  std::array<Scalar, kMaxScalars> scalars_;
+  char* block_ = nullptr;
 };
 
 // A set of parallel arrays indexed 1..n, one element per record element of a list's response, held as one row
@@ -121,6 +134,7 @@ class RecordSet {
   std::vector<MemberType> layout_;
   int active_member_;
   std::unique_ptr<ListIDCounts> list_ids_ = std::make_unique<ListIDCounts>();  // of rows_, at a fixed address
+  std::unique_ptr<RowArena> arena_ = std::make_unique<RowArena>();             // the blocks of rows_, likewise
   std::shared_ptr<const RecordRow::Slots> slots_;                              // at a fixed address too
   std::optional<RecordRow> blank_row_;                                         // the row fresh rows are copied from
   std::optional<std::vector<RecordRow>> rows_;

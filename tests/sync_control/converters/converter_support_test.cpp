@@ -255,6 +255,80 @@ TEST(RecordSetTest, RewritingATextLeavesEveryOtherTextAsItWas) {
   EXPECT_EQ(ErrorNumber([&] { row.SetText(52, "x"); }), 9);
 }
 
+TEST(RecordSetTest, RowsKeepTheirValuesWhateverOrderTheyAreWrittenIn) {
+  RecordSets sets;
+  // Employees: 1 text, 2-3 dates, 4-5 texts, 6 flag, 7-25 texts, 26-27 dates.
+  RecordSet& employees = sets.EmployeeRecords;
+  employees.Resize(300, "");
+  auto name = [](int row, int round) { return "row " + std::to_string(row) + " round " + std::to_string(round); };
+  // Rows written in turn, then each one again, so that a row's texts grow after others were written.
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 1; i <= 300; ++i) {
+      RecordRow& row = employees[i];
+      row.Date(26) = DateTime::FromSeconds(i * 10 + round);
+      row.SetText(8 + round, name(i, round));
+      row.Flag(6) = (i + round) % 2 == 0;
+    }
+  }
+  // Texts from one byte to one that needs three bytes of length, and one larger than the blocks rows share.
+  const std::string long_text(70000, 'q');
+  employees[7].SetText(25, std::string(200, 'p'));
+  employees[8].SetText(25, std::string(20000, 'r'));
+  employees[9].SetText(25, long_text);
+  employees[9].SetText(7, "after the long one");
+  employees.Resize(1000, "Preserve");  // the rows move to a larger array
+  for (int i = 1; i <= 300; ++i) {
+    const RecordRow& row = employees[i];
+    for (int round = 0; round < 3; ++round) ASSERT_EQ(row.Text(8 + round), name(i, round)) << "row " << i;
+    ASSERT_EQ(row.Date(26).seconds(), i * 10 + 2) << "row " << i;
+    ASSERT_EQ(row.Flag(6), i % 2 == 0) << "row " << i;
+    ASSERT_TRUE(row.Date(27).IsZero()) << "row " << i;
+  }
+  EXPECT_EQ(employees[7].Text(25), std::string(200, 'p'));
+  EXPECT_EQ(employees[8].Text(25), std::string(20000, 'r'));
+  EXPECT_EQ(employees[9].Text(25), long_text);
+  EXPECT_EQ(employees[9].Text(7), "after the long one");
+  EXPECT_EQ(employees[1000].Text(8), "");
+  EXPECT_FALSE(employees[1000].Flag(6));
+  employees[1000].SetText(8, "new");
+  EXPECT_EQ(employees[300].Text(8), name(300, 0));
+
+  // A copy is a row of its own.
+  RecordRow copy = employees[5];
+  copy.SetText(8, "changed");
+  copy.Date(26) = DateTime::FromSeconds(1);
+  EXPECT_EQ(employees[5].Text(8), name(5, 0));
+  EXPECT_EQ(employees[5].Date(26).seconds(), 52);
+  EXPECT_EQ(copy.Text(9), name(5, 1));
+}
+
+TEST(RecordSetTest, ListIDLookupFollowsRowsRewrittenOutOfTurn) {
+  RecordSets sets;
+  RecordSet& jobs = sets.ProjectRecords;
+  jobs.Resize(50, "");
+  for (int i = 1; i <= 50; ++i) jobs[i].SetText(1, "ID-" + std::to_string(i));
+  ASSERT_TRUE(jobs.HoldsListID("ID-7"));  // counted from here on
+  // Rewritten after later rows, to longer and shorter ids and through another member of the same row.
+  jobs[7].SetText(1, "ID-7-with-a-much-longer-suffix");
+  jobs[7].SetText(4, "a text beside it");
+  jobs[12].SetText(1, "I");
+  jobs[30].SetText(1, "");
+  jobs[31].SetText(1, "ID-32");  // now held twice
+  EXPECT_FALSE(jobs.HoldsListID("ID-7"));
+  EXPECT_TRUE(jobs.HoldsListID("ID-7-with-a-much-longer-suffix"));
+  EXPECT_FALSE(jobs.HoldsListID("ID-12"));
+  EXPECT_TRUE(jobs.HoldsListID("I"));
+  EXPECT_FALSE(jobs.HoldsListID("ID-30"));
+  EXPECT_FALSE(jobs.HoldsListID("ID-31"));
+  jobs[32].SetText(1, "other");
+  EXPECT_TRUE(jobs.HoldsListID("ID-32"));  // row 31 still holds it
+  jobs[31].SetText(1, "other");
+  EXPECT_FALSE(jobs.HoldsListID("ID-32"));
+  EXPECT_EQ(jobs[7].ListID(), "ID-7-with-a-much-longer-suffix");
+  EXPECT_EQ(jobs[7].Text(4), "a text beside it");
+  EXPECT_EQ(jobs[8].ListID(), "ID-8");
+}
+
 TEST(RecordSetTest, ModesCompareExactlyAndCountsMustBePositive) {
   RecordSets sets;
   RecordSet& employees = sets.EmployeeRecords;
