@@ -28,6 +28,21 @@ fs::path MakeWorkDir(const std::string& wanted) {
   return pattern;
 }
 
+// The request records' folder: under /dev/shm when it is a memory-backed folder here, else the working directory.
+fs::path MakeRequestsDir(const fs::path& root) {
+  std::string pattern = "/dev/shm/kv-bench-requests-XXXXXX";
+  std::error_code ec;
+  if (fs::is_directory("/dev/shm", ec) && mkdtemp(pattern.data()) != nullptr) return pattern;
+  return root;
+}
+
+void RemoveWork(const kvbench::Workspace& work, bool keep, bool made_here) {
+  if (keep) return;
+  std::error_code ec;
+  if (!work.requests_root.empty() && work.requests_root != work.root) fs::remove_all(work.requests_root, ec);
+  if (made_here && !work.root.empty()) fs::remove_all(work.root, ec);
+}
+
 bool WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
@@ -74,6 +89,10 @@ int main(int argc, char** argv) {
   work.keep = keep;
   try {
     work.root = MakeWorkDir(work_dir);
+    work.requests_root = MakeRequestsDir(work.root);
+    if (keep && work.requests_root != work.root) {
+      std::cerr << "kv-bench: the request records stay in " << work.requests_root.string() << "\n";
+    }
     if (!no_sync) {
       for (long n : sizes) {
         std::cerr << "kv-bench: sync of N=" << n << "\n";
@@ -96,12 +115,10 @@ int main(int argc, char** argv) {
     }
   } catch (const std::exception& e) {
     std::cerr << "kv-bench: " << e.what() << "\n";
+    RemoveWork(work, keep, work_dir.empty());
     return 1;
   }
-  if (!keep && work_dir.empty()) {
-    std::error_code ec;
-    fs::remove_all(work.root, ec);
-  }
+  RemoveWork(work, keep, work_dir.empty());
 
   std::cout << kvbench::TextReport(results);
   if (!markdown.empty() && !WriteFile(markdown, kvbench::MarkdownSection(results))) {

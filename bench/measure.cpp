@@ -86,11 +86,12 @@ SyncFigures MeasureSync(const Workspace& work, long n, bool incremental, int pai
   const fs::path dir = work.root / ((incremental ? "incremental-" : "sync-") + std::to_string(n));
   const fs::path company = OpenCompany(dir, "Bench Company.QBW", n, incremental);
   const fs::path response = dir / "response.xml";
+  const fs::path requests = work.requests_root / dir.filename();
 
   // Own run and reference by turns, so that a change of the machine's load falls on both sides alike.
   for (int pair = 1; pair <= pairs && f.problem.empty(); ++pair) {
-    const fs::path service_dir = dir / ("service-" + std::to_string(pair));
-    const fs::path reference_dir = dir / ("reference-service-" + std::to_string(pair));
+    const fs::path service_dir = requests / ("service-" + std::to_string(pair));
+    const fs::path reference_dir = requests / ("reference-service-" + std::to_string(pair));
     ChildReport sync;
     {
       ServiceProcess service(service_dir);
@@ -145,16 +146,19 @@ SyncFigures MeasureSync(const Workspace& work, long n, bool incremental, int pai
   }
   // The tree parses, far from every target, once: their own run, replaying the first pair's requests.
   if (f.problem.empty() && f.passes > 0) {
-    ServiceProcess service(dir / "tree-reference-service");
+    ServiceProcess service(requests / "tree-reference-service");
     const ChildReport reference =
         RunChild("sync-reference", {"--response", response.string(), "--passes", std::to_string(f.passes), "--data",
-                                    (dir / "service-1").string(), "--url", service.BaseUrl()});
+                                    (requests / "service-1").string(), "--url", service.BaseUrl()});
     if (!reference.ok) f.problem = "the ten-parse reference did not run to its end";
     f.parse_seconds = reference.Number("parse_seconds");
     f.reference_seconds = reference.Number("reference_seconds");
     f.reference_peak_bytes = reference.Number("peak_bytes");
   }
-  if (!work.keep) RemoveAll(dir);
+  if (!work.keep) {
+    RemoveAll(requests);
+    RemoveAll(dir);
+  }
   return f;
 }
 

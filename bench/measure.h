@@ -65,6 +65,10 @@ struct WaitFigures {
 
 struct Workspace {
   std::filesystem::path root;
+  // Where the syncs' service stand-ins keep the request records they write (hundreds of megabytes a run): a
+  // memory-backed folder where the machine has one, so that the disk writing back one run's records never slows
+  // the service in the next and falls on one side of a pair only. Else the root.
+  std::filesystem::path requests_root;
   bool keep = false;  // leave companies, responses and request records behind
 };
 
