@@ -288,7 +288,9 @@ std::string MarkdownSection(const Results& results) {
       "one libxml2 parse of the response read where it lies (no copy of the text, no tree, no handler) and the same "
       "request bodies sent again, byte for byte, to a fresh stand-in in the same number of requests over one "
       "connection. Any sync must read the whole answer once and send every byte of its statements; the reference "
-      "does nothing else. The ten-parse reference takes a libxml2 tree parse per converter pass instead, as a sync "
+      "does nothing else. The stand-ins of both keep their request records in a memory-backed folder (/dev/shm) "
+      "where the machine has one, so that the disk writing back one run's records never slows the service in the "
+      "next. The ten-parse reference takes a libxml2 tree parse per converter pass instead, as a sync "
       "that loads the answer into a tree for each list would; it runs once, after the pairs. Peak memory is the "
       "sync process's highest resident size.\n";
   out += "- Targets at the largest N: own time at most " + Fixed(kSyncRatioTarget, 1) +

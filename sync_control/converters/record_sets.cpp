@@ -136,22 +136,22 @@ struct Entry {
   size_t size;  // of the whole entry, head included
 };
 
-// The entry at the start of `entries`, which holds at least one.
-Entry ReadEntry(std::string_view entries) {
-  const auto* in = reinterpret_cast<const unsigned char*>(entries.data());
+// The entry that starts here.
+Entry ReadEntry(const char* entry) {
+  const auto* in = reinterpret_cast<const unsigned char*>(entry);
   size_t at = 1, length = 0;
   for (int shift = 0;; shift += 7) {
     const unsigned char byte = in[at++];
     length |= static_cast<size_t>(byte & 0x7F) << shift;
     if (byte < 0x80) break;
   }
-  return {in[0], entries.substr(at, length), at + length};
+  return {in[0], std::string_view(entry + at, length), at + length};
 }
 
 // The entry of a slot: where it starts in `entries` and what it holds; npos and empty when the text is empty.
 std::pair<size_t, Entry> FindEntry(std::string_view entries, uint32_t slot) {
   for (size_t at = 0; at < entries.size();) {
-    const Entry entry = ReadEntry(entries.substr(at));
+    const Entry entry = ReadEntry(entries.data() + at);
     if (entry.slot == slot) return {at, entry};
     at += entry.size;
   }
@@ -184,7 +184,7 @@ std::string_view RecordRow::Entries() const {
   const char* begin = block_ + slots_->scalar_bytes;
   const char* at = begin;
   while (static_cast<uint8_t>(*at) != kEndOfTexts) {
-    at += ReadEntry(std::string_view(at, std::string_view::npos >> 1)).size;
+    at += ReadEntry(at).size;
   }
   return std::string_view(begin, static_cast<size_t>(at - begin));
 }
