@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "platform/base/error.h"
@@ -71,13 +72,14 @@ TEST_F(CallTimeout, AnAddHeldPastTheTimeOutEndsTheCallAndTheStandinAndTheFileIsW
   auto company = env_.CopySample();
   env_.Open(company);
   ASSERT_EQ(env_.Run({"fault", "add hold"}).status, 0);
-  setenv("KV_COM_TIMEOUT_SECONDS", "0.4", 1);
   auto processor = CreateRequestProcessor();
   processor->OpenConnection("731-5096-4482630", "Pellucent");
   const std::string ticket = processor->BeginSession("", kOpenModeDoNotCare);
   const std::vector<pid_t> servers = ChildrenNamed("qb-standin");
   ASSERT_EQ(servers.size(), 1u);
 
+  // The short time for the held call only, not for starting the stand-in.
+  setenv("KV_COM_TIMEOUT_SECONDS", "0.4", 1);
   const auto start = std::chrono::steady_clock::now();
   kv::Error error = ErrorOf([&] { processor->ProcessRequest(ticket, Request(TimeAdd("held"))); });
   const auto took = std::chrono::steady_clock::now() - start;
@@ -109,15 +111,22 @@ TEST_F(CallTimeout, AnAddHeldPastTheTimeOutEndsTheCallAndTheStandinAndTheFileIsW
 // The menu agent's session manager is bounded the same way, and so is the processor's BeginSession.
 TEST_F(CallTimeout, ASessionThatIsNotGivenInTimeEndsTheCallForBothKindsOfObject) {
   env_.Open(env_.CopySample());
-  setenv("KV_COM_TIMEOUT_SECONDS", "0.25", 1);
   const std::filesystem::path held = env_.StateDir() / "session-held";
+  // Only the held call gets the short time: starting a stand-in built with sanitizers on a busy machine can take
+  // longer than that by itself.
+  auto held_call = [](const std::function<void()>& call) {
+    setenv("KV_COM_TIMEOUT_SECONDS", "0.25", 1);
+    const auto start = std::chrono::steady_clock::now();
+    kv::Error error = ErrorOf(call);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    unsetenv("KV_COM_TIMEOUT_SECONDS");
+    return error;
+  };
 
   ASSERT_EQ(env_.Run({"fault", "session hold"}).status, 0);
   auto manager = CreateSessionManager();
   manager->OpenConnection("", "Corvalink");
-  auto start = std::chrono::steady_clock::now();
-  kv::Error error = ErrorOf([&] { manager->BeginSession("", kOpenModeDoNotCare); });
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  kv::Error error = held_call([&] { manager->BeginSession("", kOpenModeDoNotCare); });
   EXPECT_EQ(error.number(), kErrQBNoAnswer);
   EXPECT_EQ(error.description(), "QuickBooks did not answer within 0.25 seconds.");
   EXPECT_TRUE(ChildrenNamed("qb-standin").empty());
@@ -129,9 +138,7 @@ TEST_F(CallTimeout, ASessionThatIsNotGivenInTimeEndsTheCallForBothKindsOfObject)
   ASSERT_EQ(env_.Run({"fault", "session hold"}).status, 0);
   auto processor = CreateRequestProcessor();
   processor->OpenConnection("731-5096-4482630", "Pellucent");
-  start = std::chrono::steady_clock::now();
-  error = ErrorOf([&] { processor->BeginSession("", kOpenModeDoNotCare); });
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  error = held_call([&] { processor->BeginSession("", kOpenModeDoNotCare); });
   EXPECT_EQ(error.number(), kErrQBNoAnswer);
   EXPECT_TRUE(ChildrenNamed("qb-standin").empty());
   std::filesystem::remove(held);
