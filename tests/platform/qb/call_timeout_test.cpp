@@ -113,13 +113,15 @@ TEST_F(CallTimeout, ASessionThatIsNotGivenInTimeEndsTheCallForBothKindsOfObject)
   env_.Open(env_.CopySample());
   const std::filesystem::path held = env_.StateDir() / "session-held";
   // Only the held call gets the short time: starting a stand-in built with sanitizers on a busy machine can take
-  // longer than that by itself.
+  // longer than that by itself. The other calls get half a minute, so that a stand-in still holding fails the test
+  // rather than hangs it.
+  setenv("KV_COM_TIMEOUT_SECONDS", "30", 1);
   auto held_call = [](const std::function<void()>& call) {
     setenv("KV_COM_TIMEOUT_SECONDS", "0.25", 1);
     const auto start = std::chrono::steady_clock::now();
     kv::Error error = ErrorOf(call);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
-    unsetenv("KV_COM_TIMEOUT_SECONDS");
+    setenv("KV_COM_TIMEOUT_SECONDS", "30", 1);
     return error;
   };
 
