@@ -266,10 +266,7 @@ bool StatementUploader::UploadBatch() {
 }
 
 bool StatementUploader::BeginBatch() {
-  ResetMousePointer();
-  ctl_.nOptions = letter_;
-  IgnoringErrors([&] { last_batch_bytes_ = static_cast<size_t>(ctl_.objUploadStream->Size()); });
-  if (!ctl_.BeginUpload(*ctl_.objUploadStream)) {
+  if (!ctl_.BeginUpload(StreamToSend())) {
     ctl_.lngUploadResult = kvurSystemError;
     ctl_.bAbortSync = true;
     return false;
@@ -323,11 +320,15 @@ bool StatementUploader::Resolve() {
 }
 
 PLKVUtilityResult StatementUploader::Upload() {
+  return ctl_.UploadNow(StreamToSend());
+}
+
+StatementStream& StatementUploader::StreamToSend() {
   ResetMousePointer();
   ctl_.nOptions = letter_;
   if (!ctl_.objUploadStream) FreshStream();
   IgnoringErrors([&] { last_batch_bytes_ = static_cast<size_t>(ctl_.objUploadStream->Size()); });
-  return ctl_.UploadNow(*ctl_.objUploadStream);
+  return *ctl_.objUploadStream;
 }
 
 void StatementUploader::FreshStream() {

@@ -24,6 +24,7 @@
 #include "sync_control/converters/column_table.h"
 #include "sync_control/converters/record_sets.h"
 #include "sync_control/converters/statement_script.h"
+#include "sync_control/statement_stream.h"
 
 namespace brintavel {
 
@@ -172,6 +173,8 @@ class StatementUploader {
   struct Shown;
 
   PLKVUtilityResult Upload();
+  // The stream about to go out, with the options letter set and its size kept for the next batch's room.
+  StatementStream& StreamToSend();
   bool UploadBatch();
   // Sends the full batch and goes on converting; false when it could not go out.
   bool BeginBatch();
