@@ -64,6 +64,9 @@ void Compare(const RecordView& record, const Node& tree, const std::string& wher
     if (got != expected) {
       out.push_back(where + ": ChildText(\"" + path + "\") is " + Shown(got) + ", the tree's " + Shown(expected));
     }
+    if (RecordView(record).HasChild(path) != expected.has_value()) {
+      out.push_back(where + ": HasChild(\"" + path + "\") is " + (expected ? "false" : "true"));
+    }
   }
   const std::vector<RecordView::Element> elements = RecordView(record).ChildElements();
   const std::vector<Node> children = ElementChildren(tree);
