@@ -2,7 +2,7 @@
 // that the index keeps every record's place, and as the recipe of a generated record repeated alike. The two must agree
 // on every answer a converter asks of a record: whether the text parses, how many records there are, each record's
 // markup read from its place, the text of every path of names and the element children, down to the children's own
-// answers.
+// answers. The index made in pieces, each on a thread of its own, must answer as the index of the whole text.
 
 #include <algorithm>
 #include <cstddef>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "tests/support/xml/piece_agreement.h"
 #include "tests/support/xml/record_agreement.h"
 
 namespace {
@@ -20,11 +21,16 @@ namespace {
 const std::vector<std::string> kNames = {"R", "Ref", "CustomerRet"};
 
 void RequireAgreement(const std::string& text) {
-  const std::vector<std::string> differences = kv::test_support::xml::RecordDisagreements(text, kNames);
-  if (differences.empty()) return;
-  std::string detail = "text: " + text + "\n";
-  for (const std::string& line : differences) detail += line + "\n";
-  kvfuzz::Fail("the record scanner reads every record as libxml2's tree does", detail);
+  const auto require = [&text](const std::vector<std::string>& differences, const char* rule) {
+    if (differences.empty()) return;
+    std::string detail = "text: " + text + "\n";
+    for (const std::string& line : differences) detail += line + "\n";
+    kvfuzz::Fail(rule, detail);
+  };
+  require(kv::test_support::xml::RecordDisagreements(text, kNames),
+          "the record scanner reads every record as libxml2's tree does");
+  require(kv::test_support::xml::PieceDisagreements(text, kNames, 4),
+          "the index made in pieces answers as the index of the whole text");
 }
 
 // A well-formed record built from the input, one piece per byte: children opened and closed, and between them

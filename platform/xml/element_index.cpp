@@ -9,9 +9,11 @@
 #include <climits>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/xml/libxml_private.h"
+#include "platform/xml/text_pieces.h"
 
 namespace platform::xml {
 namespace {
@@ -82,9 +84,11 @@ struct ElementIndex::Impl {
   std::string_view prolog;
   size_t positionBytes = 0;
   size_t budget = 0;
+  size_t pieces = 1;
 
-  // The parse in progress.
+  // The parse in progress. A piece of a cut text is parsed framed: shift takes its parser's places to the text's.
   xmlParserCtxtPtr main = nullptr;
+  ptrdiff_t shift = 0;
   DepthGuard depth;
   EntityGuard entities;
   // The open elements an end tag has something to do for: those of the names and those that declare namespaces.
@@ -101,6 +105,18 @@ struct ElementIndex::Impl {
   size_t openDeclaring = 0;
   bool rootSeen = false;
 
+  void Begin(std::string_view whole, bool keepPositions) {
+    text = whole;
+    counts.assign(names.size(), 0);
+    positioned = keepPositions;
+    positions.assign(keepPositions ? names.size() : 0, {});
+    previousStart.assign(names.size(), 0);
+    nests.assign(names.size(), false);
+    openOfName.assign(names.size(), 0);
+    positionBytes = 0;
+    budget = text.size() / 20;
+  }
+
   void DropPositions() {
     positioned = false;
     positions.clear();
@@ -110,7 +126,7 @@ struct ElementIndex::Impl {
 
   size_t Position() const {
     const xmlParserInputPtr in = main->input;
-    return static_cast<size_t>(in->consumed) + static_cast<size_t>(in->cur - in->base);
+    return static_cast<size_t>(static_cast<ptrdiff_t>(in->consumed + static_cast<size_t>(in->cur - in->base)) + shift);
   }
 
   // The parser keeps one copy of each name in its dictionary, so the answer for a name is found again by its
@@ -248,38 +264,132 @@ xmlParserCtxtPtr NewInPlaceParser(std::string_view text) {
   return ctxt;
 }
 
-ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions)
-    : ElementIndex(text, std::move(names), keepPositions, false) {}
+namespace {
 
-ElementIndex::ElementIndex(const std::string& text, std::vector<std::string> names, bool keepPositions)
-    : ElementIndex(std::string_view(text), std::move(names), keepPositions, true) {}
+// Runs the parse of the index over the parser, which it frees; true when the text was well-formed.
+bool RunParse(ElementIndex::Impl& s, xmlParserCtxtPtr ctxt, bool inPlace) {
+  xmlCtxtUseOptions(ctxt, LoadOptions());
+  if (inPlace) ctxt->progressive = 1;  // see NewInPlaceParser
+  xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
+  s.main = ctxt;
+  ctxt->_private = &s;
+  ctxt->sax->startElementNs = &StartElement;
+  ctxt->sax->endElementNs = &EndElement;
+  // No handler at all for character data, rather than one that ignores it: the parser then makes no call for each
+  // of the millions of texts. The two stay equal, so the parser asks nothing more about blanks than it did.
+  ctxt->sax->characters = nullptr;
+  ctxt->sax->ignorableWhitespace = nullptr;
+  ctxt->sax->cdataBlock = nullptr;
+  ctxt->sax->comment = &IgnoreComment;
+  ctxt->sax->processingInstruction = &IgnoreInstruction;
+  ctxt->sax->reference = &IgnoreReference;
+  InstallEntityGuard<ElementIndex::Impl>(ctxt);
+  xmlParseDocument(ctxt);
+  const bool ok = ctxt->wellFormed != 0 && ctxt->myDoc != nullptr && !s.depth.error && !s.entities.error;
+  if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
+  ctxt->myDoc = nullptr;
+  xmlFreeParserCtxt(ctxt);
+  s.main = nullptr;
+  s.wantedByAddress.clear();  // the addresses were the parser's
+  s.recent.fill({});
+  s.open.clear();
+  s.open.shrink_to_fit();
+  return ok;
+}
 
-ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions, bool terminated)
+// One piece of a cut text, framed as a document of its own, into its own state; true when it parsed.
+bool ParsePiece(ElementIndex::Impl& part, const TextPiece& piece) {
+  ErrorCapture capture;  // this thread's diagnostics: a piece that fails is parsed again whole, which reports them
+  TextSource source{part.text.substr(piece.start, piece.length), piece.frame, piece.close};
+  xmlParserCtxtPtr ctxt =
+      xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
+  if (ctxt == nullptr) return false;
+  part.shift = static_cast<ptrdiff_t>(piece.start) - static_cast<ptrdiff_t>(piece.frame.size());
+  part.rootSeen = piece.start > 0;  // in the frame
+  return RunParse(part, ctxt, false);
+}
+
+// The index of a text cut into pieces, each parsed at once on its own thread and then joined in order; false when
+// the text is not cut or a piece fails, and the text is to be parsed whole. A text without a document type declares
+// no entity, so the pieces need no prolog, and no record stands across a cut, so each piece's records are complete.
+bool ParseInPieces(ElementIndex::Impl& s, IndexSplit split) {
+  const size_t parts = split.parts > 0 ? split.parts : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+  const std::vector<TextPiece> pieces = CutAtRecords(s.text, s.names, parts, split.minPart);
+  if (pieces.empty()) return false;
+  std::vector<ElementIndex::Impl> states(pieces.size());
+  std::vector<char> parsed(pieces.size(), 0);
+  for (ElementIndex::Impl& part : states) {
+    part.names = s.names;
+    part.Begin(s.text, s.positioned);
+    // A piece's first start of each name is a step from 0: up to two varints of ten bytes more than the whole writes.
+    part.budget = s.budget + 20 * s.names.size();
+  }
+  if (!RunAtOnce(pieces.size(), [&](size_t i) { parsed[i] = ParsePiece(states[i], pieces[i]) ? 1 : 0; })) return false;
+  if (std::find(parsed.begin(), parsed.end(), 0) != parsed.end()) return false;
+
+  for (const ElementIndex::Impl& part : states) {
+    for (size_t n = 0; n < s.names.size(); ++n) s.counts[n] += part.counts[n];
+    if (!part.positioned) s.DropPositions();
+    if (!s.positioned) continue;
+    for (size_t n = 0; n < s.names.size(); ++n) {
+      const std::vector<uint8_t>& bytes = part.positions[n];
+      if (bytes.empty()) continue;
+      // A piece's first start is a step from 0; the whole's steps from the last start before it.
+      size_t offset = 0;
+      const auto start = static_cast<size_t>(UnZigZag(GetVarint(bytes, offset)));
+      const uint64_t length = GetVarint(bytes, offset);
+      std::vector<uint8_t>& out = s.positions[n];
+      const size_t before = out.size();
+      PutVarint(out, ZigZag(static_cast<int64_t>(start) - static_cast<int64_t>(s.previousStart[n])));
+      PutVarint(out, length);
+      out.insert(out.end(), bytes.begin() + static_cast<ptrdiff_t>(offset), bytes.end());
+      s.previousStart[n] = part.previousStart[n];
+      if (part.nests[n]) s.nests[n] = true;
+      s.positionBytes += out.size() - before;
+    }
+  }
+  if (s.positionBytes > s.budget) s.DropPositions();
+  s.pieces = pieces.size();
+  return true;
+}
+
+}  // namespace
+
+ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions, IndexSplit split)
+    : ElementIndex(text, std::move(names), keepPositions, split, false) {}
+
+ElementIndex::ElementIndex(const std::string& text, std::vector<std::string> names, bool keepPositions,
+                           IndexSplit split)
+    : ElementIndex(std::string_view(text), std::move(names), keepPositions, split, true) {}
+
+ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions, IndexSplit split,
+                           bool terminated)
     : impl_(std::make_shared<Impl>()) {
   EnsureLibxml();
   Impl& s = *impl_;
-  s.text = text;
   s.names = std::move(names);
-  s.counts.assign(s.names.size(), 0);
+  s.Begin(text, keepPositions);
   if (text.size() > static_cast<size_t>(INT_MAX)) {
     s.error = ErrorFrom(nullptr, text, kTooLarge);
+    s.DropPositions();
     return;
   }
   if (text.empty()) {
     // libxml2 makes no parser for an empty text, so a load reports it without a position.
     s.error = ErrorFrom(nullptr, text, kUnparsed);
+    s.DropPositions();
     return;
   }
-  s.positioned = keepPositions;
-  s.positions.assign(keepPositions ? s.names.size() : 0, {});
-  s.previousStart.assign(s.names.size(), 0);
-  s.nests.assign(s.names.size(), false);
-  s.openOfName.assign(s.names.size(), 0);
-  s.budget = text.size() / 20;
 
   // The parser of a load takes a NUL byte after the root element for the end of the text, unless it decodes the
   // text from a wider encoding; then the places it knows are in the decoded text, not in this one.
   const bool wide = ReadAsWide(text);
+  if (!wide && ParseInPieces(s, split)) {
+    s.parsed = true;
+    for (std::vector<uint8_t>& bytes : s.positions) bytes.shrink_to_fit();
+    return;
+  }
+  s.Begin(text, keepPositions);
   if (wide) s.DropPositions();
   TextSource source{wide ? text : text.substr(0, text.find('\0'))};
   ErrorCapture capture;
@@ -295,33 +405,7 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
     s.DropPositions();
     return;
   }
-  xmlCtxtUseOptions(ctxt, LoadOptions());
-  if (in_place) ctxt->progressive = 1;  // see NewInPlaceParser
-  xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
-  s.main = ctxt;
-  ctxt->_private = &s;
-  ctxt->sax->startElementNs = &StartElement;
-  ctxt->sax->endElementNs = &EndElement;
-  // No handler at all for character data, rather than one that ignores it: the parser then makes no call for each
-  // of the millions of texts. The two stay equal, so the parser asks nothing more about blanks than it did.
-  ctxt->sax->characters = nullptr;
-  ctxt->sax->ignorableWhitespace = nullptr;
-  ctxt->sax->cdataBlock = nullptr;
-  ctxt->sax->comment = &IgnoreComment;
-  ctxt->sax->processingInstruction = &IgnoreInstruction;
-  ctxt->sax->reference = &IgnoreReference;
-  InstallEntityGuard<Impl>(ctxt);
-  xmlParseDocument(ctxt);
-  const bool ok = ctxt->wellFormed != 0 && ctxt->myDoc != nullptr && !s.depth.error && !s.entities.error;
-  if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
-  ctxt->myDoc = nullptr;
-  xmlFreeParserCtxt(ctxt);
-  s.main = nullptr;
-  s.wantedByAddress.clear();  // the addresses were the parser's
-  s.recent.fill({});
-  s.open.clear();
-  s.open.shrink_to_fit();
-  if (!ok) {
+  if (!RunParse(s, ctxt, in_place)) {
     const std::optional<CapturedError>& guarded = s.depth.error ? s.depth.error : s.entities.error;
     s.error = ErrorFrom(guarded ? &*guarded : capture.FirstError(), text, kUnparsed);
     std::fill(s.counts.begin(), s.counts.end(), 0);
@@ -361,6 +445,10 @@ std::string_view ElementIndex::text() const {
 
 bool ElementIndex::positioned() const {
   return impl_->positioned;
+}
+
+size_t ElementIndex::pieces() const {
+  return impl_->pieces;
 }
 
 size_t ElementIndex::PositionBytes() const {

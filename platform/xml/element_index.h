@@ -22,14 +22,23 @@
 
 namespace platform::xml {
 
+// How a long text is parsed: cut at its records into up to `parts` pieces of at least `minPart` bytes, parsed at once,
+// each on a thread of its own (parts 0: one per processor, up to eight). The index is the one a parse of the whole
+// text makes, in every answer; a text whose cuts the parse of its pieces cannot vouch for is parsed whole.
+struct IndexSplit {
+  size_t parts = 0;
+  size_t minPart = size_t{4} << 20;
+};
+
 class ElementIndex {
  public:
   // Parses the text at once. The text must stay unchanged and alive while the index or a stream over it reads it.
   // Without positions the index only checks and counts.
-  ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions = true);
-  // The same over a string, which the parse reads where it lies instead of in pieces: a string keeps a NUL byte
+  ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions = true, IndexSplit split = {});
+  // The same over a string, which a whole parse reads where it lies instead of in pieces: a string keeps a NUL byte
   // after its text.
-  ElementIndex(const std::string& text, std::vector<std::string> names, bool keepPositions = true);
+  ElementIndex(const std::string& text, std::vector<std::string> names, bool keepPositions = true,
+               IndexSplit split = {});
 
   // True when the text is well-formed; otherwise parseError() says why, as a load of the text would, and every
   // count is 0.
@@ -48,6 +57,8 @@ class ElementIndex {
   bool positioned() const;
   // Bytes the positions take.
   size_t PositionBytes() const;
+  // How many pieces the text was parsed in: 1 when it was parsed whole.
+  size_t pieces() const;
 
   // Where one element stands: text().substr(start, length) is its markup, start tag to end tag.
   struct Span {
@@ -81,7 +92,8 @@ class ElementIndex {
 
  private:
   // terminated: the byte after the text is a NUL.
-  ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions, bool terminated);
+  ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions, IndexSplit split,
+               bool terminated);
 
   std::shared_ptr<Impl> impl_;
 };

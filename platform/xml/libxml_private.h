@@ -173,16 +173,29 @@ void InstallEntityGuard(xmlParserCtxtPtr ctxt) {
   };
 }
 
-// A text handed to libxml2 piece by piece from where it lies, so that a parse keeps no copy of it.
+// A text handed to libxml2 piece by piece from where it lies, so that a parse keeps no copy of it. A piece of a longer
+// text parsed as a document of its own comes between the start tags and the end tags that frame it.
 struct TextSource {
   std::string_view text;
-  size_t offset = 0;
+  std::string_view before{};
+  std::string_view after{};
+  size_t offset = 0;  // into before, text and after, read one after the other
 
   static int Read(void* context, char* buffer, int length) {
     auto* self = static_cast<TextSource*>(context);
-    const size_t n = std::min(static_cast<size_t>(std::max(length, 0)), self->text.size() - self->offset);
-    std::memcpy(buffer, self->text.data() + self->offset, n);
-    self->offset += n;
+    const auto wanted = static_cast<size_t>(std::max(length, 0));
+    size_t n = 0;
+    size_t start = 0;  // where the part stands in the whole that is read
+    for (const std::string_view part : {self->before, self->text, self->after}) {
+      if (self->offset < start + part.size() && n < wanted) {
+        const size_t from = self->offset - start;
+        const size_t step = std::min(wanted - n, part.size() - from);
+        std::memcpy(buffer + n, part.data() + from, step);
+        n += step;
+        self->offset += step;
+      }
+      start += part.size();
+    }
     return static_cast<int>(n);
   }
   static int Close(void*) { return 0; }
