@@ -94,14 +94,11 @@ int main(int argc, char** argv) {
       std::cerr << "kv-bench: the request records stay in " << work.requests_root.string() << "\n";
     }
     if (!no_sync) {
-      for (long n : sizes) {
-        std::cerr << "kv-bench: sync of N=" << n << "\n";
-        results.syncs.push_back(kvbench::MeasureSync(work, n, false, repeat, !no_tree));
-      }
-      for (long n : no_incremental ? std::vector<long>{} : sizes) {
-        std::cerr << "kv-bench: incremental sync of N=" << n << "\n";
-        results.syncs.push_back(kvbench::MeasureSync(work, n, true, repeat, !no_tree));
-      }
+      std::vector<kvbench::SyncKind> kinds;
+      for (long n : sizes) kinds.push_back({n, false});
+      for (long n : no_incremental ? std::vector<long>{} : sizes) kinds.push_back({n, true});
+      results.syncs = kvbench::MeasureSyncs(work, kinds, repeat, !no_tree,
+                                            [](const std::string& what) { std::cerr << "kv-bench: " << what << "\n"; });
     }
     if (!no_download) {
       std::cerr << "kv-bench: download of " << time_records << " time records\n";

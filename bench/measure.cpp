@@ -78,88 +78,125 @@ double Samples::High() const {
   return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
-SyncFigures MeasureSync(const Workspace& work, long n, bool incremental, int pairs, bool tree_reference) {
+namespace {
+
+// One kind of sync at one size while its pairs run.
+struct SyncRun {
   SyncFigures f;
-  f.n = n;
-  f.incremental = incremental;
-  f.passes = tree_reference ? kConverterPasses : 0;
-  const fs::path dir = work.root / ((incremental ? "incremental-" : "sync-") + std::to_string(n));
-  const fs::path company = OpenCompany(dir, "Bench Company.QBW", n, incremental);
-  const fs::path response = dir / "response.xml";
-  const fs::path requests = work.requests_root / dir.filename();
+  fs::path dir;
+  fs::path company;
+  fs::path response;
+  fs::path requests;
+};
 
-  // Own run and reference by turns, so that a change of the machine's load falls on both sides alike.
-  for (int pair = 1; pair <= pairs && f.problem.empty(); ++pair) {
-    const fs::path service_dir = requests / ("service-" + std::to_string(pair));
-    const fs::path reference_dir = requests / ("reference-service-" + std::to_string(pair));
-    ChildReport sync;
-    {
-      ServiceProcess service(service_dir);
-      std::vector<std::string> args{"--company", company.string(), "--url", service.BaseUrl()};
-      // The company does not change between the runs: its answer is kept once.
-      if (pair == 1) args.insert(args.end(), {"--response", response.string()});
-      if (incremental) args.insert(args.end(), {"--since", kLastSync});
-      sync = RunChild("sync", args);
-    }
-    f.problem = SyncProblem(sync);
-    if (!f.problem.empty()) break;
-    if (pair == 1) {
-      f.response_bytes = sync.Number("response_bytes");
-      for (const auto& [key, value] : sync.values) {
-        if (key.rfind("sent.", 0) == 0) f.sent[key.substr(5)] = std::atol(value.c_str());
-      }
-    } else if (sync.Number("response_bytes") != f.response_bytes) {
-      f.problem = "QuickBooks answered the runs differently";
-      break;
-    }
-    f.query_seconds.Add(sync.Number("query_seconds"));
-    f.own_seconds.Add(sync.Number("own_seconds"));
-    f.cpu_seconds.Add(sync.Number("cpu_seconds"));
-    f.peak_bytes = std::max(f.peak_bytes, sync.Number("peak_bytes"));
+SyncRun PrepareSync(const Workspace& work, const SyncKind& kind, bool tree_reference) {
+  SyncRun run;
+  run.f.n = kind.n;
+  run.f.incremental = kind.incremental;
+  run.f.passes = tree_reference ? kConverterPasses : 0;
+  run.dir = work.root / ((kind.incremental ? "incremental-" : "sync-") + std::to_string(kind.n));
+  run.company = OpenCompany(run.dir, "Bench Company.QBW", kind.n, kind.incremental);
+  run.response = run.dir / "response.xml";
+  run.requests = work.requests_root / run.dir.filename();
+  return run;
+}
 
-    ChildReport reference;
-    {
-      ServiceProcess service(reference_dir);
-      reference = RunChild("sync-reference", {"--response", response.string(), "--data", service_dir.string(), "--url",
-                                              service.BaseUrl()});
-    }
-    if (!reference.ok) {
-      f.problem = "the reference did not run to its end";
-      break;
-    }
-    if (pair == 1) {
-      f.requests = reference.Number("requests");
-    } else if (reference.Number("requests") != f.requests) {
-      f.problem = "the runs sent different numbers of requests";
-      break;
-    }
-    f.stream_seconds.Add(reference.Number("stream_seconds"));
-    f.post_seconds.Add(reference.Number("post_seconds"));
-    const double one_parse = reference.Number("one_parse_reference_seconds");
-    f.one_parse_reference_seconds.Add(one_parse);
-    f.one_parse_ratio.Add(one_parse > 0 ? sync.Number("own_seconds") / one_parse : 0);
-    f.pairs = pair;
-    if (!work.keep) {
-      RemoveAll(reference_dir);
-      if (pair > 1) RemoveAll(service_dir);
-    }
+// The sync and then its one-parse reference, each against a fresh service stand-in.
+void RunPair(const Workspace& work, SyncRun& run, int pair) {
+  SyncFigures& f = run.f;
+  if (!f.problem.empty()) return;
+  setenv("QB_STANDIN_HOME", (run.dir / "qb").c_str(), 1);  // the QuickBooks stand-in that has this company open
+  const fs::path service_dir = run.requests / ("service-" + std::to_string(pair));
+  const fs::path reference_dir = run.requests / ("reference-service-" + std::to_string(pair));
+  ChildReport sync;
+  {
+    ServiceProcess service(service_dir);
+    std::vector<std::string> args{"--company", run.company.string(), "--url", service.BaseUrl()};
+    // The company does not change between the runs: its answer is kept once.
+    if (pair == 1) args.insert(args.end(), {"--response", run.response.string()});
+    if (f.incremental) args.insert(args.end(), {"--since", kLastSync});
+    sync = RunChild("sync", args);
   }
-  // The tree parses, far from every target, once: their own run, replaying the first pair's requests.
+  f.problem = SyncProblem(sync);
+  if (!f.problem.empty()) return;
+  if (pair == 1) {
+    f.response_bytes = sync.Number("response_bytes");
+    for (const auto& [key, value] : sync.values) {
+      if (key.rfind("sent.", 0) == 0) f.sent[key.substr(5)] = std::atol(value.c_str());
+    }
+  } else if (sync.Number("response_bytes") != f.response_bytes) {
+    f.problem = "QuickBooks answered the runs differently";
+    return;
+  }
+  f.query_seconds.Add(sync.Number("query_seconds"));
+  f.own_seconds.Add(sync.Number("own_seconds"));
+  f.cpu_seconds.Add(sync.Number("cpu_seconds"));
+  f.peak_bytes = std::max(f.peak_bytes, sync.Number("peak_bytes"));
+
+  ChildReport reference;
+  {
+    ServiceProcess service(reference_dir);
+    reference = RunChild("sync-reference", {"--response", run.response.string(), "--data", service_dir.string(),
+                                            "--url", service.BaseUrl()});
+  }
+  if (!reference.ok) {
+    f.problem = "the reference did not run to its end";
+    return;
+  }
+  if (pair == 1) {
+    f.requests = reference.Number("requests");
+  } else if (reference.Number("requests") != f.requests) {
+    f.problem = "the runs sent different numbers of requests";
+    return;
+  }
+  f.stream_seconds.Add(reference.Number("stream_seconds"));
+  f.post_seconds.Add(reference.Number("post_seconds"));
+  const double one_parse = reference.Number("one_parse_reference_seconds");
+  f.one_parse_reference_seconds.Add(one_parse);
+  f.one_parse_ratio.Add(one_parse > 0 ? sync.Number("own_seconds") / one_parse : 0);
+  f.pairs = pair;
+  if (!work.keep) {
+    RemoveAll(reference_dir);
+    if (pair > 1) RemoveAll(service_dir);
+  }
+}
+
+// The tree parses, far from every target, once: their own run, replaying the first pair's requests.
+SyncFigures FinishSync(const Workspace& work, SyncRun& run) {
+  SyncFigures& f = run.f;
   if (f.problem.empty() && f.passes > 0) {
-    ServiceProcess service(requests / "tree-reference-service");
+    ServiceProcess service(run.requests / "tree-reference-service");
     const ChildReport reference =
-        RunChild("sync-reference", {"--response", response.string(), "--passes", std::to_string(f.passes), "--data",
-                                    (requests / "service-1").string(), "--url", service.BaseUrl()});
+        RunChild("sync-reference", {"--response", run.response.string(), "--passes", std::to_string(f.passes), "--data",
+                                    (run.requests / "service-1").string(), "--url", service.BaseUrl()});
     if (!reference.ok) f.problem = "the ten-parse reference did not run to its end";
     f.parse_seconds = reference.Number("parse_seconds");
     f.reference_seconds = reference.Number("reference_seconds");
     f.reference_peak_bytes = reference.Number("peak_bytes");
   }
   if (!work.keep) {
-    RemoveAll(requests);
-    RemoveAll(dir);
+    RemoveAll(run.requests);
+    RemoveAll(run.dir);
   }
   return f;
+}
+
+}  // namespace
+
+std::vector<SyncFigures> MeasureSyncs(const Workspace& work, const std::vector<SyncKind>& kinds, int pairs,
+                                      bool tree_reference, const std::function<void(const std::string&)>& progress) {
+  std::vector<SyncRun> runs;
+  for (const SyncKind& kind : kinds) runs.push_back(PrepareSync(work, kind, tree_reference));
+  for (int pair = 1; pair <= pairs; ++pair) {
+    for (SyncRun& run : runs) {
+      progress((run.f.incremental ? "incremental sync of N=" : "sync of N=") + std::to_string(run.f.n) + ", pair " +
+               std::to_string(pair) + " of " + std::to_string(pairs));
+      RunPair(work, run, pair);
+    }
+  }
+  std::vector<SyncFigures> figures;
+  for (SyncRun& run : runs) figures.push_back(FinishSync(work, run));
+  return figures;
 }
 
 DownloadFigures MeasureDownload(const Workspace& work, const std::string& mode, long records, long company_n,

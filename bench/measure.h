@@ -4,6 +4,7 @@
 // reference side by side, and checks that both did what they should before any figure counts.
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -72,11 +73,19 @@ struct Workspace {
   bool keep = false;  // leave companies, responses and request records behind
 };
 
-// A sync of a company of n records in every list, every list ticked, alternated `pairs` times with its one-parse
-// reference, then the ten-parse reference once. Incremental: the company changed since the last sync in 1% of
-// every list and in one customer with its jobs.
-// tree_reference false leaves the ten-parse reference out (passes 0).
-SyncFigures MeasureSync(const Workspace& work, long n, bool incremental, int pairs, bool tree_reference = true);
+struct SyncKind {
+  long n = 0;
+  bool incremental = false;
+};
+
+// Syncs of companies of n records in every list, every list ticked, each alternated `pairs` times with its one-parse
+// reference, then the ten-parse reference once. Incremental: the company changed since the last sync in 1% of every
+// list and in one customer with its jobs. The pairs run round by round, one pair of every kind and size a round, so
+// that a slow spell of the machine falls on every size alike and the growth from one size to the next holds from run
+// to run. tree_reference false leaves the ten-parse reference out (passes 0). progress hears of each pair as it
+// starts.
+std::vector<SyncFigures> MeasureSyncs(const Workspace& work, const std::vector<SyncKind>& kinds, int pairs,
+                                      bool tree_reference, const std::function<void(const std::string&)>& progress);
 // Downloads of `time_records` time records, then of `expenses` expenses, into a company of company_n records a
 // list, each against its reference; the best of `repeat` runs of each side.
 DownloadFigures MeasureDownload(const Workspace& work, const std::string& mode, long records, long company_n,

@@ -282,8 +282,9 @@ std::string MarkdownSection(const Results& results) {
       "the service. Incremental: the same company after work since the last sync, 1% of every list changed and one "
       "customer with its jobs (classes are always sent whole). Each sync runs by turns with its one-parse reference "
       "(`--repeat` pairs, 3 by default: own, reference, own, reference, ...), so that a change of the machine's "
-      "load falls on both; each time is the median of its pairs with the lowest and highest in brackets, and each "
-      "ratio the median of the pairs' own ratios.\n";
+      "load falls on both, and the pairs run round by round, one of every column a round, so that a slow spell "
+      "falls on both sizes of a growth too; each time is the median of its pairs with the lowest and highest in "
+      "brackets, and each ratio the median of the pairs' own ratios.\n";
   out +=
       "- Rows: the response is QuickBooks' answer to the one query; the requests are the uploads and status "
       "reports the sync sent. The QuickBooks query is the stand-in's part, left out of own time, as are its "
