@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "tests/support/xml/piece_agreement.h"
+#include "tests/support/xml/cut_agreement.h"
 #include "tests/support/xml/record_agreement.h"
 
 namespace {
@@ -29,7 +29,7 @@ void RequireAgreement(const std::string& text) {
   };
   require(kv::test_support::xml::RecordDisagreements(text, kNames),
           "the record scanner reads every record as libxml2's tree does");
-  require(kv::test_support::xml::PieceDisagreements(text, kNames, 4),
+  require(kv::test_support::xml::CutDisagreements(text, kNames, 4),
           "the index made in pieces answers as the index of the whole text");
 }
 

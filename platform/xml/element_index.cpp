@@ -13,7 +13,7 @@
 #include <unordered_map>
 
 #include "platform/xml/libxml_private.h"
-#include "platform/xml/text_pieces.h"
+#include "platform/xml/text_cuts.h"
 
 namespace platform::xml {
 namespace {

@@ -1,6 +1,6 @@
 // Cutting a long text at its records, so that its pieces parse at once.
 
-#include "platform/xml/text_pieces.h"
+#include "platform/xml/text_cuts.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 // Comparing an index made in pieces with the index of the whole text, for tests and the fuzz target.
 
-#include "tests/support/xml/piece_agreement.h"
+#include "tests/support/xml/cut_agreement.h"
 
 #include "platform/xml/element_index.h"
 
@@ -19,8 +19,8 @@ std::string Places(const ElementIndex& index, const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> PieceDisagreements(const std::string& text, const std::vector<std::string>& names,
-                                            size_t parts) {
+std::vector<std::string> CutDisagreements(const std::string& text, const std::vector<std::string>& names,
+                                          size_t parts) {
   std::vector<std::string> out;
   const ElementIndex whole(text, names, true, {.parts = 1});
   const ElementIndex cut(text, names, true, {.parts = parts, .minPart = 1});

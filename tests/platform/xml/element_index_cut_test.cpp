@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "platform/xml/element_index.h"
-#include "tests/support/xml/piece_agreement.h"
+#include "tests/support/xml/cut_agreement.h"
 
 namespace platform::xml {
 namespace {
 
-using kv::test_support::xml::PieceDisagreements;
+using kv::test_support::xml::CutDisagreements;
 
 const std::vector<std::string> kNames = {"CustomerRet", "ItemServiceRet"};
 
@@ -47,7 +47,7 @@ std::string Lines(const std::vector<std::string>& lines) {
 
 void ExpectAgreement(const std::string& text, const std::string& what) {
   for (size_t parts : {2, 3, 5, 8}) {
-    EXPECT_EQ(Lines(PieceDisagreements(text, kNames, parts)), "") << what << ", " << parts << " parts";
+    EXPECT_EQ(Lines(CutDisagreements(text, kNames, parts)), "") << what << ", " << parts << " parts";
   }
 }
 
