@@ -35,8 +35,8 @@ class ElementIndex {
   // Parses the text at once. The text must stay unchanged and alive while the index or a stream over it reads it.
   // Without positions the index only checks and counts.
   ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions = true, IndexSplit split = {});
-  // The same over a string, which a whole parse reads where it lies instead of in pieces: a string keeps a NUL byte
-  // after its text.
+  // The same over a string, which a whole parse reads where it lies instead of a part at a time: a string keeps a NUL
+  // byte after its text.
   ElementIndex(const std::string& text, std::vector<std::string> names, bool keepPositions = true,
                IndexSplit split = {});
 
