@@ -309,9 +309,10 @@ bool ParsePiece(ElementIndex::Impl& part, const TextPiece& piece) {
   return RunParse(part, ctxt, false);
 }
 
-// The index of a text cut into pieces, each parsed at once on its own thread and then joined in order; false when
-// the text is not cut or a piece fails, and the text is to be parsed whole. A text without a document type declares
-// no entity, so the pieces need no prolog, and no record stands across a cut, so each piece's records are complete.
+// The index of a text cut into pieces, each parsed at once on its own thread and then joined in order; false, the
+// state untouched, when the text is not cut or a piece fails, and the text is to be parsed whole. A text without a
+// document type declares no entity, so the pieces need no prolog, and no record stands across a cut, so each piece's
+// records are complete.
 bool ParseInPieces(ElementIndex::Impl& s, IndexSplit split) {
   const size_t parts = split.parts > 0 ? split.parts : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
   const std::vector<TextPiece> pieces = CutAtRecords(s.text, s.names, parts, split.minPart);
@@ -353,6 +354,34 @@ bool ParseInPieces(ElementIndex::Impl& s, IndexSplit split) {
   return true;
 }
 
+// The index of the text in one parse; false when it is not well-formed, the error kept and every count 0.
+bool ParseWhole(ElementIndex::Impl& s, bool terminated, bool wide) {
+  const std::string_view text = s.text;
+  if (wide) s.DropPositions();
+  TextSource source{wide ? text : text.substr(0, text.find('\0'))};
+  ErrorCapture capture;
+  // A text with a NUL byte after it is read where it lies; any other is handed to the parser a part at a time.
+  const bool in_place = terminated && !wide;
+  xmlParserCtxtPtr ctxt = in_place ? NewInPlaceParser(source.text) : nullptr;
+  if (!in_place) {
+    ctxt =
+        xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
+  }
+  if (ctxt == nullptr) {
+    s.error = ErrorFrom(nullptr, text, kUnparsed);
+    s.DropPositions();
+    return false;
+  }
+  if (!RunParse(s, ctxt, in_place)) {
+    const std::optional<CapturedError>& guarded = s.depth.error ? s.depth.error : s.entities.error;
+    s.error = ErrorFrom(guarded ? &*guarded : capture.FirstError(), text, kUnparsed);
+    std::fill(s.counts.begin(), s.counts.end(), 0);
+    s.DropPositions();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names, bool keepPositions, IndexSplit split)
@@ -384,34 +413,8 @@ ElementIndex::ElementIndex(std::string_view text, std::vector<std::string> names
   // The parser of a load takes a NUL byte after the root element for the end of the text, unless it decodes the
   // text from a wider encoding; then the places it knows are in the decoded text, not in this one.
   const bool wide = ReadAsWide(text);
-  if (!wide && ParseInPieces(s, split)) {
-    s.parsed = true;
-    for (std::vector<uint8_t>& bytes : s.positions) bytes.shrink_to_fit();
-    return;
-  }
-  s.Begin(text, keepPositions);
-  if (wide) s.DropPositions();
-  TextSource source{wide ? text : text.substr(0, text.find('\0'))};
-  ErrorCapture capture;
-  // A text with a NUL byte after it is read where it lies; any other is handed to the parser piece by piece.
-  const bool in_place = terminated && !wide;
-  xmlParserCtxtPtr ctxt = in_place ? NewInPlaceParser(source.text) : nullptr;
-  if (!in_place) {
-    ctxt =
-        xmlCreateIOParserCtxt(nullptr, nullptr, &TextSource::Read, &TextSource::Close, &source, XML_CHAR_ENCODING_NONE);
-  }
-  if (ctxt == nullptr) {
-    s.error = ErrorFrom(nullptr, text, kUnparsed);
-    s.DropPositions();
-    return;
-  }
-  if (!RunParse(s, ctxt, in_place)) {
-    const std::optional<CapturedError>& guarded = s.depth.error ? s.depth.error : s.entities.error;
-    s.error = ErrorFrom(guarded ? &*guarded : capture.FirstError(), text, kUnparsed);
-    std::fill(s.counts.begin(), s.counts.end(), 0);
-    s.DropPositions();
-    return;
-  }
+  const bool wellFormed = (!wide && ParseInPieces(s, split)) || ParseWhole(s, terminated, wide);
+  if (!wellFormed) return;
   s.parsed = true;
   for (std::vector<uint8_t>& bytes : s.positions) bytes.shrink_to_fit();
 }
