@@ -86,6 +86,13 @@ std::string Spread(const Samples& samples, int decimals) {
   return text;
 }
 
+// The stolen shares of a sync's pairs as percentages, median and spread.
+std::string Percent(const Samples& shares) {
+  Samples percent;
+  for (double share : shares.values) percent.Add(share * 100);
+  return Spread(percent, 1);
+}
+
 double RatioTarget(const SyncFigures& s) {
   return s.incremental ? kIncrementalRatioTarget : kSyncRatioTarget;
 }
@@ -137,6 +144,10 @@ void SyncTable(const std::vector<SyncFigures>& syncs, std::string& out) {
   row("QuickBooks response (MiB)", [](const SyncFigures& s) { return Fixed(s.response_bytes / kMiB, 1); });
   row("requests to the service", [](const SyncFigures& s) { return Grouped(static_cast<long>(s.requests)); });
   row("alternated pairs", [](const SyncFigures& s) { return std::to_string(s.pairs); });
+  row("  run again, disturbed", [](const SyncFigures& s) { return std::to_string(s.pairs_run_again); });
+  row(
+      "  processors stolen (%)", [](const SyncFigures& s) { return Percent(s.stolen_share); },
+      "<= " + Fixed(kQuietStolenShare * 100, 0));
   row("QuickBooks query, left out (s)", [](const SyncFigures& s) { return Fixed(s.query_seconds.Median(), 2); });
   row("sync's own time (s)", [](const SyncFigures& s) { return Spread(s.own_seconds, 2); });
   row("  its CPU time (s)", [](const SyncFigures& s) { return Spread(s.cpu_seconds, 2); });
@@ -171,7 +182,12 @@ void SyncTable(const std::vector<SyncFigures>& syncs, std::string& out) {
   GrowthLine(syncs, false, out);
   GrowthLine(syncs, true, out);
   for (const auto& s : syncs) {
-    if (!s.problem.empty()) out += "sync " + SyncName(s) + " does not count: " + s.problem + "\n";
+    if (!s.problem.empty()) {
+      out += "sync " + SyncName(s) + " does not count: " + s.problem + "\n";
+    } else if (s.stolen_share.High() > kQuietStolenShare) {
+      out += "sync " + SyncName(s) + ": the hypervisor disturbed its pairs even when run again; the machine was not " +
+             "quiet, and its figures may not hold from run to run\n";
+    }
   }
 }
 
@@ -284,7 +300,11 @@ std::string MarkdownSection(const Results& results) {
       "(`--repeat` pairs, 3 by default: own, reference, own, reference, ...), so that a change of the machine's "
       "load falls on both, and the pairs run round by round, one of every column a round, so that a slow spell "
       "falls on both sizes of a growth too; each time is the median of its pairs with the lowest and highest in "
-      "brackets, and each ratio the median of the pairs' own ratios.\n";
+      "brackets, and each ratio the median of the pairs' own ratios. This machine's processors are shared with others: "
+      "a pair during which the hypervisor took more than " +
+      Fixed(kQuietStolenShare * 100, 0) +
+      "% of the machine's processor time (the steal column of /proc/stat) is run again, up to as many times as there "
+      "are pairs; the table gives how many were and what was taken during the pairs that count.\n";
   out +=
       "- Rows: the response is QuickBooks' answer to the one query; the requests are the uploads and status "
       "reports the sync sent. The QuickBooks query is the stand-in's part, left out of own time, as are its "
@@ -320,7 +340,7 @@ std::string KeyValues(const Results& results) {
     const std::string p = std::string(s.incremental ? "incremental." : "sync.") + std::to_string(s.n) + ".";
     out << p << "ok=" << (s.problem.empty() ? 1 : 0) << "\n";
     out << p << "response_bytes=" << s.response_bytes << "\n" << p << "requests=" << s.requests << "\n";
-    out << p << "pairs=" << s.pairs << "\n";
+    out << p << "pairs=" << s.pairs << "\n" << p << "pairs_run_again=" << s.pairs_run_again << "\n";
     auto samples = [&](const char* key, const Samples& v) {
       out << p << key << "=" << v.Median() << "\n" << p << key << ".low=" << v.Low() << "\n";
       out << p << key << ".high=" << v.High() << "\n";
@@ -332,6 +352,7 @@ std::string KeyValues(const Results& results) {
     samples("post_seconds", s.post_seconds);
     samples("one_parse_reference_seconds", s.one_parse_reference_seconds);
     samples("one_parse_ratio", s.one_parse_ratio);
+    samples("stolen_share", s.stolen_share);
     out << p << "reference_seconds=" << s.reference_seconds << "\n" << p << "parse_seconds=" << s.parse_seconds << "\n";
     out << p << "peak_bytes=" << s.peak_bytes << "\n";
     out << p << "ratio=" << Ratio(s.own_seconds.Median(), s.reference_seconds) << "\n";

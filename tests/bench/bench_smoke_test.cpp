@@ -78,6 +78,10 @@ TEST_F(BenchSmokeTest, EveryMeasurementRunsBesideItsReference) {
     EXPECT_GT(Number(values, p + "reference_seconds"), 0);
     // Three pairs by default, each ratio the median of theirs, lying within their spread.
     EXPECT_EQ(Number(values, p + "pairs"), 3);
+    // Pairs the hypervisor disturbed are run again, at most as many as there are pairs.
+    EXPECT_LE(Number(values, p + "pairs_run_again"), 3);
+    EXPECT_GE(Number(values, p + "stolen_share.low"), 0);
+    EXPECT_LE(Number(values, p + "stolen_share.high"), 1);
     EXPECT_LE(Number(values, p + "one_parse_ratio.low"), Number(values, p + "one_parse_ratio"));
     EXPECT_LE(Number(values, p + "one_parse_ratio"), Number(values, p + "one_parse_ratio.high"));
   }
