@@ -80,8 +80,8 @@ struct SyncKind {
   bool incremental = false;
 };
 
-// A pair that lost more of the machine's processor time than this to the hypervisor is run again: a quiet run of
-// this machine loses well under a tenth of that, a disturbed spell a sixth and more.
+// A pair that lost more of the machine's processor time than this to the hypervisor is run again: the pairs of a
+// quiet run of this machine lose well under a quarter of it.
 constexpr double kQuietStolenShare = 0.02;
 
 // Syncs of companies of n records in every list, every list ticked, each alternated `pairs` times with its one-parse
