@@ -3,16 +3,16 @@
 #include "bench/stolen_time.h"
 
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace kvbench {
 
 ProcessorTimes ParseProcessorTimes(const std::string& proc_stat) {
   ProcessorTimes times;
-  const size_t line = proc_stat.rfind("cpu ", 0) == 0 ? 0 : proc_stat.find("\ncpu ");
+  const std::string text = "\n" + proc_stat;  // so that the first line starts after a newline too
+  const size_t line = text.find("\ncpu ");
   if (line == std::string::npos) return times;
-  std::istringstream fields(proc_stat.substr(proc_stat.find("cpu ", line) + 4));
+  std::istringstream fields(text.substr(line + 5));
   // user nice system idle iowait irq softirq steal; the guest columns after them are counted in user already.
   for (int column = 0; column < 8; ++column) {
     double ticks = 0;
@@ -24,8 +24,11 @@ ProcessorTimes ParseProcessorTimes(const std::string& proc_stat) {
 }
 
 ProcessorTimes ReadProcessorTimes() {
+  // The machine's line is the first; the rest (a line a processor, the interrupts) is not needed.
   std::ifstream in("/proc/stat");
-  return ParseProcessorTimes(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  std::string first;
+  std::getline(in, first);
+  return ParseProcessorTimes(first);
 }
 
 double StolenShare(const ProcessorTimes& before, const ProcessorTimes& after) {
