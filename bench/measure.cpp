@@ -221,22 +221,19 @@ std::vector<SyncFigures> MeasureSyncs(const Workspace& work, const std::vector<S
   for (int pair = 1; pair <= pairs; ++pair) {
     for (SyncRun& run : runs) {
       SyncFigures& f = run.f;
+      if (!f.problem.empty()) continue;
       const std::string name = (f.incremental ? "incremental sync of N=" : "sync of N=") + std::to_string(f.n) +
                                ", pair " + std::to_string(pair) + " of " + std::to_string(pairs);
       progress(name);
-      while (f.problem.empty()) {
-        const PairSample sample = RunPair(work, run, pair);
-        if (!f.problem.empty()) break;
-        // At most as many runs again as there are pairs: a machine disturbed throughout still ends its run.
-        if (sample.stolen_share > kQuietStolenShare && f.pairs_run_again < pairs) {
-          ++f.pairs_run_again;
-          progress(name + " again: the hypervisor took " + std::to_string(std::lround(sample.stolen_share * 100)) +
-                   "% of the processors");
-          continue;
-        }
-        Keep(f, sample);
-        break;
+      PairSample sample = RunPair(work, run, pair);
+      // At most as many runs again as there are pairs: a machine disturbed throughout still ends its run.
+      while (f.problem.empty() && sample.stolen_share > kQuietStolenShare && f.pairs_run_again < pairs) {
+        ++f.pairs_run_again;
+        progress(name + " again: the hypervisor took " + std::to_string(std::lround(sample.stolen_share * 100)) +
+                 "% of the processors");
+        sample = RunPair(work, run, pair);
       }
+      if (f.problem.empty()) Keep(f, sample);
     }
   }
   std::vector<SyncFigures> figures;
